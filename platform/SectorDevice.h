@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace orv {
+
+// The bytes of one drive: a block device or an image file. Positions are byte positions from the
+// first byte of the volume. A transfer is whole or it fails; what a failed read left in `out` is
+// unspecified (callers above this interface turn it into zeros).
+class SectorDevice
+{
+public:
+    virtual ~SectorDevice() = default;
+    virtual bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) = 0;
+    virtual bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) = 0;
+};
+
+} // namespace orv

@@ -1,0 +1,98 @@
+#include "FileDevice.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+namespace orv {
+
+namespace {
+
+// Linux moves at most about 2 GiB per call; stay well below.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+bool positionFits(std::uint64_t position, std::size_t count)
+{
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    return position <= kMaxOffset && count <= kMaxOffset - position;
+}
+
+} // namespace
+
+bool FileDevice::read(std::uint64_t bytePosition, std::span<std::uint8_t> out)
+{
+    if (!positionFits(bytePosition, out.size()))
+        return false;
+    const Fd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const std::size_t chunk = std::min(out.size() - done, kMaxTransfer);
+        const ssize_t got = ::pread(fd.get(), out.data() + done, chunk, static_cast<off_t>(bytePosition + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // an error, or the end of the device before the last byte
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t> in)
+{
+    if (!positionFits(bytePosition, in.size()))
+        return false;
+    // Never creates or truncates: a drive that is not there is not made up.
+    Fd fd(::open(m_path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    // An image file would silently grow; a volume has no bytes past its end.
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0)
+        return false;
+    if (S_ISREG(info.st_mode) && bytePosition + in.size() > static_cast<std::uint64_t>(info.st_size))
+        return false;
+    std::size_t done = 0;
+    while (done < in.size()) {
+        const std::size_t chunk = std::min(in.size() - done, kMaxTransfer);
+        const ssize_t put = ::pwrite(fd.get(), in.data() + done, chunk, static_cast<off_t>(bytePosition + done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    // The bytes must be on the volume, not in a cache, before we say they were written.
+    if (::fdatasync(fd.get()) != 0)
+        return false;
+    return ::close(fd.release()) == 0;
+}
+
+} // namespace orv

@@ -1,0 +1,257 @@
+#include "LinuxDriveSystem.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "FileDevice.h"
+
+namespace orv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string trim(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::string readFirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return trim(line);
+}
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Two paths that name the same file or device count as one drive.
+std::string canonical(const std::string& path)
+{
+    std::error_code error;
+    const fs::path resolved = fs::canonical(path, error);
+    return error ? path : resolved.string();
+}
+
+// "sda10" after "sda9": digits compare as numbers.
+bool naturalLess(const std::string& a, const std::string& b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ie = i, je = j;
+            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie])))
+                ++ie;
+            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je])))
+                ++je;
+            const std::string na = a.substr(i, ie - i), nb = b.substr(j, je - j);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ie;
+            j = je;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+struct DetectedDevice
+{
+    std::string name;
+    bool removable = false;
+};
+
+bool hasPartitions(const fs::path& disk)
+{
+    std::error_code error;
+    for (const auto& child : fs::directory_iterator(disk, error))
+        if (fs::exists(child.path() / "partition", error))
+            return true;
+    return false;
+}
+
+std::vector<DetectedDevice> detectBlockDevices(const fs::path& sysClassBlock)
+{
+    std::vector<DetectedDevice> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(sysClassBlock, error)) {
+        const std::string name = entry.path().filename().string();
+        if (startsWith(name, "sr") || startsWith(name, "ram") || startsWith(name, "zram") || startsWith(name, "fd"))
+            continue;
+        const fs::path dir = entry.path();
+        if (readFirstLine(dir / "size") == "0" || readFirstLine(dir / "size").empty())
+            continue; // an empty card reader or a loop device with nothing attached
+        const bool isPartition = fs::exists(dir / "partition", error);
+        if (!isPartition && hasPartitions(dir))
+            continue; // its partitions are the drives
+        if (!isPartition && startsWith(name, "loop") && !fs::exists(dir / "loop" / "backing_file", error))
+            continue;
+        const fs::path disk = isPartition ? dir / ".." : dir;
+        found.push_back({name, readFirstLine(disk / "removable") == "1"});
+    }
+    std::sort(found.begin(), found.end(),
+              [](const DetectedDevice& a, const DetectedDevice& b) { return naturalLess(a.name, b.name); });
+    return found;
+}
+
+std::map<std::string, std::string> readDriveMap(const fs::path& file)
+{
+    std::map<std::string, std::string> map;
+    if (file.empty())
+        return map;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string text = trim(line);
+        if (text.empty() || text[0] == '#')
+            continue;
+        const auto space = text.find_first_of(" \t");
+        if (space == std::string::npos)
+            continue;
+        const std::string letter = normaliseDriveLetter(text.substr(0, space));
+        const std::string path = trim(text.substr(space));
+        if (!letter.empty() && !path.empty() && !map.count(letter))
+            map.emplace(letter, path);
+    }
+    return map;
+}
+
+// Removable as the kernel sees the disk that holds `path`; image files are fixed.
+bool isRemovable(const std::string& path, const fs::path& sysClassBlock)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
+        return false;
+    const fs::path dev = sysClassBlock / ".." / ".." / "dev" / "block" /
+                         (std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev)));
+    std::error_code error;
+    const fs::path disk = fs::exists(dev / "partition", error) ? dev / ".." : dev;
+    return readFirstLine(disk / "removable") == "1";
+}
+
+} // namespace
+
+fs::path LinuxDriveSources::defaultDriveMapFile()
+{
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && *config)
+        return fs::path(config) / "Orvandel" / "drives";
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return fs::path(home) / ".config" / "Orvandel" / "drives";
+    return {};
+}
+
+std::string fileSystemNameOfMountType(std::string_view type)
+{
+    if (type == "ntfs" || type == "ntfs3")
+        return "NTFS";
+    return {};
+}
+
+LinuxDriveSystem::LinuxDriveSystem(LinuxDriveSources sources) : m_sources(std::move(sources)) {}
+
+void LinuxDriveSystem::addDrive(const std::string& letter, const std::string& path)
+{
+    const std::string normal = normaliseDriveLetter(letter);
+    if (!normal.empty())
+        m_added[normal] = path;
+}
+
+std::vector<DriveEntry> LinuxDriveSystem::drives()
+{
+    std::map<std::string, std::string> table = m_added;
+    for (const auto& [letter, path] : readDriveMap(m_sources.driveMapFile))
+        table.emplace(letter, path);
+
+    std::set<std::string> known;
+    for (const auto& [letter, path] : table)
+        known.insert(canonical(path));
+
+    char next = 'C';
+    for (const DetectedDevice& device : detectBlockDevices(m_sources.sysClassBlock)) {
+        const std::string path = (m_sources.devFolder / device.name).string();
+        if (!known.insert(canonical(path)).second)
+            continue;
+        while (next <= 'Z' && table.count(std::string{next, ':'}))
+            ++next;
+        if (next > 'Z')
+            break;
+        table.emplace(std::string{next, ':'}, path);
+    }
+
+    std::vector<DriveEntry> entries;
+    for (const auto& [letter, path] : table)
+        entries.push_back({letter, path,
+                           isRemovable(path, m_sources.sysClassBlock) ? DriveType::Removable : DriveType::Fixed});
+    return entries;
+}
+
+std::string LinuxDriveSystem::pathOf(std::string_view letter)
+{
+    const std::string normal = normaliseDriveLetter(letter);
+    if (normal.empty())
+        return {};
+    if (const auto added = m_added.find(normal); added != m_added.end())
+        return added->second;
+    for (const DriveEntry& entry : drives())
+        if (entry.letter == normal)
+            return entry.path;
+    return {};
+}
+
+std::shared_ptr<SectorDevice> LinuxDriveSystem::openDrive(std::string_view letter)
+{
+    const std::string path = pathOf(letter);
+    if (path.empty())
+        return nullptr;
+    return std::make_shared<FileDevice>(path);
+}
+
+std::string LinuxDriveSystem::fileSystemName(std::string_view letter)
+{
+    const std::string path = pathOf(letter);
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
+        return {}; // an image file is mounted by no one we could ask
+    const std::string device = canonical(path);
+    const std::string deviceNumber = std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
+
+    // mountinfo: id parent major:minor root mount-point options [optional...] - type source super-options
+    std::ifstream in(m_sources.mountInfo);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, number, word;
+        fields >> id >> parent >> number;
+        while (fields >> word && word != "-") {
+        }
+        std::string type, source;
+        fields >> type >> source;
+        if (number == deviceNumber || canonical(source) == device)
+            return fileSystemNameOfMountType(type);
+    }
+    return {};
+}
+
+} // namespace orv

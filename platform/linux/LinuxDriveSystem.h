@@ -1,0 +1,53 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "DriveSystem.h"
+
+namespace orv {
+
+// Where the drive table of this machine comes from. The defaults are the real ones; tests point
+// them at folders of their own.
+struct LinuxDriveSources
+{
+    std::filesystem::path driveMapFile; // lines "E: /path/to/disk.img"; may be missing
+    std::filesystem::path sysClassBlock = "/sys/class/block";
+    std::filesystem::path devFolder = "/dev";
+    std::filesystem::path mountInfo = "/proc/self/mountinfo";
+
+    // $XDG_CONFIG_HOME/Orvandel/drives, with ~/.config for an unset XDG_CONFIG_HOME.
+    static std::filesystem::path defaultDriveMapFile();
+};
+
+// The drive table: the letters of the user's drive map file first, then the detected block
+// devices (partitions, whole disks without partitions, attached loop devices) on the free
+// letters from C: up. Optical, RAM and zram devices are never drives. The table is read anew
+// on every call, so a device that comes or goes is seen at once.
+class LinuxDriveSystem final : public DriveSystem
+{
+public:
+    explicit LinuxDriveSystem(LinuxDriveSources sources = {});
+
+    // A drive given on the command line: it takes its letter before the map file and the
+    // detected devices do.
+    void addDrive(const std::string& letter, const std::string& path);
+
+    std::vector<DriveEntry> drives() override;
+    std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
+    std::string fileSystemName(std::string_view letter) override;
+
+private:
+    std::string pathOf(std::string_view letter);
+
+    LinuxDriveSources m_sources;
+    std::map<std::string, std::string> m_added;
+};
+
+// The file-system name that a mount table line's type gives: "NTFS" for the kernel's NTFS
+// drivers. FAT mounts do not tell FAT from FAT32 and FUSE mounts do not tell which driver runs
+// them, so those give an empty text and the boot sector decides.
+std::string fileSystemNameOfMountType(std::string_view type);
+
+} // namespace orv

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs every Debian package Orvandel needs to build, test, make fixtures and compare with peers.
+# Idempotent: when everything is already installed it touches nothing and needs no network.
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ clang libclang-rt-dev pkg-config
+    # core and front-end libraries
+    libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+    libjpeg-dev libcurl4-openssl-dev libudev-dev
+    qt6-base-dev qt6-svg-dev
+    # fixtures, peers and compression of committed images
+    ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then
+        SUDO=sudo
+    else
+        echo "setup: these packages are missing and installing them needs root: ${missing[*]}" >&2
+        exit 1
+    fi
+else
+    SUDO=
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

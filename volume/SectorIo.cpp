@@ -1,0 +1,101 @@
+#include "SectorIo.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace orv {
+
+namespace {
+
+// The byte position of a sector, or nothing when it lies beyond the 64-bit range.
+std::optional<std::uint64_t> bytePosition(const VolumeContext& ctx, std::uint64_t sector)
+{
+    if (ctx.BytesPerSector <= 0)
+        return std::nullopt;
+    std::uint64_t position = 0;
+    if (__builtin_mul_overflow(sector, static_cast<std::uint64_t>(ctx.BytesPerSector), &position))
+        return std::nullopt;
+    return position;
+}
+
+bool contains(std::span<const std::uint8_t> bytes, std::string_view word)
+{
+    return std::search(bytes.begin(), bytes.end(), word.begin(), word.end()) != bytes.end();
+}
+
+} // namespace
+
+bool ReadSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out)
+{
+    std::fill(out.begin(), out.end(), std::uint8_t{0});
+    const auto position = bytePosition(ctx, firstSector);
+    if (!ctx.Device || !position)
+        return false;
+    if (ctx.Device->read(*position, out))
+        return true;
+    // A device may have filled part of the buffer before it failed.
+    std::fill(out.begin(), out.end(), std::uint8_t{0});
+    return false;
+}
+
+bool WriteSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in)
+{
+    const auto position = bytePosition(ctx, firstSector);
+    if (!ctx.Device || !position)
+        return false;
+    return ctx.Device->write(*position, in);
+}
+
+bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
+{
+    const std::string letter = normaliseDriveLetter(driveText);
+    ctx.Drive = letter.empty() ? std::string(driveText) : letter;
+    ctx.Device = letter.empty() ? nullptr : drives.openDrive(letter);
+    return ctx.Device != nullptr;
+}
+
+std::uint8_t fileSystemFromBootSector(std::span<const std::uint8_t> sector)
+{
+    const LeReader r(sector);
+    if (const auto oem = r.slice(3, 8); oem && contains(*oem, "NTFS"))
+        return kFileSystemNtfs;
+    if (const auto fat32Type = r.slice(0x52, 8); fat32Type && contains(*fat32Type, "FAT32"))
+        return kFileSystemFat32;
+    if (const auto fatType = r.slice(0x36, 8); fatType && contains(*fatType, "FAT"))
+        return kFileSystemFat;
+    return kFileSystemUnknown;
+}
+
+bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector)
+{
+    for (std::int64_t k = 1; k <= 8; ++k) {
+        ctx.BytesPerSector = 512 * k;
+        sector.assign(static_cast<std::size_t>(ctx.BytesPerSector), 0);
+        if (ReadSectors(ctx, 0, sector))
+            return true;
+    }
+    return false;
+}
+
+std::uint8_t DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
+{
+    if (driveText.empty())
+        return kFileSystemUnknown;
+    const std::string letter = normaliseDriveLetter(driveText);
+    const std::string name = letter.empty() ? std::string() : drives.fileSystemName(letter);
+    if (name == "FAT")
+        return kFileSystemFat;
+    if (name == "FAT32")
+        return kFileSystemFat32;
+    if (name == "NTFS")
+        return kFileSystemNtfs;
+
+    SelectDrive(ctx, drives, driveText);
+    std::vector<std::uint8_t> sector;
+    if (!probeSectorZero(ctx, sector))
+        return kFileSystemUnknown;
+    return fileSystemFromBootSector(sector);
+}
+
+} // namespace orv

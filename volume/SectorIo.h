@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "DriveSystem.h"
+#include "VolumeContext.h"
+
+namespace orv {
+
+// Reads out.size() bytes from sector `firstSector` of the context's drive. The buffer is zeroed
+// first, and zeroed again when anything fails, so a caller never finds stale bytes: unreadable
+// sectors read as zeros.
+bool ReadSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out);
+
+// Writes in.size() bytes at sector `firstSector` of the context's drive.
+bool WriteSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in);
+
+// Makes `driveText` ("E:" or "E:\") the context's drive: sets Drive and Device. False when the
+// text is not a drive letter or the letter is not in the drive table (Device is then null).
+bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
+
+// Which file system the drive carries: the mounted file system's name when the operating system
+// knows it, else the boot sector's own words. Only the boot-sector fallback changes Drive and
+// BytesPerSector.
+std::uint8_t DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
+
+// The file-system code a boot sector's identifying words give: the OEM name "NTFS    " at
+// bytes 3..10, "FAT32" in the FAT32 file-system type at 0x52, "FAT" in the FAT12/16 type at 0x36.
+std::uint8_t fileSystemFromBootSector(std::span<const std::uint8_t> sector);
+
+// Probes the sector size the way the boot-sector readers do: 512 x k for k = 1..8, the first
+// size that reads sector 0 wins. Leaves that size in BytesPerSector and sector 0 in `sector`.
+bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector);
+
+} // namespace orv

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataRuns.h"
+#include "SectorDevice.h"
+
+namespace orv {
+
+// What the identification of a drive found.
+enum FileSystemCode : std::uint8_t {
+    kFileSystemUnknown = 0,
+    kFileSystemFat = 16,
+    kFileSystemFat32 = 32,
+    kFileSystemNtfs = 64,
+};
+
+// The description of the drive of the last Find: its geometry, where its $MFT lies, and the
+// loaded $MFT and cluster bitmap. Every number that counts sectors, clusters or bytes is 64-bit,
+// so volumes of 2 TiB and more are described as they are.
+struct VolumeContext
+{
+    std::string Drive;                         // "E:"
+    std::shared_ptr<SectorDevice> Device;      // the bytes behind Drive; null when Drive is unknown
+    std::uint8_t FileSystemCode = kFileSystemUnknown;
+
+    std::int64_t BytesPerSector = 0;
+    std::int64_t SectorsPerCluster = 0;
+    std::int64_t BytesPerCluster = 0;
+    std::int64_t TotalSectors = 0;
+    std::int64_t TotalClusters = 0;
+    std::int64_t MftStartCluster = 0;
+    std::int64_t MftRecordSize = 0;
+
+    // The $MFT's own data, in file order: extent 0 holds records 0, 1, 2, ...
+    std::vector<DataRun> MftExtentList;
+
+    std::vector<std::uint8_t> MftBuffer;
+    std::vector<std::uint8_t> VolumeBitmap;
+};
+
+} // namespace orv
