@@ -36,7 +36,7 @@ die() { echo "make-fixtures: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || die "must run as root (ntfs-3g mounts through FUSE)"
 for tool in mkntfs ntfs-3g ntfsinfo ntfsundelete fls istat icat fsstat cjpeg djpeg python3 xz \
-            sha256sum mountpoint; do
+            mountpoint; do
     command -v "$tool" >/dev/null 2>&1 || die "missing tool: $tool (run tools/setup.sh)"
 done
 
@@ -78,8 +78,8 @@ mount_volume() {
     # no_detach keeps ntfs-3g as our child so we can wait for it to finish after umount.
     ntfs-3g -o no_detach,streams_interface=xattr "$img" "$mnt" >>"$work/ntfs-3g.log" 2>&1 &
     ntfs3g_pid=$!
-    local i
-    for i in $(seq 100); do
+    local _
+    for _ in $(seq 100); do
         mountpoint -q "$mnt" && return 0
         kill -0 "$ntfs3g_pid" 2>/dev/null || break
         sleep 0.1
@@ -101,7 +101,7 @@ format_volume() {
 # The content recipes, the peer checks and the geometry extraction are easier to keep right in
 # Python (stdlib only) than in shell; the program is written out once per run.
 cat >"$work/fixtures.py" <<'PYTHON'
-import calendar, errno, hashlib, io, os, random, re, struct, subprocess, sys, time, zipfile
+import calendar, errno, hashlib, io, os, random, re, struct, subprocess, sys, zipfile
 
 # ---------------------------------------------------------------- content generators
 
@@ -210,8 +210,9 @@ def write_manifest(vol, path):
     """Columns: path (from the volume root, '/' separated; a named stream is 'file:stream'),
     kind (dir|file|stream), size in bytes (0 for folders), sha256 (- for folders), state,
     mft_record. State is kept, deleted (record and clusters left intact, so the content must be
-    recoverable byte for byte), or overwritten (deleted before other files were written, so its
-    clusters were reused: only its record and name can be expected back)."""
+    recoverable byte for byte), or overwritten (deleted before other files were written, and
+    some of its clusters now hold their data: only its record, name and size can be expected
+    back; see settle)."""
     with open(path, "w", encoding="utf-8", newline="\n") as f:
         f.write("path\tkind\tsize\tsha256\tstate\tmft_record\n")
         for r in vol.rows:
@@ -520,7 +521,7 @@ def demo(mnt, manifest):
         ("Documents/household-budget.xlsx", "xlsx", 80, K, (5, 2)),
         ("Projects/orvandel-notes/todo.md", T, 1500, K, (5, 20)),
         ("Projects/orvandel-notes/ideas.txt", T, 4200, D, (5, 12)),
-        ("Projects/orvandel-notes/design-sketch.txt", T, 7800, D, (5, 13)),
+        ("Projects/orvandel-notes/wireframe-notes.txt", T, 7800, D, (5, 13)),
         ("Projects/orvandel-notes/meeting-2026-02-14.md", T, 2600, D, (2, 14)),
         ("Projects/orvandel-notes/estimates.xlsx", "xlsx", 30, D, (5, 15)),
         ("Projects/orvandel-notes/contract-draft.pdf", "pdf", 0, D, (5, 18)),
@@ -637,6 +638,23 @@ def read_manifest(path):
         lines = f.read().splitlines()
     keys = lines[0].split("\t")
     return [dict(zip(keys, l.split("\t"))) for l in lines[1:]]
+
+
+def settle(img, manifest):
+    """Fillers freed to make holes are first marked overwritten. The fragmented files do not
+    use every hole, so once the volume is unmounted, a filler whose clusters still hold exactly
+    what was written becomes an ordinary deleted file, and overwritten means what it says."""
+    rows = read_manifest(manifest)
+    for r in rows:
+        if r["state"] == "overwritten":
+            d = istat(img, int(r["mft_record"]))["data"][""]
+            data = run("icat", img, f"{r['mft_record']}-{d['id']}")
+            if hashlib.sha256(data).hexdigest() == r["sha256"]:
+                r["state"] = "deleted"
+    with open(manifest, "w", encoding="utf-8", newline="\n") as f:
+        f.write("\t".join(rows[0].keys()) + "\n")
+        for r in rows:
+            f.write("\t".join(r.values()) + "\n")
 
 
 def verify(img, manifest, name):
@@ -804,6 +822,8 @@ if __name__ == "__main__":
         recipe(args[0], args[1], int(args[2]))
     elif cmd == "demo":
         demo(args[0], args[1])
+    elif cmd == "settle":
+        settle(*args)
     elif cmd == "verify":
         verify(*args)
     elif cmd == "geometry":
@@ -829,6 +849,7 @@ build() {
     fi
     unmount_volume
 
+    py settle "$img" "$work/$name.manifest.tsv"
     py verify "$img" "$work/$name.manifest.tsv" "$name"
     if [ "$name" != demo ]; then
         py geometry "$img" "$work/$name.geometry.tsv"

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "MftRecord.h"
+#include "RecordBuilder.h"
+
+namespace orv {
+namespace {
+
+using test::Bytes;
+using test::RecordBuilder;
+
+TEST(ApplyRecordFixups, RestoresEveryStrideEnd)
+{
+    Bytes record(1024, 0);
+    test::put16(record, 0x04, 0x30);
+    test::put16(record, 0x06, 3);
+    test::put16(record, 0x30, 0x0007);
+    test::put16(record, 0x32, 0xBBAA);
+    test::put16(record, 0x34, 0xDDCC);
+    test::put16(record, 510, 0x0007);
+    test::put16(record, 1022, 0x0007);
+    ApplyRecordFixups(record);
+    EXPECT_EQ(record[510], 0xAA);
+    EXPECT_EQ(record[511], 0xBB);
+    EXPECT_EQ(record[1022], 0xCC);
+    EXPECT_EQ(record[1023], 0xDD);
+    const Bytes once = record;
+    ApplyRecordFixups(record);
+    EXPECT_EQ(record, once) << "fixing up twice changes nothing";
+
+    Bytes single = once;
+    test::put16(single, 0x06, 1);
+    const Bytes before = single;
+    ApplyRecordFixups(single);
+    EXPECT_EQ(single, before) << "count 1: no stride to repair";
+}
+
+TEST(ApplyRecordFixups, StaysInsideTheRecordAndItsArray)
+{
+    // The count claims more strides than the record has, and the array sits at the very end.
+    Bytes record(1024, 0);
+    test::put16(record, 0x04, 1020);
+    test::put16(record, 0x06, 0xFFFF);
+    test::put16(record, 1022, 0x4242);
+    ApplyRecordFixups(record); // must neither write past 1,024 bytes nor read past them
+    EXPECT_EQ(record[510], 0x42); // entry 1 at 1,022..1,023 is inside: applied
+}
+
+TEST(SurveyAttributes, NotesEachKindAndTheUnnamedData)
+{
+    const Bytes record = RecordBuilder()
+                             .standardInformation(1)
+                             .fileName(u"LONGNA~1.TXT", 5, 2)
+                             .fileName(u"long name.txt", 5, 1)
+                             .residentData(Bytes(10, 1))
+                             .residentData(Bytes(26, 2), u"Zone.Identifier")
+                             .build(false);
+    const auto survey = SurveyAttributes(record);
+    ASSERT_TRUE(survey);
+    EXPECT_EQ(survey->StandardInformation, 0x38u);
+    EXPECT_NE(survey->FileName, 0u);
+    EXPECT_EQ(readFileName(record, survey->FileName), u"long name.txt") << "the last $FILE_NAME names the file";
+    ASSERT_NE(survey->Data, 0u);
+    EXPECT_EQ(record[survey->Data + attr::kNameLength], 0) << "the unnamed stream, not the zone marker";
+    EXPECT_EQ(survey->IndexRoot, 0u);
+}
+
+TEST(SurveyAttributes, NameOrderDecides)
+{
+    const Bytes shortLast = RecordBuilder().fileName(u"report long.doc", 5, 1).fileName(u"REPORT~1.DOC", 5, 2).build(false);
+    const auto survey = SurveyAttributes(shortLast);
+    ASSERT_TRUE(survey);
+    EXPECT_EQ(readFileName(shortLast, survey->FileName), u"REPORT~1.DOC");
+}
+
+TEST(SurveyAttributes, RejectsDamagedLayouts)
+{
+    Bytes zeroLength(0x18, 0);
+    test::put32(zeroLength, 0, 0x30);
+    Bytes tooLong(0x18, 0);
+    test::put32(tooLong, 0, 0x10);
+    test::put32(tooLong, 4, 0xF000); // walks past the record
+
+    struct Case
+    {
+        const char* what;
+        Bytes record;
+    };
+    const Case cases[] = {
+        {"zero attribute length", RecordBuilder().standardInformation(0).raw(zeroLength).build(false)},
+        {"attribute beyond the record", RecordBuilder().standardInformation(0).raw(tooLong).build(false)},
+        {"no end marker, zeros follow", RecordBuilder().standardInformation(0).noEndMarker().build(false)},
+        {"first attribute offset beyond the record", [] {
+             Bytes r = RecordBuilder().standardInformation(0).build(false);
+             test::put16(r, mft::kFirstAttribute, 0xFFF0);
+             return r;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(SurveyAttributes(c.record));
+    }
+}
+
+TEST(SurveyAttributes, EndMarkerNeedsNoLength)
+{
+    // mkntfs and ntfs-3g write zeros after the end marker; such records are sound.
+    const Bytes record = RecordBuilder().fileName(u"a.txt", 5).afterEndMarker({0, 0, 0, 0}).build(false);
+    EXPECT_TRUE(SurveyAttributes(record));
+}
+
+TEST(RecordReaders, ReadNameParentAndTime)
+{
+    const std::u16string name = u"Gr\u00fc\u00dfe \U0001F4F7.jpg";
+    const Bytes record =
+        RecordBuilder().standardInformation(133'000'000'000'000'000ull).fileName(name, 0x0000'1234'5678'9ABCull).build(false);
+    const auto survey = SurveyAttributes(record);
+    ASSERT_TRUE(survey);
+    EXPECT_EQ(readFileName(record, survey->FileName), name);
+    EXPECT_EQ(toUtf8(*readFileName(record, survey->FileName)), "Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x93\xb7.jpg");
+    EXPECT_EQ(readParentRecord(record, survey->FileName), 0x1234'5678'9ABC) << "48 bits, sequence number dropped";
+    EXPECT_EQ(readCreationTime(record, survey->StandardInformation), 133'000'000'000'000'000ull);
+
+    // A name whose length runs past the record gives nothing, not bytes of the next record.
+    Bytes cut = record;
+    cut[survey->FileName + content::kNameLength] = 0xFF;
+    EXPECT_FALSE(readFileName(std::span(cut).first(survey->FileName + 0x5A + 20), survey->FileName));
+}
+
+TEST(FileTime, ConvertsToLocalTime)
+{
+    ASSERT_EQ(setenv("TZ", "UTC", 1), 0);
+    tzset();
+    // 2021-06-15 12:34:56 UTC.
+    const auto utc = fileTimeToLocal(132'682'340'960'000'000ull);
+    ASSERT_TRUE(utc);
+    EXPECT_EQ(isoText(*utc), "2021-06-15T12:34:56+00:00");
+    ASSERT_EQ(setenv("TZ", "Europe/Berlin", 1), 0);
+    tzset();
+    const auto berlin = fileTimeToLocal(132'682'340'960'000'000ull);
+    ASSERT_TRUE(berlin);
+    EXPECT_EQ(isoText(*berlin), "2021-06-15T14:34:56+02:00");
+    EXPECT_FALSE(fileTimeToLocal(~std::uint64_t{0})) << "beyond what a calendar can show";
+    unsetenv("TZ");
+    tzset();
+}
+
+TEST(DecodeRecordNTFS, ResidentContent)
+{
+    TMFTFile file;
+    Bytes record = RecordBuilder().fileName(u"a.txt", 5).residentData({'h', 'e', 'l', 'l', 'o'}).build();
+    ASSERT_EQ(decodeRecord(record, file), RecordStatus::Ok);
+    EXPECT_TRUE(file.Resident);
+    EXPECT_EQ(file.FSize, 5);
+    EXPECT_EQ(file.ResidentLength, 5);
+    EXPECT_EQ(file.ResidentBuf, (Bytes{'h', 'e', 'l', 'l', 'o'}));
+    EXPECT_TRUE(file.ClusterList.empty());
+
+    Bytes empty = RecordBuilder().fileName(u"empty", 5).residentData({}).build();
+    ASSERT_EQ(decodeRecord(empty, file), RecordStatus::Ok);
+    EXPECT_TRUE(file.Resident);
+    EXPECT_EQ(file.FSize, 0);
+    EXPECT_TRUE(file.ResidentBuf.empty());
+}
+
+TEST(DecodeRecordNTFS, NonResidentRuns)
+{
+    TMFTFile file;
+    file.ClusterList = {{1, 1}}; // left from an earlier record
+    Bytes record =
+        RecordBuilder().fileName(u"big.bin", 5).nonResidentData({0x21, 0x10, 0x00, 0x08, 0x11, 0x04, 0xF0, 0x00}, 70000).build();
+    ASSERT_EQ(decodeRecord(record, file), RecordStatus::Ok);
+    EXPECT_FALSE(file.Resident);
+    EXPECT_EQ(file.FSize, 70000);
+    EXPECT_EQ(file.ClusterList, (std::vector<DataRun>{{2048, 16}, {2032, 4}}));
+
+    TMFTFile again;
+    ASSERT_EQ(decodeRecord(record, again), RecordStatus::Ok) << "the record is fixed up already";
+    EXPECT_EQ(again.ClusterList, file.ClusterList);
+    EXPECT_EQ(again.FSize, file.FSize);
+}
+
+TEST(DecodeRecordNTFS, TheFileIsItsUnnamedStream)
+{
+    // A downloaded file carries a small zone-marker stream after its content.
+    TMFTFile file;
+    Bytes record = RecordBuilder()
+                       .fileName(u"setup.exe", 5)
+                       .nonResidentData({0x11, 0x20, 0x40, 0x00}, 120'000)
+                       .residentData(Bytes(26, 'Z'), u"Zone.Identifier")
+                       .build();
+    ASSERT_EQ(decodeRecord(record, file), RecordStatus::Ok);
+    EXPECT_FALSE(file.Resident);
+    EXPECT_EQ(file.FSize, 120'000);
+    EXPECT_EQ(file.ClusterList, (std::vector<DataRun>{{64, 32}}));
+
+    Bytes onlyNamed = RecordBuilder().fileName(u"x", 5).residentData(Bytes(26, 'Z'), u"Zone.Identifier").build();
+    ASSERT_EQ(decodeRecord(onlyNamed, file), RecordStatus::Ok);
+    EXPECT_EQ(file.FSize, 0) << "a named stream never stands in for the content";
+    EXPECT_FALSE(file.Resident);
+}
+
+TEST(DecodeRecordNTFS, DamagedDataIsCorruptNotRead)
+{
+    struct Case
+    {
+        const char* what;
+        std::size_t field;
+        std::uint32_t value;
+        int width;
+    };
+    // Offsets inside the resident $DATA attribute.
+    const Case cases[] = {
+        {"content longer than the attribute", attr::kContentLength, 4000, 4},
+        {"content offset beyond the attribute", attr::kContentOffset, 0x7F00, 2},
+        {"attribute length beyond the record", attr::kLength, 0xF000, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes record = RecordBuilder().fileName(u"a", 5).residentData(Bytes(16, 'x')).build(false);
+        const auto survey = SurveyAttributes(record);
+        ASSERT_TRUE(survey && survey->Data);
+        if (c.width == 4)
+            test::put32(record, survey->Data + c.field, c.value);
+        else
+            test::put16(record, survey->Data + c.field, c.value);
+        TMFTFile file;
+        EXPECT_EQ(decodeRecord(record, file), RecordStatus::Corrupt);
+        EXPECT_EQ(file.FSize, 0);
+        EXPECT_FALSE(file.Resident);
+    }
+}
+
+TEST(DecodeRecordNTFS, RunListStaysInsideItsAttribute)
+{
+    // The run list has no end marker; the bytes behind the attribute (the end marker of the
+    // record) must not be read as runs.
+    Bytes record = RecordBuilder().fileName(u"a", 5).nonResidentData({0x11, 0x01, 0x05}, 4096).build(false);
+    const auto survey = SurveyAttributes(record);
+    ASSERT_TRUE(survey && survey->Data);
+    const std::size_t runs = survey->Data + record[survey->Data + attr::kRunListOffset];
+    for (std::size_t i = runs + 3; i < survey->Data + record[survey->Data + attr::kLength]; ++i)
+        record[i] = 0x11; // fill the rest of the attribute with run headers that run off its end
+    TMFTFile file;
+    ASSERT_EQ(decodeRecord(record, file), RecordStatus::Ok);
+    ASSERT_FALSE(file.ClusterList.empty());
+    EXPECT_EQ(file.ClusterList.front(), (DataRun{5, 1}));
+}
+
+TEST(DecodeRecordNTFS, AddressesRecordsInTheBuffer)
+{
+    VolumeContext ctx;
+    ctx.MftRecordSize = 1024;
+    const Bytes first = RecordBuilder().fileName(u"a", 5).residentData({1, 2, 3}).build();
+    ctx.MftBuffer = first;
+    ctx.MftBuffer.resize(2048 + 100);
+    TMFTFile file;
+    ASSERT_EQ(DecodeRecordNTFS(ctx, 0, file), RecordStatus::Ok) << "offset 0 is a real record";
+    EXPECT_EQ(file.ResidentBuf, (Bytes{1, 2, 3}));
+    EXPECT_EQ(DecodeRecordNTFS(ctx, 2048, file), RecordStatus::NotARecord) << "only 100 bytes left";
+    EXPECT_EQ(DecodeRecordNTFS(ctx, ~std::size_t{0}, file), RecordStatus::NotARecord);
+}
+
+} // namespace
+} // namespace orv

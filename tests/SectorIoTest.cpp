@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Devices.h"
+#include "RecordBuilder.h"
+#include "SectorIo.h"
+
+namespace orv {
+namespace {
+
+using test::Bytes;
+using test::FakeDriveSystem;
+using test::MemoryDevice;
+
+Bytes patterned(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return bytes;
+}
+
+TEST(ReadSectors, ReadsTheBytesOfTheSectorsAsked)
+{
+    const Bytes volume = patterned(16 * 512);
+    VolumeContext ctx;
+    ctx.Device = std::make_shared<MemoryDevice>(volume);
+    ctx.BytesPerSector = 512;
+    Bytes out(3 * 512);
+    ASSERT_TRUE(ReadSectors(ctx, 10, out));
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), volume.begin() + 5120)); // bytes 5,120 to 6,655
+}
+
+// Records the position asked for; big volumes need no memory to be tested.
+class PositionDevice : public SectorDevice
+{
+public:
+    bool read(std::uint64_t position, std::span<std::uint8_t>) override
+    {
+        last = position;
+        return true;
+    }
+    bool write(std::uint64_t position, std::span<const std::uint8_t>) override
+    {
+        last = position;
+        return true;
+    }
+    std::uint64_t last = 0;
+};
+
+TEST(ReadSectors, ReachesPositionsBeyond4GiBAnd2TiB)
+{
+    auto device = std::make_shared<PositionDevice>();
+    VolumeContext ctx;
+    ctx.Device = device;
+    ctx.BytesPerSector = 512;
+    Bytes out(512);
+    ASSERT_TRUE(ReadSectors(ctx, 8'388'608, out));
+    EXPECT_EQ(device->last, 4'294'967'296u);
+    // Sector 2^32 is where a 32-bit sector number would end: 2 TiB.
+    ASSERT_TRUE(WriteSectors(ctx, 4'294'967'296u, out));
+    EXPECT_EQ(device->last, 2'199'023'255'552u);
+    ctx.BytesPerSector = 4096;
+    ASSERT_TRUE(ReadSectors(ctx, 4'294'967'296u, out));
+    EXPECT_EQ(device->last, 17'592'186'044'416u); // 16 TiB
+}
+
+TEST(ReadSectors, FailedReadLeavesZerosNeverStaleBytes)
+{
+    VolumeContext ctx;
+    ctx.BytesPerSector = 512;
+    Bytes out(1024, 0x55);
+
+    ctx.Device = std::make_shared<test::ScribbleThenFailDevice>();
+    EXPECT_FALSE(ReadSectors(ctx, 0, out));
+    EXPECT_EQ(out, Bytes(1024, 0));
+
+    std::fill(out.begin(), out.end(), std::uint8_t{0x55});
+    ctx.Device = std::make_shared<MemoryDevice>(patterned(1536));
+    EXPECT_FALSE(ReadSectors(ctx, 2, out)) << "reads past the end of the volume";
+    EXPECT_EQ(out, Bytes(1024, 0));
+
+    std::fill(out.begin(), out.end(), std::uint8_t{0x55});
+    ctx.Device = nullptr; // a drive that is gone
+    EXPECT_FALSE(ReadSectors(ctx, 0, out));
+    EXPECT_EQ(out, Bytes(1024, 0));
+
+    ctx.Device = std::make_shared<PositionDevice>();
+    EXPECT_FALSE(ReadSectors(ctx, ~std::uint64_t{0}, out)) << "a position past 2^64 bytes";
+    EXPECT_FALSE(WriteSectors(ctx, ~std::uint64_t{0}, out));
+}
+
+Bytes bootSector(const char* oem, std::size_t at = 3)
+{
+    Bytes sector(512, 0);
+    std::copy_n(oem, std::strlen(oem), sector.begin() + static_cast<std::ptrdiff_t>(at));
+    return sector;
+}
+
+TEST(DetectFileSystem, TrustsTheMountedNameBeforeAnyRead)
+{
+    FakeDriveSystem drives;
+    auto device = std::make_shared<MemoryDevice>(Bytes(4096));
+    drives.add("E:", device, "FAT32");
+    VolumeContext ctx;
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), kFileSystemFat32);
+    EXPECT_EQ(device->reads, 0);
+    EXPECT_TRUE(ctx.Drive.empty()) << "only the fallback changes the drive";
+}
+
+TEST(DetectFileSystem, FallsBackToTheBootSectorsWords)
+{
+    struct Case
+    {
+        const char* what;
+        Bytes sector;
+        std::string mountedName;
+        std::uint8_t expected;
+    };
+    Bytes fat32 = bootSector("MSWIN4.1");
+    std::copy_n("FAT32   ", 8, fat32.begin() + 0x52);
+    Bytes fat16 = bootSector("MSDOS5.0");
+    std::copy_n("FAT16   ", 8, fat16.begin() + 0x36);
+    const Case cases[] = {
+        {"NTFS OEM name", bootSector("NTFS    "), "", kFileSystemNtfs},
+        {"unknown mounted name goes to the boot sector", bootSector("NTFS    "), "ext4", kFileSystemNtfs},
+        {"FAT32 type word", fat32, "", kFileSystemFat32},
+        {"FAT16 type word", fat16, "", kFileSystemFat},
+        {"nothing we know", bootSector("EXFAT   "), "", kFileSystemUnknown},
+        {"empty sector", Bytes(512, 0), "", kFileSystemUnknown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDriveSystem drives;
+        drives.add("F:", std::make_shared<MemoryDevice>(c.sector), c.mountedName);
+        VolumeContext ctx;
+        EXPECT_EQ(DetectFileSystem(ctx, drives, "F:"), c.expected);
+        EXPECT_EQ(ctx.Drive, "F:");
+        VolumeContext slash;
+        EXPECT_EQ(DetectFileSystem(slash, drives, "F:\\"), c.expected) << "C: and C:\\ are the same drive";
+    }
+}
+
+TEST(DetectFileSystem, ProbesTheSectorSizeLikeTheDiskWants)
+{
+    // A disk with 4,096-byte sectors refuses the 512 to 3,584-byte probe reads.
+    Bytes volume(3 * 4096, 0);
+    std::copy_n("NTFS    ", 8, volume.begin() + 3);
+    FakeDriveSystem drives;
+    drives.add("G:", std::make_shared<MemoryDevice>(volume, 4096));
+    VolumeContext ctx;
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "G:"), kFileSystemNtfs);
+    EXPECT_EQ(ctx.BytesPerSector, 4096);
+}
+
+TEST(DetectFileSystem, NoDriveNoFileSystem)
+{
+    FakeDriveSystem drives;
+    drives.add("E:", std::make_shared<test::ScribbleThenFailDevice>());
+    VolumeContext ctx;
+    EXPECT_EQ(DetectFileSystem(ctx, drives, ""), kFileSystemUnknown);
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "Q:"), kFileSystemUnknown) << "not in the drive table";
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), kFileSystemUnknown) << "unreadable at every probe size";
+}
+
+} // namespace
+} // namespace orv
