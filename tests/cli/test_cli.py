@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""orvandel-cli as a script sees it: the JSON contract, exit statuses and messages, and damaged
+images that must end with a message, never a crash or a hang.
+
+Environment: ORV_CLI (the binary), ORV_FIXTURES (the unpacked fixture images)."""
+
+import json
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+CLI = os.environ.get("ORV_CLI", "build/cli/orvandel-cli")
+FIXTURES = os.environ.get("ORV_FIXTURES", "build/fixtures")
+IMAGE = os.path.join(FIXTURES, "ntfs-c4096.img")
+
+
+class CliCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="orv-cli-")
+        # An empty configuration: no drive map file of the user's leaks into the tests.
+        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"), TZ="UTC")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def run_cli(self, *args, timeout=20):
+        result = subprocess.run([CLI, *args], capture_output=True, text=True, env=self.env, timeout=timeout)
+        self.assertGreaterEqual(result.returncode, 0, f"killed by a signal: {result.stderr}")
+        for marker in ("runtime error", "AddressSanitizer", "LeakSanitizer"):
+            self.assertNotIn(marker, result.stderr)
+        return result
+
+    def image_copy(self, keep=None):
+        path = os.path.join(self.tmp, f"copy-{keep}.img")
+        shutil.copyfile(IMAGE, path)
+        if keep is not None:
+            os.truncate(path, keep)
+        return path
+
+
+class Contract(CliCase):
+    def test_info_json_has_exactly_the_agreed_keys(self):
+        result = self.run_cli("info", IMAGE, "--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        info = json.loads(result.stdout)
+        self.assertEqual(list(info), ["drive", "file_system", "bytes_per_sector", "sectors_per_cluster",
+                                      "bytes_per_cluster", "total_sectors", "total_clusters", "mft_start_cluster",
+                                      "mft_record_size", "mft_extents"])
+        self.assertEqual(info["drive"], "C:")
+        self.assertEqual(info["file_system"], "NTFS")
+        self.assertEqual(info["mft_extents"], [{"start": 4, "length": 31}])
+
+    def test_drive_option_names_the_letter(self):
+        info = json.loads(self.run_cli("info", IMAGE, "--json", "--drive", "k:").stdout)
+        self.assertEqual(info["drive"], "K:")
+
+    def test_record_json_has_exactly_the_agreed_keys(self):
+        result = self.run_cli("record", IMAGE, "79", "--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        record = json.loads(result.stdout)
+        self.assertEqual(list(record), ["number", "in_use", "is_directory", "name", "parent", "size", "resident",
+                                        "runs", "created"])
+        self.assertEqual(record["name"], "frag-deleted.bin")
+        self.assertFalse(record["in_use"])
+        self.assertEqual(record["runs"], [{"cluster": c, "count": 2} for c in (231, 235, 239, 243)])
+        self.assertRegex(record["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$")
+
+    def test_drive_map_file_letters_are_sources(self):
+        config = os.path.join(self.tmp, "config", "Orvandel")
+        os.makedirs(config)
+        with open(os.path.join(config, "drives"), "w") as f:
+            f.write(f"E: {IMAGE}\n")
+        drives = json.loads(self.run_cli("drives", "--json").stdout)
+        self.assertIn({"letter": "E:", "source": IMAGE, "type": "fixed", "file_system": 64}, drives)
+        info = json.loads(self.run_cli("info", "E:", "--json").stdout)
+        self.assertEqual(info["drive"], "E:")
+        self.assertEqual(info["mft_start_cluster"], 4)
+
+
+class Failures(CliCase):
+    def test_usage_errors_exit_2(self):
+        for args in ([], ["frobnicate"], ["info"], ["record", IMAGE], ["record", IMAGE, "-1"],
+                     ["record", IMAGE, "many"], ["info", IMAGE, "--drive", "banana"]):
+            with self.subTest(args=args):
+                self.assertEqual(self.run_cli(*args).returncode, 2)
+
+    def test_failures_exit_1_with_the_programs_message(self):
+        empty = os.path.join(self.tmp, "empty.img")
+        open(empty, "w").close()
+        cases = [
+            ("no such file", ["info", os.path.join(self.tmp, "missing.img")], "Drive not found!"),
+            ("no such letter", ["info", "Y:"], "Drive not found!"),
+            ("empty file", ["info", empty], "Error reading boot sector (NTFS)!"),
+            ("half a sector", ["info", self.image_copy(256)], "Error reading boot sector (NTFS)!"),
+            ("$MFT cut off", ["info", self.image_copy(8192)], "MFT list reading error!"),
+            ("record beyond the $MFT", ["record", IMAGE, "100000"], "lies outside the $MFT"),
+        ]
+        for what, args, message in cases:
+            with self.subTest(what):
+                result = self.run_cli(*args)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(result.stdout, "")
+
+
+class DamagedImages(CliCase):
+    def test_flipped_bytes_in_the_mft_never_crash(self):
+        info = json.loads(self.run_cli("info", IMAGE, "--json").stdout)
+        cluster = info["bytes_per_cluster"]
+        extent = info["mft_extents"][0]
+        start, end = extent["start"] * cluster, (extent["start"] + extent["length"]) * cluster
+        records = (end - start) // info["mft_record_size"]
+        outcomes = {0: 0, 1: 0}
+        for seed in range(6):
+            with self.subTest(seed=seed):
+                path = self.image_copy()
+                rng = random.Random(seed)
+                with open(path, "r+b") as f:
+                    for _ in range(300 * (seed + 1)):
+                        f.seek(rng.randrange(start, end))
+                        f.write(bytes([rng.randrange(256)]))
+                self.assertIn(self.run_cli("info", path).returncode, (0, 1))
+                for number in range(0, records, 3):
+                    code = self.run_cli("record", path, str(number)).returncode
+                    self.assertIn(code, (0, 1))
+                    outcomes[code] += 1
+        self.assertGreater(outcomes[1], 0, "damage was noticed somewhere")
+
+    def test_random_bytes_as_a_volume(self):
+        rng = random.Random(7)
+        path = os.path.join(self.tmp, "noise.img")
+        for size in (512, 4096, 1 << 20):
+            with self.subTest(size=size):
+                with open(path, "wb") as f:
+                    f.write(bytes(rng.randrange(256) for _ in range(size)))
+                self.assertEqual(self.run_cli("info", path).returncode, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
