@@ -1,6 +1,10 @@
 // orvandel-cli: the scripting face of Orvandel. Messages are the program's own English texts;
 // exit status 0 means done, 1 that the operation failed, 2 a usage error.
 
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -10,9 +14,14 @@
 #include <nlohmann/json.hpp>
 
 #include "BootSector.h"
+#include "ExtendedScan.h"
+#include "ScanCommon.h"
+#include "FindChecks.h"
 #include "LinuxDriveSystem.h"
 #include "MftRecord.h"
+#include "NormalScan.h"
 #include "SectorIo.h"
+#include "SystemMemory.h"
 
 namespace {
 
@@ -26,6 +35,12 @@ constexpr int kExitUsage = 2;
 constexpr const char* kDriveNotFound = "Drive not found!";
 constexpr const char* kBootSectorError = "Error reading boot sector (NTFS)!";
 constexpr const char* kMftListError = "MFT list reading error!";
+constexpr const char* kUnsupportedFileSystem = "The software supports only FAT and NTFS file systems!";
+constexpr const char* kNoAccess = "Velmora can not obtain required access to the drive.\n"
+                                  "Please make sure that you have administrative rights on your PC.";
+constexpr const char* kNotFound = "Found 0 deleted files on this drive!";
+constexpr const char* kStepTexts[] = {"Please wait...", "Find MFT records", "Read MFT records", "Find folders",
+                                      "Find files"};
 
 int fail(const std::string& message)
 {
@@ -206,6 +221,186 @@ int runRecord(orv::LinuxDriveSystem& drives, const SourceOptions& options, std::
     return kExitDone;
 }
 
+// Ctrl-C during a scan: the Normal scan stops, the Extended scan skips its current step and a
+// second Ctrl-C stops it. What was found until then is printed.
+volatile std::sig_atomic_t g_interrupts = 0;
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupts = g_interrupts + 1;
+}
+
+class CliPump final : public orv::Pump, public orv::ScanProgress
+{
+public:
+    CliPump(orv::ScanSession& session, bool extended, bool drawProgress)
+        : m_session(session), m_extended(extended), m_draw(drawProgress)
+    {
+    }
+    ~CliPump() override
+    {
+        if (m_drawn)
+            std::fputs("\r\033[K", stderr);
+    }
+
+    void step() override
+    {
+        const int interrupts = g_interrupts;
+        if (interrupts != m_handled) {
+            m_handled = interrupts;
+            if (m_extended && interrupts == 1)
+                m_session.SkipRequested = true;
+            else
+                m_session.ScanRunning = false;
+        }
+        if (m_draw) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - m_lastDraw > std::chrono::milliseconds(100)) {
+                m_lastDraw = now;
+                m_drawn = true;
+                std::fprintf(stderr, "\r\033[K%s %d %%  records %lld  files %lld", kStepTexts[static_cast<int>(m_step)],
+                             m_percent, static_cast<long long>(m_session.RecordsExamined),
+                             static_cast<long long>(m_session.FilesFound));
+            }
+        }
+    }
+    void stepStarted(orv::ScanStep step) override
+    {
+        m_step = step;
+        m_percent = 0;
+    }
+    void progressLabel(int percent) override { m_percent = percent; }
+
+private:
+    orv::ScanSession& m_session;
+    bool m_extended;
+    bool m_draw;
+    bool m_drawn = false;
+    int m_handled = 0;
+    orv::ScanStep m_step = orv::ScanStep::Loading;
+    int m_percent = 0;
+    std::chrono::steady_clock::time_point m_lastDraw{};
+};
+
+std::filesystem::path programFolder()
+{
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : exe.parent_path();
+}
+
+struct ScanOptions
+{
+    SourceOptions source;
+    bool extended = false;
+    std::string mask;
+    bool quiet = false;
+};
+
+int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
+{
+    orv::ScanSession session;
+    session.findIniFile = programFolder() / "find.ini";
+    const std::string letter = resolveSource(drives, options.source);
+    const std::u16string mask = orv::fromUtf8(options.mask);
+    const auto check = orv::RunFindChecks(session, drives, letter, mask, 10);
+    switch (check.check) {
+    case orv::FindCheck::Ok: break;
+    case orv::FindCheck::DriveNotFound: return fail(kDriveNotFound);
+    case orv::FindCheck::UnsupportedFileSystem: return fail(kUnsupportedFileSystem);
+    case orv::FindCheck::NoAccess: return fail(kNoAccess);
+    case orv::FindCheck::BootSectorError: return fail(kBootSectorError);
+    case orv::FindCheck::MftListError: return fail(kMftListError);
+    case orv::FindCheck::BadMask:
+        std::cerr << "The mask \"" << options.mask << "\" is not valid: " << check.maskError << ".\n";
+        return kExitUsage;
+    }
+    orv::PrepareScan(session, mask);
+
+    CliPump pump(session, options.extended, !options.quiet && !options.source.json && ::isatty(STDERR_FILENO));
+    g_interrupts = 0;
+    std::signal(SIGINT, onInterrupt);
+    orv::ScanReport report;
+    if (options.extended) {
+        const auto extended = orv::NTFSFind2(session, pump, pump, orv::AvailablePhysicalMemory());
+        if (extended.bootSectorError)
+            return fail(kBootSectorError);
+        report = extended;
+    } else {
+        report = orv::NTFSFind1(session, pump, pump, orv::AvailablePhysicalMemory());
+    }
+    std::signal(SIGINT, SIG_DFL);
+    if (session.FilesFound == 0)
+        session.store.clear();
+
+    if (!options.quiet) {
+        if (report.end == orv::ScanEnd::Stopped)
+            std::cerr << "Stopped: the files found until then are listed.\n";
+        if (report.outOfMemory)
+            std::cerr << "Not enough memory to hold the MFT records of this volume.\n";
+        if (report.recordsNotLoaded > 0)
+            std::cerr << report.recordsNotLoaded << " MFT records could not be loaded (beyond the memory budget or the volume's end).\n";
+        if (report.damagedRecords > 0)
+            std::cerr << "MFT records skipped as damaged: " << report.damagedRecords << "\n";
+    }
+
+    const orv::ScanSession& done = session;
+    if (options.source.json) {
+        Json files = Json::array();
+        for (const std::u16string& section : done.store.sections()) {
+            for (const std::u16string& key : done.store.keys(section)) {
+                const orv::StoredFile stored = orv::parseStoredValue(done.store.read(section, key));
+                Json created = nullptr;
+                bool resident = false;
+                const auto record = stored.recordOffset
+                                        ? orv::recordAt(session.volume.MftBuffer, *stored.recordOffset, session.volume.MftRecordSize)
+                                        : std::span<std::uint8_t>();
+                if (const auto survey = record.empty() ? std::nullopt : orv::SurveyAttributes(record)) {
+                    if (survey->StandardInformation)
+                        if (const auto time = orv::readCreationDateTime(record, survey->StandardInformation))
+                            created = orv::isoText(*time);
+                    if (survey->Data)
+                        resident = record[survey->Data + orv::attr::kNonResident] == 0;
+                }
+                files.push_back({{"folder", orv::toUtf8(section)},
+                                 {"name", orv::toUtf8(key)},
+                                 {"record_offset", stored.recordOffset ? Json(*stored.recordOffset) : Json(nullptr)},
+                                 {"date", orv::toUtf8(stored.date)},
+                                 {"time", orv::toUtf8(stored.time)},
+                                 {"created", created},
+                                 {"size", stored.size},
+                                 {"resident", resident}});
+            }
+        }
+        const Json out = {{"drive", session.volume.Drive},
+                          {"mode", options.extended ? "extended" : "normal"},
+                          {"mask", orv::toUtf8(session.FileMask)},
+                          {"records_examined", session.RecordsExamined},
+                          {"files_found", session.FilesFound},
+                          {"files", files}};
+        std::cout << out.dump(2) << '\n';
+        if (session.FilesFound == 0)
+            std::cerr << kNotFound << '\n';
+        return kExitDone;
+    }
+
+    if (session.FilesFound == 0) {
+        std::cout << kNotFound << '\n';
+        return kExitDone;
+    }
+    std::size_t listed = 0;
+    for (const std::u16string& section : done.store.sections()) {
+        for (const std::u16string& key : done.store.keys(section)) {
+            const orv::StoredFile stored = orv::parseStoredValue(done.store.read(section, key));
+            std::cout << orv::toUtf8(section) << orv::toUtf8(key) << '\t' << stored.size << '\t'
+                      << orv::toUtf8(stored.date) << ' ' << orv::toUtf8(stored.time) << '\n';
+            ++listed;
+        }
+    }
+    std::cout << listed << " deleted file(s) found.\n";
+    return kExitDone;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -229,6 +424,13 @@ int main(int argc, char** argv)
     addSourceOptions(*recordCommand, recordOptions);
     recordCommand->add_option("N", recordNumber, "record number")->required()->check(CLI::NonNegativeNumber);
 
+    ScanOptions scanOptions;
+    CLI::App* scanCommand = app.add_subcommand("scan", "list the deleted files of a volume");
+    addSourceOptions(*scanCommand, scanOptions.source);
+    scanCommand->add_flag("--extended", scanOptions.extended, "deep scan: also finds the files of earlier file systems");
+    scanCommand->add_option("--mask", scanOptions.mask, "file name mask, e.g. *.jpg (default *.*)");
+    scanCommand->add_flag("--quiet", scanOptions.quiet, "no progress line and no notes on stderr");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -241,5 +443,7 @@ int main(int argc, char** argv)
         return runDrives(drives, drivesJson);
     if (*infoCommand)
         return runInfo(drives, infoOptions);
+    if (*scanCommand)
+        return runScan(drives, scanOptions);
     return runRecord(drives, recordOptions, recordNumber);
 }

@@ -33,6 +33,10 @@ public:
     // device opens its path for each transfer, so holding it keeps nothing open.
     virtual std::shared_ptr<SectorDevice> openDrive(std::string_view letter) = 0;
 
+    // True when the letter is in the drive table and what stands behind it is there now. Being
+    // there is not being readable: reading may still need rights we do not have.
+    virtual bool driveExists(std::string_view letter) = 0;
+
     // The name of the file system the operating system has mounted from this drive ("NTFS",
     // "FAT32", "FAT"), or an empty text when it cannot tell; the caller then looks at the boot
     // sector itself.

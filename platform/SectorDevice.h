@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace orv {
@@ -14,6 +15,11 @@ public:
     virtual ~SectorDevice() = default;
     virtual bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) = 0;
     virtual bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) = 0;
+
+    // The size of the volume in bytes, when the device can tell. A damaged boot sector or run
+    // list may claim more than there is; this keeps us from preparing memory for bytes that
+    // cannot be read.
+    virtual std::optional<std::uint64_t> size() { return std::nullopt; }
 };
 
 } // namespace orv

@@ -37,15 +37,20 @@ TEST(ApplyRecordFixups, RestoresEveryStrideEnd)
     EXPECT_EQ(single, before) << "count 1: no stride to repair";
 }
 
-TEST(ApplyRecordFixups, StaysInsideTheRecordAndItsArray)
+TEST(ApplyRecordFixups, LeavesARecordWhoseArrayReachesTheProtectedWords)
 {
-    // The count claims more strides than the record has, and the array sits at the very end.
-    Bytes record(1024, 0);
-    test::put16(record, 0x04, 1020);
-    test::put16(record, 0x06, 0xFFFF);
-    test::put16(record, 1022, 0x4242);
-    ApplyRecordFixups(record); // must neither write past 1,024 bytes nor read past them
-    EXPECT_EQ(record[510], 0x42); // entry 1 at 1,022..1,023 is inside: applied
+    // The array would be rewritten by its own repair; and a count that claims more strides than
+    // the record has must not take the repair past its end.
+    for (const auto& [offset, count] : {std::pair{1020, 0xFFFF}, std::pair{506, 3}}) {
+        SCOPED_TRACE(offset);
+        Bytes record(1024, 0);
+        test::put16(record, 0x04, offset);
+        test::put16(record, 0x06, count);
+        test::put16(record, 1022, 0x4242);
+        const Bytes before = record;
+        ApplyRecordFixups(record);
+        EXPECT_EQ(record, before);
+    }
 }
 
 TEST(SurveyAttributes, NotesEachKindAndTheUnnamedData)

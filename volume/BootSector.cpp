@@ -23,6 +23,11 @@ std::optional<std::int64_t> sectorsPerClusterFromByte(std::uint8_t value)
 
 bool ReadBootSectorNTFS(VolumeContext& ctx)
 {
+    return readBootSector(ctx) == BootSectorStatus::Ok;
+}
+
+BootSectorStatus readBootSector(VolumeContext& ctx)
+{
     ctx.SectorsPerCluster = 0;
     ctx.BytesPerCluster = 0;
     ctx.TotalSectors = 0;
@@ -31,17 +36,17 @@ bool ReadBootSectorNTFS(VolumeContext& ctx)
 
     std::vector<std::uint8_t> sector;
     if (!probeSectorZero(ctx, sector))
-        return false;
+        return BootSectorStatus::Unreadable;
     const LeReader r(sector);
 
     const std::int64_t bytesPerSector = *r.u16(boot::kBytesPerSector);
     if (bytesPerSector < 512)
-        return false;
+        return BootSectorStatus::NotNtfs;
     ctx.BytesPerSector = bytesPerSector;
 
     const auto sectorsPerCluster = sectorsPerClusterFromByte(*r.u8(boot::kSectorsPerCluster));
     if (!sectorsPerCluster || *sectorsPerCluster * bytesPerSector > kMaxBytesPerCluster)
-        return false;
+        return BootSectorStatus::NotNtfs;
     ctx.SectorsPerCluster = *sectorsPerCluster;
 
     // Both 64-bit fields are kept whole; a value with the top bit set cannot describe a volume.
@@ -49,15 +54,15 @@ bool ReadBootSectorNTFS(VolumeContext& ctx)
     const std::uint64_t mftCluster = *r.u64(boot::kMftCluster);
     constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     if (totalSectors > kMax || mftCluster > kMax)
-        return false;
+        return BootSectorStatus::NotNtfs;
     ctx.TotalSectors = static_cast<std::int64_t>(totalSectors);
     ctx.TotalClusters = ctx.TotalSectors / ctx.SectorsPerCluster;
     ctx.MftStartCluster = static_cast<std::int64_t>(mftCluster);
     if (ctx.MftStartCluster == 0)
-        return false;
+        return BootSectorStatus::NotNtfs;
 
     ctx.BytesPerCluster = ctx.SectorsPerCluster * ctx.BytesPerSector;
-    return true;
+    return BootSectorStatus::Ok;
 }
 
 std::int64_t ClusterToSector(const VolumeContext& ctx, std::int64_t cluster)
@@ -132,29 +137,36 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
 bool ReadMftRecordNTFS(VolumeContext& ctx, std::int64_t number, std::vector<std::uint8_t>& out)
 {
     out.assign(ctx.MftRecordSize > 0 ? static_cast<std::size_t>(ctx.MftRecordSize) : 0, 0);
-    if (number < 0 || ctx.MftRecordSize <= 0 || ctx.BytesPerCluster <= 0 || ctx.BytesPerSector <= 0)
+    // Like a failed sector read, a record that cannot be read whole is all zeros.
+    const auto fail = [&out] {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
         return false;
+    };
+    if (number < 0 || ctx.MftRecordSize <= 0 || ctx.BytesPerCluster <= 0 || ctx.BytesPerSector <= 0)
+        return fail();
     std::int64_t wanted = 0; // byte offset of the record inside the $MFT's data
     if (__builtin_mul_overflow(number, ctx.MftRecordSize, &wanted))
-        return false;
+        return fail();
 
     std::size_t filled = 0;
     std::int64_t fileOffset = 0; // byte offset in the $MFT's data where the current extent starts
     for (const DataRun& extent : ctx.MftExtentList) {
         std::int64_t extentBytes = 0;
         if (__builtin_mul_overflow(extent.length, ctx.BytesPerCluster, &extentBytes))
-            return false;
+            return fail();
         std::int64_t extentEnd = 0;
         if (__builtin_add_overflow(fileOffset, extentBytes, &extentEnd))
-            return false;
+            return fail();
         while (filled < out.size() && wanted + static_cast<std::int64_t>(filled) < extentEnd) {
             const std::int64_t within = wanted + static_cast<std::int64_t>(filled) - fileOffset;
             const std::int64_t firstSector = ClusterToSector(ctx, extent.start);
             if (firstSector < 0)
-                return false;
+                return fail();
             // Read whole sectors and take the part we need; records and clusters are both whole
             // sectors, so a record never starts inside a sector on a sound volume.
-            const std::int64_t sector = firstSector + within / ctx.BytesPerSector;
+            std::int64_t sector = 0;
+            if (__builtin_add_overflow(firstSector, within / ctx.BytesPerSector, &sector))
+                return fail();
             const std::int64_t skip = within % ctx.BytesPerSector;
             const std::int64_t take = std::min<std::int64_t>(
                 {static_cast<std::int64_t>(out.size() - filled), extentEnd - (wanted + static_cast<std::int64_t>(filled))});
@@ -162,7 +174,7 @@ bool ReadMftRecordNTFS(VolumeContext& ctx, std::int64_t number, std::vector<std:
             std::vector<std::uint8_t> sectors(
                 static_cast<std::size_t>((span + ctx.BytesPerSector - 1) / ctx.BytesPerSector * ctx.BytesPerSector));
             if (!ReadSectors(ctx, static_cast<std::uint64_t>(sector), sectors))
-                return false;
+                return fail();
             std::copy_n(sectors.begin() + skip, take, out.begin() + static_cast<std::ptrdiff_t>(filled));
             filled += static_cast<std::size_t>(take);
         }
@@ -170,7 +182,7 @@ bool ReadMftRecordNTFS(VolumeContext& ctx, std::int64_t number, std::vector<std:
             return true;
         fileOffset = extentEnd;
     }
-    return false;
+    return fail();
 }
 
 } // namespace orv

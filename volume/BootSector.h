@@ -27,6 +27,12 @@ inline constexpr std::int64_t kMaxMftRecordSize = 64 * 1024;
 // and more. Nothing for a power that no volume can have.
 std::optional<std::int64_t> sectorsPerClusterFromByte(std::uint8_t value);
 
+enum class BootSectorStatus { Ok, Unreadable, NotNtfs };
+
+// ReadBootSectorNTFS that says why it failed: sector 0 could not be read at all (the drive is
+// gone or we lack the rights to read it), or it was read and does not describe an NTFS volume.
+BootSectorStatus readBootSector(VolumeContext& ctx);
+
 // Reads the geometry of Drive: BytesPerSector, SectorsPerCluster, BytesPerCluster,
 // TotalSectors, TotalClusters, MftStartCluster. False when sector 0 cannot be read at any probe
 // size, the sector size is below 512, the cluster size byte is impossible, or the $MFT cluster

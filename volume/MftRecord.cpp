@@ -13,6 +13,10 @@ void ApplyRecordFixups(std::span<std::uint8_t> record)
     const auto usaCount = r.u16(mft::kUsaCount);
     if (!usaOffset || !usaCount)
         return;
+    // An array that reaches the first protected word would be rewritten by its own repair, and
+    // a record repaired twice would then differ from one repaired once; no sound record has that.
+    if (*usaOffset + 2 * std::size_t{*usaCount} > mft::kFixupStride - 2)
+        return;
     for (std::size_t i = 1; i < *usaCount; ++i) {
         const std::size_t strideEnd = mft::kFixupStride * i;
         const std::size_t from = *usaOffset + 2 * i;
@@ -123,6 +127,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file)
     file.ClusterList.clear();
     file.Resident = false;
     file.ResidentLength = 0;
+    file.ResidentBuf.clear(); // never another file's bytes
     file.FSize = 0;
 
     ApplyRecordFixups(record);
@@ -170,41 +175,6 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     if (size == 0 || recordOffset > ctx.MftBuffer.size() || size > ctx.MftBuffer.size() - recordOffset)
         return RecordStatus::NotARecord;
     return decodeRecord(std::span(ctx.MftBuffer).subspan(recordOffset, size), file);
-}
-
-std::string toUtf8(std::u16string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    auto put = [&](char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            put(0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            put(0xFFFD);
-        } else {
-            put(unit);
-        }
-    }
-    return out;
 }
 
 } // namespace orv

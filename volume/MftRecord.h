@@ -8,6 +8,7 @@
 
 #include "DataRuns.h"
 #include "FileTime.h"
+#include "Utf16.h"
 #include "VolumeContext.h"
 
 namespace orv {
@@ -113,8 +114,5 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file);
 // decodeRecord on the record at `recordOffset` of the context's MftBuffer. NotARecord when a
 // whole record does not fit in the buffer at that offset.
 RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFTFile& file);
-
-// UTF-8 for showing a name; code units that are not valid UTF-16 show as U+FFFD.
-std::string toUtf8(std::u16string_view text);
 
 } // namespace orv

@@ -1,6 +1,8 @@
 #include "FileDevice.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +95,20 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
     if (::fdatasync(fd.get()) != 0)
         return false;
     return ::close(fd.release()) == 0;
+}
+
+std::optional<std::uint64_t> FileDevice::size()
+{
+    const Fd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
+        return std::nullopt;
+    if (S_ISREG(info.st_mode))
+        return static_cast<std::uint64_t>(info.st_size);
+    std::uint64_t bytes = 0;
+    if (S_ISBLK(info.st_mode) && ::ioctl(fd.get(), BLKGETSIZE64, &bytes) == 0)
+        return bytes;
+    return std::nullopt;
 }
 
 } // namespace orv

@@ -228,6 +228,13 @@ std::shared_ptr<SectorDevice> LinuxDriveSystem::openDrive(std::string_view lette
     return std::make_shared<FileDevice>(path);
 }
 
+bool LinuxDriveSystem::driveExists(std::string_view letter)
+{
+    const std::string path = pathOf(letter);
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode));
+}
+
 std::string LinuxDriveSystem::fileSystemName(std::string_view letter)
 {
     const std::string path = pathOf(letter);

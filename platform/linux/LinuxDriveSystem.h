@@ -36,6 +36,7 @@ public:
 
     std::vector<DriveEntry> drives() override;
     std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
+    bool driveExists(std::string_view letter) override;
     std::string fileSystemName(std::string_view letter) override;
 
 private:

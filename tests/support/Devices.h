@@ -24,6 +24,7 @@ public:
 
     bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) override;
     bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) override;
+    std::optional<std::uint64_t> size() override { return m_bytes.size(); }
 
     std::vector<std::uint8_t>& bytes() { return m_bytes; }
     int reads = 0;
@@ -55,6 +56,7 @@ public:
 
     std::vector<DriveEntry> drives() override;
     std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
+    bool driveExists(std::string_view letter) override { return openDrive(letter) != nullptr; }
     std::string fileSystemName(std::string_view letter) override;
 
 private:

@@ -1,0 +1,430 @@
+#include "ExtendedScan.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+#include <unordered_map>
+
+#include "BootSector.h"
+#include "ScanCommon.h"
+#include "SectorIo.h"
+#include "WildcardMask.h"
+
+namespace orv {
+
+namespace {
+
+constexpr std::int64_t kProbePoints = 2000;
+constexpr std::int64_t kLastProbedPercent = 95;
+constexpr std::int64_t kChunkClusters = 128;
+constexpr std::int64_t kRootRecord = 5;
+constexpr int kFolderLevels = 11;
+constexpr std::size_t kLongestPath = 256;
+
+bool startsWithFi(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= 2 && bytes[0] == 'F' && bytes[1] == 'I';
+}
+
+// Every folder record of the regions, in the order found. A look-up gives the first entry of a
+// record number: overlapping regions list a folder twice, and the first one found wins.
+class FolderList
+{
+public:
+    struct Folder
+    {
+        std::uint64_t record;
+        std::uint64_t parent;
+        std::u16string name;
+    };
+
+    void add(std::uint64_t record, std::uint64_t parent, std::u16string name)
+    {
+        m_first.try_emplace(record, m_folders.size());
+        m_folders.push_back({record, parent, std::move(name)});
+    }
+    const Folder* find(std::uint64_t record) const
+    {
+        const auto found = m_first.find(record);
+        return found == m_first.end() ? nullptr : &m_folders[found->second];
+    }
+
+private:
+    std::vector<Folder> m_folders;
+    std::unordered_map<std::uint64_t, std::size_t> m_first;
+};
+
+// A region read into MftBuffer: where its bytes start there, and on the volume.
+struct Region
+{
+    std::int64_t bufferOffset;
+    std::int64_t cluster;
+    std::int64_t clusters;
+};
+
+class ExtendedScan
+{
+public:
+    ExtendedScan(ScanSession& session, Pump& pump, ScanProgress& progress, std::uint64_t availableMemory)
+        : m_session(session), m_volume(session.volume), m_pump(pump), m_progress(progress), m_shown(progress),
+          m_availableMemory(availableMemory)
+    {
+    }
+
+    ExtendedScanReport run();
+
+private:
+    // Pump, then tell whether the step may go on.
+    bool stepGoesOn()
+    {
+        m_pump.step();
+        return m_session.ScanRunning && !m_session.SkipRequested;
+    }
+    void startStep(ScanStep step)
+    {
+        m_session.SkipRequested = false;
+        m_progress.stepStarted(step);
+        m_shown.reset();
+    }
+
+    void loadBitmap();
+    void findRegions();
+    bool readRegions();
+    void findFolders();
+    void findFiles();
+    std::int64_t edge(std::int64_t probe, std::int64_t probeStep, bool upwards, std::vector<std::uint8_t>& cluster);
+    bool startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
+    std::optional<std::int64_t> recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
+    bool readCluster(std::int64_t cluster, std::span<std::uint8_t> into);
+    bool insideCurrentMft(std::int64_t bufferOffset) const;
+    std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name);
+    std::u16string freeKey(const std::u16string& section, const std::u16string& name);
+
+    ScanSession& m_session;
+    VolumeContext& m_volume;
+    Pump& m_pump;
+    ScanProgress& m_progress;
+    PercentShown m_shown;
+    std::uint64_t m_availableMemory;
+
+    ExtendedScanReport m_report;
+    std::vector<DataRun> m_currentMft; // the $MFT the boot sector names, before the scan
+    std::int64_t m_clustersPerRecord = 1;
+    std::vector<Region> m_regions;
+    FolderList m_folders;
+    std::unordered_map<std::u16string, int> m_nextNumber; // folded section + key -> first n to try
+    bool m_ended = false;                                  // a stop or skip in the last step
+};
+
+bool ExtendedScan::readCluster(std::int64_t cluster, std::span<std::uint8_t> into)
+{
+    const std::int64_t sector = ClusterToSector(m_volume, cluster);
+    if (sector < 0) {
+        std::fill(into.begin(), into.end(), std::uint8_t{0});
+        return false;
+    }
+    return ReadSectors(m_volume, static_cast<std::uint64_t>(sector), into);
+}
+
+void ExtendedScan::loadBitmap()
+{
+    // $Bitmap is record 6: six records past the start of the $MFT, whatever the sector size.
+    std::vector<std::uint8_t> record;
+    const bool read = m_currentMft.empty()
+                          ? false
+                          : ReadMftRecordNTFS(m_volume, 6, record);
+    if (!read) {
+        record.assign(static_cast<std::size_t>(m_volume.MftRecordSize), 0);
+        const std::int64_t sector = ClusterToSector(m_volume, m_volume.MftStartCluster);
+        const std::int64_t offset = 6 * m_volume.MftRecordSize;
+        if (sector >= 0 && m_volume.BytesPerSector > 0 && offset % m_volume.BytesPerSector == 0)
+            ReadSectors(m_volume, static_cast<std::uint64_t>(sector + offset / m_volume.BytesPerSector), record);
+    }
+    decodeRecord(record, m_session.MFTFile);
+    loadVolumeBitmap(m_session, m_pump);
+}
+
+bool ExtendedScan::startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
+{
+    buffer[0] = buffer[1] = 0;
+    readCluster(cluster, buffer); // a failed read counts as a cluster without a record
+    return startsWithFi(buffer);
+}
+
+std::optional<std::int64_t> ExtendedScan::recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
+{
+    // With clusters smaller than records, a record's later clusters do not begin with "FI";
+    // such a cluster belongs to the record that begins a few clusters before it.
+    for (std::int64_t back = 0; back < m_clustersPerRecord && back <= cluster; ++back)
+        if (startsRecord(cluster - back, buffer))
+            return cluster - back;
+    return std::nullopt;
+}
+
+std::int64_t ExtendedScan::edge(std::int64_t probe, std::int64_t probeStep, bool upwards,
+                                std::vector<std::uint8_t>& cluster)
+{
+    // Halving steps from the probe point: towards the region's end while records go on, back
+    // while they do not.
+    std::int64_t p = probe;
+    std::int64_t h = probeStep - 1;
+    do {
+        m_pump.step();
+        if (!m_session.ScanRunning || m_session.SkipRequested)
+            h = 0;
+        const bool record = recordStart(p, cluster).has_value();
+        h /= 2;
+        p += (record == upwards) ? h : -h;
+    } while (h != 0);
+    return p;
+}
+
+void ExtendedScan::findRegions()
+{
+    startStep(ScanStep::FindMftRecords);
+    m_volume.MftExtentList.clear();
+    const std::int64_t probeStep = m_volume.TotalClusters / kProbePoints;
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(m_volume.BytesPerCluster));
+    for (std::int64_t i = 1; i <= kProbePoints; ++i) {
+        if (!stepGoesOn())
+            continue;
+        m_shown.show(i * 100 / kProbePoints);
+        if (m_shown.percent() > kLastProbedPercent)
+            continue;
+        const std::int64_t probe = i * probeStep;
+        if (!recordStart(probe, cluster))
+            continue;
+        std::int64_t start = edge(probe, probeStep, false, cluster);
+        const std::int64_t end = edge(probe, probeStep, true, cluster);
+        // Regions lie back to back in MftBuffer, where records are looked for every record size
+        // from its start: a region must begin where a record begins and hold whole records.
+        if (m_clustersPerRecord > 1)
+            start = recordStart(start, cluster).value_or(start);
+        std::int64_t length = std::max<std::int64_t>(end - start, 0);
+        length = (length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
+        m_volume.MftExtentList.push_back({start, length});
+    }
+}
+
+bool ExtendedScan::readRegions()
+{
+    startStep(ScanStep::ReadMftRecords);
+    const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
+    // Regions that would take more memory than the budget allows are left out from the end.
+    const std::int64_t budget = memoryBudget(m_availableMemory);
+    std::int64_t total = 0;
+    for (DataRun& extent : m_volume.MftExtentList) {
+        const std::int64_t room = (budget - total) / bytesPerCluster;
+        if (extent.length > room) {
+            m_report.recordsNotLoaded += (extent.length - room) * bytesPerCluster / m_volume.MftRecordSize;
+            extent.length = std::max<std::int64_t>(room, 0);
+        }
+        total += extent.length * bytesPerCluster;
+    }
+    m_session.MftLoadedBytes = total;
+    if (total == 0)
+        return false;
+    try {
+        m_volume.MftBuffer.assign(static_cast<std::size_t>(total) + 1024, 0);
+    } catch (const std::bad_alloc&) {
+        m_volume.MftBuffer.clear();
+        m_session.MftLoadedBytes = 0;
+        m_report.outOfMemory = true;
+        return false;
+    }
+
+    std::int64_t write = 0;
+    const auto count = static_cast<std::int64_t>(m_volume.MftExtentList.size());
+    for (std::int64_t i = 0; i < count; ++i) {
+        const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
+        m_regions.push_back({write, extent.start, extent.length});
+        const std::int64_t extentBytes = extent.length * bytesPerCluster;
+        if (!stepGoesOn()) {
+            write += extentBytes; // a skipped region stays zero
+            continue;
+        }
+        if (count > 1)
+            m_shown.show(i * 100 / (count - 1));
+        for (std::int64_t done = 0; done < extent.length; done += kChunkClusters) {
+            const std::int64_t clusters = std::min(kChunkClusters, extent.length - done);
+            const auto into = std::span(m_volume.MftBuffer)
+                                  .subspan(static_cast<std::size_t>(write), static_cast<std::size_t>(clusters * bytesPerCluster));
+            if (stepGoesOn())
+                readCluster(extent.start + done, into);
+            write += clusters * bytesPerCluster;
+        }
+    }
+    return true;
+}
+
+bool ExtendedScan::insideCurrentMft(std::int64_t bufferOffset) const
+{
+    const auto region = std::upper_bound(m_regions.begin(), m_regions.end(), bufferOffset,
+                                         [](std::int64_t offset, const Region& r) { return offset < r.bufferOffset; });
+    if (region == m_regions.begin())
+        return false;
+    const Region& r = *std::prev(region);
+    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / m_volume.BytesPerCluster;
+    return std::any_of(m_currentMft.begin(), m_currentMft.end(), [&](const DataRun& extent) {
+        return cluster >= extent.start && cluster - extent.start < extent.length;
+    });
+}
+
+void ExtendedScan::findFolders()
+{
+    startStep(ScanStep::FindFolders);
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    const std::int64_t total = m_session.MftLoadedBytes;
+    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
+        if (!stepGoesOn())
+            continue;
+        m_shown.show(at * 100 / total);
+        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
+        if (!startsWithFi(record))
+            continue;
+        ApplyRecordFixups(record);
+        const auto survey = SurveyAttributes(record);
+        if (!survey) {
+            ++m_report.damagedRecords;
+            continue;
+        }
+        // Folders in use and deleted folders alike.
+        if ((!survey->IndexRoot && !survey->IndexAllocation) || !survey->FileName)
+            continue;
+        const auto name = readFileName(record, survey->FileName);
+        const auto parent = readParentRecord(record, survey->FileName);
+        if (!name || !parent || name->empty() || name->front() == u'$')
+            continue;
+        const auto number = LeReader(record).u32(mft::kRecordNumber);
+        m_folders.add(*number, static_cast<std::uint64_t>(*parent), *name);
+    }
+}
+
+std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, const std::u16string& name)
+{
+    std::u16string path = name;
+    if (parent == kRootRecord) {
+        // Files of the root folder are filed under the drive itself, as the Normal scan does.
+    } else if (!m_folders.find(parent)) {
+        path = u"Folder " + fromAscii(std::to_string(parent)) + u"\\" + path;
+    } else {
+        std::uint64_t current = parent;
+        for (int pass = 0; pass < kFolderLevels; ++pass) {
+            m_pump.step();
+            if (!m_session.ScanRunning || m_session.SkipRequested)
+                return std::nullopt;
+            const FolderList::Folder* folder = m_folders.find(current);
+            if (!folder)
+                break;
+            current = folder->parent;
+            if (folder->name.empty())
+                break;
+            path = folder->name + u"\\" + path;
+            if (current == kRootRecord || path.size() > kLongestPath)
+                break;
+        }
+    }
+    return fromAscii(m_volume.Drive) + u"\\" + path;
+}
+
+std::u16string ExtendedScan::freeKey(const std::u16string& section, const std::u16string& name)
+{
+    if (!m_session.store.valueExists(section, name))
+        return name;
+    // Nothing is deleted while the scan runs, so every number below the last one given out for
+    // this name is taken: the search goes on from there and still finds the lowest free one.
+    int& next = m_nextNumber.try_emplace(ResultsStore::fold(section) + u'\0' + ResultsStore::fold(name), 1).first->second;
+    for (;; ++next) {
+        std::u16string numbered = name + u"(" + fromAscii(std::to_string(next)) + u")";
+        if (!m_session.store.valueExists(section, numbered)) {
+            ++next;
+            return numbered;
+        }
+    }
+}
+
+void ExtendedScan::findFiles()
+{
+    startStep(ScanStep::FindFiles);
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    const std::int64_t total = m_session.MftLoadedBytes;
+    const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
+    FileFacts facts;
+    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
+        if (!stepGoesOn())
+            return;
+        m_shown.show(at * 100 / total);
+        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
+        if (record[0] != 'F' || record[1] != 'I' || record[2] != 'L')
+            continue;
+        if (++m_session.RecordsExamined % 10 == 0)
+            m_progress.recordsExamined(m_session.RecordsExamined);
+        // A record of an earlier file system still carries its in-use flag: only the records of
+        // the $MFT in use now are told apart by it.
+        if ((record[mft::kFlags] & mft::kFlagInUse) && insideCurrentMft(at))
+            continue;
+        ApplyRecordFixups(record);
+        const auto survey = SurveyAttributes(record);
+        if (!survey) {
+            ++m_report.damagedRecords;
+            continue;
+        }
+        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
+        if (test == FileTest::Damaged)
+            ++m_report.damagedRecords;
+        if (test != FileTest::Listed)
+            continue;
+
+        const auto path = folderPath(static_cast<std::uint64_t>(facts.parent), facts.name);
+        if (!path)
+            return;
+        const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
+        if (++m_session.FilesFound % 10 == 0)
+            m_progress.filesFound(m_session.FilesFound);
+        m_session.store.write(section, freeKey(section, facts.name), formatStoredValue(at, facts.date, facts.time, facts.size));
+    }
+}
+
+ExtendedScanReport ExtendedScan::run()
+{
+    if (!ReadBootSectorNTFS(m_volume) || m_volume.BytesPerCluster <= 0) {
+        m_report.bootSectorError = true;
+        return m_report;
+    }
+    if (!ReadMftExtentsNTFS(m_volume))
+        m_volume.MftRecordSize = 1024;
+    m_currentMft = m_volume.MftExtentList;
+    m_clustersPerRecord = std::max<std::int64_t>(1, (m_volume.MftRecordSize + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster);
+    m_session.store = m_session.findIniFile.empty() ? ResultsStore() : ResultsStore(m_session.findIniFile);
+    m_session.ScanRunning = true;
+    m_session.SkipRequested = false;
+
+    loadBitmap();
+    m_pump.step();
+    if (m_session.ScanRunning) {
+        findRegions();
+        m_pump.step();
+        m_session.SkipRequested = false;
+        if (m_session.ScanRunning && !m_volume.MftExtentList.empty() && readRegions()) {
+            findFolders();
+            m_pump.step();
+            if (m_session.ScanRunning)
+                findFiles();
+        }
+    }
+
+    m_report.end = m_session.ScanRunning ? ScanEnd::Finished : ScanEnd::Stopped;
+    m_session.ScanRunning = false;
+    m_progress.progressBar(200);
+    return m_report;
+}
+
+} // namespace
+
+ExtendedScanReport NTFSFind2(ScanSession& session, Pump& pump, ScanProgress& progress,
+                             std::uint64_t availablePhysicalMemory)
+{
+    return ExtendedScan(session, pump, progress, availablePhysicalMemory).run();
+}
+
+} // namespace orv

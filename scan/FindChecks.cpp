@@ -1,0 +1,60 @@
+#include "FindChecks.h"
+
+#include "BootSector.h"
+#include "SectorIo.h"
+#include "WildcardMask.h"
+
+namespace orv {
+
+std::u16string NormaliseMask(std::u16string_view maskText)
+{
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    while (!maskText.empty() && blank(maskText.front()))
+        maskText.remove_prefix(1);
+    while (!maskText.empty() && blank(maskText.back()))
+        maskText.remove_suffix(1);
+    return maskText.empty() ? std::u16string(kMatchEverything) : std::u16string(maskText);
+}
+
+FindCheckResult RunFindChecks(ScanSession& session, DriveSystem& drives, std::string_view driveText,
+                              std::u16string_view maskText, int osMajorVersion)
+{
+    if (driveText.size() < 2)
+        return {FindCheck::DriveNotFound, {}};
+    VolumeContext& volume = session.volume;
+    const std::string drive(driveText.substr(0, 2));
+    volume.Drive = drive;
+    if (!drives.driveExists(drive))
+        return {FindCheck::DriveNotFound, {}};
+
+    volume.FileSystemCode = DetectFileSystem(volume, drives, drive);
+    if (volume.FileSystemCode != kFileSystemFat && volume.FileSystemCode != kFileSystemFat32 &&
+        volume.FileSystemCode != kFileSystemNtfs)
+        return {FindCheck::UnsupportedFileSystem, {}};
+
+    SelectDrive(volume, drives, drive);
+    switch (readBootSector(volume)) {
+    case BootSectorStatus::Ok: break;
+    case BootSectorStatus::Unreadable:
+        return {osMajorVersion >= 6 ? FindCheck::NoAccess : FindCheck::BootSectorError, {}};
+    case BootSectorStatus::NotNtfs: return {FindCheck::BootSectorError, {}};
+    }
+    if (!ReadMftExtentsNTFS(volume))
+        return {FindCheck::MftListError, {}};
+
+    std::string why;
+    if (!WildcardMask::compile(NormaliseMask(maskText), &why))
+        return {FindCheck::BadMask, why};
+    return {};
+}
+
+void PrepareScan(ScanSession& session, std::u16string_view maskText)
+{
+    session.FileMask = NormaliseMask(maskText);
+    session.RecordsExamined = 0;
+    session.FilesFound = 0;
+    session.SkipRequested = false;
+    session.store.clear();
+}
+
+} // namespace orv

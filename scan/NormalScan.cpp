@@ -1,0 +1,282 @@
+#include "NormalScan.h"
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "BootSector.h"
+#include "ScanCommon.h"
+#include "SectorIo.h"
+#include "WildcardMask.h"
+
+namespace orv {
+
+namespace {
+
+// Loading reads the $MFT in pieces of this size, so the window stays live and Stop is heard
+// during a large $MFT; a piece that fails is read again in small pieces, so a bad sector costs
+// only the records on it.
+constexpr std::int64_t kChunkBytes = 16 * 1024 * 1024;
+constexpr std::int64_t kRetryBytes = 64 * 1024;
+
+constexpr std::int64_t kFirstCandidate = 28; // records 0 to 27 belong to the file system itself
+constexpr std::int64_t kRootRecord = 5;
+constexpr std::size_t kLongestPath = 256;
+constexpr std::u16string_view kUnknownFolder = u"Unknown Deleted Folder\\";
+
+std::int64_t totalBytes(const VolumeContext& volume)
+{
+    std::int64_t clusters = 0;
+    for (const DataRun& extent : volume.MftExtentList)
+        clusters += extent.length;
+    return clusters * volume.BytesPerCluster;
+}
+
+// Extents that reach past the end of the device are cut there: a damaged run list must not make
+// us set aside memory for bytes that cannot be read. Returns the bytes cut.
+std::int64_t clipExtentsToDevice(VolumeContext& volume)
+{
+    const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
+    const std::int64_t before = totalBytes(volume);
+    const std::int64_t deviceClusters =
+        deviceBytes ? static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) / volume.BytesPerCluster
+                    : std::numeric_limits<std::int64_t>::max() / std::max<std::int64_t>(volume.BytesPerCluster, 1);
+    for (DataRun& extent : volume.MftExtentList) {
+        if (extent.start < 0 || extent.start >= deviceClusters)
+            extent.length = 0;
+        else
+            extent.length = std::min(extent.length, deviceClusters - extent.start);
+    }
+    std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
+    return before - totalBytes(volume);
+}
+
+// Shortens the longest extent (the first of equally long ones) until the loaded bytes are below
+// the budget or it is one cluster long. Returns the bytes given up.
+std::int64_t fitIntoBudget(VolumeContext& volume, std::int64_t budget)
+{
+    const std::int64_t before = totalBytes(volume);
+    if (before <= budget || volume.MftExtentList.empty())
+        return 0;
+    auto longest = std::max_element(volume.MftExtentList.begin(), volume.MftExtentList.end(),
+                                    [](const DataRun& a, const DataRun& b) { return a.length < b.length; });
+    const std::int64_t excessClusters = (before - budget) / volume.BytesPerCluster + 1;
+    longest->length = std::max<std::int64_t>(1, longest->length - excessClusters);
+    return before - totalBytes(volume);
+}
+
+void readWithRetry(VolumeContext& volume, std::int64_t cluster, std::span<std::uint8_t> into)
+{
+    const std::int64_t sector = ClusterToSector(volume, cluster);
+    if (sector >= 0 && ReadSectors(volume, static_cast<std::uint64_t>(sector), into))
+        return;
+    const std::int64_t piece = std::max(kRetryBytes / volume.BytesPerCluster, std::int64_t{1}) * volume.BytesPerCluster;
+    if (static_cast<std::int64_t>(into.size()) <= piece)
+        return; // stays zero: its records fail the signature test
+    for (std::size_t at = 0; at < into.size(); at += static_cast<std::size_t>(piece)) {
+        const std::size_t count = std::min(into.size() - at, static_cast<std::size_t>(piece));
+        const std::int64_t pieceSector = ClusterToSector(volume, cluster + static_cast<std::int64_t>(at) / volume.BytesPerCluster);
+        if (pieceSector >= 0)
+            ReadSectors(volume, static_cast<std::uint64_t>(pieceSector), into.subspan(at, count));
+    }
+}
+
+bool loadMft(ScanSession& session, Pump& pump, ScanProgress& progress)
+{
+    VolumeContext& volume = session.volume;
+    const std::int64_t chunkClusters = std::max<std::int64_t>(kChunkBytes / volume.BytesPerCluster, 1);
+    std::int64_t write = 0;
+    for (const DataRun& extent : volume.MftExtentList) {
+        progress.progressBar(0);
+        const std::int64_t chunks = (extent.length + chunkClusters - 1) / chunkClusters;
+        for (std::int64_t j = 0; j < chunks; ++j) {
+            progress.progressBar(static_cast<int>(200 * (j + 1) / chunks));
+            pump.step();
+            if (!session.ScanRunning)
+                return false;
+            const std::int64_t clusters = std::min(chunkClusters, extent.length - j * chunkClusters);
+            const auto into = std::span(volume.MftBuffer).subspan(static_cast<std::size_t>(write),
+                                                                  static_cast<std::size_t>(clusters * volume.BytesPerCluster));
+            readWithRetry(volume, extent.start + j * chunkClusters, into);
+            write += clusters * volume.BytesPerCluster;
+        }
+    }
+    return true;
+}
+
+enum class Climb { Found, SkipFile, Stopped };
+
+// Builds the folder path of a file from its parent record upwards, reading each folder's record at
+// its number in MftBuffer.
+Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path)
+{
+    VolumeContext& volume = session.volume;
+    path.clear();
+    std::int64_t current = parent;
+    for (;;) {
+        pump.step();
+        if (!session.ScanRunning)
+            return Climb::Stopped;
+        if (current > session.MftLoadedBytes / volume.MftRecordSize)
+            return Climb::SkipFile;
+        const std::int64_t offset = current * volume.MftRecordSize;
+        const auto record = recordAt(volume.MftBuffer, offset, volume.MftRecordSize);
+        if (record.empty() || offset + volume.MftRecordSize > session.MftLoadedBytes)
+            return Climb::SkipFile;
+        // Fixed up before reading: a long folder name crosses the end of the first 512 bytes.
+        ApplyRecordFixups(record);
+        const auto survey = SurveyAttributes(record);
+        if (!survey || !survey->FileName)
+            return Climb::SkipFile;
+        const auto name = readFileName(record, survey->FileName);
+        const auto next = readParentRecord(record, survey->FileName);
+        if (!name || !next)
+            return Climb::SkipFile;
+        if (survey->IndexRoot || survey->IndexAllocation) {
+            path.insert(0, u"\\");
+            path.insert(0, *name);
+        } else {
+            // The folder's record now holds something else; what it names above is not this
+            // file's folder, so the climb ends here.
+            path.insert(0, kUnknownFolder);
+            return Climb::Found;
+        }
+        current = *next;
+        if (current <= kRootRecord || *name == u"." || name->empty() || path.size() > kLongestPath)
+            return Climb::Found;
+    }
+}
+
+// The section for a path climbed from the parent: the drive first, ending in "\".
+bool finishPath(const std::string& drive, std::u16string& path)
+{
+    if (path.empty() || path.size() > kLongestPath)
+        return false;
+    if (path.front() == u'\\')
+        path.erase(0, 1);
+    if (path == u".\\")
+        path.clear();
+    std::u16string prefix = fromAscii(drive);
+    prefix += u'\\';
+    if (path.find(prefix) == std::u16string::npos)
+        path.insert(0, prefix);
+    return true;
+}
+
+ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& progress, ScanReport& report)
+{
+    VolumeContext& volume = session.volume;
+    const std::int64_t recordSize = volume.MftRecordSize;
+    const std::int64_t loaded = session.MftLoadedBytes;
+    const auto mask = session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(session.FileMask);
+
+    std::int64_t cachedParent = 0;
+    std::u16string cachedPath;
+    std::u16string path;
+    FileFacts facts;
+    int width = 0;
+    progress.progressBar(0);
+
+    for (std::int64_t r = recordSize; r + recordSize <= loaded; r += recordSize) {
+        if (++session.RecordsExamined % 100 == 0)
+            progress.recordsExamined(session.RecordsExamined);
+        const std::int64_t percent = r * 100 / loaded;
+        if (2 * percent != width) {
+            width = static_cast<int>(2 * percent);
+            progress.progressBar(width);
+            progress.progressLabel(static_cast<int>(percent));
+        }
+        pump.step();
+        if (!session.ScanRunning)
+            return ScanEnd::Stopped;
+
+        if (r / recordSize < kFirstCandidate)
+            continue;
+        const auto record = recordAt(volume.MftBuffer, r, recordSize);
+        if (record[0] != 'F' || record[1] != 'I' || (record[mft::kFlags] & mft::kFlagInUse))
+            continue;
+        // Fixups first: an attribute header may straddle the end of a 512-byte stride.
+        ApplyRecordFixups(record);
+        const auto survey = SurveyAttributes(record);
+        if (!survey) {
+            ++report.damagedRecords;
+            continue;
+        }
+        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
+        if (test == FileTest::Damaged)
+            ++report.damagedRecords;
+        if (test != FileTest::Listed)
+            continue;
+
+        if (facts.parent == cachedParent) {
+            path = cachedPath;
+        } else {
+            const Climb climb = climbFolders(session, pump, facts.parent, path);
+            if (climb == Climb::Stopped)
+                return ScanEnd::Stopped;
+            if (climb == Climb::SkipFile)
+                continue;
+        }
+        if (!finishPath(volume.Drive, path))
+            continue;
+        if (facts.parent != cachedParent) {
+            cachedParent = facts.parent;
+            cachedPath = path;
+        }
+
+        session.store.write(path, facts.name, formatStoredValue(r, facts.date, facts.time, facts.size));
+        progress.filesFound(++session.FilesFound);
+    }
+    return ScanEnd::Finished;
+}
+
+} // namespace
+
+ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, std::uint64_t availablePhysicalMemory)
+{
+    ScanReport report;
+    VolumeContext& volume = session.volume;
+    session.ScanRunning = true;
+    progress.stepStarted(ScanStep::Loading);
+
+    const auto finish = [&](ScanEnd end) {
+        progress.progressBar(200);
+        report.end = session.ScanRunning ? end : ScanEnd::Stopped;
+        session.ScanRunning = false;
+        return report;
+    };
+    if (volume.BytesPerCluster <= 0 || volume.MftRecordSize <= 0)
+        return finish(ScanEnd::Finished);
+
+    const std::int64_t lost = clipExtentsToDevice(volume) + fitIntoBudget(volume, memoryBudget(availablePhysicalMemory));
+    report.recordsNotLoaded = lost / volume.MftRecordSize;
+    session.MftLoadedBytes = totalBytes(volume);
+    try {
+        volume.MftBuffer.assign(static_cast<std::size_t>(session.MftLoadedBytes) + 1024, 0);
+    } catch (const std::bad_alloc&) {
+        volume.MftBuffer.clear();
+        session.MftLoadedBytes = 0;
+        report.outOfMemory = true;
+        return finish(ScanEnd::Finished);
+    }
+
+    if (!loadMft(session, pump, progress))
+        return finish(ScanEnd::Stopped);
+    pump.step();
+    if (!session.ScanRunning)
+        return finish(ScanEnd::Stopped);
+
+    // $Bitmap (record 6) tells the grades which clusters are in use now.
+    session.MFTFile.ClusterList.clear();
+    if (6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
+        DecodeRecordNTFS(volume, static_cast<std::size_t>(6 * volume.MftRecordSize), session.MFTFile);
+    if (!loadVolumeBitmap(session, pump))
+        return finish(ScanEnd::Stopped);
+    pump.step();
+    if (!session.ScanRunning)
+        return finish(ScanEnd::Stopped);
+
+    return finish(collectDeletedFiles(session, pump, progress, report));
+}
+
+} // namespace orv

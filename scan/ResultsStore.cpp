@@ -1,0 +1,242 @@
+#include "ResultsStore.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "Utf16.h"
+
+namespace orv {
+
+namespace {
+
+// Lower case for the scripts whose letters come in simple pairs; other characters stay as they
+// are, which keeps two different names apart rather than folding them together.
+char16_t foldChar(char16_t c)
+{
+    if (c >= u'A' && c <= u'Z')
+        return static_cast<char16_t>(c + 32);
+    if (c < 0x80)
+        return c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F))
+        return static_cast<char16_t>(c + 32);
+    if (c >= 0x400 && c <= 0x40F)
+        return static_cast<char16_t>(c + 80);
+    // Latin Extended-A: upper case at even code points, lower at the next odd one, except in
+    // the two runs where the pairs start on an odd code point.
+    if (((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) && c % 2 == 0)
+        return static_cast<char16_t>(c + 1);
+    if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && c % 2 == 1)
+        return static_cast<char16_t>(c + 1);
+    return c;
+}
+
+std::u16string trim(std::u16string_view text)
+{
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    std::size_t first = 0, last = text.size();
+    while (first < last && blank(text[first]))
+        ++first;
+    while (last > first && blank(text[last - 1]))
+        --last;
+    return std::u16string(text.substr(first, last - first));
+}
+
+} // namespace
+
+std::u16string ResultsStore::fold(std::u16string_view text)
+{
+    std::u16string folded(text);
+    for (char16_t& c : folded)
+        c = foldChar(c);
+    return folded;
+}
+
+ResultsStore::ResultsStore(const std::filesystem::path& iniFile)
+{
+    loadIni(iniFile);
+}
+
+void ResultsStore::loadIni(const std::filesystem::path& iniFile)
+{
+    std::ifstream in(iniFile, std::ios::binary);
+    if (!in)
+        return;
+    std::stringstream whole;
+    whole << in.rdbuf();
+    std::string bytes = whole.str();
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0)
+        bytes.erase(0, 3);
+    const std::u16string text = fromUtf8(bytes);
+
+    std::optional<std::u16string> section;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(u'\n', start);
+        if (end == std::u16string::npos)
+            end = text.size();
+        const std::u16string line = trim(std::u16string_view(text).substr(start, end - start));
+        start = end + 1;
+        if (line.empty() || line[0] == u';')
+            continue;
+        if (line.front() == u'[' && line.back() == u']') {
+            section = line.substr(1, line.size() - 2);
+            continue;
+        }
+        const auto equals = line.find(u'=');
+        if (section && equals != std::u16string::npos)
+            write(*section, line.substr(0, equals), line.substr(equals + 1));
+    }
+}
+
+void ResultsStore::clear()
+{
+    m_sections.clear();
+    m_index.clear();
+    m_entries = 0;
+}
+
+void ResultsStore::write(std::u16string_view section, std::u16string_view key, std::u16string_view value)
+{
+    auto [sectionAt, newSection] = m_index.try_emplace(fold(section), m_sections.size());
+    if (newSection)
+        m_sections.push_back(Section{std::u16string(section), {}, {}});
+    Section& target = m_sections[sectionAt->second];
+
+    auto [keyAt, newKey] = target.index.try_emplace(fold(key), target.entries.size());
+    if (newKey) {
+        target.entries.push_back(Entry{std::u16string(key), std::u16string(value), false});
+        ++m_entries;
+    } else {
+        target.entries[keyAt->second].value = value;
+    }
+}
+
+const ResultsStore::Section* ResultsStore::find(std::u16string_view section) const
+{
+    const auto found = m_index.find(fold(section));
+    return found == m_index.end() ? nullptr : &m_sections[found->second];
+}
+
+std::u16string ResultsStore::read(std::u16string_view section, std::u16string_view key,
+                                  std::u16string_view fallback) const
+{
+    if (const Section* s = find(section)) {
+        if (const auto found = s->index.find(fold(key)); found != s->index.end())
+            return s->entries[found->second].value;
+    }
+    return std::u16string(fallback);
+}
+
+bool ResultsStore::valueExists(std::u16string_view section, std::u16string_view key) const
+{
+    const Section* s = find(section);
+    return s && s->index.count(fold(key)) != 0;
+}
+
+bool ResultsStore::sectionExists(std::u16string_view section) const
+{
+    return find(section) != nullptr;
+}
+
+void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view key)
+{
+    const auto sectionAt = m_index.find(fold(section));
+    if (sectionAt == m_index.end())
+        return;
+    Section& s = m_sections[sectionAt->second];
+    const auto keyAt = s.index.find(fold(key));
+    if (keyAt == s.index.end())
+        return;
+    s.entries[keyAt->second].deleted = true;
+    s.index.erase(keyAt);
+    --m_entries;
+}
+
+std::vector<std::u16string> ResultsStore::sections() const
+{
+    std::vector<std::u16string> names;
+    names.reserve(m_sections.size());
+    for (const Section& s : m_sections)
+        names.push_back(s.name);
+    return names;
+}
+
+std::vector<std::u16string> ResultsStore::keys(std::u16string_view section) const
+{
+    std::vector<std::u16string> names;
+    if (const Section* s = find(section)) {
+        names.reserve(s->index.size());
+        for (const Entry& e : s->entries)
+            if (!e.deleted)
+                names.push_back(e.key);
+    }
+    return names;
+}
+
+std::u16string ResultsStore::text() const
+{
+    std::u16string out;
+    for (const Section& s : m_sections) {
+        out += u'[';
+        out += s.name;
+        out += u"]\n";
+        for (const Entry& e : s.entries) {
+            if (e.deleted)
+                continue;
+            out += e.key;
+            out += u'=';
+            out += e.value;
+            out += u'\n';
+        }
+        out += u'\n';
+    }
+    return out;
+}
+
+StoredFile parseStoredValue(std::u16string_view value)
+{
+    StoredFile file;
+    std::u16string_view fields[4];
+    for (int i = 0; i < 3; ++i) {
+        const auto hash = value.find(u'#');
+        fields[i] = value.substr(0, hash);
+        value = hash == std::u16string_view::npos ? std::u16string_view() : value.substr(hash + 1);
+    }
+    fields[3] = value;
+    const auto number = [](std::u16string_view text) -> std::optional<std::int64_t> {
+        std::string ascii;
+        for (const char16_t c : text) {
+            if (c > 0x7F)
+                return std::nullopt;
+            ascii += static_cast<char>(c);
+        }
+        std::int64_t result = 0;
+        const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), result);
+        if (ascii.empty() || error != std::errc() || end != ascii.data() + ascii.size())
+            return std::nullopt;
+        return result;
+    };
+    file.recordOffset = number(fields[0]);
+    if (file.recordOffset && *file.recordOffset < 0)
+        file.recordOffset.reset();
+    file.date = fields[1];
+    file.time = fields[2];
+    file.size = number(fields[3]).value_or(0);
+    return file;
+}
+
+std::u16string formatStoredValue(std::int64_t recordOffset, std::u16string_view date, std::u16string_view time,
+                                 std::int64_t size)
+{
+    std::u16string value = fromAscii(std::to_string(recordOffset));
+    value += u'#';
+    value += date;
+    value += u'#';
+    value += time;
+    value += u'#';
+    value += fromAscii(std::to_string(size));
+    return value;
+}
+
+} // namespace orv

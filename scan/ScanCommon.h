@@ -1,0 +1,80 @@
+#pragma once
+
+// Pieces both scans share: how a listed file's size, name and dates are taken from its record,
+// and how the progress bar follows a walk.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "MftRecord.h"
+#include "ScanSession.h"
+
+namespace orv {
+
+struct FileFacts
+{
+    std::u16string name;
+    std::int64_t parent = 0;
+    bool resident = false;
+    std::int64_t size = 0;
+    std::u16string date; // empty when the record has no $STANDARD_INFORMATION
+    std::u16string time;
+};
+
+enum class FileTest { Listed, NotAFile, Damaged, NoName, SystemName, MaskedOut };
+
+// What a scan lists of a record it surveyed and fixed up: its (last) name with the first "="
+// removed (the name becomes a key of the store), its parent, the unnamed $DATA's residency and
+// size, and its creation date and time. NotAFile for directories and records without a name or
+// content; SystemName for names that begin with "$".
+FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const class WildcardMask* mask,
+                       FileFacts& facts);
+
+// The record of `size` bytes at `offset` of the buffer; empty when it does not fit.
+inline std::span<std::uint8_t> recordAt(std::vector<std::uint8_t>& buffer, std::int64_t offset, std::int64_t size)
+{
+    if (offset < 0 || size <= 0 || static_cast<std::uint64_t>(offset) > buffer.size() ||
+        static_cast<std::uint64_t>(size) > buffer.size() - static_cast<std::uint64_t>(offset))
+        return {};
+    return std::span(buffer).subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+}
+
+// Follows a walk through `total` units on the progress bar (0 to 200 pixels) and label, telling
+// the window only when the shown percentage changes.
+class PercentShown
+{
+public:
+    explicit PercentShown(ScanProgress& progress) : m_progress(progress) {}
+    void reset()
+    {
+        m_percent = 0;
+        m_progress.progressBar(0);
+        m_progress.progressLabel(0);
+    }
+    void show(std::int64_t percent)
+    {
+        if (percent == m_percent)
+            return;
+        m_percent = percent;
+        m_progress.progressBar(static_cast<int>(2 * percent));
+        m_progress.progressLabel(static_cast<int>(percent));
+    }
+    std::int64_t percent() const { return m_percent; }
+
+private:
+    ScanProgress& m_progress;
+    std::int64_t m_percent = 0;
+};
+
+// Budget for what a scan holds in memory: what is available less 200 MiB for everyone else, and
+// never less than 128 MiB. When the system does not tell, 512 MiB.
+std::int64_t memoryBudget(std::uint64_t availablePhysicalMemory);
+
+// The $Bitmap file read into the session's VolumeBitmap from the runs in MFTFile.ClusterList (the
+// caller decoded record 6 there). Runs beyond the volume are not read; the bitmap never claims
+// more than one bit per cluster of the volume, rounded up to whole clusters. False when stopped.
+bool loadVolumeBitmap(ScanSession& session, Pump& pump);
+
+} // namespace orv

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "MftRecord.h"
+#include "ResultsStore.h"
+#include "VolumeContext.h"
+
+namespace orv {
+
+// Lets the front end breathe during a long operation: process events, draw progress, notice
+// Ctrl-C. A Stop or Skip the user confirms inside it clears ScanRunning or sets SkipRequested on
+// the session; the scan tests the flags right after every step.
+class Pump
+{
+public:
+    virtual ~Pump() = default;
+    virtual void step() = 0;
+};
+
+// The steps a scan announces in the main window's hint line.
+enum class ScanStep {
+    Loading,         // the Normal scan, "Please wait..."
+    FindMftRecords,  // the Extended scan's four steps
+    ReadMftRecords,
+    FindFolders,
+    FindFiles,
+};
+
+// What the main window shows while a scan runs. The scans call it exactly when the window's
+// controls change, so a window only binds these to its labels and progress bar.
+class ScanProgress
+{
+public:
+    virtual ~ScanProgress() = default;
+    virtual void stepStarted(ScanStep) {}
+    // Width of the progress bar in pixels, 0 to 200.
+    virtual void progressBar(int /*width*/) {}
+    // The percentage under the bar; the window writes it as "<percent> %".
+    virtual void progressLabel(int /*percent*/) {}
+    // Label1b and Label2b.
+    virtual void recordsExamined(std::int64_t) {}
+    virtual void filesFound(std::int64_t) {}
+};
+
+// How a scan ended.
+enum class ScanEnd { Finished, Stopped };
+
+// What a scan met besides the files it listed, for the front ends to report.
+struct ScanReport
+{
+    ScanEnd end = ScanEnd::Finished;
+    std::int64_t recordsNotLoaded = 0; // $MFT records beyond the memory budget or the volume's end
+    std::int64_t damagedRecords = 0;   // records that begin like a record but whose layout is broken
+    bool outOfMemory = false;          // the $MFT or the regions could not be held in memory
+};
+
+// The state of the scans: the volume of the last Find, the loaded $MFT, the decoded record, the
+// results and the counters. The program makes one and passes it by reference; tests make their
+// own.
+struct ScanSession
+{
+    VolumeContext volume;
+    TMFTFile MFTFile;
+    ResultsStore store;
+
+    bool ScanRunning = false;
+    bool SkipRequested = false;
+    std::int64_t RecordsExamined = 0;
+    std::int64_t FilesFound = 0;
+    std::u16string FileMask = std::u16string(u"*.*");
+
+    // The bytes of the $MFT the Normal scan loaded (records are examined up to here), and the
+    // bytes of the regions the Extended scan read.
+    std::int64_t MftLoadedBytes = 0;
+
+    // "find.ini" beside the program: the Extended scan starts its store from it when it exists.
+    std::filesystem::path findIniFile;
+};
+
+} // namespace orv

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "ResultsStore.h"
+#include "Utf16.h"
+#include "WildcardMask.h"
+
+namespace orv {
+namespace {
+
+TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
+{
+    ResultsStore store;
+    store.write(u"C:\\b\\", u"a.txt", u"1#d#t#10");
+    store.write(u"C:\\a\\", u"z.txt", u"2#d#t#20");
+    store.write(u"C:\\B\\", u"A.TXT", u"3#d#t#30");
+    store.write(u"c:\\b\\", u"second.txt", u"4#d#t#40");
+    store.write(u"C:\\\u0414\u043e\u043a\\", u"\u0424\u0410\u0419\u041b.txt", u"5#d#t#50");
+    store.write(u"C:\\\u0434\u043e\u043a\\", u"\u0444\u0430\u0439\u043b.TXT", u"6#d#t#60");
+
+    EXPECT_EQ(store.sections(), (std::vector<std::u16string>{u"C:\\b\\", u"C:\\a\\", u"C:\\\u0414\u043e\u043a\\"}));
+    EXPECT_EQ(store.keys(u"C:\\B\\"), (std::vector<std::u16string>{u"a.txt", u"second.txt"}))
+        << "the key keeps its first spelling and place; the value is replaced";
+    EXPECT_EQ(store.read(u"c:\\b\\", u"A.txt"), u"3#d#t#30");
+    EXPECT_EQ(store.read(u"C:\\\u0434\u043e\u043a\\", u"\u0444\u0430\u0439\u043b.txt"), u"6#d#t#60");
+    EXPECT_EQ(store.read(u"C:\\none\\", u"x", u"fallback"), u"fallback");
+    EXPECT_TRUE(store.valueExists(u"C:\\A\\", u"Z.TXT"));
+    EXPECT_TRUE(store.sectionExists(u"c:\\a\\"));
+    EXPECT_EQ(store.entryCount(), 4u);
+
+    store.deleteKey(u"C:\\b\\", u"A.TXT");
+    EXPECT_FALSE(store.valueExists(u"C:\\b\\", u"a.txt"));
+    EXPECT_EQ(store.keys(u"C:\\b\\"), (std::vector<std::u16string>{u"second.txt"}));
+    EXPECT_EQ(store.text(), u"[C:\\b\\]\nsecond.txt=4#d#t#40\n\n[C:\\a\\]\nz.txt=2#d#t#20\n\n"
+                            u"[C:\\\u0414\u043e\u043a\\]\n\u0424\u0410\u0419\u041b.txt=6#d#t#60\n\n");
+    store.write(u"C:\\b\\", u"a.txt", u"7#d#t#70");
+    EXPECT_EQ(store.keys(u"C:\\b\\").back(), u"a.txt") << "written again after deletion: a new key at the end";
+
+    store.clear();
+    EXPECT_TRUE(store.sections().empty());
+    EXPECT_EQ(store.entryCount(), 0u);
+}
+
+TEST(ResultsStore, StartsFromAnIniFileWhenThereIsOne)
+{
+    const auto file = std::filesystem::temp_directory_path() / ("orv-find-" + std::to_string(::getpid()) + ".ini");
+    std::ofstream(file) << "\xEF\xBB\xBF[C:\\Old\\]\r\nnote.txt=4096#1.1.2020#10:00:00#12\r\n; a comment\r\n"
+                           "x=y.txt=8192#d#t#1\r\n[C:\\Gr\xC3\xBC\xC3\x9F" "e\\]\nbrief.doc=1#d#t#2\n";
+    const ResultsStore store(file);
+    std::filesystem::remove(file);
+    EXPECT_EQ(store.sections(), (std::vector<std::u16string>{u"C:\\Old\\", u"C:\\Gr\u00fc\u00dfe\\"}));
+    EXPECT_EQ(store.read(u"C:\\Old\\", u"note.txt"), u"4096#1.1.2020#10:00:00#12");
+    EXPECT_EQ(store.read(u"C:\\Old\\", u"x"), u"y.txt=8192#d#t#1") << "the first \"=\" splits";
+    EXPECT_TRUE(ResultsStore(file).sections().empty()) << "a missing file gives an empty store";
+}
+
+TEST(ResultsStore, ParsesStoredValues)
+{
+    const StoredFile report = parseStoredValue(u"245760#03.05.2019#14:22:10#18944");
+    EXPECT_EQ(report.recordOffset, 245760);
+    EXPECT_EQ(report.date, u"03.05.2019");
+    EXPECT_EQ(report.time, u"14:22:10");
+    EXPECT_EQ(report.size, 18944);
+    EXPECT_EQ(parseStoredValue(u"0###0").recordOffset, 0) << "offset 0 is a real record";
+    EXPECT_EQ(parseStoredValue(u"6442450944#d#t#1").recordOffset, 6442450944) << "offsets past 4 GiB";
+    EXPECT_FALSE(parseStoredValue(u"abc#d#t#1").recordOffset);
+    EXPECT_FALSE(parseStoredValue(u"#d#t#1").recordOffset);
+    EXPECT_FALSE(parseStoredValue(u"-5#d#t#1").recordOffset);
+    EXPECT_EQ(formatStoredValue(245760, u"03.05.2019", u"14:22:10", 18944), u"245760#03.05.2019#14:22:10#18944");
+}
+
+TEST(WildcardMask, MatchesWholeNames)
+{
+    struct Case
+    {
+        const char16_t* mask;
+        const char16_t* name;
+        bool matches;
+    };
+    const Case cases[] = {
+        {u"*.doc", u"report.DOC", true},
+        {u"*.doc", u"report.docx", false},
+        {u"*.TXT", u"notes.txt", true},
+        {u"*", u"", true},
+        {u"*.*", u"noext", false}, // the scans never test "*.*": it lets every name through
+        {u"a?c", u"abc", true},
+        {u"a?c", u"ac", false},
+        {u"*a*b*c", u"xxaxxbxxcxxc", true},
+        {u"*a*b*c", u"xxaxxcxxb", false},
+        {u"[a-c]*.jpg", u"Beach.JPG", true},
+        {u"[!a-c]*.jpg", u"beach.jpg", false},
+        {u"[!a-c]*.jpg", u"dune.jpg", true},
+        {u"[xyz0-9]", u"7", true},
+        {u"\u0444*", u"\u0444\u0430\u0439\u043b", true},
+        {u"\u0444*", u"\u0424\u0410\u0419\u041b", false}, // only a to z ignore case
+        {u"report(1).doc", u"REPORT(1).DOC", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.mask) + " ~ " + toUtf8(c.name));
+        const auto mask = WildcardMask::compile(c.mask);
+        ASSERT_TRUE(mask);
+        EXPECT_EQ(mask->matches(c.name), c.matches);
+    }
+}
+
+TEST(WildcardMask, RefusesMasksThatAreNotWellFormed)
+{
+    for (const char16_t* bad : {u"[abc", u"*.[", u"[]", u"[!]", u"[-z]", u"[z-a]"}) {
+        std::string why;
+        EXPECT_FALSE(WildcardMask::compile(bad, &why));
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+} // namespace
+} // namespace orv

@@ -1,0 +1,245 @@
+// Both scans on the real fixture volumes, against what was written to them.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "ExtendedScan.h"
+#include "FindChecks.h"
+#include "Fixtures.h"
+#include "LinuxDriveSystem.h"
+#include "NormalScan.h"
+#include "Utf16.h"
+
+namespace orv {
+namespace {
+
+constexpr std::uint64_t kPlentyOfMemory = std::uint64_t{8} << 30;
+
+// Clears ScanRunning (or sets SkipRequested) after a number of steps, as a confirmed Stop or Skip
+// does inside the window's pumping.
+class TestPump : public Pump
+{
+public:
+    explicit TestPump(ScanSession& session) : m_session(session) {}
+    void step() override
+    {
+        ++steps;
+        if (stopAfter && steps == *stopAfter)
+            m_session.ScanRunning = false;
+        if (skipEvery && steps % *skipEvery == 0)
+            m_session.SkipRequested = true;
+    }
+    std::int64_t steps = 0;
+    std::optional<std::int64_t> stopAfter;
+    std::optional<std::int64_t> skipEvery;
+
+private:
+    ScanSession& m_session;
+};
+
+class RecordingProgress : public ScanProgress
+{
+public:
+    void stepStarted(ScanStep step) override { steps.push_back(step); }
+    void progressBar(int width) override
+    {
+        EXPECT_GE(width, 0);
+        EXPECT_LE(width, 200);
+        lastWidth = width;
+    }
+    void recordsExamined(std::int64_t count) override { examinedShown.push_back(count); }
+    void filesFound(std::int64_t count) override { foundShown = count; }
+    std::vector<ScanStep> steps;
+    std::vector<std::int64_t> examinedShown;
+    std::int64_t foundShown = 0;
+    int lastWidth = -1;
+};
+
+// Folder and name as the scans file them: "C:\Docs\Projects\" and the name with its first "="
+// removed.
+std::pair<std::u16string, std::u16string> expectedPlace(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    std::u16string name = fromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
+    if (const auto equals = name.find(u'='); equals != std::u16string::npos)
+        name.erase(equals, 1);
+    return {u"C:\\" + fromUtf8(folder), name};
+}
+
+struct Listed
+{
+    std::u16string section, key;
+    StoredFile stored;
+};
+
+std::vector<Listed> listing(const ResultsStore& store)
+{
+    std::vector<Listed> all;
+    for (const auto& section : store.sections())
+        for (const auto& key : store.keys(section))
+            all.push_back({section, key, parseStoredValue(store.read(section, key))});
+    return all;
+}
+
+class Scans : public testing::Test
+{
+protected:
+    bool open(const std::string& image, std::u16string_view mask = u"")
+    {
+        const auto path = test::fixtureImage(image);
+        if (!std::filesystem::exists(path))
+            return false;
+        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives->addDrive("C:", path.string());
+        const auto check = RunFindChecks(session, *drives, "C: (NTFS)", mask, 10);
+        EXPECT_EQ(check.check, FindCheck::Ok);
+        PrepareScan(session, mask);
+        return check.check == FindCheck::Ok;
+    }
+
+    ScanSession session;
+    std::unique_ptr<LinuxDriveSystem> drives;
+};
+
+TEST_F(Scans, NormalScanListsEveryDeletedFileUnderItsFolder)
+{
+    for (const char* image : test::kFixtureImages) {
+        SCOPED_TRACE(image);
+        session = ScanSession();
+        if (!open(image))
+            GTEST_SKIP() << "fixture images are not unpacked";
+        TestPump pump(session);
+        RecordingProgress progress;
+        const ScanReport report = NTFSFind1(session, pump, progress, kPlentyOfMemory);
+        EXPECT_EQ(report.end, ScanEnd::Finished);
+        EXPECT_FALSE(session.ScanRunning);
+        EXPECT_EQ(report.damagedRecords, 0);
+        EXPECT_EQ(progress.lastWidth, 200);
+        EXPECT_FALSE(session.volume.VolumeBitmap.empty()) << "the $Bitmap is loaded for the grades";
+
+        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> expected;
+        for (const auto& entry : test::readManifest(image))
+            if (entry.kind == "file" && entry.state != "kept")
+                expected[expectedPlace(entry.path)] = entry.size;
+        const auto listed = listing(session.store);
+        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> got;
+        for (const Listed& l : listed) {
+            got[{l.section, l.key}] = l.stored.size;
+            ASSERT_TRUE(l.stored.recordOffset);
+            EXPECT_EQ(*l.stored.recordOffset % session.volume.MftRecordSize, 0);
+            EXPECT_FALSE(l.stored.date.empty());
+        }
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listed.size()));
+        EXPECT_EQ(progress.foundShown, session.FilesFound);
+        EXPECT_GT(session.RecordsExamined, 100);
+        for (const std::int64_t shown : progress.examinedShown)
+            EXPECT_EQ(shown % 100, 0) << "the examined count is shown in steps of 100";
+    }
+}
+
+TEST_F(Scans, NormalScanAppliesTheMask)
+{
+    if (!open("ntfs-c4096", u"  *.TXT "))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    EXPECT_EQ(session.FileMask, u"*.TXT");
+    TestPump pump(session);
+    RecordingProgress progress;
+    NTFSFind1(session, pump, progress, kPlentyOfMemory);
+    const auto listed = listing(session.store);
+    ASSERT_FALSE(listed.empty());
+    for (const Listed& l : listed) {
+        const std::string name = toUtf8(l.key);
+        EXPECT_EQ(name.substr(name.size() - 4), ".txt") << name;
+    }
+}
+
+TEST_F(Scans, StopKeepsWhatWasFoundWithConsistentCounters)
+{
+    if (!open("ntfs-c512"))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    TestPump full(session);
+    RecordingProgress progress;
+    NTFSFind1(session, full, progress, kPlentyOfMemory);
+    const auto everything = listing(session.store);
+    const std::int64_t allSteps = full.steps;
+
+    for (const std::int64_t stopAt : {std::int64_t{3}, allSteps / 2, allSteps - 5}) {
+        SCOPED_TRACE(stopAt);
+        ScanSession stopped;
+        session = std::move(stopped);
+        ASSERT_TRUE(open("ntfs-c512"));
+        TestPump pump(session);
+        pump.stopAfter = stopAt;
+        const ScanReport report = NTFSFind1(session, pump, progress, kPlentyOfMemory);
+        EXPECT_EQ(report.end, ScanEnd::Stopped);
+        EXPECT_FALSE(session.ScanRunning);
+        EXPECT_EQ(pump.steps, stopAt) << "nothing runs after the stop is seen";
+        const auto kept = listing(session.store);
+        EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(kept.size()));
+        EXPECT_LE(kept.size(), everything.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            EXPECT_EQ(kept[i].section, everything[i].section);
+            EXPECT_EQ(kept[i].key, everything[i].key);
+        }
+    }
+}
+
+TEST_F(Scans, ExtendedScanFindsTheDeletedFilesOfEveryRegion)
+{
+    // The Extended scan probes 2,000 points; only volumes of 6,000 clusters and more have probe
+    // points far enough apart to find a region's edges.
+    if (!open("ntfs-c512"))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    TestPump pump(session);
+    RecordingProgress progress;
+    const ExtendedScanReport report = NTFSFind2(session, pump, progress, kPlentyOfMemory);
+    EXPECT_FALSE(report.bootSectorError);
+    EXPECT_EQ(report.end, ScanEnd::Finished);
+    EXPECT_EQ(progress.steps, (std::vector<ScanStep>{ScanStep::FindMftRecords, ScanStep::ReadMftRecords,
+                                                      ScanStep::FindFolders, ScanStep::FindFiles}));
+
+    std::map<std::pair<std::u16string, std::u16string>, std::int64_t> got;
+    for (const Listed& l : listing(session.store)) {
+        // Overlapping regions read a record twice; the second copy gets a number.
+        std::u16string key = l.key;
+        if (const auto open = key.rfind(u'('); open != std::u16string::npos && key.back() == u')')
+            key.erase(open);
+        got[{l.section, key}] = l.stored.size;
+    }
+    for (const auto& entry : test::readManifest("ntfs-c512")) {
+        if (entry.kind != "file" || entry.state == "kept")
+            continue;
+        SCOPED_TRACE(entry.path);
+        const auto place = expectedPlace(entry.path);
+        ASSERT_TRUE(got.count(place)) << toUtf8(place.first) << toUtf8(place.second);
+        EXPECT_EQ(got[place], entry.size);
+    }
+}
+
+TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
+{
+    if (!open("ntfs-c512"))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    TestPump pump(session);
+    pump.skipEvery = 7; // every step is cut short again and again
+    RecordingProgress progress;
+    const ExtendedScanReport report = NTFSFind2(session, pump, progress, kPlentyOfMemory);
+    EXPECT_EQ(report.end, ScanEnd::Finished);
+    EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+
+    session = ScanSession();
+    ASSERT_TRUE(open("ntfs-c512"));
+    TestPump stopping(session);
+    stopping.stopAfter = 500;
+    EXPECT_EQ(NTFSFind2(session, stopping, progress, kPlentyOfMemory).end, ScanEnd::Stopped);
+    EXPECT_FALSE(session.ScanRunning);
+    EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+}
+
+} // namespace
+} // namespace orv
