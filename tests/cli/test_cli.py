@@ -7,6 +7,7 @@ Environment: ORV_CLI (the binary), ORV_FIXTURES (the unpacked fixture images).""
 import json
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
@@ -80,6 +81,88 @@ class Contract(CliCase):
         self.assertEqual(info["mft_start_cluster"], 4)
 
 
+def manifest(name):
+    rows = []
+    with open(os.path.join(FIXTURES, name + ".manifest.tsv"), encoding="utf-8") as f:
+        next(f)
+        for line in f:
+            path, kind, size, _, state, record = line.rstrip("\n").split("\t")
+            rows.append({"path": path, "kind": kind, "size": int(size), "state": state, "record": int(record)})
+    return rows
+
+
+def place(path):
+    """Folder and name as the scans file a manifest path."""
+    folder, _, name = path.rpartition("/")
+    return "C:\\" + (folder.replace("/", "\\") + "\\" if folder else ""), name.replace("=", "", 1)
+
+
+def without_number(name):
+    return re.sub(r"\(\d+\)$", "", name)
+
+
+class Scan(CliCase):
+    FILE_KEYS = ["folder", "name", "record_offset", "date", "time", "created", "size", "resident"]
+
+    def scan(self, image, *args):
+        result = self.run_cli("scan", image, "--json", *args, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return json.loads(result.stdout)
+
+    def test_normal_scan_json_lists_the_deleted_files(self):
+        out = self.scan(IMAGE)
+        self.assertEqual(list(out), ["drive", "mode", "mask", "records_examined", "files_found", "files"])
+        self.assertEqual((out["drive"], out["mode"], out["mask"]), ("C:", "normal", "*.*"))
+        self.assertEqual(out["files_found"], len(out["files"]))
+        for f in out["files"]:
+            self.assertEqual(list(f), self.FILE_KEYS)
+            self.assertRegex(f["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d$")
+            self.assertIsInstance(f["record_offset"], int)
+        listed = {(f["folder"], f["name"]): f["size"] for f in out["files"]}
+        expected = {place(r["path"]): r["size"] for r in manifest("ntfs-c4096")
+                    if r["kind"] == "file" and r["state"] != "kept"}
+        self.assertEqual(listed, expected)
+        # Small contents live inside their record; 1,024-byte records hold up to a few hundred bytes.
+        self.assertTrue(all(f["resident"] == (f["size"] < 600) for f in out["files"]))
+
+    def test_mask_and_nothing_found(self):
+        out = self.scan(IMAGE, "--mask", "*.BIN")
+        self.assertTrue(out["files"])
+        self.assertTrue(all(f["name"].endswith(".bin") for f in out["files"]))
+        self.assertEqual(out["mask"], "*.BIN")
+
+        text = self.run_cli("scan", IMAGE, "--mask", "*.nothing")
+        self.assertEqual((text.returncode, text.stdout), (0, "Found 0 deleted files on this drive!\n"))
+        out = self.scan(IMAGE, "--mask", "*.nothing")
+        self.assertEqual((out["files_found"], out["files"]), (0, []))
+
+    def test_bad_mask_is_a_usage_error(self):
+        result = self.run_cli("scan", IMAGE, "--mask", "[abc")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("not valid", result.stderr)
+
+    def test_extended_scan_numbers_repeats(self):
+        out = self.scan(os.path.join(FIXTURES, "ntfs-c512.img"), "--extended")
+        self.assertEqual(out["mode"], "extended")
+        found = {(f["folder"], without_number(f["name"])) for f in out["files"]}
+        for r in manifest("ntfs-c512"):
+            if r["kind"] == "file" and r["state"] != "kept":
+                self.assertIn(place(r["path"]), found)
+
+    def test_extended_scan_finds_the_files_of_an_earlier_file_system(self):
+        if not shutil.which("mkntfs"):
+            self.skipTest("mkntfs (ntfs-3g) is not installed")
+        path = os.path.join(self.tmp, "formatted.img")
+        shutil.copyfile(os.path.join(FIXTURES, "ntfs-c512.img"), path)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "512", path], check=True, capture_output=True)
+        self.assertEqual(self.scan(path)["files_found"], 0, "the new file system has no deleted files")
+        out = self.scan(path, "--extended")
+        found = {(f["folder"], without_number(f["name"])) for f in out["files"]}
+        earlier = [r for r in manifest("ntfs-c512") if r["kind"] == "file"]
+        missing = [r["path"] for r in earlier if place(r["path"]) not in found]
+        self.assertEqual(missing, [], "kept and deleted files of the earlier file system alike")
+
+
 class Failures(CliCase):
     def test_usage_errors_exit_2(self):
         for args in ([], ["frobnicate"], ["info"], ["record", IMAGE], ["record", IMAGE, "-1"],
@@ -123,6 +206,8 @@ class DamagedImages(CliCase):
                         f.seek(rng.randrange(start, end))
                         f.write(bytes([rng.randrange(256)]))
                 self.assertIn(self.run_cli("info", path).returncode, (0, 1))
+                self.assertIn(self.run_cli("scan", path, "--json").returncode, (0, 1))
+                self.assertIn(self.run_cli("scan", path, "--extended", "--quiet").returncode, (0, 1))
                 for number in range(0, records, 3):
                     code = self.run_cli("record", path, str(number)).returncode
                     self.assertIn(code, (0, 1))
