@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds, and shows what Orvandel reads from the bundled demo volume.
+# Sets up, builds, and runs Orvandel's scan on the bundled demo volume: the volume's geometry,
+# then the deleted files it finds, with their folders, sizes and dates.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -16,5 +17,5 @@ cli=build/cli/orvandel-cli
 echo "== The demo volume ($image)"
 "$cli" info "$image"
 echo
-echo "== A deleted photo's record (107)"
-"$cli" record "$image" 107
+echo "== Deleted files (Normal scan)"
+"$cli" scan "$image"
