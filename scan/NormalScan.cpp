@@ -133,12 +133,11 @@ Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u
         if (!name || !next)
             return Climb::SkipFile;
         if (survey->IndexRoot || survey->IndexAllocation) {
-            path.insert(0, u"\\");
-            path.insert(0, *name);
+            path = *name + u"\\" + path;
         } else {
             // The folder's record now holds something else; what it names above is not this
             // file's folder, so the climb ends here.
-            path.insert(0, kUnknownFolder);
+            path = std::u16string(kUnknownFolder) + path;
             return Climb::Found;
         }
         current = *next;

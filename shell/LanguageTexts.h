@@ -1,0 +1,158 @@
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace orv {
+
+// One text the program shows: where the language file keeps it, and the English text that
+// stands in when the file does not define it.
+struct LanguageText
+{
+    std::string_view section;
+    std::string_view key;
+    std::string_view english;
+};
+
+// Every text the program looks up. Callers name these entries instead of spelling a section,
+// key and default themselves, so a text cannot drift from its default, and the language files
+// can be checked against this list.
+namespace lang {
+
+// [Buttons]
+inline constexpr LanguageText kButtonsOptions{"Buttons", "Options", "Options"};
+inline constexpr LanguageText kButtonsHelp{"Buttons", "Help", "Help"};
+inline constexpr LanguageText kButtonsMinimize{"Buttons", "Minimize", "Minimize"};
+inline constexpr LanguageText kButtonsClose{"Buttons", "Close", "Close"};
+inline constexpr LanguageText kButtonsFind{"Buttons", "Find", "Find"}; // the main window's button
+// The same key as the label before the results window's search box: a language file that
+// defines it gives both places its one text; only the built-in English differs.
+inline constexpr LanguageText kButtonsFindInResults{"Buttons", "Find", "Find in results:"};
+inline constexpr LanguageText kButtonsStop{"Buttons", "Stop", "Stop"};
+inline constexpr LanguageText kButtonsSkip{"Buttons", "Skip", "Skip"};
+inline constexpr LanguageText kButtonsRestore{"Buttons", "Restore", "Restore"};
+inline constexpr LanguageText kButtonsWipe{"Buttons", "Wipe", "Wipe"};
+inline constexpr LanguageText kButtonsSave{"Buttons", "Save", "Save"};
+inline constexpr LanguageText kButtonsYes{"Buttons", "Yes", "Yes"};
+inline constexpr LanguageText kButtonsNo{"Buttons", "No", "No"};
+inline constexpr LanguageText kButtonsContinue{"Buttons", "Continue", "Continue"};
+
+// [About]
+inline constexpr LanguageText kAboutAbout{"About", "About", "About"};
+inline constexpr LanguageText kAboutVersion{"About", "Version", "Version"};
+inline constexpr LanguageText kAboutWebsite{"About", "Website", "Website"};
+inline constexpr LanguageText kAboutSupport{"About", "Support", "Support"};
+inline constexpr LanguageText kAboutLicense{"About", "License", "License agreement"};
+inline constexpr LanguageText kAboutPolicy{"About", "Policy", "Privacy policy"};
+
+// [Messages]
+inline constexpr LanguageText kMessagesInformation{"Messages", "Information", "Information"};
+inline constexpr LanguageText kMessagesConfirmation{"Messages", "Confirmation", "Confirmation"};
+inline constexpr LanguageText kMessagesHelpNotFound{"Messages", "HelpNotFound", "Help file not found!"};
+
+// [Warnings]
+inline constexpr LanguageText kWarningsImportant{"Warnings", "Important", "Important!"};
+inline constexpr LanguageText kWarningsMessage3{
+    "Warnings", "Message3",
+    "Some files may be damaged or rewritten. Their restoration may be impossible for technical reasons. There is "
+    "no 100 percent guarantee for the restoration of data. Thank you for your understanding!"};
+inline constexpr LanguageText kWarningsMessage4{"Warnings", "Message4", "Do not show this window again"};
+
+// [Drive]
+inline constexpr LanguageText kDriveMessage1{"Drive", "Message1", "Select a drive"};
+inline constexpr LanguageText kDriveMessage11{"Drive", "Message11", "Mode"};
+inline constexpr LanguageText kDriveMessage11a{"Drive", "Message11a", "Normal"};
+inline constexpr LanguageText kDriveMessage11b{"Drive", "Message11b", "Extended"};
+inline constexpr LanguageText kDriveMessage3{"Drive", "Message3", "Drive not found!"};
+inline constexpr LanguageText kDriveMessage5{"Drive", "Message5",
+                                             "The software supports only FAT and NTFS file systems!"};
+inline constexpr LanguageText kDriveMessage8{"Drive", "Message8", "Error reading boot sector (NTFS)!"};
+inline constexpr LanguageText kDriveMessage9{"Drive", "Message9", "MFT list reading error!"};
+
+// [File]
+inline constexpr LanguageText kFileMask{"File", "Mask", "File or mask to find"};
+inline constexpr LanguageText kFileType12{"File", "Type12", "All files"};
+inline constexpr LanguageText kFileType1{"File", "Type1", "Text documents (txt)"};
+inline constexpr LanguageText kFileType2{"File", "Type2", "MS Word documents (doc)"};
+inline constexpr LanguageText kFileType3{"File", "Type3", "MS Excel documents (xls)"};
+inline constexpr LanguageText kFileType4{"File", "Type4", "Graphics (jpg)"};
+inline constexpr LanguageText kFileType5{"File", "Type5", "Graphics (gif)"};
+inline constexpr LanguageText kFileType6{"File", "Type6", "Music (mp3)"};
+inline constexpr LanguageText kFileType7{"File", "Type7", "Music (wma)"};
+inline constexpr LanguageText kFileType8{"File", "Type8", "Clips (mpeg)"};
+inline constexpr LanguageText kFileType9{"File", "Type9", "Movies (avi)"};
+inline constexpr LanguageText kFileType10{"File", "Type10", "Archive (zip)"};
+inline constexpr LanguageText kFileType11{"File", "Type11", "Archive (rar)"};
+inline constexpr LanguageText kFileFile{"File", "File", "File"};
+inline constexpr LanguageText kFileDate{"File", "Date", "Date"};
+inline constexpr LanguageText kFileTime{"File", "Time", "Time"};
+inline constexpr LanguageText kFileSize{"File", "Size", "Size"};
+inline constexpr LanguageText kFileRecoverability{"File", "Recoverability", "Recoverability"};
+inline constexpr LanguageText kFileGood{"File", "Good", "Good"};
+inline constexpr LanguageText kFileAverage{"File", "Average", "Average"};
+inline constexpr LanguageText kFilePoor{"File", "Poor", "Poor"};
+inline constexpr LanguageText kFileSelect2{"File", "Select2", "Select folder to save restored files"};
+inline constexpr LanguageText kFileMessage2{"File", "Message2", "No files selected!"};
+inline constexpr LanguageText kFileMessage6{"File", "Message6", "Select another folder to save restored files!"};
+inline constexpr LanguageText kFileMessage7{"File", "Message7", "Restore selected files?"};
+inline constexpr LanguageText kFileMessage9{"File", "Message9", "Are you sure to wipe selected files?"};
+inline constexpr LanguageText kFileMessage10{"File", "Message10", "file(s) wiped!"};
+inline constexpr LanguageText kFileMessage11{"File", "Message11", "File or mask to find is empty!"};
+inline constexpr LanguageText kFileMessage13{"File", "Message13", "Folder to save restored files does not exist!"};
+inline constexpr LanguageText kFileMessage14{"File", "Message14", "file(s) restored!"};
+inline constexpr LanguageText kFileMessage16{"File", "Message16", "File not found!"};
+
+// [MenuItems]
+inline constexpr LanguageText kMenuItemsCheckAll{"MenuItems", "CheckAll", "Select all"};
+inline constexpr LanguageText kMenuItemsUnCheckAll{"MenuItems", "UnCheckAll", "Deselect all"};
+
+// [Process]
+inline constexpr LanguageText kProcessScanned{"Process", "Scanned", "Files scanned:"};
+inline constexpr LanguageText kProcessFound{"Process", "Found", "Deleted files found:"};
+inline constexpr LanguageText kProcessMessage1{"Process", "Message1", "Please wait..."};
+inline constexpr LanguageText kProcessMessage2{"Process", "Message2",
+                                               "Are you sure you wish to cancel this operation?"};
+inline constexpr LanguageText kProcessMessage4{"Process", "Message4", "Skip current step?"};
+inline constexpr LanguageText kProcessNotFound{"Process", "NotFound", "Found 0 deleted files on this drive!"};
+
+// [Hint]
+inline constexpr LanguageText kHintHint4{"Hint", "Hint4", "Use Extended Mode for deep scan or formatted discs."};
+inline constexpr LanguageText kHintHint3{"Hint", "Hint3", "Disc scanning takes time depending on its size."};
+
+// [ExtendedMode]
+inline constexpr LanguageText kExtendedModeMessage1{"ExtendedMode", "Message1", "Find MFT records"};
+inline constexpr LanguageText kExtendedModeMessage2{"ExtendedMode", "Message2", "Read MFT records"};
+inline constexpr LanguageText kExtendedModeMessage3{"ExtendedMode", "Message3", "Find folders"};
+inline constexpr LanguageText kExtendedModeMessage4{"ExtendedMode", "Message4", "Find files"};
+
+// [Vista]
+inline constexpr LanguageText kVistaMessage1{"Vista", "Message1",
+                                             "Velmora can not obtain required access to the drive."};
+inline constexpr LanguageText kVistaMessage2{"Vista", "Message2",
+                                             "Please make sure that you have administrative rights on your PC."};
+inline constexpr LanguageText kVistaMessage3{"Vista", "Message3", "This function does not work under Windows Vista."};
+
+// Every entry above, in file order.
+inline constexpr std::array kAllTexts{
+    kButtonsOptions, kButtonsHelp, kButtonsMinimize, kButtonsClose, kButtonsFind, kButtonsFindInResults,
+    kButtonsStop, kButtonsSkip, kButtonsRestore, kButtonsWipe, kButtonsSave, kButtonsYes, kButtonsNo,
+    kButtonsContinue,
+    kAboutAbout, kAboutVersion, kAboutWebsite, kAboutSupport, kAboutLicense, kAboutPolicy,
+    kMessagesInformation, kMessagesConfirmation, kMessagesHelpNotFound,
+    kWarningsImportant, kWarningsMessage3, kWarningsMessage4,
+    kDriveMessage1, kDriveMessage11, kDriveMessage11a, kDriveMessage11b, kDriveMessage3, kDriveMessage5,
+    kDriveMessage8, kDriveMessage9,
+    kFileMask, kFileType12, kFileType1, kFileType2, kFileType3, kFileType4, kFileType5, kFileType6, kFileType7,
+    kFileType8, kFileType9, kFileType10, kFileType11, kFileFile, kFileDate, kFileTime, kFileSize,
+    kFileRecoverability, kFileGood, kFileAverage, kFilePoor, kFileSelect2, kFileMessage2, kFileMessage6,
+    kFileMessage7, kFileMessage9, kFileMessage10, kFileMessage11, kFileMessage13, kFileMessage14, kFileMessage16,
+    kMenuItemsCheckAll, kMenuItemsUnCheckAll,
+    kProcessScanned, kProcessFound, kProcessMessage1, kProcessMessage2, kProcessMessage4, kProcessNotFound,
+    kHintHint4, kHintHint3,
+    kExtendedModeMessage1, kExtendedModeMessage2, kExtendedModeMessage3, kExtendedModeMessage4,
+    kVistaMessage1, kVistaMessage2, kVistaMessage3,
+};
+
+} // namespace lang
+
+} // namespace orv
