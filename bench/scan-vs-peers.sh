@@ -24,12 +24,16 @@ if [ ! -f "$image" ]; then
     mnt=$(mktemp -d)
     ntfs-3g "$image.part" "$mnt"
     trap 'umount "$mnt" 2>/dev/null || true; rmdir "$mnt" 2>/dev/null || true' EXIT
+    # All files first, then the deletions: a record freed early would be reused by the next file.
     for ((d = 0; d < folders; d++)); do
         dir="$mnt/Projects/group-$((d / 100))/folder-$d"
         mkdir -p "$dir"
         for ((f = 0; f < per_folder; f++)); do
             printf 'file %d of folder %d\n' "$f" "$d" >"$dir/doc-$f.txt"
         done
+    done
+    for ((d = 0; d < folders; d++)); do
+        dir="$mnt/Projects/group-$((d / 100))/folder-$d"
         for ((f = 0; f < per_folder; f += 2)); do
             rm "$dir/doc-$f.txt"
         done
@@ -49,7 +53,8 @@ measure() {
     "$@" >/dev/null 2>&1 || true # warm the page cache once
     for ((i = 0; i < runs; i++)); do
         local out
-        out=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+        /usr/bin/time -f '%e %M' -o "$work/time.out" "$@" >/dev/null 2>&1 || true
+        out=$(tail -n 1 "$work/time.out")
         times+=("${out% *}")
         peaks+=("${out#* }")
     done
