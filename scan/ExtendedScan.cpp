@@ -282,12 +282,9 @@ void ExtendedScan::findFolders()
         const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
         if (!startsWithFi(record))
             continue;
-        ApplyRecordFixups(record);
-        const auto survey = SurveyAttributes(record);
-        if (!survey) {
-            ++m_report.damagedRecords;
+        const auto survey = fixUpAndSurvey(record, m_report);
+        if (!survey)
             continue;
-        }
         // Folders in use and deleted folders alike.
         if ((!survey->IndexRoot && !survey->IndexAllocation) || !survey->FileName)
             continue;
@@ -363,12 +360,9 @@ void ExtendedScan::findFiles()
         // the $MFT in use now are told apart by it.
         if ((record[mft::kFlags] & mft::kFlagInUse) && insideCurrentMft(at))
             continue;
-        ApplyRecordFixups(record);
-        const auto survey = SurveyAttributes(record);
-        if (!survey) {
-            ++m_report.damagedRecords;
+        const auto survey = fixUpAndSurvey(record, m_report);
+        if (!survey)
             continue;
-        }
         const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
         if (test == FileTest::Damaged)
             ++m_report.damagedRecords;

@@ -194,13 +194,9 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
         const auto record = recordAt(volume.MftBuffer, r, recordSize);
         if (record[0] != 'F' || record[1] != 'I' || (record[mft::kFlags] & mft::kFlagInUse))
             continue;
-        // Fixups first: an attribute header may straddle the end of a 512-byte stride.
-        ApplyRecordFixups(record);
-        const auto survey = SurveyAttributes(record);
-        if (!survey) {
-            ++report.damagedRecords;
+        const auto survey = fixUpAndSurvey(record, report);
+        if (!survey)
             continue;
-        }
         const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
         if (test == FileTest::Damaged)
             ++report.damagedRecords;

@@ -57,6 +57,15 @@ FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurv
     return FileTest::Listed;
 }
 
+std::optional<AttributeSurvey> fixUpAndSurvey(std::span<std::uint8_t> record, ScanReport& report)
+{
+    ApplyRecordFixups(record);
+    auto survey = SurveyAttributes(record);
+    if (!survey)
+        ++report.damagedRecords;
+    return survey;
+}
+
 std::int64_t memoryBudget(std::uint64_t availablePhysicalMemory)
 {
     constexpr std::int64_t kMiB = 1024 * 1024;

@@ -32,6 +32,10 @@ enum class FileTest { Listed, NotAFile, Damaged, NoName, SystemName, MaskedOut }
 FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const class WildcardMask* mask,
                        FileFacts& facts);
 
+// Fixes a candidate record up and surveys it; one that does not survey counts as damaged. The
+// fixups come first: an attribute header may straddle the end of a 512-byte stride.
+std::optional<AttributeSurvey> fixUpAndSurvey(std::span<std::uint8_t> record, ScanReport& report);
+
 // The record of `size` bytes at `offset` of the buffer; empty when it does not fit.
 inline std::span<std::uint8_t> recordAt(std::vector<std::uint8_t>& buffer, std::int64_t offset, std::int64_t size)
 {
