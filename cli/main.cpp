@@ -289,6 +289,61 @@ std::filesystem::path programFolder()
     return error ? std::filesystem::path() : exe.parent_path();
 }
 
+// Writes a listing to stdout through one buffer. A scan of a large volume lists hundreds of
+// thousands of files: a document tree of them would take more time and memory than the scan.
+class ListingOutput
+{
+public:
+    ~ListingOutput() { flush(); }
+
+    ListingOutput& operator<<(std::string_view text)
+    {
+        m_buffer += text;
+        if (m_buffer.size() >= (1u << 20))
+            flush();
+        return *this;
+    }
+    ListingOutput& operator<<(std::int64_t number) { return *this << std::string_view(std::to_string(number)); }
+
+    // A JSON string: quoted, with quotes, backslashes and control characters escaped.
+    void string(std::string_view utf8)
+    {
+        m_buffer += '"';
+        for (const char c : utf8) {
+            if (c == '"' || c == '\\') {
+                m_buffer += '\\';
+                m_buffer += c;
+            } else if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                m_buffer += escaped;
+            } else {
+                m_buffer += c;
+            }
+        }
+        m_buffer += '"';
+    }
+
+    void flush()
+    {
+        std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
+        std::fflush(stdout);
+        m_buffer.clear();
+    }
+
+private:
+    std::string m_buffer;
+};
+
+// Every file of the store in store order: sections in order, keys in order.
+template <typename Visit>
+void forEachListedFile(const orv::ResultsStore& store, Visit&& visit)
+{
+    for (const std::u16string& section : store.sections())
+        for (const std::u16string& key : store.keys(section))
+            visit(section, key, orv::parseStoredValue(store.read(section, key)));
+}
+
 struct ScanOptions
 {
     SourceOptions source;
@@ -345,59 +400,79 @@ int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
     }
 
     const orv::ScanSession& done = session;
+    ListingOutput out;
     if (options.source.json) {
-        Json files = Json::array();
-        for (const std::u16string& section : done.store.sections()) {
-            for (const std::u16string& key : done.store.keys(section)) {
-                const orv::StoredFile stored = orv::parseStoredValue(done.store.read(section, key));
-                Json created = nullptr;
-                bool resident = false;
-                const auto record = stored.recordOffset
-                                        ? orv::recordAt(session.volume.MftBuffer, *stored.recordOffset, session.volume.MftRecordSize)
-                                        : std::span<std::uint8_t>();
-                if (const auto survey = record.empty() ? std::nullopt : orv::SurveyAttributes(record)) {
-                    if (survey->StandardInformation)
-                        if (const auto time = orv::readCreationDateTime(record, survey->StandardInformation))
-                            created = orv::isoText(*time);
-                    if (survey->Data)
-                        resident = record[survey->Data + orv::attr::kNonResident] == 0;
+        out << "{\n  \"drive\": ";
+        out.string(session.volume.Drive);
+        out << ",\n  \"mode\": \"" << (options.extended ? "extended" : "normal") << "\",\n  \"mask\": ";
+        out.string(orv::toUtf8(session.FileMask));
+        out << ",\n  \"records_examined\": " << session.RecordsExamined
+            << ",\n  \"files_found\": " << session.FilesFound << ",\n  \"files\": [";
+        bool first = true;
+        std::uint64_t cachedSecond = ~std::uint64_t{0};
+        std::string cachedIso;
+        forEachListedFile(done.store, [&](const std::u16string& section, const std::u16string& key,
+                                          const orv::StoredFile& stored) {
+            // The creation time and residency are read again from the record, as the results
+            // window does.
+            std::string created;
+            bool resident = false;
+            const auto record = stored.recordOffset
+                                    ? orv::recordAt(session.volume.MftBuffer, *stored.recordOffset, session.volume.MftRecordSize)
+                                    : std::span<std::uint8_t>();
+            if (const auto survey = record.empty() ? std::nullopt : orv::SurveyAttributes(record)) {
+                const auto fileTime = survey->StandardInformation
+                                          ? orv::readCreationTime(record, survey->StandardInformation)
+                                          : std::nullopt;
+                if (fileTime && *fileTime / 10'000'000 != cachedSecond) {
+                    cachedSecond = *fileTime / 10'000'000;
+                    const auto local = orv::fileTimeToLocal(*fileTime);
+                    cachedIso = local ? orv::isoText(*local) : std::string();
                 }
-                files.push_back({{"folder", orv::toUtf8(section)},
-                                 {"name", orv::toUtf8(key)},
-                                 {"record_offset", stored.recordOffset ? Json(*stored.recordOffset) : Json(nullptr)},
-                                 {"date", orv::toUtf8(stored.date)},
-                                 {"time", orv::toUtf8(stored.time)},
-                                 {"created", created},
-                                 {"size", stored.size},
-                                 {"resident", resident}});
+                if (fileTime)
+                    created = cachedIso;
+                if (survey->Data)
+                    resident = record[survey->Data + orv::attr::kNonResident] == 0;
             }
-        }
-        const Json out = {{"drive", session.volume.Drive},
-                          {"mode", options.extended ? "extended" : "normal"},
-                          {"mask", orv::toUtf8(session.FileMask)},
-                          {"records_examined", session.RecordsExamined},
-                          {"files_found", session.FilesFound},
-                          {"files", files}};
-        std::cout << out.dump(2) << '\n';
+            out << (first ? "\n    {\"folder\": " : ",\n    {\"folder\": ");
+            first = false;
+            out.string(orv::toUtf8(section));
+            out << ", \"name\": ";
+            out.string(orv::toUtf8(key));
+            out << ", \"record_offset\": ";
+            if (stored.recordOffset)
+                out << *stored.recordOffset;
+            else
+                out << "null";
+            out << ", \"date\": ";
+            out.string(orv::toUtf8(stored.date));
+            out << ", \"time\": ";
+            out.string(orv::toUtf8(stored.time));
+            out << ", \"created\": ";
+            if (created.empty())
+                out << "null";
+            else
+                out.string(created);
+            out << ", \"size\": " << stored.size << ", \"resident\": " << (resident ? "true" : "false") << "}";
+        });
+        out << (first ? "]\n}\n" : "\n  ]\n}\n");
         if (session.FilesFound == 0)
             std::cerr << kNotFound << '\n';
         return kExitDone;
     }
 
     if (session.FilesFound == 0) {
-        std::cout << kNotFound << '\n';
+        out << kNotFound << "\n";
         return kExitDone;
     }
-    std::size_t listed = 0;
-    for (const std::u16string& section : done.store.sections()) {
-        for (const std::u16string& key : done.store.keys(section)) {
-            const orv::StoredFile stored = orv::parseStoredValue(done.store.read(section, key));
-            std::cout << orv::toUtf8(section) << orv::toUtf8(key) << '\t' << stored.size << '\t'
-                      << orv::toUtf8(stored.date) << ' ' << orv::toUtf8(stored.time) << '\n';
-            ++listed;
-        }
-    }
-    std::cout << listed << " deleted file(s) found.\n";
+    std::int64_t listed = 0;
+    forEachListedFile(done.store, [&](const std::u16string& section, const std::u16string& key,
+                                      const orv::StoredFile& stored) {
+        out << orv::toUtf8(section) << orv::toUtf8(key) << "\t" << stored.size << "\t" << orv::toUtf8(stored.date)
+            << " " << orv::toUtf8(stored.time) << "\n";
+        ++listed;
+    });
+    out << listed << " deleted file(s) found.\n";
     return kExitDone;
 }
 

@@ -88,15 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<std::uint8_t> record;
     require(!ReadMftRecordNTFS(ctx, -1, record), "record -1 was read");
+    std::vector<std::uint8_t> loaded;
     for (const std::int64_t number : numbers) {
         const bool read = ReadMftRecordNTFS(ctx, number, record);
         require(record.size() == static_cast<std::size_t>(ctx.MftRecordSize), "record buffer of the wrong size");
         if (!read)
             continue;
         checkAgainstImage(ctx, image, number, record);
-        ctx.MftBuffer.insert(ctx.MftBuffer.end(), record.begin(), record.end());
+        loaded.insert(loaded.end(), record.begin(), record.end());
         orv::fuzz::checkRecord(record);
     }
+    if (ctx.MftBuffer.reset(loaded.size()))
+        std::copy(loaded.begin(), loaded.end(), ctx.MftBuffer.begin());
 
     // The scan decodes records straight out of the loaded $MFT; a record that does not fit whole
     // at the end of the buffer is no record.

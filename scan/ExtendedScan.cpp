@@ -224,10 +224,7 @@ bool ExtendedScan::readRegions()
     m_session.MftLoadedBytes = total;
     if (total == 0)
         return false;
-    try {
-        m_volume.MftBuffer.assign(static_cast<std::size_t>(total) + 1024, 0);
-    } catch (const std::bad_alloc&) {
-        m_volume.MftBuffer.clear();
+    if (!m_volume.MftBuffer.reset(static_cast<std::size_t>(total) + 1024)) {
         m_session.MftLoadedBytes = 0;
         m_report.outOfMemory = true;
         return false;
@@ -247,7 +244,7 @@ bool ExtendedScan::readRegions()
             m_shown.show(i * 100 / (count - 1));
         for (std::int64_t done = 0; done < extent.length; done += kChunkClusters) {
             const std::int64_t clusters = std::min(kChunkClusters, extent.length - done);
-            const auto into = std::span(m_volume.MftBuffer)
+            const auto into = std::span<std::uint8_t>(m_volume.MftBuffer)
                                   .subspan(static_cast<std::size_t>(write), static_cast<std::size_t>(clusters * bytesPerCluster));
             if (stepGoesOn())
                 readCluster(extent.start + done, into);
@@ -347,6 +344,7 @@ void ExtendedScan::findFiles()
     const std::int64_t total = m_session.MftLoadedBytes;
     const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
     FileFacts facts;
+    DateTexts dates;
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
             return;
@@ -363,7 +361,7 @@ void ExtendedScan::findFiles()
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
             continue;
-        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
+        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, dates, facts);
         if (test == FileTest::Damaged)
             ++m_report.damagedRecords;
         if (test != FileTest::Listed)

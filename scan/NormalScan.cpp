@@ -95,7 +95,7 @@ bool loadMft(ScanSession& session, Pump& pump, ScanProgress& progress)
             if (!session.ScanRunning)
                 return false;
             const std::int64_t clusters = std::min(chunkClusters, extent.length - j * chunkClusters);
-            const auto into = std::span(volume.MftBuffer).subspan(static_cast<std::size_t>(write),
+            const auto into = std::span<std::uint8_t>(volume.MftBuffer).subspan(static_cast<std::size_t>(write),
                                                                   static_cast<std::size_t>(clusters * volume.BytesPerCluster));
             readWithRetry(volume, extent.start + j * chunkClusters, into);
             write += clusters * volume.BytesPerCluster;
@@ -173,6 +173,7 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
     std::u16string cachedPath;
     std::u16string path;
     FileFacts facts;
+    DateTexts dates;
     int width = 0;
     progress.progressBar(0);
 
@@ -197,7 +198,7 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
         const auto survey = fixUpAndSurvey(record, report);
         if (!survey)
             continue;
-        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, facts);
+        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, dates, facts);
         if (test == FileTest::Damaged)
             ++report.damagedRecords;
         if (test != FileTest::Listed)
@@ -246,10 +247,7 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     const std::int64_t lost = clipExtentsToDevice(volume) + fitIntoBudget(volume, memoryBudget(availablePhysicalMemory));
     report.recordsNotLoaded = lost / volume.MftRecordSize;
     session.MftLoadedBytes = totalBytes(volume);
-    try {
-        volume.MftBuffer.assign(static_cast<std::size_t>(session.MftLoadedBytes) + 1024, 0);
-    } catch (const std::bad_alloc&) {
-        volume.MftBuffer.clear();
+    if (!volume.MftBuffer.reset(static_cast<std::size_t>(session.MftLoadedBytes) + 1024)) {
         session.MftLoadedBytes = 0;
         report.outOfMemory = true;
         return finish(ScanEnd::Finished);

@@ -94,14 +94,18 @@ void ResultsStore::clear()
     m_sections.clear();
     m_index.clear();
     m_entries = 0;
+    m_lastWritten = 0;
 }
 
 void ResultsStore::write(std::u16string_view section, std::u16string_view key, std::u16string_view value)
 {
-    auto [sectionAt, newSection] = m_index.try_emplace(fold(section), m_sections.size());
-    if (newSection)
-        m_sections.push_back(Section{std::u16string(section), {}, {}});
-    Section& target = m_sections[sectionAt->second];
+    if (m_lastWritten >= m_sections.size() || m_sections[m_lastWritten].name != section) {
+        auto [sectionAt, newSection] = m_index.try_emplace(fold(section), m_sections.size());
+        if (newSection)
+            m_sections.push_back(Section{std::u16string(section), {}, {}});
+        m_lastWritten = sectionAt->second;
+    }
+    Section& target = m_sections[m_lastWritten];
 
     auto [keyAt, newKey] = target.index.try_emplace(fold(key), target.entries.size());
     if (newKey) {

@@ -65,6 +65,7 @@ private:
 
     std::vector<Section> m_sections;
     std::unordered_map<std::u16string, std::size_t> m_index; // folded section name -> position
+    std::size_t m_lastWritten = 0; // scans write a folder's files one after another
     std::size_t m_entries = 0;
 };
 

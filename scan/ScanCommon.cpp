@@ -15,8 +15,24 @@ namespace {
 constexpr auto kInt64Max = std::numeric_limits<std::int64_t>::max();
 } // namespace
 
+void DateTexts::format(std::uint64_t fileTime, std::u16string& date, std::u16string& time)
+{
+    const std::uint64_t second = fileTime / 10'000'000;
+    if (second != m_second) {
+        m_second = second;
+        m_date.clear();
+        m_time.clear();
+        if (const auto local = fileTimeToLocal(fileTime)) {
+            m_date = shortDateText(*local);
+            m_time = longTimeText(*local);
+        }
+    }
+    date = m_date;
+    time = m_time;
+}
+
 FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const WildcardMask* mask,
-                       FileFacts& facts)
+                       DateTexts& dates, FileFacts& facts)
 {
     if (survey.IndexRoot || survey.IndexAllocation || !survey.FileName || !survey.Data)
         return FileTest::NotAFile;
@@ -49,10 +65,8 @@ FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurv
     facts.date.clear();
     facts.time.clear();
     if (survey.StandardInformation) {
-        if (const auto created = readCreationDateTime(record, survey.StandardInformation)) {
-            facts.date = shortDateText(*created);
-            facts.time = longTimeText(*created);
-        }
+        if (const auto created = readCreationTime(record, survey.StandardInformation))
+            dates.format(*created, facts.date, facts.time);
     }
     return FileTest::Listed;
 }

@@ -25,19 +25,32 @@ struct FileFacts
 
 enum class FileTest { Listed, NotAFile, Damaged, NoName, SystemName, MaskedOut };
 
+// The date and time texts of creation times, made once per second of time: files written together
+// share them, and formatting in the user's locale is the costliest part of listing a file.
+class DateTexts
+{
+public:
+    // Empty texts for a time the calendar cannot show.
+    void format(std::uint64_t fileTime, std::u16string& date, std::u16string& time);
+
+private:
+    std::uint64_t m_second = ~std::uint64_t{0};
+    std::u16string m_date, m_time;
+};
+
 // What a scan lists of a record it surveyed and fixed up: its (last) name with the first "="
 // removed (the name becomes a key of the store), its parent, the unnamed $DATA's residency and
 // size, and its creation date and time. NotAFile for directories and records without a name or
 // content; SystemName for names that begin with "$".
 FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const class WildcardMask* mask,
-                       FileFacts& facts);
+                       DateTexts& dates, FileFacts& facts);
 
 // Fixes a candidate record up and surveys it; one that does not survey counts as damaged. The
 // fixups come first: an attribute header may straddle the end of a 512-byte stride.
 std::optional<AttributeSurvey> fixUpAndSurvey(std::span<std::uint8_t> record, ScanReport& report);
 
 // The record of `size` bytes at `offset` of the buffer; empty when it does not fit.
-inline std::span<std::uint8_t> recordAt(std::vector<std::uint8_t>& buffer, std::int64_t offset, std::int64_t size)
+inline std::span<std::uint8_t> recordAt(std::span<std::uint8_t> buffer, std::int64_t offset, std::int64_t size)
 {
     if (offset < 0 || size <= 0 || static_cast<std::uint64_t>(offset) > buffer.size() ||
         static_cast<std::uint64_t>(size) > buffer.size() - static_cast<std::uint64_t>(offset))

@@ -259,8 +259,8 @@ TEST(DecodeRecordNTFS, AddressesRecordsInTheBuffer)
     VolumeContext ctx;
     ctx.MftRecordSize = 1024;
     const Bytes first = RecordBuilder().fileName(u"a", 5).residentData({1, 2, 3}).build();
-    ctx.MftBuffer = first;
-    ctx.MftBuffer.resize(2048 + 100);
+    ASSERT_TRUE(ctx.MftBuffer.reset(2048 + 100));
+    std::copy(first.begin(), first.end(), ctx.MftBuffer.begin());
     TMFTFile file;
     ASSERT_EQ(DecodeRecordNTFS(ctx, 0, file), RecordStatus::Ok) << "offset 0 is a real record";
     EXPECT_EQ(file.ResidentBuf, (Bytes{1, 2, 3}));

@@ -174,7 +174,7 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     const std::size_t size = ctx.MftRecordSize > 0 ? static_cast<std::size_t>(ctx.MftRecordSize) : 0;
     if (size == 0 || recordOffset > ctx.MftBuffer.size() || size > ctx.MftBuffer.size() - recordOffset)
         return RecordStatus::NotARecord;
-    return decodeRecord(std::span(ctx.MftBuffer).subspan(recordOffset, size), file);
+    return decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file);
 }
 
 } // namespace orv

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteBuffer.h"
 #include "DataRuns.h"
 #include "SectorDevice.h"
 
@@ -38,7 +39,7 @@ struct VolumeContext
     // The $MFT's own data, in file order: extent 0 holds records 0, 1, 2, ...
     std::vector<DataRun> MftExtentList;
 
-    std::vector<std::uint8_t> MftBuffer;
+    ByteBuffer MftBuffer; // the loaded $MFT or regions, plus 1,024 spare zero bytes
     std::vector<std::uint8_t> VolumeBitmap;
 };
 
