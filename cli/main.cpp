@@ -309,18 +309,23 @@ public:
     void string(std::string_view utf8)
     {
         m_buffer += '"';
-        for (const char c : utf8) {
+        std::size_t plain = 0; // start of the run of characters that need no escape
+        for (std::size_t i = 0; i < utf8.size(); ++i) {
+            const char c = utf8[i];
+            if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20)
+                continue;
+            m_buffer.append(utf8.substr(plain, i - plain));
             if (c == '"' || c == '\\') {
                 m_buffer += '\\';
                 m_buffer += c;
-            } else if (static_cast<unsigned char>(c) < 0x20) {
+            } else {
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
                 m_buffer += escaped;
-            } else {
-                m_buffer += c;
             }
+            plain = i + 1;
         }
+        m_buffer.append(utf8.substr(plain));
         m_buffer += '"';
     }
 
@@ -339,9 +344,9 @@ private:
 template <typename Visit>
 void forEachListedFile(const orv::ResultsStore& store, Visit&& visit)
 {
-    for (const std::u16string& section : store.sections())
-        for (const std::u16string& key : store.keys(section))
-            visit(section, key, orv::parseStoredValue(store.read(section, key)));
+    store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+        visit(section, key, orv::parseStoredValue(value));
+    });
 }
 
 struct ScanOptions

@@ -204,23 +204,19 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
         if (test != FileTest::Listed)
             continue;
 
-        if (facts.parent == cachedParent) {
-            path = cachedPath;
-        } else {
+        if (facts.parent != cachedParent) {
             const Climb climb = climbFolders(session, pump, facts.parent, path);
             if (climb == Climb::Stopped)
                 return ScanEnd::Stopped;
-            if (climb == Climb::SkipFile)
+            if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
                 continue;
-        }
-        if (!finishPath(volume.Drive, path))
-            continue;
-        if (facts.parent != cachedParent) {
             cachedParent = facts.parent;
             cachedPath = path;
         }
+        if (cachedPath.empty())
+            continue; // parent 0: the cache's starting state, no folder
 
-        session.store.write(path, facts.name, formatStoredValue(r, facts.date, facts.time, facts.size));
+        session.store.write(cachedPath, facts.name, formatStoredValue(r, facts.date, facts.time, facts.size));
         progress.filesFound(++session.FilesFound);
     }
     return ScanEnd::Finished;

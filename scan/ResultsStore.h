@@ -38,6 +38,16 @@ public:
     // The keys of a section in the order they were first written.
     std::vector<std::u16string> keys(std::u16string_view section) const;
 
+    // Calls visit(section, key, value) for every entry in order, without copying them.
+    template <typename Visit>
+    void forEach(Visit&& visit) const
+    {
+        for (const Section& s : m_sections)
+            for (const Entry& e : s.entries)
+                if (!e.deleted)
+                    visit(s.name, e.key, e.value);
+    }
+
     // Every section as "[name]", its "key=value" lines, then an empty line.
     std::u16string text() const;
 

@@ -42,12 +42,9 @@ bool ByteBuffer::reset(std::size_t size)
     release();
     if (size == 0)
         return true;
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (memory == MAP_FAILED)
         return false;
-#ifdef MADV_HUGEPAGE
-    ::madvise(memory, size, MADV_HUGEPAGE); // only advice: without huge pages it works the same
-#endif
     m_data = static_cast<std::uint8_t*>(memory);
     m_size = size;
     m_mapped = size;

@@ -7,9 +7,9 @@
 namespace orv {
 
 // A large zero-filled byte array for a loaded $MFT. Its memory comes straight from the system's
-// zero pages (asked for as huge pages where the system has them), so a buffer of hundreds of
-// megabytes costs neither a pass of zeroing nor a page fault per 4 KiB when the $MFT is read into
-// it. It does not grow: reset() gives a new, all-zero buffer.
+// zero pages, so a buffer of hundreds of megabytes is not written twice (zeros, then the $MFT).
+// Its pages are made all at once, as the $MFT is read into every one of them anyway. Huge pages
+// are not asked for: where the system compacts memory to make them, that costs more than it saves. It does not grow: reset() gives a new, all-zero buffer.
 class ByteBuffer
 {
 public:
