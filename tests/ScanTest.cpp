@@ -5,11 +5,14 @@
 #include <cstdlib>
 #include <map>
 
+#include "Devices.h"
 #include "ExtendedScan.h"
 #include "FindChecks.h"
 #include "Fixtures.h"
 #include "LinuxDriveSystem.h"
+#include "DateText.h"
 #include "NormalScan.h"
+#include "RecordBuilder.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -239,6 +242,59 @@ TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
     EXPECT_EQ(NTFSFind2(session, stopping, progress, kPlentyOfMemory).end, ScanEnd::Stopped);
     EXPECT_FALSE(session.ScanRunning);
     EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+}
+
+TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
+{
+    using test::RecordBuilder;
+    constexpr std::uint64_t kTime = 133'000'000'000'000'000ull;
+    const auto deletedFile = [&](const std::u16string& name, std::uint64_t parent, std::size_t size = 10) {
+        return RecordBuilder().inUse(false).standardInformation(kTime).fileName(name, parent).residentData(test::Bytes(size, 'x')).build();
+    };
+    test::VolumeSpec spec;
+    spec.mftRunList = {0x11, 0x10, 0x04, 0x00}; // records 0 to 63
+    spec.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    spec.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
+    spec.records[30] = deletedFile(u"root.txt", 5);
+    spec.records[31] = deletedFile(u"orphan.txt", 0);                 // parent 0: no folder, not listed
+    spec.records[32] = RecordBuilder().directory(true).fileName(u"Docs", 5).indexRoot().build();
+    spec.records[33] = deletedFile(u"a=b=c.txt", 32);                 // only the first "=" goes
+    spec.records[34] = deletedFile(u"lost.txt", 35);                  // its folder's record was reused
+    spec.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
+    spec.records[36] = deletedFile(u"$R123.txt", 5);                  // recycle-bin names are not listed
+    spec.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
+    spec.records[38] = deletedFile(u"inold.txt", 37);                 // a deleted folder keeps its name
+    spec.records[39] = deletedFile(u"report.doc", 32, 100);
+    spec.records[40] = deletedFile(u"REPORT.DOC", 32, 200);           // same name, same folder: the later wins
+    spec.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
+    spec.records[20] = deletedFile(u"system-numbered.txt", 5);        // below record 28: never a candidate
+
+    test::FakeDriveSystem drives;
+    drives.add("E:", std::make_shared<test::MemoryDevice>(test::buildVolume(spec)));
+    ScanSession session;
+    ASSERT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
+    PrepareScan(session, u"");
+    TestPump pump(session);
+    ScanProgress progress;
+    const ScanReport report = NTFSFind1(session, pump, progress, kPlentyOfMemory);
+    EXPECT_EQ(report.end, ScanEnd::Finished);
+    const std::u16string shortDate = shortDateText(*fileTimeToLocal(kTime));
+
+    std::vector<std::pair<std::u16string, std::u16string>> got;
+    for (const Listed& l : listing(session.store))
+        got.emplace_back(l.section + l.key, fromAscii(std::to_string(l.stored.size)) + u" " + l.stored.date);
+    // Folders in the order first written, files in record order within them.
+    const std::vector<std::pair<std::u16string, std::u16string>> expected = {
+        {u"E:\\root.txt", u"10 " + shortDate},
+        {u"E:\\nostdinfo.txt", u"2 "}, // no creation time: an empty date, never the previous file's
+        {u"E:\\Unknown Deleted Folder\\orphan.txt", u"10 " + shortDate}, // record 0 is no folder
+        {u"E:\\Unknown Deleted Folder\\lost.txt", u"10 " + shortDate},
+        {u"E:\\Docs\\ab=c.txt", u"10 " + shortDate},
+        {u"E:\\Docs\\report.doc", u"200 " + shortDate}, // the later record under the first spelling
+        {u"E:\\OldDir\\inold.txt", u"10 " + shortDate},
+    };
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(session.FilesFound, 8) << "the repeated name counts as found twice, stored once";
 }
 
 } // namespace
