@@ -1,8 +1,10 @@
 // orvandel-cli: the scripting face of Orvandel. Messages are the program's own English texts;
 // exit status 0 means done, 1 that the operation failed, 2 a usage error.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +22,10 @@
 #include "LinuxDriveSystem.h"
 #include "MftRecord.h"
 #include "NormalScan.h"
+#include "Recoverability.h"
+#include "Restore.h"
+#include "Sha256.h"
+#include "Wipe.h"
 #include "SectorIo.h"
 #include "SystemMemory.h"
 
@@ -357,9 +363,10 @@ struct ScanOptions
     bool quiet = false;
 };
 
-int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
+// Runs the Find checks and the scan; kExitDone when the session holds the results, else the
+// status to exit with.
+int scanVolume(orv::LinuxDriveSystem& drives, const ScanOptions& options, orv::ScanSession& session, bool drawProgress)
 {
-    orv::ScanSession session;
     session.findIniFile = programFolder() / "find.ini";
     const std::string letter = resolveSource(drives, options.source);
     const std::u16string mask = orv::fromUtf8(options.mask);
@@ -377,7 +384,7 @@ int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
     }
     orv::PrepareScan(session, mask);
 
-    CliPump pump(session, options.extended, !options.quiet && !options.source.json && ::isatty(STDERR_FILENO));
+    CliPump pump(session, options.extended, drawProgress && !options.quiet && ::isatty(STDERR_FILENO));
     g_interrupts = 0;
     std::signal(SIGINT, onInterrupt);
     orv::ScanReport report;
@@ -403,6 +410,14 @@ int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
         if (report.damagedRecords > 0)
             std::cerr << "MFT records skipped as damaged: " << report.damagedRecords << "\n";
     }
+    return kExitDone;
+}
+
+int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
+{
+    orv::ScanSession session;
+    if (const int status = scanVolume(drives, options, session, !options.source.json); status != kExitDone)
+        return status;
 
     const orv::ScanSession& done = session;
     ListingOutput out;
@@ -458,7 +473,10 @@ int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
                 out << "null";
             else
                 out.string(created);
-            out << ", \"size\": " << stored.size << ", \"resident\": " << (resident ? "true" : "false") << "}";
+            const orv::Grade grade = stored.recordOffset ? orv::AnalyzeProbabilityNTFS(session, *stored.recordOffset, key)
+                                                         : orv::Grade::None;
+            out << ", \"size\": " << stored.size << ", \"resident\": " << (resident ? "true" : "false")
+                << ", \"recoverability\": \"" << orv::gradeKey(grade) << "\"}";
         });
         out << (first ? "]\n}\n" : "\n  ]\n}\n");
         if (session.FilesFound == 0)
@@ -479,6 +497,194 @@ int runScan(orv::LinuxDriveSystem& drives, const ScanOptions& options)
     });
     out << listed << " deleted file(s) found.\n";
     return kExitDone;
+}
+
+
+// The files a restore or wipe works on, in store order: every listed file, those of one folder, or
+// the named ones in it.
+struct ChosenFile
+{
+    std::u16string folder, name;
+    orv::StoredFile stored;
+};
+
+std::vector<ChosenFile> chooseFiles(const orv::ResultsStore& store, const std::string& folder,
+                                    const std::vector<std::string>& names)
+{
+    const std::u16string wantedFolder = orv::ResultsStore::fold(orv::fromUtf8(folder));
+    std::vector<std::u16string> wantedNames;
+    for (const std::string& name : names)
+        wantedNames.push_back(orv::ResultsStore::fold(orv::fromUtf8(name)));
+    std::vector<ChosenFile> chosen;
+    forEachListedFile(store, [&](const std::u16string& section, const std::u16string& key, const orv::StoredFile& stored) {
+        if (!folder.empty() && orv::ResultsStore::fold(section) != wantedFolder)
+            return;
+        if (!wantedNames.empty() &&
+            std::find(wantedNames.begin(), wantedNames.end(), orv::ResultsStore::fold(key)) == wantedNames.end())
+            return;
+        chosen.push_back({section, key, stored});
+    });
+    return chosen;
+}
+
+struct RestoreOptions
+{
+    ScanOptions scan;
+    std::string to;
+    std::string folder;
+    std::vector<std::string> names;
+    bool keepPaths = false;
+};
+
+// The folder a file goes to with --keep-paths: the restore folder plus the file's folder on the
+// volume, drive letter dropped, each name made safe; created without following symbolic links.
+std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path& root, const std::u16string& section)
+{
+    std::filesystem::path folder = root;
+    std::u16string rest = section;
+    if (rest.size() >= 2 && rest[1] == u':')
+        rest.erase(0, 2);
+    std::size_t start = 0;
+    while (start < rest.size()) {
+        std::size_t end = rest.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = rest.size();
+        if (end > start) {
+            std::string part = orv::restoreFileName(std::u16string_view(rest).substr(start, end - start));
+            if (part.empty())
+                part = "_";
+            folder /= part;
+            struct stat info {};
+            if (::lstat(folder.c_str(), &info) == 0) {
+                if (!S_ISDIR(info.st_mode))
+                    return std::nullopt; // a link or a file stands where the folder should be
+            } else if (::mkdir(folder.c_str(), 0755) != 0) {
+                return std::nullopt;
+            }
+        }
+        start = end + 1;
+    }
+    return folder;
+}
+
+int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
+{
+    if (!options.names.empty() && options.folder.empty()) {
+        std::cerr << "--name needs --folder: names are looked up in one folder.\n";
+        return kExitUsage;
+    }
+    orv::ScanSession session;
+    if (const int status = scanVolume(drives, options.scan, session, true); status != kExitDone)
+        return status;
+    const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
+    if (chosen.empty()) {
+        std::cerr << "No files selected!\n";
+        return kExitFailed;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(options.to, error);
+    if (!std::filesystem::is_directory(options.to, error))
+        return fail("Folder to save restored files does not exist!");
+
+    CliPump pump(session, false, false);
+    g_interrupts = 0;
+    std::signal(SIGINT, onInterrupt);
+    const auto keepGoing = [] { return g_interrupts == 0; };
+    int restored = 0;
+    bool outputError = false;
+    ListingOutput out;
+    if (options.scan.source.json)
+        out << "[";
+    for (std::size_t row = 0; row < chosen.size() && keepGoing() && !outputError; ++row) {
+        const ChosenFile& file = chosen[row];
+        orv::RestoreOutcome outcome;
+        std::optional<std::filesystem::path> folder = std::filesystem::path(options.to);
+        if (options.keepPaths)
+            folder = keptPathFolder(options.to, file.folder);
+        if (!folder) {
+            outcome.status = orv::RestoreOutcome::Status::Failed;
+            outcome.reason = "its folder cannot be made inside the restore folder";
+        } else if (!file.stored.recordOffset) {
+            outcome.reason = "no MFT record at this offset";
+        } else {
+            outcome = orv::UndeleteFileNTFS(session, *file.stored.recordOffset, file.name, static_cast<int>(row), *folder,
+                                            pump, keepGoing);
+        }
+        using Status = orv::RestoreOutcome::Status;
+        if (outcome.status == Status::Restored || outcome.status == Status::Damaged)
+            ++restored;
+        outputError = outcome.outputError;
+        if (!options.scan.source.json) {
+            if (outcome.status != Status::Restored && !options.scan.quiet)
+                std::cerr << orv::toUtf8(file.folder) << orv::toUtf8(file.name) << ": " << outcome.reason << "\n";
+            continue;
+        }
+        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed"};
+        out << (row == 0 ? "\n  {\"folder\": " : ",\n  {\"folder\": ");
+        out.string(orv::toUtf8(file.folder));
+        out << ", \"name\": ";
+        out.string(orv::toUtf8(file.name));
+        out << ", \"path\": ";
+        if (outcome.path.empty())
+            out << "null";
+        else
+            out.string(outcome.path.string());
+        out << ", \"size\": " << outcome.bytes << ", \"status\": \"" << kStatus[static_cast<int>(outcome.status)]
+            << "\", \"reason\": ";
+        out.string(outcome.reason);
+        out << ", \"sha256\": ";
+        const std::string hash = outcome.path.empty() ? std::string() : orv::sha256OfFile(outcome.path.c_str());
+        if (hash.empty())
+            out << "null}";
+        else {
+            out.string(hash);
+            out << "}";
+        }
+    }
+    std::signal(SIGINT, SIG_DFL);
+    if (options.scan.source.json)
+        out << "\n]\n";
+    out.flush();
+    std::cerr << restored << " file(s) restored!\n";
+    if (!options.scan.source.json)
+        std::cout << restored << " file(s) restored!\n";
+    return outputError ? kExitFailed : kExitDone;
+}
+
+struct WipeOptions
+{
+    ScanOptions scan;
+    std::string folder;
+    std::vector<std::string> names;
+    bool yes = false;
+};
+
+int runWipe(orv::LinuxDriveSystem& drives, const WipeOptions& options)
+{
+    if (!options.yes) {
+        std::cerr << "Wiping destroys the files' records for good; say --yes to go ahead.\n";
+        return kExitUsage;
+    }
+    orv::ScanSession session;
+    if (const int status = scanVolume(drives, options.scan, session, true); status != kExitDone)
+        return status;
+    const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
+    if (chosen.empty()) {
+        std::cerr << "No files selected!\n";
+        return kExitFailed;
+    }
+    int wiped = 0;
+    for (const ChosenFile& file : chosen) {
+        const orv::WipeOutcome outcome = file.stored.recordOffset ? orv::WipeFileNTFS(session, *file.stored.recordOffset)
+                                                                  : orv::WipeOutcome{false, "no MFT record at this offset"};
+        session.store.deleteKey(file.folder, file.name);
+        if (outcome.wiped)
+            ++wiped;
+        else if (!options.scan.quiet)
+            std::cerr << orv::toUtf8(file.folder) << orv::toUtf8(file.name) << ": " << outcome.reason << "\n";
+    }
+    std::cout << wiped << " file(s) wiped!\n";
+    return wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;
 }
 
 } // namespace
@@ -511,6 +717,26 @@ int main(int argc, char** argv)
     scanCommand->add_option("--mask", scanOptions.mask, "file name mask, e.g. *.jpg (default *.*)");
     scanCommand->add_flag("--quiet", scanOptions.quiet, "no progress line and no notes on stderr");
 
+    RestoreOptions restoreOptions;
+    CLI::App* restoreCommand = app.add_subcommand("restore", "scan, then restore deleted files into a folder");
+    addSourceOptions(*restoreCommand, restoreOptions.scan.source);
+    restoreCommand->add_option("--to", restoreOptions.to, "the restore folder (made when missing)")->required();
+    restoreCommand->add_flag("--extended", restoreOptions.scan.extended, "deep scan");
+    restoreCommand->add_option("--mask", restoreOptions.scan.mask, "file name mask, e.g. *.jpg");
+    restoreCommand->add_option("--folder", restoreOptions.folder, "only the files of this folder, e.g. C:\\Docs\\");
+    restoreCommand->add_option("--name", restoreOptions.names, "only these files of --folder");
+    restoreCommand->add_flag("--keep-paths", restoreOptions.keepPaths, "rebuild the files' folders inside --to");
+    restoreCommand->add_flag("--quiet", restoreOptions.scan.quiet, "no progress line and no notes on stderr");
+
+    WipeOptions wipeOptions;
+    CLI::App* wipeCommand = app.add_subcommand("wipe", "scan, then destroy the records of deleted files");
+    addSourceOptions(*wipeCommand, wipeOptions.scan.source);
+    wipeCommand->add_option("--folder", wipeOptions.folder, "the folder of the files, e.g. C:\\Docs\\")->required();
+    wipeCommand->add_option("--name", wipeOptions.names, "the files to wipe")->required();
+    wipeCommand->add_flag("--extended", wipeOptions.scan.extended, "deep scan");
+    wipeCommand->add_flag("--yes", wipeOptions.yes, "confirm: the records are overwritten for good");
+    wipeCommand->add_flag("--quiet", wipeOptions.scan.quiet, "no notes on stderr");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -525,5 +751,9 @@ int main(int argc, char** argv)
         return runInfo(drives, infoOptions);
     if (*scanCommand)
         return runScan(drives, scanOptions);
+    if (*restoreCommand)
+        return runRestore(drives, restoreOptions);
+    if (*wipeCommand)
+        return runWipe(drives, wipeOptions);
     return runRecord(drives, recordOptions, recordNumber);
 }

@@ -114,7 +114,7 @@ TEST_P(RealImage, EveryWrittenFileDecodesAsWritten)
         ASSERT_EQ(decodeRecord(bytes, file), RecordStatus::Ok);
         EXPECT_EQ(file.FSize, entry.size);
         if (entry.state != "overwritten") {
-            EXPECT_EQ(test::sha256Hex(contentOf(file)), entry.sha256);
+            EXPECT_EQ(sha256Hex(contentOf(file)), entry.sha256);
         }
     }
 }

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "ScanSession.h"
+
+namespace orv {
+
+enum class Grade { None, Poor, Average, Good };
+
+// The catalogue key of a grade ("Poor", "Average", "Good"); empty for None.
+std::string_view gradeKey(Grade grade);
+
+// Clusters [start, start + count) that the bitmap marks in use; clusters beyond it count as free.
+// Counted a machine word at a time.
+std::int64_t countUsedClusters(std::span<const std::uint8_t> bitmap, std::int64_t start, std::int64_t count);
+
+// 100 minus the share of used clusters in percent, rounded half to even (12.5 gives 12).
+int recoverabilityPercent(std::int64_t used, std::int64_t total);
+
+// True when the first sector of `cluster` still carries the signature of a file with this
+// extension (upper case, with its dot: ".JPG"). Only NTFS volumes are read.
+bool SignatureMatches(VolumeContext& volume, std::int64_t cluster, std::u16string_view extension);
+
+// How much of a deleted file is still on the volume, from the record at `recordOffset` of
+// MftBuffer and the bitmap the scan loaded: Good above 80, Average from 50 to 80, Poor below; a
+// low score of one of eleven common types whose first sector still holds its signature is raised
+// to Average. None for a record offset that is not one. Decodes into session.MFTFile.
+Grade AnalyzeProbabilityNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view fileName);
+
+} // namespace orv

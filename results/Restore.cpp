@@ -1,0 +1,133 @@
+#include "Restore.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "FileContent.h"
+#include "Utf16.h"
+
+namespace orv {
+
+std::string restoreFileName(std::u16string_view name)
+{
+    std::string local = toUtf8(name);
+    for (char& c : local)
+        if (c == '/' || c == '\0')
+            c = '_';
+    if (local.empty() || local == "." || local == "..")
+        return {};
+    return local;
+}
+
+namespace {
+
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+// Creates or replaces `name` directly inside the folder; a symbolic link under that name is not
+// followed (the open fails), and the name cannot reach another folder.
+int createInFolder(int folder, const std::string& name)
+{
+    if (name.empty() || name.find('/') != std::string::npos)
+        return -1;
+    return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+} // namespace
+
+RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
+                                const std::filesystem::path& folder, Pump& pump,
+                                const std::function<bool()>& keepGoing)
+{
+    RestoreOutcome outcome;
+    if (!keepGoing())
+        return outcome;
+    if (recordOffset < 0 ||
+        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) == RecordStatus::NotARecord) {
+        outcome.reason = "no MFT record at this offset";
+        return outcome;
+    }
+    const TMFTFile& file = session.MFTFile;
+    if (file.FSize == 0) {
+        outcome.reason = "the file is empty";
+        return outcome;
+    }
+
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0) {
+        outcome.status = RestoreOutcome::Status::Failed;
+        outcome.outputError = true;
+        outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
+        return outcome;
+    }
+    std::string outputName = restoreFileName(name);
+    int created = createInFolder(dir.get(), outputName);
+    if (created < 0) {
+        outputName = "File" + std::to_string(row);
+        created = createInFolder(dir.get(), outputName);
+    }
+    Fd out(created);
+    if (out.get() < 0) {
+        outcome.status = RestoreOutcome::Status::Failed;
+        outcome.reason = "cannot create the file: " + std::string(std::strerror(errno));
+        return outcome;
+    }
+    outcome.path = folder / outputName;
+
+    int writeError = 0;
+    const ContentReport content = streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
+        if (writeAll(out.get(), bytes))
+            return true;
+        writeError = errno;
+        return false;
+    });
+    outcome.bytes = content.written;
+    outcome.stopped = content.stopped;
+    if (::close(out.release()) != 0 && !content.outputFailed)
+        writeError = errno;
+    if (content.outputFailed || writeError != 0) {
+        outcome.status = RestoreOutcome::Status::Failed;
+        outcome.outputError = true;
+        outcome.reason = "writing failed: " + std::string(std::strerror(writeError ? writeError : EIO));
+        return outcome;
+    }
+    outcome.status = content.damaged ? RestoreOutcome::Status::Damaged : RestoreOutcome::Status::Restored;
+    if (content.damaged)
+        outcome.reason = "some clusters could not be read; they are zeros in the restored file";
+    return outcome;
+}
+
+} // namespace orv

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "ScanSession.h"
+
+namespace orv {
+
+struct RestoreOutcome
+{
+    enum class Status {
+        Restored, // the whole file was written
+        Damaged,  // written whole, but some of its bytes could not be read and are zeros
+        Skipped,  // nothing to write: no usable record, or a file of size 0
+        Failed,   // the output could not be created or written; the reason says why
+    };
+    Status status = Status::Skipped;
+    std::string reason;
+    std::filesystem::path path; // the file written
+    std::int64_t bytes = 0;
+    bool stopped = false; // Stop came while it was written: the file holds what came before
+    bool outputError = false; // writing failed (disk full, rights): the run should end
+};
+
+// The file name a name from the volume gets in the restore folder: "/" and NUL become "_", and a
+// name that is empty, "." or ".." cannot be one, so it gets nothing (the caller falls back).
+std::string restoreFileName(std::u16string_view name);
+
+// Writes the deleted file of the record at `recordOffset` into `folder` under its own name,
+// replacing a file of that name; "File" + row when the name cannot be created. Never writes
+// outside `folder` and never follows a symbolic link. `keepGoing` is asked between pieces
+// (Stop). Decodes into session.MFTFile.
+RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
+                                const std::filesystem::path& folder, Pump& pump,
+                                const std::function<bool()>& keepGoing);
+
+} // namespace orv

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ScanSession.h"
+
+namespace orv {
+
+struct WipeOutcome
+{
+    bool wiped = false;
+    std::string reason; // why nothing was written
+};
+
+// Overwrites the MFT record at `recordOffset` of MftBuffer with zeros on the volume, finding it
+// through the extents the scan loaded. Nothing is written unless the record read from the volume,
+// once fixed up, equals the copy in MftBuffer: the record overwritten is the one listed, never
+// another that now stands there. A record that does not start or end on a sector boundary is
+// written by reading and rewriting its sectors, so no other byte of the volume changes.
+WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset);
+
+} // namespace orv
