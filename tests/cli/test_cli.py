@@ -102,7 +102,7 @@ def without_number(name):
 
 
 class Scan(CliCase):
-    FILE_KEYS = ["folder", "name", "record_offset", "date", "time", "created", "size", "resident"]
+    FILE_KEYS = ["folder", "name", "record_offset", "date", "time", "created", "size", "resident", "recoverability"]
 
     def scan(self, image, *args):
         result = self.run_cli("scan", image, "--json", *args, timeout=120)
