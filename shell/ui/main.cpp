@@ -2,9 +2,15 @@
 #include <QApplication>
 #include <QThread>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "CurlHttpClient.h"
 #include "DeviceMonitor.h"
@@ -24,6 +30,43 @@ bool hasEnvironment(const char* name)
     return value && *value;
 }
 
+// True when a local socket answers at this path.
+bool socketAnswers(const std::string& path)
+{
+    sockaddr_un address{};
+    if (path.size() >= sizeof(address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return answered;
+}
+
+// Whether a display server can be reached, as far as can be told before Qt tries (Qt ends the
+// process when it cannot connect). A local X display (":N") and a Wayland socket are checked; a
+// remote X display is taken on trust.
+bool displayReachable()
+{
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland) {
+        const std::string name = wayland;
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        if (name.front() == '/' ? socketAnswers(name) : runtime && socketAnswers(std::string(runtime) + "/" + name))
+            return true;
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        return false;
+    const std::string name = display;
+    if (name.front() != ':')
+        return true;
+    const std::string number = name.substr(1, name.find('.') == std::string::npos ? std::string::npos : name.find('.') - 1);
+    return socketAnswers("/tmp/.X11-unix/X" + number);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -32,10 +75,8 @@ int main(int argc, char** argv)
 
     // Without a display Qt would abort; say so and end instead. A platform chosen by hand
     // (offscreen, vnc) is the user's to answer for.
-    if (!hasEnvironment("QT_QPA_PLATFORM") && !hasEnvironment("DISPLAY") && !hasEnvironment("WAYLAND_DISPLAY")) {
-        std::fputs("orvandel: no display is available (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                   "orvandel-cli scans without one.\n",
-                   stderr);
+    if (!hasEnvironment("QT_QPA_PLATFORM") && !displayReachable()) {
+        std::fputs("orvandel: no display is available; orvandel-cli scans without one.\n", stderr);
         return 1;
     }
 
