@@ -37,6 +37,9 @@ void ShowInterimResults(const ScanSession& session, const LanguageCatalogue& tex
             item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
         }
     }
+    for (int column = 1; column < 4; ++column)
+        list->resizeColumnToContents(column);
+    list->header()->setStretchLastSection(false);
     list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     layout->addWidget(list);
     auto* close = new QPushButton(text(texts, lang::kButtonsClose), &dialog);

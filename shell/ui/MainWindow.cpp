@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "AnimationPlayer.h"
 #include "DriveSystem.h"
 #include "ExtendedScan.h"
 #include "FindChecks.h"
@@ -100,6 +101,7 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     panel.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
     m_aviPanel->setPalette(panel);
     m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), QSize(154, 115)));
+    m_animation = new AnimationPlayer(m_aviPanel, this);
 
     m_progressBar = addLabel(QStringLiteral("ProgressBar"), QRect(39, 247, 0, 31), kLabelColour, labelFont);
     m_progressBar->setPixmap(skinPicture(QStringLiteral("progress"), QSize(200, 31)));
@@ -439,11 +441,14 @@ void TForm1::showScanOutcome()
 
 void TForm1::startAnimation()
 {
-    m_aviPlaying = false;
+    const QString clip = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Recovery.avi");
+    m_aviPlaying = m_animation->start(clip);
 }
 
 void TForm1::stopAnimation()
 {
+    if (m_aviPlaying)
+        m_animation->stop();
     m_aviPlaying = false;
 }
 
