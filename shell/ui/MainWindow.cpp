@@ -158,7 +158,13 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_information = std::make_unique<InformationDialog>(m_texts);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // The results go first, then the Information dialog, then the language texts it showed.
+    m_session.store.clear();
+    m_information.reset();
+    m_texts = LanguageCatalogue();
+}
 
 void TForm1::CreateTexts()
 {
