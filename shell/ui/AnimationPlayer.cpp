@@ -6,6 +6,7 @@
 #ifdef ORV_HAVE_MULTIMEDIA
 #include <QMediaMetaData>
 #include <QMediaPlayer>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QVideoWidget>
@@ -17,9 +18,10 @@ namespace orv::ui {
 
 struct AnimationPlayer::Impl
 {
-    QWidget* panel = nullptr;
+    QPointer<QWidget> panel;
     QMediaPlayer* player = nullptr;
-    QVideoWidget* video = nullptr;
+    // The panel owns the video picture and may go first when the window is taken down.
+    QPointer<QVideoWidget> video;
     QTimer timer; // AviTimer: every 200 ms, rewinds the clip past frame 25
     bool playing = false;
 };
@@ -55,7 +57,7 @@ bool AnimationPlayer::available()
 
 bool AnimationPlayer::start(const QString& clip)
 {
-    if (!QFileInfo::exists(clip))
+    if (!QFileInfo::exists(clip) || !m_impl->panel)
         return false;
     if (!m_impl->player) {
         m_impl->video = new QVideoWidget(m_impl->panel);
@@ -68,7 +70,8 @@ bool AnimationPlayer::start(const QString& clip)
             if (!m_impl->playing)
                 return;
             if (status == QMediaPlayer::LoadedMedia) {
-                m_impl->video->show();
+                if (m_impl->video)
+                    m_impl->video->show();
                 m_impl->player->play();
             } else if (status == QMediaPlayer::EndOfMedia) {
                 m_impl->player->setPosition(0);

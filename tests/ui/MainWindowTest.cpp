@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "AnimationPlayer.h"
 #include "SingleInstance.h"
 #include "UiTestSupport.h"
 
@@ -85,6 +86,7 @@ private slots:
     void normalScanListsTheDeletedFiles();
     void normalScanStopsWhenStopIsConfirmed();
     void extendedScanSkipsAStepWhenConfirmed();
+    void scanRunsWithTheAnimationClip();
     void closeIsRefusedWhileScanning();
     void maskControls();
     void secondStartActivatesTheFirst();
@@ -281,6 +283,32 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     QCOMPARE(app.messages, QStringList{QStringLiteral("Found 0 deleted files on this drive!")});
     QVERIFY(app.results.isEmpty());
     QVERIFY(isIdle(form));
+}
+
+void MainWindowTest::scanRunsWithTheAnimationClip()
+{
+    // The clip beside the program plays during the scan and stops with it; the scan is the same.
+    if (!AnimationPlayer::available())
+        QSKIP("built without Qt Multimedia");
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"),
+                        app.system.folder.filePath(QStringLiteral("Recovery.avi"))));
+    QWidget* panel = app.form().findChild<QWidget*>(QStringLiteral("AviPanel"));
+    UserScript user;
+    user.then([&app] { return app.form().session().ScanRunning; }, [&] {
+        // Keep the scan busy until the clip is loaded and shown.
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->findChildren<QWidget*>().isEmpty() &&
+                                     panel->findChildren<QWidget*>().first()->isVisible(),
+                                 5000);
+    });
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(app.results.size(), 25);
+    QVERIFY(isIdle(app.form()));
+    for (QWidget* video : panel->findChildren<QWidget*>())
+        QVERIFY(!video->isVisible());
 }
 
 void MainWindowTest::closeIsRefusedWhileScanning()
