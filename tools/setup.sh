@@ -10,6 +10,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
     qt6-base-dev qt6-svg-dev
+    # the desktop program's scanning animation (optional at build time; the plug-ins play it)
+    qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
 )

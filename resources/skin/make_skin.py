@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Writes the desktop program's skin pictures (SVG) at the sizes its windows place them.
+
+A calm, flat look: a deep blue window with a lighter title band, buttons as rounded plates that
+brighten under the pointer. Run it again after changing a colour; the SVGs are committed.
+"""
+import os
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+BAND = "#1f4f8f"
+BODY_TOP = "#163a6b"
+BODY_BOTTOM = "#0e2748"
+PLATE = "#2a66b5"
+PLATE_HOVER = "#3b82db"
+BUSY = "#b5562a"
+BUSY_HOVER = "#d86c3a"
+EDGE = "#8fb6f0"
+
+
+def svg(name, w, h, body):
+    with open(os.path.join(HERE, name + ".svg"), "w") as f:
+        f.write(f'<svg xmlns="http://www.w3.org/2000/svg" width="{w}" height="{h}" viewBox="0 0 {w} {h}">\n'
+                f'{body}</svg>\n')
+
+
+def gradient(gid, top, bottom):
+    return (f'<defs><linearGradient id="{gid}" x1="0" y1="0" x2="0" y2="1">'
+            f'<stop offset="0" stop-color="{top}"/><stop offset="1" stop-color="{bottom}"/>'
+            f'</linearGradient></defs>\n')
+
+
+def window(name, w, h, band):
+    body = gradient("g", BODY_TOP, BODY_BOTTOM)
+    body += f'<rect width="{w}" height="{h}" fill="url(#g)"/>\n'
+    body += f'<rect width="{w}" height="{band}" fill="{BAND}"/>\n'
+    body += f'<rect y="{band}" width="{w}" height="1" fill="{EDGE}" opacity="0.5"/>\n'
+    body += f'<rect x="0.5" y="0.5" width="{w - 1}" height="{h - 1}" fill="none" stroke="{EDGE}" opacity="0.6"/>\n'
+    return body
+
+
+# Main window: title band, a panel behind the drive, mode and mask row, and a frame for the bar.
+main = window("main", 446, 360, 30)
+main += '<circle cx="18" cy="15" r="8" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+main += '<path d="M14 15 l3 3 l5 -6" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+main += '<text x="32" y="20" font-family="Verdana, DejaVu Sans, sans-serif" font-size="13" font-weight="bold" fill="#ffffff">Orvandel</text>\n'
+main += f'<rect x="40" y="44" width="366" height="54" rx="6" fill="#ffffff" opacity="0.06"/>\n'
+main += f'<rect x="37" y="245" width="204" height="35" rx="4" fill="#0a1c36" stroke="{EDGE}" stroke-opacity="0.4"/>\n'
+svg("main", 446, 360, main)
+
+for name, w, h, band in (("dialog", 320, 190, 36), ("notice", 320, 240, 36)):
+    svg(name, w, h, window(name, w, h, band))
+
+
+def plate(name, w, h, fill, icon="", rx=8):
+    body = gradient("p", fill, BODY_BOTTOM)
+    body += f'<rect x="1" y="1" width="{w - 2}" height="{h - 2}" rx="{rx}" fill="url(#p)" stroke="{EDGE}" stroke-opacity="0.7"/>\n'
+    svg(name, w, h, body + icon)
+
+
+# Find button: a magnifier when idle, a stop square when busy.
+magnifier = ('<circle cx="84" cy="50" r="24" fill="none" stroke="#d2e8fd" stroke-width="7"/>'
+             '<path d="M101 67 l18 18" stroke="#d2e8fd" stroke-width="9" stroke-linecap="round"/>\n')
+stop = '<rect x="62" y="28" width="44" height="44" rx="6" fill="#fde3d2"/>\n'
+plate("find_normal", 168, 126, PLATE, magnifier, 14)
+plate("find_hover", 168, 126, PLATE_HOVER, magnifier, 14)
+plate("busy_normal", 168, 126, BUSY, stop, 14)
+plate("busy_hover", 168, 126, BUSY_HOVER, stop, 14)
+plate("close_normal", 168, 66, PLATE, "", 12)
+plate("close_hover", 168, 66, PLATE_HOVER, "", 12)
+plate("dialog_button_normal", 93, 30, PLATE, "", 6)
+plate("dialog_button_hover", 93, 30, PLATE_HOVER, "", 6)
+
+# Top buttons: options, help, about, minimise, close.
+stroke = 'fill="none" stroke="#d2e8fd" stroke-width="2" stroke-linecap="round"'
+top_icons = {
+    "top_options": f'<circle cx="15" cy="11" r="4" {stroke}/><path d="M15 3v3M15 16v3M7 11h3M20 11h3" {stroke}/>',
+    "top_help": f'<path d="M11 8a4 4 0 1 1 5 4v2" {stroke}/><circle cx="16" cy="17.5" r="1.2" fill="#d2e8fd"/>',
+    "top_about": f'<circle cx="15" cy="6" r="1.3" fill="#d2e8fd"/><path d="M15 10v8" {stroke}/>',
+    "top_minimize": f'<path d="M9 16h12" {stroke}/>',
+    "top_close": f'<path d="M13 6l10 10M23 6l-10 10" {stroke}/>',
+}
+for name, icon in top_icons.items():
+    w = 36 if name == "top_close" else 30
+    for state, fill in (("normal", "none"), ("hover", PLATE_HOVER)):
+        body = f'<rect x="1" y="1" width="{w - 2}" height="20" rx="4" fill="{fill}"/>\n' if fill != "none" else ""
+        svg(f"{name}_{state}", w, 22, body + icon + "\n")
+
+# Progress bar: a full bar that the window shows as wide as the progress.
+bar = gradient("b", "#7fd0ff", "#2a7fd8")
+bar += '<rect x="0" y="2" width="200" height="27" rx="3" fill="url(#b)"/>\n'
+svg("progress", 200, 31, bar)
+
+# The still picture of the animation panel: a disc with a search sweep.
+still = '<rect width="154" height="115" fill="#f0f0f0"/>\n'
+still += '<circle cx="77" cy="57" r="40" fill="#d9e6f7" stroke="#2a66b5" stroke-width="3"/>\n'
+still += '<circle cx="77" cy="57" r="8" fill="#f0f0f0" stroke="#2a66b5" stroke-width="2"/>\n'
+still += '<path d="M77 57 L77 17 A40 40 0 0 1 112 38 Z" fill="#3b82db" opacity="0.6"/>\n'
+svg("still", 154, 115, still)

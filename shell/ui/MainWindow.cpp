@@ -1,0 +1,493 @@
+#include "MainWindow.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QUrl>
+
+#include "AnimationPlayer.h"
+#include "DriveSystem.h"
+#include "ExtendedScan.h"
+#include "FindChecks.h"
+#include "InstallStatistics.h"
+#include "NormalScan.h"
+#include "Product.h"
+#include "SectorIo.h"
+#include "Utf16.h"
+
+namespace orv::ui {
+
+namespace {
+
+const QColor kLabelColour(0xD2, 0xE8, 0xFD);
+const QColor kCounterColour(0xC5, 0xDD, 0xFD);
+const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
+
+struct MaskType
+{
+    const LanguageText& text;
+    const char* mask;
+};
+
+const MaskType kMaskTypes[] = {
+    {lang::kFileType12, "*.*"},  {lang::kFileType1, "*.txt"}, {lang::kFileType2, "*.doc"},
+    {lang::kFileType3, "*.xls"}, {lang::kFileType4, "*.jpg"}, {lang::kFileType5, "*.gif"},
+    {lang::kFileType6, "*.mp3"}, {lang::kFileType7, "*.wma"}, {lang::kFileType8, "*.mpg"},
+    {lang::kFileType9, "*.avi"}, {lang::kFileType10, "*.zip"}, {lang::kFileType11, "*.rar"},
+};
+
+constexpr std::uint8_t kNtfsCode = 64;
+
+std::u16string toU16(const QString& text)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
+}
+
+} // namespace
+
+TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QStringLiteral("main")), m_services(services)
+{
+    setObjectName(QStringLiteral("TForm1"));
+    setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
+    setFont(skinFont(QStringLiteral("Arial"), 11, false));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    // Start-up work, in the order the rest of the program relies on: folders, the results store,
+    // the settings, the language, the texts, the Information dialog.
+    m_folders = LocateFolders(m_services.facts);
+    m_session.findIniFile = std::filesystem::path(m_folders.ApplicationFolder) / "find.ini";
+    m_session.store = ResultsStore(m_session.findIniFile);
+    m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder);
+    m_texts = LoadLanguageCatalogue(m_folders.ApplicationFolder, m_startup.LanguageIndex);
+
+    const QFont labelFont = skinFont(QStringLiteral("Arial"), 11, false);
+    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(54, 52, 120, 16), kLabelColour, labelFont);
+    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(176, 52, 95, 16), kLabelColour, labelFont);
+    m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(276, 36, 130, 30), kLabelColour, labelFont,
+                           Qt::AlignLeft | Qt::AlignBottom);
+    m_maskLabel->setWordWrap(true);
+
+    m_driveBox = new QComboBox(this);
+    m_driveBox->setObjectName(QStringLiteral("DriveBox"));
+    m_driveBox->setGeometry(54, 70, 112, 22);
+    m_modeBox = new QComboBox(this);
+    m_modeBox->setObjectName(QStringLiteral("ModeBox"));
+    m_modeBox->setGeometry(176, 70, 91, 22);
+    m_maskEdit = new QLineEdit(QStringLiteral("*.*"), this);
+    m_maskEdit->setObjectName(QStringLiteral("MaskEdit"));
+    m_maskEdit->setGeometry(275, 70, 91, 22);
+    m_maskEdit->installEventFilter(this);
+    m_maskBox = new QComboBox(this);
+    m_maskBox->setObjectName(QStringLiteral("MaskBox"));
+    m_maskBox->setGeometry(368, 70, 20, 22);
+    m_maskBox->view()->setMinimumWidth(150);
+    setTabOrder(m_driveBox, m_modeBox);
+    setTabOrder(m_modeBox, m_maskEdit);
+    setTabOrder(m_maskEdit, m_maskBox);
+
+    m_hintLabel = addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont,
+                           Qt::AlignCenter);
+    m_hintLabel->setWordWrap(true);
+
+    m_aviPanel = addLabel(QStringLiteral("AviPanel"), QRect(43, 130, 154, 115), kLabelColour, labelFont);
+    m_aviPanel->setAutoFillBackground(true);
+    QPalette panel = m_aviPanel->palette();
+    panel.setColor(QPalette::Window, QColor(0xF0, 0xF0, 0xF0));
+    m_aviPanel->setPalette(panel);
+    m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), QSize(154, 115)));
+    m_animation = new AnimationPlayer(m_aviPanel, this);
+
+    m_progressBar = addLabel(QStringLiteral("ProgressBar"), QRect(39, 247, 0, 31), kLabelColour, labelFont);
+    m_progressBar->setPixmap(skinPicture(QStringLiteral("progress"), QSize(200, 31)));
+    m_progressBar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_progressLabel = addLabel(QStringLiteral("ProgressLabel"), QRect(126, 256, 60, 14), QColor(Qt::white),
+                               skinFont(QStringLiteral("Arial"), 11, true));
+    m_progressLabel->hide();
+
+    const QFont counterFont = skinFont(QStringLiteral("Arial"), 11, true);
+    m_label1a = addLabel(QStringLiteral("Label1a"), QRect(20, 310, 150, 14), kCounterColour, counterFont,
+                         Qt::AlignRight | Qt::AlignVCenter);
+    m_label1b = addLabel(QStringLiteral("Label1b"), QRect(176, 310, 80, 14), kCounterColour, counterFont);
+    m_label2a = addLabel(QStringLiteral("Label2a"), QRect(20, 326, 150, 14), kCounterColour, counterFont,
+                         Qt::AlignRight | Qt::AlignVCenter);
+    m_label2b = addLabel(QStringLiteral("Label2b"), QRect(176, 326, 80, 14), kCounterColour, counterFont);
+    m_label1b->setText(QStringLiteral("0"));
+    m_label2b->setText(QStringLiteral("0"));
+
+    // The Find button's two picture sets: idle and busy.
+    const QSize findSize(168, 126);
+    m_idleNormal = skinPicture(QStringLiteral("find_normal"), findSize);
+    m_idleHover = skinPicture(QStringLiteral("find_hover"), findSize);
+    m_busyNormal = skinPicture(QStringLiteral("busy_normal"), findSize);
+    m_busyHover = skinPicture(QStringLiteral("busy_hover"), findSize);
+
+    static const char* const kTopPictures[] = {"top_options", "top_help", "top_about", "top_minimize", "top_close"};
+    static const int kTopLefts[] = {290, 318, 347, 376, 405};
+    for (int i = 0; i < 5; ++i) {
+        const QRect geometry(kTopLefts[i], i == 4 ? 5 : 4, i == 4 ? 36 : 30, 22);
+        const QString picture = QString::fromLatin1(kTopPictures[i]);
+        m_topButtons.push_back(addButton(QStringLiteral("TopButton%1").arg(i + 1), geometry,
+                                         picture + QStringLiteral("_normal"), picture + QStringLiteral("_hover")));
+    }
+    const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
+    m_findButton = addButton(QStringLiteral("Button1"), QRect(QPoint(260, 153), findSize), QStringLiteral("find_normal"),
+                             QStringLiteral("find_hover"));
+    m_findButton->addCaption(QRect(342, 238, 80, 14), QString(), kCaptionColour, captionFont);
+    m_closeButton = addButton(QStringLiteral("Button2"), QRect(260, 282, 168, 66), QStringLiteral("close_normal"),
+                              QStringLiteral("close_hover"));
+    m_closeButton->addCaption(QRect(342, 310, 70, 14), QString(), kCaptionColour, captionFont);
+
+    connect(m_findButton, &ImageButton::clicked, this, &TForm1::Button1Click);
+    connect(m_closeButton, &ImageButton::clicked, this, &TForm1::TopButton5Click);
+    // Options and About open their dialogs in a later version; until then they do nothing.
+    connect(m_topButtons[1], &ImageButton::clicked, this, &TForm1::TopButton2Click);
+    connect(m_topButtons[3], &ImageButton::clicked, this, [this] { showMinimized(); });
+    connect(m_topButtons[4], &ImageButton::clicked, this, &TForm1::TopButton5Click);
+    connect(m_maskBox, &QComboBox::activated, this, &TForm1::MaskBoxChange);
+
+    // The top band left of the top buttons drags the window.
+    setDragBand([](QPoint point) { return point.y() < 30 && point.x() < 290; });
+
+    CreateTexts();
+    m_information = std::make_unique<InformationDialog>(m_texts);
+}
+
+TForm1::~TForm1()
+{
+    // The results go first, then the Information dialog, then the language texts it showed.
+    m_session.store.clear();
+    m_information.reset();
+    m_texts = LanguageCatalogue();
+}
+
+void TForm1::CreateTexts()
+{
+    m_topButtons[0]->setHint(text(m_texts, lang::kButtonsOptions));
+    m_topButtons[1]->setHint(text(m_texts, lang::kButtonsHelp));
+    m_topButtons[2]->setHint(text(m_texts, lang::kAboutAbout));
+    m_topButtons[3]->setHint(text(m_texts, lang::kButtonsMinimize));
+    m_topButtons[4]->setHint(text(m_texts, lang::kButtonsClose));
+
+    m_driveLabel->setText(text(m_texts, lang::kDriveMessage1));
+    m_modeLabel->setText(text(m_texts, lang::kDriveMessage11));
+    m_modeBox->addItem(text(m_texts, lang::kDriveMessage11a));
+    m_modeBox->addItem(text(m_texts, lang::kDriveMessage11b));
+    m_modeBox->setCurrentIndex(0);
+
+    m_maskLabel->setText(text(m_texts, lang::kFileMask));
+    for (const MaskType& type : kMaskTypes)
+        m_maskBox->addItem(text(m_texts, type.text));
+    m_maskBox->setCurrentIndex(0);
+
+    m_hintLabel->setText(hintIdleText());
+
+    m_label1a->setText(text(m_texts, lang::kProcessScanned));
+    m_label2a->setText(text(m_texts, lang::kProcessFound));
+    const std::int32_t language = m_startup.LanguageIndex;
+    if (language == 2 || language == 3 || language == 4) {
+        QFont small = m_label2a->font();
+        small.setPointSize(7);
+        m_label2a->setFont(small);
+    }
+
+    m_findButton->caption()->setText(text(m_texts, lang::kButtonsFind));
+    m_closeButton->caption()->setText(text(m_texts, lang::kButtonsClose));
+}
+
+QString TForm1::hintIdleText() const
+{
+    return text(m_texts, lang::kHintHint4) + QLatin1Char('\n') + text(m_texts, lang::kHintHint3);
+}
+
+void TForm1::ShowInformation(const QString& message)
+{
+    m_information->showMessage(message);
+}
+
+bool TForm1::AskConfirmation(const QString& question)
+{
+    return m_confirmation && m_confirmation->ask(question);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    SkinWindow::showEvent(event);
+    if (!event->spontaneous())
+        ShowForm();
+}
+
+void TForm1::ShowForm()
+{
+    if (m_session.ScanRunning || m_findActive || m_inShowForm)
+        return;
+    m_inShowForm = true;
+    SendInstallStatisticsIfDue(m_services.settings, m_services.facts, m_services.http);
+
+    m_label1b->setText(QStringLiteral("0"));
+    m_label2b->setText(QStringLiteral("0"));
+    m_session.store.clear();
+
+    // The drive table is read in one go, so a change that arrives meanwhile cannot list a drive
+    // twice; it is handled after this walk.
+    m_driveBox->clear();
+    for (const DriveEntry& entry : m_services.drives.drives()) {
+        if (entry.letter == "A:")
+            continue;
+        VolumeContext probe;
+        if (DetectFileSystem(probe, m_services.drives, entry.letter) == kNtfsCode)
+            m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (NTFS)"));
+    }
+    if (m_driveBox->count() > 0)
+        m_driveBox->setCurrentIndex(0);
+
+    m_findButton->setPictures(m_idleNormal, m_idleHover);
+    m_progressBar->resize(0, m_progressBar->height());
+    m_inShowForm = false;
+}
+
+void TForm1::DeviceChange()
+{
+    // While the results window is open the main window is hidden and the store is in use; the
+    // drive list is rebuilt when the main window shows again.
+    if (m_session.ScanRunning || m_findActive || m_resultsOpen)
+        return;
+    ShowForm();
+}
+
+void TForm1::MaskBoxChange(int index)
+{
+    if (index >= 0 && index < static_cast<int>(std::size(kMaskTypes)))
+        m_maskEdit->setText(QString::fromLatin1(kMaskTypes[index].mask));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter in the mask acts as the Find button, with its checks.
+    if (watched == m_maskEdit && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !m_maskEdit->text().isEmpty()) {
+            Button1Click();
+            return true;
+        }
+        return false;
+    }
+    return SkinWindow::eventFilter(watched, event);
+}
+
+void TForm1::TopButton2Click()
+{
+    const QString help = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Orvandel.chm");
+    if (QFileInfo::exists(help))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(help));
+    else
+        ShowInformation(text(m_texts, lang::kMessagesHelpNotFound));
+}
+
+void TForm1::TopButton5Click()
+{
+    if (!m_session.ScanRunning && !m_findActive)
+        close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // A scan's work lies further up this very call stack: the window may not go away under it.
+    if (m_session.ScanRunning || m_findActive) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}
+
+void TForm1::activateFromSecondStart()
+{
+    QWidget* front = QApplication::activeModalWidget();
+    if (!front)
+        front = isVisible() ? this : QApplication::activeWindow();
+    if (!front)
+        front = this;
+    if (isMinimized())
+        showNormal();
+    if (front->isMinimized())
+        front->showNormal();
+    front->raise();
+    front->activateWindow();
+}
+
+void TForm1::Button1Click()
+{
+    if (m_session.ScanRunning) {
+        if (m_runningMode == 0) {
+            if (AskConfirmation(text(m_texts, lang::kProcessMessage2)))
+                m_session.ScanRunning = false;
+        } else {
+            if (AskConfirmation(text(m_texts, lang::kProcessMessage4)))
+                m_session.SkipRequested = true;
+        }
+        return;
+    }
+    if (m_findActive)
+        return;
+    findCommand();
+}
+
+void TForm1::findCommand()
+{
+    const FindCheckResult check =
+        RunFindChecks(m_session, m_services.drives, m_driveBox->currentText().toStdString(), toU16(m_maskEdit->text()),
+                      m_folders.OsMajorVersion);
+    switch (check.check) {
+    case FindCheck::Ok: break;
+    case FindCheck::DriveNotFound: ShowInformation(text(m_texts, lang::kDriveMessage3)); return;
+    case FindCheck::UnsupportedFileSystem: ShowInformation(text(m_texts, lang::kDriveMessage5)); return;
+    case FindCheck::NoAccess:
+        ShowInformation(text(m_texts, lang::kVistaMessage1) + QLatin1Char('\r') + text(m_texts, lang::kVistaMessage2));
+        return;
+    case FindCheck::BootSectorError: ShowInformation(text(m_texts, lang::kDriveMessage8)); return;
+    case FindCheck::MftListError: ShowInformation(text(m_texts, lang::kDriveMessage9)); return;
+    case FindCheck::BadMask:
+        // A mask that cannot match anything sensibly is refused before the scan, with its reason.
+        ShowInformation(text(m_texts, lang::kFileMask) + QStringLiteral(": ") + m_maskEdit->text().trimmed() +
+                        QLatin1Char('\r') + QString::fromStdString(check.maskError));
+        return;
+    }
+
+    m_findActive = true;
+    m_runningMode = m_modeBox->currentIndex() == 1 ? 1 : 0;
+    startAnimation();
+    m_hintLabel->setText(text(m_texts, lang::kProcessMessage1));
+    const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
+    m_maskEdit->setText(QString::fromStdU16String(mask));
+    PrepareScan(m_session, mask);
+    m_label1b->setText(QStringLiteral("0"));
+    m_label2b->setText(QStringLiteral("0"));
+    setScanningLook(m_runningMode == 1);
+
+    GuiPump pump(m_pumpInterval);
+    const std::uint64_t memory = m_services.availableMemory ? m_services.availableMemory() : 0;
+    bool bootSectorError = false;
+    if (m_runningMode == 0) {
+        NTFSFind1(m_session, pump, *this, memory);
+    } else {
+        const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory);
+        bootSectorError = report.bootSectorError;
+    }
+    m_session.ScanRunning = false;
+    returnToIdle();
+    if (bootSectorError) {
+        // The Find checks read the boot sector a moment ago; when it fails now the drive went
+        // away. The window is idle again before the message, so the user can go on.
+        ShowInformation(text(m_texts, lang::kDriveMessage8));
+        m_findActive = false;
+        return;
+    }
+    showScanOutcome();
+    m_findActive = false;
+}
+
+void TForm1::setScanningLook(bool extended)
+{
+    for (QWidget* input : std::initializer_list<QWidget*>{m_driveBox, m_modeBox, m_maskBox, m_maskEdit})
+        input->setEnabled(false);
+    m_progressBar->resize(0, m_progressBar->height());
+    m_progressLabel->clear();
+    m_progressLabel->show();
+    m_findButton->setPictures(m_busyNormal, m_busyHover);
+    m_findButton->caption()->setText(text(m_texts, extended ? lang::kButtonsSkip : lang::kButtonsStop));
+    setCaptionFontForLanguage(true);
+    m_closeButton->setEnabled(false);
+}
+
+void TForm1::returnToIdle()
+{
+    for (QWidget* input : std::initializer_list<QWidget*>{m_driveBox, m_modeBox, m_maskBox, m_maskEdit})
+        input->setEnabled(true);
+    m_progressBar->resize(200, m_progressBar->height());
+    m_progressLabel->hide();
+    m_hintLabel->setText(hintIdleText());
+    stopAnimation();
+    m_findButton->setPictures(m_idleNormal, m_idleHover);
+    m_findButton->caption()->setText(text(m_texts, lang::kButtonsFind));
+    setCaptionFontForLanguage(false);
+    m_closeButton->setEnabled(true);
+}
+
+void TForm1::setCaptionFontForLanguage(bool busy)
+{
+    if (m_startup.LanguageIndex != 5)
+        return;
+    QFont font = m_findButton->caption()->font();
+    font.setPointSize(busy ? 7 : 8);
+    m_findButton->caption()->setFont(font);
+}
+
+void TForm1::showScanOutcome()
+{
+    if (m_session.FilesFound != 0) {
+        hide();
+        m_resultsOpen = true;
+        if (m_showResults)
+            m_showResults(m_session);
+        m_resultsOpen = false;
+        m_findActive = false;
+        // Shown again, the window starts afresh, as on its first show.
+        show();
+        return;
+    }
+    m_session.store.clear();
+    ShowInformation(text(m_texts, lang::kProcessNotFound));
+}
+
+void TForm1::startAnimation()
+{
+    const QString clip = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Recovery.avi");
+    m_aviPlaying = m_animation->start(clip);
+}
+
+void TForm1::stopAnimation()
+{
+    if (m_aviPlaying)
+        m_animation->stop();
+    m_aviPlaying = false;
+}
+
+void TForm1::stepStarted(ScanStep step)
+{
+    switch (step) {
+    case ScanStep::Loading: m_hintLabel->setText(text(m_texts, lang::kProcessMessage1)); break;
+    case ScanStep::FindMftRecords: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage1)); break;
+    case ScanStep::ReadMftRecords: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage2)); break;
+    case ScanStep::FindFolders: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage3)); break;
+    case ScanStep::FindFiles: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage4)); break;
+    }
+}
+
+void TForm1::progressBar(int width)
+{
+    m_progressBar->resize(std::clamp(width, 0, 200), m_progressBar->height());
+    m_progressBar->repaint();
+}
+
+void TForm1::progressLabel(int percent)
+{
+    m_progressLabel->setText(QString::number(percent) + QStringLiteral(" %"));
+}
+
+void TForm1::recordsExamined(std::int64_t count)
+{
+    m_label1b->setText(QString::number(count));
+}
+
+void TForm1::filesFound(std::int64_t count)
+{
+    m_label2b->setText(QString::number(count));
+}
+
+} // namespace orv::ui

@@ -1,0 +1,169 @@
+#include "MessageDialogs.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+#include "Settings.h"
+
+namespace orv::ui {
+
+namespace {
+const QColor kMessageColour(0x9E, 0xCD, 0xFF);
+const QColor kWhite(0xFF, 0xFF, 0xFF);
+} // namespace
+
+QString text(const LanguageCatalogue& texts, const LanguageText& entry)
+{
+    return QString::fromStdString(texts.Lookup(entry));
+}
+
+SkinDialog::SkinDialog(QSize clientSize, const QString& background) : SkinWindow(nullptr, clientSize, background)
+{
+    setWindowModality(Qt::ApplicationModal);
+}
+
+void SkinDialog::exec()
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QEventLoop loop;
+    m_loop = &loop;
+    show();
+    raise();
+    activateWindow();
+    loop.exec(QEventLoop::DialogExec);
+    m_loop = nullptr;
+}
+
+void SkinDialog::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    hide();
+    if (m_loop)
+        m_loop->quit();
+}
+
+void SkinDialog::keyPressEvent(QKeyEvent* event)
+{
+    // Escape leaves a dialog the way its window's close does: a question stays answered "No".
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    SkinWindow::keyPressEvent(event);
+}
+
+MessageDialog::MessageDialog(QSize clientSize, const QString& background, const QString& title, QRect infoGeometry)
+    : SkinDialog(clientSize, background)
+{
+    setWindowTitle(title);
+    applyRoundedOutline();
+    addLabel(QStringLiteral("ActionLabel"), QRect(14, 8, clientSize.width() - 28, 22), kWhite,
+             skinFont(QStringLiteral("Verdana"), 16, true))
+        ->setText(title);
+    m_info = addLabel(QStringLiteral("InfoLabel"), infoGeometry, kMessageColour,
+                      skinFont(QStringLiteral("Arial"), 12, true), Qt::AlignCenter);
+    m_info->setWordWrap(true);
+    // The band above the message drags the dialog.
+    const int band = infoGeometry.top();
+    setDragBand([band](QPoint point) { return point.y() < band; });
+}
+
+ImageButton* MessageDialog::addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font)
+{
+    const QRect geometry(at, QSize(93, 30));
+    ImageButton* button =
+        addButton(name, geometry, QStringLiteral("dialog_button_normal"), QStringLiteral("dialog_button_hover"));
+    button->addCaption(geometry, caption, kWhite, font);
+    return button;
+}
+
+InformationDialog::InformationDialog(const LanguageCatalogue& texts)
+    : MessageDialog(QSize(320, 190), QStringLiteral("dialog"), text(texts, lang::kMessagesInformation),
+                    QRect(20, 40, 284, 84))
+{
+    setObjectName(QStringLiteral("TForm6a"));
+    ImageButton* close = addDialogButton(QStringLiteral("Button1"), QPoint(114, 140),
+                                         text(texts, lang::kButtonsClose), skinFont(QStringLiteral("Verdana"), 11, true));
+    connect(close, &ImageButton::clicked, this, &QWidget::close);
+}
+
+void InformationDialog::showMessage(const QString& message)
+{
+    // The program's messages join two texts with a carriage return; a label breaks lines at "\n".
+    infoLabel()->setText(QString(message).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    exec();
+}
+
+ConfirmationDialog::ConfirmationDialog(const LanguageCatalogue& texts)
+    : MessageDialog(QSize(320, 190), QStringLiteral("dialog"), text(texts, lang::kMessagesConfirmation),
+                    QRect(20, 44, 284, 64))
+{
+    setObjectName(QStringLiteral("TForm6b"));
+    const QFont font = skinFont(QStringLiteral("Verdana"), 11, true);
+    ImageButton* yes = addDialogButton(QStringLiteral("Button1"), QPoint(58, 140), text(texts, lang::kButtonsYes), font);
+    ImageButton* no = addDialogButton(QStringLiteral("Button2"), QPoint(170, 140), text(texts, lang::kButtonsNo), font);
+    connect(yes, &ImageButton::clicked, this, [this] {
+        m_answer = QStringLiteral("Yes");
+        close();
+    });
+    connect(no, &ImageButton::clicked, this, &QWidget::close);
+}
+
+void ConfirmationDialog::showEvent(QShowEvent* event)
+{
+    m_answer = QStringLiteral("No");
+    MessageDialog::showEvent(event);
+}
+
+bool ConfirmationDialog::ask(const QString& question)
+{
+    infoLabel()->setText(QString(question).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    exec();
+    return m_answer == QLatin1String("Yes");
+}
+
+ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t languageIndex, SettingsBackend& settings,
+                                 bool& showNote)
+    : MessageDialog(QSize(320, 240), QStringLiteral("notice"), text(texts, lang::kWarningsImportant),
+                    QRect(20, 44, 284, 100))
+{
+    setObjectName(QStringLiteral("TForm6c"));
+    setDragBand([](QPoint point) { return point.y() < 40; });
+    infoLabel()->setText(text(texts, lang::kWarningsMessage3));
+
+    m_check = new QCheckBox(this);
+    m_check->setObjectName(QStringLiteral("Check1"));
+    const int checkLeft = languageIndex == 4 ? 110 : languageIndex == 6 ? 70 : 80;
+    m_check->setGeometry(checkLeft, 166, 17, 17);
+
+    m_checkLabel = addLabel(QStringLiteral("CheckLabel"), QRect(checkLeft + 17 + 8, 168, 200, 14), kMessageColour,
+                            skinFont(QStringLiteral("Arial"), 11, false));
+    m_checkLabel->setText(text(texts, lang::kWarningsMessage4));
+    m_checkLabel->adjustSize();
+    m_checkLabel->setCursor(Qt::PointingHandCursor);
+
+    ImageButton* next = addDialogButton(QStringLiteral("Button1"), QPoint(110, 196), text(texts, lang::kButtonsContinue),
+                                        skinFont(QStringLiteral("Arial"), 11, true));
+    connect(next, &ImageButton::clicked, this, [this, &settings, &showNote] {
+        if (m_check->isChecked()) {
+            showNote = false;
+            WriteSettingBool(settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kShowNote, false);
+        }
+        close();
+    });
+}
+
+bool ImportantNotice::eventFilter(QObject* watched, QEvent* event)
+{
+    // The text beside the box ticks and unticks it, as the box itself does.
+    if (watched == m_checkLabel && event->type() == QEvent::MouseButtonRelease) {
+        m_check->toggle();
+        return true;
+    }
+    return MessageDialog::eventFilter(watched, event);
+}
+
+} // namespace orv::ui

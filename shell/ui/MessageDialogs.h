@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QEventLoop>
+
+#include "LanguageCatalogue.h"
+#include "SkinWidgets.h"
+
+namespace orv {
+class SettingsBackend;
+}
+
+namespace orv::ui {
+
+// A skinned window shown modally: it holds the caller until it closes, whatever closes it.
+class SkinDialog : public SkinWindow
+{
+    Q_OBJECT
+public:
+    SkinDialog(QSize clientSize, const QString& background);
+    void exec();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QEventLoop* m_loop = nullptr;
+};
+
+// The dialogs' common parts: the title, the message and the place of their drag band.
+class MessageDialog : public SkinDialog
+{
+    Q_OBJECT
+public:
+    MessageDialog(QSize clientSize, const QString& background, const QString& title, QRect infoGeometry);
+    QLabel* infoLabel() const { return m_info; }
+
+protected:
+    ImageButton* addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font);
+
+private:
+    QLabel* m_info;
+};
+
+// TForm6a: a message with a Close button.
+class InformationDialog final : public MessageDialog
+{
+    Q_OBJECT
+public:
+    explicit InformationDialog(const LanguageCatalogue& texts);
+    void showMessage(const QString& text);
+};
+
+// TForm6b: a question with Yes and No. The answer starts as "No" on every show, so only a press
+// on Yes makes it "Yes".
+class ConfirmationDialog final : public MessageDialog
+{
+    Q_OBJECT
+public:
+    explicit ConfirmationDialog(const LanguageCatalogue& texts);
+    bool ask(const QString& question);
+    QString answer() const { return m_answer; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QString m_answer = QStringLiteral("No");
+};
+
+// TForm6c, the notice before a restore. Continue with the box ticked turns the notice off for
+// good: "ShowNote" is written false.
+class ImportantNotice final : public MessageDialog
+{
+    Q_OBJECT
+public:
+    ImportantNotice(const LanguageCatalogue& texts, std::int32_t languageIndex, SettingsBackend& settings,
+                    bool& showNote);
+    QCheckBox* checkBox() const { return m_check; }
+    QLabel* checkLabel() const { return m_checkLabel; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QCheckBox* m_check;
+    QLabel* m_checkLabel;
+};
+
+QString text(const LanguageCatalogue& texts, const LanguageText& entry);
+
+} // namespace orv::ui

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QLabel>
+#include <QObject>
+#include <QPixmap>
+#include <QPoint>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+namespace orv::ui {
+
+// A picture of the skin, drawn from the program's own resources at exactly the given size.
+QPixmap skinPicture(const QString& name, QSize size);
+
+class SkinWindow;
+
+// The program's push button: a normal picture (A), a hover picture (B) in the same place, and an
+// optional caption label centred on them. Exactly one of the two pictures is visible. All parts
+// share one click and one hover handler; a disabled button reacts to neither.
+class ImageButton : public QObject
+{
+    Q_OBJECT
+public:
+    ImageButton(SkinWindow* window, const QString& name, QRect geometry, const QPixmap& normal, const QPixmap& hover);
+
+    QLabel* normalPicture() const { return m_a; }
+    QLabel* hoverPicture() const { return m_b; }
+    QLabel* caption() const { return m_label; }
+
+    // Adds the caption label at its own place (window coordinates).
+    QLabel* addCaption(QRect geometry, const QString& text, const QColor& colour, const QFont& font);
+    void setPictures(const QPixmap& normal, const QPixmap& hover);
+    void setHint(const QString& hint);
+    void setEnabled(bool enabled);
+    bool isEnabled() const { return m_enabled; }
+
+    bool isHovered() const { return m_b->isVisible(); }
+    // Back to the normal picture when the hover picture shows.
+    void reset();
+
+signals:
+    void clicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void hover();
+    void track(QWidget* part);
+
+    SkinWindow* m_window;
+    QLabel* m_a;
+    QLabel* m_b;
+    QLabel* m_label = nullptr;
+    bool m_enabled = true;
+};
+
+// A borderless window drawn from a background picture. The pointer over the background puts every
+// button back to its normal picture; a press in the drag band moves the window. Dialogs get a
+// rounded outline that hides column 0 and row 0.
+class SkinWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    SkinWindow(QWidget* parent, QSize clientSize, const QString& background);
+
+    QLabel* background() const { return m_background; }
+    const std::vector<ImageButton*>& buttons() const { return m_buttons; }
+
+    // The band that drags the window, as a test on a point in window coordinates.
+    void setDragBand(std::function<bool(QPoint)> contains) { m_dragBand = std::move(contains); }
+    bool dragBandContains(QPoint point) const { return m_dragBand && m_dragBand(point); }
+
+    // The outline of the dialogs: the picture's area from (1, 1) with corners rounded by 4 pixels.
+    void applyRoundedOutline();
+
+    // Every button back to normal, in the order they were made.
+    void resetButtons();
+
+    ImageButton* addButton(const QString& name, QRect geometry, const QString& normalPicture,
+                           const QString& hoverPicture);
+
+    // A label in the skin's manner: transparent, its font and colour given.
+    QLabel* addLabel(const QString& name, QRect geometry, const QColor& colour, const QFont& font,
+                     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class ImageButton;
+
+    QLabel* m_background;
+    std::vector<ImageButton*> m_buttons;
+    std::function<bool(QPoint)> m_dragBand;
+    // Moving by hand when the window system cannot move the window itself (no window manager).
+    bool m_dragging = false;
+    QPoint m_dragOffset;
+};
+
+// Fonts of the skin: Arial and Verdana by name, with the system's fallback when they are missing.
+QFont skinFont(const QString& family, int pixelHeight, bool bold);
+
+} // namespace orv::ui

@@ -1,0 +1,382 @@
+// The main window over real images: the Find command's checks and messages, the Normal and the
+// Extended scan with Stop and Skip confirmed while they run, the refused close, the mask
+// controls, the single running copy.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocalServer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <fstream>
+
+#include "AnimationPlayer.h"
+#include "SingleInstance.h"
+#include "UiTestSupport.h"
+
+using namespace orv;
+using namespace orv::ui;
+using namespace orv::ui::test;
+
+namespace {
+
+QString fixture(const char* name)
+{
+    return QStringLiteral(ORV_FIXTURES_DIR "/%1.img").arg(QLatin1String(name));
+}
+
+// A started program: the main window shown, the Confirmation dialog made after it.
+struct Started
+{
+    TestSystem system;
+    Program program;
+    QStringList results;     // what the results window listed, one line per file
+    QStringList messages;    // what the Information dialog said
+
+    explicit Started(const QStringList& driveMap, int language = 1)
+        : system(driveMap, language), program(system.services())
+    {
+        form().setPumpInterval(std::chrono::milliseconds(0));
+        form().setResultsWindow([this](ScanSession& session) {
+            for (const auto& section : session.store.sections())
+                for (const auto& key : session.store.keys(section))
+                    results << QString::fromStdU16String(section + key);
+        });
+        form().show();
+    }
+    TForm1& form() { return *program.form1; }
+};
+
+// Answers the Information dialog and keeps its text.
+void acceptMessage(UserScript& user, Started& app)
+{
+    user.then([] { return modal("TForm6a") != nullptr; }, [&app] {
+        QWidget* dialog = modal("TForm6a");
+        app.messages << infoText(dialog);
+        clickButton(dialog, "Button1A");
+    });
+}
+
+void answer(UserScript& user, const char* button, QString* question = nullptr)
+{
+    user.then([] { return modal("TForm6b") != nullptr; }, [button, question] {
+        QWidget* dialog = modal("TForm6b");
+        if (question)
+            *question = infoText(dialog);
+        clickButton(dialog, button);
+    });
+}
+
+bool isIdle(TForm1& form)
+{
+    return form.DriveBox()->isEnabled() && form.MaskEdit()->isEnabled() && form.CloseButton()->isEnabled() &&
+           !form.ProgressLabel()->isVisible() && !form.session().ScanRunning &&
+           form.FindButton()->caption()->text() == QStringLiteral("Find");
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void listsOnlyNtfsDrivesButNeverA();
+    void findReportsEachFailingCheck_data();
+    void findReportsEachFailingCheck();
+    void normalScanListsTheDeletedFiles();
+    void normalScanStopsWhenStopIsConfirmed();
+    void extendedScanSkipsAStepWhenConfirmed();
+    void scanRunsWithTheAnimationClip();
+    void closeIsRefusedWhileScanning();
+    void maskControls();
+    void secondStartActivatesTheFirst();
+};
+
+void MainWindowTest::listsOnlyNtfsDrivesButNeverA()
+{
+    const QString notNtfs = QDir::temp().filePath(QStringLiteral("orv-zero.img"));
+    { std::ofstream(notNtfs.toStdString()) << std::string(65536, '\0'); }
+    Started app({QStringLiteral("A: ") + fixture("demo"), QStringLiteral("D: ") + notNtfs,
+                 QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo")});
+    QStringList listed;
+    for (int i = 0; i < app.form().DriveBox()->count(); ++i)
+        listed << app.form().DriveBox()->itemText(i);
+    QCOMPARE(listed, (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)")}));
+    QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
+
+    // A device change rebuilds the list and selects its first entry again.
+    app.form().DriveBox()->setCurrentIndex(1);
+    app.form().DeviceChange();
+    QCOMPARE(app.form().DriveBox()->count(), 2);
+    QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
+    QFile::remove(notNtfs);
+}
+
+void MainWindowTest::findReportsEachFailingCheck_data()
+{
+    QTest::addColumn<QString>("image");  // behind drive E:, empty for no drive at all
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<bool>("removeImage");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty drive list") << QString() << "*.*" << false << "Drive not found!";
+    QTest::newRow("drive removed since listed") << "demo" << "*.*" << true << "Drive not found!";
+    QTest::newRow("mask not well formed") << "demo" << "[ab" << false << "File or mask to find: [ab";
+}
+
+void MainWindowTest::findReportsEachFailingCheck()
+{
+    QFETCH(QString, image);
+    QFETCH(QString, mask);
+    QFETCH(bool, removeImage);
+    QFETCH(QString, message);
+    QTemporaryDir copies;
+    QStringList map;
+    if (!image.isEmpty()) {
+        const QString copy = copies.filePath(image + QStringLiteral(".img"));
+        QVERIFY(QFile::copy(fixture(image.toLatin1().constData()), copy));
+        map << QStringLiteral("E: ") + copy;
+        if (removeImage) {
+            Started probe(map);
+            Q_UNUSED(probe);
+        }
+    }
+    Started app(map);
+    if (removeImage)
+        QFile::remove(copies.filePath(image + QStringLiteral(".img")));
+    app.form().MaskEdit()->setText(mask);
+
+    UserScript user;
+    acceptMessage(user, app);
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(app.messages.size(), 1);
+    QVERIFY2(app.messages[0].startsWith(message), qPrintable(app.messages[0]));
+    QVERIFY(isIdle(app.form()));
+    QVERIFY(app.results.isEmpty());
+}
+
+void MainWindowTest::normalScanListsTheDeletedFiles()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    app.form().MaskEdit()->setText(QStringLiteral("   "));
+    QStringList hints;
+    QStringList counters;
+    UserScript user;
+    user.then([&app] { return app.form().session().ScanRunning; }, [&] {
+        hints << app.form().HintLabel()->text();
+        counters << app.form().FindButton()->caption()->text();
+        QVERIFY(!app.form().DriveBox()->isEnabled());
+        QVERIFY(!app.form().CloseButton()->isEnabled());
+        QVERIFY(app.form().ProgressLabel()->isVisible());
+    });
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(hints, QStringList{QStringLiteral("Please wait...")});
+    QCOMPARE(counters, QStringList{QStringLiteral("Stop")});
+    // The blank mask became "*.*", and the scan found the image's deleted files.
+    QCOMPARE(app.form().MaskEdit()->text(), QStringLiteral("*.*"));
+    QCOMPARE(app.results.size(), 25);
+    // Shown again after the results, the window starts afresh.
+    QVERIFY(app.form().isVisible());
+    QVERIFY(isIdle(app.form()));
+    QCOMPARE(app.form().Label2b()->text(), QStringLiteral("0"));
+    QCOMPARE(app.form().session().store.entryCount(), std::size_t(0));
+    QCOMPARE(app.form().ProgressBar()->width(), 0);
+
+    // A mask that matches nothing ends with the "Found 0" message.
+    app.results.clear();
+    app.form().MaskEdit()->setText(QStringLiteral("*.nothing"));
+    acceptMessage(user, app);
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(app.messages, QStringList{QStringLiteral("Found 0 deleted files on this drive!")});
+    QVERIFY(app.results.isEmpty());
+    QVERIFY(isIdle(app.form()));
+}
+
+void MainWindowTest::normalScanStopsWhenStopIsConfirmed()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    TForm1& form = app.form();
+    QString question;
+    std::int64_t examinedAtNo = -1;
+    UserScript user;
+    // Stop answered No: the scan goes on; then Stop answered Yes a little later ends it.
+    user.then([&form] { return form.session().ScanRunning; }, [&] { click(form.FindButton()->normalPicture()); });
+    answer(user, "Button2A", &question);
+    user.then([&form] { return form.session().ScanRunning && form.session().RecordsExamined > 0; }, [&] {
+        examinedAtNo = form.session().RecordsExamined;
+        click(form.FindButton()->normalPicture());
+    });
+    answer(user, "Button1A");
+    user.then([] { return modal("TForm6a") != nullptr; }, [&app] {
+        app.messages << infoText(modal("TForm6a"));
+        clickButton(modal("TForm6a"), "Button1A");
+    });
+    click(form.FindButton()->normalPicture());
+
+    QCOMPARE(question, QStringLiteral("Are you sure you wish to cancel this operation?"));
+    QVERIFY(examinedAtNo > 0);
+    // Ended early: fewer records than the image holds, and the window idle again.
+    QVERIFY(form.session().RecordsExamined < 122);
+    QVERIFY(isIdle(form));
+    QVERIFY(app.results.size() < 25);
+    QVERIFY(app.results.isEmpty() == (app.messages == QStringList{QStringLiteral("Found 0 deleted files on this drive!")}));
+}
+
+void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    TForm1& form = app.form();
+    form.ModeBox()->setCurrentIndex(1);
+
+    // The whole scan first: every step announced, the files of the image listed.
+    QStringList steps;
+    UserScript user;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString hint = form.HintLabel()->text();
+        if (form.session().ScanRunning && (steps.isEmpty() || steps.last() != hint))
+            steps << hint;
+    });
+    watch.start();
+    click(form.FindButton()->normalPicture());
+    watch.stop();
+    QCOMPARE(steps, (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
+                                 QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
+                                 QStringLiteral("Find files")}));
+    const int all = static_cast<int>(app.results.size());
+    QCOMPARE(all, 25);
+    QVERIFY(isIdle(form));
+
+    // Skip asked while finding folders: No first, then Yes. The files are still found, under
+    // folders the shorter folder list could name.
+    app.results.clear();
+    QString question;
+    QString caption;
+    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
+              [&] {
+                  caption = form.FindButton()->caption()->text();
+                  click(form.FindButton()->normalPicture());
+              });
+    answer(user, "Button2A", &question);
+    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
+              [&] { click(form.FindButton()->normalPicture()); });
+    answer(user, "Button1A");
+    click(form.FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(caption, QStringLiteral("Skip"));
+    QCOMPARE(question, QStringLiteral("Skip current step?"));
+    QCOMPARE(app.results.size(), all);
+    QVERIFY(isIdle(form));
+
+    // Skipped at the very start of finding the records, the scan has no region to read and
+    // ends with the "Found 0" message.
+    app.results.clear();
+    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find MFT records"); },
+              [&] { click(form.FindButton()->normalPicture()); });
+    answer(user, "Button1A");
+    acceptMessage(user, app);
+    click(form.FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(app.messages, QStringList{QStringLiteral("Found 0 deleted files on this drive!")});
+    QVERIFY(app.results.isEmpty());
+    QVERIFY(isIdle(form));
+}
+
+void MainWindowTest::scanRunsWithTheAnimationClip()
+{
+    // The clip beside the program plays during the scan and stops with it; the scan is the same.
+    if (!AnimationPlayer::available())
+        QSKIP("built without Qt Multimedia");
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"),
+                        app.system.folder.filePath(QStringLiteral("Recovery.avi"))));
+    QWidget* panel = app.form().findChild<QWidget*>(QStringLiteral("AviPanel"));
+    UserScript user;
+    user.then([&app] { return app.form().session().ScanRunning; }, [&] {
+        // Keep the scan busy until the clip is loaded and shown.
+        QTRY_VERIFY_WITH_TIMEOUT(!panel->findChildren<QWidget*>().isEmpty() &&
+                                     panel->findChildren<QWidget*>().first()->isVisible(),
+                                 5000);
+    });
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(app.results.size(), 25);
+    QVERIFY(isIdle(app.form()));
+    for (QWidget* video : panel->findChildren<QWidget*>())
+        QVERIFY(!video->isVisible());
+}
+
+void MainWindowTest::closeIsRefusedWhileScanning()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    TForm1& form = app.form();
+    QSignalSpy closed(&form, &TForm1::closed);
+    bool stillOpen = false;
+    UserScript user;
+    user.then([&form] { return form.session().ScanRunning; }, [&] {
+        form.close();
+        click(form.TopButton(5)->normalPicture());
+        stillOpen = form.isVisible();
+    });
+    click(form.FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QVERIFY(stillOpen);
+    QCOMPARE(closed.count(), 0);
+    // The same request after the scan closes the window.
+    click(form.CloseButton()->normalPicture());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(!form.isVisible());
+}
+
+void MainWindowTest::maskControls()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    TForm1& form = app.form();
+    QCOMPARE(form.MaskBox()->count(), 12);
+    struct MaskCase
+    {
+        int entry;
+        const char* mask;
+    };
+    for (const MaskCase c : {MaskCase{8, "*.mpg"}, MaskCase{0, "*.*"}, MaskCase{11, "*.rar"}}) {
+        form.MaskBox()->setCurrentIndex(c.entry);
+        emit form.MaskBox()->activated(c.entry);
+        QCOMPARE(form.MaskEdit()->text(), QLatin1String(c.mask));
+    }
+
+    // Enter in an empty mask does nothing; Enter in a mask acts as the Find button.
+    form.MaskEdit()->clear();
+    QTest::keyClick(form.MaskEdit(), Qt::Key_Return);
+    QVERIFY(app.results.isEmpty());
+    form.MaskEdit()->setText(QStringLiteral("*.*"));
+    QTest::keyClick(form.MaskEdit(), Qt::Key_Return);
+    QCOMPARE(app.results.size(), 25);
+}
+
+void MainWindowTest::secondStartActivatesTheFirst()
+{
+    const QString name = QStringLiteral("orv-test-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance first(name);
+    SingleInstance second(name);
+    QVERIFY(!second.activateRunningCopy()); // nobody runs yet
+    QVERIFY(first.listen());
+    QSignalSpy activated(&first, &SingleInstance::activationRequested);
+    QVERIFY(second.activateRunningCopy());
+    QTRY_COMPARE(activated.count(), 1);
+
+    // The running copy restores its minimised window and brings it to the front.
+    Started app({});
+    connect(&first, &SingleInstance::activationRequested, &app.form(), &TForm1::activateFromSecondStart);
+    app.form().showMinimized();
+    QTRY_VERIFY(app.form().isMinimized());
+    QVERIFY(second.activateRunningCopy());
+    QTRY_VERIFY(!app.form().isMinimized());
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

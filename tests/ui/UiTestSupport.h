@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <fstream>
+#include <functional>
+
+#include "HttpClient.h"
+#include "LinuxDriveSystem.h"
+#include "Program.h"
+#include "RegistryFileBackend.h"
+#include "SystemFacts.h"
+#include "SystemMemory.h"
+
+namespace orv::ui::test {
+
+// The system as a test sets it up: a drive map of its own, no detected devices, a settings file
+// in a temporary folder, no network.
+class FakeFacts final : public SystemFacts
+{
+public:
+    explicit FakeFacts(QString folder) : m_folder(std::move(folder)) {}
+    std::optional<std::int32_t> osMajorVersion() override { return 10; }
+    std::string executablePath() override { return (m_folder + QStringLiteral("/orvandel")).toStdString(); }
+    std::string programFilesFolder() override { return "/usr/bin"; }
+    std::string desktopFolder() override { return m_folder.toStdString(); }
+    std::string temporaryFolder() override { return (m_folder + QStringLiteral("/")).toStdString(); }
+    bool isInternetConnected() override { return false; }
+
+private:
+    QString m_folder;
+};
+
+class NoHttp final : public HttpClient
+{
+public:
+    std::optional<int> get(const std::string&, const HttpGetOptions&) override { return std::nullopt; }
+};
+
+struct TestSystem
+{
+    QTemporaryDir folder;
+    FakeFacts facts{folder.path()};
+    NoHttp http;
+    RegistryFileBackend settings{folder.filePath(QStringLiteral("registry.reg")).toStdString()};
+    LinuxDriveSystem drives;
+
+    // drive map lines such as "E: /path/to/image"
+    explicit TestSystem(const QStringList& driveMap = {}, int language = 1)
+        : drives(makeSources(folder, driveMap))
+    {
+        if (language != 1)
+            settings.writeValue(RegistryRoot::CurrentUser, kSettingsKey, setting::kLanguage,
+                                RegistryValue::dword(static_cast<std::uint32_t>(language)));
+    }
+
+    Services services() { return Services{drives, settings, facts, http, &AvailablePhysicalMemory}; }
+
+private:
+    static LinuxDriveSources makeSources(const QTemporaryDir& dir, const QStringList& driveMap)
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("sys"));
+        const QString map = dir.filePath(QStringLiteral("drives"));
+        std::ofstream out(map.toStdString());
+        for (const QString& line : driveMap)
+            out << line.toStdString() << '\n';
+        LinuxDriveSources sources;
+        sources.driveMapFile = map.toStdString();
+        sources.sysClassBlock = dir.filePath(QStringLiteral("sys")).toStdString();
+        sources.devFolder = dir.filePath(QStringLiteral("sys")).toStdString();
+        sources.mountInfo = dir.filePath(QStringLiteral("none")).toStdString();
+        return sources;
+    }
+};
+
+// Plays the user while the program holds the test in a modal dialog or a running scan: every
+// pass of the event loop, the first step whose moment has come runs, from the loop itself.
+class UserScript : public QObject
+{
+public:
+    struct Step
+    {
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+
+    UserScript()
+    {
+        m_timer.setInterval(0);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (m_steps.empty() || m_busy || !m_steps.front().ready())
+                return;
+            auto act = m_steps.front().act;
+            m_steps.pop_front();
+            // The step may open a modal dialog: run it outside this slot so the timer goes on.
+            QTimer::singleShot(0, this, [this, act] {
+                m_busy = false;
+                act();
+            });
+            m_busy = true;
+        });
+        m_timer.start();
+    }
+
+    void then(std::function<bool()> ready, std::function<void()> act) { m_steps.push_back({ready, act}); }
+    bool done() const { return m_steps.empty(); }
+
+private:
+    QTimer m_timer;
+    std::deque<Step> m_steps;
+    bool m_busy = false;
+};
+
+inline void click(QWidget* part)
+{
+    QTest::mouseClick(part, Qt::LeftButton, {}, QPoint(3, 3));
+}
+
+inline QWidget* modal(const char* name)
+{
+    QWidget* top = QApplication::activeModalWidget();
+    return top && top->isVisible() && top->objectName() == QLatin1String(name) ? top : nullptr;
+}
+
+inline QString infoText(QWidget* dialog)
+{
+    return dialog->findChild<QLabel*>(QStringLiteral("InfoLabel"))->text();
+}
+
+inline void clickButton(QWidget* dialog, const char* name)
+{
+    click(dialog->findChild<QLabel*>(QLatin1String(name)));
+}
+
+} // namespace orv::ui::test
