@@ -14,6 +14,8 @@ packages=(
     qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
+    # the CLI tests and the comparisons with the peers
+    python3
 )
 
 missing=()
