@@ -94,9 +94,11 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
         return false;
     ctx.MftRecordSize = recordSize;
 
-    record.assign(static_cast<std::size_t>(recordSize), 0);
+    // Whole sectors: a disk with sectors larger than records reads nothing less.
+    record.assign(static_cast<std::size_t>((recordSize + ctx.BytesPerSector - 1) / ctx.BytesPerSector * ctx.BytesPerSector), 0);
     if (!ReadSectors(ctx, static_cast<std::uint64_t>(firstSector), record))
         return false;
+    record.resize(static_cast<std::size_t>(recordSize));
     ApplyRecordFixups(record);
 
     // The first attribute ($STANDARD_INFORMATION) is stepped over unread, as the type check

@@ -1,0 +1,395 @@
+// Grades, restore and wipe: the design's worked examples on built volumes, and byte-exact
+// restores and single-record wipes on the real fixture images.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+
+#include "BootSector.h"
+#include "Devices.h"
+#include "FileContent.h"
+#include "FileDevice.h"
+#include "FindChecks.h"
+#include "Fixtures.h"
+#include "LinuxDriveSystem.h"
+#include "NormalScan.h"
+#include "RecordBuilder.h"
+#include "Recoverability.h"
+#include "Restore.h"
+#include "SectorIo.h"
+#include "Sha256.h"
+#include "Utf16.h"
+#include "Wipe.h"
+
+namespace orv {
+namespace {
+
+using test::Bytes;
+using test::RecordBuilder;
+
+class NoPump : public Pump
+{
+public:
+    void step() override {}
+};
+
+const auto kAlways = [] { return true; };
+
+std::filesystem::path freshFolder(const std::string& what)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("orv-" + what + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+Bytes fileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(Recoverability, CountsUsedClustersAWordAtATime)
+{
+    std::mt19937 random(7);
+    Bytes bitmap(300);
+    for (auto& b : bitmap)
+        b = static_cast<std::uint8_t>(random());
+    const auto naive = [&](std::int64_t start, std::int64_t count) {
+        std::int64_t used = 0;
+        for (std::int64_t c = start; c < start + count; ++c)
+            if (c / 8 < static_cast<std::int64_t>(bitmap.size()) && (bitmap[c / 8] >> (c % 8) & 1))
+                ++used;
+        return used;
+    };
+    for (int i = 0; i < 2000; ++i) {
+        const std::int64_t start = random() % 2600, count = random() % 900;
+        ASSERT_EQ(countUsedClusters(bitmap, start, count), naive(start, count)) << start << "+" << count;
+    }
+    Bytes two = {0x00, 0x02};
+    EXPECT_EQ(countUsedClusters(two, 9, 1), 1) << "cluster 9 is bit 1 of byte 1";
+    EXPECT_EQ(countUsedClusters(two, 8, 1), 0) << "cluster 8 is bit 0 of byte 1";
+    EXPECT_EQ(countUsedClusters(two, 0, std::int64_t{1} << 40), 1) << "clusters beyond the bitmap are free";
+    const Bytes tenGiB(327'680, 0xFF); // the bitmap of 10 GiB of 4 KiB clusters, all in use
+    EXPECT_EQ(countUsedClusters(tenGiB, 3, 2'621'437), 2'621'437);
+}
+
+TEST(Recoverability, RoundsHalvesToEven)
+{
+    EXPECT_EQ(recoverabilityPercent(2, 10), 80);
+    EXPECT_EQ(recoverabilityPercent(1, 10), 90);
+    EXPECT_EQ(recoverabilityPercent(6, 10), 40);
+    EXPECT_EQ(recoverabilityPercent(1, 8), 88) << "12.5 rounds to 12";
+    EXPECT_EQ(recoverabilityPercent(3, 8), 62) << "37.5 rounds to 38";
+    EXPECT_EQ(recoverabilityPercent(0, 5), 100);
+}
+
+// A session over a built volume: records laid into MftBuffer, the bitmap and the device as given.
+struct BuiltSession
+{
+    ScanSession session;
+    std::shared_ptr<test::MemoryDevice> device;
+
+    BuiltSession(Bytes image, const std::vector<Bytes>& records, Bytes bitmap)
+    {
+        device = std::make_shared<test::MemoryDevice>(std::move(image));
+        VolumeContext& v = session.volume;
+        v.Device = device;
+        v.FileSystemCode = kFileSystemNtfs;
+        v.BytesPerSector = 512;
+        v.SectorsPerCluster = 8;
+        v.BytesPerCluster = 4096;
+        v.MftRecordSize = 1024;
+        EXPECT_TRUE(v.MftBuffer.reset(records.size() * 1024 + 1024));
+        for (std::size_t i = 0; i < records.size(); ++i)
+            std::copy(records[i].begin(), records[i].end(), v.MftBuffer.begin() + i * 1024);
+        v.VolumeBitmap = std::move(bitmap);
+    }
+};
+
+TEST(Recoverability, GradesAsTheWorkedExamplesSay)
+{
+    // Clusters 16..25 hold a file; bitmap byte 2 is clusters 16..23, byte 3 is 24..31.
+    Bytes image(64 * 4096, 0);
+    const auto put = [&](std::int64_t cluster, std::string_view text) {
+        std::copy(text.begin(), text.end(), image.begin() + cluster * 4096);
+    };
+    using namespace std::literals;
+    put(16, "\xFF\xD8\xFF\xE0\x00\x10JFIF"sv);
+    put(32, "\xD0\xCF\x11\xE0"sv);
+    const auto file = [](const std::u16string& name, std::int64_t size, Bytes runs) {
+        return RecordBuilder().inUse(false).fileName(name, 5).nonResidentData(runs, static_cast<std::uint64_t>(size)).build();
+    };
+    const Bytes tenAt16 = {0x11, 0x0A, 0x10, 0x00};
+    const Bytes tenAt32 = {0x11, 0x0A, 0x20, 0x00};
+    struct Case
+    {
+        const char* what;
+        Bytes record;
+        std::u16string name;
+        Bytes bitmap;
+        Grade expected;
+    };
+    const Case cases[] = {
+        {"size 0", file(u"empty.bin", 0, tenAt16), u"empty.bin", Bytes(8, 0), Grade::Poor},
+        {"resident, whatever its size", RecordBuilder().inUse(false).fileName(u"r.txt", 5).residentData(Bytes(700, 1)).build(),
+         u"r.txt", Bytes(8, 0xFF), Grade::Good},
+        {"non-resident without runs", file(u"n.bin", 5000, {}), u"n.bin", Bytes(8, 0), Grade::Poor},
+        {"2 of 10 in use: 80", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x03, 0}, Grade::Average},
+        {"1 of 10 in use: 90", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x01, 0}, Grade::Good},
+        {"6 of 10 in use: 40", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x3F, 0}, Grade::Poor},
+        {"all in use, JFIF still there", file(u"photo.jpg", 40960, tenAt16), u"photo.jpg", Bytes(8, 0xFF), Grade::Average},
+        {".jpeg is not among the rescued types", file(u"photo.jpeg", 40960, tenAt16), u"photo.jpeg", Bytes(8, 0xFF),
+         Grade::Poor},
+        {"compound document 60 percent in use", file(u"letter.doc", 40960, tenAt32), u"letter.doc",
+         {0, 0, 0, 0, 0x3F, 0}, Grade::Average},
+        {"clusters beyond the bitmap count as free", file(u"a.bin", 40960, tenAt32), u"a.bin", {0xFF}, Grade::Good},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BuiltSession built(image, {c.record}, c.bitmap);
+        EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, c.name), c.expected) << "offset 0 is a real record";
+    }
+    BuiltSession built(image, {file(u"a.bin", 1, tenAt16)}, {});
+    EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 4096, u"a.bin"), Grade::None) << "beyond MftBuffer";
+}
+
+// Fails every read that touches [from, to); reads elsewhere come from memory.
+class BadStretchDevice : public test::MemoryDevice
+{
+public:
+    BadStretchDevice(Bytes bytes, std::uint64_t from, std::uint64_t to) : MemoryDevice(std::move(bytes)), m_from(from), m_to(to) {}
+    bool read(std::uint64_t position, std::span<std::uint8_t> out) override
+    {
+        if (position < m_to && position + out.size() > m_from) {
+            std::fill(out.begin(), out.end(), std::uint8_t{0x5A});
+            return false;
+        }
+        return MemoryDevice::read(position, out);
+    }
+
+private:
+    std::uint64_t m_from, m_to;
+};
+
+TEST(Restore, UnreadableRunBecomesZerosAndLaterBytesKeepTheirPlace)
+{
+    Bytes image(64 * 4096, 0);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13 + i / 4096);
+    // Runs: 2 clusters at 10, 1 at 20 (unreadable), 2 at 30; the file ends 100 bytes into the last.
+    const std::int64_t size = 3 * 4096 + 4096 + 100;
+    const Bytes record = RecordBuilder().inUse(false).fileName(u"split.bin", 5)
+                             .nonResidentData({0x11, 0x02, 0x0A, 0x11, 0x01, 0x0A, 0x11, 0x02, 0x0A, 0x00}, size).build();
+    BuiltSession built(image, {record}, {});
+    built.session.volume.Device = std::make_shared<BadStretchDevice>(image, 20 * 4096, 21 * 4096);
+    const auto folder = freshFolder("restore-bad");
+    NoPump pump;
+    const RestoreOutcome outcome = UndeleteFileNTFS(built.session, 0, u"split.bin", 0, folder, pump, kAlways);
+    EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
+    const Bytes written = fileBytes(folder / "split.bin");
+    ASSERT_EQ(written.size(), static_cast<std::size_t>(size));
+    Bytes expected(image.begin() + 10 * 4096, image.begin() + 12 * 4096);
+    expected.resize(expected.size() + 4096, 0);
+    expected.insert(expected.end(), image.begin() + 30 * 4096, image.begin() + 30 * 4096 + 4096 + 100);
+    EXPECT_EQ(written, expected);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
+{
+    const auto folder = freshFolder("restore-safe");
+    const auto outside = folder.parent_path() / ("orv-outside-" + std::to_string(::getpid()));
+    std::ofstream(outside) << "keep me";
+    std::filesystem::create_symlink(outside, folder / "linked.txt");
+
+    struct Case
+    {
+        std::u16string name;
+        std::string expectedFile;
+    };
+    const Case cases[] = {
+        {u"../x", ".._x"},
+        {u"a/b/c.txt", "a_b_c.txt"},
+        {u"..", "File2"},
+        {u"linked.txt", "File3"}, // a link stands there: not followed, the row's fallback name instead
+        {u"\u65e5\u672c.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt"},
+    };
+    NoPump pump;
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.name));
+        const Bytes record = RecordBuilder().inUse(false).fileName(c.name, 5).residentData({'o', 'k'}).build();
+        BuiltSession built(Bytes(4096), {record}, {});
+        const RestoreOutcome outcome = UndeleteFileNTFS(built.session, 0, c.name, row++, folder, pump, kAlways);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
+        EXPECT_EQ(outcome.path, folder / c.expectedFile);
+        EXPECT_EQ(fileBytes(folder / c.expectedFile), (Bytes{'o', 'k'}));
+    }
+    EXPECT_EQ(fileBytes(outside), (Bytes{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "linked.txt"));
+    std::filesystem::remove(outside);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(Restore, StopClosesTheFileWithWhatCameBefore)
+{
+    Bytes image(2100 * 4096, 7);
+    const Bytes record = RecordBuilder().inUse(false).fileName(u"big.bin", 5)
+                             .nonResidentData({0x12, 0x00, 0x08, 0x01, 0x00}, 2048 * 4096).build(); // 8 MiB at cluster 1
+    BuiltSession built(image, {record}, {});
+    const auto folder = freshFolder("restore-stop");
+    NoPump pump;
+    int asked = 0;
+    const RestoreOutcome outcome =
+        UndeleteFileNTFS(built.session, 0, u"big.bin", 0, folder, pump, [&] { return ++asked < 3; });
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.bytes, kContentChunk) << "one piece was written before Stop";
+    EXPECT_EQ(std::filesystem::file_size(folder / "big.bin"), static_cast<std::uintmax_t>(kContentChunk));
+    std::filesystem::remove_all(folder);
+}
+
+class FixtureScan : public testing::TestWithParam<const char*>
+{
+protected:
+    bool scan(const std::filesystem::path& image)
+    {
+        if (!std::filesystem::exists(image))
+            return false;
+        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives->addDrive("C:", image.string());
+        EXPECT_EQ(RunFindChecks(session, *drives, "C:", u"", 10).check, FindCheck::Ok);
+        PrepareScan(session, u"");
+        NoPump pump;
+        ScanProgress progress;
+        NTFSFind1(session, pump, progress, std::uint64_t{8} << 30);
+        return true;
+    }
+    ScanSession session;
+    std::unique_ptr<LinuxDriveSystem> drives;
+};
+
+TEST_P(FixtureScan, RestoresEveryIntactDeletedFileByteForByte)
+{
+    if (!scan(test::fixtureImage(GetParam())))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    std::map<std::string, test::ManifestEntry> manifest;
+    for (const auto& entry : test::readManifest(GetParam())) {
+        std::string place = "C:\\" + entry.path;
+        std::replace(place.begin(), place.end(), '/', '\\');
+        manifest[place] = entry;
+    }
+    const auto folder = freshFolder(std::string("restore-") + GetParam());
+    NoPump pump;
+    int row = 0, checked = 0;
+    session.store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+        const auto& entry = manifest.at(toUtf8(section + key));
+        SCOPED_TRACE(entry.path);
+        const RestoreOutcome outcome =
+            UndeleteFileNTFS(session, *parseStoredValue(value).recordOffset, key, row++, folder, pump, kAlways);
+        if (entry.size == 0) {
+            EXPECT_EQ(outcome.status, RestoreOutcome::Status::Skipped);
+            return;
+        }
+        ASSERT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
+        EXPECT_EQ(std::filesystem::file_size(outcome.path), static_cast<std::uintmax_t>(entry.size));
+        if (entry.state != "overwritten") {
+            EXPECT_EQ(sha256OfFile(outcome.path.c_str()), entry.sha256);
+            ++checked;
+        }
+    });
+    EXPECT_GT(checked, 10);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
+{
+    const auto source = test::fixtureImage(GetParam());
+    if (!std::filesystem::exists(source))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    const auto folder = freshFolder(std::string("wipe-") + GetParam());
+    const auto image = folder / "copy.img";
+    std::filesystem::copy_file(source, image);
+    ASSERT_TRUE(scan(image));
+    const std::u16string section = u"C:\\Docs\\Projects\\";
+    const std::u16string value = session.store.read(section, u"frag-deleted.bin");
+    ASSERT_FALSE(value.empty());
+    const std::int64_t offset = *parseStoredValue(value).recordOffset;
+    const Bytes before = fileBytes(image);
+
+    // A listed record that no longer matches the volume is not written.
+    session.volume.MftBuffer[static_cast<std::size_t>(offset) + 0x100] ^= 0xFF;
+    EXPECT_FALSE(WipeFileNTFS(session, offset).wiped);
+    EXPECT_EQ(fileBytes(image), before);
+    session.volume.MftBuffer[static_cast<std::size_t>(offset) + 0x100] ^= 0xFF;
+
+    const WipeOutcome outcome = WipeFileNTFS(session, offset);
+    ASSERT_TRUE(outcome.wiped) << outcome.reason;
+    const Bytes after = fileBytes(image);
+    ASSERT_EQ(after.size(), before.size());
+    std::vector<std::size_t> changed;
+    for (std::size_t i = 0; i < after.size(); ++i)
+        if (after[i] != before[i])
+            changed.push_back(i);
+    ASSERT_FALSE(changed.empty());
+    EXPECT_LE(changed.back() - changed.front() + 1, static_cast<std::size_t>(session.volume.MftRecordSize));
+    for (const std::size_t i : changed)
+        EXPECT_EQ(after[i], 0);
+
+    ScanSession again;
+    session = std::move(again);
+    ASSERT_TRUE(scan(image));
+    EXPECT_FALSE(session.store.valueExists(section, u"frag-deleted.bin")) << "a new scan no longer finds it";
+    EXPECT_TRUE(session.store.valueExists(section, u"old-plan.txt"));
+    std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FixtureScan, testing::ValuesIn(test::kFixtureImages),
+                         [](const testing::TestParamInfo<const char*>& param) {
+                             std::string name = param.param;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+TEST(Wipe, RecordSmallerThanASectorIsRewrittenWithItsNeighbours)
+{
+    // 4,096-byte sectors holding four 1,024-byte records each: wiping one must leave the three
+    // others of its sector as they are.
+    test::VolumeSpec spec;
+    spec.bytesPerSector = 4096;
+    spec.sectorsPerClusterByte = 1;
+    spec.mftRunList = {0x11, 0x10, 0x04, 0x00};
+    spec.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    for (std::int64_t n = 28; n < 32; ++n)
+        spec.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
+                              .residentData({1, 2, 3}).build();
+    auto device = std::make_shared<test::MemoryDevice>(test::buildVolume(spec), 4096);
+    test::FakeDriveSystem drives;
+    drives.add("E:", device);
+    ScanSession session;
+    session.volume.MftRecordSize = 1024;
+    ASSERT_EQ(RunFindChecks(session, drives, "E:", u"", 10).check, FindCheck::Ok);
+    PrepareScan(session, u"");
+    NoPump pump;
+    ScanProgress progress;
+    NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
+    const std::u16string value = session.store.read(u"E:\\", u"f29.txt");
+    ASSERT_FALSE(value.empty());
+    const Bytes before = device->bytes();
+    ASSERT_TRUE(WipeFileNTFS(session, *parseStoredValue(value).recordOffset).wiped);
+    const Bytes& after = device->bytes();
+    const std::size_t recordAt = 4 * 4096 + 29 * 1024;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (i >= recordAt && i < recordAt + 1024)
+            ASSERT_EQ(after[i], 0) << i;
+        else
+            ASSERT_EQ(after[i], before[i]) << i;
+    }
+}
+
+} // namespace
+} // namespace orv
