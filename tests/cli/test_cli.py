@@ -86,8 +86,9 @@ def manifest(name):
     with open(os.path.join(FIXTURES, name + ".manifest.tsv"), encoding="utf-8") as f:
         next(f)
         for line in f:
-            path, kind, size, _, state, record = line.rstrip("\n").split("\t")
-            rows.append({"path": path, "kind": kind, "size": int(size), "state": state, "record": int(record)})
+            path, kind, size, sha256, state, record = line.rstrip("\n").split("\t")
+            rows.append({"path": path, "kind": kind, "size": int(size), "sha256": sha256, "state": state,
+                         "record": int(record)})
     return rows
 
 
@@ -161,6 +162,68 @@ class Scan(CliCase):
         earlier = [r for r in manifest("ntfs-c512") if r["kind"] == "file"]
         missing = [r["path"] for r in earlier if place(r["path"]) not in found]
         self.assertEqual(missing, [], "kept and deleted files of the earlier file system alike")
+
+
+class RestoreAndWipe(CliCase):
+    def test_restore_keeps_paths_and_every_byte(self):
+        out_dir = os.path.join(self.tmp, "restored")
+        result = self.run_cli("restore", IMAGE, "--to", out_dir, "--keep-paths", "--json", timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = json.loads(result.stdout)
+        expected = {place(r["path"]): r for r in manifest("ntfs-c4096") if r["kind"] == "file" and r["state"] != "kept"}
+        self.assertEqual({(f["folder"], f["name"]) for f in report}, set(expected))
+        for f in report:
+            row = expected[(f["folder"], f["name"])]
+            self.assertEqual(list(f), ["folder", "name", "path", "size", "status", "reason", "sha256"])
+            if row["size"] == 0:
+                self.assertEqual(f["status"], "skipped")
+                continue
+            self.assertEqual(f["status"], "restored", f)
+            self.assertTrue(f["path"].startswith(out_dir + "/"))
+            self.assertEqual(os.path.relpath(f["path"], out_dir), row["path"])
+            if row["state"] == "deleted":
+                self.assertEqual(f["sha256"], row["sha256"], row["path"])
+        self.assertIn(f"{sum(1 for f in report if f['status'] == 'restored')} file(s) restored!", result.stderr)
+
+    def test_restore_one_named_file_flat(self):
+        out_dir = os.path.join(self.tmp, "flat")
+        result = self.run_cli("restore", IMAGE, "--to", out_dir, "--folder", "c:\\docs\\projects\\",
+                              "--name", "FRAG-DELETED.BIN")
+        self.assertEqual((result.returncode, result.stdout), (0, "1 file(s) restored!\n"), result.stderr)
+        self.assertEqual(os.listdir(out_dir), ["frag-deleted.bin"])
+        self.assertEqual(self.run_cli("restore", IMAGE, "--to", out_dir, "--name", "x").returncode, 2)
+
+    def test_restore_does_not_follow_a_link_in_the_restore_folder(self):
+        out_dir, elsewhere = os.path.join(self.tmp, "out"), os.path.join(self.tmp, "elsewhere")
+        os.makedirs(out_dir)
+        os.makedirs(elsewhere)
+        os.symlink(elsewhere, os.path.join(out_dir, "Docs"))
+        self.run_cli("restore", IMAGE, "--to", out_dir, "--keep-paths", "--quiet")
+        self.assertEqual(os.listdir(elsewhere), [])
+        self.assertTrue(os.path.isfile(os.path.join(out_dir, "Old", "a.txt")))
+
+    def test_wipe_changes_one_record_and_the_file_is_gone_for_every_tool(self):
+        path = self.image_copy()
+        with open(path, "rb") as f:
+            before = f.read()
+        args = ["wipe", path, "--folder", "C:\\Docs\\Projects\\", "--name", "old-plan.txt"]
+        self.assertEqual(self.run_cli(*args).returncode, 2, "refused without --yes")
+        result = self.run_cli(*args, "--yes")
+        self.assertEqual((result.returncode, result.stdout), (0, "1 file(s) wiped!\n"), result.stderr)
+        with open(path, "rb") as f:
+            after = f.read()
+        changed = [i for i in range(len(before)) if before[i] != after[i]]
+        self.assertTrue(changed)
+        self.assertLess(changed[-1] - changed[0], 1024)
+        self.assertTrue(all(after[i] == 0 for i in changed))
+        names = {f["name"] for f in json.loads(self.run_cli("scan", path, "--json").stdout)["files"]}
+        self.assertNotIn("old-plan.txt", names)
+        self.assertIn("minutes.txt", names)
+        for tool in (["fls", "-rd", path], ["ntfsundelete", "--scan", path]):
+            if shutil.which(tool[0]):
+                listing = subprocess.run(tool, capture_output=True, text=True).stdout
+                self.assertNotIn("old-plan.txt", listing, tool[0])
+                self.assertIn("minutes.txt", listing, tool[0])
 
 
 class Failures(CliCase):
