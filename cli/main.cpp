@@ -19,6 +19,7 @@
 #include "ExtendedScan.h"
 #include "ScanCommon.h"
 #include "FindChecks.h"
+#include "LanguageTexts.h"
 #include "LinuxDriveSystem.h"
 #include "MftRecord.h"
 #include "NormalScan.h"
@@ -38,15 +39,21 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr const char* kDriveNotFound = "Drive not found!";
-constexpr const char* kBootSectorError = "Error reading boot sector (NTFS)!";
-constexpr const char* kMftListError = "MFT list reading error!";
-constexpr const char* kUnsupportedFileSystem = "The software supports only FAT and NTFS file systems!";
-constexpr const char* kNoAccess = "Velmora can not obtain required access to the drive.\n"
-                                  "Please make sure that you have administrative rights on your PC.";
-constexpr const char* kNotFound = "Found 0 deleted files on this drive!";
-constexpr const char* kStepTexts[] = {"Please wait...", "Find MFT records", "Read MFT records", "Find folders",
-                                      "Find files"};
+// The program's own English texts, from the one table every front end uses.
+const std::string kDriveNotFound(orv::lang::kDriveMessage3.english);
+const std::string kBootSectorError(orv::lang::kDriveMessage8.english);
+const std::string kMftListError(orv::lang::kDriveMessage9.english);
+const std::string kUnsupportedFileSystem(orv::lang::kDriveMessage5.english);
+const std::string kNoAccess =
+    std::string(orv::lang::kVistaMessage1.english) + "\n" + std::string(orv::lang::kVistaMessage2.english);
+const std::string kNotFound(orv::lang::kProcessNotFound.english);
+const std::string kNoFilesSelected(orv::lang::kFileMessage2.english);
+const std::string kNoRestoreFolder(orv::lang::kFileMessage13.english);
+const std::string kFilesRestored(orv::lang::kFileMessage14.english);
+const std::string kFilesWiped(orv::lang::kFileMessage10.english);
+const std::string_view kStepTexts[] = {orv::lang::kProcessMessage1.english, orv::lang::kExtendedModeMessage1.english,
+                                       orv::lang::kExtendedModeMessage2.english, orv::lang::kExtendedModeMessage3.english,
+                                       orv::lang::kExtendedModeMessage4.english};
 
 int fail(const std::string& message)
 {
@@ -264,7 +271,7 @@ public:
             if (now - m_lastDraw > std::chrono::milliseconds(100)) {
                 m_lastDraw = now;
                 m_drawn = true;
-                std::fprintf(stderr, "\r\033[K%s %d %%  records %lld  files %lld", kStepTexts[static_cast<int>(m_step)],
+                std::fprintf(stderr, "\r\033[K%s %d %%  records %lld  files %lld", std::string(kStepTexts[static_cast<int>(m_step)]).c_str(),
                              m_percent, static_cast<long long>(m_session.RecordsExamined),
                              static_cast<long long>(m_session.FilesFound));
             }
@@ -578,13 +585,13 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
         return status;
     const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
     if (chosen.empty()) {
-        std::cerr << "No files selected!\n";
+        std::cerr << kNoFilesSelected << "\n";
         return kExitFailed;
     }
     std::error_code error;
     std::filesystem::create_directories(options.to, error);
     if (!std::filesystem::is_directory(options.to, error))
-        return fail("Folder to save restored files does not exist!");
+        return fail(kNoRestoreFolder);
 
     CliPump pump(session, false, false);
     g_interrupts = 0;
@@ -645,9 +652,9 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
     if (options.scan.source.json)
         out << "\n]\n";
     out.flush();
-    std::cerr << restored << " file(s) restored!\n";
+    std::cerr << restored << " " << kFilesRestored << "\n";
     if (!options.scan.source.json)
-        std::cout << restored << " file(s) restored!\n";
+        std::cout << restored << " " << kFilesRestored << "\n";
     return outputError ? kExitFailed : kExitDone;
 }
 
@@ -670,7 +677,7 @@ int runWipe(orv::LinuxDriveSystem& drives, const WipeOptions& options)
         return status;
     const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
     if (chosen.empty()) {
-        std::cerr << "No files selected!\n";
+        std::cerr << kNoFilesSelected << "\n";
         return kExitFailed;
     }
     int wiped = 0;
@@ -683,7 +690,7 @@ int runWipe(orv::LinuxDriveSystem& drives, const WipeOptions& options)
         else if (!options.scan.quiet)
             std::cerr << orv::toUtf8(file.folder) << orv::toUtf8(file.name) << ": " << outcome.reason << "\n";
     }
-    std::cout << wiped << " file(s) wiped!\n";
+    std::cout << wiped << " " << kFilesWiped << "\n";
     return wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;
 }
 
