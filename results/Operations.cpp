@@ -1,0 +1,153 @@
+#include "Operations.h"
+
+#include "Restore.h"
+#include "Utf16.h"
+#include "Wipe.h"
+
+namespace orv {
+
+namespace {
+
+int selectedCount(const std::vector<FileRow>& rows)
+{
+    int count = 0;
+    for (const FileRow& row : rows)
+        count += row.selected ? 1 : 0;
+    return count;
+}
+
+// i x 100 / n rounded to the nearest integer, halves to the even one.
+int roundedPercent(std::int64_t i, std::int64_t n)
+{
+    const std::int64_t scaled = i * 100;
+    std::int64_t quotient = scaled / n;
+    const std::int64_t remainder = scaled % n;
+    if (2 * remainder > n || (2 * remainder == n && quotient % 2 == 1))
+        ++quotient;
+    return static_cast<int>(quotient);
+}
+
+std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16string& folder, const std::u16string& name)
+{
+    const std::u16string value = session.store.read(folder, name);
+    if (value.find(u'#') == std::u16string::npos)
+        return std::nullopt;
+    return parseStoredValue(value).recordOffset;
+}
+
+} // namespace
+
+OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+                           const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
+                           bool showNote, OperationUi& ui, Pump& pump)
+{
+    OperationResult result;
+    if (rows.empty())
+        return result;
+    result.selected = selectedCount(rows);
+    if (result.selected == 0) {
+        ui.ShowInformation(lang::kFileMessage2);
+        result.end = OperationResult::End::NoSelection;
+        return result;
+    }
+    if (showNote)
+        ui.ShowImportantNotice();
+    std::error_code error;
+    std::filesystem::create_directories(restoreFolder, error);
+    if (!std::filesystem::is_directory(restoreFolder, error)) {
+        ui.ShowInformation(lang::kFileMessage13);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    if (fromUtf8(restoreFolder.string()) == currentFolderPath) {
+        ui.ShowInformation(lang::kFileMessage6);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    if (!ui.AskConfirmation(lang::kFileMessage7)) {
+        result.end = OperationResult::End::Declined;
+        return result;
+    }
+
+    result.end = OperationResult::End::Ran;
+    ResultsBusy = true;
+    ui.progress(0);
+    int shown = 0;
+    std::string problem;
+    const auto keepGoing = [&] { return ResultsBusy; };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        pump.step();
+        if (!ResultsBusy)
+            continue;
+        if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size())); p != shown)
+            ui.progress(shown = p);
+        if (!rows[i].selected)
+            continue;
+        const auto offset = offsetOf(session, currentFolderPath, rows[i].name);
+        if (offset) {
+            const RestoreOutcome outcome =
+                UndeleteFileNTFS(session, *offset, rows[i].name, static_cast<int>(i), restoreFolder, pump, keepGoing);
+            if (outcome.status == RestoreOutcome::Status::Restored || outcome.status == RestoreOutcome::Status::Damaged)
+                ++result.done;
+            if (outcome.status == RestoreOutcome::Status::Damaged)
+                ++result.damaged;
+            if (outcome.outputError) {
+                result.outputError = true;
+                problem = outcome.reason;
+            }
+        }
+        ui.counter(result.done, result.selected);
+        if (result.outputError)
+            break;
+    }
+    ui.progress(100);
+    ResultsBusy = false;
+    if (result.outputError)
+        ui.ShowProblem(problem);
+    ui.ShowInformation(lang::kFileMessage14, result.done);
+    return result;
+}
+
+OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+                        const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump)
+{
+    OperationResult result;
+    if (osMajorVersion == 6) {
+        ui.ShowInformation(lang::kVistaMessage3);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    if (rows.empty())
+        return result;
+    result.selected = selectedCount(rows);
+    if (result.selected == 0) {
+        ui.ShowInformation(lang::kFileMessage2);
+        result.end = OperationResult::End::NoSelection;
+        return result;
+    }
+    if (!ui.AskConfirmation(lang::kFileMessage9)) {
+        result.end = OperationResult::End::Declined;
+        return result;
+    }
+
+    result.end = OperationResult::End::Ran;
+    ResultsBusy = true;
+    ui.progress(0);
+    int shown = 0;
+    for (const FileRow& row : rows) {
+        pump.step();
+        if (!ResultsBusy || !row.selected)
+            continue;
+        if (const int p = result.done * 100 / result.selected; p != shown)
+            ui.progress(shown = p);
+        if (const auto offset = offsetOf(session, currentFolderPath, row.name); offset && WipeFileNTFS(session, *offset).wiped)
+            ++result.done;
+        session.store.deleteKey(currentFolderPath, row.name);
+    }
+    ui.progress(100);
+    ResultsBusy = false;
+    ui.ShowInformation(lang::kFileMessage10, result.done);
+    return result;
+}
+
+} // namespace orv

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LanguageTexts.h"
+#include "ScanSession.h"
+
+namespace orv {
+
+// What Restore and Wipe need from the window that runs them: its dialogs and its progress
+// display. Texts come as entries of the text table; the window looks them up in its catalogue.
+class OperationUi
+{
+public:
+    virtual ~OperationUi() = default;
+    virtual bool AskConfirmation(const LanguageText& question) = 0;
+    // The text, after "<count> " when a count is given ("3 file(s) restored!").
+    virtual void ShowInformation(const LanguageText& text, std::optional<int> count = std::nullopt) = 0;
+    // A message of our own that the text table has no entry for (an output error, with its reason).
+    virtual void ShowProblem(const std::string& text) = 0;
+    virtual void ShowImportantNotice() = 0;
+    virtual void progress(int percent) = 0;
+    // The counter under the bar during a restore: "File <done>/<selected>".
+    virtual void counter(int done, int selected) = 0;
+};
+
+// A row of the file list: its caption (the store key) and whether it is selected.
+struct FileRow
+{
+    std::u16string name;
+    bool selected = false;
+};
+
+struct OperationResult
+{
+    enum class End { NoRows, NoSelection, Refused, Declined, Ran };
+    End end = End::NoRows;
+    int selected = 0;
+    int done = 0;      // files restored (damaged ones included) or records wiped
+    int damaged = 0;   // restored with unreadable clusters written as zeros
+    bool outputError = false;
+};
+
+// The Restore command: its checks and messages, then every selected row of the shown folder
+// restored into the restore folder (made when missing). Sets ResultsBusy for its length; a Stop
+// confirmed inside the pump clears it, and the run ends after the piece being written. An output
+// error (disk full, no rights) ends the run with a message and the counts so far.
+OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+                           const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
+                           bool showNote, OperationUi& ui, Pump& pump);
+
+// The Wipe command: its checks and messages, then the record of every selected row of the shown
+// folder overwritten with zeros (only when it still matches the scan) and its store entry removed.
+OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+                        const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump);
+
+} // namespace orv

@@ -1,0 +1,150 @@
+// Restore and Wipe as the results window runs them, with a window that records what it was asked
+// to show.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "FindChecks.h"
+#include "Fixtures.h"
+#include "LinuxDriveSystem.h"
+#include "NormalScan.h"
+#include "Operations.h"
+
+namespace orv {
+namespace {
+
+class RecordingUi : public OperationUi
+{
+public:
+    bool AskConfirmation(const LanguageText& question) override
+    {
+        shown.push_back(std::string(question.key));
+        return answer;
+    }
+    void ShowInformation(const LanguageText& text, std::optional<int> count) override
+    {
+        shown.push_back((count ? std::to_string(*count) + " " : std::string()) + std::string(text.key));
+    }
+    void ShowProblem(const std::string& text) override { shown.push_back("problem: " + text); }
+    void ShowImportantNotice() override { shown.push_back("notice"); }
+    void progress(int percent) override { bar.push_back(percent); }
+    void counter(int done, int selected) override { counters.push_back(std::to_string(done) + "/" + std::to_string(selected)); }
+
+    bool answer = true;
+    std::vector<std::string> shown;
+    std::vector<int> bar;
+    std::vector<std::string> counters;
+};
+
+// Clears ResultsBusy at a given step, as a Stop confirmed inside the window's pumping does.
+class StopPump : public Pump
+{
+public:
+    explicit StopPump(bool& busy) : m_busy(busy) {}
+    void step() override
+    {
+        if (++steps == stopAt)
+            m_busy = false;
+    }
+    int steps = 0;
+    int stopAt = -1;
+
+private:
+    bool& m_busy;
+};
+
+class Operations : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const auto source = test::fixtureImage("ntfs-c4096");
+        if (!std::filesystem::exists(source))
+            GTEST_SKIP() << "fixture images are not unpacked";
+        folder = std::filesystem::temp_directory_path() / ("orv-operations-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        image = folder / "volume.img";
+        std::filesystem::copy_file(source, image);
+        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives->addDrive("C:", image.string());
+        ASSERT_EQ(RunFindChecks(session, *drives, "C:", u"", 10).check, FindCheck::Ok);
+        PrepareScan(session, u"");
+        StopPump pump(busy);
+        ScanProgress progress;
+        NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
+        for (const std::u16string& name : session.store.keys(kShown))
+            rows.push_back({name, false});
+        ASSERT_GE(rows.size(), 4u);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    const std::u16string kShown = u"C:\\Docs\\Projects\\";
+    std::filesystem::path folder, image;
+    std::unique_ptr<LinuxDriveSystem> drives;
+    ScanSession session;
+    bool busy = false;
+    std::vector<FileRow> rows;
+};
+
+TEST_F(Operations, RestoreChecksAskAndCount)
+{
+    RecordingUi ui;
+    StopPump pump(busy);
+    EXPECT_EQ(RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump).end,
+              OperationResult::End::NoSelection);
+    rows[0].selected = rows[2].selected = true;
+    ui.answer = false;
+    EXPECT_EQ(RunRestore(session, busy, rows, kShown, folder / "out", true, ui, pump).end, OperationResult::End::Declined);
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "out")) << "declined: nothing written";
+    EXPECT_EQ(RunRestore(session, busy, rows, kShown, std::filesystem::path("C:\\Docs\\Projects\\"), false, ui, pump).end,
+              OperationResult::End::Refused);
+
+    ui.answer = true;
+    const OperationResult result = RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump);
+    EXPECT_EQ(result.done, 2);
+    EXPECT_FALSE(busy);
+    EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message2", "notice", "Message7", "Message6", "Message7",
+                                                  "2 Message14"}));
+    EXPECT_EQ(ui.counters, (std::vector<std::string>{"1/2", "2/2"}));
+    EXPECT_EQ(ui.bar.back(), 100);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
+}
+
+TEST_F(Operations, StopDuringRestoreSkipsTheRest)
+{
+    for (FileRow& row : rows)
+        row.selected = true;
+    RecordingUi ui;
+    StopPump pump(busy);
+    pump.stopAt = 4; // after the first row's file began
+    const OperationResult result = RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump);
+    EXPECT_LE(result.done, 2);
+    EXPECT_GE(result.done, 1);
+    EXPECT_EQ(ui.shown.back(), std::to_string(result.done) + " Message14");
+    EXPECT_FALSE(busy);
+}
+
+TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        rows[i].selected = true;
+    RecordingUi ui;
+    StopPump pump(busy);
+    EXPECT_EQ(RunWipe(session, busy, rows, kShown, 6, ui, pump).end, OperationResult::End::Refused);
+    EXPECT_EQ(ui.shown, std::vector<std::string>{"Message3"}) << "the Vista message and nothing else";
+    ui.shown.clear();
+    const OperationResult result = RunWipe(session, busy, rows, kShown, 10, ui, pump);
+    EXPECT_EQ(result.done, 4);
+    EXPECT_EQ(ui.bar, (std::vector<int>{0, 25, 50, 75, 100}));
+    EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message9", "4 Message10"}));
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_FALSE(session.store.valueExists(kShown, rows[i].name));
+    if (rows.size() > 4) {
+        EXPECT_TRUE(session.store.valueExists(kShown, rows[4].name)) << "rows not selected stay";
+    }
+}
+
+} // namespace
+} // namespace orv
