@@ -574,6 +574,20 @@ std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path&
     return folder;
 }
 
+// Scans, then picks the files a restore or wipe works on; kExitDone when there are some.
+int scanAndChoose(orv::LinuxDriveSystem& drives, const ScanOptions& options, const std::string& folder,
+                  const std::vector<std::string>& names, orv::ScanSession& session, std::vector<ChosenFile>& chosen)
+{
+    if (const int status = scanVolume(drives, options, session, true); status != kExitDone)
+        return status;
+    chosen = chooseFiles(session.store, folder, names);
+    if (chosen.empty()) {
+        std::cerr << kNoFilesSelected << "\n";
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
 int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
 {
     if (!options.names.empty() && options.folder.empty()) {
@@ -581,13 +595,10 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
         return kExitUsage;
     }
     orv::ScanSession session;
-    if (const int status = scanVolume(drives, options.scan, session, true); status != kExitDone)
+    std::vector<ChosenFile> chosen;
+    if (const int status = scanAndChoose(drives, options.scan, options.folder, options.names, session, chosen);
+        status != kExitDone)
         return status;
-    const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
-    if (chosen.empty()) {
-        std::cerr << kNoFilesSelected << "\n";
-        return kExitFailed;
-    }
     std::error_code error;
     std::filesystem::create_directories(options.to, error);
     if (!std::filesystem::is_directory(options.to, error))
@@ -673,13 +684,10 @@ int runWipe(orv::LinuxDriveSystem& drives, const WipeOptions& options)
         return kExitUsage;
     }
     orv::ScanSession session;
-    if (const int status = scanVolume(drives, options.scan, session, true); status != kExitDone)
+    std::vector<ChosenFile> chosen;
+    if (const int status = scanAndChoose(drives, options.scan, options.folder, options.names, session, chosen);
+        status != kExitDone)
         return status;
-    const std::vector<ChosenFile> chosen = chooseFiles(session.store, options.folder, options.names);
-    if (chosen.empty()) {
-        std::cerr << kNoFilesSelected << "\n";
-        return kExitFailed;
-    }
     int wiped = 0;
     for (const ChosenFile& file : chosen) {
         const orv::WipeOutcome outcome = file.stored.recordOffset ? orv::WipeFileNTFS(session, *file.stored.recordOffset)

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using orv::test::Bytes;
 using orv::test::RecordBuilder;
-using orv::test::VolumeSpec;
+using orv::test::VolumeLayout;
 
 constexpr std::uint64_t kCreated = 134'000'000'000'000'000ull; // a moment in 2025
 
@@ -44,7 +44,7 @@ Bytes withSize(std::uint8_t sizeByte, const Bytes& record)
     return input;
 }
 
-Bytes systemRecords(VolumeSpec volume)
+Bytes systemRecords(VolumeLayout volume)
 {
     const std::size_t size = volume.recordSize;
     volume.records[1] = RecordBuilder(size).number(1).standardInformation(kCreated).fileName(u"$MFTMirr", 5)
@@ -58,23 +58,23 @@ Bytes systemRecords(VolumeSpec volume)
 
 void makeBootSectorSeeds(const fs::path& dir)
 {
-    write(dir / "synthetic-512-sectors", systemRecords(VolumeSpec{}));
+    write(dir / "synthetic-512-sectors", systemRecords(VolumeLayout{}));
 
-    VolumeSpec big;
+    VolumeLayout big;
     big.bytesPerSector = 4096;
     big.sectorsPerClusterByte = 1;
     big.recordSize = 4096;
     write(dir / "synthetic-4096-sectors-4096-records", systemRecords(big));
 
     // One-sector clusters and a $MFT in two extents: record 1 straddles them.
-    VolumeSpec split;
+    VolumeLayout split;
     split.sectorsPerClusterByte = 1;
     split.clusters = 96;
     split.mftRunList = {0x11, 0x03, 0x04, 0x11, 0x0C, 0x20, 0x00};
     write(dir / "synthetic-mft-in-two-extents", systemRecords(split));
 
     // 64 KiB clusters, written as the power-of-two byte Windows uses.
-    VolumeSpec wide;
+    VolumeLayout wide;
     wide.sectorsPerClusterByte = 0x80;
     wide.clusters = 4;
     wide.mftCluster = 1;

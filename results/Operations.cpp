@@ -27,6 +27,20 @@ int roundedPercent(std::int64_t i, std::int64_t n)
     return static_cast<int>(quotient);
 }
 
+// The first checks of both commands: rows to work on, and some of them selected.
+bool rowsChosen(const std::vector<FileRow>& rows, OperationUi& ui, OperationResult& result)
+{
+    if (rows.empty())
+        return false;
+    result.selected = selectedCount(rows);
+    if (result.selected == 0) {
+        ui.ShowInformation(lang::kFileMessage2);
+        result.end = OperationResult::End::NoSelection;
+        return false;
+    }
+    return true;
+}
+
 std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16string& folder, const std::u16string& name)
 {
     const std::u16string value = session.store.read(folder, name);
@@ -42,14 +56,8 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
                            bool showNote, OperationUi& ui, Pump& pump)
 {
     OperationResult result;
-    if (rows.empty())
+    if (!rowsChosen(rows, ui, result))
         return result;
-    result.selected = selectedCount(rows);
-    if (result.selected == 0) {
-        ui.ShowInformation(lang::kFileMessage2);
-        result.end = OperationResult::End::NoSelection;
-        return result;
-    }
     if (showNote)
         ui.ShowImportantNotice();
     std::error_code error;
@@ -117,14 +125,8 @@ OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vect
         result.end = OperationResult::End::Refused;
         return result;
     }
-    if (rows.empty())
+    if (!rowsChosen(rows, ui, result))
         return result;
-    result.selected = selectedCount(rows);
-    if (result.selected == 0) {
-        ui.ShowInformation(lang::kFileMessage2);
-        result.end = OperationResult::End::NoSelection;
-        return result;
-    }
     if (!ui.AskConfirmation(lang::kFileMessage9)) {
         result.end = OperationResult::End::Declined;
         return result;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "FileContent.h"
+#include "UniqueFd.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -25,23 +26,6 @@ std::string restoreFileName(std::u16string_view name)
 
 namespace {
 
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 // Creates or replaces `name` directly inside the folder; a symbolic link under that name is not
 // followed (the open fails), and the name cannot reach another folder.
@@ -86,7 +70,7 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         return outcome;
     }
 
-    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
@@ -99,7 +83,7 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         outputName = "File" + std::to_string(row);
         created = createInFolder(dir.get(), outputName);
     }
-    Fd out(created);
+    UniqueFd out(created);
     if (out.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.reason = "cannot create the file: " + std::string(std::strerror(errno));

@@ -11,7 +11,7 @@ namespace {
 using test::Bytes;
 using test::MemoryDevice;
 using test::RecordBuilder;
-using test::VolumeSpec;
+using test::VolumeLayout;
 
 VolumeContext contextFor(Bytes image, std::size_t deviceSectorSize = 1)
 {
@@ -110,21 +110,21 @@ TEST(ClusterToSector, MultipliesIn64Bits)
     EXPECT_LT(ClusterToSector(ctx, -1), 0);
 }
 
-VolumeContext geometryOf(const VolumeSpec& spec)
+VolumeContext geometryOf(const VolumeLayout& layout)
 {
-    VolumeContext ctx = contextFor(test::buildVolume(spec));
+    VolumeContext ctx = contextFor(test::buildVolume(layout));
     EXPECT_TRUE(ReadBootSectorNTFS(ctx));
     return ctx;
 }
 
 TEST(ReadMftExtentsNTFS, CollectsTheRunsOfRecordZero)
 {
-    VolumeSpec spec;
-    spec.clusters = 64;
+    VolumeLayout layout;
+    layout.clusters = 64;
     // 4 clusters at 4, then 2 at 20, a zero-length run that only moves the current cluster,
     // then 2 at 30.
-    spec.mftRunList = {0x11, 0x04, 0x04, 0x11, 0x02, 0x10, 0x11, 0x00, 0x05, 0x11, 0x02, 0x05, 0x00};
-    VolumeContext ctx = geometryOf(spec);
+    layout.mftRunList = {0x11, 0x04, 0x04, 0x11, 0x02, 0x10, 0x11, 0x00, 0x05, 0x11, 0x02, 0x05, 0x00};
+    VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     EXPECT_EQ(ctx.MftRecordSize, 1024);
     EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 4}, {20, 2}, {30, 2}}));
@@ -135,12 +135,12 @@ TEST(ReadMftExtentsNTFS, TakesTheRecordSizeFromTheUpdateSequence)
     for (const std::size_t recordSize : {1024u, 4096u}) {
         for (const std::size_t sectorSize : {512u, 4096u}) {
             SCOPED_TRACE(std::to_string(recordSize) + "-byte records, " + std::to_string(sectorSize) + "-byte sectors");
-            VolumeSpec spec;
-            spec.bytesPerSector = sectorSize;
-            spec.sectorsPerClusterByte = static_cast<std::uint8_t>(4096 / sectorSize);
-            spec.recordSize = recordSize;
-            spec.mftRunList = {0x11, 0x10, 0x04, 0x00};
-            VolumeContext ctx = geometryOf(spec);
+            VolumeLayout layout;
+            layout.bytesPerSector = sectorSize;
+            layout.sectorsPerClusterByte = static_cast<std::uint8_t>(4096 / sectorSize);
+            layout.recordSize = recordSize;
+            layout.mftRunList = {0x11, 0x10, 0x04, 0x00};
+            VolumeContext ctx = geometryOf(layout);
             ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
             EXPECT_EQ(ctx.MftRecordSize, static_cast<std::int64_t>(recordSize));
             EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 16}}));
@@ -151,14 +151,14 @@ TEST(ReadMftExtentsNTFS, TakesTheRecordSizeFromTheUpdateSequence)
 TEST(ReadMftExtentsNTFS, FindsDataAfterOtherAttributes)
 {
     // $STANDARD_INFORMATION, $FILE_NAME, then $DATA: the runs of the $DATA.
-    VolumeSpec spec;
-    spec.records[0] = RecordBuilder()
+    VolumeLayout layout;
+    layout.records[0] = RecordBuilder()
                           .standardInformation(0)
                           .fileName(u"$MFT", 5)
                           .fileName(u"$MFT", 5)
                           .nonResidentData({0x11, 0x08, 0x04, 0x00}, 8 * 4096)
                           .build();
-    VolumeContext ctx = geometryOf(spec);
+    VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 8}}));
 }
@@ -195,18 +195,18 @@ TEST(ReadMftExtentsNTFS, FailsWithoutAUsableDataAttribute)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        VolumeSpec spec;
-        spec.records[0] = c.record0;
-        VolumeContext ctx = geometryOf(spec);
+        VolumeLayout layout;
+        layout.records[0] = c.record0;
+        VolumeContext ctx = geometryOf(layout);
         EXPECT_FALSE(ReadMftExtentsNTFS(ctx));
     }
 }
 
 TEST(ReadMftExtentsNTFS, WideRunHeaderEndsTheListKeepingEarlierExtents)
 {
-    VolumeSpec spec;
-    spec.mftRunList = {0x11, 0x08, 0x04, 0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00};
-    VolumeContext ctx = geometryOf(spec);
+    VolumeLayout layout;
+    layout.mftRunList = {0x11, 0x08, 0x04, 0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00};
+    VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 8}}));
 }
@@ -215,21 +215,21 @@ TEST(ReadMftRecordNTFS, FollowsTheExtentsAcrossClusterBoundaries)
 {
     // 512-byte clusters: every 1,024-byte record spans two clusters, and record 3 starts in the
     // last cluster of the first extent and ends in the first of the second.
-    VolumeSpec spec;
-    spec.sectorsPerClusterByte = 1;
-    spec.clusters = 256;
-    spec.mftCluster = 16;
-    spec.mftRunList = {0x11, 0x07, 0x10, 0x11, 0x09, 0x40, 0x00}; // 7 clusters at 16, 9 at 80
+    VolumeLayout layout;
+    layout.sectorsPerClusterByte = 1;
+    layout.clusters = 256;
+    layout.mftCluster = 16;
+    layout.mftRunList = {0x11, 0x07, 0x10, 0x11, 0x09, 0x40, 0x00}; // 7 clusters at 16, 9 at 80
     for (std::int64_t n = 1; n < 8; ++n)
-        spec.records[n] = RecordBuilder().number(static_cast<std::uint32_t>(n)).fileName(u"f" + std::u16string(1, char16_t(u'0' + n)), 5).build();
-    VolumeContext ctx = geometryOf(spec);
+        layout.records[n] = RecordBuilder().number(static_cast<std::uint32_t>(n)).fileName(u"f" + std::u16string(1, char16_t(u'0' + n)), 5).build();
+    VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     ASSERT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{16, 7}, {80, 9}}));
     for (std::int64_t n = 1; n < 8; ++n) {
         SCOPED_TRACE(n);
         Bytes record;
         ASSERT_TRUE(ReadMftRecordNTFS(ctx, n, record));
-        EXPECT_EQ(record, spec.records[n]);
+        EXPECT_EQ(record, layout.records[n]);
     }
     Bytes record;
     EXPECT_FALSE(ReadMftRecordNTFS(ctx, 8, record)) << "beyond the extents";

@@ -359,15 +359,15 @@ TEST(Wipe, RecordSmallerThanASectorIsRewrittenWithItsNeighbours)
 {
     // 4,096-byte sectors holding four 1,024-byte records each: wiping one must leave the three
     // others of its sector as they are.
-    test::VolumeSpec spec;
-    spec.bytesPerSector = 4096;
-    spec.sectorsPerClusterByte = 1;
-    spec.mftRunList = {0x11, 0x10, 0x04, 0x00};
-    spec.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    test::VolumeLayout layout;
+    layout.bytesPerSector = 4096;
+    layout.sectorsPerClusterByte = 1;
+    layout.mftRunList = {0x11, 0x10, 0x04, 0x00};
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
     for (std::int64_t n = 28; n < 32; ++n)
-        spec.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
+        layout.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
                               .residentData({1, 2, 3}).build();
-    auto device = std::make_shared<test::MemoryDevice>(test::buildVolume(spec), 4096);
+    auto device = std::make_shared<test::MemoryDevice>(test::buildVolume(layout), 4096);
     test::FakeDriveSystem drives;
     drives.add("E:", device);
     ScanSession session;

@@ -251,26 +251,26 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     const auto deletedFile = [&](const std::u16string& name, std::uint64_t parent, std::size_t size = 10) {
         return RecordBuilder().inUse(false).standardInformation(kTime).fileName(name, parent).residentData(test::Bytes(size, 'x')).build();
     };
-    test::VolumeSpec spec;
-    spec.mftRunList = {0x11, 0x10, 0x04, 0x00}; // records 0 to 63
-    spec.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
-    spec.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
-    spec.records[30] = deletedFile(u"root.txt", 5);
-    spec.records[31] = deletedFile(u"orphan.txt", 0);                 // parent 0: no folder, not listed
-    spec.records[32] = RecordBuilder().directory(true).fileName(u"Docs", 5).indexRoot().build();
-    spec.records[33] = deletedFile(u"a=b=c.txt", 32);                 // only the first "=" goes
-    spec.records[34] = deletedFile(u"lost.txt", 35);                  // its folder's record was reused
-    spec.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
-    spec.records[36] = deletedFile(u"$R123.txt", 5);                  // recycle-bin names are not listed
-    spec.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
-    spec.records[38] = deletedFile(u"inold.txt", 37);                 // a deleted folder keeps its name
-    spec.records[39] = deletedFile(u"report.doc", 32, 100);
-    spec.records[40] = deletedFile(u"REPORT.DOC", 32, 200);           // same name, same folder: the later wins
-    spec.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
-    spec.records[20] = deletedFile(u"system-numbered.txt", 5);        // below record 28: never a candidate
+    test::VolumeLayout layout;
+    layout.mftRunList = {0x11, 0x10, 0x04, 0x00}; // records 0 to 63
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    layout.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
+    layout.records[30] = deletedFile(u"root.txt", 5);
+    layout.records[31] = deletedFile(u"orphan.txt", 0);                 // parent 0: no folder, not listed
+    layout.records[32] = RecordBuilder().directory(true).fileName(u"Docs", 5).indexRoot().build();
+    layout.records[33] = deletedFile(u"a=b=c.txt", 32);                 // only the first "=" goes
+    layout.records[34] = deletedFile(u"lost.txt", 35);                  // its folder's record was reused
+    layout.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
+    layout.records[36] = deletedFile(u"$R123.txt", 5);                  // recycle-bin names are not listed
+    layout.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
+    layout.records[38] = deletedFile(u"inold.txt", 37);                 // a deleted folder keeps its name
+    layout.records[39] = deletedFile(u"report.doc", 32, 100);
+    layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200);           // same name, same folder: the later wins
+    layout.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
+    layout.records[20] = deletedFile(u"system-numbered.txt", 5);        // below record 28: never a candidate
 
     test::FakeDriveSystem drives;
-    drives.add("E:", std::make_shared<test::MemoryDevice>(test::buildVolume(spec)));
+    drives.add("E:", std::make_shared<test::MemoryDevice>(test::buildVolume(layout)));
     ScanSession session;
     ASSERT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
     PrepareScan(session, u"");

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <limits>
 
+#include "UniqueFd.h"
+
 namespace orv {
 
 namespace {
@@ -16,28 +18,6 @@ namespace {
 // Linux moves at most about 2 GiB per call; stay well below.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 bool positionFits(std::uint64_t position, std::size_t count)
 {
@@ -51,7 +31,7 @@ bool FileDevice::read(std::uint64_t bytePosition, std::span<std::uint8_t> out)
 {
     if (!positionFits(bytePosition, out.size()))
         return false;
-    const Fd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
     std::size_t done = 0;
@@ -72,7 +52,7 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
     if (!positionFits(bytePosition, in.size()))
         return false;
     // Never creates or truncates: a drive that is not there is not made up.
-    Fd fd(::open(m_path.c_str(), O_WRONLY | O_CLOEXEC));
+    UniqueFd fd(::open(m_path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
     // An image file would silently grow; a volume has no bytes past its end.
@@ -99,7 +79,7 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
 
 std::optional<std::uint64_t> FileDevice::size()
 {
-    const Fd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
         return std::nullopt;

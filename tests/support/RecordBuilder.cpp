@@ -151,39 +151,39 @@ Bytes RecordBuilder::build(bool protect) const
     return r;
 }
 
-Bytes buildVolume(const VolumeSpec& spec)
+Bytes buildVolume(const VolumeLayout& layout)
 {
-    const std::size_t sectorsPerCluster = spec.sectorsPerClusterByte == 0 ? 8 : spec.sectorsPerClusterByte;
-    const std::size_t clusterSize = sectorsPerCluster * spec.bytesPerSector;
-    Bytes image(spec.clusters * clusterSize, 0);
+    const std::size_t sectorsPerCluster = layout.sectorsPerClusterByte == 0 ? 8 : layout.sectorsPerClusterByte;
+    const std::size_t clusterSize = sectorsPerCluster * layout.bytesPerSector;
+    Bytes image(layout.clusters * clusterSize, 0);
 
     Bytes& boot = image;
     boot[0] = 0xEB;
     boot[1] = 0x52;
     boot[2] = 0x90;
     std::copy_n("NTFS    ", 8, boot.begin() + 3);
-    put16(boot, 0x0B, spec.bytesPerSector);
-    boot[0x0D] = spec.sectorsPerClusterByte;
-    put64(boot, 0x28, spec.totalSectors ? spec.totalSectors : image.size() / spec.bytesPerSector - 1);
-    put64(boot, 0x30, spec.mftCluster);
+    put16(boot, 0x0B, layout.bytesPerSector);
+    boot[0x0D] = layout.sectorsPerClusterByte;
+    put64(boot, 0x28, layout.totalSectors ? layout.totalSectors : image.size() / layout.bytesPerSector - 1);
+    put64(boot, 0x30, layout.mftCluster);
     boot[510] = 0x55;
     boot[511] = 0xAA;
 
     std::vector<DataRun> extents;
-    decodeDataRuns(LeReader(spec.mftRunList), 0, [&](DataRun run) { extents.push_back(run); });
+    decodeDataRuns(LeReader(layout.mftRunList), 0, [&](DataRun run) { extents.push_back(run); });
 
-    std::map<std::int64_t, Bytes> records = spec.records;
+    std::map<std::int64_t, Bytes> records = layout.records;
     if (!records.count(0))
-        records[0] = RecordBuilder(spec.recordSize)
+        records[0] = RecordBuilder(layout.recordSize)
                          .standardInformation(0)
                          .fileName(u"$MFT", 5)
-                         .nonResidentData(spec.mftRunList, 64 * spec.recordSize)
+                         .nonResidentData(layout.mftRunList, 64 * layout.recordSize)
                          .build();
 
     // Lay each record down byte by byte through the extents, as the $MFT's data continues
     // from one extent to the next.
     for (const auto& [number, bytes] : records) {
-        std::size_t fileOffset = static_cast<std::size_t>(number) * spec.recordSize;
+        std::size_t fileOffset = static_cast<std::size_t>(number) * layout.recordSize;
         for (std::size_t i = 0; i < bytes.size(); ++i, ++fileOffset) {
             std::size_t skipped = 0;
             for (const DataRun& extent : extents) {

@@ -54,7 +54,7 @@ void put64(Bytes& bytes, std::size_t at, std::uint64_t value);
 
 // A small NTFS volume in memory: a boot sector and $MFT records placed through the $MFT's own run
 // list, so geometry and extent readers work on it as on a disk.
-struct VolumeSpec
+struct VolumeLayout
 {
     std::size_t bytesPerSector = 512;
     std::uint8_t sectorsPerClusterByte = 8;
@@ -66,6 +66,6 @@ struct VolumeSpec
     std::map<std::int64_t, Bytes> records; // record number -> bytes (record 0 is made unless given)
 };
 
-Bytes buildVolume(const VolumeSpec& spec);
+Bytes buildVolume(const VolumeLayout& layout);
 
 } // namespace orv::test
