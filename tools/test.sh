@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the main build (tests, fuzz corpus replay, CLI contract,
 # comparisons with The Sleuth Kit, the desktop program's windows without a display) and the core
-# tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
