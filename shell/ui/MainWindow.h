@@ -57,7 +57,17 @@ public:
     // the interim list.
     void setResultsWindow(std::function<void(ScanSession&)> show) { m_showResults = std::move(show); }
 
+    // Options and About, opened by their top buttons when no scan runs.
+    void setDialogs(std::function<void()> options, std::function<void()> about)
+    {
+        m_showOptions = std::move(options);
+        m_showAbout = std::move(about);
+    }
+
     ScanSession& session() { return m_session; }
+    SettingsBackend& settingsBackend() { return m_services.settings; }
+    // The folder restores go to; Options changes it.
+    std::string& restoreFolder() { return m_startup.RestoreFolder; }
     const LanguageCatalogue& texts() const { return m_texts; }
     const ProcessFolders& folders() const { return m_folders; }
     const StartupSettings& startup() const { return m_startup; }
@@ -127,6 +137,8 @@ private:
     std::unique_ptr<InformationDialog> m_information;
     ConfirmationDialog* m_confirmation = nullptr;
     std::function<void(ScanSession&)> m_showResults;
+    std::function<void()> m_showOptions;
+    std::function<void()> m_showAbout;
     std::chrono::milliseconds m_pumpInterval{10};
 
     QComboBox* m_driveBox = nullptr;
