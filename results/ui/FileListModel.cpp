@@ -1,6 +1,8 @@
 #include "FileListModel.h"
 
+#include <QApplication>
 #include <QMimeDatabase>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -49,11 +51,18 @@ QIcon FileIcons::forExtension(const QString& extension)
     const auto cached = m_cache.constFind(key);
     if (cached != m_cache.constEnd())
         return *cached;
+    // Without an icon theme (a bare X server) the style's own pictures stand in.
+    const auto themed = [](const QString& name, QStyle::StandardPixmap fallback) {
+        QIcon found = QIcon::fromTheme(name);
+        if (found.isNull() && qobject_cast<QApplication*>(QCoreApplication::instance()))
+            found = QApplication::style()->standardIcon(fallback);
+        return found;
+    };
     QIcon icon;
     if (key == QLatin1String(".DIR")) {
-        icon = QIcon::fromTheme(QStringLiteral("folder"));
+        icon = themed(QStringLiteral("folder"), QStyle::SP_DirIcon);
     } else if (key == QLatin1String(".")) {
-        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+        icon = themed(QStringLiteral("text-x-generic"), QStyle::SP_FileIcon);
     } else {
         static const QMimeDatabase mimes;
         const QMimeType type = mimes.mimeTypeForFile(QStringLiteral("x") + extension.toLower(),
@@ -65,7 +74,7 @@ QIcon FileIcons::forExtension(const QString& extension)
         }
         // A type the desktop does not know is shown as a program of its own.
         if (icon.isNull())
-            icon = QIcon::fromTheme(QStringLiteral("application-x-executable"));
+            icon = themed(QStringLiteral("application-x-executable"), QStyle::SP_FileIcon);
     }
     m_cache.insert(key, icon);
     return icon;

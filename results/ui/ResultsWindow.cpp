@@ -87,7 +87,12 @@ TForm2::TForm2(ResultsServices services) : m_services(std::move(services))
     m_list->verticalHeader()->setDefaultSectionSize(20);
     m_list->setShowGrid(false);
     m_list->setWordWrap(false);
+    // Fixed widths: measuring the contents would read every row of a large folder.
     m_list->horizontalHeader()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
+    m_list->setColumnWidth(FileListModel::Date, 78);
+    m_list->setColumnWidth(FileListModel::Time, 66);
+    m_list->setColumnWidth(FileListModel::Size, 80);
+    m_list->setColumnWidth(FileListModel::Recoverability, 100);
     m_list->horizontalHeader()->setSectionsClickable(true);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
@@ -301,21 +306,23 @@ void TForm2::SelectAll(bool selected)
     m_model->setAllSelected(selected);
 }
 
-bool TForm2::askStop()
+void TForm2::askStop(QPushButton* clicked)
 {
-    if (AskConfirmation(lang::kProcessMessage2))
+    // Only the button that reads Stop stops; the other one waits for the operation to end.
+    if (clicked == m_running && AskConfirmation(lang::kProcessMessage2))
         ResultsBusy = false;
-    return true;
 }
 
 void TForm2::startOperation(QPushButton* button)
 {
+    m_running = button;
     button->setText(text(m_services.texts, lang::kButtonsStop));
     m_progress->setValue(0);
 }
 
 void TForm2::endOperation(QPushButton* button, const LanguageText& caption)
 {
+    m_running = nullptr;
     button->setText(text(m_services.texts, caption));
     m_progress->hide();
     m_counter->clear();
@@ -325,7 +332,7 @@ void TForm2::endOperation(QPushButton* button, const LanguageText& caption)
 void TForm2::Button1Click()
 {
     if (ResultsBusy) {
-        askStop();
+        askStop(m_restore);
         return;
     }
     const std::filesystem::path folder = m_services.restoreFolder();
@@ -341,7 +348,7 @@ void TForm2::Button1Click()
 void TForm2::Button2Click()
 {
     if (ResultsBusy) {
-        askStop();
+        askStop(m_wipe);
         return;
     }
     startOperation(m_wipe);

@@ -86,7 +86,7 @@ private:
     void showPreview(int row);
     void startOperation(QPushButton* button);
     void endOperation(QPushButton* button, const LanguageText& caption);
-    bool askStop();
+    void askStop(QPushButton* clicked);
 
     // OperationUi: Restore and Wipe speak to the user through these.
     bool AskConfirmation(const LanguageText& question) override;
@@ -99,6 +99,7 @@ private:
     ResultsServices m_services;
     bool ResultsBusy = false;
     int FindCursor = -1;
+    QPushButton* m_running = nullptr; // the Restore or Wipe button of the operation that runs
     std::chrono::milliseconds m_pumpInterval{10};
     FileIcons m_icons;
 

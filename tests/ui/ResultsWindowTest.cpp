@@ -3,6 +3,7 @@
 // Options and About dialogs.
 
 #include <QAbstractItemModelTester>
+#include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QLabel>
 #include <QLineEdit>
@@ -229,9 +230,15 @@ private slots:
         QVERIFY(names.contains(QStringLiteral("sunset.jpg")));
         QVERIFY(!h.window->GradeLabel()->text().isEmpty());
 
-        // A Stop confirmed while the first file is written ends the run early.
+        // While the restore runs the window stays open and Wipe does nothing; a Stop confirmed
+        // while the first file is written ends the run early.
         h.window->model()->setAllSelected(true);
         QTimer::singleShot(0, h.window.get(), [&h] {
+            QVERIFY(h.window->busy());
+            QCloseEvent close;
+            QApplication::sendEvent(h.window.get(), &close);
+            QVERIFY(!close.isAccepted());
+            h.window->WipeButton()->click();
             QVERIFY(h.window->busy());
             h.window->RestoreButton()->click();
         });
