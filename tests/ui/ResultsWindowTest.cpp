@@ -335,6 +335,27 @@ private slots:
         for (const QUrl& url : opened)
             QCOMPARE(url.host(), QStringLiteral("www.orvandel.example"));
     }
+
+    void mainWindowOpensOptionsAndAbout()
+    {
+        TestSystem system;
+        Program program(system.services());
+        TForm1& form = *program.form1;
+        form.show();
+        UserScript user;
+        user.then([] { return modal("TForm3") != nullptr; }, [] {
+            QWidget* options = modal("TForm3");
+            options->findChild<QLineEdit*>(QStringLiteral("FolderEdit"))->setText(QStringLiteral("/tmp/picked"));
+            options->findChild<QPushButton*>(QStringLiteral("SaveButton"))->click();
+        });
+        click(form.TopButton(1)->normalPicture());
+        QVERIFY(user.done());
+        QCOMPARE(form.restoreFolder(), std::string("/tmp/picked"));
+        user.then([] { return modal("TForm5a") != nullptr; },
+                  [] { modal("TForm5a")->findChild<QPushButton*>(QStringLiteral("CloseButton"))->click(); });
+        click(form.TopButton(3)->normalPicture());
+        QVERIFY(user.done());
+    }
 };
 
 QTEST_MAIN(ResultsWindowTest)
