@@ -55,10 +55,20 @@ TForm2::TForm2(ResultsServices services) : m_services(std::move(services))
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* options = makeButton(this, "TopButton1", text(texts, lang::kButtonsOptions));
+    auto* help = makeButton(this, "TopButton2", text(texts, lang::kButtonsHelp));
     auto* about = makeButton(this, "TopButton3", text(texts, lang::kAboutAbout));
+    auto* minimize = makeButton(this, "TopButton4", text(texts, lang::kButtonsMinimize));
     top->addStretch();
     top->addWidget(options);
+    top->addWidget(help);
     top->addWidget(about);
+    top->addWidget(minimize);
+    // Help and Minimise also work while an operation runs; they start nothing.
+    connect(help, &QPushButton::clicked, this, [this] {
+        if (m_services.help)
+            m_services.help();
+    });
+    connect(minimize, &QPushButton::clicked, this, &QWidget::showMinimized);
     layout->addLayout(top);
     connect(options, &QPushButton::clicked, this, [this] {
         if (!ResultsBusy && m_services.options)

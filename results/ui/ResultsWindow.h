@@ -40,6 +40,7 @@ struct ResultsServices
     std::function<void(const QUrl&)> openUrl;
     std::function<void()> options;
     std::function<void()> about;
+    std::function<void()> help;
 };
 
 // The results window: the folder tree of the scan's store, the files of the chosen folder with

@@ -90,6 +90,8 @@ public:
     // The pump the scans use; tests shorten its interval so that every step handles events.
     void setPumpInterval(std::chrono::milliseconds interval) { m_pumpInterval = interval; }
 
+    // Help: the help file opened by the desktop, or a message that it is missing.
+    void TopButton2Click();
     // The Find command: checks and starts a scan, or asks to stop or skip the running one.
     void Button1Click();
     // The system reports that drives came or went.
@@ -111,7 +113,6 @@ protected:
 private:
     void CreateTexts();
     void MaskBoxChange(int index);
-    void TopButton2Click();
     void TopButton5Click();
     void findCommand();
     void setScanningLook(bool extended);

@@ -40,6 +40,7 @@ Program::Program(Services services)
             openUrl,
             options,
             about,
+            [main] { main->TopButton2Click(); },
         };
         TForm2 window(std::move(windowServices));
         window.run();

@@ -55,6 +55,7 @@ struct Harness
             [this](const QUrl& url) { opened << url; },
             {},
             {},
+            {},
         });
         window->setPumpInterval(std::chrono::milliseconds(0));
         window->ShowForm();

@@ -74,7 +74,7 @@ int main(int argc, char** argv)
         ScanProgress progress;
         NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{session, form.texts(), {}, {}, {}, [] { return false; },
-                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}});
+                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {}});
         results.ShowForm();
         results.show();
         results.FindEdit()->setText(QStringLiteral("*.jpg"));
