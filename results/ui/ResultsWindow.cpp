@@ -326,6 +326,8 @@ void TForm2::askStop(QPushButton* clicked)
 void TForm2::startOperation(QPushButton* button)
 {
     m_running = button;
+    // The rows being restored or wiped stay in view: another folder cannot be chosen meanwhile.
+    m_tree->setEnabled(false);
     button->setText(text(m_services.texts, lang::kButtonsStop));
     m_progress->setValue(0);
 }
@@ -333,6 +335,7 @@ void TForm2::startOperation(QPushButton* button)
 void TForm2::endOperation(QPushButton* button, const LanguageText& caption)
 {
     m_running = nullptr;
+    m_tree->setEnabled(true);
     button->setText(text(m_services.texts, caption));
     m_progress->hide();
     m_counter->clear();
