@@ -337,6 +337,55 @@ private slots:
             QCOMPARE(url.host(), QStringLiteral("www.orvandel.example"));
     }
 
+    // The program as a user drives it: a scan opens the results window, a restore passes the
+    // notice, the question and the final message, and closing the window empties the store.
+    void programRestoresThroughItsDialogs()
+    {
+        const QString image = QStringLiteral(ORV_FIXTURES_DIR "/demo.img");
+        if (!QFile::exists(image))
+            QSKIP("fixture images are not unpacked");
+        QTemporaryDir copies;
+        const QString copy = copies.filePath(QStringLiteral("demo.img"));
+        QVERIFY(QFile::copy(image, copy));
+        TestSystem system({QStringLiteral("E: ") + copy});
+        Program program(system.services());
+        TForm1& form = *program.form1;
+        form.setPumpInterval(std::chrono::milliseconds(0));
+        form.restoreFolder() = copies.filePath(QStringLiteral("restored")).toStdString();
+        form.show();
+        QStringList seen;
+        UserScript user;
+        user.then([] { return modal("TForm2") != nullptr; }, [] {
+            auto* results = static_cast<TForm2*>(modal("TForm2"));
+            results->setPumpInterval(std::chrono::milliseconds(0));
+            results->FindEdit()->setText(QStringLiteral("sunset.jpg"));
+            results->FindClick();
+            results->model()->setAllSelected(true);
+            results->RestoreButton()->click();
+        });
+        user.then([] { return modal("TForm6c") != nullptr; }, [&seen] {
+            seen << QStringLiteral("notice");
+            clickButton(modal("TForm6c"), "Button1A");
+        });
+        user.then([] { return modal("TForm6b") != nullptr; }, [&seen] {
+            seen << infoText(modal("TForm6b"));
+            clickButton(modal("TForm6b"), "Button1A");
+        });
+        user.then([] { return modal("TForm6a") != nullptr; }, [&seen] {
+            seen << infoText(modal("TForm6a"));
+            clickButton(modal("TForm6a"), "Button1A");
+        });
+        user.then([] { return modal("TForm2") != nullptr && !static_cast<TForm2*>(modal("TForm2"))->busy(); },
+                  [] { modal("TForm2")->findChild<QPushButton*>(QStringLiteral("Button3"))->click(); });
+        click(form.FindButton()->normalPicture());
+        QVERIFY(user.done());
+        QCOMPARE(seen, (QStringList{QStringLiteral("notice"), QStringLiteral("Restore selected files?"),
+                                    QStringLiteral("3 file(s) restored!")}));
+        QCOMPARE(sha256(copies.filePath(QStringLiteral("restored/sunset.jpg")).toStdString()),
+                 QStringLiteral("6f6e69809783a838d9815dd6c9fb4784781f3038ab91c56195fdfc694238f122"));
+        QCOMPARE(form.session().store.sections().size(), std::size_t{0});
+    }
+
     void mainWindowOpensOptionsAndAbout()
     {
         TestSystem system;
