@@ -156,8 +156,17 @@ QString FileListModel::fileName(int row) const
 
 Grade FileListModel::gradeOf(const Row& row) const
 {
-    if (!row.grade)
-        row.grade = row.recordOffset ? AnalyzeProbabilityNTFS(m_session, *row.recordOffset, row.name) : Grade::None;
+    if (!row.grade) {
+        if (!row.recordOffset) {
+            row.grade = Grade::None;
+        } else {
+            // Rows are graded when they are first drawn, which may happen inside a restore's or a
+            // wipe's pumping: the record that operation decoded must survive the grading.
+            TMFTFile decoded = m_session.MFTFile;
+            row.grade = AnalyzeProbabilityNTFS(m_session, *row.recordOffset, row.name);
+            m_session.MFTFile = std::move(decoded);
+        }
+    }
     return *row.grade;
 }
 

@@ -288,6 +288,15 @@ private slots:
             QSKIP("fixture images are not unpacked");
         h.open();
         showFolder(h, QStringLiteral("C:\\Pictures\\Holiday\\Beach\\"));
+        // Grading rows as they are drawn leaves the record a running restore decoded alone.
+        h.session.MFTFile.FSize = 4242;
+        h.session.MFTFile.ClusterList = {{7, 3}};
+        FileListModel fresh(h.session, h.texts);
+        fresh.showFolder(u"C:\\Pictures\\Holiday\\Beach\\");
+        QCOMPARE(fresh.data(fresh.index(0, FileListModel::Recoverability)).toString(), QStringLiteral("Good"));
+        QCOMPARE(h.session.MFTFile.FSize, std::int64_t{4242});
+        QVERIFY((h.session.MFTFile.ClusterList == std::vector<DataRun>{{7, 3}}));
+
         QTableView* list = h.window->FList();
         for (int row = 0; row < h.window->model()->rowCount(); ++row) {
             if (h.window->model()->fileName(row) != QLatin1String("sunset.jpg"))
