@@ -145,7 +145,12 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
 
     connect(m_findButton, &ImageButton::clicked, this, &TForm1::Button1Click);
     connect(m_closeButton, &ImageButton::clicked, this, &TForm1::TopButton5Click);
-    // Options and About open their dialogs in a later version; until then they do nothing.
+    for (auto [button, dialog] : {std::pair{m_topButtons[0], &m_showOptions}, std::pair{m_topButtons[2], &m_showAbout}}) {
+        connect(button, &ImageButton::clicked, this, [this, dialog] {
+            if (!m_session.ScanRunning && !m_findActive && *dialog)
+                (*dialog)();
+        });
+    }
     connect(m_topButtons[1], &ImageButton::clicked, this, &TForm1::TopButton2Click);
     connect(m_topButtons[3], &ImageButton::clicked, this, [this] { showMinimized(); });
     connect(m_topButtons[4], &ImageButton::clicked, this, &TForm1::TopButton5Click);

@@ -57,7 +57,17 @@ public:
     // the interim list.
     void setResultsWindow(std::function<void(ScanSession&)> show) { m_showResults = std::move(show); }
 
+    // Options and About, opened by their top buttons when no scan runs.
+    void setDialogs(std::function<void()> options, std::function<void()> about)
+    {
+        m_showOptions = std::move(options);
+        m_showAbout = std::move(about);
+    }
+
     ScanSession& session() { return m_session; }
+    SettingsBackend& settingsBackend() { return m_services.settings; }
+    // The folder restores go to; Options changes it.
+    std::string& restoreFolder() { return m_startup.RestoreFolder; }
     const LanguageCatalogue& texts() const { return m_texts; }
     const ProcessFolders& folders() const { return m_folders; }
     const StartupSettings& startup() const { return m_startup; }
@@ -80,6 +90,8 @@ public:
     // The pump the scans use; tests shorten its interval so that every step handles events.
     void setPumpInterval(std::chrono::milliseconds interval) { m_pumpInterval = interval; }
 
+    // Help: the help file opened by the desktop, or a message that it is missing.
+    void TopButton2Click();
     // The Find command: checks and starts a scan, or asks to stop or skip the running one.
     void Button1Click();
     // The system reports that drives came or went.
@@ -101,7 +113,6 @@ protected:
 private:
     void CreateTexts();
     void MaskBoxChange(int index);
-    void TopButton2Click();
     void TopButton5Click();
     void findCommand();
     void setScanningLook(bool extended);
@@ -127,6 +138,8 @@ private:
     std::unique_ptr<InformationDialog> m_information;
     ConfirmationDialog* m_confirmation = nullptr;
     std::function<void(ScanSession&)> m_showResults;
+    std::function<void()> m_showOptions;
+    std::function<void()> m_showAbout;
     std::chrono::milliseconds m_pumpInterval{10};
 
     QComboBox* m_driveBox = nullptr;

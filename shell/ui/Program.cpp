@@ -1,6 +1,10 @@
 #include "Program.h"
 
-#include "InterimResults.h"
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "OptionsAbout.h"
+#include "ResultsWindow.h"
 
 namespace orv::ui {
 
@@ -9,7 +13,38 @@ Program::Program(Services services)
 {
     form1->setConfirmation(form6b.get());
     TForm1* main = form1.get();
-    form1->setResultsWindow([main](ScanSession& session) { ShowInterimResults(session, main->texts()); });
+    const auto openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    const auto options = [main] {
+        TForm3 dialog(main->texts(), main->settingsBackend(), main->restoreFolder());
+        dialog.exec();
+    };
+    const auto about = [main, openUrl] {
+        TForm5a dialog(main->texts(), openUrl);
+        dialog.exec();
+    };
+    form1->setDialogs(options, about);
+    form1->setResultsWindow([main, openUrl, options, about](ScanSession& session) {
+        ResultsServices windowServices{
+            session,
+            main->texts(),
+            [main](const QString& message) { main->ShowInformation(message); },
+            [main](const QString& question) { return main->AskConfirmation(question); },
+            [main] {
+                ImportantNotice notice(main->texts(), main->startup().LanguageIndex, main->settingsBackend(),
+                                       main->showNote());
+                notice.exec();
+            },
+            [main] { return main->showNote(); },
+            [main] { return std::filesystem::path(main->restoreFolder()); },
+            main->folders().OsMajorVersion,
+            openUrl,
+            options,
+            about,
+            [main] { main->TopButton2Click(); },
+        };
+        TForm2 window(std::move(windowServices));
+        window.run();
+    });
 }
 
 } // namespace orv::ui

@@ -2,6 +2,13 @@
 // dialog), for a look at their layout in any language: screens OUTDIR LANGUAGE IMAGE.
 #include <QApplication>
 #include <QFile>
+#include <QTableView>
+#include <QTreeWidget>
+
+#include "FindChecks.h"
+#include "NormalScan.h"
+#include "OptionsAbout.h"
+#include "ResultsWindow.h"
 
 #include "UiTestSupport.h"
 
@@ -57,5 +64,38 @@ int main(int argc, char** argv)
         notice.close();
     });
     notice.exec();
+
+    // The results window over the image scanned as drive E:, showing its first folder that holds
+    // a photo, with that photo as the current row; then Options and About.
+    ScanSession session;
+    if (RunFindChecks(session, system.drives, "E:", u"", 10).check == FindCheck::Ok) {
+        PrepareScan(session, u"");
+        GuiPump pump(std::chrono::milliseconds(0));
+        ScanProgress progress;
+        NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
+        TForm2 results(ResultsServices{session, form.texts(), {}, {}, {}, [] { return false; },
+                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {}});
+        results.ShowForm();
+        results.show();
+        results.FindEdit()->setText(QStringLiteral("*.jpg"));
+        results.FindClick();
+        FileListModel* model = results.model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->fileName(row).endsWith(QStringLiteral(".jpg"), Qt::CaseInsensitive)) {
+                results.FList()->setCurrentIndex(model->index(row, 0));
+                break;
+            }
+        QApplication::processEvents();
+        save(&results, QStringLiteral("results"));
+    }
+    std::string restoreFolder = "/home/user/Desktop/Restored Files";
+    TForm3 options(form.texts(), system.settings, restoreFolder);
+    options.show();
+    QApplication::processEvents();
+    save(&options, QStringLiteral("options"));
+    TForm5a about(form.texts(), {});
+    about.show();
+    QApplication::processEvents();
+    save(&about, QStringLiteral("about"));
     return 0;
 }

@@ -1,0 +1,300 @@
+#include "FileListModel.h"
+
+#include <QApplication>
+#include <QMimeDatabase>
+#include <QStyle>
+
+#include <algorithm>
+
+#include "MessageDialogs.h"
+
+namespace orv::ui {
+
+namespace {
+
+QString qs(const std::u16string& text)
+{
+    return QString::fromStdU16String(text);
+}
+
+QString extensionOf(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QStringLiteral(".") : name.mid(dot);
+}
+
+int gradeRank(Grade grade)
+{
+    return static_cast<int>(grade);
+}
+
+} // namespace
+
+QString gradeText(const LanguageCatalogue& texts, Grade grade)
+{
+    switch (grade) {
+    case Grade::Good: return text(texts, lang::kFileGood);
+    case Grade::Average: return text(texts, lang::kFileAverage);
+    case Grade::Poor: return text(texts, lang::kFilePoor);
+    case Grade::None: break;
+    }
+    return {};
+}
+
+namespace {
+
+} // namespace
+
+QIcon FileIcons::forExtension(const QString& extension)
+{
+    const QString key = extension.toUpper();
+    const auto cached = m_cache.constFind(key);
+    if (cached != m_cache.constEnd())
+        return *cached;
+    // Without an icon theme (a bare X server) the style's own pictures stand in.
+    const auto themed = [](const QString& name, QStyle::StandardPixmap fallback) {
+        QIcon found = QIcon::fromTheme(name);
+        if (found.isNull() && qobject_cast<QApplication*>(QCoreApplication::instance()))
+            found = QApplication::style()->standardIcon(fallback);
+        return found;
+    };
+    QIcon icon;
+    if (key == QLatin1String(".DIR")) {
+        icon = themed(QStringLiteral("folder"), QStyle::SP_DirIcon);
+    } else if (key == QLatin1String(".")) {
+        icon = themed(QStringLiteral("text-x-generic"), QStyle::SP_FileIcon);
+    } else {
+        static const QMimeDatabase mimes;
+        const QMimeType type = mimes.mimeTypeForFile(QStringLiteral("x") + extension.toLower(),
+                                                     QMimeDatabase::MatchExtension);
+        if (type.isValid() && !type.isDefault()) {
+            icon = QIcon::fromTheme(type.iconName());
+            if (icon.isNull())
+                icon = QIcon::fromTheme(type.genericIconName());
+        }
+        // A type the desktop does not know is shown as a program of its own.
+        if (icon.isNull())
+            icon = themed(QStringLiteral("application-x-executable"), QStyle::SP_FileIcon);
+    }
+    m_cache.insert(key, icon);
+    return icon;
+}
+
+QIcon FileIcons::forName(const QString& name)
+{
+    return forExtension(extensionOf(name));
+}
+
+QString sizeText(std::int64_t bytes)
+{
+    constexpr std::int64_t kb = 1024, mb = kb * 1024, gb = mb * 1024;
+    if (bytes < kb)
+        return QString::number(bytes) + QStringLiteral(" b");
+    if (bytes < mb)
+        return QString::number(bytes / kb) + QStringLiteral(" Kb");
+    if (bytes < gb)
+        return QString::number(bytes / mb) + QStringLiteral(" Mb");
+    // Files of a gigabyte and more keep a unit too, rather than a bare byte count.
+    return QString::number(bytes / gb) + QStringLiteral(" Gb");
+}
+
+FileListModel::FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent)
+    : QAbstractTableModel(parent), m_session(session), m_texts(texts)
+{
+}
+
+void FileListModel::showFolder(const std::u16string& section)
+{
+    beginResetModel();
+    m_folder = section;
+    m_rows.clear();
+    const std::vector<std::u16string> keys = m_session.store.keys(section);
+    m_rows.reserve(keys.size());
+    for (const std::u16string& key : keys) {
+        const StoredFile stored = parseStoredValue(m_session.store.read(section, key));
+        m_rows.push_back({key, stored.date, stored.time, stored.size, stored.recordOffset, false, std::nullopt});
+    }
+    endResetModel();
+}
+
+void FileListModel::setAllSelected(bool selected)
+{
+    if (m_rows.empty())
+        return;
+    for (Row& row : m_rows)
+        row.selected = selected;
+    emit dataChanged(index(0, Name), index(rowCount() - 1, Name), {Qt::CheckStateRole});
+}
+
+std::vector<FileRow> FileListModel::fileRows() const
+{
+    std::vector<FileRow> rows;
+    rows.reserve(m_rows.size());
+    for (const Row& row : m_rows)
+        rows.push_back({row.name, row.selected});
+    return rows;
+}
+
+int FileListModel::selectedCount() const
+{
+    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.selected; }));
+}
+
+std::optional<std::int64_t> FileListModel::recordOffset(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return std::nullopt;
+    return m_rows[static_cast<std::size_t>(row)].recordOffset;
+}
+
+QString FileListModel::fileName(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return {};
+    return qs(m_rows[static_cast<std::size_t>(row)].name);
+}
+
+Grade FileListModel::gradeOf(const Row& row) const
+{
+    if (!row.grade) {
+        if (!row.recordOffset) {
+            row.grade = Grade::None;
+        } else {
+            // Rows are graded when they are first drawn, which may happen inside a restore's or a
+            // wipe's pumping: the record that operation decoded must survive the grading.
+            TMFTFile decoded = m_session.MFTFile;
+            row.grade = AnalyzeProbabilityNTFS(m_session, *row.recordOffset, row.name);
+            m_session.MFTFile = std::move(decoded);
+        }
+    }
+    return *row.grade;
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    const int column = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (column) {
+        case Name: return qs(row.name);
+        case Date: return qs(row.date);
+        case Time: return qs(row.time);
+        case Size: return QString::number(row.size);
+        case Recoverability: {
+            const Grade grade = gradeOf(row);
+            if (grade == Grade::None)
+                return QString();
+            return gradeText(m_texts, grade);
+        }
+        }
+        break;
+    case SortRole:
+        switch (column) {
+        case Name: return QString::fromStdU16String(ResultsStore::fold(row.name));
+        case Date: return qs(row.date);
+        case Time: return qs(row.time);
+        case Size: return static_cast<qlonglong>(row.size);
+        case Recoverability: return gradeRank(gradeOf(row));
+        }
+        break;
+    case Qt::CheckStateRole:
+        if (column == Name)
+            return row.selected ? Qt::Checked : Qt::Unchecked;
+        break;
+    case Qt::DecorationRole:
+        if (column == Name)
+            return m_icons.forName(qs(row.name));
+        break;
+    case Qt::TextAlignmentRole:
+        if (column == Size)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
+        index.column() != Name || role != Qt::CheckStateRole)
+        return false;
+    m_rows[static_cast<std::size_t>(index.row())].selected =
+        static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == Name)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case Name: return text(m_texts, lang::kFileFile);
+    case Date: return text(m_texts, lang::kFileDate);
+    case Time: return text(m_texts, lang::kFileTime);
+    case Size: return text(m_texts, lang::kFileSize);
+    case Recoverability: return text(m_texts, lang::kFileRecoverability);
+    }
+    return {};
+}
+
+void FileListModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount || m_rows.size() < 2)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+
+    std::vector<std::size_t> order_(m_rows.size());
+    for (std::size_t i = 0; i < order_.size(); ++i)
+        order_[i] = i;
+    std::vector<QVariant> keys(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        keys[i] = data(this->index(static_cast<int>(i), column), SortRole);
+    const auto less = [&](std::size_t a, std::size_t b) {
+        return QVariant::compare(keys[a], keys[b]) == QPartialOrdering::Less;
+    };
+    std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+        return order == Qt::AscendingOrder ? less(a, b) : less(b, a);
+    });
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newRow(m_rows.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        newRow[order_[i]] = static_cast<int>(i);
+        sorted.push_back(std::move(m_rows[order_[i]]));
+    }
+    m_rows = std::move(sorted);
+    QModelIndexList after;
+    for (const QModelIndex& index : before)
+        after.push_back(this->index(newRow[static_cast<std::size_t>(index.row())], index.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+} // namespace orv::ui

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QIcon>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LanguageCatalogue.h"
+#include "Operations.h"
+#include "Recoverability.h"
+#include "ScanSession.h"
+
+namespace orv::ui {
+
+// File-type icons from the desktop's MIME database and icon theme, one lookup per extension:
+// the list asks for an icon on every row it paints.
+class FileIcons
+{
+public:
+    // `extension` with its dot, any case: "." is a file without one, ".Dir" a folder.
+    QIcon forExtension(const QString& extension);
+    QIcon forName(const QString& name);
+
+private:
+    QHash<QString, QIcon> m_cache;
+};
+
+// The files of the folder shown in the results window. Grades are worked out only when a row is
+// painted or the list is sorted by them, so a folder of 100,000 files opens at once.
+class FileListModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { Name, Date, Time, Size, Recoverability, ColumnCount };
+    // The raw value a column sorts by (numbers for the size and the grade).
+    static constexpr int SortRole = Qt::UserRole + 1;
+
+    FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent = nullptr);
+
+    // Lists the files of a store section; an empty section empties the list.
+    void showFolder(const std::u16string& section);
+    const std::u16string& folder() const { return m_folder; }
+
+    void setAllSelected(bool selected);
+    std::vector<FileRow> fileRows() const;
+    int selectedCount() const;
+    std::optional<std::int64_t> recordOffset(int row) const;
+    QString fileName(int row) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+private:
+    struct Row
+    {
+        std::u16string name;
+        std::u16string date;
+        std::u16string time;
+        std::int64_t size = 0;
+        std::optional<std::int64_t> recordOffset;
+        bool selected = false;
+        mutable std::optional<Grade> grade;
+    };
+    Grade gradeOf(const Row& row) const;
+
+    ScanSession& m_session;
+    const LanguageCatalogue& m_texts;
+    std::u16string m_folder;
+    std::vector<Row> m_rows;
+    mutable FileIcons m_icons;
+};
+
+// The size line of the information panel: bytes below 1 KB, then KB, MB and GB with two decimals.
+QString sizeText(std::int64_t bytes);
+// The grade in the window's language; empty for a row that is no file record.
+QString gradeText(const LanguageCatalogue& texts, Grade grade);
+
+} // namespace orv::ui
