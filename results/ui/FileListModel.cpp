@@ -5,8 +5,11 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <limits>
 
 #include "MessageDialogs.h"
+#include "MftRecord.h"
+#include "ScanCommon.h"
 
 namespace orv::ui {
 
@@ -190,8 +193,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         switch (column) {
         case Name: return qs(row.name);
-        case Date: return qs(row.date);
-        case Time: return qs(row.time);
+        // The texts are in the user's date format ("12/10/26"), which does not sort; the creation
+        // time in the record does.
+        case Date: return static_cast<qlonglong>(creationTimeOf(row).value_or(-1));
+        case Time: {
+            const auto created = creationTimeOf(row);
+            const auto local = created ? fileTimeToLocal(static_cast<std::uint64_t>(*created)) : std::nullopt;
+            return static_cast<qlonglong>(local ? local->hour * 3600 + local->minute * 60 + local->second : -1);
+        }
         case Size: return QString::number(row.size);
         case Recoverability: {
             const Grade grade = gradeOf(row);
@@ -204,8 +213,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case SortRole:
         switch (column) {
         case Name: return QString::fromStdU16String(ResultsStore::fold(row.name));
-        case Date: return qs(row.date);
-        case Time: return qs(row.time);
+        // The texts are in the user's date format ("12/10/26"), which does not sort; the creation
+        // time in the record does.
+        case Date: return static_cast<qlonglong>(creationTimeOf(row).value_or(-1));
+        case Time: {
+            const auto created = creationTimeOf(row);
+            const auto local = created ? fileTimeToLocal(static_cast<std::uint64_t>(*created)) : std::nullopt;
+            return static_cast<qlonglong>(local ? local->hour * 3600 + local->minute * 60 + local->second : -1);
+        }
         case Size: return static_cast<qlonglong>(row.size);
         case Recoverability: return gradeRank(gradeOf(row));
         }
@@ -261,6 +276,20 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     case Recoverability: return text(m_texts, lang::kFileRecoverability);
     }
     return {};
+}
+
+std::optional<std::int64_t> FileListModel::creationTimeOf(const Row& row) const
+{
+    if (!row.recordOffset)
+        return std::nullopt;
+    const auto record = recordAt(m_session.volume.MftBuffer, *row.recordOffset, m_session.volume.MftRecordSize);
+    const auto survey = record.empty() ? std::nullopt : SurveyAttributes(record);
+    if (!survey || !survey->StandardInformation)
+        return std::nullopt;
+    const auto fileTime = readCreationTime(record, survey->StandardInformation);
+    if (!fileTime || *fileTime > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return std::nullopt;
+    return static_cast<std::int64_t>(*fileTime);
 }
 
 void FileListModel::sort(int column, Qt::SortOrder order)

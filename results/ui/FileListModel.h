@@ -70,6 +70,8 @@ private:
         mutable std::optional<Grade> grade;
     };
     Grade gradeOf(const Row& row) const;
+    // The creation time (FILETIME) kept in the row's record, for sorting by date and time.
+    std::optional<std::int64_t> creationTimeOf(const Row& row) const;
 
     ScanSession& m_session;
     const LanguageCatalogue& m_texts;

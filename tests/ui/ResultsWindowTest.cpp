@@ -18,6 +18,7 @@
 #include "NormalScan.h"
 #include "OptionsAbout.h"
 #include "ResultsWindow.h"
+#include "RecordBuilder.h"
 #include "UiTestSupport.h"
 
 using namespace orv;
@@ -184,6 +185,32 @@ private slots:
         model.showFolder(u"C:\\missing\\");
         QCOMPARE(model.rowCount(), 0);
         model.setAllSelected(true);
+    }
+
+    void dateColumnSortsByTheRecordedCreationTime()
+    {
+        // Date texts in a day.month.year format do not sort as dates; the records' times do.
+        Harness h;
+        constexpr std::uint64_t kDay = 864'000'000'000ull;
+        constexpr std::uint64_t kJune15 = 132'682'340'960'000'000ull;
+        const std::pair<const char16_t*, std::uint64_t> files[] = {
+            {u"a.txt", kJune15 + 40 * kDay}, {u"b.txt", kJune15}, {u"c.txt", kJune15 + 20 * kDay}};
+        const char16_t* texts[] = {u"25.07.2021", u"15.06.2021", u"05.07.2021"};
+        h.session.volume.MftRecordSize = 1024;
+        QVERIFY(h.session.volume.MftBuffer.reset(4 * 1024));
+        for (std::size_t i = 0; i < 3; ++i) {
+            const auto record = orv::test::RecordBuilder().inUse(false).standardInformation(files[i].second)
+                                    .fileName(files[i].first, 5).residentData({1}).build(false);
+            std::copy(record.begin(), record.end(), h.session.volume.MftBuffer.begin() + i * 1024);
+            h.session.store.write(u"C:\\", files[i].first,
+                                  formatStoredValue(static_cast<std::int64_t>(i * 1024), texts[i], u"10:00:00", 1));
+        }
+        FileListModel model(h.session, h.texts);
+        model.showFolder(u"C:\\");
+        model.sort(FileListModel::Date);
+        QCOMPARE(model.fileName(0), QStringLiteral("b.txt"));
+        QCOMPARE(model.fileName(1), QStringLiteral("c.txt"));
+        QCOMPARE(model.fileName(2), QStringLiteral("a.txt"));
     }
 
     void sizeTexts()
