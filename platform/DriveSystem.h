@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ public:
     // "FAT32", "FAT"), or an empty text when it cannot tell; the caller then looks at the boot
     // sector itself.
     virtual std::string fileSystemName(std::string_view letter) = 0;
+
+    // The folder where the operating system shows this drive's files now ("/media/bob/USB"), or
+    // an empty path when the drive is not mounted. A folder of the drive "exists" only there.
+    virtual std::filesystem::path mountPoint(std::string_view letter) = 0;
 };
 
 // "e:", "E:" and "E:\" all name drive "E:"; anything else gives an empty text.

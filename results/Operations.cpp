@@ -78,6 +78,7 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
     }
 
     result.end = OperationResult::End::Ran;
+    ui.runStarted();
     ResultsBusy = true;
     ui.progress(0);
     int shown = 0;
@@ -110,6 +111,7 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
     }
     ui.progress(100);
     ResultsBusy = false;
+    ui.runFinished();
     if (result.outputError)
         ui.ShowProblem(problem);
     ui.ShowInformation(lang::kFileMessage14, result.done);
@@ -133,6 +135,7 @@ OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vect
     }
 
     result.end = OperationResult::End::Ran;
+    ui.runStarted();
     ResultsBusy = true;
     ui.progress(0);
     int shown = 0;
@@ -148,6 +151,7 @@ OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vect
     }
     ui.progress(100);
     ResultsBusy = false;
+    ui.runFinished();
     ui.ShowInformation(lang::kFileMessage10, result.done);
     return result;
 }

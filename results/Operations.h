@@ -22,9 +22,14 @@ public:
     // A message of our own that the text table has no entry for (an output error, with its reason).
     virtual void ShowProblem(const std::string& text) = 0;
     virtual void ShowImportantNotice() = 0;
+    // The run begins, once every check passed and the user agreed: the window shows its bar and
+    // turns the command's button into Stop.
+    virtual void runStarted() {}
     virtual void progress(int percent) = 0;
     // The counter under the bar during a restore: "File <done>/<selected>".
     virtual void counter(int done, int selected) = 0;
+    // The run is over (done or stopped), before its final message: the window goes back to idle.
+    virtual void runFinished() {}
 };
 
 // A row of the file list: its caption (the store key) and whether it is selected.

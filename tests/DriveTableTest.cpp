@@ -41,10 +41,12 @@ public:
         write(dir / "partition", "1");
         fs::create_directory_symlink(dir, classBlock() / name);
     }
-    void attachLoop(const std::string& name)
+    void attachLoop(const std::string& name, const std::string& backingFile = "/images/x.img",
+                    const std::string& number = "7:0")
     {
         fs::create_directories(classBlock() / name / "loop");
-        write(classBlock() / name / "loop" / "backing_file", "/images/x.img");
+        write(classBlock() / name / "loop" / "backing_file", backingFile);
+        write(classBlock() / name / "dev", number);
     }
     static void write(const fs::path& file, const std::string& text) { std::ofstream(file) << text << '\n'; }
 
@@ -101,6 +103,27 @@ TEST(DriveTable, DriveGivenOnTheCommandLineTakesItsLetter)
     EXPECT_EQ(table[0].path, "/images/x.img");
     EXPECT_EQ(table[1].letter, "D:");
     EXPECT_EQ(drives.fileSystemName("C:"), "") << "an image file is mounted by no one we could ask";
+}
+
+TEST(DriveTable, MountPointOfAnImageFileThroughItsLoopDevice)
+{
+    FakeSys sys;
+    const fs::path image = sys.root() / "disk one.img";
+    FakeSys::write(image, "bytes");
+    const fs::path other = sys.root() / "other.img";
+    FakeSys::write(other, "bytes");
+    sys.disk("loop3", "1000");
+    sys.attachLoop("loop3", image.string(), "7:3");
+    // Blanks in the mount point come octal-escaped; the line of another device must not match.
+    FakeSys::write(sys.root() / "mountinfo",
+                   "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                   "41 22 7:3 / /media/bob/Disk\\040One rw,nosuid shared:30 - fuseblk /dev/loop3 rw,user_id=0");
+    LinuxDriveSystem drives({{}, sys.classBlock(), sys.root() / "dev", sys.root() / "mountinfo"});
+    drives.addDrive("E:", image.string());
+    drives.addDrive("F:", other.string());
+    EXPECT_EQ(drives.mountPoint("E:"), fs::path("/media/bob/Disk One"));
+    EXPECT_EQ(drives.mountPoint("F:"), fs::path()) << "no loop device has it attached";
+    EXPECT_EQ(drives.mountPoint("G:"), fs::path()) << "not a drive";
 }
 
 TEST(DriveTable, MountTypesThatNameNtfs)

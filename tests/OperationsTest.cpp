@@ -28,6 +28,8 @@ public:
     }
     void ShowProblem(const std::string& text) override { shown.push_back("problem: " + text); }
     void ShowImportantNotice() override { shown.push_back("notice"); }
+    void runStarted() override { shown.push_back("started"); }
+    void runFinished() override { shown.push_back("finished"); }
     void progress(int percent) override { bar.push_back(percent); }
     void counter(int done, int selected) override { counters.push_back(std::to_string(done) + "/" + std::to_string(selected)); }
 
@@ -106,7 +108,7 @@ TEST_F(Operations, RestoreChecksAskAndCount)
     EXPECT_EQ(result.done, 2);
     EXPECT_FALSE(busy);
     EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message2", "notice", "Message7", "Message6", "Message7",
-                                                  "2 Message14"}));
+                                                  "started", "finished", "2 Message14"}));
     EXPECT_EQ(ui.counters, (std::vector<std::string>{"1/2", "2/2"}));
     EXPECT_EQ(ui.bar.back(), 100);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
@@ -138,7 +140,7 @@ TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
     const OperationResult result = RunWipe(session, busy, rows, kShown, 10, ui, pump);
     EXPECT_EQ(result.done, 4);
     EXPECT_EQ(ui.bar, (std::vector<int>{0, 25, 50, 75, 100}));
-    EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message9", "4 Message10"}));
+    EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message9", "started", "finished", "4 Message10"}));
     for (std::size_t i = 0; i < 4; ++i)
         EXPECT_FALSE(session.store.valueExists(kShown, rows[i].name));
     if (rows.size() > 4) {

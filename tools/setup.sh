@@ -12,6 +12,9 @@ packages=(
     qt6-base-dev qt6-svg-dev
     # the desktop program's scanning animation (optional at build time; the plug-ins play it)
     qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    # the skin's fonts at their intended sizes (Liberation Sans stands in for Arial with the same
+    # metrics) and the file-type icons of the results window where no desktop brings a theme
+    fonts-liberation adwaita-icon-theme
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
     # the CLI tests and the comparisons with the peers

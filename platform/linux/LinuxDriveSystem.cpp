@@ -235,30 +235,95 @@ bool LinuxDriveSystem::driveExists(std::string_view letter)
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode));
 }
 
+// One line of the mount table: id parent major:minor root mount-point options [optional...] -
+// type source super-options. Blanks, tabs and backslashes in the mount point come octal-escaped.
+struct LinuxDriveSystem::Mount
+{
+    std::string type;
+    fs::path mountPoint;
+};
+
+namespace {
+
+std::string unescapeMountField(const std::string& field)
+{
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto octal = [&](std::size_t at) { return at < field.size() && field[at] >= '0' && field[at] <= '7'; };
+        if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+std::string deviceNumberOf(dev_t device)
+{
+    return std::to_string(major(device)) + ":" + std::to_string(minor(device));
+}
+
+} // namespace
+
+std::vector<LinuxDriveSystem::Mount> LinuxDriveSystem::mountsOf(const std::string& path)
+{
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return {};
+    // What a mount of this drive names as its device: the device number and the device's path.
+    std::set<std::string> numbers;
+    std::set<std::string> devices;
+    if (S_ISBLK(info.st_mode)) {
+        numbers.insert(deviceNumberOf(info.st_rdev));
+        devices.insert(canonical(path));
+    } else if (S_ISREG(info.st_mode)) {
+        // An image file is mounted through a loop device that has it as its backing file.
+        const std::string image = canonical(path);
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(m_sources.sysClassBlock, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!startsWith(name, "loop") || readFirstLine(entry.path() / "loop" / "backing_file") != image)
+                continue;
+            if (const std::string number = readFirstLine(entry.path() / "dev"); !number.empty())
+                numbers.insert(number);
+            devices.insert(canonical((m_sources.devFolder / name).string()));
+        }
+    }
+    std::vector<Mount> mounts;
+    if (numbers.empty() && devices.empty())
+        return mounts;
+    std::ifstream in(m_sources.mountInfo);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, number, root, mountPoint, word;
+        fields >> id >> parent >> number >> root >> mountPoint;
+        while (fields >> word && word != "-") {
+        }
+        std::string type, source;
+        fields >> type >> source;
+        if (numbers.count(number) || devices.count(canonical(unescapeMountField(source))))
+            mounts.push_back({type, unescapeMountField(mountPoint)});
+    }
+    return mounts;
+}
+
 std::string LinuxDriveSystem::fileSystemName(std::string_view letter)
 {
     const std::string path = pathOf(letter);
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {}; // an image file is mounted by no one we could ask
-    const std::string device = canonical(path);
-    const std::string deviceNumber = std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev));
+    const std::vector<Mount> mounts = mountsOf(path);
+    return mounts.empty() ? std::string() : fileSystemNameOfMountType(mounts.front().type);
+}
 
-    // mountinfo: id parent major:minor root mount-point options [optional...] - type source super-options
-    std::ifstream in(m_sources.mountInfo);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, number, word;
-        fields >> id >> parent >> number;
-        while (fields >> word && word != "-") {
-        }
-        std::string type, source;
-        fields >> type >> source;
-        if (number == deviceNumber || canonical(source) == device)
-            return fileSystemNameOfMountType(type);
-    }
-    return {};
+fs::path LinuxDriveSystem::mountPoint(std::string_view letter)
+{
+    const std::vector<Mount> mounts = mountsOf(pathOf(letter));
+    return mounts.empty() ? fs::path() : mounts.front().mountPoint;
 }
 
 } // namespace orv

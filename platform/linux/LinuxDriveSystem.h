@@ -38,8 +38,14 @@ public:
     std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
     bool driveExists(std::string_view letter) override;
     std::string fileSystemName(std::string_view letter) override;
+    // A block device is found in the mount table by its device number or its name; an image file
+    // through the loop device attached to it.
+    std::filesystem::path mountPoint(std::string_view letter) override;
 
 private:
+    struct Mount;
+    std::vector<Mount> mountsOf(const std::string& path);
+
     std::string pathOf(std::string_view letter);
 
     LinuxDriveSources m_sources;

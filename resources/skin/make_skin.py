@@ -97,3 +97,43 @@ still += '<circle cx="77" cy="57" r="40" fill="#d9e6f7" stroke="#2a66b5" stroke-
 still += '<circle cx="77" cy="57" r="8" fill="#f0f0f0" stroke="#2a66b5" stroke-width="2"/>\n'
 still += '<path d="M77 57 L77 17 A40 40 0 0 1 112 38 Z" fill="#3b82db" opacity="0.6"/>\n'
 svg("still", 154, 115, still)
+
+# Results window: the title band, a frame round the folder tree and the file list, and a calmer
+# strip behind the information panel and the three large buttons.
+results = window("results", 705, 559, 30)
+results += '<circle cx="18" cy="15" r="8" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+results += '<path d="M14 15 l3 3 l5 -6" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+results += '<text x="32" y="20" font-family="Verdana, DejaVu Sans, sans-serif" font-size="13" font-weight="bold" fill="#ffffff">Orvandel</text>\n'
+results += f'<rect x="26.5" y="44.5" width="649" height="333" rx="3" fill="#0a1c36" stroke="{EDGE}" stroke-opacity="0.5"/>\n'
+results += f'<rect x="20" y="410" width="665" height="68" rx="6" fill="#ffffff" opacity="0.05"/>\n'
+results += f'<rect x="252.5" y="416.5" width="55" height="55" rx="3" fill="#ffffff" opacity="0.08" stroke="{EDGE}" stroke-opacity="0.4"/>\n'
+svg("results", 705, 559, results)
+
+# The three large buttons of the results window: a plate with the command's picture on its left
+# third; the caption label sits to the right of it.
+light = 'fill="none" stroke="#d2e8fd" stroke-width="3" stroke-linecap="round" stroke-linejoin="round"'
+large_icons = {
+    # a file rising out of a tray
+    "restore": f'<path d="M16 36v10h28v-10" {light}/><path d="M30 40v-24M22 23l8 -8l8 8" {light}/>',
+    # a crossed-out page
+    "wipe": f'<path d="M19 14h15l7 7v25h-22z" {light}/><path d="M23 26l14 14M37 26l-14 14" {light}/>',
+    # a door with its arrow out
+    "close": f'<path d="M34 16h-14v28h14" {light}/><path d="M27 30h17M39 25l5 5l-5 5" {light}/>',
+}
+for name, icon in large_icons.items():
+    plate(f"results_{name}_normal", 144, 60, PLATE, icon, 10)
+    plate(f"results_{name}_hover", 144, 60, PLATE_HOVER, icon, 10)
+
+# The search button beside the field of Find in results: a small magnifier.
+lens = f'<circle cx="14" cy="11" r="5" {stroke}/><path d="M18 15l4 4" {stroke}/>'
+plate("search_normal", 31, 25, PLATE, lens, 4)
+plate("search_hover", 31, 25, PLATE_HOVER, lens, 4)
+
+# Folder pictures of the tree: a folder that is still on the volume, and one that is gone.
+folder = ('<path d="M1.5 4.5h5l1.5 1.5h6.5v7.5h-13z" fill="#f3c84b" stroke="#9a7414"/>'
+          '<path d="M1.5 7h13" stroke="#9a7414"/>')
+svg("tree_folder", 16, 16, folder + "\n")
+gone = ('<path d="M1.5 4.5h5l1.5 1.5h6.5v7.5h-13z" fill="#d9d9d9" stroke="#8a8a8a"/>'
+        '<path d="M1.5 7h13" stroke="#8a8a8a"/>'
+        '<path d="M9 9l5 5M14 9l-5 5" stroke="#c0392b" stroke-width="1.6" stroke-linecap="round"/>')
+svg("tree_folder_gone", 16, 16, gone + "\n")

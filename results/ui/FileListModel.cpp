@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMimeDatabase>
+#include <QStandardPaths>
 #include <QStyle>
 
 #include <algorithm>
@@ -26,6 +27,16 @@ QString extensionOf(const QString& name)
     return dot < 0 ? QStringLiteral(".") : name.mid(dot);
 }
 
+// File names read from the left, sizes from the right, the rest from the middle.
+Qt::Alignment columnAlignment(int column)
+{
+    switch (column) {
+    case FileListModel::Name: return Qt::AlignLeft | Qt::AlignVCenter;
+    case FileListModel::Size: return Qt::AlignRight | Qt::AlignVCenter;
+    default: return Qt::AlignCenter;
+    }
+}
+
 int gradeRank(Grade grade)
 {
     return static_cast<int>(grade);
@@ -44,12 +55,26 @@ QString gradeText(const LanguageCatalogue& texts, Grade grade)
     return {};
 }
 
-namespace {
-
-} // namespace
-
 QIcon FileIcons::forExtension(const QString& extension)
 {
+    // Without a desktop (a bare X server) Qt searches no icon folder and knows no theme; the
+    // system's icon folders and the common freedesktop theme stand in. A desktop's own theme and
+    // folders still come first.
+    static const bool fallbackSet = [] {
+        QStringList folders = QIcon::themeSearchPaths();
+        for (const QString& folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
+                                                               QStringLiteral("icons"), QStandardPaths::LocateDirectory))
+            if (!folders.contains(folder))
+                folders << folder;
+        QIcon::setThemeSearchPaths(folders);
+        if (QIcon::themeName().isEmpty())
+            QIcon::setThemeName(QStringLiteral("Adwaita"));
+        const QString fallback = QIcon::fallbackThemeName();
+        if (fallback.isEmpty() || fallback == QLatin1String("hicolor"))
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    Q_UNUSED(fallbackSet);
     const QString key = extension.toUpper();
     const auto cached = m_cache.constFind(key);
     if (cached != m_cache.constEnd())
@@ -97,8 +122,7 @@ QString sizeText(std::int64_t bytes)
         return QString::number(bytes / kb) + QStringLiteral(" Kb");
     if (bytes < gb)
         return QString::number(bytes / mb) + QStringLiteral(" Mb");
-    // Files of a gigabyte and more keep a unit too, rather than a bare byte count.
-    return QString::number(bytes / gb) + QStringLiteral(" Gb");
+    return QString::number(bytes);
 }
 
 FileListModel::FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent)
@@ -114,40 +138,31 @@ void FileListModel::showFolder(const std::u16string& section)
     const std::vector<std::u16string> keys = m_session.store.keys(section);
     m_rows.reserve(keys.size());
     for (const std::u16string& key : keys) {
-        const StoredFile stored = parseStoredValue(m_session.store.read(section, key));
-        m_rows.push_back({key, stored.date, stored.time, stored.size, stored.recordOffset, false, std::nullopt});
+        const std::u16string value = m_session.store.read(section, key);
+        // A key without a value is a blank row: no name, nothing to restore.
+        if (value.empty()) {
+            m_rows.emplace_back();
+            continue;
+        }
+        const StoredFile stored = parseStoredValue(value);
+        m_rows.push_back({key, stored.date, stored.time, stored.size, stored.recordOffset, std::nullopt});
     }
     endResetModel();
-}
-
-void FileListModel::setAllSelected(bool selected)
-{
-    if (m_rows.empty())
-        return;
-    for (Row& row : m_rows)
-        row.selected = selected;
-    emit dataChanged(index(0, Name), index(rowCount() - 1, Name), {Qt::CheckStateRole});
-}
-
-std::vector<FileRow> FileListModel::fileRows() const
-{
-    std::vector<FileRow> rows;
-    rows.reserve(m_rows.size());
-    for (const Row& row : m_rows)
-        rows.push_back({row.name, row.selected});
-    return rows;
-}
-
-int FileListModel::selectedCount() const
-{
-    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Row& r) { return r.selected; }));
 }
 
 std::optional<std::int64_t> FileListModel::recordOffset(int row) const
 {
     if (row < 0 || row >= rowCount())
         return std::nullopt;
-    return m_rows[static_cast<std::size_t>(row)].recordOffset;
+    const Row& shown = m_rows[static_cast<std::size_t>(row)];
+    if (!shown.recordOffset || shown.name.empty() || !m_session.store.valueExists(m_folder, shown.name))
+        return std::nullopt;
+    return shown.recordOffset;
+}
+
+std::int64_t FileListModel::fileSize(int row) const
+{
+    return row < 0 || row >= rowCount() ? 0 : m_rows[static_cast<std::size_t>(row)].size;
 }
 
 QString FileListModel::fileName(int row) const
@@ -193,15 +208,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         switch (column) {
         case Name: return qs(row.name);
-        // The texts are in the user's date format ("12/10/26"), which does not sort; the creation
-        // time in the record does.
-        case Date: return static_cast<qlonglong>(creationTimeOf(row).value_or(-1));
-        case Time: {
-            const auto created = creationTimeOf(row);
-            const auto local = created ? fileTimeToLocal(static_cast<std::uint64_t>(*created)) : std::nullopt;
-            return static_cast<qlonglong>(local ? local->hour * 3600 + local->minute * 60 + local->second : -1);
-        }
-        case Size: return QString::number(row.size);
+        case Date: return qs(row.date);
+        case Time: return qs(row.time);
+        case Size: return row.name.empty() ? QString() : QString::number(row.size);
         case Recoverability: {
             const Grade grade = gradeOf(row);
             if (grade == Grade::None)
@@ -225,47 +234,29 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         case Recoverability: return gradeRank(gradeOf(row));
         }
         break;
-    case Qt::CheckStateRole:
-        if (column == Name)
-            return row.selected ? Qt::Checked : Qt::Unchecked;
-        break;
     case Qt::DecorationRole:
-        if (column == Name)
+        if (column == Name && !row.name.empty())
             return m_icons.forName(qs(row.name));
         break;
     case Qt::TextAlignmentRole:
-        if (column == Size)
-            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-        break;
+        return QVariant::fromValue(columnAlignment(column));
     default:
         break;
     }
     return {};
 }
 
-bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role)
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) ||
-        index.column() != Name || role != Qt::CheckStateRole)
-        return false;
-    m_rows[static_cast<std::size_t>(index.row())].selected =
-        static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked;
-    emit dataChanged(index, index, {Qt::CheckStateRole});
-    return true;
-}
-
 Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-    if (index.column() == Name)
-        flags |= Qt::ItemIsUserCheckable;
-    return flags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(columnAlignment(section));
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {

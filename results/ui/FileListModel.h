@@ -44,16 +44,14 @@ public:
     void showFolder(const std::u16string& section);
     const std::u16string& folder() const { return m_folder; }
 
-    void setAllSelected(bool selected);
-    std::vector<FileRow> fileRows() const;
-    int selectedCount() const;
+    // The record of a row while the store still lists its file; a wiped file has none.
     std::optional<std::int64_t> recordOffset(int row) const;
     QString fileName(int row) const;
+    std::int64_t fileSize(int row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
@@ -66,7 +64,6 @@ private:
         std::u16string time;
         std::int64_t size = 0;
         std::optional<std::int64_t> recordOffset;
-        bool selected = false;
         mutable std::optional<Grade> grade;
     };
     Grade gradeOf(const Row& row) const;
@@ -80,7 +77,8 @@ private:
     mutable FileIcons m_icons;
 };
 
-// The size line of the information panel: bytes below 1 KB, then KB, MB and GB with two decimals.
+// The size line of the information panel: bytes below 1 KB, whole KB below 1 MB, whole MB below
+// 1 GB, and the bare byte count from 1 GB on.
 QString sizeText(std::int64_t bytes);
 // The grade in the window's language; empty for a row that is no file record.
 QString gradeText(const LanguageCatalogue& texts, Grade grade);

@@ -1,285 +1,361 @@
 #include "ResultsWindow.h"
 
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QUrl>
-#include <QVBoxLayout>
-
-#include <unordered_map>
 
 #include "JpegPreview.h"
-#include "MessageDialogs.h"
 #include "Product.h"
+#include "Utf16.h"
 
 namespace orv::ui {
 
 namespace {
 
-constexpr int kSectionRole = Qt::UserRole;
+constexpr int kWindowWidth = 705;
+constexpr int kWindowHeight = 559;
 constexpr int kMinimumTreeWidth = 170;
-constexpr int kMinimumListWidth = 400;
+// The list keeps at least this much of the window beside the tree.
+constexpr int kListReserve = 400;
 constexpr int kPreviewBox = 48;
+const QColor kLabelColour(210, 232, 253);
+const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
 
 QString qs(const std::u16string& text)
 {
     return QString::fromStdU16String(text);
 }
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
 } // namespace
 
-TForm2::TForm2(ResultsServices services) : m_services(std::move(services))
+TForm2::TForm2(ResultsServices services)
+    : SkinDialog(QSize(kWindowWidth, kWindowHeight), QStringLiteral("results")), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TForm2"));
-    setWindowFlag(Qt::WindowMinimizeButtonHint);
+    setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
+    setFont(skinFont(QStringLiteral("Arial"), 11, false));
     const LanguageCatalogue& texts = m_services.texts;
-    resize(705, 559);
+    const QFont plain = skinFont(QStringLiteral("Arial"), 11, false);
+    const QFont bold = skinFont(QStringLiteral("Arial"), 11, true);
 
-    auto* layout = new QVBoxLayout(this);
-    auto* top = new QHBoxLayout;
-    auto* options = makeButton(this, "TopButton1", text(texts, lang::kButtonsOptions));
-    auto* help = makeButton(this, "TopButton2", text(texts, lang::kButtonsHelp));
-    auto* about = makeButton(this, "TopButton3", text(texts, lang::kAboutAbout));
-    auto* minimize = makeButton(this, "TopButton4", text(texts, lang::kButtonsMinimize));
-    top->addStretch();
-    top->addWidget(options);
-    top->addWidget(help);
-    top->addWidget(about);
-    top->addWidget(minimize);
-    // Help and Minimise also work while an operation runs; they start nothing.
-    connect(help, &QPushButton::clicked, this, [this] {
-        if (m_services.help)
-            m_services.help();
-    });
-    connect(minimize, &QPushButton::clicked, this, &QWidget::showMinimized);
-    layout->addLayout(top);
-    connect(options, &QPushButton::clicked, this, [this] {
-        if (!ResultsBusy && m_services.options)
-            m_services.options();
-    });
-    connect(about, &QPushButton::clicked, this, [this] {
-        if (!ResultsBusy && m_services.about)
-            m_services.about();
-    });
+    // The row of small buttons at the right end of the top band; the band left of them drags.
+    static const char* const kTopPictures[] = {"top_options", "top_help", "top_about", "top_minimize", "top_close"};
+    static const int kTopLefts[] = {538, 566, 595, 624, 653};
+    for (int i = 0; i < 5; ++i) {
+        const QRect geometry(kTopLefts[i], i == 4 ? 5 : 4, i == 4 ? 36 : 30, 22);
+        const QString picture = QString::fromLatin1(kTopPictures[i]);
+        m_topButtons.push_back(addButton(QStringLiteral("TopButton%1").arg(i + 1), geometry,
+                                         picture + QStringLiteral("_normal"), picture + QStringLiteral("_hover")));
+    }
+    m_topButtons[0]->setHint(text(texts, lang::kButtonsOptions));
+    m_topButtons[1]->setHint(text(texts, lang::kButtonsHelp));
+    m_topButtons[2]->setHint(text(texts, lang::kAboutAbout));
+    m_topButtons[3]->setHint(text(texts, lang::kButtonsMinimize));
+    m_topButtons[4]->setHint(text(texts, lang::kButtonsClose));
+    setDragBand([](QPoint point) { return point.y() < 30 && point.x() < kTopLefts[0]; });
 
-    m_splitter = new QSplitter(Qt::Horizontal, this);
+    // The folder tree and the file list share a panel; the splitter between them moves.
+    m_listPanel = new QWidget(this);
+    m_listPanel->setObjectName(QStringLiteral("ListPanel"));
+    m_listPanel->setGeometry(29, 47, 644, 328);
+    m_splitter = new QSplitter(Qt::Horizontal, m_listPanel);
+    m_splitter->setObjectName(QStringLiteral("ListSplitter"));
+    m_splitter->setGeometry(m_listPanel->rect());
+    m_splitter->setHandleWidth(3);
     m_splitter->setChildrenCollapsible(false);
+
     m_tree = new QTreeWidget(m_splitter);
     m_tree->setObjectName(QStringLiteral("DList"));
     m_tree->setHeaderHidden(true);
+    m_tree->setIndentation(19);
+    m_tree->setUniformRowHeights(true);
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tree->setIconSize(QSize(16, 16));
     m_tree->setMinimumWidth(kMinimumTreeWidth);
+    m_tree->setMaximumWidth(kWindowWidth - kListReserve);
+    m_folderIcons[FolderExists] = QIcon(skinPicture(QStringLiteral("tree_folder"), QSize(16, 16)));
+    m_folderIcons[FolderGone] = QIcon(skinPicture(QStringLiteral("tree_folder_gone"), QSize(16, 16)));
+
     m_list = new QTableView(m_splitter);
     m_list->setObjectName(QStringLiteral("FList"));
-    m_list->setMinimumWidth(kMinimumListWidth);
     m_model = new FileListModel(m_services.session, texts, this);
     m_list->setModel(m_model);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->verticalHeader()->hide();
-    m_list->verticalHeader()->setDefaultSectionSize(20);
-    m_list->setShowGrid(false);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setShowGrid(true);
     m_list->setWordWrap(false);
-    // Fixed widths: measuring the contents would read every row of a large folder.
-    m_list->horizontalHeader()->setSectionResizeMode(FileListModel::Name, QHeaderView::Stretch);
-    m_list->setColumnWidth(FileListModel::Date, 78);
-    m_list->setColumnWidth(FileListModel::Time, 66);
-    m_list->setColumnWidth(FileListModel::Size, 80);
-    m_list->setColumnWidth(FileListModel::Recoverability, 100);
-    m_list->horizontalHeader()->setSectionsClickable(true);
+    m_list->setIconSize(QSize(16, 16));
+    m_list->setTabKeyNavigation(false);
+    // Fixed row heights and column widths: measuring would read every row of a large folder.
+    m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_list->verticalHeader()->setDefaultSectionSize(18);
+    QHeaderView* header = m_list->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(false);
+    header->setHighlightSections(false);
+    header->setSectionsClickable(true);
+    const int widths[] = {176, 80, 54, 60, 70};
+    for (int column = 0; column < FileListModel::ColumnCount; ++column)
+        m_list->setColumnWidth(column, widths[column]);
+    QPalette listPalette = m_list->palette();
+    listPalette.setColor(QPalette::Base, Qt::white);
+    m_list->setPalette(listPalette);
+    m_list->installEventFilter(this);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({200, 500});
-    layout->addWidget(m_splitter, 1);
+    m_splitter->setSizes({kMinimumTreeWidth, 644 - kMinimumTreeWidth - m_splitter->handleWidth()});
 
-    // The information panel: the current file's name, size and grade beside its preview.
-    auto* panel = new QHBoxLayout;
-    m_preview = new QLabel(this);
-    m_preview->setObjectName(QStringLiteral("PreviewImage"));
-    m_preview->setFixedSize(kPreviewBox, kPreviewBox);
-    panel->addWidget(m_preview);
-    auto* facts = new QVBoxLayout;
-    m_nameLabel = new QLabel(this);
-    m_nameLabel->setObjectName(QStringLiteral("NameLabel"));
-    m_sizeLabel = new QLabel(this);
-    m_sizeLabel->setObjectName(QStringLiteral("SizeLabel"));
-    m_gradeLabel = new QLabel(this);
-    m_gradeLabel->setObjectName(QStringLiteral("GradeLabel"));
-    facts->addWidget(m_nameLabel);
-    facts->addWidget(m_sizeLabel);
-    facts->addWidget(m_gradeLabel);
-    panel->addLayout(facts, 1);
-    auto* progress = new QVBoxLayout;
-    m_progress = new QProgressBar(this);
-    m_progress->setObjectName(QStringLiteral("ProgressBar"));
-    m_progress->setRange(0, 100);
-    m_progress->hide();
-    m_counter = new QLabel(this);
-    m_counter->setObjectName(QStringLiteral("ProgressLabel"));
-    m_counter->hide();
-    progress->addWidget(m_progress);
-    progress->addWidget(m_counter);
-    panel->addLayout(progress, 1);
-    layout->addLayout(panel);
+    // Counters and the progress of Restore and Wipe share the line under the panel.
+    m_resultLabel = addLabel(QStringLiteral("ResultLabel"), QRect(32, 382, 350, 14), kLabelColour, bold);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
+    m_progressBar->setGeometry(32, 382, 233, 14);
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid #8fb6f0; background: #0a1c36; }"
+                                                "QProgressBar::chunk { background: rgb(0, 102, 153); }"));
+    m_progressBar->hide();
+    m_progressLabel = addLabel(QStringLiteral("ProgressLabel"), QRect(272, 382, 110, 14), kLabelColour, bold);
+    m_progressLabel->hide();
 
-    auto* find = new QHBoxLayout;
-    find->addWidget(new QLabel(text(texts, lang::kButtonsFindInResults), this));
+    QFont link = plain;
+    link.setUnderline(true);
+    m_selectLabel = addLabel(QStringLiteral("SelectLabel"), QRect(392, 381, 136, 14), Qt::white, link, Qt::AlignCenter);
+    m_deselectLabel =
+        addLabel(QStringLiteral("DeSelectLabel"), QRect(536, 381, 136, 14), Qt::white, link, Qt::AlignCenter);
+    m_selectLabel->setText(text(texts, lang::kMenuItemsCheckAll));
+    m_deselectLabel->setText(text(texts, lang::kMenuItemsUnCheckAll));
+    for (QLabel* label : {m_selectLabel, m_deselectLabel})
+        label->setCursor(Qt::PointingHandCursor);
+
+    m_findLabel = addLabel(QStringLiteral("FindLabel"), QRect(32, 420, 215, 14), kLabelColour, plain);
+    m_findLabel->setText(text(texts, lang::kButtonsFindInResults));
     m_findEdit = new QLineEdit(this);
     m_findEdit->setObjectName(QStringLiteral("FindEdit"));
-    find->addWidget(m_findEdit, 1);
-    m_find = makeButton(this, "FindButton", text(texts, lang::kButtonsFind));
-    find->addWidget(m_find);
-    m_selectAll = makeButton(this, "SelectAll", text(texts, lang::kMenuItemsCheckAll));
-    m_deselectAll = makeButton(this, "DeselectAll", text(texts, lang::kMenuItemsUnCheckAll));
-    find->addWidget(m_selectAll);
-    find->addWidget(m_deselectAll);
-    layout->addLayout(find);
+    m_findEdit->setGeometry(26, 438, 158, 22);
+    m_find = addButton(QStringLiteral("Button4"), QRect(186, 437, 31, 25), QStringLiteral("search_normal"),
+                       QStringLiteral("search_hover"));
+    m_find->setHint(text(texts, lang::kButtonsFind));
 
-    auto* commands = new QHBoxLayout;
-    m_restore = makeButton(this, "Button1", text(texts, lang::kButtonsRestore));
-    m_wipe = makeButton(this, "Button2", text(texts, lang::kButtonsWipe));
-    m_close = makeButton(this, "Button3", text(texts, lang::kButtonsClose));
-    commands->addWidget(m_restore);
-    commands->addWidget(m_wipe);
-    commands->addStretch();
-    commands->addWidget(m_close);
-    layout->addLayout(commands);
+    // The information panel: the current file's picture, name, size and grade.
+    m_preview = addLabel(QStringLiteral("PreviewImage"), QRect(256, 420, kPreviewBox, kPreviewBox), kLabelColour, plain,
+                         Qt::AlignCenter);
+    const int valueLeft = m_services.languageIndex == 2 || m_services.languageIndex == 7 ? 430 : 420;
+    addLabel(QStringLiteral("Label1a"), QRect(320, 420, 98, 14), kLabelColour, bold)->setText(text(texts, lang::kFileFile));
+    addLabel(QStringLiteral("Label2a"), QRect(320, 436, 98, 14), kLabelColour, bold)->setText(text(texts, lang::kFileSize));
+    addLabel(QStringLiteral("Label3a"), QRect(320, 452, 108, 14), kLabelColour, bold)
+        ->setText(text(texts, lang::kFileRecoverability));
+    m_label1b = addLabel(QStringLiteral("Label1b"), QRect(420, 420, 500, 14), kLabelColour, bold);
+    m_label2b = addLabel(QStringLiteral("Label2b"), QRect(420, 436, 200, 14), kLabelColour, bold);
+    m_label3b = addLabel(QStringLiteral("Label3b"), QRect(valueLeft, 452, 200, 14), kLabelColour, bold);
+
+    // The three large buttons, each with its two-line caption right of its picture.
+    const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
+    const auto largeButton = [&](const char* name, int left, int captionLeft, const char* picture,
+                                 const LanguageText& caption) {
+        const QString base = QStringLiteral("results_") + QLatin1String(picture);
+        ImageButton* button = addButton(QLatin1String(name), QRect(left, 488, 144, 60), base + QStringLiteral("_normal"),
+                                        base + QStringLiteral("_hover"));
+        button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour, captionFont)
+            ->setWordWrap(true);
+        return button;
+    };
+    m_restore = largeButton("Button1", 246, 302, "restore", lang::kButtonsRestore);
+    m_wipe = largeButton("Button2", 392, 456, "wipe", lang::kButtonsWipe);
+    m_close = largeButton("Button3", 536, 598, "close", lang::kButtonsClose);
 
     connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
         if (!ResultsBusy)
-            showFolder(node);
+            DListChange(node);
     });
-    connect(m_tree, &QTreeWidget::itemExpanded, this,
-            [this](QTreeWidgetItem* node) { node->setIcon(0, m_icons.forExtension(QStringLiteral(".Dir"))); });
-    connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { currentRowChanged(current.row()); });
-    connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
-        if (!ResultsBusy)
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TForm2::FlistChange);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
+        if (!ResultsBusy && m_model->rowCount() >= 2)
             m_model->sort(column, Qt::AscendingOrder);
     });
-    connect(m_selectAll, &QPushButton::clicked, this, [this] { SelectAll(true); });
-    connect(m_deselectAll, &QPushButton::clicked, this, [this] { SelectAll(false); });
-    connect(m_restore, &QPushButton::clicked, this, &TForm2::Button1Click);
-    connect(m_wipe, &QPushButton::clicked, this, &TForm2::Button2Click);
-    connect(m_find, &QPushButton::clicked, this, &TForm2::FindClick);
-    connect(m_findEdit, &QLineEdit::returnPressed, this, &TForm2::FindClick);
-    connect(m_close, &QPushButton::clicked, this, &TForm2::close);
+    connect(m_splitter, &QSplitter::splitterMoved, this, &TForm2::ResizeForm);
+    connect(m_restore, &ImageButton::clicked, this, &TForm2::Button1Click);
+    connect(m_wipe, &ImageButton::clicked, this, &TForm2::Button2Click);
+    connect(m_find, &ImageButton::clicked, this, &TForm2::FindButtonClick);
+    connect(m_findEdit, &QLineEdit::returnPressed, this, &TForm2::FindButtonClick);
+    for (ImageButton* closer : {m_close, m_topButtons[4]})
+        connect(closer, &ImageButton::clicked, this, [this] {
+            if (!ResultsBusy)
+                close();
+        });
+    // Options and About wait for the running operation; Help and Minimise start nothing and work always.
+    connect(m_topButtons[0], &ImageButton::clicked, this, [this] {
+        if (!ResultsBusy && m_services.options)
+            m_services.options();
+    });
+    connect(m_topButtons[1], &ImageButton::clicked, this, [this] {
+        if (m_services.help)
+            m_services.help();
+    });
+    connect(m_topButtons[2], &ImageButton::clicked, this, [this] {
+        if (!ResultsBusy && m_services.about)
+            m_services.about();
+    });
+    connect(m_topButtons[3], &ImageButton::clicked, this, &QWidget::showMinimized);
 }
 
 TForm2::~TForm2() = default;
 
 void TForm2::run()
 {
-    setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())) +
-                   QStringLiteral(" - ") + text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') +
-                   QString::number(m_services.session.FilesFound));
     ShowForm();
     exec();
-    // The results are gone with the window: a new Find is needed to see them again.
-    m_model->showFolder({});
-    m_tree->clear();
-    m_services.session.store.clear();
+}
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    SkinDialog::showEvent(event);
+    ResizeForm();
+    m_tree->setFocus();
 }
 
 void TForm2::ShowForm()
 {
+    const ScanSession& session = m_services.session;
+    m_resultLabel->setText(text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') +
+                           QString::number(session.FilesFound));
     ResultsBusy = true;
+    m_model->showFolder({});
+    clearPanel();
     m_tree->clear();
-    FindCursor = -1;
-    const QIcon folder = m_icons.forExtension(QStringLiteral(".Dir"));
-    // Nodes by their folded path, so a store of many folders builds its tree in one pass.
-    std::unordered_map<std::u16string, QTreeWidgetItem*> nodes;
-    for (const std::u16string& section : m_services.session.store.sections()) {
-        std::u16string path;
-        QTreeWidgetItem* parent = nullptr;
-        std::size_t start = 0;
-        while (start < section.size()) {
-            std::size_t end = section.find(u'\\', start);
-            if (end == std::u16string::npos)
-                end = section.size();
-            const std::u16string name = section.substr(start, end - start);
-            path += name + u"\\";
-            start = end + 1;
-            if (name.empty())
-                continue;
-            const std::u16string folded = ResultsStore::fold(path);
-            auto found = nodes.find(folded);
-            if (found == nodes.end()) {
-                auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(m_tree);
-                node->setText(0, qs(name));
-                node->setIcon(0, folder);
-                node->setData(0, kSectionRole, qs(path));
-                found = nodes.emplace(folded, node).first;
-            }
-            parent = found->second;
-        }
+    m_nodes.clear();
+    m_mountPoint = m_services.mountPoint ? m_services.mountPoint(session.volume.Drive) : std::filesystem::path();
+    // The scanned drive is the first root node, whatever the store holds.
+    const std::u16string drive = fromUtf8(session.volume.Drive);
+    auto* root = new QTreeWidgetItem(m_tree, QStringList{qs(drive)});
+    root->setIcon(0, m_folderIcons[FolderExists]);
+    root->setData(0, FolderImageRole, FolderExists);
+    m_nodes.emplace(drive, root);
+
+    GuiPump pump(m_pumpInterval);
+    for (std::u16string section : session.store.sections()) {
+        pump.step();
+        if (!section.empty() && section.back() == u'\\')
+            section.pop_back();
+        AddTreePath(section);
     }
-    if (QTreeWidgetItem* root = m_tree->topLevelItem(0))
-        root->setExpanded(true);
     ResultsBusy = false;
-    if (QTreeWidgetItem* root = m_tree->topLevelItem(0))
-        m_tree->setCurrentItem(root);
+    if (m_nodes.size() >= 2)
+        m_tree->topLevelItem(0)->setExpanded(true);
+    FindCursor = -1;
 }
 
-void TForm2::showFolder(QTreeWidgetItem* node)
+void TForm2::AddTreePath(const std::u16string& path)
 {
-    ResultsBusy = true;
-    m_model->showFolder(node ? node->data(0, kSectionRole).toString().toStdU16String() : std::u16string());
-    ResultsBusy = false;
-    m_nameLabel->clear();
-    m_sizeLabel->clear();
-    m_gradeLabel->clear();
-    m_preview->clear();
-    if (m_model->rowCount() > 0)
-        m_list->setCurrentIndex(m_model->index(0, FileListModel::Name));
+    if (m_services.session.store.sectionExists(path))
+        return;
+    const auto nextComponent = [](std::u16string_view& rest) {
+        const std::size_t end = rest.find(u'\\');
+        const std::u16string_view component = rest.substr(0, end);
+        rest = end == std::u16string_view::npos ? std::u16string_view() : rest.substr(end + 1);
+        return std::u16string(component);
+    };
+    std::u16string_view rest = path;
+    std::u16string key = nextComponent(rest);
+    QTreeWidgetItem* node = nullptr;
+    if (const auto found = m_nodes.find(key); found != m_nodes.end()) {
+        node = found->second;
+    } else {
+        node = new QTreeWidgetItem(m_tree, QStringList{qs(key)});
+        node->setIcon(0, m_folderIcons[FolderExists]);
+        node->setData(0, FolderImageRole, FolderExists);
+        m_nodes.emplace(key, node);
+    }
+    // Below every root, a folder is looked for on the scanned drive as it is mounted now.
+    std::filesystem::path live = m_mountPoint;
+    while (!rest.empty()) {
+        const std::u16string component = nextComponent(rest);
+        key += u'\\';
+        key += component;
+        live /= std::filesystem::path(toUtf8(component));
+        if (const auto found = m_nodes.find(key); found != m_nodes.end()) {
+            node = found->second;
+            continue;
+        }
+        std::error_code error;
+        const bool exists = !m_mountPoint.empty() && std::filesystem::is_directory(live, error);
+        auto* child = new QTreeWidgetItem(node, QStringList{qs(component)});
+        const FolderImage image = exists ? FolderExists : FolderGone;
+        child->setIcon(0, m_folderIcons[image]);
+        child->setData(0, FolderImageRole, image);
+        m_nodes.emplace(key, child);
+        node = child;
+    }
 }
 
-void TForm2::currentRowChanged(int row)
+void TForm2::DListChange(QTreeWidgetItem* node)
+{
+    if (!node || m_tree->topLevelItemCount() == 0)
+        return;
+    clearPanel();
+    ResultsBusy = true;
+    std::u16string folder;
+    for (QTreeWidgetItem* up = node; up; up = up->parent())
+        folder = up->text(0).toStdU16String() + u"\\" + folder;
+    m_model->showFolder(folder);
+    ResultsBusy = false;
+    if (m_model->rowCount() > 0) {
+        m_list->setCurrentIndex(m_model->index(0, FileListModel::Name));
+        m_list->selectRow(0);
+    }
+}
+
+void TForm2::clearPanel()
+{
+    m_preview->clear();
+    m_label1b->clear();
+    m_label2b->clear();
+    m_label3b->clear();
+}
+
+void TForm2::FlistChange()
 {
     if (ResultsBusy)
         return;
-    m_preview->clear();
-    if (row < 0 || row >= m_model->rowCount()) {
-        m_nameLabel->clear();
-        m_sizeLabel->clear();
-        m_gradeLabel->clear();
+    clearPanel();
+    // With several rows selected the panel describes the first of them.
+    int row = -1;
+    for (const QItemSelectionRange& range : m_list->selectionModel()->selection())
+        if (row < 0 || range.top() < row)
+            row = range.top();
+    if (row < 0 || row >= m_model->rowCount())
         return;
-    }
-    const auto cell = [&](int column, int role = Qt::DisplayRole) {
-        return m_model->data(m_model->index(row, column), role);
-    };
     const QString name = m_model->fileName(row);
-    m_nameLabel->setText(text(m_services.texts, lang::kFileFile) + QStringLiteral(": ") + name);
-    const qlonglong size = cell(FileListModel::Size, FileListModel::SortRole).toLongLong();
-    m_sizeLabel->setText(text(m_services.texts, lang::kFileSize) + QStringLiteral(": ") + sizeText(size));
-    m_gradeLabel->setText(text(m_services.texts, lang::kFileRecoverability) + QStringLiteral(": ") +
-                          cell(FileListModel::Recoverability).toString());
+    const std::int64_t size = m_model->fileSize(row);
+    m_label1b->setText(name);
+    m_label2b->setText(name.isEmpty() ? QString() : sizeText(size));
+    m_label3b->setText(m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
     if (size == 0)
         return;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot < 0 ? QStringLiteral(".") : name.mid(dot);
-    if (extension.toUpper() == QLatin1String(".JPG"))
+    const QString extension = dot < 0 ? QString() : name.mid(dot).toUpper();
+    if (extension == QLatin1String(".JPG")) {
         showPreview(row);
-    else
-        m_preview->setPixmap(m_icons.forExtension(extension).pixmap(kPreviewBox, kPreviewBox));
+        return;
+    }
+    // The file type's icon at its usual size, in the middle of the picture box.
+    QPixmap box(kPreviewBox, kPreviewBox);
+    box.fill(Qt::transparent);
+    QPainter painter(&box);
+    m_icons.forExtension(dot < 0 ? QStringLiteral(".") : extension).paint(&painter, QRect(8, 8, 32, 32));
+    painter.end();
+    m_preview->setPixmap(box);
 }
 
 void TForm2::showPreview(int row)
@@ -292,7 +368,7 @@ void TForm2::showPreview(int row)
     const Preview preview = PreviewFileNTFS(m_services.session, *offset, pump);
     ResultsBusy = false;
     if (preview.outcome == Preview::Outcome::Icon) {
-        m_preview->setPixmap(m_icons.forExtension(QStringLiteral(".JPG")).pixmap(kPreviewBox, kPreviewBox));
+        m_preview->setPixmap(m_icons.forExtension(QStringLiteral(".JPG")).pixmap(32, 32));
         return;
     }
     if (preview.outcome != Preview::Outcome::Picture)
@@ -309,37 +385,94 @@ void TForm2::showPreview(int row)
     m_preview->setPixmap(box);
 }
 
-void TForm2::SelectAll(bool selected)
+void TForm2::ResizeForm()
 {
-    if (ResultsBusy)
-        return;
-    m_model->setAllSelected(selected);
+    int others = 0;
+    for (int column = FileListModel::Date; column < FileListModel::ColumnCount; ++column)
+        others += m_list->columnWidth(column);
+    m_list->setColumnWidth(FileListModel::Name, std::max(0, m_list->width() - others - 24));
 }
 
-void TForm2::askStop(QPushButton* clicked)
+bool TForm2::eventFilter(QObject* watched, QEvent* event)
 {
-    // Only the button that reads Stop stops; the other one waits for the operation to end.
+    if (watched == m_list && event->type() == QEvent::Resize)
+        ResizeForm();
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == m_selectLabel) {
+            SelectLabelClick();
+            return true;
+        }
+        if (watched == m_deselectLabel) {
+            DeselectLabelClick();
+            return true;
+        }
+    }
+    return SkinDialog::eventFilter(watched, event);
+}
+
+void TForm2::setSelection(bool selected)
+{
+    if (ResultsBusy || m_model->rowCount() == 0)
+        return;
+    m_progressLabel->setText(text(m_services.texts, lang::kProcessMessage1));
+    m_progressLabel->show();
+    ResultsBusy = true;
+    m_list->setFocus();
+    QItemSelectionModel* selection = m_list->selectionModel();
+    if (selected)
+        selection->select(QItemSelection(m_model->index(0, 0),
+                                         m_model->index(m_model->rowCount() - 1, FileListModel::ColumnCount - 1)),
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    else
+        selection->clearSelection();
+    ResultsBusy = false;
+    m_progressLabel->clear();
+    m_progressLabel->hide();
+}
+
+void TForm2::SelectLabelClick()
+{
+    setSelection(true);
+}
+
+void TForm2::DeselectLabelClick()
+{
+    setSelection(false);
+}
+
+std::vector<FileRow> TForm2::fileRows() const
+{
+    std::vector<FileRow> rows(static_cast<std::size_t>(m_model->rowCount()));
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        rows[static_cast<std::size_t>(row)].name = m_model->fileName(row).toStdU16String();
+    for (const QItemSelectionRange& range : m_list->selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom() && row < m_model->rowCount(); ++row)
+            rows[static_cast<std::size_t>(row)].selected = true;
+    return rows;
+}
+
+int TForm2::selectedCount() const
+{
+    int count = 0;
+    for (const FileRow& row : fileRows())
+        count += row.selected ? 1 : 0;
+    return count;
+}
+
+void TForm2::askStop(ImageButton* clicked)
+{
+    // Only the button that reads Stop stops; the others are disabled while it runs.
     if (clicked == m_running && AskConfirmation(lang::kProcessMessage2))
         ResultsBusy = false;
 }
 
-void TForm2::startOperation(QPushButton* button)
+void TForm2::setCommandsEnabled(ImageButton* running, bool enabled)
 {
-    m_running = button;
+    for (ImageButton* button : {m_restore, m_wipe, m_close, m_find})
+        if (button != running)
+            button->setEnabled(enabled);
     // The rows being restored or wiped stay in view: another folder cannot be chosen meanwhile.
-    m_tree->setEnabled(false);
-    button->setText(text(m_services.texts, lang::kButtonsStop));
-    m_progress->setValue(0);
-}
-
-void TForm2::endOperation(QPushButton* button, const LanguageText& caption)
-{
-    m_running = nullptr;
-    m_tree->setEnabled(true);
-    button->setText(text(m_services.texts, caption));
-    m_progress->hide();
-    m_counter->clear();
-    m_counter->hide();
+    m_tree->setEnabled(enabled);
 }
 
 void TForm2::Button1Click()
@@ -349,12 +482,12 @@ void TForm2::Button1Click()
         return;
     }
     const std::filesystem::path folder = m_services.restoreFolder();
-    startOperation(m_restore);
+    m_running = m_restore;
     GuiPump pump(m_pumpInterval);
-    const OperationResult result = RunRestore(m_services.session, ResultsBusy, m_model->fileRows(), m_model->folder(),
-                                              folder, m_services.showNote(), *this, pump);
-    endOperation(m_restore, lang::kButtonsRestore);
-    if (result.end == OperationResult::End::Ran && result.done > 0 && m_services.openUrl)
+    const OperationResult result = RunRestore(m_services.session, ResultsBusy, fileRows(), m_model->folder(), folder,
+                                              m_services.showNote && m_services.showNote(), *this, pump);
+    m_running = nullptr;
+    if (result.end == OperationResult::End::Ran && m_services.openUrl)
         m_services.openUrl(QUrl::fromLocalFile(QString::fromStdString(folder.string())));
 }
 
@@ -364,17 +497,51 @@ void TForm2::Button2Click()
         askStop(m_wipe);
         return;
     }
-    startOperation(m_wipe);
+    m_running = m_wipe;
     GuiPump pump(m_pumpInterval);
-    const OperationResult result = RunWipe(m_services.session, ResultsBusy, m_model->fileRows(), m_model->folder(),
-                                           m_services.osMajorVersion, *this, pump);
-    endOperation(m_wipe, lang::kButtonsWipe);
-    // Wiped files are gone from the store: the folder is listed again without them.
-    if (result.end == OperationResult::End::Ran)
-        showFolder(m_tree->currentItem());
+    RunWipe(m_services.session, ResultsBusy, fileRows(), m_model->folder(), m_services.osMajorVersion, *this, pump);
+    m_running = nullptr;
 }
 
-void TForm2::FindClick()
+void TForm2::runStarted()
+{
+    if (m_running == m_wipe)
+        m_list->setFocus();
+    m_resultLabel->hide();
+    m_progressBar->setValue(0);
+    m_progressBar->show();
+    if (m_running == m_restore) {
+        m_progressLabel->clear();
+        m_progressLabel->show();
+    }
+    m_running->caption()->setText(text(m_services.texts, lang::kButtonsStop));
+    setCommandsEnabled(m_running, false);
+}
+
+void TForm2::progress(int percent)
+{
+    m_progressBar->setValue(percent);
+}
+
+void TForm2::counter(int done, int selected)
+{
+    m_progressLabel->setText(text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
+                             QLatin1Char('/') + QString::number(selected));
+}
+
+void TForm2::runFinished()
+{
+    m_progressBar->hide();
+    m_resultLabel->show();
+    m_progressLabel->clear();
+    m_progressLabel->hide();
+    m_running->caption()->setText(
+        text(m_services.texts, m_running == m_restore ? lang::kButtonsRestore : lang::kButtonsWipe));
+    setCommandsEnabled(m_running, true);
+    DeselectLabelClick();
+}
+
+void TForm2::FindButtonClick()
 {
     if (ResultsBusy)
         return;
@@ -416,7 +583,7 @@ void TForm2::FindClick()
     for (QTreeWidgetItem* up = (*node)->parent(); up; up = up->parent())
         up->setExpanded(true);
     if (m_tree->currentItem() == *node)
-        showFolder(*node);
+        DListChange(*node);
     else
         m_tree->setCurrentItem(*node);
     m_tree->scrollToItem(*node);
@@ -428,13 +595,13 @@ void TForm2::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    QDialog::closeEvent(event);
-}
-
-void TForm2::reject()
-{
-    if (!ResultsBusy)
-        QDialog::reject();
+    // The results are gone with the window: a new Find is needed to see them again.
+    m_model->showFolder({});
+    clearPanel();
+    m_tree->clear();
+    m_nodes.clear();
+    m_services.session.store.clear();
+    SkinDialog::closeEvent(event);
 }
 
 bool TForm2::AskConfirmation(const LanguageText& question)
@@ -460,19 +627,6 @@ void TForm2::ShowImportantNotice()
 {
     if (m_services.importantNotice)
         m_services.importantNotice();
-}
-
-void TForm2::progress(int percent)
-{
-    m_progress->show();
-    m_progress->setValue(percent);
-}
-
-void TForm2::counter(int done, int selected)
-{
-    m_counter->show();
-    m_counter->setText(text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
-                       QLatin1Char('/') + QString::number(selected));
 }
 
 } // namespace orv::ui

@@ -1,21 +1,19 @@
 #pragma once
 
-#include <QDialog>
-
 #include <filesystem>
 #include <functional>
+#include <unordered_map>
 
 #include "FileListModel.h"
 #include "FindInResults.h"
 #include "GuiPump.h"
 #include "LanguageCatalogue.h"
+#include "MessageDialogs.h"
 #include "Operations.h"
 #include "ScanSession.h"
 
-class QLabel;
 class QLineEdit;
 class QProgressBar;
-class QPushButton;
 class QSplitter;
 class QTableView;
 class QTreeWidget;
@@ -25,8 +23,8 @@ class QUrl;
 namespace orv::ui {
 
 // What the results window needs from the program: the scan's session, the texts, the message
-// dialogs, the restore folder and the desktop's handler for folders and links. The program
-// passes its own windows; tests pass doubles that answer at once.
+// dialogs, the restore folder, the live file system behind the drive and the desktop's handler for
+// folders and links. The program passes its own windows; tests pass doubles that answer at once.
 struct ResultsServices
 {
     ScanSession& session;
@@ -41,86 +39,121 @@ struct ResultsServices
     std::function<void()> options;
     std::function<void()> about;
     std::function<void()> help;
+    // Where the scanned drive is mounted now; empty when it is not, and then none of its folders
+    // exists on the live file system.
+    std::function<std::filesystem::path(const std::string& drive)> mountPoint;
+    std::int32_t languageIndex = 1;
 };
 
 // The results window: the folder tree of the scan's store, the files of the chosen folder with
 // their grades, the information panel with its preview, and Restore, Wipe and Find in results.
-class TForm2 final : public QDialog, private OperationUi
+class TForm2 final : public SkinDialog, private OperationUi
 {
     Q_OBJECT
 public:
+    // The pictures of the folder tree's nodes.
+    enum FolderImage { FolderExists = 0, FolderGone = 1 };
+    static constexpr int FolderImageRole = Qt::UserRole + 1;
+
     explicit TForm2(ResultsServices services);
     ~TForm2() override;
 
-    // Builds the tree, shows the window modally and clears the store once it closes.
+    // Builds the tree, shows the window modally; closing it clears the store.
     void run();
 
     QTreeWidget* DList() const { return m_tree; }
     QTableView* FList() const { return m_list; }
+    QSplitter* ListSplitter() const { return m_splitter; }
     FileListModel* model() const { return m_model; }
     QLabel* PreviewImage() const { return m_preview; }
-    QLabel* NameLabel() const { return m_nameLabel; }
-    QLabel* SizeLabel() const { return m_sizeLabel; }
-    QLabel* GradeLabel() const { return m_gradeLabel; }
-    QLabel* ProgressLabel() const { return m_counter; }
+    QLabel* Label1b() const { return m_label1b; }
+    QLabel* Label2b() const { return m_label2b; }
+    QLabel* Label3b() const { return m_label3b; }
+    QLabel* ResultLabel() const { return m_resultLabel; }
+    QLabel* ProgressLabel() const { return m_progressLabel; }
+    QProgressBar* ProgressBar() const { return m_progressBar; }
+    QLabel* SelectLabel() const { return m_selectLabel; }
+    QLabel* DeSelectLabel() const { return m_deselectLabel; }
     QLineEdit* FindEdit() const { return m_findEdit; }
-    QPushButton* RestoreButton() const { return m_restore; }
-    QPushButton* WipeButton() const { return m_wipe; }
+    ImageButton* RestoreButton() const { return m_restore; }
+    ImageButton* WipeButton() const { return m_wipe; }
+    ImageButton* CloseButton() const { return m_close; }
+    ImageButton* FindButton() const { return m_find; }
+    ImageButton* TopButton(int number) const { return m_topButtons.at(static_cast<std::size_t>(number - 1)); }
     bool busy() const { return ResultsBusy; }
+    const std::u16string& currentFolderPath() const { return m_model->folder(); }
 
     // The window's commands, as their buttons run them.
     void ShowForm();
-    void showFolder(QTreeWidgetItem* node);
+    void DListChange(QTreeWidgetItem* node);
     void Button1Click(); // Restore, or Stop while it runs
     void Button2Click(); // Wipe, or Stop while it runs
-    void FindClick();
-    void SelectAll(bool selected);
+    void FindButtonClick();
+    void SelectLabelClick();
+    void DeselectLabelClick();
+    // The rows of the list with their selection, as Restore and Wipe take them.
+    std::vector<FileRow> fileRows() const;
+    int selectedCount() const;
 
     void setPumpInterval(std::chrono::milliseconds interval) { m_pumpInterval = interval; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void reject() override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void currentRowChanged(int row);
+    void AddTreePath(const std::u16string& path);
+    void FlistChange();
     void showPreview(int row);
-    void startOperation(QPushButton* button);
-    void endOperation(QPushButton* button, const LanguageText& caption);
-    void askStop(QPushButton* clicked);
+    void clearPanel();
+    void ResizeForm();
+    void setSelection(bool selected);
+    void setCommandsEnabled(ImageButton* running, bool enabled);
+    void askStop(ImageButton* clicked);
 
     // OperationUi: Restore and Wipe speak to the user through these.
     bool AskConfirmation(const LanguageText& question) override;
     void ShowInformation(const LanguageText& text, std::optional<int> count) override;
     void ShowProblem(const std::string& text) override;
     void ShowImportantNotice() override;
+    void runStarted() override;
     void progress(int percent) override;
     void counter(int done, int selected) override;
+    void runFinished() override;
 
     ResultsServices m_services;
     bool ResultsBusy = false;
     int FindCursor = -1;
-    QPushButton* m_running = nullptr; // the Restore or Wipe button of the operation that runs
+    ImageButton* m_running = nullptr; // the Restore or Wipe button of the operation that runs
     std::chrono::milliseconds m_pumpInterval{10};
     FileIcons m_icons;
+    // Tree nodes by the texts of their path, so that a store of many folders builds in one pass.
+    std::unordered_map<std::u16string, QTreeWidgetItem*> m_nodes;
+    std::filesystem::path m_mountPoint;
+    QIcon m_folderIcons[2];
 
+    QWidget* m_listPanel = nullptr;
     QSplitter* m_splitter = nullptr;
     QTreeWidget* m_tree = nullptr;
     QTableView* m_list = nullptr;
     FileListModel* m_model = nullptr;
-    QLabel* m_nameLabel = nullptr;
-    QLabel* m_sizeLabel = nullptr;
-    QLabel* m_gradeLabel = nullptr;
-    QLabel* m_preview = nullptr;
-    QProgressBar* m_progress = nullptr;
-    QLabel* m_counter = nullptr;
+    QLabel* m_resultLabel = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QLabel* m_progressLabel = nullptr;
+    QLabel* m_selectLabel = nullptr;
+    QLabel* m_deselectLabel = nullptr;
+    QLabel* m_findLabel = nullptr;
     QLineEdit* m_findEdit = nullptr;
-    QPushButton* m_find = nullptr;
-    QPushButton* m_restore = nullptr;
-    QPushButton* m_wipe = nullptr;
-    QPushButton* m_close = nullptr;
-    QPushButton* m_selectAll = nullptr;
-    QPushButton* m_deselectAll = nullptr;
+    QLabel* m_preview = nullptr;
+    QLabel* m_label1b = nullptr;
+    QLabel* m_label2b = nullptr;
+    QLabel* m_label3b = nullptr;
+    ImageButton* m_restore = nullptr;
+    ImageButton* m_wipe = nullptr;
+    ImageButton* m_close = nullptr;
+    ImageButton* m_find = nullptr;
+    std::vector<ImageButton*> m_topButtons;
 };
 
 } // namespace orv::ui

@@ -66,6 +66,7 @@ public:
 
     ScanSession& session() { return m_session; }
     SettingsBackend& settingsBackend() { return m_services.settings; }
+    DriveSystem& driveSystem() { return m_services.drives; }
     // The folder restores go to; Options changes it.
     std::string& restoreFolder() { return m_startup.RestoreFolder; }
     const LanguageCatalogue& texts() const { return m_texts; }

@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "DriveSystem.h"
 #include "OptionsAbout.h"
 #include "ResultsWindow.h"
 
@@ -41,6 +42,8 @@ Program::Program(Services services)
             options,
             about,
             [main] { main->TopButton2Click(); },
+            [main](const std::string& drive) { return main->driveSystem().mountPoint(drive); },
+            main->startup().LanguageIndex,
         };
         TForm2 window(std::move(windowServices));
         window.run();

@@ -38,7 +38,7 @@ bool ScribbleThenFailDevice::read(std::uint64_t, std::span<std::uint8_t> out)
 
 void FakeDriveSystem::add(const std::string& letter, std::shared_ptr<SectorDevice> device, std::string fileSystemName)
 {
-    m_drives[normaliseDriveLetter(letter)] = Drive{std::move(device), std::move(fileSystemName)};
+    m_drives[normaliseDriveLetter(letter)] = Drive{std::move(device), std::move(fileSystemName), {}};
 }
 
 std::vector<DriveEntry> FakeDriveSystem::drives()
@@ -59,6 +59,17 @@ std::string FakeDriveSystem::fileSystemName(std::string_view letter)
 {
     const auto found = m_drives.find(normaliseDriveLetter(letter));
     return found == m_drives.end() ? std::string() : found->second.fileSystemName;
+}
+
+std::filesystem::path FakeDriveSystem::mountPoint(std::string_view letter)
+{
+    const auto found = m_drives.find(normaliseDriveLetter(letter));
+    return found == m_drives.end() ? std::filesystem::path() : found->second.mountPoint;
+}
+
+void FakeDriveSystem::setMountPoint(const std::string& letter, std::filesystem::path folder)
+{
+    m_drives[normaliseDriveLetter(letter)].mountPoint = std::move(folder);
 }
 
 } // namespace orv::test

@@ -58,12 +58,15 @@ public:
     std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
     bool driveExists(std::string_view letter) override { return openDrive(letter) != nullptr; }
     std::string fileSystemName(std::string_view letter) override;
+    std::filesystem::path mountPoint(std::string_view letter) override;
+    void setMountPoint(const std::string& letter, std::filesystem::path folder);
 
 private:
     struct Drive
     {
         std::shared_ptr<SectorDevice> device;
         std::string fileSystemName;
+        std::filesystem::path mountPoint;
     };
     std::map<std::string, Drive> m_drives;
 };

@@ -74,15 +74,16 @@ int main(int argc, char** argv)
         ScanProgress progress;
         NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{session, form.texts(), {}, {}, {}, [] { return false; },
-                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {}});
+                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {},
+                                       [](const std::string&) { return std::filesystem::path(); }, language});
         results.ShowForm();
         results.show();
         results.FindEdit()->setText(QStringLiteral("*.jpg"));
-        results.FindClick();
+        results.FindButtonClick();
         FileListModel* model = results.model();
         for (int row = 0; row < model->rowCount(); ++row)
             if (model->fileName(row).endsWith(QStringLiteral(".jpg"), Qt::CaseInsensitive)) {
-                results.FList()->setCurrentIndex(model->index(row, 0));
+                results.FList()->selectRow(row);
                 break;
             }
         QApplication::processEvents();
