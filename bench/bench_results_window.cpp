@@ -1,0 +1,124 @@
+// The results window over one folder of 100,000 deleted files: opening the folder (rows listed,
+// the first one chosen, the visible rows graded and drawn) and scrolling the list a page at a
+// time. Runs without a display (the offscreen platform unless QT_QPA_PLATFORM says otherwise).
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTreeWidget>
+
+#include <cstdlib>
+
+#include "RecordBuilder.h"
+#include "ResultsWindow.h"
+#include "Utf16.h"
+
+namespace {
+
+constexpr int kFiles = 100'000;
+constexpr std::uint32_t kRecordSize = 1024;
+
+// A scanned session: every file a deleted record with its name, times and a little content.
+orv::ScanSession& session()
+{
+    static orv::ScanSession made = [] {
+        orv::ScanSession s;
+        s.volume.Drive = "C:";
+        s.volume.MftRecordSize = kRecordSize;
+        s.volume.BytesPerCluster = 4096;
+        s.volume.TotalClusters = 1 << 20;
+        s.volume.VolumeBitmap.assign(s.volume.TotalClusters / 8, 0);
+        if (!s.volume.MftBuffer.reset(std::size_t{kFiles} * kRecordSize))
+            std::abort();
+        for (int i = 0; i < kFiles; ++i) {
+            const std::u16string name = orv::fromAscii("Holiday photo " + std::to_string(i) + (i % 3 ? ".txt" : ".doc"));
+            const auto record = orv::test::RecordBuilder()
+                                    .inUse(false)
+                                    .standardInformation(133'000'000'000'000'000ull + std::uint64_t(i) * 10'000'000)
+                                    .fileName(name, 5)
+                                    .residentData({'h', 'e', 'l', 'l', 'o'})
+                                    .build(false);
+            std::copy(record.begin(), record.end(), s.volume.MftBuffer.begin() + std::size_t(i) * kRecordSize);
+            s.store.write(u"C:\\Big\\", name,
+                          orv::formatStoredValue(std::int64_t(i) * kRecordSize, u"10.12.2026", u"05:00:44", 5));
+        }
+        s.FilesFound = kFiles;
+        return s;
+    }();
+    return made;
+}
+
+struct Window
+{
+    orv::LanguageCatalogue texts;
+    orv::ui::TForm2 form;
+
+    Window()
+        : form(orv::ui::ResultsServices{session(), texts, {}, {}, {}, [] { return false; },
+                                         [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {},
+                                         [](const std::string&) { return std::filesystem::path(); }, 1})
+    {
+        form.setPumpInterval(std::chrono::milliseconds(10));
+        form.ShowForm();
+        form.show();
+        QApplication::processEvents();
+    }
+    QTreeWidgetItem* bigFolder() const { return form.DList()->topLevelItem(0)->child(0); }
+};
+
+void BM_OpenFolderOf100kFiles(benchmark::State& state)
+{
+    Window window;
+    QTreeWidgetItem* root = window.form.DList()->topLevelItem(0);
+    for (auto _ : state) {
+        window.form.DListChange(root); // an empty folder in between
+        window.form.DListChange(window.bigFolder());
+        // The window drawn as the user first sees it: the visible rows graded and painted.
+        benchmark::DoNotOptimize(window.form.grab());
+    }
+    if (window.form.model()->rowCount() != kFiles)
+        state.SkipWithError("the folder did not list every file");
+}
+BENCHMARK(BM_OpenFolderOf100kFiles)->Unit(benchmark::kMillisecond);
+
+void BM_ScrollOnePage(benchmark::State& state)
+{
+    Window window;
+    window.form.DListChange(window.bigFolder());
+    QTableView* list = window.form.FList();
+    QScrollBar* bar = list->verticalScrollBar();
+    int position = 0;
+    for (auto _ : state) {
+        position = (position + bar->pageStep()) % bar->maximum();
+        bar->setValue(position);
+        benchmark::DoNotOptimize(list->viewport()->grab());
+    }
+}
+BENCHMARK(BM_ScrollOnePage)->Unit(benchmark::kMillisecond);
+
+void BM_SelectAllAndDeselectAll(benchmark::State& state)
+{
+    Window window;
+    window.form.DListChange(window.bigFolder());
+    for (auto _ : state) {
+        window.form.SelectLabelClick();
+        benchmark::DoNotOptimize(window.form.selectedCount());
+        window.form.DeselectLabelClick();
+    }
+}
+BENCHMARK(BM_SelectAllAndDeselectAll)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
