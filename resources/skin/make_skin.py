@@ -51,6 +51,12 @@ svg("main", 446, 360, main)
 for name, w, h, band in (("dialog", 320, 190, 36), ("notice", 320, 240, 36)):
     svg(name, w, h, window(name, w, h, band))
 
+# About: the name and version in the band, the program's emblem above the links.
+about = window("about", 400, 230, 48)
+about += '<circle cx="200" cy="100" r="22" fill="#ffffff" fill-opacity="0.06" stroke="#d2e8fd" stroke-width="3"/>\n'
+about += '<path d="M189 100 l8 8 l14 -16" fill="none" stroke="#d2e8fd" stroke-width="4" stroke-linecap="round"/>\n'
+svg("about", 400, 230, about)
+
 
 def plate(name, w, h, fill, icon="", rx=8):
     body = gradient("p", fill, BODY_BOTTOM)
@@ -70,6 +76,11 @@ plate("close_normal", 168, 66, PLATE, "", 12)
 plate("close_hover", 168, 66, PLATE_HOVER, "", 12)
 plate("dialog_button_normal", 93, 30, PLATE, "", 6)
 plate("dialog_button_hover", 93, 30, PLATE_HOVER, "", 6)
+
+# Browse button beside the restore folder: a small folder.
+folder = '<path d="M9 7.5h5l2 2h6.5v8.5h-13.5z" fill="#d2e8fd"/>\n'
+plate("browse_normal", 31, 25, PLATE, folder, 4)
+plate("browse_hover", 31, 25, PLATE_HOVER, folder, 4)
 
 # Top buttons: options, help, about, minimise, close.
 stroke = 'fill="none" stroke="#d2e8fd" stroke-width="2" stroke-linecap="round"'

@@ -1,58 +1,79 @@
 #include "OptionsAbout.h"
 
 #include <QFileDialog>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QMouseEvent>
 #include <QUrl>
-#include <QVBoxLayout>
 
-#include "MessageDialogs.h"
 #include "Product.h"
 #include "Settings.h"
 #include "SettingsBackend.h"
 
 namespace orv::ui {
 
-TForm3::TForm3(const LanguageCatalogue& texts, SettingsBackend& settings, std::string& restoreFolder)
-    : m_settings(settings), m_restoreFolder(restoreFolder), m_pickerTitle(text(texts, lang::kFileSelect2))
+namespace {
+
+const QColor kLinkColour(0xFF, 0xFF, 0x00);
+
+QString fromView(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, SettingsBackend& settings,
+               std::string& restoreFolder)
+    : SkinDialog(QSize(320, 190), QStringLiteral("dialog")), m_settings(settings), m_restoreFolder(restoreFolder)
 {
     setObjectName(QStringLiteral("TForm3"));
-    setWindowTitle(text(texts, lang::kButtonsOptions));
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(m_pickerTitle, this));
-    auto* row = new QHBoxLayout;
-    m_folder = new QLineEdit(QString::fromStdString(restoreFolder), this);
-    m_folder->setObjectName(QStringLiteral("FolderEdit"));
-    m_folder->setMinimumWidth(320);
-    row->addWidget(m_folder, 1);
-    auto* browseButton = new QPushButton(QStringLiteral("..."), this);
-    browseButton->setObjectName(QStringLiteral("BrowseButton"));
-    browseButton->setAutoDefault(false);
-    row->addWidget(browseButton);
-    layout->addLayout(row);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    auto* saveButton = new QPushButton(text(texts, lang::kButtonsSave), this);
-    saveButton->setObjectName(QStringLiteral("SaveButton"));
-    auto* closeButton = new QPushButton(text(texts, lang::kButtonsClose), this);
-    closeButton->setObjectName(QStringLiteral("CloseButton"));
-    closeButton->setAutoDefault(false);
-    buttons->addWidget(saveButton);
-    buttons->addWidget(closeButton);
-    layout->addLayout(buttons);
-    connect(browseButton, &QPushButton::clicked, this, &TForm3::browse);
-    connect(saveButton, &QPushButton::clicked, this, [this] {
+    applyRoundedOutline();
+    addTitle(text(texts, lang::kButtonsOptions), QRect(14, 8, 292, 22));
+
+    // The prompt doubles as the folder picker's title; it sits on the field below it.
+    m_prompt = addLabel(QStringLiteral("Label1"), QRect(16, 46, 286, 32), kDialogTextColour,
+                        skinFont(QStringLiteral("Arial"), 12, true), Qt::AlignLeft | Qt::AlignBottom);
+    m_prompt->setWordWrap(true);
+    m_prompt->setText(text(texts, lang::kFileSelect2));
+    setDragBand([](QPoint point) { return point.y() < 46; });
+
+    // The folder is only ever picked, never typed: a typed path could name no folder at all.
+    m_folder = new QLineEdit(this);
+    m_folder->setObjectName(QStringLiteral("Edit1"));
+    m_folder->setGeometry(16, 88, 251, 22);
+    m_folder->setFont(skinFont(QStringLiteral("Arial"), 12, false));
+    m_folder->setReadOnly(true);
+    m_folder->setEnabled(false);
+
+    ImageButton* browseButton =
+        addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25), QStringLiteral("browse_normal"),
+                  QStringLiteral("browse_hover"));
+    const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
+    // The French "Save" is too wide for the button at the usual size: 7 points, drawn at the
+    // skin's 96 dots per inch.
+    const QFont saveFont = languageIndex == 3 ? skinFont(QStringLiteral("Verdana"), 9, true) : captionFont;
+    ImageButton* saveButton = addDialogButton(QStringLiteral("Button2"), QPoint(58, 138), text(texts, lang::kButtonsSave),
+                                              saveFont);
+    ImageButton* closeButton = addDialogButton(QStringLiteral("Button3"), QPoint(170, 138),
+                                               text(texts, lang::kButtonsClose), captionFont);
+    connect(browseButton, &ImageButton::clicked, this, &TForm3::browse);
+    connect(saveButton, &ImageButton::clicked, this, [this] {
         save();
-        accept();
+        close();
     });
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(closeButton, &ImageButton::clicked, this, &QWidget::close);
+}
+
+void TForm3::showEvent(QShowEvent* event)
+{
+    m_folder->setText(QString::fromStdString(m_restoreFolder));
+    SkinDialog::showEvent(event);
 }
 
 void TForm3::browse()
 {
-    const QString picked = QFileDialog::getExistingDirectory(this, m_pickerTitle, m_folder->text());
+    // Cancelling, or a place with no folder on disk, returns nothing and leaves the field alone.
+    const QString picked = QFileDialog::getExistingDirectory(this, m_prompt->text(), m_folder->text());
     if (!picked.isEmpty())
         m_folder->setText(picked);
 }
@@ -70,41 +91,72 @@ QStringList TForm5a::addresses()
 }
 
 TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)> openUrl)
+    : SkinDialog(QSize(400, 230), QStringLiteral("about")), m_openUrl(std::move(openUrl))
 {
     setObjectName(QStringLiteral("TForm5a"));
+    applyRoundedOutline();
+    addTitle(fromView(kProductName), QRect(10, 5, 380, 22));
     setWindowTitle(text(texts, lang::kAboutAbout));
-    auto* layout = new QVBoxLayout(this);
-    auto* title = new QLabel(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())), this);
-    QFont big = title->font();
-    big.setPointSize(big.pointSize() + 6);
-    big.setBold(true);
-    title->setFont(big);
-    layout->addWidget(title);
-    auto* version = new QLabel(text(texts, lang::kAboutVersion) + QLatin1Char(' ') +
-                                   QString::fromUtf8(kProductVersion.data(), static_cast<int>(kProductVersion.size())),
-                               this);
-    version->setObjectName(QStringLiteral("VersionLabel"));
-    layout->addWidget(version);
-    const QStringList urls = addresses();
-    const QString captions[] = {text(texts, lang::kAboutWebsite), text(texts, lang::kAboutSupport),
-                                text(texts, lang::kAboutLicense), text(texts, lang::kAboutPolicy)};
-    for (int i = 0; i < 4; ++i) {
-        auto* link = new QPushButton(captions[i], this);
-        link->setObjectName(QStringLiteral("Link%1").arg(i + 1));
-        link->setFlat(true);
-        link->setAutoDefault(false);
-        link->setCursor(Qt::PointingHandCursor);
-        layout->addWidget(link);
-        const QUrl url(urls[i]);
-        connect(link, &QPushButton::clicked, this, [openUrl, url] {
-            if (openUrl)
-                openUrl(url);
-        });
+
+    const QFont lineFont = skinFont(QStringLiteral("Arial"), 12, false);
+    addLabel(QStringLiteral("ProduceLabel"), QRect(89, 32, 222, 15), kDialogTextColour, lineFont, Qt::AlignCenter)
+        ->setText(QStringLiteral("\u00A9 2026 The Orvandel developers"));
+    addLabel(QStringLiteral("VersionLabel"), QRect(128, 52, 145, 13), kDialogTextColour, lineFont, Qt::AlignCenter)
+        ->setText(text(texts, lang::kAboutVersion) + QLatin1Char(' ') + fromView(kProductVersion));
+    setDragBand([](QPoint point) { return point.y() < 52; });
+
+    // The links on the left end at a common right edge, those on the right start at a common
+    // left edge, so the two columns meet in the middle whatever the language.
+    struct Link
+    {
+        const LanguageText& caption;
+        int edge;
+        int top;
+        bool rightAligned;
+    };
+    const Link links[] = {
+        {lang::kAboutWebsite, 213, 140, true},
+        {lang::kAboutSupport, 212, 160, true},
+        {lang::kAboutLicense, 222, 140, false},
+        {lang::kAboutPolicy, 222, 160, false},
+    };
+    QFont linkFont = skinFont(QStringLiteral("Arial"), 11, false);
+    linkFont.setUnderline(true);
+    for (std::size_t i = 0; i < m_links.size(); ++i) {
+        const Link& link = links[i];
+        QLabel* label = addLabel(QStringLiteral("Label%1").arg(i + 1), QRect(link.edge, link.top, 0, 0), kLinkColour,
+                                 linkFont, link.rightAligned ? Qt::AlignRight | Qt::AlignVCenter
+                                                             : Qt::AlignLeft | Qt::AlignVCenter);
+        label->setText(text(texts, link.caption));
+        label->adjustSize();
+        if (link.rightAligned)
+            label->move(link.edge - label->width(), link.top);
+        label->setCursor(Qt::PointingHandCursor);
+        m_links[i] = label;
     }
-    auto* closeButton = new QPushButton(text(texts, lang::kButtonsClose), this);
-    closeButton->setObjectName(QStringLiteral("CloseButton"));
-    layout->addWidget(closeButton, 0, Qt::AlignRight);
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    ImageButton* closeButton = addDialogButton(QStringLiteral("Button1"), QPoint(162, 188),
+                                               text(texts, lang::kButtonsClose),
+                                               skinFont(QStringLiteral("Verdana"), 11, true));
+    connect(closeButton, &ImageButton::clicked, this, &QWidget::close);
+}
+
+bool TForm5a::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const QStringList urls = addresses();
+        for (std::size_t i = 0; i < m_links.size(); ++i) {
+            QLabel* link = m_links[i];
+            if (watched != link)
+                continue;
+            // Like a button: the click counts where the press is let go over the link.
+            if (mouse->button() == Qt::LeftButton && link->rect().contains(mouse->position().toPoint()) && m_openUrl)
+                m_openUrl(QUrl(urls.at(static_cast<qsizetype>(i))));
+            return true;
+        }
+    }
+    return SkinDialog::eventFilter(watched, event);
 }
 
 } // namespace orv::ui

@@ -5,12 +5,13 @@
 #include <QKeyEvent>
 #include <QScreen>
 
+#include <algorithm>
+
 #include "Settings.h"
 
 namespace orv::ui {
 
 namespace {
-const QColor kMessageColour(0x9E, 0xCD, 0xFF);
 const QColor kWhite(0xFF, 0xFF, 0xFF);
 } // namespace
 
@@ -24,10 +25,24 @@ SkinDialog::SkinDialog(QSize clientSize, const QString& background) : SkinWindow
     setWindowModality(Qt::ApplicationModal);
 }
 
+void SkinDialog::placeCentred()
+{
+    const QScreen* screen = m_centreOn ? m_centreOn->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QPoint centre =
+        m_centreOn ? QRect(m_centreOn->mapToGlobal(QPoint(0, 0)), m_centreOn->size()).center() : area.center();
+    // A window moved partly off the screen would put the dialog's drag band out of reach: the
+    // dialog stays on the screen.
+    const QPoint topLeft = centre - rect().center();
+    move(std::max(area.left(), std::min(topLeft.x(), area.right() + 1 - width())),
+         std::max(area.top(), std::min(topLeft.y(), area.bottom() + 1 - height())));
+}
+
 void SkinDialog::exec()
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    placeCentred();
     QEventLoop loop;
     m_loop = &loop;
     show();
@@ -55,29 +70,34 @@ void SkinDialog::keyPressEvent(QKeyEvent* event)
     SkinWindow::keyPressEvent(event);
 }
 
-MessageDialog::MessageDialog(QSize clientSize, const QString& background, const QString& title, QRect infoGeometry)
-    : SkinDialog(clientSize, background)
+QLabel* SkinDialog::addTitle(const QString& title, QRect geometry)
 {
     setWindowTitle(title);
-    applyRoundedOutline();
-    addLabel(QStringLiteral("ActionLabel"), QRect(14, 8, clientSize.width() - 28, 22), kWhite,
-             skinFont(QStringLiteral("Verdana"), 16, true))
-        ->setText(title);
-    m_info = addLabel(QStringLiteral("InfoLabel"), infoGeometry, kMessageColour,
-                      skinFont(QStringLiteral("Arial"), 12, true), Qt::AlignCenter);
-    m_info->setWordWrap(true);
-    // The band above the message drags the dialog.
-    const int band = infoGeometry.top();
-    setDragBand([band](QPoint point) { return point.y() < band; });
+    QLabel* label = addLabel(QStringLiteral("ActionLabel"), geometry, kWhite, skinFont(QStringLiteral("Verdana"), 16, true));
+    label->setText(title);
+    return label;
 }
 
-ImageButton* MessageDialog::addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font)
+ImageButton* SkinDialog::addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font)
 {
     const QRect geometry(at, QSize(93, 30));
     ImageButton* button =
         addButton(name, geometry, QStringLiteral("dialog_button_normal"), QStringLiteral("dialog_button_hover"));
     button->addCaption(geometry, caption, kWhite, font);
     return button;
+}
+
+MessageDialog::MessageDialog(QSize clientSize, const QString& background, const QString& title, QRect infoGeometry)
+    : SkinDialog(clientSize, background)
+{
+    applyRoundedOutline();
+    addTitle(title, QRect(14, 8, clientSize.width() - 28, 22));
+    m_info = addLabel(QStringLiteral("InfoLabel"), infoGeometry, kDialogTextColour,
+                      skinFont(QStringLiteral("Arial"), 12, true), Qt::AlignCenter);
+    m_info->setWordWrap(true);
+    // The band above the message drags the dialog.
+    const int band = infoGeometry.top();
+    setDragBand([band](QPoint point) { return point.y() < band; });
 }
 
 InformationDialog::InformationDialog(const LanguageCatalogue& texts)
@@ -139,7 +159,7 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
     const int checkLeft = languageIndex == 4 ? 110 : languageIndex == 6 ? 70 : 80;
     m_check->setGeometry(checkLeft, 166, 17, 17);
 
-    m_checkLabel = addLabel(QStringLiteral("CheckLabel"), QRect(checkLeft + 17 + 8, 168, 200, 14), kMessageColour,
+    m_checkLabel = addLabel(QStringLiteral("CheckLabel"), QRect(checkLeft + 17 + 8, 168, 200, 14), kDialogTextColour,
                             skinFont(QStringLiteral("Arial"), 11, false));
     m_checkLabel->setText(text(texts, lang::kWarningsMessage4));
     m_checkLabel->adjustSize();

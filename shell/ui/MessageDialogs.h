@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QEventLoop>
+#include <QPointer>
 
 #include "LanguageCatalogue.h"
 #include "SkinWidgets.h"
@@ -12,20 +13,33 @@ class SettingsBackend;
 
 namespace orv::ui {
 
+// The colour of the dialogs' messages and of the labels beside their controls.
+inline const QColor kDialogTextColour(0x9E, 0xCD, 0xFF);
+
 // A skinned window shown modally: it holds the caller until it closes, whatever closes it.
 class SkinDialog : public SkinWindow
 {
     Q_OBJECT
 public:
     SkinDialog(QSize clientSize, const QString& background);
+    // Shown centred on the given window, or on the screen when there is none.
+    void setCentreOn(QWidget* window) { m_centreOn = window; }
     void exec();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
+    // The title in the top band, in white.
+    QLabel* addTitle(const QString& title, QRect geometry);
+    // A 93 x 30 button with its caption in white.
+    ImageButton* addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font);
+
 private:
+    void placeCentred();
+
     QEventLoop* m_loop = nullptr;
+    QPointer<QWidget> m_centreOn;
 };
 
 // The dialogs' common parts: the title, the message and the place of their drag band.
@@ -35,9 +49,6 @@ class MessageDialog : public SkinDialog
 public:
     MessageDialog(QSize clientSize, const QString& background, const QString& title, QRect infoGeometry);
     QLabel* infoLabel() const { return m_info; }
-
-protected:
-    ImageButton* addDialogButton(const QString& name, QPoint at, const QString& caption, const QFont& font);
 
 private:
     QLabel* m_info;

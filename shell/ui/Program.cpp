@@ -15,12 +15,16 @@ Program::Program(Services services)
     form1->setConfirmation(form6b.get());
     TForm1* main = form1.get();
     const auto openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    // Options and About live only while shown, over the main window even when the results
+    // window opens them.
     const auto options = [main] {
-        TForm3 dialog(main->texts(), main->settingsBackend(), main->restoreFolder());
+        TForm3 dialog(main->texts(), main->startup().LanguageIndex, main->settingsBackend(), main->restoreFolder());
+        dialog.setCentreOn(main);
         dialog.exec();
     };
     const auto about = [main, openUrl] {
         TForm5a dialog(main->texts(), openUrl);
+        dialog.setCentreOn(main);
         dialog.exec();
     };
     form1->setDialogs(options, about);

@@ -90,7 +90,7 @@ int main(int argc, char** argv)
         save(&results, QStringLiteral("results"));
     }
     std::string restoreFolder = "/home/user/Desktop/Restored Files";
-    TForm3 options(form.texts(), system.settings, restoreFolder);
+    TForm3 options(form.texts(), language, system.settings, restoreFolder);
     options.show();
     QApplication::processEvents();
     save(&options, QStringLiteral("options"));
