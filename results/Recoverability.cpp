@@ -114,11 +114,16 @@ std::u16string upperExtension(std::u16string_view name)
 
 Grade AnalyzeProbabilityNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view fileName)
 {
-    VolumeContext& volume = session.volume;
-    if (recordOffset < 0 || DecodeRecordNTFS(volume, static_cast<std::size_t>(recordOffset), session.MFTFile) ==
-                                RecordStatus::NotARecord)
+    return AnalyzeProbabilityNTFS(session.volume, session.MFTFile, recordOffset, fileName);
+}
+
+Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int64_t recordOffset,
+                             std::u16string_view fileName)
+{
+    if (recordOffset < 0 ||
+        DecodeRecordNTFS(volume, static_cast<std::size_t>(recordOffset), decoded) == RecordStatus::NotARecord)
         return Grade::None;
-    const TMFTFile& file = session.MFTFile;
+    const TMFTFile& file = decoded;
     if (file.FSize == 0)
         return Grade::Poor;
     if (file.Resident)

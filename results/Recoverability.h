@@ -29,5 +29,9 @@ bool SignatureMatches(VolumeContext& volume, std::int64_t cluster, std::u16strin
 // low score of one of eleven common types whose first sector still holds its signature is raised
 // to Average. None for a record offset that is not one. Decodes into session.MFTFile.
 Grade AnalyzeProbabilityNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view fileName);
+// The same into a record of the caller's own: the list grades rows while a restore or a preview
+// is streaming the file decoded in session.MFTFile, and must not touch it.
+Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int64_t recordOffset,
+                             std::u16string_view fileName);
 
 } // namespace orv

@@ -179,10 +179,9 @@ Grade FileListModel::gradeOf(const Row& row) const
             row.grade = Grade::None;
         } else {
             // Rows are graded when they are first drawn, which may happen inside a restore's or a
-            // wipe's pumping: the record that operation decoded must survive the grading.
-            TMFTFile decoded = m_session.MFTFile;
-            row.grade = AnalyzeProbabilityNTFS(m_session, *row.recordOffset, row.name);
-            m_session.MFTFile = std::move(decoded);
+            // preview's pumping while it streams the file decoded in the session: grading decodes
+            // into a record of its own.
+            row.grade = AnalyzeProbabilityNTFS(m_session.volume, m_graded, *row.recordOffset, row.name);
         }
     }
     return *row.grade;

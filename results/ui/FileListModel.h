@@ -75,6 +75,7 @@ private:
     std::u16string m_folder;
     std::vector<Row> m_rows;
     mutable FileIcons m_icons;
+    mutable TMFTFile m_graded;
 };
 
 // The size line of the information panel: bytes below 1 KB, whole KB below 1 MB, whole MB below

@@ -33,6 +33,27 @@ QString qs(const std::u16string& text)
     return QString::fromStdU16String(text);
 }
 
+// A caption whose longest word is wider than its label ("Wiederherstellen") is drawn a little
+// smaller, and if that is not enough its label takes the plate's room up to `rightEdge`, rather
+// than cutting the word at both ends.
+void fitCaption(QLabel* label, int rightEdge)
+{
+    QFont font = label->font();
+    const QStringList words = label->text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const auto widest = [&words](const QFont& f) {
+        const QFontMetrics metrics(f);
+        int width = 0;
+        for (const QString& word : words)
+            width = std::max(width, metrics.horizontalAdvance(word));
+        return width;
+    };
+    while (font.pixelSize() > 9 && widest(font) > label->width())
+        font.setPixelSize(font.pixelSize() - 1);
+    label->setFont(font);
+    if (const int needed = widest(font) + 2; needed > label->width())
+        label->resize(std::min(needed, rightEdge - label->x()), label->height());
+}
+
 } // namespace
 
 TForm2::TForm2(ResultsServices services)
@@ -104,6 +125,8 @@ TForm2::TForm2(ResultsServices services)
     header->setStretchLastSection(false);
     header->setHighlightSections(false);
     header->setSectionsClickable(true);
+    // A heading longer than its column ("Wiederherstellbarkeit") keeps its start readable.
+    header->setTextElideMode(Qt::ElideRight);
     const int widths[] = {176, 80, 54, 60, 70};
     for (int column = 0; column < FileListModel::ColumnCount; ++column)
         m_list->setColumnWidth(column, widths[column]);
@@ -152,10 +175,14 @@ TForm2::TForm2(ResultsServices services)
     m_preview = addLabel(QStringLiteral("PreviewImage"), QRect(256, 420, kPreviewBox, kPreviewBox), kLabelColour, plain,
                          Qt::AlignCenter);
     const int valueLeft = m_services.languageIndex == 2 || m_services.languageIndex == 7 ? 430 : 420;
-    addLabel(QStringLiteral("Label1a"), QRect(320, 420, 98, 14), kLabelColour, bold)->setText(text(texts, lang::kFileFile));
-    addLabel(QStringLiteral("Label2a"), QRect(320, 436, 98, 14), kLabelColour, bold)->setText(text(texts, lang::kFileSize));
-    addLabel(QStringLiteral("Label3a"), QRect(320, 452, 108, 14), kLabelColour, bold)
-        ->setText(text(texts, lang::kFileRecoverability));
+    // The names of the panel's lines take the width of their text, as the value column allows.
+    const std::pair<const char*, const LanguageText*> names[] = {
+        {"Label1a", &lang::kFileFile}, {"Label2a", &lang::kFileSize}, {"Label3a", &lang::kFileRecoverability}};
+    for (int line = 0; line < 3; ++line) {
+        QLabel* label = addLabel(QLatin1String(names[line].first), QRect(320, 420 + 16 * line, 0, 14), kLabelColour, bold);
+        label->setText(text(texts, *names[line].second));
+        label->resize(label->sizeHint().width(), 14);
+    }
     m_label1b = addLabel(QStringLiteral("Label1b"), QRect(420, 420, 500, 14), kLabelColour, bold);
     m_label2b = addLabel(QStringLiteral("Label2b"), QRect(420, 436, 200, 14), kLabelColour, bold);
     m_label3b = addLabel(QStringLiteral("Label3b"), QRect(valueLeft, 452, 200, 14), kLabelColour, bold);
@@ -167,8 +194,10 @@ TForm2::TForm2(ResultsServices services)
         const QString base = QStringLiteral("results_") + QLatin1String(picture);
         ImageButton* button = addButton(QLatin1String(name), QRect(left, 488, 144, 60), base + QStringLiteral("_normal"),
                                         base + QStringLiteral("_hover"));
-        button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour, captionFont)
-            ->setWordWrap(true);
+        QLabel* label = button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour,
+                                           captionFont);
+        label->setWordWrap(true);
+        fitCaption(label, left + 144 - 4);
         return button;
     };
     m_restore = largeButton("Button1", 246, 302, "restore", lang::kButtonsRestore);

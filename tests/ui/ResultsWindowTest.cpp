@@ -525,14 +525,17 @@ private slots:
             QSKIP("fixture images are not unpacked");
         h.open();
         showFolder(h, QStringLiteral("C:\\Pictures\\Holiday\\Beach\\"));
-        // Grading rows as they are drawn leaves the record a running restore decoded alone.
+        // Grading rows as they are drawn leaves the record a running restore or preview decoded
+        // alone, down to the run list it is walking.
         h.session.MFTFile.FSize = 4242;
         h.session.MFTFile.ClusterList = {{7, 3}};
+        const DataRun* walked = h.session.MFTFile.ClusterList.data();
         FileListModel fresh(h.session, h.texts);
         fresh.showFolder(u"C:\\Pictures\\Holiday\\Beach\\");
         QCOMPARE(fresh.data(fresh.index(0, FileListModel::Recoverability)).toString(), QStringLiteral("Good"));
         QCOMPARE(h.session.MFTFile.FSize, std::int64_t{4242});
         QVERIFY((h.session.MFTFile.ClusterList == std::vector<DataRun>{{7, 3}}));
+        QCOMPARE(h.session.MFTFile.ClusterList.data(), walked);
 
         FileListModel* model = h.window->model();
         for (int row = 0; row < model->rowCount(); ++row) {
