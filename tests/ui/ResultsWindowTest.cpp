@@ -35,6 +35,7 @@ struct Harness
     QStringList messages;
     QStringList questions;
     QList<QUrl> opened;
+    QStringList dialogs; // Options, About and Help as the top buttons opened them
     std::filesystem::path restoreFolder;
     std::filesystem::path mountPoint;
     std::int32_t language = 1;
@@ -58,9 +59,9 @@ struct Harness
             [this] { return restoreFolder; },
             10,
             [this](const QUrl& url) { opened << url; },
-            {},
-            {},
-            {},
+            [this] { dialogs << QStringLiteral("options"); },
+            [this] { dialogs << QStringLiteral("about"); },
+            [this] { dialogs << QStringLiteral("help"); },
             [this](const std::string& drive) { return drive == "C:" ? mountPoint : std::filesystem::path(); },
             language,
         });
@@ -341,6 +342,19 @@ private slots:
         QCOMPARE(sizeText(bytes), shown);
     }
 
+    void fileTypeIconsComeFromTheThemeOncePerExtension()
+    {
+        FileIcons icons;
+        if (icons.forExtension(QStringLiteral(".Dir")).name().isEmpty())
+            QSKIP("no icon theme is installed");
+        QCOMPARE(icons.forExtension(QStringLiteral(".Dir")).name(), QStringLiteral("folder"));
+        QCOMPARE(icons.forExtension(QStringLiteral(".")).name(), QStringLiteral("text-x-generic"));
+        QCOMPARE(icons.forExtension(QStringLiteral(".qqzz")).name(), QStringLiteral("application-x-executable"));
+        const QString photo = icons.forExtension(QStringLiteral(".jpg")).name();
+        QVERIFY2(photo == QLatin1String("image-jpeg") || photo == QLatin1String("image-x-generic"), qPrintable(photo));
+        QCOMPARE(icons.forExtension(QStringLiteral(".JPG")).cacheKey(), icons.forExtension(QStringLiteral(".jpg")).cacheKey());
+    }
+
     void panelFollowsTheFirstSelectedRowAndSelectAllLeavesIt()
     {
         Harness h;
@@ -436,6 +450,10 @@ private slots:
             QVERIFY(!close.isAccepted());
             click(window.CloseButton()->normalPicture());
             QVERIFY(window.isVisible());
+            // Options and About wait for the restore; Help opens at once.
+            for (int top = 1; top <= 3; ++top)
+                click(window.TopButton(top)->normalPicture());
+            QCOMPARE(h.dialogs, QStringList{QStringLiteral("help")});
             click(window.RestoreButton()->normalPicture());
             checked = true;
         });
