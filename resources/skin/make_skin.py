@@ -39,11 +39,15 @@ def window(name, w, h, band):
     return body
 
 
+# The program's emblem and name at the left of the title band of the two main windows.
+EMBLEM = ('<circle cx="18" cy="15" r="8" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+          '<path d="M14 15 l3 3 l5 -6" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
+          '<text x="32" y="20" font-family="Verdana, DejaVu Sans, sans-serif" font-size="13" font-weight="bold" '
+          'fill="#ffffff">Orvandel</text>\n')
+
 # Main window: title band, a panel behind the drive, mode and mask row, and a frame for the bar.
 main = window("main", 446, 360, 30)
-main += '<circle cx="18" cy="15" r="8" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
-main += '<path d="M14 15 l3 3 l5 -6" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
-main += '<text x="32" y="20" font-family="Verdana, DejaVu Sans, sans-serif" font-size="13" font-weight="bold" fill="#ffffff">Orvandel</text>\n'
+main += EMBLEM
 main += f'<rect x="40" y="44" width="366" height="54" rx="6" fill="#ffffff" opacity="0.06"/>\n'
 main += f'<rect x="37" y="245" width="204" height="35" rx="4" fill="#0a1c36" stroke="{EDGE}" stroke-opacity="0.4"/>\n'
 svg("main", 446, 360, main)
@@ -112,9 +116,7 @@ svg("still", 154, 115, still)
 # Results window: the title band, a frame round the folder tree and the file list, and a calmer
 # strip behind the information panel and the three large buttons.
 results = window("results", 705, 559, 30)
-results += '<circle cx="18" cy="15" r="8" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
-results += '<path d="M14 15 l3 3 l5 -6" fill="none" stroke="#d2e8fd" stroke-width="2"/>\n'
-results += '<text x="32" y="20" font-family="Verdana, DejaVu Sans, sans-serif" font-size="13" font-weight="bold" fill="#ffffff">Orvandel</text>\n'
+results += EMBLEM
 results += f'<rect x="26.5" y="44.5" width="649" height="333" rx="3" fill="#0a1c36" stroke="{EDGE}" stroke-opacity="0.5"/>\n'
 results += f'<rect x="20" y="410" width="665" height="68" rx="6" fill="#ffffff" opacity="0.05"/>\n'
 results += f'<rect x="252.5" y="416.5" width="55" height="55" rx="3" fill="#ffffff" opacity="0.08" stroke="{EDGE}" stroke-opacity="0.4"/>\n'

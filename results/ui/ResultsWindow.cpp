@@ -67,20 +67,8 @@ TForm2::TForm2(ResultsServices services)
     const QFont bold = skinFont(QStringLiteral("Arial"), 11, true);
 
     // The row of small buttons at the right end of the top band; the band left of them drags.
-    static const char* const kTopPictures[] = {"top_options", "top_help", "top_about", "top_minimize", "top_close"};
-    static const int kTopLefts[] = {538, 566, 595, 624, 653};
-    for (int i = 0; i < 5; ++i) {
-        const QRect geometry(kTopLefts[i], i == 4 ? 5 : 4, i == 4 ? 36 : 30, 22);
-        const QString picture = QString::fromLatin1(kTopPictures[i]);
-        m_topButtons.push_back(addButton(QStringLiteral("TopButton%1").arg(i + 1), geometry,
-                                         picture + QStringLiteral("_normal"), picture + QStringLiteral("_hover")));
-    }
-    m_topButtons[0]->setHint(text(texts, lang::kButtonsOptions));
-    m_topButtons[1]->setHint(text(texts, lang::kButtonsHelp));
-    m_topButtons[2]->setHint(text(texts, lang::kAboutAbout));
-    m_topButtons[3]->setHint(text(texts, lang::kButtonsMinimize));
-    m_topButtons[4]->setHint(text(texts, lang::kButtonsClose));
-    setDragBand([](QPoint point) { return point.y() < 30 && point.x() < kTopLefts[0]; });
+    m_topButtons = addTopButtons(*this, {538, 566, 595, 624, 653}, texts);
+    setDragBand([](QPoint point) { return point.y() < 30 && point.x() < 538; });
 
     // The folder tree and the file list share a panel; the splitter between them moves.
     m_listPanel = new QWidget(this);

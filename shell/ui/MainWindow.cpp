@@ -127,14 +127,7 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_busyNormal = skinPicture(QStringLiteral("busy_normal"), findSize);
     m_busyHover = skinPicture(QStringLiteral("busy_hover"), findSize);
 
-    static const char* const kTopPictures[] = {"top_options", "top_help", "top_about", "top_minimize", "top_close"};
-    static const int kTopLefts[] = {290, 318, 347, 376, 405};
-    for (int i = 0; i < 5; ++i) {
-        const QRect geometry(kTopLefts[i], i == 4 ? 5 : 4, i == 4 ? 36 : 30, 22);
-        const QString picture = QString::fromLatin1(kTopPictures[i]);
-        m_topButtons.push_back(addButton(QStringLiteral("TopButton%1").arg(i + 1), geometry,
-                                         picture + QStringLiteral("_normal"), picture + QStringLiteral("_hover")));
-    }
+    m_topButtons = addTopButtons(*this, {290, 318, 347, 376, 405}, m_texts);
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
     m_findButton = addButton(QStringLiteral("Button1"), QRect(QPoint(260, 153), findSize), QStringLiteral("find_normal"),
                              QStringLiteral("find_hover"));
@@ -173,12 +166,6 @@ TForm1::~TForm1()
 
 void TForm1::CreateTexts()
 {
-    m_topButtons[0]->setHint(text(m_texts, lang::kButtonsOptions));
-    m_topButtons[1]->setHint(text(m_texts, lang::kButtonsHelp));
-    m_topButtons[2]->setHint(text(m_texts, lang::kAboutAbout));
-    m_topButtons[3]->setHint(text(m_texts, lang::kButtonsMinimize));
-    m_topButtons[4]->setHint(text(m_texts, lang::kButtonsClose));
-
     m_driveLabel->setText(text(m_texts, lang::kDriveMessage1));
     m_modeLabel->setText(text(m_texts, lang::kDriveMessage11));
     m_modeBox->addItem(text(m_texts, lang::kDriveMessage11a));

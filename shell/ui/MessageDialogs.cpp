@@ -20,6 +20,25 @@ QString text(const LanguageCatalogue& texts, const LanguageText& entry)
     return QString::fromStdString(texts.Lookup(entry));
 }
 
+std::vector<ImageButton*> addTopButtons(SkinWindow& window, const std::array<int, 5>& lefts,
+                                        const LanguageCatalogue& texts)
+{
+    static const char* const kPictures[] = {"top_options", "top_help", "top_about", "top_minimize", "top_close"};
+    const LanguageText* hints[] = {&lang::kButtonsOptions, &lang::kButtonsHelp, &lang::kAboutAbout,
+                                   &lang::kButtonsMinimize, &lang::kButtonsClose};
+    std::vector<ImageButton*> buttons;
+    for (std::size_t i = 0; i < lefts.size(); ++i) {
+        // The Close button is a little wider and sits a pixel lower.
+        const QRect geometry(lefts[i], i == 4 ? 5 : 4, i == 4 ? 36 : 30, 22);
+        const QString picture = QString::fromLatin1(kPictures[i]);
+        ImageButton* button = window.addButton(QStringLiteral("TopButton%1").arg(i + 1), geometry,
+                                               picture + QStringLiteral("_normal"), picture + QStringLiteral("_hover"));
+        button->setHint(text(texts, *hints[i]));
+        buttons.push_back(button);
+    }
+    return buttons;
+}
+
 SkinDialog::SkinDialog(QSize clientSize, const QString& background) : SkinWindow(nullptr, clientSize, background)
 {
     setWindowModality(Qt::ApplicationModal);

@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QEventLoop>
+
+#include <array>
+#include <vector>
 #include <QPointer>
 
 #include "LanguageCatalogue.h"
@@ -100,5 +103,10 @@ private:
 };
 
 QString text(const LanguageCatalogue& texts, const LanguageText& entry);
+
+// The row of five small buttons at the right end of a main window's top band (Options, Help,
+// About, Minimise, Close) with their hints; `lefts` are their left edges.
+std::vector<ImageButton*> addTopButtons(SkinWindow& window, const std::array<int, 5>& lefts,
+                                        const LanguageCatalogue& texts);
 
 } // namespace orv::ui
