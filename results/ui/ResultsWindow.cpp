@@ -205,7 +205,11 @@ TForm2::TForm2(ResultsServices services)
     connect(m_restore, &ImageButton::clicked, this, &TForm2::Button1Click);
     connect(m_wipe, &ImageButton::clicked, this, &TForm2::Button2Click);
     connect(m_find, &ImageButton::clicked, this, &TForm2::FindButtonClick);
-    connect(m_findEdit, &QLineEdit::returnPressed, this, &TForm2::FindButtonClick);
+    // Enter searches as the button does, but an empty field is not worth a message.
+    connect(m_findEdit, &QLineEdit::returnPressed, this, [this] {
+        if (!m_findEdit->text().isEmpty())
+            FindButtonClick();
+    });
     for (ImageButton* closer : {m_close, m_topButtons[4]})
         connect(closer, &ImageButton::clicked, this, [this] {
             if (!ResultsBusy)
@@ -565,10 +569,7 @@ void TForm2::FindButtonClick()
     GuiPump pump(m_pumpInterval);
     const std::u16string field = m_findEdit->text().toStdU16String();
     ResultsBusy = true;
-    FindResult found = FindNextFolder(m_services.session.store, field, FindCursor, pump);
-    // Past the last folder with a match the search goes round to the first one.
-    if (found.outcome == FindResult::Outcome::NoFurther)
-        found = FindNextFolder(m_services.session.store, field, FindCursor, pump);
+    const FindResult found = FindNextFolder(m_services.session.store, field, FindCursor, pump);
     ResultsBusy = false;
     switch (found.outcome) {
     case FindResult::Outcome::EmptyField:
@@ -578,8 +579,10 @@ void TForm2::FindButtonClick()
         ShowProblem(found.maskError);
         return;
     case FindResult::Outcome::NotFound:
-    case FindResult::Outcome::NoFurther:
         ShowInformation(lang::kFileMessage16, std::nullopt);
+        return;
+    case FindResult::Outcome::NoFurther:
+        // Past the last folder with a match nothing is selected; the next search starts over.
         return;
     case FindResult::Outcome::Found:
         break;

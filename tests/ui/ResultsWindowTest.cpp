@@ -393,7 +393,7 @@ private slots:
         QCOMPARE(window.selectedCount(), 0);
     }
 
-    void findStepsThroughFoldersAndWraps()
+    void findStepsThroughFoldersAndStartsOver()
     {
         Harness h;
         h.session.store.write(u"C:\\", u"a.doc", u"1#01.01.2020#10:00#5");
@@ -401,6 +401,8 @@ private slots:
         h.session.store.write(u"C:\\Two\\", u"y.doc", u"1#01.01.2020#10:00#5");
         h.session.store.write(u"C:\\Three\\", u"z.txt", u"1#01.01.2020#10:00#5");
         h.open();
+        h.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
         const auto find = [&](const QString& mask) {
             h.window->FindEdit()->setText(mask);
             QTest::keyClick(h.window->FindEdit(), Qt::Key_Return);
@@ -408,12 +410,15 @@ private slots:
         };
         QCOMPARE(find(QStringLiteral("*.txt")), std::u16string(u"C:\\One\\"));
         QCOMPARE(find(QStringLiteral("*.txt")), std::u16string(u"C:\\Three\\"));
-        QCOMPARE(find(QStringLiteral("*.txt")), std::u16string(u"C:\\One\\"));
+        // Past the last match nothing is selected; the search after that starts over.
+        QCOMPARE(find(QStringLiteral("*.txt")), std::u16string(u"C:\\Three\\"));
+        QCOMPARE(find(QStringLiteral(" *.TXT ")), std::u16string(u"C:\\One\\"));
         QVERIFY(h.messages.isEmpty());
         find(QStringLiteral("*.pdf"));
-        find(QString());
-        QCOMPARE(h.messages, (QStringList{QStringLiteral("File not found!"),
-                                          QStringLiteral("File or mask to find is empty!")}));
+        find(QString()); // Enter in an empty field: no message
+        QCOMPARE(h.messages, QStringList{QStringLiteral("File not found!")});
+        click(h.window->FindButton()->normalPicture());
+        QCOMPARE(h.messages.last(), QStringLiteral("File or mask to find is empty!"));
     }
 
     void restoreWithStopThenWholeRestore()
