@@ -75,7 +75,9 @@ QIcon FileIcons::forExtension(const QString& extension)
         return true;
     }();
     Q_UNUSED(fallbackSet);
-    const QString key = extension.toUpper();
+    // ".Dir" names a folder only in exactly that spelling: "notes.dir" is a file like any other.
+    const bool folder = extension == QLatin1String(".Dir");
+    const QString key = folder ? extension : extension.toUpper();
     const auto cached = m_cache.constFind(key);
     if (cached != m_cache.constEnd())
         return *cached;
@@ -87,7 +89,7 @@ QIcon FileIcons::forExtension(const QString& extension)
         return found;
     };
     QIcon icon;
-    if (key == QLatin1String(".DIR")) {
+    if (folder) {
         icon = themed(QStringLiteral("folder"), QStyle::SP_DirIcon);
     } else if (key == QLatin1String(".")) {
         icon = themed(QStringLiteral("text-x-generic"), QStyle::SP_FileIcon);

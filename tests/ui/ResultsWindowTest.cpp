@@ -350,6 +350,7 @@ private slots:
         QCOMPARE(icons.forExtension(QStringLiteral(".Dir")).name(), QStringLiteral("folder"));
         QCOMPARE(icons.forExtension(QStringLiteral(".")).name(), QStringLiteral("text-x-generic"));
         QCOMPARE(icons.forExtension(QStringLiteral(".qqzz")).name(), QStringLiteral("application-x-executable"));
+        QVERIFY(icons.forExtension(QStringLiteral(".dir")).name() != QLatin1String("folder"));
         const QString photo = icons.forExtension(QStringLiteral(".jpg")).name();
         QVERIFY2(photo == QLatin1String("image-jpeg") || photo == QLatin1String("image-x-generic"), qPrintable(photo));
         QCOMPARE(icons.forExtension(QStringLiteral(".JPG")).cacheKey(), icons.forExtension(QStringLiteral(".jpg")).cacheKey());
