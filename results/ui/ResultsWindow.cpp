@@ -298,19 +298,25 @@ void TForm2::AddTreePath(const std::u16string& path)
         node->setData(0, FolderImageRole, FolderExists);
         m_nodes.emplace(key, node);
     }
-    // Below every root, a folder is looked for on the scanned drive as it is mounted now.
+    // Below every root, a folder is looked for on the scanned drive as it is mounted now. A name
+    // from the volume that is no plain folder name here ("..", one holding "/") never leads out
+    // of the mount point: that folder and those below it count as gone.
     std::filesystem::path live = m_mountPoint;
+    bool reachable = !m_mountPoint.empty();
     while (!rest.empty()) {
         const std::u16string component = nextComponent(rest);
         key += u'\\';
         key += component;
-        live /= std::filesystem::path(toUtf8(component));
+        reachable = reachable && !component.empty() && component != u"." && component != u".." &&
+                    component.find(u'/') == std::u16string::npos;
+        if (reachable)
+            live /= std::filesystem::path(toUtf8(component));
         if (const auto found = m_nodes.find(key); found != m_nodes.end()) {
             node = found->second;
             continue;
         }
         std::error_code error;
-        const bool exists = !m_mountPoint.empty() && std::filesystem::is_directory(live, error);
+        const bool exists = reachable && std::filesystem::is_directory(live, error);
         auto* child = new QTreeWidgetItem(node, QStringList{qs(component)});
         const FolderImage image = exists ? FolderExists : FolderGone;
         child->setIcon(0, m_folderIcons[image]);

@@ -155,10 +155,12 @@ private slots:
     void treeFollowsTheSectionsInStoreOrder()
     {
         Harness h;
-        QTemporaryDir mounted;
+        QTemporaryDir outside;
+        const QDir mounted(outside.filePath(QStringLiteral("mnt")));
         h.mountPoint = mounted.path().toStdString();
-        QVERIFY(QDir(mounted.path()).mkpath(QStringLiteral("A/B")));
-        QVERIFY(QDir(mounted.path()).mkpath(QStringLiteral("X")));
+        QVERIFY(mounted.mkpath(QStringLiteral("A/B")));
+        QVERIFY(mounted.mkpath(QStringLiteral("X")));
+        QVERIFY(QDir(outside.path()).mkpath(QStringLiteral("X"))); // beside the mount point, not on it
         h.session.store.write(u"C:\\", u"root.txt", u"1#01.01.2020#10:00#5");
         h.session.store.write(u"C:\\A\\B\\", u"b.txt", u"1#01.01.2020#10:00#5");
         h.session.store.write(u"C:\\Z\\", u"z.txt", u"1#01.01.2020#10:00#5");
@@ -168,6 +170,8 @@ private slots:
         // A folder of another drive (a list the user kept beside the program) gets a root of its
         // own; whether it exists is asked of the scanned drive.
         h.session.store.write(u"D:\\X\\", u"x.txt", u"1#01.01.2020#10:00#5");
+        // Names from the volume never lead out of the mount point.
+        h.session.store.write(u"C:\\..\\X\\", u"up.txt", u"1#01.01.2020#10:00#5");
         h.open();
         QTreeWidget* tree = h.window->DList();
         QCOMPARE(tree->topLevelItemCount(), 2);
@@ -179,7 +183,7 @@ private slots:
             children << root->child(i)->text(0);
         // Node texts compare with their case: "a" is a folder of its own.
         QCOMPARE(children, (QStringList{QStringLiteral("A"), QStringLiteral("Z"), QStringLiteral("a"),
-                                        QStringLiteral("Мои документы")}));
+                                        QStringLiteral("Мои документы"), QStringLiteral("..")}));
         QTreeWidgetItem* a = root->child(0);
         QCOMPARE(a->childCount(), 2);
         QCOMPARE(a->child(1)->text(0), QStringLiteral("C"));
@@ -191,6 +195,10 @@ private slots:
         QTreeWidgetItem* other = tree->topLevelItem(1);
         QCOMPARE(other->text(0), QStringLiteral("D:"));
         QCOMPARE(image(other->child(0)), int(TForm2::FolderExists));
+        QTreeWidgetItem* up = root->child(root->childCount() - 1);
+        QCOMPARE(up->text(0), QStringLiteral(".."));
+        QCOMPARE(image(up), int(TForm2::FolderGone));
+        QCOMPARE(image(up->child(0)), int(TForm2::FolderGone));
 
         // No folder is chosen on opening; the root lists the files of C:\ once chosen.
         QCOMPARE(h.window->model()->rowCount(), 0);
