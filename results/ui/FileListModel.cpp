@@ -212,12 +212,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         case Date: return qs(row.date);
         case Time: return qs(row.time);
         case Size: return row.name.empty() ? QString() : QString::number(row.size);
-        case Recoverability: {
-            const Grade grade = gradeOf(row);
-            if (grade == Grade::None)
-                return QString();
-            return gradeText(m_texts, grade);
-        }
+        case Recoverability: return gradeText(m_texts, gradeOf(row));
         }
         break;
     case SortRole:
