@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "ExtendedScan.h"
 #include "ScanCommon.h"
 #include "FindChecks.h"
@@ -629,7 +630,7 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
                                             pump, keepGoing);
         }
         using Status = orv::RestoreOutcome::Status;
-        if (outcome.status == Status::Restored || outcome.status == Status::Damaged)
+        if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
             ++restored;
         outputError = outcome.outputError;
         if (!options.scan.source.json) {
@@ -637,7 +638,7 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
                 std::cerr << orv::toUtf8(file.folder) << orv::toUtf8(file.name) << ": " << outcome.reason << "\n";
             continue;
         }
-        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed"};
+        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed", "encrypted"};
         out << (row == 0 ? "\n  {\"folder\": " : ",\n  {\"folder\": ");
         out.string(orv::toUtf8(file.folder));
         out << ", \"name\": ";

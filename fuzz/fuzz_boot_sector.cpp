@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "Devices.h"
 #include "MftRecord.h"
 #include "RecordChecks.h"

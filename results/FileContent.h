@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 
 #include "MftRecord.h"
 #include "ScanSession.h"
@@ -12,19 +13,28 @@ namespace orv {
 struct ContentReport
 {
     std::int64_t written = 0;
-    bool damaged = false;      // some bytes could not be read and came as zeros, or the runs end early
-    bool stopped = false;      // keepGoing said no: the file holds what came before
-    bool outputFailed = false; // the sink refused a chunk
+    std::int64_t zeroedBytes = 0;    // bytes of data that could not be read and came as zeros
+    std::int64_t badUnits = 0;       // compressed units that could not be decompressed (zeros)
+    std::int64_t firstBadUnit = -1;  // the first of them, counted from 0
+    bool recordDamaged = false;      // the run list cannot describe the file: it ends early
+    bool damaged = false;            // any of the above: the file is not exactly what was deleted
+    bool stopped = false;            // keepGoing said no: the file holds what came before
+    bool outputFailed = false;       // the sink refused a chunk
+
+    // Why the file is not whole, in the restore report's words; empty when it is.
+    std::string reason() const;
 };
 
 // The largest piece of a file read or written at once, whatever the length of its runs.
 inline constexpr std::int64_t kContentChunk = 4 * 1024 * 1024;
 
 // Hands a decoded file's content (MFTFile after DecodeRecordNTFS) to `sink` in order, in pieces of
-// at most kContentChunk bytes: the resident bytes, or the clusters of its runs cut at its size.
-// A run that cannot be read comes as zeros of its length, so every later byte keeps its offset.
-// A run that reaches past the end of the volume cannot belong to the file: the content ends there.
-// `keepGoing` is asked before every piece; the pump runs between pieces.
+// at most kContentChunk bytes, always at the file's size: the resident bytes, or the clusters of
+// its runs. A hole reads as zeros; so does a run that cannot be read, lies outside the volume or
+// was lost with its extension record, and the runs after it are still read, so every byte keeps
+// its offset. LZNT1-compressed units are decompressed; bytes past the valid length are zeros.
+// Only a run list that ends far beyond anything the volume could hold (a damaged record) gives a
+// shorter file. `keepGoing` is asked before every piece; the pump runs between pieces.
 ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pump& pump,
                                 const std::function<bool()>& keepGoing,
                                 const std::function<bool(std::span<const std::uint8_t>)>& sink);

@@ -105,8 +105,12 @@ Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& p
     const TMFTFile& file = session.MFTFile;
     if (file.FSize == 0)
         return preview;
-    // A first cluster that no longer starts like a JPEG has been reused: nothing to show.
-    if (!file.ClusterList.empty() && !SignatureMatches(session.volume, file.ClusterList.front().start, u".JPG"))
+    if (file.Encrypted)
+        return preview; // ciphertext: there is no picture to show
+    // A first cluster that no longer starts like a JPEG has been reused: nothing to show. Only a
+    // stored first cluster can tell: a compressed one, or a hole, holds no signature.
+    if (!file.ClusterList.empty() && file.CompressionUnit == 0 && !file.ClusterList.front().hole &&
+        !SignatureMatches(session.volume, file.ClusterList.front().start, u".JPG"))
         return preview;
     preview.outcome = Preview::Outcome::Icon;
     if (file.FSize > limit)

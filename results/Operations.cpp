@@ -96,9 +96,10 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
         if (offset) {
             const RestoreOutcome outcome =
                 UndeleteFileNTFS(session, *offset, rows[i].name, static_cast<int>(i), restoreFolder, pump, keepGoing);
-            if (outcome.status == RestoreOutcome::Status::Restored || outcome.status == RestoreOutcome::Status::Damaged)
+            using Status = RestoreOutcome::Status;
+            if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
                 ++result.done;
-            if (outcome.status == RestoreOutcome::Status::Damaged)
+            if (outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
                 ++result.damaged;
             if (outcome.outputError) {
                 result.outputError = true;

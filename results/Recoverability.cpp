@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "BootSector.h"
@@ -124,26 +126,61 @@ Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int6
         DecodeRecordNTFS(volume, static_cast<std::size_t>(recordOffset), decoded) == RecordStatus::NotARecord)
         return Grade::None;
     const TMFTFile& file = decoded;
+    if (file.Encrypted)
+        return Grade::Poor; // its clusters hold ciphertext, whatever state they are in
     if (file.FSize == 0)
         return Grade::Poor;
     if (file.Resident)
         return Grade::Good;
+    // Clusters that hold data count by their state in the bitmap; a hole is recoverable by
+    // definition (its content is zeros), except inside a compressed file, where it is only the
+    // room the compression saved. What cannot be read at all (lost with an extension record, or
+    // outside the volume) counts as overwritten.
+    const bool compressed = file.CompressionUnit > 0;
+    const std::int64_t volumeClusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
     std::int64_t total = 0, used = 0;
+    bool lost = file.Incomplete;
+    const auto add = [](std::int64_t& sum, std::int64_t n) { sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n; };
+    std::optional<std::int64_t> firstCluster;
     for (const DataRun& run : file.ClusterList) {
         if (run.length <= 0)
             continue;
-        total += run.length;
-        used += countUsedClusters(volume.VolumeBitmap, run.start, run.length);
+        if (run.hole) {
+            if (!compressed)
+                add(total, run.length);
+            continue;
+        }
+        add(total, run.length);
+        if (run.start < 0 || run.start >= volumeClusters || run.length > volumeClusters - run.start) {
+            add(used, run.length);
+            lost = true;
+            continue;
+        }
+        if (!firstCluster)
+            firstCluster = run.start;
+        add(used, countUsedClusters(volume.VolumeBitmap, run.start, run.length));
+    }
+    // Runs that end before the file does leave its end unknown.
+    if (!compressed && volume.BytesPerCluster > 0) {
+        const std::int64_t needed = file.FSize / volume.BytesPerCluster + (file.FSize % volume.BytesPerCluster != 0);
+        if (needed > total) {
+            const std::int64_t missing = std::min(needed - total, volumeClusters);
+            add(total, missing);
+            add(used, missing);
+            lost = true;
+        }
     }
     if (total == 0)
         return Grade::Poor;
     int percent = recoverabilityPercent(used, total);
-    if (percent < 50) {
+    if (lost)
+        percent = std::min(percent, 80); // never Good: some of it cannot come back
+    if (percent < 50 && firstCluster) {
         static constexpr std::u16string_view kSigned[] = {u".JPG", u".BMP", u".PNG", u".PSD", u".GIF", u".SWF",
                                                           u".HTM", u".HTML", u".DOC", u".XLS", u".PPT"};
         const std::u16string extension = upperExtension(fileName);
         if (std::find(std::begin(kSigned), std::end(kSigned), extension) != std::end(kSigned) &&
-            SignatureMatches(volume, file.ClusterList.front().start, extension))
+            SignatureMatches(volume, *firstCluster, extension))
             percent = 50;
     }
     return percent < 50 ? Grade::Poor : percent <= 80 ? Grade::Average : Grade::Good;

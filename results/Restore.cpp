@@ -109,8 +109,11 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         return outcome;
     }
     outcome.status = content.damaged ? RestoreOutcome::Status::Damaged : RestoreOutcome::Status::Restored;
-    if (content.damaged)
-        outcome.reason = "some clusters could not be read; they are zeros in the restored file";
+    outcome.reason = content.reason();
+    if (file.Encrypted) {
+        outcome.status = RestoreOutcome::Status::Encrypted;
+        outcome.reason = "the file is encrypted (EFS): its bytes are ciphertext" + (outcome.reason.empty() ? "" : "; " + outcome.reason);
+    }
     return outcome;
 }
 

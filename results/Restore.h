@@ -13,9 +13,10 @@ struct RestoreOutcome
 {
     enum class Status {
         Restored, // the whole file was written
-        Damaged,  // written whole, but some of its bytes could not be read and are zeros
+        Damaged,  // written at its size, but some of its bytes could not be read and are zeros
         Skipped,  // nothing to write: no usable record, or a file of size 0
         Failed,   // the output could not be created or written; the reason says why
+        Encrypted, // written as it lies on the volume: the bytes are ciphertext
     };
     Status status = Status::Skipped;
     std::string reason;

@@ -79,7 +79,7 @@ WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
         const auto from = sectors[i].begin() + skips[i];
         onVolume.insert(onVolume.end(), from, from + pieces[i].length);
     }
-    if (onVolume[0] != 'F' || onVolume[1] != 'I')
+    if (!mft::startsLikeRecord(onVolume))
         return {false, "the record on the volume is no longer an MFT record"};
     ApplyRecordFixups(onVolume);
     const std::uint8_t* listed = volume.MftBuffer.data() + recordOffset;

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "ScanCommon.h"
 #include "SectorIo.h"
 #include "WildcardMask.h"
@@ -20,11 +21,6 @@ constexpr std::int64_t kChunkClusters = 128;
 constexpr std::int64_t kRootRecord = 5;
 constexpr int kFolderLevels = 11;
 constexpr std::size_t kLongestPath = 256;
-
-bool startsWithFi(std::span<const std::uint8_t> bytes)
-{
-    return bytes.size() >= 2 && bytes[0] == 'F' && bytes[1] == 'I';
-}
 
 // Every folder record of the regions, in the order found. A look-up gives the first entry of a
 // record number: overlapping regions list a folder twice, and the first one found wins.
@@ -90,6 +86,7 @@ private:
     void loadBitmap();
     void findRegions();
     bool readRegions();
+    void indexRecords();
     void findFolders();
     void findFiles();
     std::int64_t edge(std::int64_t probe, std::int64_t probeStep, bool upwards, std::vector<std::uint8_t>& cluster);
@@ -148,7 +145,7 @@ bool ExtendedScan::startsRecord(std::int64_t cluster, std::vector<std::uint8_t>&
 {
     buffer[0] = buffer[1] = 0;
     readCluster(cluster, buffer); // a failed read counts as a cluster without a record
-    return startsWithFi(buffer);
+    return mft::startsLikeRecord(buffer);
 }
 
 std::optional<std::int64_t> ExtendedScan::recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
@@ -277,17 +274,22 @@ void ExtendedScan::findFolders()
             continue;
         m_shown.show(at * 100 / total);
         const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
-        if (!startsWithFi(record))
+        if (!mft::startsLikeRecord(record))
             continue;
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
             continue;
-        // Folders in use and deleted folders alike.
-        if ((!survey->IndexRoot && !survey->IndexAllocation) || !survey->FileName)
+        // Folders in use and deleted folders alike; a folder's name may live in an extension
+        // record, and of its names the long one counts.
+        const auto parts = readRecordParts(&m_volume, record, at);
+        if (!parts || !parts->directory)
             continue;
-        const auto name = readFileName(record, survey->FileName);
-        const auto parent = readParentRecord(record, survey->FileName);
-        if (!name || !parent || name->empty() || name->front() == u'$')
+        const auto names = longNames(parts->names);
+        if (names.empty())
+            continue;
+        const std::u16string* name = &names.front().name;
+        const std::optional<std::int64_t> parent = names.front().parent;
+        if (name->empty() || name->front() == u'$')
             continue;
         const auto number = LeReader(record).u32(mft::kRecordNumber);
         m_folders.add(*number, static_cast<std::uint64_t>(*parent), *name);
@@ -350,7 +352,7 @@ void ExtendedScan::findFiles()
             return;
         m_shown.show(at * 100 / total);
         const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
-        if (record[0] != 'F' || record[1] != 'I' || record[2] != 'L')
+        if (!mft::startsLikeRecord(record, 3))
             continue;
         if (++m_session.RecordsExamined % 10 == 0)
             m_progress.recordsExamined(m_session.RecordsExamined);
@@ -361,20 +363,43 @@ void ExtendedScan::findFiles()
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
             continue;
-        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, dates, facts);
+        const FileTest test = takeFileFacts(&m_volume, record, at, mask ? &*mask : nullptr, dates, facts);
         if (test == FileTest::Damaged)
             ++m_report.damagedRecords;
         if (test != FileTest::Listed)
             continue;
 
-        const auto path = folderPath(static_cast<std::uint64_t>(facts.parent), facts.name);
-        if (!path)
+        // A file with several hard links is listed under each of its names.
+        const auto list = [&](std::int64_t parent, const std::u16string& name) {
+            const auto path = folderPath(static_cast<std::uint64_t>(parent), name);
+            if (!path)
+                return false;
+            const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
+            if (++m_session.FilesFound % 10 == 0)
+                m_progress.filesFound(m_session.FilesFound);
+            m_session.store.write(section, freeKey(section, name), formatStoredValue(at, facts.date, facts.time, facts.size));
+            return true;
+        };
+        if (!list(facts.parent, facts.name))
             return;
-        const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
-        if (++m_session.FilesFound % 10 == 0)
-            m_progress.filesFound(m_session.FilesFound);
-        m_session.store.write(section, freeKey(section, facts.name), formatStoredValue(at, facts.date, facts.time, facts.size));
+        for (const FileLink& link : facts.moreLinks)
+            if (!list(link.parent, link.name))
+                return;
     }
+}
+
+void ExtendedScan::indexRecords()
+{
+    // Extension records are found by the number each record keeps in its header.
+    m_volume.MftBufferByNumber = false;
+    m_volume.RecordIndex.clear();
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    for (std::int64_t at = 0; at + recordSize <= m_session.MftLoadedBytes; at += recordSize) {
+        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
+        if (mft::startsLikeRecord(record))
+            m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
+    }
+    std::sort(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end());
 }
 
 ExtendedScanReport ExtendedScan::run()
@@ -398,6 +423,7 @@ ExtendedScanReport ExtendedScan::run()
         m_pump.step();
         m_session.SkipRequested = false;
         if (m_session.ScanRunning && !m_volume.MftExtentList.empty() && readRegions()) {
+            indexRecords();
             findFolders();
             m_pump.step();
             if (m_session.ScanRunning)

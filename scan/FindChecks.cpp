@@ -1,6 +1,7 @@
 #include "FindChecks.h"
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "SectorIo.h"
 #include "WildcardMask.h"
 

@@ -125,14 +125,16 @@ Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u
             return Climb::SkipFile;
         // Fixed up before reading: a long folder name crosses the end of the first 512 bytes.
         ApplyRecordFixups(record);
-        const auto survey = SurveyAttributes(record);
-        if (!survey || !survey->FileName)
+        if (!SurveyAttributes(record))
             return Climb::SkipFile;
-        const auto name = readFileName(record, survey->FileName);
-        const auto next = readParentRecord(record, survey->FileName);
-        if (!name || !next)
+        // The folder's name may live in an extension record; of its names, the long one.
+        const auto parts = readRecordParts(&volume, record, offset);
+        const auto names = parts ? longNames(parts->names) : std::vector<FileNameEntry>{};
+        if (names.empty())
             return Climb::SkipFile;
-        if (survey->IndexRoot || survey->IndexAllocation) {
+        const std::u16string* name = &names.front().name;
+        const std::optional<std::int64_t> next = names.front().parent;
+        if (parts->directory) {
             path = *name + u"\\" + path;
         } else {
             // The folder's record now holds something else; what it names above is not this
@@ -202,31 +204,39 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
         if (r / recordSize < kFirstCandidate)
             continue;
         const auto record = recordAt(volume.MftBuffer, r, recordSize);
-        if (record[0] != 'F' || record[1] != 'I' || (record[mft::kFlags] & mft::kFlagInUse))
+        if (!mft::startsLikeRecord(record) || (record[mft::kFlags] & mft::kFlagInUse))
             continue;
         const auto survey = fixUpAndSurvey(record, report);
         if (!survey)
             continue;
-        const FileTest test = takeFileFacts(record, *survey, mask ? &*mask : nullptr, dates, facts);
+        const FileTest test = takeFileFacts(&volume, record, r, mask ? &*mask : nullptr, dates, facts);
         if (test == FileTest::Damaged)
             ++report.damagedRecords;
         if (test != FileTest::Listed)
             continue;
 
-        if (facts.parent != cachedParent) {
-            const Climb climb = climbFolders(session, pump, facts.parent, path);
-            if (climb == Climb::Stopped)
+        // A file with several hard links is listed under each of its names.
+        const auto list = [&](std::int64_t parent, const std::u16string& name) {
+            if (parent != cachedParent) {
+                const Climb climb = climbFolders(session, pump, parent, path);
+                if (climb == Climb::Stopped)
+                    return false;
+                if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
+                    return true;
+                cachedParent = parent;
+                cachedPath = path;
+            }
+            if (cachedPath.empty())
+                return true; // parent 0: the cache's starting state, no folder
+            session.store.write(cachedPath, name, formatStoredValue(r, facts.date, facts.time, facts.size));
+            progress.filesFound(++session.FilesFound);
+            return true;
+        };
+        if (!list(facts.parent, facts.name))
+            return ScanEnd::Stopped;
+        for (const FileLink& link : facts.moreLinks)
+            if (!list(link.parent, link.name))
                 return ScanEnd::Stopped;
-            if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
-                continue;
-            cachedParent = facts.parent;
-            cachedPath = path;
-        }
-        if (cachedPath.empty())
-            continue; // parent 0: the cache's starting state, no folder
-
-        session.store.write(cachedPath, facts.name, formatStoredValue(r, facts.date, facts.time, facts.size));
-        progress.filesFound(++session.FilesFound);
     }
     return ScanEnd::Finished;
 }
@@ -266,6 +276,8 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
 
     // $Bitmap (record 6) tells the grades which clusters are in use now.
     session.MFTFile.ClusterList.clear();
+    volume.MftBufferByNumber = true; // the buffer is the $MFT: record N lies at N x MftRecordSize
+    volume.RecordIndex.clear();
     if (6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
         DecodeRecordNTFS(volume, static_cast<std::size_t>(6 * volume.MftRecordSize), session.MFTFile);
     if (!loadVolumeBitmap(session, pump))

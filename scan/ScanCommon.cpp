@@ -31,43 +31,58 @@ void DateTexts::format(std::uint64_t fileTime, std::u16string& date, std::u16str
     time = m_time;
 }
 
-FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const WildcardMask* mask,
-                       DateTexts& dates, FileFacts& facts)
+FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                       const WildcardMask* mask, DateTexts& dates, FileFacts& facts)
 {
-    if (survey.IndexRoot || survey.IndexAllocation || !survey.FileName || !survey.Data)
+    // An extension record holds attributes of its base record's file, never a file of its own.
+    if (LeReader(record).u64(mft::kBaseRecord).value_or(0) & 0xFFFF'FFFF'FFFFull)
         return FileTest::NotAFile;
-    auto name = readFileName(record, survey.FileName);
-    const auto parent = readParentRecord(record, survey.FileName);
-    if (!name || !parent)
+    const auto parts = readRecordParts(volume, record, recordOffset);
+    if (!parts)
         return FileTest::Damaged;
-    if (name->empty())
-        return FileTest::NoName;
-    if (name->front() == u'$')
-        return FileTest::SystemName;
-    if (const auto equals = name->find(u'='); equals != std::u16string::npos)
-        name->erase(equals, 1);
-    if (mask && !mask->matches(*name))
-        return FileTest::MaskedOut;
+    if (parts->directory || parts->names.empty() || !parts->hasData)
+        return parts->damaged ? FileTest::Damaged : FileTest::NotAFile;
 
-    const LeReader r(record);
-    const auto nonResident = r.u8(survey.Data + attr::kNonResident);
-    if (!nonResident)
-        return FileTest::Damaged;
-    const std::optional<std::uint64_t> size =
-        *nonResident == 0 ? r.uint(survey.Data + attr::kContentLength, 4) : r.u64(survey.Data + attr::kDataSize);
-    if (!size)
-        return FileTest::Damaged;
+    FileTest test = FileTest::NotAFile;
+    facts.moreLinks.clear();
+    bool first = true;
+    for (FileNameEntry& entry : longNames(parts->names)) {
+        std::u16string& name = entry.name;
+        if (name.empty()) {
+            if (test != FileTest::Listed)
+                test = FileTest::NoName;
+            continue;
+        }
+        if (name.front() == u'$') {
+            if (test != FileTest::Listed)
+                test = FileTest::SystemName;
+            continue;
+        }
+        if (const auto equals = name.find(u'='); equals != std::u16string::npos)
+            name.erase(equals, 1);
+        if (mask && !mask->matches(name)) {
+            if (test != FileTest::Listed)
+                test = FileTest::MaskedOut;
+            continue;
+        }
+        test = FileTest::Listed;
+        if (first) {
+            facts.name = std::move(name);
+            facts.parent = entry.parent;
+            first = false;
+        } else {
+            facts.moreLinks.push_back({std::move(name), entry.parent});
+        }
+    }
+    if (test != FileTest::Listed)
+        return parts->damaged ? FileTest::Damaged : test;
 
-    facts.name = std::move(*name);
-    facts.parent = *parent;
-    facts.resident = *nonResident == 0;
-    facts.size = static_cast<std::int64_t>(std::min<std::uint64_t>(*size, static_cast<std::uint64_t>(kInt64Max)));
+    facts.resident = parts->dataResident;
+    facts.size = parts->dataSize;
     facts.date.clear();
     facts.time.clear();
-    if (survey.StandardInformation) {
-        if (const auto created = readCreationTime(record, survey.StandardInformation))
-            dates.format(*created, facts.date, facts.time);
-    }
+    if (parts->creationTime)
+        dates.format(*parts->creationTime, facts.date, facts.time);
     return FileTest::Listed;
 }
 
@@ -98,7 +113,8 @@ bool loadVolumeBitmap(ScanSession& session, Pump& pump)
     std::int64_t clusters = 0;
     for (const DataRun& run : session.MFTFile.ClusterList)
         if (run.length > 0)
-            clusters = std::min<std::int64_t>(clusters + run.length, kInt64Max / volume.BytesPerCluster);
+            clusters = run.length > kInt64Max / volume.BytesPerCluster - clusters ? kInt64Max / volume.BytesPerCluster
+                                                                                  : clusters + run.length;
     const std::int64_t bitmapBytes = (std::max<std::int64_t>(volume.TotalClusters, 0) + 7) / 8;
     const std::int64_t cap = (bitmapBytes + volume.BytesPerCluster - 1) / volume.BytesPerCluster * volume.BytesPerCluster;
     const std::int64_t size = std::min(clusters * volume.BytesPerCluster, cap);
@@ -112,8 +128,8 @@ bool loadVolumeBitmap(ScanSession& session, Pump& pump)
         if (run.length <= 0 || position >= size)
             continue;
         const std::int64_t bytes = std::min(run.length, (size - position) / volume.BytesPerCluster) * volume.BytesPerCluster;
-        const std::int64_t sector = ClusterToSector(volume, run.start);
-        if (sector >= 0) // a failed read leaves zeros: those clusters count as free
+        const std::int64_t sector = run.hole ? -1 : ClusterToSector(volume, run.start);
+        if (sector >= 0) // a hole or a failed read leaves zeros: those clusters count as free
             ReadSectors(volume, static_cast<std::uint64_t>(sector),
                         std::span(volume.VolumeBitmap).subspan(static_cast<std::size_t>(position), static_cast<std::size_t>(bytes)));
         position += bytes;

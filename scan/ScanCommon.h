@@ -7,16 +7,25 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "MftRecord.h"
 #include "ScanSession.h"
 
 namespace orv {
 
-struct FileFacts
+// One name a file is listed under, in one folder.
+struct FileLink
 {
     std::u16string name;
     std::int64_t parent = 0;
+};
+
+struct FileFacts
+{
+    std::u16string name; // the first of its long names
+    std::int64_t parent = 0;
+    std::vector<FileLink> moreLinks; // its other hard links that pass the mask
     bool resident = false;
     std::int64_t size = 0;
     std::u16string date; // empty when the record has no $STANDARD_INFORMATION
@@ -38,12 +47,13 @@ private:
     std::u16string m_date, m_time;
 };
 
-// What a scan lists of a record it surveyed and fixed up: its (last) name with the first "="
-// removed (the name becomes a key of the store), its parent, the unnamed $DATA's residency and
-// size, and its creation date and time. NotAFile for directories and records without a name or
-// content; SystemName for names that begin with "$".
-FileTest takeFileFacts(std::span<const std::uint8_t> record, const AttributeSurvey& survey, const class WildcardMask* mask,
-                       DateTexts& dates, FileFacts& facts);
+// What a scan lists of a record it surveyed and fixed up (extension records included, found through
+// the volume's MftBuffer): its long names with the first "=" removed (a name becomes a key of the
+// store), one per hard link, their parents, the unnamed $DATA's residency and size, and the
+// creation date and time. NotAFile for directories, extension records and records without a name
+// or content; SystemName for names that begin with "$"; MaskedOut when no name passes the mask.
+FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                       const class WildcardMask* mask, DateTexts& dates, FileFacts& facts);
 
 // Fixes a candidate record up and surveys it; one that does not survey counts as damaged. The
 // fixups come first: an attribute header may straddle the end of a 512-byte stride.

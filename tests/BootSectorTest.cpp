@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "Devices.h"
 #include "MftRecord.h"
 #include "RecordBuilder.h"

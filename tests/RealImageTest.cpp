@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BootSector.h"
+#include "MftExtents.h"
 #include "FileDevice.h"
 #include "Fixtures.h"
 #include "MftRecord.h"

@@ -17,6 +17,8 @@ packages=(
     fonts-liberation adwaita-icon-theme
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
+    # LZNT1 decompression of NTFS-compressed files
+    libfwnt-dev
     # the CLI tests and the comparisons with the peers
     python3
 )

@@ -1,8 +1,12 @@
 #include "MftRecord.h"
 
+#include <algorithm>
 #include <limits>
 
+#include "AttributeCursor.h"
+#include "BootSector.h"
 #include "LeReader.h"
+#include "SectorIo.h"
 
 namespace orv {
 
@@ -30,36 +34,27 @@ void ApplyRecordFixups(std::span<std::uint8_t> record)
 std::optional<AttributeSurvey> SurveyAttributes(std::span<const std::uint8_t> record)
 {
     const LeReader r(record);
-    const auto first = r.u16(mft::kFirstAttribute);
-    if (!first)
-        return std::nullopt;
     AttributeSurvey found;
-    std::size_t pos = *first;
-    for (;;) {
-        // The end marker ends the record whatever follows it: Windows writes a length-like word
-        // behind it, mkntfs and ntfs-3g write zeros, and both records are sound.
-        if (r.u32(pos + attr::kType) == attr::kEndMarker)
-            return found;
-        // The type and the low half of the length field must lie inside the record.
-        const auto type = r.u8(pos + attr::kType);
-        const auto length = r.u16(pos + attr::kLength);
-        if (!type || !length || *length == 0)
-            return std::nullopt;
-        switch (*type) {
-        case attr::kStandardInformation: found.StandardInformation = pos; break;
-        case attr::kFileName: found.FileName = pos; break;
-        case attr::kIndexRoot: found.IndexRoot = pos; break;
-        case attr::kIndexAllocation: found.IndexAllocation = pos; break;
+    AttributeCursor cursor(record);
+    while (const auto a = cursor.next()) {
+        switch (a->typeByte()) {
+        case attr::kStandardInformation: found.StandardInformation = a->position; break;
+        case attr::kFileName: found.FileName = a->position; break;
+        case attr::kIndexRoot: found.IndexRoot = a->position; break;
+        case attr::kIndexAllocation: found.IndexAllocation = a->position; break;
         case attr::kData:
-            if (r.u8(pos + attr::kNameLength) == std::uint8_t{0})
-                found.Data = pos;
+            if (r.u8(a->position + attr::kNameLength) == std::uint8_t{0})
+                found.Data = a->position;
             break;
         default: break;
         }
-        if (*type > attr::kIndexAllocation)
+        // Attributes are stored in type order: nothing the survey notes can follow these.
+        if (a->typeByte() > attr::kIndexAllocation)
             return found;
-        pos += *length;
     }
+    if (cursor.state() == AttributeCursor::State::Damaged)
+        return std::nullopt;
+    return found;
 }
 
 std::optional<std::u16string> readFileName(std::span<const std::uint8_t> record, std::size_t position)
@@ -100,72 +95,379 @@ std::optional<LocalDateTime> readCreationDateTime(std::span<const std::uint8_t> 
 
 namespace {
 
-// The unnamed $DATA among the attributes up to the first type above $DATA. The walk ends early at
-// a zero length or at a header outside the record; a $DATA met before that still counts, as its
-// own bytes are checked when it is decoded.
-std::optional<std::size_t> findUnnamedData(const LeReader& r)
+// Bytes of an attribute list read from its own clusters; real lists are a few kilobytes even for
+// very fragmented files.
+constexpr std::uint64_t kLongestAttributeList = 4 * 1024 * 1024;
+
+std::uint64_t low48(std::uint64_t reference)
 {
-    const auto first = r.u16(mft::kFirstAttribute);
-    if (!first)
-        return std::nullopt;
-    std::size_t pos = *first;
-    for (;;) {
-        const auto type = r.u8(pos + attr::kType);
-        const auto length = r.u16(pos + attr::kLength);
-        if (!type || *type > attr::kData || !length || *length == 0)
-            return std::nullopt;
-        if (*type == attr::kData && r.u8(pos + attr::kNameLength) == std::uint8_t{0})
-            return pos;
-        pos += *length;
+    return reference & 0xFFFF'FFFF'FFFFull;
+}
+
+bool isUnnamedData(const LeReader& r, const AttributeHeader& a)
+{
+    return a.type == attr::kData && r.u8(a.position + attr::kNameLength) == std::uint8_t{0};
+}
+
+// The extension record `number` of base record `base`, fixed up in MftBuffer; empty when it is not
+// there or names another base.
+std::span<std::uint8_t> extensionRecord(VolumeContext& ctx, std::uint64_t number, std::uint64_t base,
+                                        std::int64_t nearOffset)
+{
+    const std::int64_t size = ctx.MftRecordSize;
+    const auto fits = [&](std::int64_t offset) -> std::span<std::uint8_t> {
+        if (size <= 0 || offset < 0 || static_cast<std::uint64_t>(offset) > ctx.MftBuffer.size() ||
+            static_cast<std::uint64_t>(size) > ctx.MftBuffer.size() - static_cast<std::uint64_t>(offset))
+            return {};
+        const auto record = std::span<std::uint8_t>(ctx.MftBuffer).subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
+        if (!mft::startsLikeRecord(record))
+            return {};
+        ApplyRecordFixups(record);
+        const auto owner = LeReader(record).u64(mft::kBaseRecord);
+        return owner && low48(*owner) == base ? record : std::span<std::uint8_t>{};
+    };
+    if (ctx.MftBufferByNumber) {
+        if (size <= 0 || number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / size))
+            return {};
+        return fits(static_cast<std::int64_t>(number) * size);
     }
+    // Of several records of that number (file systems before a format), the one nearest the base.
+    if (number > std::numeric_limits<std::uint32_t>::max())
+        return {};
+    const auto key = static_cast<std::uint32_t>(number);
+    auto [from, to] = std::equal_range(ctx.RecordIndex.begin(), ctx.RecordIndex.end(), std::pair{key, std::int64_t{0}},
+                                       [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::span<std::uint8_t> best;
+    std::uint64_t bestDistance = std::numeric_limits<std::uint64_t>::max();
+    for (auto it = from; it != to; ++it) {
+        const std::uint64_t distance = it->second > nearOffset ? static_cast<std::uint64_t>(it->second - nearOffset)
+                                                               : static_cast<std::uint64_t>(nearOffset - it->second);
+        if (distance >= bestDistance)
+            continue;
+        if (const auto record = fits(it->second); !record.empty()) {
+            best = record;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// The content of an $ATTRIBUTE_LIST: its resident bytes, or its clusters read from the volume.
+bool attributeListBytes(VolumeContext* ctx, std::span<const std::uint8_t> attribute, std::vector<std::uint8_t>& out)
+{
+    const LeReader a(attribute);
+    const auto nonResident = a.u8(attr::kNonResident);
+    if (!nonResident)
+        return false;
+    if (*nonResident == 0) {
+        const auto length = a.u32(attr::kContentLength);
+        const auto offset = a.u16(attr::kContentOffset);
+        const auto bytes = length && offset ? a.slice(*offset, *length) : std::nullopt;
+        if (!bytes)
+            return false;
+        out.assign(bytes->begin(), bytes->end());
+        return true;
+    }
+    const auto size = a.u64(attr::kDataSize);
+    const auto runsOffset = a.u16(attr::kRunListOffset);
+    if (!ctx || !size || !runsOffset || *size > kLongestAttributeList || ctx->BytesPerCluster <= 0)
+        return false;
+    out.assign(static_cast<std::size_t>(*size), 0);
+    std::size_t filled = 0;
+    bool whole = true;
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(ctx->BytesPerCluster));
+    decodeDataRuns(a, *runsOffset, [&](DataRun run) {
+        for (std::int64_t i = 0; i < run.length && filled < out.size(); ++i) {
+            const std::int64_t sector = run.hole ? -1 : ClusterToSector(*ctx, run.start + i);
+            if (sector < 0 || !ReadSectors(*ctx, static_cast<std::uint64_t>(sector), cluster))
+                whole = false;
+            const std::size_t take = std::min(cluster.size(), out.size() - filled);
+            std::copy_n(cluster.begin(), take, out.begin() + static_cast<std::ptrdiff_t>(filled));
+            filled += take;
+        }
+    });
+    return whole && filled == out.size();
 }
 
 } // namespace
 
-RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file)
+std::optional<std::vector<std::uint64_t>> recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute,
+                                                                std::uint64_t base)
+{
+    std::vector<std::uint8_t> entries;
+    if (!attributeListBytes(ctx, attribute, entries))
+        return std::nullopt;
+    std::vector<std::uint64_t> others;
+    const LeReader r(entries);
+    for (std::size_t at = 0; r.has(at, listEntry::kMinimum);) {
+        const auto length = *r.u16(at + listEntry::kLength);
+        const std::uint64_t number = low48(*r.u64(at + listEntry::kRecord));
+        if (number != base && (others.empty() || others.back() != number) &&
+            std::find(others.begin(), others.end(), number) == others.end())
+            others.push_back(number);
+        if (length < listEntry::kMinimum)
+            break; // a damaged entry: the ones before it stand
+        at += length;
+    }
+    return others;
+}
+
+std::vector<FileNameEntry> longNames(const std::vector<FileNameEntry>& names)
+{
+    std::vector<FileNameEntry> chosen;
+    for (const bool dos : {false, true}) {
+        for (const FileNameEntry& entry : names)
+            if ((entry.nameSpace == content::kDosNameSpace) == dos &&
+                std::find(chosen.begin(), chosen.end(), entry) == chosen.end() &&
+                std::none_of(chosen.begin(), chosen.end(), [&](const FileNameEntry& c) {
+                    return c.name == entry.name && c.parent == entry.parent;
+                }))
+                chosen.push_back(entry);
+        if (!chosen.empty())
+            break;
+    }
+    return chosen;
+}
+
+std::int64_t recordNumberAt(const VolumeContext* ctx, std::span<const std::uint8_t> record, std::int64_t recordOffset)
+{
+    if (ctx && ctx->MftBufferByNumber && ctx->MftRecordSize > 0 && recordOffset >= 0)
+        return recordOffset / ctx->MftRecordSize;
+    return static_cast<std::int64_t>(LeReader(record).u32(mft::kRecordNumber).value_or(0));
+}
+
+bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                        const std::function<void(std::span<const std::uint8_t>, const AttributeHeader&)>& visit,
+                        bool& incomplete)
+{
+    std::optional<AttributeHeader> list;
+    AttributeCursor cursor(record);
+    while (const auto a = cursor.next()) {
+        if (a->type == attr::kAttributeList && !list)
+            list = a;
+        visit(record, *a);
+    }
+    if (cursor.state() == AttributeCursor::State::Damaged)
+        return false;
+    if (!list)
+        return true;
+
+    const auto listBytes = cursor.bytes(*list);
+    const auto base = static_cast<std::uint64_t>(recordNumberAt(ctx, record, recordOffset));
+    const auto listed = listBytes ? recordsInAttributeList(ctx, *listBytes, base) : std::nullopt;
+    if (!listed) {
+        incomplete = true;
+        return true;
+    }
+    const std::vector<std::uint64_t>& others = *listed;
+    for (const std::uint64_t number : others) {
+        const auto extension = ctx ? extensionRecord(*ctx, number, base, recordOffset) : std::span<std::uint8_t>{};
+        if (extension.empty()) {
+            incomplete = true;
+            continue;
+        }
+        AttributeCursor inner(extension);
+        while (const auto a = inner.next())
+            if (a->type != attr::kAttributeList)
+                visit(extension, *a);
+        if (inner.state() == AttributeCursor::State::Damaged)
+            incomplete = true;
+    }
+    return true;
+}
+
+std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset)
+{
+    RecordParts parts;
+    bool incomplete = false;
+    const bool walked = walkFileAttributes(ctx, record, recordOffset, [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
+        const LeReader r(bytes);
+        switch (a.type) {
+        case attr::kStandardInformation:
+            if (!parts.creationTime)
+                parts.creationTime = readCreationTime(bytes, a.position);
+            break;
+        case attr::kFileName: {
+            auto name = readFileName(bytes, a.position);
+            const auto parent = readParentRecord(bytes, a.position);
+            const auto nameSpace = r.u8(a.position + content::kNameSpace);
+            if (!name || !parent || !nameSpace)
+                parts.damaged = true;
+            else
+                parts.names.push_back({std::move(*name), *parent, *nameSpace});
+            break;
+        }
+        case attr::kIndexRoot:
+        case attr::kIndexAllocation: parts.directory = true; break;
+        case attr::kData: {
+            if (!isUnnamedData(r, a))
+                break;
+            const auto nonResident = r.u8(a.position + attr::kNonResident);
+            if (!nonResident) {
+                parts.damaged = true;
+                break;
+            }
+            // The sizes are kept in the stream's first segment only.
+            if (*nonResident != 0 && r.u64(a.position + attr::kLowestVcn).value_or(1) != 0)
+                break;
+            const auto size = *nonResident == 0 ? r.uint(a.position + attr::kContentLength, 4) : r.u64(a.position + attr::kDataSize);
+            if (!size) {
+                parts.damaged = true;
+                break;
+            }
+            if (!parts.hasData) {
+                parts.hasData = true;
+                parts.dataResident = *nonResident == 0;
+                parts.dataSize = static_cast<std::int64_t>(std::min<std::uint64_t>(*size, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+            }
+            break;
+        }
+        default: break;
+        }
+    }, incomplete);
+    // The scans reject records whose layout is broken before they ask; what came before a
+    // damaged attribute further on stands.
+    (void)walked;
+    return parts;
+}
+
+RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, VolumeContext* ctx, std::int64_t recordOffset)
 {
     file.ClusterList.clear();
     file.Resident = false;
     file.ResidentLength = 0;
     file.ResidentBuf.clear(); // never another file's bytes
     file.FSize = 0;
+    file.ValidLength = 0;
+    file.CompressionUnit = 0;
+    file.Encrypted = false;
+    file.Incomplete = false;
 
     ApplyRecordFixups(record);
-    const LeReader r(record);
-    const auto dataPos = findUnnamedData(r);
-    if (!dataPos)
-        return RecordStatus::Ok;
 
-    const auto length = r.u16(*dataPos + attr::kLength);
-    const auto attribute = r.slice(*dataPos, *length);
-    if (!attribute)
-        return RecordStatus::Corrupt;
-    const LeReader a(*attribute);
-    const auto nonResident = a.u8(attr::kNonResident);
-    if (!nonResident)
-        return RecordStatus::Corrupt;
+    struct Segment
+    {
+        std::uint64_t lowestVcn;
+        std::vector<DataRun> runs;
+    };
+    std::vector<Segment> segments;
+    bool corrupt = false;
+    bool firstSeen = false;
+    bool incomplete = false;
+    const bool walked = walkFileAttributes(ctx, record, recordOffset, [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
+        const LeReader r(bytes);
+        if (a.type == attr::kLoggedUtilityStream) {
+            // An encrypted file keeps its keys in a stream named $EFS.
+            const auto nameLength = r.u8(a.position + attr::kNameLength);
+            const auto nameOffset = r.u16(a.position + 0x0A);
+            if (nameLength == std::uint8_t{4} && nameOffset) {
+                if (const auto name = r.slice(a.position + *nameOffset, 8)) {
+                    const std::uint8_t efs[] = {'$', 0, 'E', 0, 'F', 0, 'S', 0};
+                    if (std::equal(name->begin(), name->end(), std::begin(efs)))
+                        file.Encrypted = true;
+                }
+            }
+            return;
+        }
+        if (!isUnnamedData(r, a) || corrupt)
+            return;
+        const auto attribute = r.slice(a.position, a.length);
+        if (!attribute) {
+            corrupt = true;
+            return;
+        }
+        const LeReader d(*attribute);
+        const auto nonResident = d.u8(attr::kNonResident);
+        if (!nonResident) {
+            corrupt = true;
+            return;
+        }
+        if (*nonResident == 0) {
+            if (firstSeen)
+                return; // one stream is resident or not, never both
+            const auto contentLength = d.u32(attr::kContentLength);
+            const auto contentOffset = d.u16(attr::kContentOffset);
+            const auto content = contentLength && contentOffset ? d.slice(*contentOffset, *contentLength) : std::nullopt;
+            if (!content) {
+                corrupt = true;
+                return;
+            }
+            firstSeen = true;
+            file.Resident = true;
+            file.ResidentLength = static_cast<std::int64_t>(content->size());
+            file.FSize = file.ResidentLength;
+            file.ValidLength = file.FSize;
+            file.ResidentBuf.assign(content->begin(), content->end());
+            return;
+        }
+        const auto lowestVcn = d.u64(attr::kLowestVcn);
+        const auto runsOffset = d.u16(attr::kRunListOffset);
+        if (!lowestVcn || !runsOffset) {
+            corrupt = true;
+            return;
+        }
+        if (*lowestVcn == 0) {
+            if (firstSeen)
+                return;
+            const auto dataSize = d.u64(attr::kDataSize);
+            const auto validSize = d.u64(attr::kInitializedSize);
+            const auto flags = d.u16(attr::kFlags);
+            const auto unit = d.u8(attr::kCompressionUnit);
+            constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+            if (!dataSize || *dataSize > kMax || !flags || !unit) {
+                corrupt = true;
+                return;
+            }
+            firstSeen = true;
+            file.FSize = static_cast<std::int64_t>(*dataSize);
+            file.ValidLength = validSize ? static_cast<std::int64_t>(std::min(*validSize, *dataSize)) : file.FSize;
+            if ((*flags & attr::kFlagCompressed) && *unit != 0 && *unit <= 16)
+                file.CompressionUnit = std::int64_t{1} << *unit;
+            if (*flags & attr::kFlagEncrypted)
+                file.Encrypted = true;
+        }
+        Segment segment{*lowestVcn, {}};
+        decodeDataRuns(d, *runsOffset, [&](DataRun run) { segment.runs.push_back(run); });
+        segments.push_back(std::move(segment));
+    }, incomplete);
 
-    if (*nonResident == 0) {
-        const auto contentLength = a.u32(attr::kContentLength);
-        const auto contentOffset = a.u16(attr::kContentOffset);
-        if (!contentLength || !contentOffset)
-            return RecordStatus::Corrupt;
-        const auto bytes = a.slice(*contentOffset, *contentLength);
-        if (!bytes)
-            return RecordStatus::Corrupt;
-        file.Resident = true;
-        file.ResidentLength = static_cast<std::int64_t>(bytes->size());
-        file.FSize = file.ResidentLength;
-        file.ResidentBuf.assign(bytes->begin(), bytes->end());
-        return RecordStatus::Ok;
+    (void)walked; // what was met before a damaged attribute stands, as it always has
+    if (corrupt) {
+        file.ClusterList.clear();
+        file.Resident = false;
+        file.ResidentLength = 0;
+        file.ResidentBuf.clear();
+        file.FSize = 0;
+        file.ValidLength = 0;
+        file.CompressionUnit = 0;
+        file.Encrypted = false;
+        return RecordStatus::Corrupt;
     }
+    if (file.Resident)
+        return RecordStatus::Ok;
 
-    const auto dataSize = a.u64(attr::kDataSize);
-    const auto runsOffset = a.u16(attr::kRunListOffset);
-    if (!dataSize || !runsOffset || *dataSize > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-        return RecordStatus::Corrupt;
-    file.FSize = static_cast<std::int64_t>(*dataSize);
-    decodeDataRuns(a, *runsOffset, [&](DataRun run) { file.ClusterList.push_back(run); });
+    // The segments in stream order; a gap between them is a lost part of the file, an overlap a
+    // lie of one of them.
+    std::stable_sort(segments.begin(), segments.end(), [](const Segment& x, const Segment& y) { return x.lowestVcn < y.lowestVcn; });
+    std::uint64_t next = 0;
+    for (const Segment& segment : segments) {
+        if (segment.lowestVcn < next) {
+            incomplete = true;
+            continue;
+        }
+        if (segment.lowestVcn > next) {
+            incomplete = true;
+            const std::uint64_t gap = segment.lowestVcn - next;
+            file.ClusterList.push_back({kLostClusters, static_cast<std::int64_t>(std::min<std::uint64_t>(gap, std::numeric_limits<std::int64_t>::max())), false});
+            next = segment.lowestVcn;
+        }
+        for (const DataRun& run : segment.runs) {
+            file.ClusterList.push_back(run);
+            if (__builtin_add_overflow(next, static_cast<std::uint64_t>(run.length), &next))
+                next = std::numeric_limits<std::uint64_t>::max();
+        }
+    }
+    file.Incomplete = incomplete;
     return RecordStatus::Ok;
 }
 
@@ -174,7 +476,8 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     const std::size_t size = ctx.MftRecordSize > 0 ? static_cast<std::size_t>(ctx.MftRecordSize) : 0;
     if (size == 0 || recordOffset > ctx.MftBuffer.size() || size > ctx.MftBuffer.size() - recordOffset)
         return RecordStatus::NotARecord;
-    return decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file);
+    return decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file, &ctx,
+                        static_cast<std::int64_t>(recordOffset));
 }
 
 } // namespace orv

@@ -1,56 +1,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "AttributeCursor.h"
 #include "DataRuns.h"
+#include "RecordLayout.h"
 #include "FileTime.h"
 #include "Utf16.h"
 #include "VolumeContext.h"
 
 namespace orv {
-
-namespace mft {
-inline constexpr std::size_t kSignature = 0x00;      // "FILE"; only "FI" is tested
-inline constexpr std::size_t kUsaOffset = 0x04;      // u16, offset of the update-sequence array
-inline constexpr std::size_t kUsaCount = 0x06;       // u16, entries including the sequence number
-inline constexpr std::size_t kFirstAttribute = 0x14; // u16
-inline constexpr std::size_t kFlags = 0x16;          // u16
-inline constexpr std::size_t kRecordNumber = 0x2C;   // u32
-inline constexpr std::uint8_t kFlagInUse = 0x01;
-inline constexpr std::uint8_t kFlagDirectory = 0x02;
-inline constexpr std::size_t kFixupStride = 512; // whatever the sector size
-} // namespace mft
-
-namespace attr {
-inline constexpr std::size_t kType = 0x00;          // u32; the low byte tells the type
-inline constexpr std::size_t kLength = 0x04;        // u32; the low 16 bits step to the next attribute
-inline constexpr std::size_t kNonResident = 0x08;   // u8, 0 = resident
-inline constexpr std::size_t kNameLength = 0x09;    // u8, 0 for the unnamed stream
-inline constexpr std::size_t kContentLength = 0x10; // u32, resident
-inline constexpr std::size_t kContentOffset = 0x14; // u16, resident, from the attribute start
-inline constexpr std::size_t kRunListOffset = 0x20; // u16, non-resident, from the attribute start
-inline constexpr std::size_t kDataSize = 0x30;      // u64, non-resident
-
-inline constexpr std::uint8_t kStandardInformation = 0x10;
-inline constexpr std::uint8_t kFileName = 0x30;
-inline constexpr std::uint8_t kData = 0x80;
-inline constexpr std::uint8_t kIndexRoot = 0x90;
-inline constexpr std::uint8_t kIndexAllocation = 0xA0;
-inline constexpr std::uint32_t kEndMarker = 0xFFFFFFFF;
-} // namespace attr
-
-// Content fields read at fixed offsets from the attribute start: the place of the content behind
-// the 24-byte header of an unnamed resident attribute, which these attributes always are.
-namespace content {
-inline constexpr std::size_t kCreationTime = 0x18;   // $STANDARD_INFORMATION, u64 FILETIME (UTC)
-inline constexpr std::size_t kParent = 0x18;         // $FILE_NAME, 48-bit record number
-inline constexpr std::size_t kNameLength = 0x58;     // $FILE_NAME, u8, in UTF-16 code units
-inline constexpr std::size_t kName = 0x5A;           // $FILE_NAME, UTF-16LE
-} // namespace content
 
 enum class RecordStatus { Ok, NotARecord, Corrupt };
 
@@ -66,7 +30,32 @@ struct TMFTFile
     bool Resident = false;
     std::int64_t ResidentLength = 0;
     std::vector<std::uint8_t> ResidentBuf;
-    std::vector<DataRun> ClusterList; // the runs of the file's content, in file order
+    std::vector<DataRun> ClusterList; // the runs of the file's content, in file order, holes included
+    std::int64_t ValidLength = 0;     // bytes written to the file; the rest up to FSize reads as zeros
+    std::int64_t CompressionUnit = 0; // clusters per LZNT1 compression unit; 0 when not compressed
+    bool Encrypted = false;           // EFS: the clusters hold ciphertext
+    bool Incomplete = false;          // part of the run list is lost (a missing extension record)
+};
+
+// One $FILE_NAME of a record: a file has one per hard link, plus a DOS alias beside a long name.
+struct FileNameEntry
+{
+    std::u16string name;
+    std::int64_t parent = 0;
+    std::uint8_t nameSpace = 0;
+    bool operator==(const FileNameEntry&) const = default;
+};
+
+// What a record and its extension records say about the file, for listing it.
+struct RecordParts
+{
+    std::vector<FileNameEntry> names; // in the order they are stored
+    std::optional<std::uint64_t> creationTime;
+    bool directory = false; // it has an index
+    bool hasData = false;   // an unnamed $DATA: the file's content
+    bool dataResident = false;
+    std::int64_t dataSize = 0;
+    bool damaged = false; // a $FILE_NAME or the $DATA does not fit its attribute
 };
 
 // Where the survey found each kind of attribute: offsets from the record start, 0 for none.
@@ -106,10 +95,39 @@ std::optional<std::uint64_t> readCreationTime(std::span<const std::uint8_t> reco
 // The creation time of the $STANDARD_INFORMATION at `position` in local time.
 std::optional<LocalDateTime> readCreationDateTime(std::span<const std::uint8_t> record, std::size_t position);
 
+// The records other than `base` that an $ATTRIBUTE_LIST attribute (its whole bytes) names, each
+// once, in list order; a non-resident list is read through the context. Nothing when its content
+// cannot be had.
+std::optional<std::vector<std::uint64_t>> recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute,
+                                                                std::uint64_t base);
+
+// The names a file is listed under: each long (Win32 or POSIX) name, once per folder and name;
+// the DOS 8.3 alias only when the record has no other name.
+std::vector<FileNameEntry> longNames(const std::vector<FileNameEntry>& names);
+
+// The number of the record at `recordOffset` of the context's MftBuffer: its place when the
+// buffer is the $MFT itself, else the number the record keeps in its header.
+std::int64_t recordNumberAt(const VolumeContext* ctx, std::span<const std::uint8_t> record, std::int64_t recordOffset);
+
+// Walks a fixed-up record's attributes and, when it has an $ATTRIBUTE_LIST, those of the extension
+// records the list names (found in the context's MftBuffer, fixed up there), handing each to
+// `visit(recordBytes, header)`. Without a context, or when a named record is missing, only what
+// is found is visited and `incomplete` is set. False when the base record's own walk is damaged.
+bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                        const std::function<void(std::span<const std::uint8_t>, const AttributeHeader&)>& visit,
+                        bool& incomplete);
+
+// The names, creation time, index and content size of the file of a fixed-up record, its extension
+// records included. Nothing when the record's attributes cannot be walked.
+std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset);
+
 // Fixes the record up and decodes its unnamed $DATA into `file`: Resident, ResidentLength,
-// ResidentBuf, FSize and ClusterList. A record without an unnamed $DATA decodes to an empty,
-// non-resident file. Corrupt when the $DATA's fields point outside the attribute or record.
-RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file);
+// ResidentBuf, FSize, ValidLength, CompressionUnit, Encrypted and ClusterList (every segment, from
+// the extension records too when a context is given). A record without an unnamed $DATA decodes
+// to an empty, non-resident file. Corrupt when the $DATA's fields point outside the attribute or
+// record.
+RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, VolumeContext* ctx = nullptr,
+                          std::int64_t recordOffset = -1);
 
 // decodeRecord on the record at `recordOffset` of the context's MftBuffer. NotARecord when a
 // whole record does not fit in the buffer at that offset.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ByteBuffer.h"
@@ -40,6 +41,13 @@ struct VolumeContext
     std::vector<DataRun> MftExtentList;
 
     ByteBuffer MftBuffer; // the loaded $MFT or regions, plus 1,024 spare zero bytes
+
+    // How a record's extension records are found in MftBuffer: record N at N x MftRecordSize when
+    // the buffer is the $MFT itself (the Normal scan), else through RecordIndex, the (number kept
+    // in the record's header, buffer offset) of every record of the regions, sorted (the Extended
+    // scan, whose regions may hold several file systems' records of one number).
+    bool MftBufferByNumber = true;
+    std::vector<std::pair<std::uint32_t, std::int64_t>> RecordIndex;
     std::vector<std::uint8_t> VolumeBitmap;
 };
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace orv {
+
+// Decompresses one compression unit of an NTFS-compressed stream: the LZNT1 chunks at the start of
+// `compressed` (each a 2-byte header and at most 4,096 bytes of output) into `out`, which is the
+// unit's size. The chunks end at a zero header, at the end of the input, or when `out` is full;
+// whatever follows them in the unit's last cluster is never read. Output that stops short of the
+// unit is zero-filled (a unit holds the file's last bytes). Nothing when a chunk is damaged; `out`
+// is then all zeros.
+std::optional<std::size_t> decompressLznt1Unit(std::span<const std::uint8_t> compressed, std::span<std::uint8_t> out);
+
+} // namespace orv
