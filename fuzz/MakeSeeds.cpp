@@ -116,6 +116,7 @@ void makeDataRunSeeds(const fs::path& dir)
         {"second-run-steps-back", {0x31, 0x10, 0x00, 0x40, 0x0C, 0x21, 0x08, 0xF0, 0xFF, 0x00}},
         {"three-runs", {0x21, 0x04, 0x00, 0x01, 0x11, 0x02, 0x10, 0x21, 0x03, 0xF0, 0xFE, 0x00}},
         {"sparse-run-ends-list", {0x11, 0x04, 0x10, 0x01, 0x05, 0x00}},
+        {"hole-between-runs", {0x11, 0x04, 0x10, 0x01, 0x05, 0x11, 0x04, 0x20, 0x00}},
         {"no-end-marker", {0x11, 0x04, 0x10}},
         {"length-field-too-wide", {0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10}},
         {"offset-field-too-wide", {0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
@@ -127,6 +128,41 @@ void makeDataRunSeeds(const fs::path& dir)
     };
     for (const auto& [name, bytes] : lists)
         write(dir / name, bytes);
+}
+
+void makeAttributeListSeeds(const fs::path& dir)
+{
+    // Base record 1 names records 2 and 3; record 2 holds the names and the first segment.
+    const auto join = [](std::initializer_list<Bytes> records) {
+        Bytes all;
+        for (const Bytes& r : records)
+            all.insert(all.end(), r.begin(), r.end());
+        return all;
+    };
+    const Bytes empty(1024, 0);
+    const Bytes base = RecordBuilder().number(1).inUse(false).standardInformation(kCreated)
+                           .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 4, 3}}).build();
+    const Bytes first = RecordBuilder().number(2).baseRecord(1).fileName(u"Quarterly Report Final.docx", 5, 1)
+                            .fileName(u"QUARTE~1.DOC", 5, 2).dataSegment({0x11, 0x04, 0x10, 0x00}, 6 * 4096, {}).build();
+    const auto second = [](std::uint64_t lowestVcn) {
+        return RecordBuilder().number(3).baseRecord(1).dataSegment({0x11, 0x02, 0x30, 0x00}, 0, {.lowestVcn = lowestVcn}).build();
+    };
+    write(dir / "builder-two-extension-records", join({empty, base, first, second(4)}));
+    write(dir / "builder-extension-record-missing", join({empty, base, first}));
+    write(dir / "builder-segments-overlap", join({empty, base, first, second(1)}));
+}
+
+void makeLznt1Seeds(const fs::path& dir)
+{
+    Bytes unit = {15}; // 16 x 512 bytes: two chunks
+    for (int chunk = 0; chunk < 2; ++chunk)
+        unit.insert(unit.end(), {0x04, 0xB0, 0x04, 'a', 'b', 0xFB, 0x1F});
+    write(dir / "two-repeating-chunks", unit);
+    Bytes stored = {7, 0xFF, 0x3F}; // one chunk of 4,096 bytes stored as is
+    stored.resize(3 + 4096, 'x');
+    write(dir / "stored-chunk", stored);
+    write(dir / "reference-before-the-start", {7, 0x04, 0xB0, 0x04, 'a', 'b', 0xFB, 0xFF});
+    write(dir / "header-longer-than-input", {7, 0xFF, 0xBF, 0x00, 'a'});
 }
 
 } // namespace
@@ -141,5 +177,7 @@ int main(int argc, char** argv)
     makeBootSectorSeeds(corpus / "fuzz_boot_sector");
     makeRecordSeeds(corpus / "fuzz_record");
     makeDataRunSeeds(corpus / "fuzz_data_runs");
+    makeAttributeListSeeds(corpus / "fuzz_attribute_list");
+    makeLznt1Seeds(corpus / "fuzz_lznt1");
     return 0;
 }

@@ -16,6 +16,8 @@ std::string ContentReport::reason() const
     const auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
     if (recordDamaged)
         add("the record is damaged");
+    if (partLost)
+        add("part of its run list was in an extension record that is gone");
     if (zeroedBytes > 0)
         add(std::to_string(zeroedBytes) + " bytes could not be read and are zeros");
     if (badUnits > 0)
@@ -23,6 +25,17 @@ std::string ContentReport::reason() const
                           : std::to_string(badUnits) + " compressed units (the first is unit " +
                                 std::to_string(firstBadUnit) + ") could not be decompressed");
     return text;
+}
+
+std::int64_t volumeClusterCount(VolumeContext& volume)
+{
+    std::int64_t clusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
+    const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
+    if (deviceBytes && volume.BytesPerCluster > 0)
+        clusters = std::min<std::int64_t>(
+            clusters, static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+                          volume.BytesPerCluster);
+    return clusters;
 }
 
 namespace {
@@ -39,14 +52,9 @@ public:
         std::int64_t count;   // clusters, at least 1
     };
 
-    ClusterMap(const VolumeContext& volume, const std::vector<DataRun>& runs) : m_runs(runs)
+    ClusterMap(VolumeContext& volume, const std::vector<DataRun>& runs)
+        : m_runs(runs), m_volumeClusters(volumeClusterCount(volume))
     {
-        const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
-        m_volumeClusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
-        if (deviceBytes && volume.BytesPerCluster > 0)
-            m_volumeClusters = std::min<std::int64_t>(
-                m_volumeClusters, static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                                      volume.BytesPerCluster);
     }
 
     // The next piece of at most `most` clusters; nothing when the runs end.
@@ -112,12 +120,12 @@ public:
         }
         if (m_volume.BytesPerCluster <= 0 || m_volume.BytesPerSector <= 0 || m_file.FSize <= 0)
             return m_report;
-        if (m_file.Incomplete)
-            m_report.damaged = true;
+        m_report.partLost = m_file.Incomplete;
         const bool done = m_file.CompressionUnit > 0 ? compressed() : plain();
         if (done && m_report.written < m_file.FSize)
             tail();
-        m_report.damaged = m_report.damaged || m_report.zeroedBytes > 0 || m_report.badUnits > 0 || m_report.recordDamaged;
+        m_report.damaged = m_report.damaged || m_report.zeroedBytes > 0 || m_report.badUnits > 0 || m_report.recordDamaged ||
+                           m_report.partLost;
         return m_report;
     }
 

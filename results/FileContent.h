@@ -17,6 +17,7 @@ struct ContentReport
     std::int64_t badUnits = 0;       // compressed units that could not be decompressed (zeros)
     std::int64_t firstBadUnit = -1;  // the first of them, counted from 0
     bool recordDamaged = false;      // the run list cannot describe the file: it ends early
+    bool partLost = false;           // an extension record holding part of the run list is gone
     bool damaged = false;            // any of the above: the file is not exactly what was deleted
     bool stopped = false;            // keepGoing said no: the file holds what came before
     bool outputFailed = false;       // the sink refused a chunk
@@ -24,6 +25,9 @@ struct ContentReport
     // Why the file is not whole, in the restore report's words; empty when it is.
     std::string reason() const;
 };
+
+// The clusters a run may name on this volume: the boot sector's count, cut to the device's size.
+std::int64_t volumeClusterCount(VolumeContext& volume);
 
 // The largest piece of a file read or written at once, whatever the length of its runs.
 inline constexpr std::int64_t kContentChunk = 4 * 1024 * 1024;

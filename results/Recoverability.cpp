@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BootSector.h"
+#include "FileContent.h"
 #include "SectorIo.h"
 
 namespace orv {
@@ -137,7 +138,7 @@ Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int6
     // room the compression saved. What cannot be read at all (lost with an extension record, or
     // outside the volume) counts as overwritten.
     const bool compressed = file.CompressionUnit > 0;
-    const std::int64_t volumeClusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
+    const std::int64_t volumeClusters = volumeClusterCount(volume);
     std::int64_t total = 0, used = 0;
     bool lost = file.Incomplete;
     const auto add = [](std::int64_t& sum, std::int64_t n) { sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n; };

@@ -268,5 +268,34 @@ TEST(DecodeRecordNTFS, AddressesRecordsInTheBuffer)
     EXPECT_EQ(DecodeRecordNTFS(ctx, ~std::size_t{0}, file), RecordStatus::NotARecord);
 }
 
+TEST(LongNames, TheLongNameWinsAndEveryLinkCounts)
+{
+    constexpr std::uint8_t posix = 0, win32 = 1, dos = 2, both = 3;
+    struct Case
+    {
+        const char* what;
+        std::vector<FileNameEntry> names;
+        std::vector<FileNameEntry> expected;
+    };
+    const Case cases[] = {
+        {"a DOS alias written after the long name", {{u"Quarterly Report Final.docx", 5, win32}, {u"QUARTE~1.DOC", 5, dos}},
+         {{u"Quarterly Report Final.docx", 5, win32}}},
+        {"a DOS alias written before it", {{u"QUARTE~1.DOC", 5, dos}, {u"Quarterly Report Final.docx", 5, win32}},
+         {{u"Quarterly Report Final.docx", 5, win32}}},
+        {"only a DOS name", {{u"README.TXT", 5, dos}}, {{u"README.TXT", 5, dos}}},
+        {"one name for both", {{u"notes.txt", 5, both}}, {{u"notes.txt", 5, both}}},
+        {"hard links in two folders", {{u"a.txt", 40, win32}, {u"A~1.TXT", 40, dos}, {u"b.txt", 41, posix}},
+         {{u"a.txt", 40, win32}, {u"b.txt", 41, posix}}},
+        {"names that differ only in case are two POSIX names", {{u"a", 5, posix}, {u"A", 5, posix}},
+         {{u"a", 5, posix}, {u"A", 5, posix}}},
+        {"the same name twice is listed once", {{u"a.txt", 5, win32}, {u"a.txt", 5, posix}}, {{u"a.txt", 5, win32}}},
+        {"no names", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(longNames(c.names), c.expected);
+    }
+}
+
 } // namespace
 } // namespace orv

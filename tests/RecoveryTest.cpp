@@ -253,6 +253,224 @@ TEST(Restore, StopClosesTheFileWithWhatCameBefore)
     std::filesystem::remove_all(folder);
 }
 
+
+// A 64-cluster volume whose every cluster is a pattern of its own, so a byte in the wrong place
+// shows.
+Bytes patternImage()
+{
+    Bytes image(64 * 4096, 0);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13 + i / 4096);
+    return image;
+}
+
+Bytes clusters(const Bytes& image, std::size_t first, std::size_t count)
+{
+    return Bytes(image.begin() + static_cast<std::ptrdiff_t>(first * 4096),
+                 image.begin() + static_cast<std::ptrdiff_t>((first + count) * 4096));
+}
+
+RestoreOutcome restoreRecord(BuiltSession& built, std::int64_t offset, Bytes& written)
+{
+    const auto folder = freshFolder("restore-content");
+    NoPump pump;
+    const RestoreOutcome outcome = UndeleteFileNTFS(built.session, offset, u"f.bin", 0, folder, pump, kAlways);
+    written = fileBytes(folder / "f.bin");
+    std::filesystem::remove_all(folder);
+    return outcome;
+}
+
+TEST(Restore, HolesAndUnreadableRunsAreZerosOfTheirLengthAndLaterRunsStillCount)
+{
+    const Bytes image = patternImage();
+    const Bytes zeros(4096, 0);
+    const auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    struct Case
+    {
+        const char* what;
+        Bytes runs;
+        std::uint64_t size;
+        std::uint64_t validLength;
+        Bytes expected;
+        RestoreOutcome::Status status;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"sparse: data, a hole of 3 clusters, data",
+         {0x11, 0x01, 0x0A, 0x01, 0x03, 0x11, 0x01, 0x0A, 0x00}, 5 * 4096 - 50, ~0ull,
+         join({clusters(image, 10, 1), zeros, zeros, zeros, Bytes(image.begin() + 20 * 4096, image.begin() + 21 * 4096 - 50)}),
+         RestoreOutcome::Status::Restored, ""},
+        {"a run outside the volume is zeros and the run after it is still read",
+         {0x11, 0x01, 0x0A, 0x31, 0x01, 0x96, 0x86, 0x01, 0x31, 0x01, 0x74, 0x79, 0xFE, 0x00}, 3 * 4096, ~0ull,
+         join({clusters(image, 10, 1), zeros, clusters(image, 20, 1)}), RestoreOutcome::Status::Damaged,
+         "4096 bytes could not be read and are zeros"},
+        {"bytes past the valid length are zeros", {0x11, 0x02, 0x0A, 0x00}, 8192, 5000,
+         join({Bytes(image.begin() + 10 * 4096, image.begin() + 10 * 4096 + 5000), Bytes(8192 - 5000, 0)}),
+         RestoreOutcome::Status::Restored, ""},
+        {"runs that end early leave zeros up to the size", {0x11, 0x01, 0x0A, 0x00}, 2 * 4096, ~0ull,
+         join({clusters(image, 10, 1), zeros}), RestoreOutcome::Status::Damaged, "4096 bytes could not be read and are zeros"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes record = RecordBuilder().inUse(false).fileName(u"f.bin", 5)
+                                 .dataSegment(c.runs, c.size, {.validLength = c.validLength}).build();
+        BuiltSession built(image, {record}, {});
+        Bytes written;
+        const RestoreOutcome outcome = restoreRecord(built, 0, written);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.reason, c.reason);
+        EXPECT_EQ(written.size(), c.size);
+        EXPECT_TRUE(written == c.expected);
+    }
+}
+
+// One compression unit of 16 chunks, each "ab" and a back-reference that repeats it to 4,096 bytes.
+Bytes repeatingUnit()
+{
+    Bytes unit;
+    for (int chunk = 0; chunk < 16; ++chunk)
+        unit.insert(unit.end(), {0x04, 0xB0, 0x04, 'a', 'b', 0xFB, 0x1F});
+    return unit;
+}
+
+TEST(Restore, CompressedUnitsAreDecompressedStoredOrZeros)
+{
+    Bytes image = patternImage();
+    const Bytes unit = repeatingUnit();
+    std::fill(image.begin() + 10 * 4096, image.begin() + 11 * 4096, std::uint8_t{0});
+    std::copy(unit.begin(), unit.end(), image.begin() + 10 * 4096);
+    // Unit 0: one cluster of LZNT1 at 10 and 15 of hole; unit 1: 16 clusters stored at 20; unit 2:
+    // all hole.
+    const Bytes runs = {0x11, 0x01, 0x0A, 0x01, 0x0F, 0x11, 0x10, 0x0A, 0x01, 0x10, 0x00};
+    const std::uint64_t size = 3 * 65536 - 1000;
+    Bytes expected;
+    for (int i = 0; i < 65536 / 2; ++i)
+        expected.insert(expected.end(), {'a', 'b'});
+    const Bytes stored = clusters(image, 20, 16);
+    expected.insert(expected.end(), stored.begin(), stored.end());
+    expected.resize(size, 0);
+
+    const auto record = [&] {
+        return RecordBuilder().inUse(false).fileName(u"f.bin", 5).dataSegment(runs, size, {.flags = 0x0001, .unitLog2 = 4}).build();
+    };
+    {
+        BuiltSession built(image, {record()}, {});
+        Bytes written;
+        const RestoreOutcome outcome = restoreRecord(built, 0, written);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
+        EXPECT_TRUE(written == expected);
+        EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, u"f.bin"), Grade::Good) << "graded over its 17 real clusters";
+    }
+    // A damaged unit is zeros; the units after it still come out.
+    image[10 * 4096 + 6] = 0xFF; // the first back-reference now reaches before the chunk's start
+    BuiltSession built(image, {record()}, {});
+    Bytes written;
+    const RestoreOutcome outcome = restoreRecord(built, 0, written);
+    EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
+    EXPECT_EQ(outcome.reason, "compressed unit 0 could not be decompressed");
+    ASSERT_EQ(written.size(), size);
+    EXPECT_TRUE(std::all_of(written.begin(), written.begin() + 65536, [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::equal(written.begin() + 65536, written.end(), expected.begin() + 65536));
+}
+
+TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
+{
+    const Bytes image = patternImage();
+    const std::uint64_t size = 2 * 4096 + 7;
+    // Record 1 is the base; its names and both segments of its data live in records 2 and 3.
+    const auto base = [](std::uint32_t number) {
+        return RecordBuilder().inUse(false).number(number).standardInformation(0)
+            .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 2, 3}}).build();
+    };
+    const auto first = [&](std::uint32_t number) {
+        return RecordBuilder().inUse(false).number(number).baseRecord(1)
+            .fileName(u"Quarterly Report Final.docx", 5, 1).fileName(u"QUARTE~1.DOC", 5, 2)
+            .dataSegment({0x11, 0x02, 0x0A, 0x00}, size, {}).build();
+    };
+    const auto second = [&](std::uint32_t number) {
+        return RecordBuilder().inUse(false).number(number).baseRecord(1)
+            .dataSegment({0x11, 0x01, 0x1E, 0x00}, 0, {.lowestVcn = 2}).build();
+    };
+    Bytes expected = clusters(image, 10, 2);
+    expected.insert(expected.end(), image.begin() + 30 * 4096, image.begin() + 30 * 4096 + 7);
+
+    for (const bool byNumber : {true, false}) {
+        SCOPED_TRACE(byNumber ? "records at their number" : "records found through the index");
+        // Through the index the records lie anywhere: the Extended scan's regions.
+        BuiltSession built(image, byNumber ? std::vector{Bytes(1024, 0), base(1), first(2), second(3)}
+                                           : std::vector{second(3), Bytes(1024, 0), first(2), base(1)},
+                           {});
+        std::int64_t baseOffset = 1024;
+        if (!byNumber) {
+            built.session.volume.MftBufferByNumber = false;
+            built.session.volume.RecordIndex = {{1, 3072}, {2, 2048}, {3, 0}};
+            baseOffset = 3072;
+        }
+        auto record = std::span<std::uint8_t>(built.session.volume.MftBuffer).subspan(static_cast<std::size_t>(baseOffset), 1024);
+        ApplyRecordFixups(record);
+        const auto parts = readRecordParts(&built.session.volume, record, baseOffset);
+        ASSERT_TRUE(parts);
+        const auto names = longNames(parts->names);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0].name, u"Quarterly Report Final.docx") << "the long name, not the DOS alias after it";
+        EXPECT_TRUE(parts->hasData);
+        EXPECT_EQ(parts->dataSize, static_cast<std::int64_t>(size));
+
+        Bytes written;
+        const RestoreOutcome outcome = restoreRecord(built, baseOffset, written);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
+        EXPECT_TRUE(written == expected);
+    }
+
+    // The second segment's record is gone: its cluster is zeros and the file is never Good.
+    BuiltSession built(image, {Bytes(1024, 0), base(1), first(2), Bytes(1024, 0)}, Bytes(8, 0));
+    Bytes written;
+    const RestoreOutcome outcome = restoreRecord(built, 1024, written);
+    EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
+    EXPECT_EQ(outcome.reason, "part of its run list was in an extension record that is gone; 7 bytes could not be read and are zeros");
+    EXPECT_EQ(written.size(), size);
+    EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 1024, u"f.bin"), Grade::Average);
+}
+
+TEST(Recoverability, HolesLostRunsAndEncryptionAreGradedForWhatTheyAre)
+{
+    const Bytes image = patternImage();
+    struct Case
+    {
+        const char* what;
+        Bytes runs;
+        RecordBuilder::Segment segment;
+        Bytes bitmap;
+        Grade expected;
+    };
+    const Case cases[] = {
+        {"a hole is recoverable: 2 of 10 clusters in use", {0x11, 0x02, 0x10, 0x01, 0x08, 0x00}, {}, {0, 0, 0x03, 0}, Grade::Average},
+        {"a hole is recoverable: 1 of 10 in use", {0x11, 0x02, 0x10, 0x01, 0x08, 0x00}, {}, {0, 0, 0x01, 0}, Grade::Good},
+        {"a run outside the volume is never Good", {0x11, 0x0A, 0x10, 0x31, 0x01, 0x96, 0x86, 0x01, 0x00}, {}, Bytes(8, 0),
+         Grade::Average},
+        {"encrypted is Poor whatever the bitmap says", {0x11, 0x0A, 0x10, 0x00}, {.flags = 0x4000}, Bytes(8, 0), Grade::Poor},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes record = RecordBuilder().inUse(false).fileName(u"a.bin", 5).dataSegment(c.runs, 40960, c.segment).build();
+        BuiltSession built(image, {record}, c.bitmap);
+        EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, u"a.bin"), c.expected);
+    }
+    const Bytes encrypted = RecordBuilder().inUse(false).fileName(u"a.bin", 5)
+                                .dataSegment({0x11, 0x0A, 0x10, 0x00}, 40960, {.flags = 0x4000}).build();
+    BuiltSession built(image, {encrypted}, Bytes(8, 0));
+    Bytes written;
+    const RestoreOutcome outcome = restoreRecord(built, 0, written);
+    EXPECT_EQ(outcome.status, RestoreOutcome::Status::Encrypted);
+    EXPECT_EQ(outcome.reason, "the file is encrypted (EFS): its bytes are ciphertext");
+}
+
+
 class FixtureScan : public testing::TestWithParam<const char*>
 {
 protected:

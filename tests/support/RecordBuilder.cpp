@@ -99,6 +99,33 @@ RecordBuilder& RecordBuilder::nonResidentData(const Bytes& runList, std::uint64_
     return *this;
 }
 
+RecordBuilder& RecordBuilder::dataSegment(const Bytes& runList, std::uint64_t dataSize, const Segment& segment)
+{
+    nonResidentData(runList, dataSize);
+    Bytes& a = m_attributes.back();
+    put16(a, 0x0C, segment.flags);
+    put64(a, 0x10, segment.lowestVcn);
+    a[0x22] = segment.unitLog2;
+    put64(a, 0x38, std::min(segment.validLength, dataSize));
+    return *this;
+}
+
+RecordBuilder& RecordBuilder::attributeList(const std::vector<ListEntry>& entries)
+{
+    Bytes content;
+    for (const ListEntry& entry : entries) {
+        Bytes e(0x20, 0);
+        put32(e, 0x00, entry.type);
+        put16(e, 0x04, e.size());
+        e[0x07] = 0x1A;
+        put64(e, 0x08, entry.startVcn);
+        put64(e, 0x10, entry.record | (std::uint64_t{1} << 48));
+        content.insert(content.end(), e.begin(), e.end());
+    }
+    m_attributes.push_back(resident(0x20, content));
+    return *this;
+}
+
 RecordBuilder& RecordBuilder::indexRoot()
 {
     m_attributes.push_back(resident(0x90, Bytes(48, 0), u"$I30"));
@@ -122,6 +149,7 @@ Bytes RecordBuilder::build(bool protect) const
     put16(r, 0x16, (m_inUse ? 1 : 0) | (m_directory ? 2 : 0));
     put32(r, 0x1C, m_size);
     put32(r, 0x2C, m_number);
+    put64(r, 0x20, m_base ? m_base | (std::uint64_t{1} << 48) : 0);
 
     std::size_t pos = firstAttribute;
     for (const Bytes& a : m_attributes) {

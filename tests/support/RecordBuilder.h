@@ -27,6 +27,26 @@ public:
     RecordBuilder& fileName(const std::u16string& name, std::uint64_t parent, std::uint8_t nameSpace = 1);
     RecordBuilder& residentData(const Bytes& content, const std::u16string& streamName = u"");
     RecordBuilder& nonResidentData(const Bytes& runList, std::uint64_t dataSize, const std::u16string& streamName = u"");
+    // A non-resident $DATA as a segment of a longer stream, or with its own flags (0x0001
+    // compressed, 0x4000 encrypted), compression unit (log2 of clusters) and valid length.
+    struct Segment
+    {
+        std::uint64_t lowestVcn = 0;
+        std::uint16_t flags = 0;
+        std::uint8_t unitLog2 = 0;
+        std::uint64_t validLength = ~std::uint64_t{0}; // the data size
+    };
+    RecordBuilder& dataSegment(const Bytes& runList, std::uint64_t dataSize, const Segment& segment);
+    // A resident $ATTRIBUTE_LIST naming, for each entry, the type, first cluster and record.
+    struct ListEntry
+    {
+        std::uint32_t type;
+        std::uint64_t startVcn;
+        std::uint64_t record;
+    };
+    RecordBuilder& attributeList(const std::vector<ListEntry>& entries);
+    // Makes this an extension record of `base`.
+    RecordBuilder& baseRecord(std::uint64_t base) { m_base = base; return *this; }
     RecordBuilder& indexRoot();
     // Any bytes as the next attribute, for damaged layouts.
     RecordBuilder& raw(const Bytes& attribute) { m_attributes.push_back(attribute); return *this; }
@@ -42,6 +62,7 @@ private:
     bool m_inUse = true;
     bool m_directory = false;
     std::uint32_t m_number = 0;
+    std::uint64_t m_base = 0;
     bool m_endMarker = true;
     std::array<std::uint8_t, 4> m_afterEnd{0x82, 0x79, 0x47, 0x11};
     std::vector<Bytes> m_attributes;
