@@ -268,6 +268,16 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200);           // same name, same folder: the later wins
     layout.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
     layout.records[20] = deletedFile(u"system-numbered.txt", 5);        // below record 28: never a candidate
+    // A folder whose names live in an extension record, as a folder of thousands of files has them.
+    layout.records[42] = RecordBuilder().directory(true).standardInformation(kTime).attributeList({{0x30, 0, 43}, {0x30, 0, 43}})
+                             .indexRoot().build();
+    layout.records[43] = RecordBuilder().baseRecord(42).fileName(u"BIGFOL~1", 5, 2).fileName(u"Big Folder", 5, 1).build();
+    layout.records[44] = deletedFile(u"inbig.txt", 42);
+    // Hard links in two folders, one with a DOS alias: listed under each long name.
+    layout.records[45] = RecordBuilder().inUse(false).standardInformation(kTime).fileName(u"one.txt", 5, 1)
+                             .fileName(u"ONE~1.TXT", 5, 2).fileName(u"two.txt", 32, 0).residentData(test::Bytes(3, 'x')).build();
+    // A deleted extension record holds attributes of another file, never a file of its own.
+    layout.records[46] = RecordBuilder().inUse(false).baseRecord(45).fileName(u"ext.txt", 5).residentData({1}).build();
 
     test::FakeDriveSystem drives;
     drives.add("E:", std::make_shared<test::MemoryDevice>(test::buildVolume(layout)));
@@ -287,14 +297,17 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     const std::vector<std::pair<std::u16string, std::u16string>> expected = {
         {u"E:\\root.txt", u"10 " + shortDate},
         {u"E:\\nostdinfo.txt", u"2 "}, // no creation time: an empty date, never the previous file's
+        {u"E:\\one.txt", u"3 " + shortDate},
         {u"E:\\Unknown Deleted Folder\\orphan.txt", u"10 " + shortDate}, // record 0 is no folder
         {u"E:\\Unknown Deleted Folder\\lost.txt", u"10 " + shortDate},
         {u"E:\\Docs\\ab=c.txt", u"10 " + shortDate},
         {u"E:\\Docs\\report.doc", u"200 " + shortDate}, // the later record under the first spelling
+        {u"E:\\Docs\\two.txt", u"3 " + shortDate},
         {u"E:\\OldDir\\inold.txt", u"10 " + shortDate},
+        {u"E:\\Big Folder\\inbig.txt", u"10 " + shortDate},
     };
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(session.FilesFound, 8) << "the repeated name counts as found twice, stored once";
+    EXPECT_EQ(session.FilesFound, 11) << "the repeated name counts as found twice, stored once";
 }
 
 } // namespace
