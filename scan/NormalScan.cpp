@@ -24,12 +24,17 @@ constexpr std::int64_t kRootRecord = 5;
 constexpr std::size_t kLongestPath = 256;
 constexpr std::u16string_view kUnknownFolder = u"Unknown Deleted Folder\\";
 
+// The bytes of the extents, saturating: a crafted run list must not wrap the sum.
 std::int64_t totalBytes(const VolumeContext& volume)
 {
-    std::int64_t clusters = 0;
-    for (const DataRun& extent : volume.MftExtentList)
-        clusters += extent.length;
-    return clusters * volume.BytesPerCluster;
+    std::int64_t bytes = 0;
+    for (const DataRun& extent : volume.MftExtentList) {
+        std::int64_t extentBytes = 0;
+        if (extent.length > 0 && (__builtin_mul_overflow(extent.length, volume.BytesPerCluster, &extentBytes) ||
+                                  __builtin_add_overflow(bytes, extentBytes, &bytes)))
+            return std::numeric_limits<std::int64_t>::max();
+    }
+    return bytes;
 }
 
 // Extents that reach past the end of the device are cut there: a damaged run list must not make
@@ -49,6 +54,20 @@ std::int64_t clipExtentsToDevice(VolumeContext& volume)
     }
     std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
     return before - totalBytes(volume);
+}
+
+// The extents cut to the $MFT's own data size: records past it were never written, and a run list
+// that claims far more (a damaged or crafted one) must not make us load it.
+void clipExtentsToDataSize(VolumeContext& volume)
+{
+    if (volume.MftDataSize <= 0 || volume.BytesPerCluster <= 0)
+        return;
+    std::int64_t wanted = volume.MftDataSize / volume.BytesPerCluster + (volume.MftDataSize % volume.BytesPerCluster != 0);
+    for (DataRun& extent : volume.MftExtentList) {
+        extent.length = std::min(extent.length, wanted);
+        wanted -= extent.length;
+    }
+    std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
 }
 
 // Shortens the longest extent (the first of equally long ones) until the loaded bytes are below
@@ -259,6 +278,7 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     if (volume.BytesPerCluster <= 0 || volume.MftRecordSize <= 0)
         return finish(ScanEnd::Finished);
 
+    clipExtentsToDataSize(volume);
     const std::int64_t lost = clipExtentsToDevice(volume) + fitIntoBudget(volume, memoryBudget(availablePhysicalMemory));
     report.recordsNotLoaded = lost / volume.MftRecordSize;
     session.MftLoadedBytes = totalBytes(volume);

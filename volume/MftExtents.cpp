@@ -18,8 +18,25 @@ struct MftSegment
 {
     std::uint64_t lowestVcn = 0;
     std::uint64_t clusters = 0;
+    std::uint64_t dataSize = 0; // kept in the first segment only
     std::vector<DataRun> runs;
 };
+
+// The extents without one that names clusters an earlier one already holds: every later record
+// would be read from the wrong place, and a crafted list would list the same records twice.
+void dropOverlaps(VolumeContext& ctx)
+{
+    std::vector<DataRun> kept;
+    for (const DataRun& extent : ctx.MftExtentList) {
+        const bool overlaps = std::any_of(kept.begin(), kept.end(), [&](const DataRun& k) {
+            return extent.start < k.start + k.length && k.start < extent.start + extent.length;
+        });
+        if (overlaps || extent.start < 0)
+            break;
+        kept.push_back(extent);
+    }
+    ctx.MftExtentList = std::move(kept);
+}
 
 // The runs of one non-resident segment of the $MFT's $DATA. The $MFT is never sparse: a hole
 // would leave the place of every later record unknown, so the runs end at one.
@@ -37,7 +54,7 @@ std::optional<MftSegment> dataSegment(const AttributeHeader& header, std::span<c
     const auto lowestVcn = attribute.u64(attr::kLowestVcn);
     if (!runsOffset || !lowestVcn)
         return std::nullopt;
-    MftSegment segment{*lowestVcn, 0, {}};
+    MftSegment segment{*lowestVcn, 0, attribute.u64(attr::kDataSize).value_or(0), {}};
     bool hole = false;
     decodeDataRuns(attribute, *runsOffset, [&](DataRun run) {
         hole = hole || run.hole;
@@ -56,6 +73,7 @@ std::optional<MftSegment> dataSegment(const AttributeHeader& header, std::span<c
 bool ReadMftExtentsNTFS(VolumeContext& ctx)
 {
     ctx.MftExtentList.clear();
+    ctx.MftDataSize = 0;
     if (ctx.BytesPerSector <= 0)
         return false;
 
@@ -105,10 +123,12 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
     if (!first)
         return false;
     ctx.MftExtentList = first->runs;
+    ctx.MftDataSize = static_cast<std::int64_t>(std::min<std::uint64_t>(first->dataSize, std::numeric_limits<std::int64_t>::max()));
+    dropOverlaps(ctx);
 
     // A large $MFT continues its run list in extension records, which lie in the part of the
     // $MFT the first segment already names.
-    if (!list)
+    if (!list || first->lowestVcn != 0)
         return true;
     const auto listBytes = cursor.bytes(*list);
     const auto others = listBytes ? recordsInAttributeList(&ctx, *listBytes, 0) : std::nullopt;
@@ -137,8 +157,11 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
             break; // a gap: what follows cannot be placed
         for (const DataRun& run : segment.runs)
             ctx.MftExtentList.push_back(run);
-        next = segment.lowestVcn + segment.clusters;
+        next = segment.clusters > std::numeric_limits<std::uint64_t>::max() - segment.lowestVcn
+                   ? std::numeric_limits<std::uint64_t>::max()
+                   : segment.lowestVcn + segment.clusters;
     }
+    dropOverlaps(ctx);
     return true;
 }
 
