@@ -5,6 +5,7 @@
 
 #include "BootSector.h"
 #include "MftRecord.h"
+#include "ScanCommon.h"
 #include "SectorIo.h"
 
 namespace orv {
@@ -81,6 +82,17 @@ WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
     }
     if (!mft::startsLikeRecord(onVolume))
         return {false, "the record on the volume is no longer an MFT record"};
+    // Only a deleted file's record is wiped. A record in use in the $MFT the volume names now is
+    // a live file's; one outside it in clusters the $Bitmap marks in use lies inside a live file
+    // (a disk image kept on the volume), whatever its own flag says.
+    const std::int64_t cluster = pieces.front().position / volume.BytesPerCluster;
+    const bool inCurrentMft = std::any_of(volume.CurrentMftExtents.begin(), volume.CurrentMftExtents.end(), [&](const DataRun& e) {
+        return cluster >= e.start && cluster - e.start < e.length;
+    });
+    if (inCurrentMft && (onVolume[mft::kFlags] & mft::kFlagInUse))
+        return {false, "the record is in use: it belongs to a live file"};
+    if (!inCurrentMft && clusterInUse(volume.VolumeBitmap, cluster))
+        return {false, "the record lies inside a live file"};
     ApplyRecordFixups(onVolume);
     const std::uint8_t* listed = volume.MftBuffer.data() + recordOffset;
     if (!std::equal(onVolume.begin(), onVolume.end(), listed))

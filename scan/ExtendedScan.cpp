@@ -94,6 +94,7 @@ private:
     std::optional<std::int64_t> recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     bool readCluster(std::int64_t cluster, std::span<std::uint8_t> into);
     bool insideCurrentMft(std::int64_t bufferOffset) const;
+    bool insideLiveFile(std::int64_t bufferOffset) const;
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name);
     std::u16string freeKey(const std::u16string& section, const std::u16string& name);
 
@@ -264,6 +265,17 @@ bool ExtendedScan::insideCurrentMft(std::int64_t bufferOffset) const
     });
 }
 
+bool ExtendedScan::insideLiveFile(std::int64_t bufferOffset) const
+{
+    const auto region = std::upper_bound(m_regions.begin(), m_regions.end(), bufferOffset,
+                                         [](std::int64_t offset, const Region& r) { return offset < r.bufferOffset; });
+    if (region == m_regions.begin())
+        return false;
+    const Region& r = *std::prev(region);
+    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / m_volume.BytesPerCluster;
+    return clusterInUse(m_volume.VolumeBitmap, cluster);
+}
+
 void ExtendedScan::findFolders()
 {
     startStep(ScanStep::FindFolders);
@@ -357,8 +369,9 @@ void ExtendedScan::findFiles()
         if (++m_session.RecordsExamined % 10 == 0)
             m_progress.recordsExamined(m_session.RecordsExamined);
         // A record of an earlier file system still carries its in-use flag: only the records of
-        // the $MFT in use now are told apart by it.
-        if ((record[mft::kFlags] & mft::kFlagInUse) && insideCurrentMft(at))
+        // the $MFT in use now, and those inside a live file (a disk image kept on the volume:
+        // clusters the $Bitmap marks in use), are told apart by it.
+        if ((record[mft::kFlags] & mft::kFlagInUse) && (insideCurrentMft(at) || insideLiveFile(at)))
             continue;
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
@@ -411,6 +424,7 @@ ExtendedScanReport ExtendedScan::run()
     if (!ReadMftExtentsNTFS(m_volume))
         m_volume.MftRecordSize = 1024;
     m_currentMft = m_volume.MftExtentList;
+    m_volume.CurrentMftExtents = m_currentMft;
     m_clustersPerRecord = std::max<std::int64_t>(1, (m_volume.MftRecordSize + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster);
     m_session.store = m_session.findIniFile.empty() ? ResultsStore() : ResultsStore(m_session.findIniFile);
     m_session.ScanRunning = true;

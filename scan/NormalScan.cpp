@@ -279,6 +279,7 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
         return finish(ScanEnd::Finished);
 
     clipExtentsToDataSize(volume);
+    volume.CurrentMftExtents = volume.MftExtentList;
     const std::int64_t lost = clipExtentsToDevice(volume) + fitIntoBudget(volume, memoryBudget(availablePhysicalMemory));
     report.recordsNotLoaded = lost / volume.MftRecordSize;
     session.MftLoadedBytes = totalBytes(volume);

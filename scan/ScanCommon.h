@@ -95,6 +95,14 @@ private:
     std::int64_t m_percent = 0;
 };
 
+// True when the $Bitmap marks `cluster` in use; clusters beyond it count as free.
+inline bool clusterInUse(std::span<const std::uint8_t> bitmap, std::int64_t cluster)
+{
+    if (cluster < 0 || static_cast<std::uint64_t>(cluster / 8) >= bitmap.size())
+        return false;
+    return (bitmap[static_cast<std::size_t>(cluster / 8)] >> (cluster % 8)) & 1;
+}
+
 // Budget for what a scan holds in memory: what is available less 200 MiB for everyone else, and
 // never less than 128 MiB. When the system does not tell, 512 MiB.
 std::int64_t memoryBudget(std::uint64_t availablePhysicalMemory);

@@ -609,5 +609,49 @@ TEST(Wipe, RecordSmallerThanASectorIsRewrittenWithItsNeighbours)
     }
 }
 
+TEST(Wipe, RefusesRecordsOfLiveFiles)
+{
+    test::VolumeLayout layout;
+    layout.mftRunList = {0x11, 0x10, 0x04, 0x00}; // records 0 to 63 in clusters 4 to 19
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    layout.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
+    for (std::int64_t n = 28; n < 31; ++n)
+        layout.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
+                              .residentData({1, 2, 3}).build();
+    Bytes image = test::buildVolume(layout);
+    image[0x30 * 4096] = 0xFF; // clusters 0 to 7 are in use, 8 and up are free
+    auto device = std::make_shared<test::MemoryDevice>(image);
+    test::FakeDriveSystem drives;
+    drives.add("E:", device);
+    ScanSession session;
+    ASSERT_EQ(RunFindChecks(session, drives, "E:", u"", 10).check, FindCheck::Ok);
+    PrepareScan(session, u"");
+    NoPump pump;
+    ScanProgress progress;
+    NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
+
+    // In use now: the record is a live file's, even though it matches what the scan read.
+    device->bytes()[4 * 4096 + 28 * 1024 + 0x16] |= 1;
+    session.volume.MftBuffer[28 * 1024 + 0x16] |= 1;
+    const Bytes inUse = device->bytes();
+    WipeOutcome outcome = WipeFileNTFS(session, 28 * 1024);
+    EXPECT_FALSE(outcome.wiped);
+    EXPECT_EQ(outcome.reason, "the record is in use: it belongs to a live file");
+    EXPECT_TRUE(device->bytes() == inUse);
+
+    // Outside the $MFT the volume names now (an earlier file system's records, as the Extended
+    // scan finds them): wiped only where the $Bitmap says the clusters are free. Records 29 and 30
+    // lie in cluster 11: free at first, then marked in use as a live file's.
+    session.volume.CurrentMftExtents.clear();
+    outcome = WipeFileNTFS(session, 29 * 1024);
+    EXPECT_TRUE(outcome.wiped) << outcome.reason;
+    session.volume.VolumeBitmap[1] = 0xFF;
+    const Bytes live = device->bytes();
+    outcome = WipeFileNTFS(session, 30 * 1024);
+    EXPECT_FALSE(outcome.wiped);
+    EXPECT_EQ(outcome.reason, "the record lies inside a live file");
+    EXPECT_TRUE(device->bytes() == live);
+}
+
 } // namespace
 } // namespace orv

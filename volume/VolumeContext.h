@@ -39,6 +39,9 @@ struct VolumeContext
 
     // The $MFT's own data, in file order: extent 0 holds records 0, 1, 2, ...
     std::vector<DataRun> MftExtentList;
+    // The $MFT the volume names now, as the last scan found it: a record inside it is live while
+    // its in-use flag is set; the Extended scan's regions may lie elsewhere.
+    std::vector<DataRun> CurrentMftExtents;
     std::int64_t MftDataSize = 0; // the bytes of the $MFT in use, as its $DATA says; 0 when unknown
 
     ByteBuffer MftBuffer; // the loaded $MFT or regions, plus 1,024 spare zero bytes
