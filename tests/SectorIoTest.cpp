@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "Devices.h"
+#include "FileDevice.h"
 #include "RecordBuilder.h"
 #include "SectorIo.h"
 
@@ -162,6 +167,35 @@ TEST(DetectFileSystem, NoDriveNoFileSystem)
     EXPECT_EQ(DetectFileSystem(ctx, drives, ""), kFileSystemUnknown);
     EXPECT_EQ(DetectFileSystem(ctx, drives, "Q:"), kFileSystemUnknown) << "not in the drive table";
     EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), kFileSystemUnknown) << "unreadable at every probe size";
+}
+
+TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
+{
+    // The image sits in a folder another user may write: between two transfers its name is made to
+    // name another file. Reads and writes stay with the file first opened.
+    const auto folder = std::filesystem::temp_directory_path() / ("orv-swap-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const auto image = folder / "volume.img";
+    const auto other = folder / "other";
+    std::ofstream(image, std::ios::binary) << std::string(4096, 'v');
+    std::ofstream(other, std::ios::binary) << std::string(4096, 'o');
+
+    FileDevice device(image.string());
+    std::vector<std::uint8_t> bytes(512);
+    ASSERT_TRUE(device.read(0, bytes));
+    std::filesystem::rename(image, folder / "moved.img");
+    std::filesystem::create_symlink(other, image);
+    ASSERT_TRUE(device.read(512, bytes));
+    EXPECT_EQ(bytes[0], 'v');
+    const std::vector<std::uint8_t> zeros(512, 0);
+    ASSERT_TRUE(device.write(1024, zeros));
+    std::ifstream otherNow(other, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(otherNow), {}), std::string(4096, 'o')) << "the other file is untouched";
+    std::ifstream moved(folder / "moved.img", std::ios::binary);
+    const std::string written(std::istreambuf_iterator<char>(moved), {});
+    EXPECT_EQ(written.substr(1024, 512), std::string(512, '\0'));
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

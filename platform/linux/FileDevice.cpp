@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <string>
 
 #include "UniqueFd.h"
 
@@ -27,17 +28,40 @@ bool positionFits(std::uint64_t position, std::size_t count)
 
 } // namespace
 
+int FileDevice::readable()
+{
+    if (m_read.get() < 0)
+        m_read = UniqueFd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    return m_read.get();
+}
+
+int FileDevice::writable()
+{
+    if (m_write.get() >= 0)
+        return m_write.get();
+    // The file the reads came from, reopened for writing through its descriptor.
+    if (readable() < 0)
+        return -1;
+    const std::string self = "/proc/self/fd/" + std::to_string(m_read.get());
+    m_write = UniqueFd(::open(self.c_str(), O_WRONLY | O_CLOEXEC));
+    struct stat opened {}, written {};
+    if (m_write.get() >= 0 && (::fstat(m_read.get(), &opened) != 0 || ::fstat(m_write.get(), &written) != 0 ||
+                               opened.st_dev != written.st_dev || opened.st_ino != written.st_ino))
+        m_write = UniqueFd();
+    return m_write.get();
+}
+
 bool FileDevice::read(std::uint64_t bytePosition, std::span<std::uint8_t> out)
 {
     if (!positionFits(bytePosition, out.size()))
         return false;
-    const UniqueFd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    const int fd = readable();
+    if (fd < 0)
         return false;
     std::size_t done = 0;
     while (done < out.size()) {
         const std::size_t chunk = std::min(out.size() - done, kMaxTransfer);
-        const ssize_t got = ::pread(fd.get(), out.data() + done, chunk, static_cast<off_t>(bytePosition + done));
+        const ssize_t got = ::pread(fd, out.data() + done, chunk, static_cast<off_t>(bytePosition + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) // an error, or the end of the device before the last byte
@@ -52,19 +76,19 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
     if (!positionFits(bytePosition, in.size()))
         return false;
     // Never creates or truncates: a drive that is not there is not made up.
-    UniqueFd fd(::open(m_path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    const int fd = writable();
+    if (fd < 0)
         return false;
     // An image file would silently grow; a volume has no bytes past its end.
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0)
+    if (::fstat(fd, &info) != 0)
         return false;
     if (S_ISREG(info.st_mode) && bytePosition + in.size() > static_cast<std::uint64_t>(info.st_size))
         return false;
     std::size_t done = 0;
     while (done < in.size()) {
         const std::size_t chunk = std::min(in.size() - done, kMaxTransfer);
-        const ssize_t put = ::pwrite(fd.get(), in.data() + done, chunk, static_cast<off_t>(bytePosition + done));
+        const ssize_t put = ::pwrite(fd, in.data() + done, chunk, static_cast<off_t>(bytePosition + done));
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
@@ -72,21 +96,19 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
         done += static_cast<std::size_t>(put);
     }
     // The bytes must be on the volume, not in a cache, before we say they were written.
-    if (::fdatasync(fd.get()) != 0)
-        return false;
-    return ::close(fd.release()) == 0;
+    return ::fdatasync(fd) == 0;
 }
 
 std::optional<std::uint64_t> FileDevice::size()
 {
-    const UniqueFd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+    const int fd = readable();
     struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
+    if (fd < 0 || ::fstat(fd, &info) != 0)
         return std::nullopt;
     if (S_ISREG(info.st_mode))
         return static_cast<std::uint64_t>(info.st_size);
     std::uint64_t bytes = 0;
-    if (S_ISBLK(info.st_mode) && ::ioctl(fd.get(), BLKGETSIZE64, &bytes) == 0)
+    if (S_ISBLK(info.st_mode) && ::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
         return bytes;
     return std::nullopt;
 }

@@ -3,12 +3,15 @@
 #include <string>
 
 #include "SectorDevice.h"
+#include "UniqueFd.h"
 
 namespace orv {
 
-// A block device or an image file by its path. Every transfer opens the path, moves all its
-// bytes (pread/pwrite may move fewer than asked, so it loops) and closes it again, so nothing
-// stays open between transfers and a drive that goes away simply fails the next one.
+// A block device or an image file by its path. The path is opened once, at the first transfer,
+// and the descriptor kept for every later one: the bytes read and written are those of the file
+// first opened, even when the path is made to name another file meanwhile (a folder another user
+// can write holds the image). A write reopens that same file through its descriptor, never the
+// path. Every transfer moves all its bytes (pread/pwrite may move fewer than asked, so it loops).
 class FileDevice final : public SectorDevice
 {
 public:
@@ -21,7 +24,12 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
+    int readable();
+    int writable();
+
     std::string m_path;
+    UniqueFd m_read;
+    UniqueFd m_write;
 };
 
 } // namespace orv
