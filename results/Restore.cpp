@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "FdTransfer.h"
 #include "FileContent.h"
 #include "UniqueFd.h"
 #include "Utf16.h"
@@ -34,20 +35,6 @@ int createInFolder(int folder, const std::string& name)
     if (name.empty() || name.find('/') != std::string::npos)
         return -1;
     return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-}
-
-bool writeAll(int fd, std::span<const std::uint8_t> bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "Trim.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -29,17 +30,6 @@ char16_t foldChar(char16_t c)
     if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && c % 2 == 1)
         return static_cast<char16_t>(c + 1);
     return c;
-}
-
-std::u16string trim(std::u16string_view text)
-{
-    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
-    std::size_t first = 0, last = text.size();
-    while (first < last && blank(text[first]))
-        ++first;
-    while (last > first && blank(text[last - 1]))
-        --last;
-    return std::u16string(text.substr(first, last - first));
 }
 
 } // namespace
@@ -75,7 +65,7 @@ void ResultsStore::loadIni(const std::filesystem::path& iniFile)
         std::size_t end = text.find(u'\n', start);
         if (end == std::u16string::npos)
             end = text.size();
-        const std::u16string line = trim(std::u16string_view(text).substr(start, end - start));
+        const std::u16string line(trimBlanks(std::u16string_view(text).substr(start, end - start)));
         start = end + 1;
         if (line.empty() || line[0] == u';')
             continue;

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "Trim.h"
+
 namespace orv {
 
 namespace {
@@ -17,16 +19,6 @@ constexpr std::uintmax_t kMaxFileSize = 4 * 1024 * 1024;
 constexpr std::array<std::string_view, 7> kLanguageFiles{
     "English.ini", "German.ini", "French.ini", "Spanish.ini", "Italian.ini", "Russian.ini", "Portuguese.ini",
 };
-
-// Blanks and control characters; bytes of multi-byte UTF-8 characters are never among them.
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.remove_suffix(1);
-    return text;
-}
 
 // Section and key names are ASCII words, so folding ASCII letters is enough.
 std::string indexKey(std::string_view section, std::string_view key)
@@ -54,19 +46,20 @@ LanguageCatalogue LanguageCatalogue::fromText(std::string_view text)
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
-        const std::string_view line = trim(text.substr(start, end - start));
+        const std::string_view line = trimControls(text.substr(start, end - start));
         start = end + 1;
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[' && line.back() == ']') {
-            section = std::string(trim(line.substr(1, line.size() - 2)));
+            section = std::string(trimControls(line.substr(1, line.size() - 2)));
             inSection = true;
             continue;
         }
         const std::size_t equals = line.find('=');
         if (!inSection || equals == std::string_view::npos)
             continue; // before the first section, or a line that names no key
-        Entry entry{section, std::string(trim(line.substr(0, equals))), std::string(trim(line.substr(equals + 1)))};
+        Entry entry{section, std::string(trimControls(line.substr(0, equals))),
+                    std::string(trimControls(line.substr(equals + 1)))};
         if (catalogue.m_index.emplace(indexKey(entry.section, entry.key), catalogue.m_entries.size()).second)
             catalogue.m_entries.push_back(std::move(entry));
     }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "Product.h"
+#include "Trim.h"
 
 namespace orv {
 
@@ -13,15 +14,6 @@ bool isString(const RegistryValue& value)
     return value.type == RegistryType::String || value.type == RegistryType::ExpandString;
 }
 
-std::string trimBlanksAndControls(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
 } // namespace
 
 std::string ReadSettingString(SettingsBackend& store, RegistryRoot root, std::string_view key, std::string_view name)
@@ -29,7 +21,7 @@ std::string ReadSettingString(SettingsBackend& store, RegistryRoot root, std::st
     const auto value = store.readValue(root, key, name);
     if (!value || !isString(*value))
         return {};
-    return trimBlanksAndControls(value->text);
+    return std::string(trimControls(value->text));
 }
 
 bool ReadSettingBool(SettingsBackend& store, RegistryRoot root, std::string_view key, std::string_view name)

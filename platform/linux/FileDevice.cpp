@@ -6,27 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <limits>
 #include <string>
 
+#include "FdTransfer.h"
 #include "UniqueFd.h"
 
 namespace orv {
-
-namespace {
-
-// Linux moves at most about 2 GiB per call; stay well below.
-constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
-
-
-bool positionFits(std::uint64_t position, std::size_t count)
-{
-    constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
-    return position <= kMaxOffset && count <= kMaxOffset - position;
-}
-
-} // namespace
 
 int FileDevice::readable()
 {
@@ -53,27 +38,15 @@ int FileDevice::writable()
 
 bool FileDevice::read(std::uint64_t bytePosition, std::span<std::uint8_t> out)
 {
-    if (!positionFits(bytePosition, out.size()))
+    if (!transferFits(bytePosition, out.size()))
         return false;
     const int fd = readable();
-    if (fd < 0)
-        return false;
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const std::size_t chunk = std::min(out.size() - done, kMaxTransfer);
-        const ssize_t got = ::pread(fd, out.data() + done, chunk, static_cast<off_t>(bytePosition + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) // an error, or the end of the device before the last byte
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return fd >= 0 && readAllAt(fd, bytePosition, out);
 }
 
 bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t> in)
 {
-    if (!positionFits(bytePosition, in.size()))
+    if (!transferFits(bytePosition, in.size()))
         return false;
     // Never creates or truncates: a drive that is not there is not made up.
     const int fd = writable();
@@ -85,16 +58,8 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
         return false;
     if (S_ISREG(info.st_mode) && bytePosition + in.size() > static_cast<std::uint64_t>(info.st_size))
         return false;
-    std::size_t done = 0;
-    while (done < in.size()) {
-        const std::size_t chunk = std::min(in.size() - done, kMaxTransfer);
-        const ssize_t put = ::pwrite(fd, in.data() + done, chunk, static_cast<off_t>(bytePosition + done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        done += static_cast<std::size_t>(put);
-    }
+    if (!writeAllAt(fd, bytePosition, in))
+        return false;
     // The bytes must be on the volume, not in a cache, before we say they were written.
     return ::fdatasync(fd) == 0;
 }

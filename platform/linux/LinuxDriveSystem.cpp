@@ -4,12 +4,13 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "ConfigFolder.h"
 #include "FileDevice.h"
+#include "Trim.h"
 
 namespace orv {
 
@@ -17,21 +18,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string trim(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 std::string readFirstLine(const fs::path& file)
 {
     std::ifstream in(file);
     std::string line;
     std::getline(in, line);
-    return trim(line);
+    return std::string(trimBlanks(line));
 }
 
 bool startsWith(std::string_view text, std::string_view prefix)
@@ -122,14 +114,14 @@ std::map<std::string, std::string> readDriveMap(const fs::path& file)
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line)) {
-        const std::string text = trim(line);
+        const std::string text(trimBlanks(line));
         if (text.empty() || text[0] == '#')
             continue;
         const auto space = text.find_first_of(" \t");
         if (space == std::string::npos)
             continue;
         const std::string letter = normaliseDriveLetter(text.substr(0, space));
-        const std::string path = trim(text.substr(space));
+        const std::string path(trimBlanks(std::string_view(text).substr(space)));
         if (!letter.empty() && !path.empty() && !map.count(letter))
             map.emplace(letter, path);
     }
@@ -153,13 +145,8 @@ bool isRemovable(const std::string& path, const fs::path& sysClassBlock)
 
 fs::path LinuxDriveSources::defaultDriveMapFile()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config)
-        return fs::path(config) / "Orvandel" / "drives";
-    const char* home = std::getenv("HOME");
-    if (home && *home)
-        return fs::path(home) / ".config" / "Orvandel" / "drives";
-    return {};
+    const fs::path config = userConfigFolder();
+    return config.empty() ? fs::path() : config / "Orvandel" / "drives";
 }
 
 std::string fileSystemNameOfMountType(std::string_view type)

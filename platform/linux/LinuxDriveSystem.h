@@ -17,7 +17,7 @@ struct LinuxDriveSources
     std::filesystem::path devFolder = "/dev";
     std::filesystem::path mountInfo = "/proc/self/mountinfo";
 
-    // $XDG_CONFIG_HOME/Orvandel/drives, with ~/.config for an unset XDG_CONFIG_HOME.
+    // Orvandel/drives in the user's configuration folder, beside the settings.
     static std::filesystem::path defaultDriveMapFile();
 };
 

@@ -1,12 +1,10 @@
 #include "LinuxSystemFacts.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "Trim.h"
 
 namespace orv {
 
@@ -16,15 +14,6 @@ namespace {
 
 constexpr unsigned long kRouteUp = 0x0001;     // RTF_UP
 constexpr unsigned long kRouteReject = 0x0200; // RTF_REJECT: the kernel's "unreachable" default
-
-std::string_view trimControls(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20)
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20)
-        text.remove_suffix(1);
-    return text;
-}
 
 std::vector<std::string> fields(const std::string& line)
 {
@@ -109,16 +98,7 @@ std::string desktopFromUserDirs(const fs::path& file, const std::string& home)
 
 } // namespace
 
-std::optional<std::string> LinuxSystemSources::processEnvironment(const std::string& name)
-{
-    const char* value = std::getenv(name.c_str());
-    if (!value)
-        return std::nullopt;
-    return std::string(value);
-}
-
-std::string cleanFolderVariable(std::string_view value,
-                                const std::function<std::optional<std::string>(const std::string&)>& environment)
+std::string cleanFolderVariable(std::string_view value, const EnvironmentLookup& environment)
 {
     const std::string_view text = trimControls(value);
     std::string expanded;
@@ -175,26 +155,12 @@ std::string LinuxSystemFacts::programFilesFolder()
     return {};
 }
 
-std::string LinuxSystemFacts::homeFolder()
-{
-    if (const auto home = m_sources.environment("HOME"); home && !home->empty())
-        return *home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return {};
-}
-
 std::string LinuxSystemFacts::desktopFolder()
 {
     if (const auto desktop = m_sources.environment("XDG_DESKTOP_DIR"); desktop && desktop->starts_with("/"))
         return *desktop;
-    const std::string home = homeFolder();
-    fs::path config;
-    if (const auto xdgConfig = m_sources.environment("XDG_CONFIG_HOME"); xdgConfig && xdgConfig->starts_with("/"))
-        config = *xdgConfig;
-    else if (!home.empty())
-        config = fs::path(home) / ".config";
-    if (!config.empty())
+    const std::string home = userHomeFolder(m_sources.environment);
+    if (const fs::path config = userConfigFolder(m_sources.environment); !config.empty())
         if (std::string desktop = desktopFromUserDirs(config / "user-dirs.dirs", home); !desktop.empty())
             return desktop;
     return home.empty() ? std::string() : (fs::path(home) / "Desktop").string();

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "ConfigFolder.h"
 #include "SystemFacts.h"
 
 namespace orv {
@@ -13,13 +14,10 @@ namespace orv {
 // own environment and files.
 struct LinuxSystemSources
 {
-    // The value of an environment variable, or nothing when it is not set.
-    std::function<std::optional<std::string>(const std::string&)> environment = processEnvironment;
+    EnvironmentLookup environment = processEnvironment;
     std::filesystem::path executableLink = "/proc/self/exe";
     std::filesystem::path ipv4Routes = "/proc/net/route";
     std::filesystem::path ipv6Routes = "/proc/net/ipv6_route";
-
-    static std::optional<std::string> processEnvironment(const std::string& name);
 };
 
 // Linux answers to the program's questions: a system that behaves as a current Windows (major
@@ -38,16 +36,13 @@ public:
     bool isInternetConnected() override;
 
 private:
-    std::string homeFolder();
-
     LinuxSystemSources m_sources;
 };
 
 // A folder named by an environment variable as the program takes it: blanks and control
 // characters trimmed, %NAME% references expanded (an unknown one stays as written), double
 // quotes removed. Nothing else is cut: on this system a folder name may hold a comma or ".bat".
-std::string cleanFolderVariable(std::string_view value,
-                                const std::function<std::optional<std::string>(const std::string&)>& environment);
+std::string cleanFolderVariable(std::string_view value, const EnvironmentLookup& environment);
 
 // True when one of the routing tables holds a default route that is up and leads somewhere other
 // than the loopback device (IPv4 in the /proc/net/route layout, IPv6 in /proc/net/ipv6_route's).

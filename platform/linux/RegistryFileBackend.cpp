@@ -1,14 +1,16 @@
 #include "RegistryFileBackend.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "ConfigFolder.h"
+#include "FdTransfer.h"
+#include "Trim.h"
+#include "Utf16.h"
 
 namespace orv {
 
@@ -41,15 +43,6 @@ bool sameName(std::string_view a, std::string_view b)
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && (isBlank(text.front()) || text.front() == '\r'))
-        text.remove_prefix(1);
-    while (!text.empty() && (isBlank(text.back()) || text.back() == '\r'))
-        text.remove_suffix(1);
-    return text;
 }
 
 bool hasControlCharacter(std::string_view text)
@@ -95,103 +88,23 @@ std::optional<std::string> normaliseKeyPath(std::string_view path)
     return out;
 }
 
-// UTF-8 to UTF-16 code units; a byte that does not start a valid sequence becomes U+FFFD.
-std::u16string utf16FromUtf8(std::string_view text)
-{
-    std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::uint32_t cp = 0xFFFD;
-        std::size_t length = 1;
-        std::size_t extra = 0;
-        std::uint32_t minimum = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            minimum = 0x80;
-            cp = lead & 0x1Fu;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            minimum = 0x800;
-            cp = lead & 0x0Fu;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            minimum = 0x10000;
-            cp = lead & 0x07u;
-        }
-        if (extra > 0) {
-            bool valid = extra < text.size() - i;
-            for (std::size_t k = 1; valid && k <= extra; ++k) {
-                const auto next = static_cast<unsigned char>(text[i + k]);
-                valid = (next & 0xC0) == 0x80;
-                cp = (cp << 6) | (next & 0x3Fu);
-            }
-            if (valid && cp >= minimum && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF))
-                length = extra + 1;
-            else
-                cp = 0xFFFD;
-        } else if (lead >= 0x80) {
-            cp = 0xFFFD;
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += length;
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // A stored UTF-16LE string up to its first NUL, as the registry's own readers take it.
 std::string textFromUtf16Bytes(const std::vector<std::uint8_t>& bytes)
 {
-    std::string out;
+    std::u16string units;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t unit = bytes[i] | (std::uint32_t{bytes[i + 1]} << 8);
+        const auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
         if (unit == 0)
             break;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-            const std::uint32_t low = bytes[i + 2] | (std::uint32_t{bytes[i + 3]} << 8);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF)
-            unit = 0xFFFD;
-        appendUtf8(out, unit);
+        units += unit;
     }
-    return out;
+    return toUtf8(units);
 }
 
 std::vector<std::uint8_t> utf16BytesWithNul(std::string_view text)
 {
     std::vector<std::uint8_t> bytes;
-    for (const char16_t unit : utf16FromUtf8(text)) {
+    for (const char16_t unit : fromUtf8(text)) {
         bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
         bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
     }
@@ -413,32 +326,6 @@ auto* findKeyIn(Document& document, RegistryRoot root, std::string_view path)
     return static_cast<Result>(nullptr);
 }
 
-fs::path configHome()
-{
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config == '/')
-        return config;
-    const char* home = std::getenv("HOME");
-    if (home && *home)
-        return fs::path(home) / ".config";
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir && *entry->pw_dir)
-        return fs::path(entry->pw_dir) / ".config";
-    return {};
-}
-
-bool writeAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t done = ::write(fd, text.data(), text.size());
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        text.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
-}
-
 // A reader never sees half a file: the text goes to a private temporary file in the same folder,
 // reaches the disk, and only then takes the file's name.
 bool replaceFileAtomically(fs::path file, std::string_view text)
@@ -574,7 +461,7 @@ RegistryFileBackend::RegistryFileBackend(fs::path file) : m_file(std::move(file)
 
 fs::path RegistryFileBackend::defaultFile()
 {
-    const fs::path config = configHome();
+    const fs::path config = userConfigFolder();
     return config.empty() ? fs::path() : config / "Orvandel" / "registry.reg";
 }
 

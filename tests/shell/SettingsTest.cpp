@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "ConfigFolder.h"
+#include "LinuxDriveSystem.h"
 #include "RegistryFileBackend.h"
 #include "Settings.h"
 #include "TempFolder.h"
@@ -154,15 +156,20 @@ TEST(RegistryFile, FailedWriteLeavesTheStoreAsItWas)
     EXPECT_EQ(readFile(temp / "registry.reg"), before);
 }
 
-TEST(RegistryFile, DefaultFileFollowsXdgConfigHome)
+// The settings and the drive map are found by one rule: a relative XDG_CONFIG_HOME once put
+// them in different folders.
+TEST(RegistryFile, SettingsAndDriveMapShareTheConfigurationFolder)
 {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string restore = saved ? saved : "";
-    ::setenv("XDG_CONFIG_HOME", "/somewhere/config", 1);
-    EXPECT_EQ(RegistryFileBackend::defaultFile(), fs::path("/somewhere/config/Orvandel/registry.reg"));
-    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
-    EXPECT_EQ(RegistryFileBackend::defaultFile().filename(), "registry.reg");
-    EXPECT_NE(RegistryFileBackend::defaultFile().string().find("/.config/Orvandel/"), std::string::npos);
+    for (const char* config : {"/somewhere/config", "relative/is/ignored"}) {
+        SCOPED_TRACE(config);
+        ::setenv("XDG_CONFIG_HOME", config, 1);
+        const fs::path folder = userConfigFolder() / "Orvandel";
+        EXPECT_TRUE(folder.is_absolute());
+        EXPECT_EQ(RegistryFileBackend::defaultFile(), folder / "registry.reg");
+        EXPECT_EQ(LinuxDriveSources::defaultDriveMapFile(), folder / "drives");
+    }
     if (saved)
         ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
     else
