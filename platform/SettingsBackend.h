@@ -9,9 +9,9 @@
 
 namespace orv {
 
-// The two trees the program reads: its own settings live under the current user; file
-// associations under the classes root.
-enum class RegistryRoot { CurrentUser, ClassesRoot };
+// The tree the program's settings live in. File associations come from the desktop's MIME
+// database instead, so no other tree is read.
+enum class RegistryRoot { CurrentUser };
 
 // The registry's own type numbers, so that a value keeps its type whatever wrote it.
 enum class RegistryType : std::uint32_t {

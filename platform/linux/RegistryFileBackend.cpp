@@ -53,17 +53,15 @@ bool hasControlCharacter(std::string_view text)
     return false;
 }
 
-std::string_view rootName(RegistryRoot root)
+std::string_view rootName(RegistryRoot)
 {
-    return root == RegistryRoot::ClassesRoot ? "HKEY_CLASSES_ROOT" : "HKEY_CURRENT_USER";
+    return "HKEY_CURRENT_USER";
 }
 
 std::optional<RegistryRoot> rootFromName(std::string_view name)
 {
     if (sameName(name, "HKEY_CURRENT_USER"))
         return RegistryRoot::CurrentUser;
-    if (sameName(name, "HKEY_CLASSES_ROOT"))
-        return RegistryRoot::ClassesRoot;
     return std::nullopt;
 }
 
