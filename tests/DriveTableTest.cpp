@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "LinuxDriveSystem.h"
+#include "TempFolder.h"
 
 namespace orv {
 namespace {
@@ -14,13 +15,11 @@ namespace fs = std::filesystem;
 class FakeSys
 {
 public:
-    FakeSys() : m_root(fs::temp_directory_path() / ("orv-sys-" + std::to_string(::getpid())))
+    FakeSys() : m_root(m_folder.path())
     {
-        fs::remove_all(m_root);
         fs::create_directories(classBlock());
         fs::create_directories(m_root / "dev");
     }
-    ~FakeSys() { fs::remove_all(m_root); }
 
     fs::path classBlock() const { return m_root / "sys" / "class" / "block"; }
     fs::path root() const { return m_root; }
@@ -51,6 +50,7 @@ public:
     static void write(const fs::path& file, const std::string& text) { std::ofstream(file) << text << '\n'; }
 
 private:
+    test::TempFolder m_folder;
     fs::path m_root;
 };
 

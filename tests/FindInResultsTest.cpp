@@ -3,15 +3,12 @@
 #include <map>
 
 #include "FindInResults.h"
+#include "TestPumps.h"
 
 namespace orv {
 namespace {
 
-class NoPump : public Pump
-{
-public:
-    void step() override {}
-};
+using test::NoPump;
 
 ResultsStore storeOf(std::initializer_list<std::pair<const char16_t*, const char16_t*>> files)
 {

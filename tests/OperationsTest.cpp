@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include "FindChecks.h"
 #include "Fixtures.h"
 #include "LinuxDriveSystem.h"
 #include "NormalScan.h"
 #include "Operations.h"
+#include "TempFolder.h"
 
 namespace orv {
 namespace {
@@ -64,9 +63,6 @@ protected:
         const auto source = test::fixtureImage("ntfs-c4096");
         if (!std::filesystem::exists(source))
             GTEST_SKIP() << "fixture images are not unpacked";
-        folder = std::filesystem::temp_directory_path() / ("orv-operations-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
         image = folder / "volume.img";
         std::filesystem::copy_file(source, image);
         drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
@@ -80,10 +76,10 @@ protected:
             rows.push_back({name, false});
         ASSERT_GE(rows.size(), 4u);
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
     const std::u16string kShown = u"C:\\Docs\\Projects\\";
-    std::filesystem::path folder, image;
+    test::TempFolder temp;
+    const std::filesystem::path& folder = temp.path();
+    std::filesystem::path image;
     std::unique_ptr<LinuxDriveSystem> drives;
     ScanSession session;
     bool busy = false;

@@ -5,16 +5,13 @@
 #include "JpegPreview.h"
 #include "LinuxDriveSystem.h"
 #include "NormalScan.h"
+#include "TestPumps.h"
 #include "Utf16.h"
 
 namespace orv {
 namespace {
 
-class NoPump : public Pump
-{
-public:
-    void step() override {}
-};
+using test::NoPump;
 
 TEST(Preview, FitsProportionallyAndCentred)
 {

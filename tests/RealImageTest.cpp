@@ -11,6 +11,7 @@
 #include "RecordBuilder.h"
 #include "SectorIo.h"
 #include "Sha256.h"
+#include "TempFolder.h"
 
 namespace orv {
 namespace {
@@ -152,8 +153,7 @@ TEST(DamagedImage, TruncatedAndEmptyImagesFailCleanly)
     const auto source = test::fixtureImage("ntfs-c4096");
     if (!std::filesystem::exists(source))
         GTEST_SKIP() << "fixture images are not unpacked";
-    const auto dir = std::filesystem::temp_directory_path() / ("orv-damaged-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    const test::TempFolder dir;
 
     struct Case
     {
@@ -178,7 +178,6 @@ TEST(DamagedImage, TruncatedAndEmptyImagesFailCleanly)
             EXPECT_FALSE(ReadMftExtentsNTFS(ctx));
         }
     }
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <random>
 
@@ -22,6 +19,8 @@
 #include "Restore.h"
 #include "SectorIo.h"
 #include "Sha256.h"
+#include "TempFolder.h"
+#include "TestPumps.h"
 #include "Utf16.h"
 #include "Wipe.h"
 
@@ -29,23 +28,11 @@ namespace orv {
 namespace {
 
 using test::Bytes;
+using test::NoPump;
 using test::RecordBuilder;
-
-class NoPump : public Pump
-{
-public:
-    void step() override {}
-};
+using test::TempFolder;
 
 const auto kAlways = [] { return true; };
-
-std::filesystem::path freshFolder(const std::string& what)
-{
-    const auto dir = std::filesystem::temp_directory_path() / ("orv-" + what + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
 
 Bytes fileBytes(const std::filesystem::path& path)
 {
@@ -187,7 +174,8 @@ TEST(Restore, UnreadableRunBecomesZerosAndLaterBytesKeepTheirPlace)
                              .nonResidentData({0x11, 0x02, 0x0A, 0x11, 0x01, 0x0A, 0x11, 0x02, 0x0A, 0x00}, size).build();
     BuiltSession built(image, {record}, {});
     built.session.volume.Device = std::make_shared<BadStretchDevice>(image, 20 * 4096, 21 * 4096);
-    const auto folder = freshFolder("restore-bad");
+    const TempFolder temp;
+    const auto& folder = temp.path();
     NoPump pump;
     const RestoreOutcome outcome = UndeleteFileNTFS(built.session, 0, u"split.bin", 0, folder, pump, kAlways);
     EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
@@ -197,13 +185,14 @@ TEST(Restore, UnreadableRunBecomesZerosAndLaterBytesKeepTheirPlace)
     expected.resize(expected.size() + 4096, 0);
     expected.insert(expected.end(), image.begin() + 30 * 4096, image.begin() + 30 * 4096 + 4096 + 100);
     EXPECT_EQ(written, expected);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
 {
-    const auto folder = freshFolder("restore-safe");
-    const auto outside = folder.parent_path() / ("orv-outside-" + std::to_string(::getpid()));
+    const TempFolder temp;
+    const auto folder = temp / "restore";
+    std::filesystem::create_directory(folder);
+    const auto outside = temp / "outside.txt";
     std::ofstream(outside) << "keep me";
     std::filesystem::create_symlink(outside, folder / "linked.txt");
 
@@ -232,8 +221,6 @@ TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
     }
     EXPECT_EQ(fileBytes(outside), (Bytes{'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "linked.txt"));
-    std::filesystem::remove(outside);
-    std::filesystem::remove_all(folder);
 }
 
 TEST(Restore, StopClosesTheFileWithWhatCameBefore)
@@ -242,7 +229,8 @@ TEST(Restore, StopClosesTheFileWithWhatCameBefore)
     const Bytes record = RecordBuilder().inUse(false).fileName(u"big.bin", 5)
                              .nonResidentData({0x12, 0x00, 0x08, 0x01, 0x00}, 2048 * 4096).build(); // 8 MiB at cluster 1
     BuiltSession built(image, {record}, {});
-    const auto folder = freshFolder("restore-stop");
+    const TempFolder temp;
+    const auto& folder = temp.path();
     NoPump pump;
     int asked = 0;
     const RestoreOutcome outcome =
@@ -250,7 +238,6 @@ TEST(Restore, StopClosesTheFileWithWhatCameBefore)
     EXPECT_TRUE(outcome.stopped);
     EXPECT_EQ(outcome.bytes, kContentChunk) << "one piece was written before Stop";
     EXPECT_EQ(std::filesystem::file_size(folder / "big.bin"), static_cast<std::uintmax_t>(kContentChunk));
-    std::filesystem::remove_all(folder);
 }
 
 
@@ -501,7 +488,8 @@ TEST_P(FixtureScan, RestoresEveryIntactDeletedFileByteForByte)
         std::replace(place.begin(), place.end(), '/', '\\');
         manifest[place] = entry;
     }
-    const auto folder = freshFolder(std::string("restore-") + GetParam());
+    const TempFolder temp;
+    const auto& folder = temp.path();
     NoPump pump;
     int row = 0, checked = 0;
     session.store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
@@ -521,7 +509,6 @@ TEST_P(FixtureScan, RestoresEveryIntactDeletedFileByteForByte)
         }
     });
     EXPECT_GT(checked, 10);
-    std::filesystem::remove_all(folder);
 }
 
 TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
@@ -529,7 +516,8 @@ TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
     const auto source = test::fixtureImage(GetParam());
     if (!std::filesystem::exists(source))
         GTEST_SKIP() << "fixture images are not unpacked";
-    const auto folder = freshFolder(std::string("wipe-") + GetParam());
+    const TempFolder temp;
+    const auto& folder = temp.path();
     const auto image = folder / "copy.img";
     std::filesystem::copy_file(source, image);
     ASSERT_TRUE(scan(image));
@@ -563,7 +551,6 @@ TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
     ASSERT_TRUE(scan(image));
     EXPECT_FALSE(session.store.valueExists(section, u"frag-deleted.bin")) << "a new scan no longer finds it";
     EXPECT_TRUE(session.store.valueExists(section, u"old-plan.txt"));
-    std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FixtureScan, testing::ValuesIn(test::kFixtureImages),

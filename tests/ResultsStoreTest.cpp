@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "ResultsStore.h"
+#include "TempFolder.h"
 #include "Utf16.h"
 #include "WildcardMask.h"
 
@@ -44,7 +45,8 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
 
 TEST(ResultsStore, StartsFromAnIniFileWhenThereIsOne)
 {
-    const auto file = std::filesystem::temp_directory_path() / ("orv-find-" + std::to_string(::getpid()) + ".ini");
+    const test::TempFolder temp;
+    const auto file = temp / "find.ini";
     std::ofstream(file) << "\xEF\xBB\xBF[C:\\Old\\]\r\nnote.txt=4096#1.1.2020#10:00:00#12\r\n; a comment\r\n"
                            "x=y.txt=8192#d#t#1\r\n[C:\\Gr\xC3\xBC\xC3\x9F" "e\\]\nbrief.doc=1#d#t#2\n";
     const ResultsStore store(file);

@@ -2,23 +2,29 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 namespace orv::test {
 
-// A private folder under the system's temporary folder, removed with everything in it.
+// A private folder (mode 0700) under the system's temporary folder, removed with everything in
+// it when the test ends, whether its assertions passed or not. Two tests running at once never
+// share one.
 class TempFolder
 {
 public:
     TempFolder()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orv-shell-XXXXXX").string();
-        if (::mkdtemp(pattern.data()))
-            m_path = pattern;
+        std::string pattern = (std::filesystem::temp_directory_path() / "orv-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::filesystem::filesystem_error("cannot make a temporary folder", pattern,
+                                                    std::error_code(errno, std::generic_category()));
+        m_path = pattern;
     }
     ~TempFolder()
     {
