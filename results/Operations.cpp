@@ -49,9 +49,70 @@ std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16s
     return parseStoredValue(value).recordOffset;
 }
 
+// The rows of a run, with ResultsBusy raised for their length. A Stop confirmed inside the pump
+// clears it: the remaining rows are passed over and the file being written ends after its piece.
+// Gives the reason of an output error, which ends the run.
+std::string restoreRows(ScanSession& session, const std::vector<FileRow>& rows,
+                        const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
+                        OperationUi& ui, Pump& pump, OperationResult& result)
+{
+    const FlagScope busy(session.ResultsBusy);
+    ui.progress(0);
+    int shown = 0;
+    std::string problem;
+    const auto keepGoing = [&] { return session.ResultsBusy; };
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        pump.step();
+        if (!session.ResultsBusy)
+            continue;
+        if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size())); p != shown)
+            ui.progress(shown = p);
+        if (!rows[i].selected)
+            continue;
+        const auto offset = offsetOf(session, currentFolderPath, rows[i].name);
+        if (offset) {
+            const RestoreOutcome outcome =
+                UndeleteFileNTFS(session, *offset, rows[i].name, static_cast<int>(i), restoreFolder, pump, keepGoing);
+            using Status = RestoreOutcome::Status;
+            if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
+                ++result.done;
+            if (outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
+                ++result.damaged;
+            if (outcome.outputError) {
+                result.outputError = true;
+                problem = outcome.reason;
+            }
+        }
+        ui.counter(result.done, result.selected);
+        if (result.outputError)
+            break;
+    }
+    ui.progress(100);
+    return problem;
+}
+
+void wipeRows(ScanSession& session, const std::vector<FileRow>& rows, const std::u16string& currentFolderPath,
+              OperationUi& ui, Pump& pump, OperationResult& result)
+{
+    const FlagScope busy(session.ResultsBusy);
+    ui.progress(0);
+    int shown = 0;
+    for (const FileRow& row : rows) {
+        pump.step();
+        if (!session.ResultsBusy || !row.selected)
+            continue;
+        if (const int p = result.done * 100 / result.selected; p != shown)
+            ui.progress(shown = p);
+        if (const auto offset = offsetOf(session, currentFolderPath, row.name); offset && WipeFileNTFS(session, *offset).wiped)
+            ++result.done;
+        session.store.deleteKey(currentFolderPath, row.name);
+    }
+    ui.progress(100);
+}
+
 } // namespace
 
-OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& rows,
                            const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
                            bool showNote, OperationUi& ui, Pump& pump)
 {
@@ -79,39 +140,7 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
 
     result.end = OperationResult::End::Ran;
     ui.runStarted();
-    ResultsBusy = true;
-    ui.progress(0);
-    int shown = 0;
-    std::string problem;
-    const auto keepGoing = [&] { return ResultsBusy; };
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        pump.step();
-        if (!ResultsBusy)
-            continue;
-        if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size())); p != shown)
-            ui.progress(shown = p);
-        if (!rows[i].selected)
-            continue;
-        const auto offset = offsetOf(session, currentFolderPath, rows[i].name);
-        if (offset) {
-            const RestoreOutcome outcome =
-                UndeleteFileNTFS(session, *offset, rows[i].name, static_cast<int>(i), restoreFolder, pump, keepGoing);
-            using Status = RestoreOutcome::Status;
-            if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
-                ++result.done;
-            if (outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
-                ++result.damaged;
-            if (outcome.outputError) {
-                result.outputError = true;
-                problem = outcome.reason;
-            }
-        }
-        ui.counter(result.done, result.selected);
-        if (result.outputError)
-            break;
-    }
-    ui.progress(100);
-    ResultsBusy = false;
+    const std::string problem = restoreRows(session, rows, currentFolderPath, restoreFolder, ui, pump, result);
     ui.runFinished();
     if (result.outputError)
         ui.ShowProblem(problem);
@@ -119,7 +148,7 @@ OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::v
     return result;
 }
 
-OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows,
                         const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump)
 {
     OperationResult result;
@@ -137,21 +166,7 @@ OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vect
 
     result.end = OperationResult::End::Ran;
     ui.runStarted();
-    ResultsBusy = true;
-    ui.progress(0);
-    int shown = 0;
-    for (const FileRow& row : rows) {
-        pump.step();
-        if (!ResultsBusy || !row.selected)
-            continue;
-        if (const int p = result.done * 100 / result.selected; p != shown)
-            ui.progress(shown = p);
-        if (const auto offset = offsetOf(session, currentFolderPath, row.name); offset && WipeFileNTFS(session, *offset).wiped)
-            ++result.done;
-        session.store.deleteKey(currentFolderPath, row.name);
-    }
-    ui.progress(100);
-    ResultsBusy = false;
+    wipeRows(session, rows, currentFolderPath, ui, pump, result);
     ui.runFinished();
     ui.ShowInformation(lang::kFileMessage10, result.done);
     return result;

@@ -50,16 +50,16 @@ struct OperationResult
 };
 
 // The Restore command: its checks and messages, then every selected row of the shown folder
-// restored into the restore folder (made when missing). Sets ResultsBusy for its length; a Stop
+// restored into the restore folder (made when missing). Sets the session's ResultsBusy for its length; a Stop
 // confirmed inside the pump clears it, and the run ends after the piece being written. An output
 // error (disk full, no rights) ends the run with a message and the counts so far.
-OperationResult RunRestore(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& rows,
                            const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
                            bool showNote, OperationUi& ui, Pump& pump);
 
 // The Wipe command: its checks and messages, then the record of every selected row of the shown
 // folder overwritten with zeros (only when it still matches the scan) and its store entry removed.
-OperationResult RunWipe(ScanSession& session, bool& ResultsBusy, const std::vector<FileRow>& rows,
+OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows,
                         const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump);
 
 } // namespace orv

@@ -45,6 +45,26 @@ public:
     virtual void filesFound(std::int64_t) {}
 };
 
+// The mode of the running scan: a Normal scan stops on the Find button, an Extended scan skips
+// its current step.
+enum class ScanMode { Normal, Extended };
+
+// Raises one of the session's operation flags for the length of a scope and lowers it however
+// the scope is left: an early return or an exception can never leave a window believing that an
+// operation still runs. Lowering is also how Stop is asked for, so the flag is not restored to an
+// earlier value.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
 // How a scan ended.
 enum class ScanEnd { Finished, Stopped };
 
@@ -58,16 +78,25 @@ struct ScanReport
 };
 
 // The state of the scans: the volume of the last Find, the loaded $MFT, the decoded record, the
-// results and the counters. The program makes one and passes it by reference; tests make their
-// own.
+// results, the counters and what runs now. The program makes one and passes it by reference;
+// tests make their own.
 struct ScanSession
 {
     VolumeContext volume;
     TMFTFile MFTFile;
     ResultsStore store;
 
-    bool ScanRunning = false;
-    bool SkipRequested = false;
+    // What runs now. A long loop tests its flag after every pump step; a Stop the user confirms
+    // inside the pump clears it. Commands that must not run meanwhile test them and do nothing.
+    bool ScanRunning = false;   // a scan of the main window
+    bool SkipRequested = false; // the Extended scan is to leave its current step
+    bool ResultsBusy = false;   // an operation of the results window: tree, list, preview, restore, wipe, find
+    ScanMode RunningMode = ScanMode::Normal; // of the scan that runs: what its Stop button does
+    // From the Find command's checks to the end of its scan, results window included: a Find or a
+    // close that arrives after a Stop was confirmed, before the scan noticed, must wait for it.
+    bool FindActive = false;
+    bool ResultsOpen = false;   // the results window of the last Find is shown
+    bool ListingDrives = false; // the main window rebuilds its drive list
     std::int64_t RecordsExamined = 0;
     std::int64_t FilesFound = 0;
     std::u16string FileMask = std::u16string(u"*.*");

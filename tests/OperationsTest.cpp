@@ -45,10 +45,12 @@ public:
     explicit StopPump(bool& busy) : m_busy(busy) {}
     void step() override
     {
+        busySteps += m_busy ? 1 : 0;
         if (++steps == stopAt)
             m_busy = false;
     }
     int steps = 0;
+    int busySteps = 0;
     int stopAt = -1;
 
 private:
@@ -69,7 +71,7 @@ protected:
         drives->addDrive("C:", image.string());
         ASSERT_EQ(RunFindChecks(session, *drives, "C:", u"", 10).check, FindCheck::Ok);
         PrepareScan(session, u"");
-        StopPump pump(busy);
+        StopPump pump(session.ResultsBusy);
         ScanProgress progress;
         NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
         for (const std::u16string& name : session.store.keys(kShown))
@@ -82,27 +84,27 @@ protected:
     std::filesystem::path image;
     std::unique_ptr<LinuxDriveSystem> drives;
     ScanSession session;
-    bool busy = false;
     std::vector<FileRow> rows;
 };
 
 TEST_F(Operations, RestoreChecksAskAndCount)
 {
     RecordingUi ui;
-    StopPump pump(busy);
-    EXPECT_EQ(RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump).end,
+    StopPump pump(session.ResultsBusy);
+    EXPECT_EQ(RunRestore(session, rows, kShown, folder / "out", false, ui, pump).end,
               OperationResult::End::NoSelection);
     rows[0].selected = rows[2].selected = true;
     ui.answer = false;
-    EXPECT_EQ(RunRestore(session, busy, rows, kShown, folder / "out", true, ui, pump).end, OperationResult::End::Declined);
+    EXPECT_EQ(RunRestore(session, rows, kShown, folder / "out", true, ui, pump).end, OperationResult::End::Declined);
     EXPECT_TRUE(std::filesystem::is_empty(folder / "out")) << "declined: nothing written";
-    EXPECT_EQ(RunRestore(session, busy, rows, kShown, std::filesystem::path("C:\\Docs\\Projects\\"), false, ui, pump).end,
+    EXPECT_EQ(RunRestore(session, rows, kShown, std::filesystem::path("C:\\Docs\\Projects\\"), false, ui, pump).end,
               OperationResult::End::Refused);
 
     ui.answer = true;
-    const OperationResult result = RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump);
+    const OperationResult result = RunRestore(session, rows, kShown, folder / "out", false, ui, pump);
     EXPECT_EQ(result.done, 2);
-    EXPECT_FALSE(busy);
+    EXPECT_GT(pump.busySteps, 0) << "busy while the rows run";
+    EXPECT_FALSE(session.ResultsBusy) << "and idle after";
     EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message2", "notice", "Message7", "Message6", "Message7",
                                                   "started", "finished", "2 Message14"}));
     EXPECT_EQ(ui.counters, (std::vector<std::string>{"1/2", "2/2"}));
@@ -115,13 +117,13 @@ TEST_F(Operations, StopDuringRestoreSkipsTheRest)
     for (FileRow& row : rows)
         row.selected = true;
     RecordingUi ui;
-    StopPump pump(busy);
+    StopPump pump(session.ResultsBusy);
     pump.stopAt = 4; // after the first row's file began
-    const OperationResult result = RunRestore(session, busy, rows, kShown, folder / "out", false, ui, pump);
+    const OperationResult result = RunRestore(session, rows, kShown, folder / "out", false, ui, pump);
     EXPECT_LE(result.done, 2);
     EXPECT_GE(result.done, 1);
     EXPECT_EQ(ui.shown.back(), std::to_string(result.done) + " Message14");
-    EXPECT_FALSE(busy);
+    EXPECT_FALSE(session.ResultsBusy);
 }
 
 TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
@@ -129,12 +131,13 @@ TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
     for (std::size_t i = 0; i < 4; ++i)
         rows[i].selected = true;
     RecordingUi ui;
-    StopPump pump(busy);
-    EXPECT_EQ(RunWipe(session, busy, rows, kShown, 6, ui, pump).end, OperationResult::End::Refused);
+    StopPump pump(session.ResultsBusy);
+    EXPECT_EQ(RunWipe(session, rows, kShown, 6, ui, pump).end, OperationResult::End::Refused);
     EXPECT_EQ(ui.shown, std::vector<std::string>{"Message3"}) << "the Vista message and nothing else";
     ui.shown.clear();
-    const OperationResult result = RunWipe(session, busy, rows, kShown, 10, ui, pump);
+    const OperationResult result = RunWipe(session, rows, kShown, 10, ui, pump);
     EXPECT_EQ(result.done, 4);
+    EXPECT_FALSE(session.ResultsBusy);
     EXPECT_EQ(ui.bar, (std::vector<int>{0, 25, 50, 75, 100}));
     EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message9", "started", "finished", "4 Message10"}));
     for (std::size_t i = 0; i < 4; ++i)

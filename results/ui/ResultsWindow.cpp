@@ -193,12 +193,12 @@ TForm2::TForm2(ResultsServices services)
     m_close = largeButton("Button3", 536, 598, "close", lang::kButtonsClose);
 
     connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
-        if (!ResultsBusy)
+        if (!busy())
             DListChange(node);
     });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &TForm2::FlistChange);
     connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
-        if (!ResultsBusy && m_model->rowCount() >= 2)
+        if (!busy() && m_model->rowCount() >= 2)
             m_model->sort(column, Qt::AscendingOrder);
     });
     connect(m_splitter, &QSplitter::splitterMoved, this, &TForm2::ResizeForm);
@@ -212,12 +212,12 @@ TForm2::TForm2(ResultsServices services)
     });
     for (ImageButton* closer : {m_close, m_topButtons[4]})
         connect(closer, &ImageButton::clicked, this, [this] {
-            if (!ResultsBusy)
+            if (!busy())
                 close();
         });
     // Options and About wait for the running operation; Help and Minimise start nothing and work always.
     connect(m_topButtons[0], &ImageButton::clicked, this, [this] {
-        if (!ResultsBusy && m_services.options)
+        if (!busy() && m_services.options)
             m_services.options();
     });
     connect(m_topButtons[1], &ImageButton::clicked, this, [this] {
@@ -225,7 +225,7 @@ TForm2::TForm2(ResultsServices services)
             m_services.help();
     });
     connect(m_topButtons[2], &ImageButton::clicked, this, [this] {
-        if (!ResultsBusy && m_services.about)
+        if (!busy() && m_services.about)
             m_services.about();
     });
     connect(m_topButtons[3], &ImageButton::clicked, this, &QWidget::showMinimized);
@@ -246,12 +246,10 @@ void TForm2::showEvent(QShowEvent* event)
     m_tree->setFocus();
 }
 
-void TForm2::ShowForm()
+void TForm2::buildTree()
 {
-    const ScanSession& session = m_services.session;
-    m_resultLabel->setText(text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') +
-                           QString::number(session.FilesFound));
-    ResultsBusy = true;
+    ScanSession& session = m_services.session;
+    const FlagScope busy(session.ResultsBusy);
     m_model->showFolder({});
     clearPanel();
     m_tree->clear();
@@ -271,7 +269,14 @@ void TForm2::ShowForm()
             section.pop_back();
         AddTreePath(section);
     }
-    ResultsBusy = false;
+}
+
+void TForm2::ShowForm()
+{
+    const ScanSession& session = m_services.session;
+    m_resultLabel->setText(text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') +
+                           QString::number(session.FilesFound));
+    buildTree();
     if (m_nodes.size() >= 2)
         m_tree->topLevelItem(0)->setExpanded(true);
     FindCursor = -1;
@@ -331,12 +336,13 @@ void TForm2::DListChange(QTreeWidgetItem* node)
     if (!node || m_tree->topLevelItemCount() == 0)
         return;
     clearPanel();
-    ResultsBusy = true;
     std::u16string folder;
     for (QTreeWidgetItem* up = node; up; up = up->parent())
         folder = up->text(0).toStdU16String() + u"\\" + folder;
-    m_model->showFolder(folder);
-    ResultsBusy = false;
+    {
+        const FlagScope busy(m_services.session.ResultsBusy);
+        m_model->showFolder(folder);
+    }
     if (m_model->rowCount() > 0) {
         m_list->setCurrentIndex(m_model->index(0, FileListModel::Name));
         m_list->selectRow(0);
@@ -353,7 +359,7 @@ void TForm2::clearPanel()
 
 void TForm2::FlistChange()
 {
-    if (ResultsBusy)
+    if (busy())
         return;
     clearPanel();
     // With several rows selected the panel describes the first of them.
@@ -390,10 +396,11 @@ void TForm2::showPreview(int row)
     const std::optional<std::int64_t> offset = m_model->recordOffset(row);
     if (!offset)
         return;
-    GuiPump pump(m_pumpInterval);
-    ResultsBusy = true;
-    const Preview preview = PreviewFileNTFS(m_services.session, *offset, pump);
-    ResultsBusy = false;
+    const Preview preview = [&] {
+        GuiPump pump(m_pumpInterval);
+        const FlagScope busy(m_services.session.ResultsBusy);
+        return PreviewFileNTFS(m_services.session, *offset, pump);
+    }();
     if (preview.outcome == Preview::Outcome::Icon) {
         m_preview->setPixmap(m_icons.forExtension(QStringLiteral(".JPG")).pixmap(32, 32));
         return;
@@ -439,20 +446,21 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event)
 
 void TForm2::setSelection(bool selected)
 {
-    if (ResultsBusy || m_model->rowCount() == 0)
+    if (busy() || m_model->rowCount() == 0)
         return;
     m_progressLabel->setText(text(m_services.texts, lang::kProcessMessage1));
     m_progressLabel->show();
-    ResultsBusy = true;
-    m_list->setFocus();
-    QItemSelectionModel* selection = m_list->selectionModel();
-    if (selected)
-        selection->select(QItemSelection(m_model->index(0, 0),
-                                         m_model->index(m_model->rowCount() - 1, FileListModel::ColumnCount - 1)),
-                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    else
-        selection->clearSelection();
-    ResultsBusy = false;
+    {
+        const FlagScope busy(m_services.session.ResultsBusy);
+        m_list->setFocus();
+        QItemSelectionModel* selection = m_list->selectionModel();
+        if (selected)
+            selection->select(QItemSelection(m_model->index(0, 0),
+                                             m_model->index(m_model->rowCount() - 1, FileListModel::ColumnCount - 1)),
+                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        else
+            selection->clearSelection();
+    }
     m_progressLabel->clear();
     m_progressLabel->hide();
 }
@@ -490,7 +498,7 @@ void TForm2::askStop(ImageButton* clicked)
 {
     // Only the button that reads Stop stops; the others are disabled while it runs.
     if (clicked == m_running && AskConfirmation(lang::kProcessMessage2))
-        ResultsBusy = false;
+        m_services.session.ResultsBusy = false;
 }
 
 void TForm2::setCommandsEnabled(ImageButton* running, bool enabled)
@@ -504,14 +512,14 @@ void TForm2::setCommandsEnabled(ImageButton* running, bool enabled)
 
 void TForm2::Button1Click()
 {
-    if (ResultsBusy) {
+    if (busy()) {
         askStop(m_restore);
         return;
     }
     const std::filesystem::path folder = m_services.restoreFolder();
     m_running = m_restore;
     GuiPump pump(m_pumpInterval);
-    const OperationResult result = RunRestore(m_services.session, ResultsBusy, fileRows(), m_model->folder(), folder,
+    const OperationResult result = RunRestore(m_services.session, fileRows(), m_model->folder(), folder,
                                               m_services.showNote && m_services.showNote(), *this, pump);
     m_running = nullptr;
     if (result.end == OperationResult::End::Ran && m_services.openUrl)
@@ -520,13 +528,13 @@ void TForm2::Button1Click()
 
 void TForm2::Button2Click()
 {
-    if (ResultsBusy) {
+    if (busy()) {
         askStop(m_wipe);
         return;
     }
     m_running = m_wipe;
     GuiPump pump(m_pumpInterval);
-    RunWipe(m_services.session, ResultsBusy, fileRows(), m_model->folder(), m_services.osMajorVersion, *this, pump);
+    RunWipe(m_services.session, fileRows(), m_model->folder(), m_services.osMajorVersion, *this, pump);
     m_running = nullptr;
 }
 
@@ -570,13 +578,14 @@ void TForm2::runFinished()
 
 void TForm2::FindButtonClick()
 {
-    if (ResultsBusy)
+    if (busy())
         return;
-    GuiPump pump(m_pumpInterval);
     const std::u16string field = m_findEdit->text().toStdU16String();
-    ResultsBusy = true;
-    const FindResult found = FindNextFolder(m_services.session.store, field, FindCursor, pump);
-    ResultsBusy = false;
+    const FindResult found = [&] {
+        GuiPump pump(m_pumpInterval);
+        const FlagScope busy(m_services.session.ResultsBusy);
+        return FindNextFolder(m_services.session.store, field, FindCursor, pump);
+    }();
     switch (found.outcome) {
     case FindResult::Outcome::EmptyField:
         ShowInformation(lang::kFileMessage11, std::nullopt);
@@ -617,7 +626,7 @@ void TForm2::FindButtonClick()
 
 void TForm2::closeEvent(QCloseEvent* event)
 {
-    if (ResultsBusy) {
+    if (busy()) {
         event->ignore();
         return;
     }

@@ -80,7 +80,7 @@ public:
     ImageButton* CloseButton() const { return m_close; }
     ImageButton* FindButton() const { return m_find; }
     ImageButton* TopButton(int number) const { return m_topButtons.at(static_cast<std::size_t>(number - 1)); }
-    bool busy() const { return ResultsBusy; }
+    bool busy() const { return m_services.session.ResultsBusy; }
     const std::u16string& currentFolderPath() const { return m_model->folder(); }
 
     // The window's commands, as their buttons run them.
@@ -103,6 +103,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The folder tree of the store; ResultsBusy holds the window's commands off while it pumps.
+    void buildTree();
     void AddTreePath(const std::u16string& path);
     void FlistChange();
     void showPreview(int row);
@@ -123,7 +125,6 @@ private:
     void runFinished() override;
 
     ResultsServices m_services;
-    bool ResultsBusy = false;
     int FindCursor = -1;
     ImageButton* m_running = nullptr; // the Restore or Wipe button of the operation that runs
     std::chrono::milliseconds m_pumpInterval{10};

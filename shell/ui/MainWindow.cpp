@@ -140,7 +140,7 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     connect(m_closeButton, &ImageButton::clicked, this, &TForm1::TopButton5Click);
     for (auto [button, dialog] : {std::pair{m_topButtons[0], &m_showOptions}, std::pair{m_topButtons[2], &m_showAbout}}) {
         connect(button, &ImageButton::clicked, this, [this, dialog] {
-            if (!m_session.ScanRunning && !m_findActive && *dialog)
+            if (!m_session.ScanRunning && !m_session.FindActive && *dialog)
                 (*dialog)();
         });
     }
@@ -216,9 +216,9 @@ void TForm1::showEvent(QShowEvent* event)
 
 void TForm1::ShowForm()
 {
-    if (m_session.ScanRunning || m_findActive || m_inShowForm)
+    if (m_session.ScanRunning || m_session.FindActive || m_session.ListingDrives)
         return;
-    m_inShowForm = true;
+    const FlagScope listing(m_session.ListingDrives);
     SendInstallStatisticsIfDue(m_services.settings, m_services.facts, m_services.http);
 
     m_label1b->setText(QStringLiteral("0"));
@@ -240,14 +240,13 @@ void TForm1::ShowForm()
 
     m_findButton->setPictures(m_idleNormal, m_idleHover);
     m_progressBar->resize(0, m_progressBar->height());
-    m_inShowForm = false;
 }
 
 void TForm1::DeviceChange()
 {
     // While the results window is open the main window is hidden and the store is in use; the
     // drive list is rebuilt when the main window shows again.
-    if (m_session.ScanRunning || m_findActive || m_resultsOpen)
+    if (m_session.ScanRunning || m_session.FindActive || m_session.ResultsOpen)
         return;
     ShowForm();
 }
@@ -283,14 +282,14 @@ void TForm1::TopButton2Click()
 
 void TForm1::TopButton5Click()
 {
-    if (!m_session.ScanRunning && !m_findActive)
+    if (!m_session.ScanRunning && !m_session.FindActive)
         close();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
     // A scan's work lies further up this very call stack: the window may not go away under it.
-    if (m_session.ScanRunning || m_findActive) {
+    if (m_session.ScanRunning || m_session.FindActive) {
         event->ignore();
         return;
     }
@@ -316,7 +315,7 @@ void TForm1::activateFromSecondStart()
 void TForm1::Button1Click()
 {
     if (m_session.ScanRunning) {
-        if (m_runningMode == 0) {
+        if (m_session.RunningMode == ScanMode::Normal) {
             if (AskConfirmation(text(m_texts, lang::kProcessMessage2)))
                 m_session.ScanRunning = false;
         } else {
@@ -325,7 +324,7 @@ void TForm1::Button1Click()
         }
         return;
     }
-    if (m_findActive)
+    if (m_session.FindActive)
         return;
     findCommand();
 }
@@ -351,8 +350,16 @@ void TForm1::findCommand()
         return;
     }
 
-    m_findActive = true;
-    m_runningMode = m_modeBox->currentIndex() == 1 ? 1 : 0;
+    // Shown again after the results window, the window starts afresh as on its first show: Find
+    // is over by then, so the drive list is rebuilt.
+    if (runScan(m_modeBox->currentIndex() == 1 ? ScanMode::Extended : ScanMode::Normal))
+        show();
+}
+
+bool TForm1::runScan(ScanMode mode)
+{
+    const FlagScope finding(m_session.FindActive);
+    m_session.RunningMode = mode;
     startAnimation();
     m_hintLabel->setText(text(m_texts, lang::kProcessMessage1));
     const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
@@ -360,12 +367,12 @@ void TForm1::findCommand()
     PrepareScan(m_session, mask);
     m_label1b->setText(QStringLiteral("0"));
     m_label2b->setText(QStringLiteral("0"));
-    setScanningLook(m_runningMode == 1);
+    setScanningLook(mode == ScanMode::Extended);
 
     GuiPump pump(m_pumpInterval);
     const std::uint64_t memory = m_services.availableMemory ? m_services.availableMemory() : 0;
     bool bootSectorError = false;
-    if (m_runningMode == 0) {
+    if (mode == ScanMode::Normal) {
         NTFSFind1(m_session, pump, *this, memory);
     } else {
         const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory);
@@ -377,11 +384,9 @@ void TForm1::findCommand()
         // The Find checks read the boot sector a moment ago; when it fails now the drive went
         // away. The window is idle again before the message, so the user can go on.
         ShowInformation(text(m_texts, lang::kDriveMessage8));
-        m_findActive = false;
-        return;
+        return false;
     }
-    showScanOutcome();
-    m_findActive = false;
+    return showScanOutcome();
 }
 
 void TForm1::setScanningLook(bool extended)
@@ -420,21 +425,18 @@ void TForm1::setCaptionFontForLanguage(bool busy)
     m_findButton->caption()->setFont(font);
 }
 
-void TForm1::showScanOutcome()
+bool TForm1::showScanOutcome()
 {
     if (m_session.FilesFound != 0) {
         hide();
-        m_resultsOpen = true;
+        const FlagScope open(m_session.ResultsOpen);
         if (m_showResults)
             m_showResults(m_session);
-        m_resultsOpen = false;
-        m_findActive = false;
-        // Shown again, the window starts afresh, as on its first show.
-        show();
-        return;
+        return true;
     }
     m_session.store.clear();
     ShowInformation(text(m_texts, lang::kProcessNotFound));
+    return false;
 }
 
 void TForm1::startAnimation()

@@ -116,9 +116,12 @@ private:
     void MaskBoxChange(int index);
     void TopButton5Click();
     void findCommand();
+    // The scan the checks allowed, then its outcome, with FindActive raised throughout; true when
+    // the results window was shown.
+    bool runScan(ScanMode mode);
     void setScanningLook(bool extended);
     void returnToIdle();
-    void showScanOutcome();
+    bool showScanOutcome();
     QString hintIdleText() const;
     void setCaptionFontForLanguage(bool busy);
     void startAnimation();
@@ -165,14 +168,6 @@ private:
 
     AnimationPlayer* m_animation = nullptr;
     bool m_aviPlaying = false;
-
-    // From the Find command's checks to the end of its scan, results window included; a Find
-    // or a close that arrives meanwhile (after a Stop was confirmed, before the scan noticed)
-    // must wait for it.
-    bool m_findActive = false;
-    int m_runningMode = 0;
-    bool m_inShowForm = false;
-    bool m_resultsOpen = false;
 };
 
 } // namespace orv::ui
