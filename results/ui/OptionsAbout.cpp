@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
+#include "LanguageLayout.h"
 #include "Product.h"
 #include "Settings.h"
 #include "SettingsBackend.h"
@@ -49,9 +50,9 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
         addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25), QStringLiteral("browse_normal"),
                   QStringLiteral("browse_hover"));
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
-    // The French "Save" is too wide for the button at the usual size: 7 points, drawn at the
-    // skin's 96 dots per inch.
-    const QFont saveFont = languageIndex == 3 ? skinFont(QStringLiteral("Verdana"), 9, true) : captionFont;
+    // A "Save" too wide for the button at the usual size takes 7 points, drawn at the skin's 96
+    // dots per inch.
+    const QFont saveFont = languageLayout(languageIndex).smallSaveCaption ? skinFont(QStringLiteral("Verdana"), 9, true) : captionFont;
     ImageButton* saveButton = addDialogButton(QStringLiteral("Button2"), QPoint(58, 138), text(texts, lang::kButtonsSave),
                                               saveFont);
     ImageButton* closeButton = addDialogButton(QStringLiteral("Button3"), QPoint(170, 138),

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "JpegPreview.h"
+#include "LanguageLayout.h"
 #include "Product.h"
 #include "Utf16.h"
 
@@ -162,7 +163,7 @@ TForm2::TForm2(ResultsServices services)
     // The information panel: the current file's picture, name, size and grade.
     m_preview = addLabel(QStringLiteral("PreviewImage"), QRect(256, 420, kPreviewBox, kPreviewBox), kLabelColour, plain,
                          Qt::AlignCenter);
-    const int valueLeft = m_services.languageIndex == 2 || m_services.languageIndex == 7 ? 430 : 420;
+    const int valueLeft = languageLayout(m_services.languageIndex).gradeValueLeft;
     // The names of the panel's lines take the width of their text, as the value column allows.
     const std::pair<const char*, const LanguageText*> names[] = {
         {"Label1a", &lang::kFileFile}, {"Label2a", &lang::kFileSize}, {"Label3a", &lang::kFileRecoverability}};

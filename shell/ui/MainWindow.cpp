@@ -15,6 +15,7 @@
 #include "ExtendedScan.h"
 #include "FindChecks.h"
 #include "InstallStatistics.h"
+#include "LanguageLayout.h"
 #include "NormalScan.h"
 #include "Product.h"
 #include "SectorIo.h"
@@ -181,8 +182,7 @@ void TForm1::CreateTexts()
 
     m_label1a->setText(text(m_texts, lang::kProcessScanned));
     m_label2a->setText(text(m_texts, lang::kProcessFound));
-    const std::int32_t language = m_startup.LanguageIndex;
-    if (language == 2 || language == 3 || language == 4) {
+    if (languageLayout(m_startup.LanguageIndex).smallFoundLabel) {
         QFont small = m_label2a->font();
         small.setPointSize(7);
         m_label2a->setFont(small);
@@ -418,7 +418,7 @@ void TForm1::returnToIdle()
 
 void TForm1::setCaptionFontForLanguage(bool busy)
 {
-    if (m_startup.LanguageIndex != 5)
+    if (!languageLayout(m_startup.LanguageIndex).smallFindCaption)
         return;
     QFont font = m_findButton->caption()->font();
     font.setPointSize(busy ? 7 : 8);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "LanguageLayout.h"
 #include "Settings.h"
 
 namespace orv::ui {
@@ -175,7 +176,7 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
 
     m_check = new QCheckBox(this);
     m_check->setObjectName(QStringLiteral("Check1"));
-    const int checkLeft = languageIndex == 4 ? 110 : languageIndex == 6 ? 70 : 80;
+    const int checkLeft = languageLayout(languageIndex).noticeCheckLeft;
     m_check->setGeometry(checkLeft, 166, 17, 17);
 
     m_checkLabel = addLabel(QStringLiteral("CheckLabel"), QRect(checkLeft + 17 + 8, 168, 200, 14), kDialogTextColour,
