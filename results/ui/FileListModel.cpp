@@ -55,26 +55,26 @@ QString gradeText(const LanguageCatalogue& texts, Grade grade)
     return {};
 }
 
-QIcon FileIcons::forExtension(const QString& extension)
+void setUpIconTheme()
 {
     // Without a desktop (a bare X server) Qt searches no icon folder and knows no theme; the
     // system's icon folders and the common freedesktop theme stand in. A desktop's own theme and
     // folders still come first.
-    static const bool fallbackSet = [] {
-        QStringList folders = QIcon::themeSearchPaths();
-        for (const QString& folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
-                                                               QStringLiteral("icons"), QStandardPaths::LocateDirectory))
-            if (!folders.contains(folder))
-                folders << folder;
-        QIcon::setThemeSearchPaths(folders);
-        if (QIcon::themeName().isEmpty())
-            QIcon::setThemeName(QStringLiteral("Adwaita"));
-        const QString fallback = QIcon::fallbackThemeName();
-        if (fallback.isEmpty() || fallback == QLatin1String("hicolor"))
-            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-        return true;
-    }();
-    Q_UNUSED(fallbackSet);
+    QStringList folders = QIcon::themeSearchPaths();
+    for (const QString& folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                           QStandardPaths::LocateDirectory))
+        if (!folders.contains(folder))
+            folders << folder;
+    QIcon::setThemeSearchPaths(folders);
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    const QString fallback = QIcon::fallbackThemeName();
+    if (fallback.isEmpty() || fallback == QLatin1String("hicolor"))
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+}
+
+QIcon FileIcons::forExtension(const QString& extension)
+{
     // ".Dir" names a folder only in exactly that spelling: "notes.dir" is a file like any other.
     const bool folder = extension == QLatin1String(".Dir");
     const QString key = folder ? extension : extension.toUpper();

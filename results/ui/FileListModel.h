@@ -15,8 +15,13 @@
 
 namespace orv::ui {
 
-// File-type icons from the desktop's MIME database and icon theme, one lookup per extension:
-// the list asks for an icon on every row it paints.
+// Points the process's icon theme at the system's icon folders and the common freedesktop theme
+// when no desktop chose them (a bare X server), so file-type icons are found. Once, after the
+// application object exists and before the first window.
+void setUpIconTheme();
+
+// File-type icons from the desktop's MIME database and icon theme (see setUpIconTheme), one
+// lookup per extension: the list asks for an icon on every row it paints.
 class FileIcons
 {
 public:

@@ -14,6 +14,7 @@
 
 #include "CurlHttpClient.h"
 #include "DeviceMonitor.h"
+#include "FileListModel.h"
 #include "LinuxDriveSystem.h"
 #include "LinuxSystemFacts.h"
 #include "Product.h"
@@ -91,6 +92,7 @@ int main(int argc, char** argv)
         return 0;
     }
     instance.listen();
+    orv::ui::setUpIconTheme();
 
     orv::LinuxDriveSystem drives(orv::LinuxDriveSources{orv::LinuxDriveSources::defaultDriveMapFile()});
     orv::RegistryFileBackend settings;

@@ -51,6 +51,7 @@ class DialogsTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { setUpIconTheme(); }
     void controlsSitWhereTheWindowIsDrawn_data();
     void controlsSitWhereTheWindowIsDrawn();
     void dragBandEndsAboveTheFirstLine_data();

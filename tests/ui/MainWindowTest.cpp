@@ -80,6 +80,7 @@ class MainWindowTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { setUpIconTheme(); }
     void listsOnlyNtfsDrivesButNeverA();
     void findReportsEachFailingCheck_data();
     void findReportsEachFailingCheck();

@@ -14,6 +14,7 @@ class SkinAndDialogsTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { setUpIconTheme(); }
     void hoverShowsOnePairAtATime();
     void dragBandMovesTheWindowOnlyInsideIt();
     void dialogsHaveARoundedOutline();

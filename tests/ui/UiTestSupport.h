@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 
+#include "FileListModel.h"
 #include "HttpClient.h"
 #include "LinuxDriveSystem.h"
 #include "Program.h"
