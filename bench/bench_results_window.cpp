@@ -56,9 +56,13 @@ struct Window
     orv::ui::TForm2 form;
 
     Window()
-        : form(orv::ui::ResultsServices{session(), texts, {}, {}, {}, [] { return false; },
-                                         [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {},
-                                         [](const std::string&) { return std::filesystem::path(); }, 1})
+        : form(orv::ui::ResultsServices{.session = session(),
+                                         .texts = texts,
+                                         .showNote = [] { return false; },
+                                         .restoreFolder = [] { return std::filesystem::path("/tmp"); },
+                                         .osMajorVersion = 10,
+                                         .mountPoint = [](const std::string&) { return std::filesystem::path(); },
+                                         .languageIndex = 1})
     {
         form.setPumpInterval(std::chrono::milliseconds(10));
         form.ShowForm();
@@ -117,6 +121,7 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    orv::ui::setUpIconTheme();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -25,23 +25,24 @@ namespace orv::ui {
 // What the results window needs from the program: the scan's session, the texts, the message
 // dialogs, the restore folder, the live file system behind the drive and the desktop's handler for
 // folders and links. The program passes its own windows; tests pass doubles that answer at once.
+// Built with designated initialisers, so every service is named where it is given.
 struct ResultsServices
 {
     ScanSession& session;
     const LanguageCatalogue& texts;
-    std::function<void(const QString&)> inform;
-    std::function<bool(const QString&)> ask;
-    std::function<void()> importantNotice;
-    std::function<bool()> showNote;
-    std::function<std::filesystem::path()> restoreFolder;
+    std::function<void(const QString&)> inform{};
+    std::function<bool(const QString&)> ask{};
+    std::function<void()> importantNotice{};
+    std::function<bool()> showNote{};
+    std::function<std::filesystem::path()> restoreFolder{};
     std::int32_t osMajorVersion = 7;
-    std::function<void(const QUrl&)> openUrl;
-    std::function<void()> options;
-    std::function<void()> about;
-    std::function<void()> help;
+    std::function<void(const QUrl&)> openUrl{};
+    std::function<void()> options{};
+    std::function<void()> about{};
+    std::function<void()> help{};
     // Where the scanned drive is mounted now; empty when it is not, and then none of its folders
     // exists on the live file system.
-    std::function<std::filesystem::path(const std::string& drive)> mountPoint;
+    std::function<std::filesystem::path(const std::string& drive)> mountPoint{};
     std::int32_t languageIndex = 1;
 };
 

@@ -30,24 +30,25 @@ Program::Program(Services services)
     form1->setDialogs(options, about);
     form1->setResultsWindow([main, openUrl, options, about](ScanSession& session) {
         ResultsServices windowServices{
-            session,
-            main->texts(),
-            [main](const QString& message) { main->ShowInformation(message); },
-            [main](const QString& question) { return main->AskConfirmation(question); },
-            [main] {
-                ImportantNotice notice(main->texts(), main->startup().LanguageIndex, main->settingsBackend(),
-                                       main->showNote());
-                notice.exec();
-            },
-            [main] { return main->showNote(); },
-            [main] { return std::filesystem::path(main->restoreFolder()); },
-            main->folders().OsMajorVersion,
-            openUrl,
-            options,
-            about,
-            [main] { main->TopButton2Click(); },
-            [main](const std::string& drive) { return main->driveSystem().mountPoint(drive); },
-            main->startup().LanguageIndex,
+            .session = session,
+            .texts = main->texts(),
+            .inform = [main](const QString& message) { main->ShowInformation(message); },
+            .ask = [main](const QString& question) { return main->AskConfirmation(question); },
+            .importantNotice =
+                [main] {
+                    ImportantNotice notice(main->texts(), main->startup().LanguageIndex, main->settingsBackend(),
+                                           main->showNote());
+                    notice.exec();
+                },
+            .showNote = [main] { return main->showNote(); },
+            .restoreFolder = [main] { return std::filesystem::path(main->restoreFolder()); },
+            .osMajorVersion = main->folders().OsMajorVersion,
+            .openUrl = openUrl,
+            .options = options,
+            .about = about,
+            .help = [main] { main->TopButton2Click(); },
+            .mountPoint = [main](const std::string& drive) { return main->driveSystem().mountPoint(drive); },
+            .languageIndex = main->startup().LanguageIndex,
         };
         TForm2 window(std::move(windowServices));
         window.run();

@@ -47,23 +47,25 @@ struct Harness
     void open()
     {
         window = std::make_unique<TForm2>(ResultsServices{
-            session,
-            texts,
-            [this](const QString& message) { messages << message; },
-            [this](const QString& question) {
-                questions << question;
-                return answer(question);
-            },
-            [] {},
-            [] { return false; },
-            [this] { return restoreFolder; },
-            10,
-            [this](const QUrl& url) { opened << url; },
-            [this] { dialogs << QStringLiteral("options"); },
-            [this] { dialogs << QStringLiteral("about"); },
-            [this] { dialogs << QStringLiteral("help"); },
-            [this](const std::string& drive) { return drive == "C:" ? mountPoint : std::filesystem::path(); },
-            language,
+            .session = session,
+            .texts = texts,
+            .inform = [this](const QString& message) { messages << message; },
+            .ask =
+                [this](const QString& question) {
+                    questions << question;
+                    return answer(question);
+                },
+            .importantNotice = [] {},
+            .showNote = [] { return false; },
+            .restoreFolder = [this] { return restoreFolder; },
+            .osMajorVersion = 10,
+            .openUrl = [this](const QUrl& url) { opened << url; },
+            .options = [this] { dialogs << QStringLiteral("options"); },
+            .about = [this] { dialogs << QStringLiteral("about"); },
+            .help = [this] { dialogs << QStringLiteral("help"); },
+            .mountPoint =
+                [this](const std::string& drive) { return drive == "C:" ? mountPoint : std::filesystem::path(); },
+            .languageIndex = language,
         });
         window->setPumpInterval(std::chrono::milliseconds(0));
         window->ShowForm();
@@ -152,6 +154,7 @@ private:
     }
 
 private slots:
+    void initTestCase() { setUpIconTheme(); }
     void treeFollowsTheSectionsInStoreOrder()
     {
         Harness h;

@@ -19,6 +19,7 @@ using namespace orv::ui::test;
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    setUpIconTheme();
     if (argc < 4) {
         std::fputs("usage: screens OUTDIR LANGUAGE IMAGE\n", stderr);
         return 2;
@@ -73,9 +74,13 @@ int main(int argc, char** argv)
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
         NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
-        TForm2 results(ResultsServices{session, form.texts(), {}, {}, {}, [] { return false; },
-                                       [] { return std::filesystem::path("/tmp"); }, 10, {}, {}, {}, {},
-                                       [](const std::string&) { return std::filesystem::path(); }, language});
+        TForm2 results(ResultsServices{.session = session,
+                                       .texts = form.texts(),
+                                       .showNote = [] { return false; },
+                                       .restoreFolder = [] { return std::filesystem::path("/tmp"); },
+                                       .osMajorVersion = 10,
+                                       .mountPoint = [](const std::string&) { return std::filesystem::path(); },
+                                       .languageIndex = language});
         results.ShowForm();
         results.show();
         results.FindEdit()->setText(QStringLiteral("*.jpg"));
