@@ -176,9 +176,9 @@ void DialogsTest::browseStartsAtTheShownFolderAndKeepsItOnCancel()
 {
     QFETCH(bool, pick);
     DialogMaker maker;
-    QTemporaryDir place;
-    const QString current = place.filePath(QStringLiteral("current"));
-    const QString other = place.filePath(QStringLiteral("other"));
+    const TempFolder place;
+    const QString current = qPath(place / "current");
+    const QString other = qPath(place / "other");
     QVERIFY(QDir().mkpath(current) && QDir().mkpath(other));
     maker.restoreFolder = current.toStdString();
     const auto options = maker.options();
@@ -297,7 +297,7 @@ void DialogsTest::programOpensOptionsAndAbout()
     TForm1& form = *program.form1;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const QString restored = system.folder.filePath(QStringLiteral("Restored Files"));
+    const QString restored = qPath(system.folder / "Restored Files");
     QCOMPARE(QString::fromStdString(form.restoreFolder()), restored);
 
     QStringList shown;

@@ -130,10 +130,10 @@ void MainWindowTest::findReportsEachFailingCheck()
     QFETCH(QString, mask);
     QFETCH(bool, removeImage);
     QFETCH(QString, message);
-    QTemporaryDir copies;
+    const TempFolder copies;
+    const QString copy = qPath(copies / (image.toStdString() + ".img"));
     QStringList map;
     if (!image.isEmpty()) {
-        const QString copy = copies.filePath(image + QStringLiteral(".img"));
         QVERIFY(QFile::copy(fixture(image.toLatin1().constData()), copy));
         map << QStringLiteral("E: ") + copy;
         if (removeImage) {
@@ -143,7 +143,7 @@ void MainWindowTest::findReportsEachFailingCheck()
     }
     Started app(map);
     if (removeImage)
-        QFile::remove(copies.filePath(image + QStringLiteral(".img")));
+        QFile::remove(copy);
     app.form().MaskEdit()->setText(mask);
 
     UserScript user;
@@ -293,7 +293,7 @@ void MainWindowTest::scanRunsWithTheAnimationClip()
         QSKIP("built without Qt Multimedia");
     Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
     QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"),
-                        app.system.folder.filePath(QStringLiteral("Recovery.avi"))));
+                        qPath(app.system.folder / "Recovery.avi")));
     QWidget* panel = app.form().findChild<QWidget*>(QStringLiteral("AviPanel"));
     UserScript user;
     user.then([&app] { return app.form().session().ScanRunning; }, [&] {

@@ -103,7 +103,7 @@ class ResultsWindowTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_folder;
+    TempFolder m_folder;
     std::unique_ptr<LinuxDriveSystem> m_drives;
 
     // The demo volume scanned as drive C:, as the main window leaves it for the results window.
@@ -112,7 +112,7 @@ private:
         const std::filesystem::path source = std::filesystem::path(ORV_FIXTURES_DIR) / "demo.img";
         if (!std::filesystem::exists(source))
             return false;
-        const std::filesystem::path image = std::filesystem::path(m_folder.path().toStdString()) / "demo.img";
+        const std::filesystem::path image = m_folder / "demo.img";
         std::filesystem::remove(image);
         std::filesystem::copy_file(source, image);
         m_drives = std::make_unique<LinuxDriveSystem>(
@@ -124,7 +124,7 @@ private:
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
         NTFSFind1(h.session, pump, progress, std::uint64_t{1} << 30);
-        h.restoreFolder = std::filesystem::path(m_folder.path().toStdString()) / "restored";
+        h.restoreFolder = m_folder / "restored";
         return true;
     }
 
@@ -158,12 +158,12 @@ private slots:
     void treeFollowsTheSectionsInStoreOrder()
     {
         Harness h;
-        QTemporaryDir outside;
-        const QDir mounted(outside.filePath(QStringLiteral("mnt")));
+        const TempFolder outside;
+        const QDir mounted(qPath(outside / "mnt"));
         h.mountPoint = mounted.path().toStdString();
         QVERIFY(mounted.mkpath(QStringLiteral("A/B")));
         QVERIFY(mounted.mkpath(QStringLiteral("X")));
-        QVERIFY(QDir(outside.path()).mkpath(QStringLiteral("X"))); // beside the mount point, not on it
+        QVERIFY(QDir(qPath(outside.path())).mkpath(QStringLiteral("X"))); // beside the mount point, not on it
         h.session.store.write(u"C:\\", u"root.txt", u"1#01.01.2020#10:00#5");
         h.session.store.write(u"C:\\A\\B\\", u"b.txt", u"1#01.01.2020#10:00#5");
         h.session.store.write(u"C:\\Z\\", u"z.txt", u"1#01.01.2020#10:00#5");
@@ -607,14 +607,14 @@ private slots:
         const QString image = QStringLiteral(ORV_FIXTURES_DIR "/demo.img");
         if (!QFile::exists(image))
             QSKIP("fixture images are not unpacked");
-        QTemporaryDir copies;
-        const QString copy = copies.filePath(QStringLiteral("demo.img"));
+        const TempFolder copies;
+        const QString copy = qPath(copies / "demo.img");
         QVERIFY(QFile::copy(image, copy));
         TestSystem system({QStringLiteral("E: ") + copy});
         Program program(system.services());
         TForm1& form = *program.form1;
         form.setPumpInterval(std::chrono::milliseconds(0));
-        form.restoreFolder() = copies.filePath(QStringLiteral("restored")).toStdString();
+        form.restoreFolder() = (copies / "restored").string();
         form.show();
         QStringList seen;
         UserScript user;
@@ -644,7 +644,7 @@ private slots:
         QVERIFY(user.done());
         QCOMPARE(seen, (QStringList{QStringLiteral("notice"), QStringLiteral("Restore selected files?"),
                                     QStringLiteral("3 file(s) restored!")}));
-        QCOMPARE(sha256(copies.filePath(QStringLiteral("restored/sunset.jpg")).toStdString()),
+        QCOMPARE(sha256((copies / "restored" / "sunset.jpg").string()),
                  QStringLiteral("6f6e69809783a838d9815dd6c9fb4784781f3038ab91c56195fdfc694238f122"));
         QCOMPARE(form.session().store.sections().size(), std::size_t{0});
     }

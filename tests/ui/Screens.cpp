@@ -29,7 +29,7 @@ int main(int argc, char** argv)
     TestSystem system({QStringLiteral("E: ") + QString::fromLocal8Bit(argv[3])}, language);
     for (const char* file : {"English.ini", "German.ini", "French.ini", "Spanish.ini", "Italian.ini", "Russian.ini",
                              "Portuguese.ini"})
-        QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/") + QLatin1String(file), system.folder.filePath(QLatin1String(file)));
+        QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/") + QLatin1String(file), qPath(system.folder / file));
     Program program(system.services());
     TForm1& form = *program.form1;
     form.setPumpInterval(std::chrono::milliseconds(0));

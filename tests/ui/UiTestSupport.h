@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -18,8 +17,17 @@
 #include "RegistryFileBackend.h"
 #include "SystemFacts.h"
 #include "SystemMemory.h"
+#include "TempFolder.h"
 
 namespace orv::ui::test {
+
+using TempFolder = orv::test::TempFolder;
+
+// A path in a test's temporary folder as Qt takes it.
+inline QString qPath(const std::filesystem::path& path)
+{
+    return QString::fromStdString(path.string());
+}
 
 // The system as a test sets it up: a drive map of its own, no detected devices, a settings file
 // in a temporary folder, no network.
@@ -46,10 +54,10 @@ public:
 
 struct TestSystem
 {
-    QTemporaryDir folder;
-    FakeFacts facts{folder.path()};
+    TempFolder folder;
+    FakeFacts facts{qPath(folder.path())};
     NoHttp http;
-    RegistryFileBackend settings{folder.filePath(QStringLiteral("registry.reg")).toStdString()};
+    RegistryFileBackend settings{folder / "registry.reg"};
     LinuxDriveSystem drives;
 
     // drive map lines such as "E: /path/to/image"
@@ -64,18 +72,18 @@ struct TestSystem
     Services services() { return Services{drives, settings, facts, http, &AvailablePhysicalMemory}; }
 
 private:
-    static LinuxDriveSources makeSources(const QTemporaryDir& dir, const QStringList& driveMap)
+    static LinuxDriveSources makeSources(const TempFolder& dir, const QStringList& driveMap)
     {
-        QDir(dir.path()).mkpath(QStringLiteral("sys"));
-        const QString map = dir.filePath(QStringLiteral("drives"));
-        std::ofstream out(map.toStdString());
+        std::filesystem::create_directories(dir / "sys");
+        const std::filesystem::path map = dir / "drives";
+        std::ofstream out(map);
         for (const QString& line : driveMap)
             out << line.toStdString() << '\n';
         LinuxDriveSources sources;
-        sources.driveMapFile = map.toStdString();
-        sources.sysClassBlock = dir.filePath(QStringLiteral("sys")).toStdString();
-        sources.devFolder = dir.filePath(QStringLiteral("sys")).toStdString();
-        sources.mountInfo = dir.filePath(QStringLiteral("none")).toStdString();
+        sources.driveMapFile = map;
+        sources.sysClassBlock = dir / "sys";
+        sources.devFolder = dir / "sys";
+        sources.mountInfo = dir / "none";
         return sources;
     }
 };
