@@ -13,6 +13,7 @@ bash tools/build.sh build -DORV_BUILD_TESTS=ON -DORV_WERROR=ON -DORV_BUILD_GUI=O
 ctest --test-dir build --output-on-failure --parallel "$jobs"
 
 echo "== Sanitizer build (address, undefined)"
-bash tools/build.sh build-sanitize -DORV_BUILD_TESTS=ON -DORV_BUILD_GUI=OFF -DORV_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
+bash tools/build.sh build-sanitize -DORV_BUILD_TESTS=ON -DORV_BUILD_GUI=ON -DORV_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs" --label-regex 'core|fuzz'
+    LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp" \
+    ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs" --label-regex 'core|fuzz|gui'
