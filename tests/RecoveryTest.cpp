@@ -259,11 +259,11 @@ Bytes clusters(const Bytes& image, std::size_t first, std::size_t count)
 
 RestoreOutcome restoreRecord(BuiltSession& built, std::int64_t offset, Bytes& written)
 {
-    const auto folder = freshFolder("restore-content");
+    const TempFolder temp;
+    const auto& folder = temp.path();
     NoPump pump;
     const RestoreOutcome outcome = UndeleteFileNTFS(built.session, offset, u"f.bin", 0, folder, pump, kAlways);
     written = fileBytes(folder / "f.bin");
-    std::filesystem::remove_all(folder);
     return outcome;
 }
 
