@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +8,7 @@
 #include "FileDevice.h"
 #include "RecordBuilder.h"
 #include "SectorIo.h"
+#include "TempFolder.h"
 
 namespace orv {
 namespace {
@@ -173,9 +172,8 @@ TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
 {
     // The image sits in a folder another user may write: between two transfers its name is made to
     // name another file. Reads and writes stay with the file first opened.
-    const auto folder = std::filesystem::temp_directory_path() / ("orv-swap-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    const test::TempFolder temp;
+    const auto& folder = temp.path();
     const auto image = folder / "volume.img";
     const auto other = folder / "other";
     std::ofstream(image, std::ios::binary) << std::string(4096, 'v');
@@ -195,7 +193,6 @@ TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
     std::ifstream moved(folder / "moved.img", std::ios::binary);
     const std::string written(std::istreambuf_iterator<char>(moved), {});
     EXPECT_EQ(written.substr(1024, 512), std::string(512, '\0'));
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace
