@@ -1,6 +1,7 @@
 #include "ExtendedScan.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <unordered_map>
@@ -16,14 +17,14 @@ namespace orv {
 namespace {
 
 constexpr std::int64_t kProbePoints = 2000;
-constexpr std::int64_t kLastProbedPercent = 95;
 constexpr std::int64_t kChunkClusters = 128;
 constexpr std::int64_t kRootRecord = 5;
 constexpr int kFolderLevels = 11;
 constexpr std::size_t kLongestPath = 256;
 
 // Every folder record of the regions, in the order found. A look-up gives the first entry of a
-// record number: overlapping regions list a folder twice, and the first one found wins.
+// record number: the regions may hold several file systems' folders of one number, and the first
+// one found wins.
 class FolderList
 {
 public:
@@ -89,7 +90,9 @@ private:
     void indexRecords();
     void findFolders();
     void findFiles();
-    std::int64_t edge(std::int64_t probe, std::int64_t probeStep, bool upwards, std::vector<std::uint8_t>& cluster);
+    std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
+    std::optional<DataRun> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
+    bool holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     bool startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     std::optional<std::int64_t> recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     bool readCluster(std::int64_t cluster, std::span<std::uint8_t> into);
@@ -159,49 +162,110 @@ std::optional<std::int64_t> ExtendedScan::recordStart(std::int64_t cluster, std:
     return std::nullopt;
 }
 
-std::int64_t ExtendedScan::edge(std::int64_t probe, std::int64_t probeStep, bool upwards,
-                                std::vector<std::uint8_t>& cluster)
+bool ExtendedScan::holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
 {
-    // Halving steps from the probe point: towards the region's end while records go on, back
-    // while they do not.
-    std::int64_t p = probe;
-    std::int64_t h = probeStep - 1;
-    do {
-        m_pump.step();
-        if (!m_session.ScanRunning || m_session.SkipRequested)
-            h = 0;
-        const bool record = recordStart(p, cluster).has_value();
-        h /= 2;
-        p += (record == upwards) ? h : -h;
-    } while (h != 0);
-    return p;
+    if (cluster < 0 || cluster >= m_volume.TotalClusters)
+        return false;
+    return recordStart(cluster, buffer).has_value();
+}
+
+std::optional<std::int64_t> ExtendedScan::edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster)
+{
+    // Gallop away from a cluster known to hold records until one does not, then close in between
+    // the last that did and the first that did not: a region of any size costs a few dozen reads,
+    // and the edge is the region's last cluster that holds a record.
+    const std::int64_t direction = upwards ? 1 : -1;
+    std::int64_t good = from;
+    std::int64_t bad = from;
+    for (std::int64_t distance = 1;; distance *= 2) { // ends at the volume's edges at the latest
+        if (!stepGoesOn())
+            return std::nullopt;
+        const std::int64_t at = from + direction * distance;
+        if (!holdsRecord(at, cluster)) {
+            bad = at;
+            break;
+        }
+        good = at;
+    }
+    while (std::abs(bad - good) > 1) {
+        if (!stepGoesOn())
+            return std::nullopt;
+        const std::int64_t middle = good + (bad - good) / 2;
+        (holdsRecord(middle, cluster) ? good : bad) = middle;
+    }
+    return good;
+}
+
+std::optional<DataRun> ExtendedScan::regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster)
+{
+    const auto low = edge(hit, false, cluster);
+    if (!low)
+        return std::nullopt;
+    const auto high = edge(hit, true, cluster);
+    if (!high)
+        return std::nullopt;
+    // Regions lie back to back in MftBuffer, where records are looked for every record size from
+    // its start: a region must begin where a record begins and hold whole records.
+    std::int64_t start = *low;
+    if (m_clustersPerRecord > 1)
+        start = recordStart(start, cluster).value_or(start);
+    return DataRun{start, *high - start + 1};
 }
 
 void ExtendedScan::findRegions()
 {
     startStep(ScanStep::FindMftRecords);
     m_volume.MftExtentList.clear();
-    const std::int64_t probeStep = m_volume.TotalClusters / kProbePoints;
     std::vector<std::uint8_t> cluster(static_cast<std::size_t>(m_volume.BytesPerCluster));
-    for (std::int64_t i = 1; i <= kProbePoints; ++i) {
-        if (!stepGoesOn())
+
+    // The $MFT in use now is always read, so the Extended scan lists at least what the Normal scan
+    // lists. Its neighbours are searched too: a quick format leaves the earlier, longer $MFT's
+    // records right behind the new one.
+    std::vector<DataRun> found;
+    for (const DataRun& extent : m_currentMft) {
+        if (extent.length <= 0)
             continue;
-        m_shown.show(i * 100 / kProbePoints);
-        if (m_shown.percent() > kLastProbedPercent)
-            continue;
-        const std::int64_t probe = i * probeStep;
-        if (!recordStart(probe, cluster))
-            continue;
-        std::int64_t start = edge(probe, probeStep, false, cluster);
-        const std::int64_t end = edge(probe, probeStep, true, cluster);
-        // Regions lie back to back in MftBuffer, where records are looked for every record size
-        // from its start: a region must begin where a record begins and hold whole records.
-        if (m_clustersPerRecord > 1)
-            start = recordStart(start, cluster).value_or(start);
-        std::int64_t length = std::max<std::int64_t>(end - start, 0);
-        length = (length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
-        m_volume.MftExtentList.push_back({start, length});
+        found.push_back(extent);
+        for (const std::int64_t end : {extent.start, extent.start + extent.length - 1}) {
+            if (!holdsRecord(end, cluster))
+                continue;
+            if (const auto region = regionAround(end, cluster))
+                found.push_back(*region);
+        }
     }
+
+    // Probes from cluster 0 on, never less than a cluster apart, over the whole volume: a small
+    // stick is probed cluster by cluster, and the last probes reach the volume's end.
+    const std::int64_t total = m_volume.TotalClusters;
+    const std::int64_t probeStep = std::max<std::int64_t>(1, total / kProbePoints);
+    const auto covered = [&](std::int64_t at) {
+        return std::any_of(found.begin(), found.end(), [&](const DataRun& r) { return at >= r.start && at - r.start < r.length; });
+    };
+    for (std::int64_t probe = 0; probe < total; probe += probeStep) {
+        if (!stepGoesOn())
+            break;
+        m_shown.show(probe * 100 / total);
+        if (covered(probe) || !holdsRecord(probe, cluster))
+            continue;
+        if (const auto region = regionAround(probe, cluster))
+            found.push_back(*region);
+    }
+    m_shown.show(100);
+
+    // Regions that overlap or touch become one, in volume order, so that every record is read once.
+    std::sort(found.begin(), found.end(), [](const DataRun& a, const DataRun& b) { return a.start < b.start; });
+    for (const DataRun& region : found) {
+        if (!m_volume.MftExtentList.empty()) {
+            DataRun& last = m_volume.MftExtentList.back();
+            if (region.start <= last.start + last.length) {
+                last.length = std::max(last.length, region.start + region.length - last.start);
+                continue;
+            }
+        }
+        m_volume.MftExtentList.push_back(region);
+    }
+    for (DataRun& region : m_volume.MftExtentList)
+        region.length = (region.length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
 }
 
 bool ExtendedScan::readRegions()

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -194,8 +195,6 @@ TEST_F(Scans, StopKeepsWhatWasFoundWithConsistentCounters)
 
 TEST_F(Scans, ExtendedScanFindsTheDeletedFilesOfEveryRegion)
 {
-    // The Extended scan probes 2,000 points; only volumes of 6,000 clusters and more have probe
-    // points far enough apart to find a region's edges.
     if (!open("ntfs-c512"))
         GTEST_SKIP() << "fixture images are not unpacked";
     TestPump pump(session);
@@ -208,7 +207,7 @@ TEST_F(Scans, ExtendedScanFindsTheDeletedFilesOfEveryRegion)
 
     std::map<std::pair<std::u16string, std::u16string>, std::int64_t> got;
     for (const Listed& l : listing(session.store)) {
-        // Overlapping regions read a record twice; the second copy gets a number.
+        // A numbered name is another deleted file of the same name in that folder.
         std::u16string key = l.key;
         if (const auto open = key.rfind(u'('); open != std::u16string::npos && key.back() == u')')
             key.erase(open);
@@ -221,6 +220,49 @@ TEST_F(Scans, ExtendedScanFindsTheDeletedFilesOfEveryRegion)
         const auto place = expectedPlace(entry.path);
         ASSERT_TRUE(got.count(place)) << toUtf8(place.first) << toUtf8(place.second);
         EXPECT_EQ(got[place], entry.size);
+    }
+}
+
+TEST_F(Scans, ExtendedScanListsEverythingTheNormalScanListsOnce)
+{
+    // Volumes of 256 to 16,384 clusters, the $MFT near cluster 4: small volumes are probed cluster
+    // by cluster, and the $MFT in use is read whether a probe lands in it or not.
+    for (const char* image : {"demo", "ntfs-c512", "ntfs-c4096", "ntfs-c65536", "ntfs-s4096", "ntfs-features"}) {
+        SCOPED_TRACE(image);
+        session = ScanSession();
+        if (!open(image))
+            GTEST_SKIP() << "fixture images are not unpacked";
+        TestPump pump(session);
+        RecordingProgress progress;
+        ASSERT_EQ(NTFSFind1(session, pump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
+        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> normal;
+        for (const Listed& l : listing(session.store))
+            normal[{l.section, l.key}] = l.stored.size;
+        ASSERT_FALSE(normal.empty());
+        const std::vector<DataRun> currentMft = session.volume.CurrentMftExtents;
+
+        session = ScanSession();
+        ASSERT_TRUE(open(image));
+        TestPump extendedPump(session);
+        ASSERT_EQ(NTFSFind2(session, extendedPump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
+        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> extended;
+        for (const Listed& l : listing(session.store))
+            extended[{l.section, l.key}] = l.stored.size;
+        for (const auto& [place, size] : normal) {
+            SCOPED_TRACE(toUtf8(place.first + place.second));
+            ASSERT_TRUE(extended.count(place)) << "listed by the Normal scan, missed by the Extended scan";
+            EXPECT_EQ(extended[place], size);
+        }
+
+        // Regions are read once: in volume order, apart, and the $MFT in use lies inside them.
+        const std::vector<DataRun>& regions = session.volume.MftExtentList;
+        ASSERT_FALSE(regions.empty());
+        for (std::size_t i = 1; i < regions.size(); ++i)
+            EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
+        for (const DataRun& extent : currentMft)
+            EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
+                return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
+            })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
     }
 }
 
