@@ -6,7 +6,9 @@
 #include <new>
 #include <unordered_map>
 
+#include "AttributeCursor.h"
 #include "BootSector.h"
+#include "DataRuns.h"
 #include "MftExtents.h"
 #include "ScanCommon.h"
 #include "SectorIo.h"
@@ -19,6 +21,8 @@ namespace {
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
 constexpr std::int64_t kRootRecord = 5;
+constexpr std::uint32_t kBitmapAttribute = 0xB0;
+constexpr std::uint64_t kLargestMftBitmap = std::uint64_t{64} << 20; // 2^29 records
 constexpr int kFolderLevels = 11;
 constexpr std::size_t kLongestPath = 256;
 
@@ -85,6 +89,7 @@ private:
     }
 
     void loadBitmap();
+    void loadMftBitmap();
     void findRegions();
     bool readRegions();
     void indexRecords();
@@ -96,7 +101,8 @@ private:
     bool startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     std::optional<std::int64_t> recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
     bool readCluster(std::int64_t cluster, std::span<std::uint8_t> into);
-    bool insideCurrentMft(std::int64_t bufferOffset) const;
+    // Inside the $MFT in use now: whether it gives the record out; nothing outside that $MFT.
+    std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
     bool insideLiveFile(std::int64_t bufferOffset) const;
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name);
     std::u16string freeKey(const std::u16string& section, const std::u16string& name);
@@ -110,6 +116,7 @@ private:
 
     ExtendedScanReport m_report;
     std::vector<DataRun> m_currentMft; // the $MFT the boot sector names, before the scan
+    std::vector<std::uint8_t> m_mftBitmap; // which of its records it gives out now; empty when unknown
     std::int64_t m_clustersPerRecord = 1;
     std::vector<Region> m_regions;
     FolderList m_folders;
@@ -143,6 +150,61 @@ void ExtendedScan::loadBitmap()
     }
     decodeRecord(record, m_session.MFTFile);
     loadVolumeBitmap(m_session, m_pump);
+}
+
+void ExtendedScan::loadMftBitmap()
+{
+    // The $MFT's own $BITMAP tells which of its records are given out now. A quick format writes a
+    // new $MFT over the start of the earlier one, and the records it has not given out yet keep
+    // the earlier file system's in-use flag: the flag alone would hide those earlier files.
+    std::vector<std::uint8_t> record;
+    if (m_currentMft.empty() || !ReadMftRecordNTFS(m_volume, 0, record))
+        return;
+    ApplyRecordFixups(record);
+    AttributeCursor cursor(record);
+    while (const auto header = cursor.next()) {
+        if (header->type != kBitmapAttribute)
+            continue;
+        const auto bytes = cursor.bytes(*header);
+        if (!bytes)
+            return;
+        const LeReader a(*bytes);
+        if (a.u8(attr::kNameLength).value_or(1) != 0)
+            continue;
+        if (a.u8(attr::kNonResident).value_or(0) == 0) {
+            const auto offset = a.u16(attr::kContentOffset);
+            const auto length = a.u32(attr::kContentLength);
+            if (const auto content = offset && length ? a.slice(*offset, *length) : std::nullopt)
+                m_mftBitmap.assign(content->begin(), content->end());
+            return;
+        }
+        // A run list continued in another record is not followed: the flag alone decides then.
+        const auto runsOffset = a.u16(attr::kRunListOffset);
+        const auto dataSize = a.u64(attr::kDataSize);
+        if (!runsOffset || !dataSize || a.u64(attr::kLowestVcn).value_or(1) != 0 || *dataSize == 0 ||
+            *dataSize > kLargestMftBitmap)
+            return;
+        std::vector<std::uint8_t> bitmap(static_cast<std::size_t>(*dataSize), 0);
+        std::size_t filled = 0;
+        bool complete = true;
+        decodeDataRuns(a, *runsOffset, [&](const DataRun& run) {
+            const std::size_t left = bitmap.size() - filled;
+            const std::uint64_t runBytes = static_cast<std::uint64_t>(run.length) * static_cast<std::uint64_t>(m_volume.BytesPerCluster);
+            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes, left));
+            if (take == 0)
+                return;
+            if (!run.hole) {
+                std::vector<std::uint8_t> clusters(static_cast<std::size_t>((take + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster * m_volume.BytesPerCluster));
+                if (!readCluster(run.start, clusters))
+                    complete = false;
+                std::copy_n(clusters.begin(), take, bitmap.begin() + static_cast<std::ptrdiff_t>(filled));
+            }
+            filled += take;
+        });
+        if (complete && filled == bitmap.size())
+            m_mftBitmap = std::move(bitmap);
+        return;
+    }
 }
 
 bool ExtendedScan::startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
@@ -316,17 +378,30 @@ bool ExtendedScan::readRegions()
     return true;
 }
 
-bool ExtendedScan::insideCurrentMft(std::int64_t bufferOffset) const
+std::optional<bool> ExtendedScan::givenOutByCurrentMft(std::int64_t bufferOffset) const
 {
     const auto region = std::upper_bound(m_regions.begin(), m_regions.end(), bufferOffset,
                                          [](std::int64_t offset, const Region& r) { return offset < r.bufferOffset; });
     if (region == m_regions.begin())
-        return false;
+        return std::nullopt;
     const Region& r = *std::prev(region);
-    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / m_volume.BytesPerCluster;
-    return std::any_of(m_currentMft.begin(), m_currentMft.end(), [&](const DataRun& extent) {
-        return cluster >= extent.start && cluster - extent.start < extent.length;
-    });
+    const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
+    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / bytesPerCluster;
+    std::int64_t mftOffset = 0; // of the extents before this one, in the $MFT's own order
+    for (const DataRun& extent : m_currentMft) {
+        if (cluster >= extent.start && cluster - extent.start < extent.length) {
+            if (m_mftBitmap.empty())
+                return true;
+            const std::int64_t number =
+                (mftOffset + (cluster - extent.start) * bytesPerCluster + (bufferOffset - r.bufferOffset) % bytesPerCluster) /
+                m_volume.MftRecordSize;
+            const auto byte = static_cast<std::size_t>(number / 8);
+            // Past the bitmap's end nothing is known: the flag decides.
+            return byte >= m_mftBitmap.size() || (m_mftBitmap[byte] >> (number % 8) & 1) != 0;
+        }
+        mftOffset += extent.length * bytesPerCluster;
+    }
+    return std::nullopt;
 }
 
 bool ExtendedScan::insideLiveFile(std::int64_t bufferOffset) const
@@ -432,10 +507,10 @@ void ExtendedScan::findFiles()
             continue;
         if (++m_session.RecordsExamined % 10 == 0)
             m_progress.recordsExamined(m_session.RecordsExamined);
-        // A record of an earlier file system still carries its in-use flag: only the records of
-        // the $MFT in use now, and those inside a live file (a disk image kept on the volume:
-        // clusters the $Bitmap marks in use), are told apart by it.
-        if ((record[mft::kFlags] & mft::kFlagInUse) && (insideCurrentMft(at) || insideLiveFile(at)))
+        // A record of an earlier file system still carries its in-use flag: only the records the
+        // $MFT in use now gives out, and those inside a live file (a disk image kept on the
+        // volume: clusters the $Bitmap marks in use), are told apart by it.
+        if ((record[mft::kFlags] & mft::kFlagInUse) && givenOutByCurrentMft(at).value_or(insideLiveFile(at)))
             continue;
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
@@ -495,6 +570,7 @@ ExtendedScanReport ExtendedScan::run()
     m_session.SkipRequested = false;
 
     loadBitmap();
+    loadMftBitmap();
     m_pump.step();
     if (m_session.ScanRunning) {
         findRegions();
