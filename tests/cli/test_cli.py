@@ -164,6 +164,47 @@ class Scan(CliCase):
         self.assertEqual(missing, [], "kept and deleted files of the earlier file system alike")
 
 
+    def test_extended_scan_after_a_quick_format_that_wrote_new_files(self):
+        # The new $MFT is extended over the earlier one as new files arrive, and the records it has
+        # not given out yet still hold earlier files, flagged in use by the earlier file system.
+        tools = [shutil.which(t) for t in ("mkntfs", "ntfs-3g", "umount")]
+        if not all(tools) or os.geteuid() != 0:
+            self.skipTest("needs mkntfs, ntfs-3g and root to mount")
+        path, mount = os.path.join(self.tmp, "reused.img"), os.path.join(self.tmp, "mnt")
+        os.mkdir(mount)
+        with open(path, "wb") as f:
+            f.truncate(16 << 20)
+
+        def session(names, delete=()):
+            subprocess.run(["ntfs-3g", path, mount], check=True, capture_output=True)
+            try:
+                for name in names:
+                    os.makedirs(os.path.dirname(os.path.join(mount, name)), exist_ok=True)
+                    with open(os.path.join(mount, name), "wb") as f:
+                        f.write(os.urandom(1500))
+                for name in delete:
+                    os.remove(os.path.join(mount, name))
+            finally:
+                subprocess.run(["umount", mount], check=True, capture_output=True)
+
+        # The earlier folder's record lies past the records the new file system gives out.
+        subprocess.run(["mkntfs", "-F", "-f", "-q", path], check=True, capture_output=True)
+        earlier = [f"old/early{i}.dat" for i in range(50)]
+        session([f"filler{i}.dat" for i in range(20)] + earlier)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", path], check=True, capture_output=True)
+        session([f"late{i}.dat" for i in range(5)], delete=["late1.dat", "late3.dat"])
+
+        normal = self.scan(path)
+        extended = self.scan(path, "--extended")
+        listed = [(f["folder"], f["name"]) for f in extended["files"]]
+        self.assertEqual(len(listed), len(set(listed)))
+        self.assertFalse([name for _, name in listed if re.search(r"\(\d+\)$", name)], "no record is read twice")
+        self.assertLessEqual({(f["folder"], f["name"]) for f in normal["files"]}, set(listed))
+        found = [p for p in earlier if place(p) in set(listed)]
+        # Every earlier file is found under its folder, also where the new $MFT now lies.
+        self.assertEqual(len(found), len(earlier), sorted(set(earlier) - set(found)))
+
+
 class RestoreAndWipe(CliCase):
     def test_restore_keeps_paths_and_every_byte(self):
         out_dir = os.path.join(self.tmp, "restored")
