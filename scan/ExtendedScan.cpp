@@ -26,33 +26,46 @@ constexpr std::uint64_t kLargestMftBitmap = std::uint64_t{64} << 20; // 2^29 rec
 constexpr int kFolderLevels = 11;
 constexpr std::size_t kLongestPath = 256;
 
-// Every folder record of the regions, in the order found. A look-up gives the first entry of a
-// record number: the regions may hold several file systems' folders of one number, and the first
-// one found wins.
+// Every folder record of the regions, in buffer order. A record number is looked up through the
+// regions' record index, which extension records use too: the regions may hold several file
+// systems' records of one number, and the first folder among them wins.
 class FolderList
 {
 public:
     struct Folder
     {
-        std::uint64_t record;
+        std::int64_t offset; // in MftBuffer
         std::uint64_t parent;
         std::u16string name;
     };
 
-    void add(std::uint64_t record, std::uint64_t parent, std::u16string name)
+    explicit FolderList(const std::vector<std::pair<std::uint32_t, std::int64_t>>& recordIndex)
+        : m_recordIndex(recordIndex)
     {
-        m_first.try_emplace(record, m_folders.size());
-        m_folders.push_back({record, parent, std::move(name)});
+    }
+    // Folders are added in increasing buffer order.
+    void add(std::int64_t offset, std::uint64_t parent, std::u16string name)
+    {
+        m_folders.push_back({offset, parent, std::move(name)});
     }
     const Folder* find(std::uint64_t record) const
     {
-        const auto found = m_first.find(record);
-        return found == m_first.end() ? nullptr : &m_folders[found->second];
+        if (record > std::numeric_limits<std::uint32_t>::max())
+            return nullptr;
+        const auto number = static_cast<std::uint32_t>(record);
+        auto at = std::lower_bound(m_recordIndex.begin(), m_recordIndex.end(), std::pair<std::uint32_t, std::int64_t>{number, 0});
+        for (; at != m_recordIndex.end() && at->first == number; ++at) {
+            const auto folder = std::lower_bound(m_folders.begin(), m_folders.end(), at->second,
+                                                 [](const Folder& f, std::int64_t offset) { return f.offset < offset; });
+            if (folder != m_folders.end() && folder->offset == at->second)
+                return &*folder;
+        }
+        return nullptr;
     }
 
 private:
+    const std::vector<std::pair<std::uint32_t, std::int64_t>>& m_recordIndex;
     std::vector<Folder> m_folders;
-    std::unordered_map<std::uint64_t, std::size_t> m_first;
 };
 
 // A region read into MftBuffer: where its bytes start there, and on the volume.
@@ -119,7 +132,7 @@ private:
     std::vector<std::uint8_t> m_mftBitmap; // which of its records it gives out now; empty when unknown
     std::int64_t m_clustersPerRecord = 1;
     std::vector<Region> m_regions;
-    FolderList m_folders;
+    FolderList m_folders{m_volume.RecordIndex};
     std::unordered_map<std::u16string, int> m_nextNumber; // folded section + key -> first n to try
     bool m_ended = false;                                  // a stop or skip in the last step
 };
@@ -442,8 +455,7 @@ void ExtendedScan::findFolders()
         const std::optional<std::int64_t> parent = names.front().parent;
         if (name->empty() || name->front() == u'$')
             continue;
-        const auto number = LeReader(record).u32(mft::kRecordNumber);
-        m_folders.add(*number, static_cast<std::uint64_t>(*parent), *name);
+        m_folders.add(at, static_cast<std::uint64_t>(*parent), *name);
     }
 }
 
