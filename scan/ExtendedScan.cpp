@@ -53,10 +53,12 @@ public:
         if (record > std::numeric_limits<std::uint32_t>::max())
             return nullptr;
         const auto number = static_cast<std::uint32_t>(record);
-        auto at = std::lower_bound(m_recordIndex.begin(), m_recordIndex.end(), std::pair<std::uint32_t, std::int64_t>{number, 0});
+        const std::pair<std::uint32_t, std::int64_t> first{number, 0};
+        auto at = std::lower_bound(m_recordIndex.begin(), m_recordIndex.end(), first);
         for (; at != m_recordIndex.end() && at->first == number; ++at) {
-            const auto folder = std::lower_bound(m_folders.begin(), m_folders.end(), at->second,
-                                                 [](const Folder& f, std::int64_t offset) { return f.offset < offset; });
+            const auto folder =
+                std::lower_bound(m_folders.begin(), m_folders.end(), at->second,
+                                 [](const Folder& f, std::int64_t offset) { return f.offset < offset; });
             if (folder != m_folders.end() && folder->offset == at->second)
                 return &*folder;
         }
@@ -201,13 +203,16 @@ void ExtendedScan::loadMftBitmap()
         std::size_t filled = 0;
         bool complete = true;
         decodeDataRuns(a, *runsOffset, [&](const DataRun& run) {
+            const auto bytesPerCluster = static_cast<std::size_t>(m_volume.BytesPerCluster);
             const std::size_t left = bitmap.size() - filled;
-            const std::uint64_t runBytes = static_cast<std::uint64_t>(run.length) * static_cast<std::uint64_t>(m_volume.BytesPerCluster);
-            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes, left));
+            // Compared in clusters: a run length from disk times the cluster size could wrap.
+            const std::size_t take = static_cast<std::uint64_t>(run.length) >= left / bytesPerCluster + 1
+                                         ? left
+                                         : static_cast<std::size_t>(run.length) * bytesPerCluster;
             if (take == 0)
                 return;
             if (!run.hole) {
-                std::vector<std::uint8_t> clusters(static_cast<std::size_t>((take + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster * m_volume.BytesPerCluster));
+                std::vector<std::uint8_t> clusters((take + bytesPerCluster - 1) / bytesPerCluster * bytesPerCluster);
                 if (!readCluster(run.start, clusters))
                     complete = false;
                 std::copy_n(clusters.begin(), take, bitmap.begin() + static_cast<std::ptrdiff_t>(filled));
@@ -314,7 +319,8 @@ void ExtendedScan::findRegions()
     const std::int64_t total = m_volume.TotalClusters;
     const std::int64_t probeStep = std::max<std::int64_t>(1, total / kProbePoints);
     const auto covered = [&](std::int64_t at) {
-        return std::any_of(found.begin(), found.end(), [&](const DataRun& r) { return at >= r.start && at - r.start < r.length; });
+        return std::any_of(found.begin(), found.end(),
+                           [&](const DataRun& r) { return at >= r.start && at - r.start < r.length; });
     };
     for (std::int64_t probe = 0; probe < total; probe += probeStep) {
         if (!stepGoesOn())
@@ -405,9 +411,9 @@ std::optional<bool> ExtendedScan::givenOutByCurrentMft(std::int64_t bufferOffset
         if (cluster >= extent.start && cluster - extent.start < extent.length) {
             if (m_mftBitmap.empty())
                 return true;
+            const std::int64_t withinCluster = (bufferOffset - r.bufferOffset) % bytesPerCluster;
             const std::int64_t number =
-                (mftOffset + (cluster - extent.start) * bytesPerCluster + (bufferOffset - r.bufferOffset) % bytesPerCluster) /
-                m_volume.MftRecordSize;
+                (mftOffset + (cluster - extent.start) * bytesPerCluster + withinCluster) / m_volume.MftRecordSize;
             const auto byte = static_cast<std::size_t>(number / 8);
             // Past the bitmap's end nothing is known: the flag decides.
             return byte >= m_mftBitmap.size() || (m_mftBitmap[byte] >> (number % 8) & 1) != 0;
