@@ -334,19 +334,18 @@ void ExtendedScan::findRegions()
     m_shown.show(100);
 
     // Regions that overlap or touch become one, in volume order, so that every record is read once.
+    // A region is whole records long; rounding it up may make it reach the next one, which then
+    // joins it too.
     std::sort(found.begin(), found.end(), [](const DataRun& a, const DataRun& b) { return a.start < b.start; });
+    std::vector<DataRun>& regions = m_volume.MftExtentList;
     for (const DataRun& region : found) {
-        if (!m_volume.MftExtentList.empty()) {
-            DataRun& last = m_volume.MftExtentList.back();
-            if (region.start <= last.start + last.length) {
-                last.length = std::max(last.length, region.start + region.length - last.start);
-                continue;
-            }
-        }
-        m_volume.MftExtentList.push_back(region);
+        if (!regions.empty() && region.start <= regions.back().start + regions.back().length)
+            regions.back().length = std::max(regions.back().length, region.start + region.length - regions.back().start);
+        else
+            regions.push_back(region);
+        DataRun& last = regions.back();
+        last.length = (last.length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
     }
-    for (DataRun& region : m_volume.MftExtentList)
-        region.length = (region.length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
 }
 
 bool ExtendedScan::readRegions()
