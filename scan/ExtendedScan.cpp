@@ -339,10 +339,12 @@ void ExtendedScan::findRegions()
     std::sort(found.begin(), found.end(), [](const DataRun& a, const DataRun& b) { return a.start < b.start; });
     std::vector<DataRun>& regions = m_volume.MftExtentList;
     for (const DataRun& region : found) {
-        if (!regions.empty() && region.start <= regions.back().start + regions.back().length)
-            regions.back().length = std::max(regions.back().length, region.start + region.length - regions.back().start);
-        else
+        if (!regions.empty() && region.start <= regions.back().start + regions.back().length) {
+            DataRun& last = regions.back();
+            last.length = std::max(last.length, region.start + region.length - last.start);
+        } else {
             regions.push_back(region);
+        }
         DataRun& last = regions.back();
         last.length = (last.length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
     }
