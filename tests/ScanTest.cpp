@@ -266,6 +266,53 @@ TEST_F(Scans, ExtendedScanListsEverythingTheNormalScanListsOnce)
     }
 }
 
+TEST(ExtendedScanRegions, EveryRegionIsFoundToItsLastClusterWhereverItLies)
+{
+    // 40,000 clusters of 512 bytes: probes 20 clusters apart, records two clusters long. Earlier
+    // records lie at cluster 30,001 (wider than the probe step, no probe on its edges) and at
+    // 39,950 (past the last 5 percent of the volume).
+    using test::RecordBuilder;
+    test::VolumeLayout layout;
+    layout.sectorsPerClusterByte = 1;
+    layout.clusters = 40'000;
+    layout.mftRunList = {0x11, 0x40, 0x04, 0x00}; // records 0 to 31 at cluster 4
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    test::Bytes image = test::buildVolume(layout);
+    const auto plant = [&](std::int64_t cluster, int records, char16_t letter) {
+        for (int i = 0; i < records; ++i) {
+            const std::u16string name = std::u16string(1, letter) + fromAscii(std::to_string(i)) + u".txt";
+            const test::Bytes record = RecordBuilder().inUse(i % 2 == 0).number(static_cast<std::uint32_t>(100 + i))
+                                           .standardInformation(133'000'000'000'000'000ull).fileName(name, 5)
+                                           .residentData(test::Bytes(10, 'x')).build();
+            std::copy(record.begin(), record.end(), image.begin() + cluster * 512 + i * 1024);
+        }
+    };
+    plant(30'001, 25, u'a');
+    plant(39'950, 20, u'b');
+
+    test::FakeDriveSystem drives;
+    drives.add("E:", std::make_shared<test::MemoryDevice>(std::move(image)));
+    ScanSession session;
+    ASSERT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
+    PrepareScan(session, u"");
+    TestPump pump(session);
+    ScanProgress progress;
+    ASSERT_EQ(NTFSFind2(session, pump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
+
+    EXPECT_EQ(session.volume.MftExtentList, (std::vector<DataRun>{{4, 64}, {30'001, 50}, {39'950, 40}}));
+    std::vector<std::u16string> names;
+    for (const Listed& l : listing(session.store))
+        names.push_back(l.section + l.key);
+    std::sort(names.begin(), names.end());
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < 25; ++i)
+        expected.push_back(u"E:\\a" + fromAscii(std::to_string(i)) + u".txt");
+    for (int i = 0; i < 20; ++i)
+        expected.push_back(u"E:\\b" + fromAscii(std::to_string(i)) + u".txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected) << "every earlier record once, in use or not";
+}
+
 TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
 {
     if (!open("ntfs-c512"))
