@@ -145,19 +145,24 @@ OpenedImage openEwf(const std::string& path)
 {
     OpenedImage opened{nullptr, ContainerFormat::Ewf, {}};
     libewf_error_t* error = nullptr;
-    // An E01 image may be split into E02, E03...; the library finds the other segments.
-    char** names = nullptr;
+    // An E01 image may be split into E02, E03...; the library finds the other segments by the
+    // naming scheme. A file renamed out of that scheme is still one whole segment: open it alone.
+    char** globbed = nullptr;
     int count = 0;
-    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, &error) != 1) {
-        opened.problem = cannotOpen(opened.format, takeError(error, libewf_error_sprint, libewf_error_free));
-        return opened;
-    }
+    const bool segmentsFound = libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &error) == 1;
+    if (!segmentsFound)
+        libewf_error_free(&error);
+    char* single[] = {const_cast<char*>(path.c_str())};
+    char** names = segmentsFound ? globbed : single;
+    if (!segmentsFound)
+        count = 1;
     libewf_handle_t* handle = nullptr;
     size64_t size = 0;
     const bool ok = libewf_handle_initialize(&handle, &error) == 1 &&
                     libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, &error) == 1 &&
                     libewf_handle_get_media_size(handle, &size, &error) == 1;
-    libewf_glob_free(names, count, nullptr);
+    if (segmentsFound)
+        libewf_glob_free(globbed, count, nullptr);
     if (!ok) {
         opened.problem = cannotOpen(opened.format, takeError(error, libewf_error_sprint, libewf_error_free));
         if (handle)
