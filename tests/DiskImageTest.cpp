@@ -134,6 +134,18 @@ TEST(DiskImage, FurtherPartitionsTakeTheFreeLettersAfterTheirDisk)
     EXPECT_EQ(table[2].letter + std::to_string(table[2].partition), "G:2");
 }
 
+TEST(DiskImage, ImageOpenedForThisRunTakesTheNextFreeLetters)
+{
+    const std::string gpt = test::fixtureImage("disk-gpt-two").string();
+    MappedDisk mapped("C: " + test::fixtureImage("ntfs-c512").string() + "\nE: /images/elsewhere.img\n");
+    EXPECT_EQ(mapped.drives.addImage(gpt), "D:");
+    EXPECT_EQ(mapped.drives.addImage(gpt), "") << "an image already listed is not listed twice";
+    std::vector<std::string> letters;
+    for (const DriveEntry& entry : mapped.drives.drives())
+        letters.push_back(entry.letter + std::to_string(entry.partition));
+    EXPECT_EQ(letters, (std::vector<std::string>{"C:0", "D:1", "E:0", "F:2"}));
+}
+
 // Each container made from a volume reads back as that volume, byte for byte, and is read-only.
 TEST(DiskImage, ContainersReadAsTheVolumeTheyWereMadeFrom)
 {

@@ -169,6 +169,25 @@ void LinuxDriveSystem::addDrive(const std::string& letter, const std::string& pa
         m_added[normal] = {path, partition};
 }
 
+std::string LinuxDriveSystem::addImage(const std::string& path)
+{
+    const std::vector<DriveEntry> table = drives();
+    std::set<std::string> taken;
+    for (const DriveEntry& entry : table) {
+        if (canonical(entry.path) == canonical(path))
+            return {};
+        taken.insert(entry.letter);
+    }
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        const std::string name{letter, ':'};
+        if (!taken.count(name)) {
+            addDrive(name, path);
+            return name;
+        }
+    }
+    return {};
+}
+
 std::vector<int> LinuxDriveSystem::volumesOf(const std::string& path)
 {
     struct stat info {};

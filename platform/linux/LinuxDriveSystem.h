@@ -38,6 +38,11 @@ public:
     // `path` (0: the whole of it); without one the path is read like a map line.
     void addDrive(const std::string& letter, const std::string& path, std::optional<int> partition = std::nullopt);
 
+    // A disk image opened for this run: it takes the first free letter from C: up, and each further
+    // NTFS partition in it the free letters after that. The letter, or an empty text when the
+    // image is already a drive or no letter is free.
+    std::string addImage(const std::string& path);
+
     std::vector<DriveEntry> drives() override;
     std::shared_ptr<SectorDevice> openDrive(std::string_view letter) override;
     bool driveExists(std::string_view letter) override;
