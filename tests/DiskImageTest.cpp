@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 #include "ContainerDevice.h"
 #include "Fixtures.h"
@@ -40,8 +39,11 @@ private:
 
 std::vector<std::uint8_t> fileBytes(const fs::path& path)
 {
+    std::error_code error;
+    std::vector<std::uint8_t> bytes(fs::file_size(path, error));
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 std::vector<std::uint8_t> deviceBytes(SectorDevice& device)
@@ -96,7 +98,7 @@ TEST(DiskImage, MappedDiskGivesALetterPerNtfsPartition)
             EXPECT_EQ(table[i].partition, c.letters[i].second);
             const auto device = mapped.drives.openDrive(table[i].letter);
             ASSERT_TRUE(device);
-            EXPECT_EQ(deviceBytes(*device), fileBytes(test::fixtureImage(c.volumes[i])));
+            EXPECT_TRUE(deviceBytes(*device) == fileBytes(test::fixtureImage(c.volumes[i])));
             EXPECT_EQ(mapped.drives.fileSystemName(table[i].letter), "");
             EXPECT_EQ(mapped.drives.mountPoint(table[i].letter), fs::path());
         }
@@ -119,7 +121,7 @@ TEST(DiskImage, DamagedPrimaryGptHeaderStillGivesBothPartitions)
     EXPECT_EQ(table[1].letter, "H:");
     const auto second = mapped.drives.openDrive("H:");
     ASSERT_TRUE(second);
-    EXPECT_EQ(deviceBytes(*second), fileBytes(test::fixtureImage("ntfs-c4096")));
+    EXPECT_TRUE(deviceBytes(*second) == fileBytes(test::fixtureImage("ntfs-c4096")));
 }
 
 TEST(DiskImage, FurtherPartitionsTakeTheFreeLettersAfterTheirDisk)
@@ -188,11 +190,11 @@ TEST(DiskImage, ContainersReadAsTheVolumeTheyWereMadeFrom)
         const OpenedImage image = openImage(opened.string());
         ASSERT_TRUE(image.device) << image.problem;
         EXPECT_TRUE(image.device->readOnly());
-        EXPECT_EQ(deviceBytes(*image.device), rawBytes);
+        EXPECT_TRUE(deviceBytes(*image.device) == rawBytes);
         const auto before = fileBytes(opened);
         const std::vector<std::uint8_t> zeros(512);
         EXPECT_FALSE(image.device->write(0, zeros));
-        EXPECT_EQ(fileBytes(opened), before);
+        EXPECT_TRUE(fileBytes(opened) == before);
         std::vector<std::uint8_t> past(512);
         EXPECT_FALSE(image.device->read(rawBytes.size() - 256, past)) << "a read past the end must fail";
     }
@@ -215,7 +217,7 @@ TEST(DiskImage, ContainerHoldingADiskGivesItsPartitions)
     const auto device = mapped.drives.openDrive("L:");
     ASSERT_TRUE(device);
     EXPECT_TRUE(device->readOnly());
-    EXPECT_EQ(deviceBytes(*device), fileBytes(test::fixtureImage("ntfs-c4096")));
+    EXPECT_TRUE(deviceBytes(*device) == fileBytes(test::fixtureImage("ntfs-c4096")));
 }
 
 TEST(DiskImage, DamagedContainerSaysWhy)
