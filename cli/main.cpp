@@ -154,11 +154,16 @@ int runDrives(orv::LinuxDriveSystem& drives, bool json)
         VolumeContext probe;
         const std::uint8_t code = orv::DetectFileSystem(probe, drives, entry.letter);
         const char* type = entry.type == orv::DriveType::Removable ? "removable" : "fixed";
-        if (json)
+        // The partitions of one disk image share its path; their numbers tell them apart.
+        const std::string partition = entry.partition ? " (partition " + std::to_string(entry.partition) + ")" : "";
+        if (json) {
             list.push_back({{"letter", entry.letter}, {"source", entry.path}, {"type", type}, {"file_system", code}});
-        else
-            std::printf("%-3s %-10s %-5s %s\n", entry.letter.c_str(), type, fileSystemText(code).c_str(),
-                        entry.path.c_str());
+            if (entry.partition)
+                list.back()["partition"] = entry.partition;
+        } else {
+            std::printf("%-3s %-10s %-5s %s%s\n", entry.letter.c_str(), type, fileSystemText(code).c_str(),
+                        entry.path.c_str(), partition.c_str());
+        }
     }
     if (json)
         std::cout << list.dump(2) << '\n';

@@ -142,7 +142,7 @@ class Partitions(DiskCase):
             f.write(f"E: {os.path.abspath(fixture('disk-gpt-two'))}\n")
         drives = json.loads(self.run_cli("drives", "--json").stdout)
         mapped = [d for d in drives if d["source"].endswith("disk-gpt-two.img")]
-        self.assertEqual([(d["letter"], d["file_system"]) for d in mapped], [("E:", 64), ("F:", 64)])
+        self.assertEqual([(d["letter"], d["file_system"], d["partition"]) for d in mapped], [("E:", 64, 1), ("F:", 64, 2)])
         self.assertEqual(self.scan("F:"), self.scan(fixture("ntfs-c4096"), "--drive", "F:"))
 
 
