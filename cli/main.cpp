@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BootSector.h"
+#include "DiskSource.h"
 #include "MftExtents.h"
 #include "ExtendedScan.h"
 #include "ScanCommon.h"
@@ -79,6 +80,7 @@ struct SourceOptions
     std::string source;
     std::string driveLetter = "C:";
     bool json = false;
+    int partition = 0; // of a whole disk given as a path; 0: not chosen
 };
 
 void addSourceOptions(CLI::App& command, SourceOptions& options)
@@ -89,13 +91,24 @@ void addSourceOptions(CLI::App& command, SourceOptions& options)
             return orv::normaliseDriveLetter(text).empty() ? std::string("must be a drive letter such as E:") : "";
         });
     command.add_flag("--json", options.json, "print JSON");
+    command.add_option("--partition", options.partition, "the partition of a whole disk or disk image (Linux numbering)")
+        ->check(CLI::PositiveNumber);
 }
 
-// The letter SOURCE stands for, or an empty text when there is no such drive.
-std::string resolveSource(orv::LinuxDriveSystem& drives, const SourceOptions& options)
+// The letter SOURCE stands for, or an empty text when there is no such drive. A path to a disk
+// stands for one of its partitions; when that cannot be chosen `status` says how to exit (the
+// message is printed), unless `disk` is given (info), which then describes the disk.
+std::string resolveSource(orv::LinuxDriveSystem& drives, const SourceOptions& options, int& status,
+                          orv::cli::DiskSource* disk = nullptr)
 {
+    status = kExitDone;
     const std::string asLetter = orv::normaliseDriveLetter(options.source);
     if (!asLetter.empty()) {
+        if (options.partition > 0) {
+            std::cerr << "--partition is for a SOURCE given as a path: a drive letter names one volume already.\n";
+            status = kExitUsage;
+            return {};
+        }
         for (const orv::DriveEntry& entry : drives.drives())
             if (entry.letter == asLetter)
                 return asLetter;
@@ -105,16 +118,26 @@ std::string resolveSource(orv::LinuxDriveSystem& drives, const SourceOptions& op
     if (!std::filesystem::exists(options.source, error))
         return {};
     const std::string letter = orv::normaliseDriveLetter(options.driveLetter);
-    drives.addDrive(letter, options.source);
-    return letter;
+    const orv::cli::DiskSource source =
+        orv::cli::addPathSource(drives, options.source, letter, options.partition, disk != nullptr);
+    status = source.status;
+    if (disk)
+        *disk = source;
+    return status == kExitDone ? letter : std::string();
 }
 
 // What the Find command checks before a scan: the drive, its boot sector, its $MFT extents.
-int openVolume(orv::LinuxDriveSystem& drives, const SourceOptions& options, VolumeContext& ctx)
+int openVolume(orv::LinuxDriveSystem& drives, const SourceOptions& options, VolumeContext& ctx,
+               orv::cli::DiskSource* disk = nullptr)
 {
-    const std::string letter = resolveSource(drives, options);
+    int status = kExitDone;
+    const std::string letter = resolveSource(drives, options, status, disk);
+    if (status != kExitDone)
+        return status;
     if (letter.empty())
         return fail(kDriveNotFound);
+    if (disk && !disk->chosen)
+        return kExitDone; // a disk whose partitions are all there is to show
     ctx.FileSystemCode = orv::DetectFileSystem(ctx, drives, letter);
     orv::SelectDrive(ctx, drives, letter);
     if (!orv::ReadBootSectorNTFS(ctx))
@@ -131,27 +154,60 @@ int runDrives(orv::LinuxDriveSystem& drives, bool json)
         VolumeContext probe;
         const std::uint8_t code = orv::DetectFileSystem(probe, drives, entry.letter);
         const char* type = entry.type == orv::DriveType::Removable ? "removable" : "fixed";
-        if (json)
+        // The partitions of one disk image share its path; their numbers tell them apart.
+        const std::string partition = entry.partition ? " (partition " + std::to_string(entry.partition) + ")" : "";
+        if (json) {
             list.push_back({{"letter", entry.letter}, {"source", entry.path}, {"type", type}, {"file_system", code}});
-        else
-            std::printf("%-3s %-10s %-5s %s\n", entry.letter.c_str(), type, fileSystemText(code).c_str(),
-                        entry.path.c_str());
+            if (entry.partition)
+                list.back()["partition"] = entry.partition;
+        } else {
+            std::printf("%-3s %-10s %-5s %s%s\n", entry.letter.c_str(), type, fileSystemText(code).c_str(),
+                        entry.path.c_str(), partition.c_str());
+        }
     }
     if (json)
         std::cout << list.dump(2) << '\n';
     return kExitDone;
 }
 
+// The partitions of a disk, one a line, for the text output of info.
+void printPartitions(const Json& partitions)
+{
+    std::cout << "partitions:\n";
+    for (const Json& p : partitions)
+        std::cout << "  " << p["number"].dump() << ' ' << p["start"].dump() << '+' << p["size"].dump() << ' '
+                  << (p["file_system"].is_null() ? "-" : p["file_system"].get<std::string>()) << ' '
+                  << p["type"].get<std::string>() << '\n';
+}
+
 int runInfo(orv::LinuxDriveSystem& drives, const SourceOptions& options)
 {
     VolumeContext ctx;
-    if (const int status = openVolume(drives, options, ctx); status != kExitDone)
+    orv::cli::DiskSource disk;
+    if (const int status = openVolume(drives, options, ctx, &disk); status != kExitDone)
         return status;
+    const bool isDisk = disk.table.scheme != orv::PartitionScheme::None;
+    const Json partitions = orv::cli::partitionsJson(disk.table);
+    if (!disk.chosen) {
+        // Several NTFS partitions or none: the disk itself is what there is to describe.
+        const Json out = {{"source", options.source},
+                          {"partition_table", orv::cli::schemeName(disk.table.scheme)},
+                          {"partition", nullptr},
+                          {"partitions", partitions}};
+        if (options.json) {
+            std::cout << out.dump(2) << '\n';
+            return kExitDone;
+        }
+        std::cout << "source: " << options.source << "\npartition_table: " << out["partition_table"].get<std::string>()
+                  << '\n';
+        printPartitions(partitions);
+        return kExitDone;
+    }
 
     Json extents = Json::array();
     for (const orv::DataRun& extent : ctx.MftExtentList)
         extents.push_back({{"start", extent.start}, {"length", extent.length}});
-    const Json info = {
+    const Json volumeInfo = {
         {"drive", ctx.Drive},
         {"file_system", fileSystemText(ctx.FileSystemCode)},
         {"bytes_per_sector", ctx.BytesPerSector},
@@ -163,12 +219,18 @@ int runInfo(orv::LinuxDriveSystem& drives, const SourceOptions& options)
         {"mft_record_size", ctx.MftRecordSize},
         {"mft_extents", extents},
     };
+    Json info = volumeInfo;
+    if (isDisk) {
+        info["partition_table"] = orv::cli::schemeName(disk.table.scheme);
+        info["partition"] = disk.partition;
+        info["partitions"] = partitions;
+    }
     if (options.json) {
         std::cout << info.dump(2) << '\n';
         return kExitDone;
     }
     for (const auto& [key, value] : info.items()) {
-        if (key == "mft_extents")
+        if (key == "mft_extents" || key == "partitions")
             continue;
         std::cout << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << '\n';
     }
@@ -176,6 +238,8 @@ int runInfo(orv::LinuxDriveSystem& drives, const SourceOptions& options)
     for (const orv::DataRun& extent : ctx.MftExtentList)
         std::cout << ' ' << extent.start << '+' << extent.length;
     std::cout << '\n';
+    if (isDisk)
+        printPartitions(partitions);
     return kExitDone;
 }
 
@@ -369,6 +433,7 @@ struct ScanOptions
     bool extended = false;
     std::string mask;
     bool quiet = false;
+    bool forWipe = false; // a read-only source (a container) is refused before the scan
 };
 
 // Runs the Find checks and the scan; kExitDone when the session holds the results, else the
@@ -376,7 +441,10 @@ struct ScanOptions
 int scanVolume(orv::LinuxDriveSystem& drives, const ScanOptions& options, orv::ScanSession& session, bool drawProgress)
 {
     session.findIniFile = programFolder() / "find.ini";
-    const std::string letter = resolveSource(drives, options.source);
+    int sourceStatus = kExitDone;
+    const std::string letter = resolveSource(drives, options.source, sourceStatus);
+    if (sourceStatus != kExitDone)
+        return sourceStatus;
     const std::u16string mask = orv::fromUtf8(options.mask);
     const auto check = orv::RunFindChecks(session, drives, letter, mask, 10);
     switch (check.check) {
@@ -390,6 +458,9 @@ int scanVolume(orv::LinuxDriveSystem& drives, const ScanOptions& options, orv::S
         std::cerr << "The mask \"" << options.mask << "\" is not valid: " << check.maskError << ".\n";
         return kExitUsage;
     }
+    if (options.forWipe && session.volume.Device && session.volume.Device->readOnly())
+        return fail("Wipe is refused: the source is a disk image container (E01, VHD, VHDX, VMDK or qcow2), which is "
+                    "only ever read.");
     orv::PrepareScan(session, mask);
 
     CliPump pump(session, options.extended, drawProgress && !options.quiet && ::isatty(STDERR_FILENO));
@@ -745,6 +816,7 @@ int main(int argc, char** argv)
     restoreCommand->add_flag("--quiet", restoreOptions.scan.quiet, "no progress line and no notes on stderr");
 
     WipeOptions wipeOptions;
+    wipeOptions.scan.forWipe = true;
     CLI::App* wipeCommand = app.add_subcommand("wipe", "scan, then destroy the records of deleted files");
     addSourceOptions(*wipeCommand, wipeOptions.scan.source);
     wipeCommand->add_option("--folder", wipeOptions.folder, "the folder of the files, e.g. C:\\Docs\\")->required();

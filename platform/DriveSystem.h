@@ -16,8 +16,9 @@ enum class DriveType { Fixed, Removable };
 struct DriveEntry
 {
     std::string letter;
-    std::string path; // block device or image file
+    std::string path; // block device, image file or container
     DriveType type = DriveType::Fixed;
+    int partition = 0; // the partition of the disk at `path` (Linux numbering); 0: the whole of it
     bool operator==(const DriveEntry&) const = default;
 };
 

@@ -20,6 +20,10 @@ public:
     // list may claim more than there is; this keeps us from preparing memory for bytes that
     // cannot be read.
     virtual std::optional<std::uint64_t> size() { return std::nullopt; }
+
+    // True for a source that is never written, such as a forensic or virtual-disk container:
+    // its writes always fail, and operations that would write refuse it before they start.
+    virtual bool readOnly() const { return false; }
 };
 
 } // namespace orv

@@ -62,6 +62,9 @@ bool readEnclosing(VolumeContext& volume, const Piece& piece, std::vector<std::u
 WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
 {
     VolumeContext& volume = session.volume;
+    // A forensic or virtual-disk container is evidence or a machine's disk: read, never written.
+    if (volume.Device && volume.Device->readOnly())
+        return {false, "the source is a disk image container, which is only ever read"};
     const std::int64_t size = volume.MftRecordSize;
     if (recordOffset < 0 || size <= 0 || volume.BytesPerSector <= 0 ||
         static_cast<std::uint64_t>(recordOffset) + static_cast<std::uint64_t>(size) > volume.MftBuffer.size())

@@ -21,6 +21,9 @@ packages=(
     libfwnt-dev
     # the CLI tests and the comparisons with the peers
     python3
+    # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
+    # the tools that make such containers and partition tables for the fixtures
+    libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk
 )
 
 missing=()

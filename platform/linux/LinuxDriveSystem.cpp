@@ -9,8 +9,12 @@
 #include <sstream>
 
 #include "ConfigFolder.h"
+#include "ContainerDevice.h"
 #include "FileDevice.h"
+#include "PartitionDevice.h"
+#include "PartitionTable.h"
 #include "Trim.h"
+#include "VolumeContext.h"
 
 namespace orv {
 
@@ -158,22 +162,100 @@ std::string fileSystemNameOfMountType(std::string_view type)
 
 LinuxDriveSystem::LinuxDriveSystem(LinuxDriveSources sources) : m_sources(std::move(sources)) {}
 
-void LinuxDriveSystem::addDrive(const std::string& letter, const std::string& path)
+void LinuxDriveSystem::addDrive(const std::string& letter, const std::string& path, std::optional<int> partition)
 {
     const std::string normal = normaliseDriveLetter(letter);
     if (!normal.empty())
-        m_added[normal] = path;
+        m_added[normal] = {path, partition};
+}
+
+std::string LinuxDriveSystem::addImage(const std::string& path)
+{
+    const std::vector<DriveEntry> table = drives();
+    std::set<std::string> taken;
+    for (const DriveEntry& entry : table) {
+        if (canonical(entry.path) == canonical(path))
+            return {};
+        taken.insert(entry.letter);
+    }
+    for (char letter = 'C'; letter <= 'Z'; ++letter) {
+        const std::string name{letter, ':'};
+        if (!taken.count(name)) {
+            addDrive(name, path);
+            return name;
+        }
+    }
+    return {};
+}
+
+std::vector<int> LinuxDriveSystem::volumesOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {0};
+    Layout& layout = m_layouts[path];
+    const auto modified = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    if (S_ISREG(info.st_mode) && layout.size == info.st_size && layout.modified == modified)
+        return layout.volumes;
+    layout = {S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : -1, modified, {0}};
+    const OpenedImage image = openImage(path);
+    if (!image.device)
+        return layout.volumes;
+    PartitionTable table = readPartitionTable(*image.device);
+    if (table.scheme == PartitionScheme::None || table.refused())
+        return layout.volumes;
+    identifyFileSystems(*image.device, table);
+    std::vector<int> volumes;
+    for (const Partition& p : table.partitions)
+        if (p.fileSystem == kFileSystemNtfs)
+            volumes.push_back(p.number);
+    if (!volumes.empty())
+        layout.volumes = volumes;
+    return layout.volumes;
 }
 
 std::vector<DriveEntry> LinuxDriveSystem::drives()
 {
-    std::map<std::string, std::string> table = m_added;
+    struct Wanted
+    {
+        std::string path;
+        std::optional<int> partition;
+    };
+    std::map<std::string, Wanted> wanted;
+    for (const auto& [letter, added] : m_added)
+        wanted.emplace(letter, Wanted{added.path, added.partition});
     for (const auto& [letter, path] : readDriveMap(m_sources.driveMapFile))
-        table.emplace(letter, path);
+        wanted.emplace(letter, Wanted{path, std::nullopt});
+
+    // Letters written in the map or given on the command line are placed first; the further
+    // partitions of a mapped disk take the free letters after their disk's letter.
+    std::map<std::string, std::pair<std::string, int>> table;
+    std::vector<std::pair<std::string, std::vector<int>>> disks; // letter, further partitions
+    for (const auto& [letter, w] : wanted) {
+        if (w.partition) {
+            table.emplace(letter, std::pair{w.path, *w.partition});
+            continue;
+        }
+        const std::vector<int> volumes = volumesOf(w.path);
+        table.emplace(letter, std::pair{w.path, volumes.front()});
+        if (volumes.size() > 1)
+            disks.emplace_back(letter, std::vector<int>(volumes.begin() + 1, volumes.end()));
+    }
+    for (const auto& [letter, further] : disks) {
+        const std::string path = table.at(letter).first;
+        char next = letter[0];
+        for (const int number : further) {
+            while (next <= 'Z' && table.count(std::string{next, ':'}))
+                ++next;
+            if (next > 'Z')
+                break;
+            table.emplace(std::string{next, ':'}, std::pair{path, number});
+        }
+    }
 
     std::set<std::string> known;
-    for (const auto& [letter, path] : table)
-        known.insert(canonical(path));
+    for (const auto& [letter, source] : table)
+        known.insert(canonical(source.first));
 
     char next = 'C';
     for (const DetectedDevice& device : detectBlockDevices(m_sources.sysClassBlock)) {
@@ -184,35 +266,49 @@ std::vector<DriveEntry> LinuxDriveSystem::drives()
             ++next;
         if (next > 'Z')
             break;
-        table.emplace(std::string{next, ':'}, path);
+        table.emplace(std::string{next, ':'}, std::pair{path, 0});
     }
 
     std::vector<DriveEntry> entries;
-    for (const auto& [letter, path] : table)
-        entries.push_back({letter, path,
-                           isRemovable(path, m_sources.sysClassBlock) ? DriveType::Removable : DriveType::Fixed});
+    for (const auto& [letter, source] : table)
+        entries.push_back({letter, source.first,
+                           isRemovable(source.first, m_sources.sysClassBlock) ? DriveType::Removable : DriveType::Fixed,
+                           source.second});
     return entries;
+}
+
+std::optional<DriveEntry> LinuxDriveSystem::entryOf(std::string_view letter)
+{
+    const std::string normal = normaliseDriveLetter(letter);
+    if (normal.empty())
+        return std::nullopt;
+    if (const auto added = m_added.find(normal); added != m_added.end() && added->second.partition)
+        return DriveEntry{normal, added->second.path, DriveType::Fixed, *added->second.partition};
+    for (DriveEntry& entry : drives())
+        if (entry.letter == normal)
+            return std::move(entry);
+    return std::nullopt;
 }
 
 std::string LinuxDriveSystem::pathOf(std::string_view letter)
 {
-    const std::string normal = normaliseDriveLetter(letter);
-    if (normal.empty())
-        return {};
-    if (const auto added = m_added.find(normal); added != m_added.end())
-        return added->second;
-    for (const DriveEntry& entry : drives())
-        if (entry.letter == normal)
-            return entry.path;
-    return {};
+    const auto entry = entryOf(letter);
+    return entry ? entry->path : std::string();
 }
 
 std::shared_ptr<SectorDevice> LinuxDriveSystem::openDrive(std::string_view letter)
 {
-    const std::string path = pathOf(letter);
-    if (path.empty())
+    const auto entry = entryOf(letter);
+    if (!entry)
         return nullptr;
-    return std::make_shared<FileDevice>(path);
+    OpenedImage image = openImage(entry->path);
+    if (!image.device || entry->partition == 0)
+        return image.device;
+    const PartitionTable table = readPartitionTable(*image.device);
+    for (const Partition& p : table.partitions)
+        if (p.number == entry->partition && !p.extended)
+            return std::make_shared<PartitionDevice>(image.device, p.firstByte, p.byteCount);
+    return nullptr;
 }
 
 bool LinuxDriveSystem::driveExists(std::string_view letter)
@@ -297,19 +393,24 @@ std::vector<LinuxDriveSystem::Mount> LinuxDriveSystem::mountsOf(const std::strin
     return mounts;
 }
 
+// A partition read out of a disk or image is not the device a mount names, so for those the
+// mount table has nothing to say and the boot sector decides.
 std::string LinuxDriveSystem::fileSystemName(std::string_view letter)
 {
-    const std::string path = pathOf(letter);
+    const auto entry = entryOf(letter);
     struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
+    if (!entry || entry->partition != 0 || ::stat(entry->path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {}; // an image file is mounted by no one we could ask
-    const std::vector<Mount> mounts = mountsOf(path);
+    const std::vector<Mount> mounts = mountsOf(entry->path);
     return mounts.empty() ? std::string() : fileSystemNameOfMountType(mounts.front().type);
 }
 
 fs::path LinuxDriveSystem::mountPoint(std::string_view letter)
 {
-    const std::vector<Mount> mounts = mountsOf(pathOf(letter));
+    const auto entry = entryOf(letter);
+    if (!entry || entry->partition != 0)
+        return {};
+    const std::vector<Mount> mounts = mountsOf(entry->path);
     return mounts.empty() ? fs::path() : mounts.front().mountPoint;
 }
 

@@ -6,6 +6,10 @@
 
 namespace orv::ui {
 
+namespace {
+const QByteArray kOpen = QByteArrayLiteral("open ");
+} // namespace
+
 QString SingleInstance::defaultName()
 {
     return QStringLiteral("OrvandelRestore-%1").arg(::getuid());
@@ -16,12 +20,14 @@ SingleInstance::SingleInstance(QString name, QObject* parent) : QObject(parent),
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::onConnection);
 }
 
-bool SingleInstance::activateRunningCopy()
+bool SingleInstance::activateRunningCopy(const QStringList& images)
 {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(500))
         return false;
+    for (const QString& image : images)
+        socket.write(kOpen + image.toUtf8().toPercentEncoding() + '\n');
     socket.write(QByteArray::number(kActivation) + '\n');
     socket.waitForBytesWritten(500);
     socket.disconnectFromServer();
@@ -44,9 +50,12 @@ void SingleInstance::onConnection()
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             while (socket->canReadLine()) {
-                // Anything but the activation number is not ours and is ignored.
-                if (socket->readLine().trimmed() == QByteArray::number(kActivation))
+                // Anything but the activation number and image lines is not ours and is ignored.
+                const QByteArray line = socket->readLine().trimmed();
+                if (line == QByteArray::number(kActivation))
                     emit activationRequested();
+                else if (line.startsWith(kOpen) && line.size() > kOpen.size())
+                    emit imageHanded(QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(kOpen.size()))));
             }
         });
     }

@@ -1,5 +1,7 @@
-// orvandel: the desktop program. One copy per user; a second start brings the first to the front.
+// orvandel: the desktop program. One copy per user; a second start brings the first to the front
+// and hands it the disk images it was given.
 #include <QApplication>
+#include <QFileInfo>
 #include <QThread>
 
 #include <sys/socket.h>
@@ -85,8 +87,16 @@ int main(int argc, char** argv)
     app.setApplicationName(QString::fromUtf8(orv::kProductName.data(), static_cast<int>(orv::kProductName.size())));
     app.setQuitOnLastWindowClosed(false);
 
+    // Disk images named on the command line ("Open with" in a file manager) join the drive list;
+    // a copy that runs already is handed them. Paths are made absolute: the running copy has a
+    // working folder of its own.
+    QStringList images;
+    for (const QString& argument : app.arguments().mid(1))
+        if (!argument.startsWith(QLatin1Char('-')))
+            images.append(QFileInfo(argument).absoluteFilePath());
+
     orv::ui::SingleInstance instance;
-    if (instance.activateRunningCopy()) {
+    if (instance.activateRunningCopy(images)) {
         // The running copy is not asked to answer; give it a moment to come to the front.
         QThread::msleep(500);
         return 0;
@@ -95,6 +105,8 @@ int main(int argc, char** argv)
     orv::ui::setUpIconTheme();
 
     orv::LinuxDriveSystem drives(orv::LinuxDriveSources{orv::LinuxDriveSources::defaultDriveMapFile()});
+    for (const QString& image : images)
+        drives.addImage(image.toStdString());
     orv::RegistryFileBackend settings;
     orv::LinuxSystemFacts facts;
     orv::CurlHttpClient http;
@@ -104,6 +116,11 @@ int main(int argc, char** argv)
     QObject::connect(&devices, &orv::ui::DeviceMonitor::changed, program.form1.get(), &orv::ui::TForm1::DeviceChange);
     QObject::connect(&instance, &orv::ui::SingleInstance::activationRequested, program.form1.get(),
                      &orv::ui::TForm1::activateFromSecondStart);
+    QObject::connect(&instance, &orv::ui::SingleInstance::imageHanded, program.form1.get(),
+                     [&drives, &program](const QString& image) {
+                         if (!drives.addImage(image.toStdString()).empty())
+                             program.form1->DeviceChange();
+                     });
     QObject::connect(program.form1.get(), &orv::ui::TForm1::closed, &app, &QCoreApplication::quit);
 
     program.form1->show();

@@ -370,6 +370,15 @@ void MainWindowTest::secondStartActivatesTheFirst()
     QVERIFY(second.activateRunningCopy());
     QTRY_COMPARE(activated.count(), 1);
 
+    // Images handed over arrive whole, whatever their names hold, before the activation.
+    QSignalSpy handed(&first, &SingleInstance::imageHanded);
+    const QStringList images = {QStringLiteral("/images/disk one.E01"), QStringLiteral("/tmp/a\nb %41 \u00e9.img")};
+    QVERIFY(second.activateRunningCopy(images));
+    QTRY_COMPARE(activated.count(), 2);
+    QCOMPARE(handed.count(), 2);
+    QCOMPARE(handed.at(0).at(0).toString(), images.at(0));
+    QCOMPARE(handed.at(1).at(0).toString(), images.at(1));
+
     // The running copy restores its minimised window and brings it to the front.
     Started app({});
     connect(&first, &SingleInstance::activationRequested, &app.form(), &TForm1::activateFromSecondStart);
