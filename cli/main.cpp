@@ -62,14 +62,9 @@ int fail(const std::string& message)
     return kExitFailed;
 }
 
-std::string fileSystemText(std::uint8_t code)
+std::string fileSystemText(orv::FileSystemKind kind)
 {
-    switch (code) {
-    case orv::kFileSystemNtfs: return "NTFS";
-    case orv::kFileSystemFat32: return "FAT32";
-    case orv::kFileSystemFat: return "FAT";
-    default: return "";
-    }
+    return std::string(orv::fileSystemName(kind));
 }
 
 // SOURCE is a letter of the drive table ("E:") or the path of an image file or block device,
@@ -128,11 +123,10 @@ int runDrives(orv::LinuxDriveSystem& drives, bool json)
 {
     Json list = Json::array();
     for (const orv::DriveEntry& entry : drives.drives()) {
-        VolumeContext probe;
-        const std::uint8_t code = orv::DetectFileSystem(probe, drives, entry.letter);
+        const orv::FileSystemKind code = orv::fileSystemOfDrive(drives, entry.letter);
         const char* type = entry.type == orv::DriveType::Removable ? "removable" : "fixed";
         if (json)
-            list.push_back({{"letter", entry.letter}, {"source", entry.path}, {"type", type}, {"file_system", code}});
+            list.push_back({{"letter", entry.letter}, {"source", entry.path}, {"type", type}, {"file_system", static_cast<int>(code)}});
         else
             std::printf("%-3s %-10s %-5s %s\n", entry.letter.c_str(), type, fileSystemText(code).c_str(),
                         entry.path.c_str());
