@@ -1,7 +1,6 @@
 // orvandel-cli: the scripting face of Orvandel. Messages are the program's own English texts;
 // exit status 0 means done, 1 that the operation failed, 2 a usage error.
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 #include "NormalScan.h"
 #include "Recoverability.h"
 #include "Restore.h"
+#include "RestoreFolder.h"
 #include "Sha256.h"
 #include "Wipe.h"
 #include "SectorIo.h"
@@ -538,37 +538,6 @@ struct RestoreOptions
     bool keepPaths = false;
 };
 
-// The folder a file goes to with --keep-paths: the restore folder plus the file's folder on the
-// volume, drive letter dropped, each name made safe; created without following symbolic links.
-std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path& root, const std::u16string& section)
-{
-    std::filesystem::path folder = root;
-    std::u16string rest = section;
-    if (rest.size() >= 2 && rest[1] == u':')
-        rest.erase(0, 2);
-    std::size_t start = 0;
-    while (start < rest.size()) {
-        std::size_t end = rest.find(u'\\', start);
-        if (end == std::u16string::npos)
-            end = rest.size();
-        if (end > start) {
-            std::string part = orv::restoreFileName(std::u16string_view(rest).substr(start, end - start));
-            if (part.empty())
-                part = "_";
-            folder /= part;
-            struct stat info {};
-            if (::lstat(folder.c_str(), &info) == 0) {
-                if (!S_ISDIR(info.st_mode))
-                    return std::nullopt; // a link or a file stands where the folder should be
-            } else if (::mkdir(folder.c_str(), 0755) != 0) {
-                return std::nullopt;
-            }
-        }
-        start = end + 1;
-    }
-    return folder;
-}
-
 // Scans, then picks the files a restore or wipe works on; kExitDone when there are some.
 int scanAndChoose(orv::LinuxDriveSystem& drives, const ScanOptions& options, const std::string& folder,
                   const std::vector<std::string>& names, orv::ScanSession& session, std::vector<ChosenFile>& chosen)
@@ -613,7 +582,7 @@ int runRestore(orv::LinuxDriveSystem& drives, const RestoreOptions& options)
         orv::RestoreOutcome outcome;
         std::optional<std::filesystem::path> folder = std::filesystem::path(options.to);
         if (options.keepPaths)
-            folder = keptPathFolder(options.to, file.folder);
+            folder = orv::keptPathFolder(options.to, file.folder);
         if (!folder) {
             outcome.status = orv::RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
