@@ -12,7 +12,8 @@ const std::string kDriveNotFound(lang::kDriveMessage3.english);
 const std::string kBootSectorError(lang::kDriveMessage8.english);
 const std::string kMftListError(lang::kDriveMessage9.english);
 const std::string kUnsupportedFileSystem(lang::kDriveMessage5.english);
-const std::string kNoAccess = std::string(lang::kVistaMessage1.english) + "\n" + std::string(lang::kVistaMessage2.english);
+const std::string kNoAccess =
+    std::string(lang::kVistaMessage1.english) + "\n" + std::string(lang::kVistaMessage2.english);
 const std::string kNotFound(lang::kProcessNotFound.english);
 const std::string kNoFilesSelected(lang::kFileMessage2.english);
 const std::string kNoRestoreFolder(lang::kFileMessage13.english);
@@ -73,13 +74,7 @@ std::string padded(std::string_view text, std::size_t width)
 
 JsonWriter& JsonWriter::key(std::string_view name)
 {
-    Level& level = m_levels.back();
-    if (level.members++ > 0)
-        m_out << ",";
-    if (level.layout == Layout::Lines)
-        lineBreak(m_levels.size());
-    else if (level.members > 1)
-        m_out << " ";
+    nextMember();
     m_out.string(name);
     m_out << ": ";
     m_afterKey = true;
@@ -89,9 +84,14 @@ JsonWriter& JsonWriter::key(std::string_view name)
 void JsonWriter::element()
 {
     if (m_afterKey || m_levels.empty()) {
-        m_afterKey = false;
+        m_afterKey = false; // a member's value follows its key on the same line
         return;
     }
+    nextMember();
+}
+
+void JsonWriter::nextMember()
+{
     Level& level = m_levels.back();
     if (level.members++ > 0)
         m_out << ",";

@@ -101,7 +101,8 @@ private:
 
     void begin(char open, Layout layout);
     void end(char close);
-    void element(); // before a value: the separator and line break an array member needs
+    void element();    // before a value: what an array member needs before it
+    void nextMember(); // the comma and line break (Lines) or space (Inline) before a member
     void lineBreak(std::size_t depth);
 
     Output& m_out;

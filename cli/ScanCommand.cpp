@@ -87,7 +87,8 @@ private:
         IsoTimes isoTimes;
         forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
                                              const StoredFile& stored) {
-            const auto facts = stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
+            const auto facts =
+                stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
             std::string created;
             if (facts && facts->creationTime)
                 created = isoTimes.text(*facts->creationTime);
