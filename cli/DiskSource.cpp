@@ -10,17 +10,14 @@ namespace orv::cli {
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 const char* fileSystemText(const Partition& p)
 {
     if (p.extended)
         return "extended";
     switch (p.fileSystem) {
-    case kFileSystemNtfs: return "NTFS";
-    case kFileSystemFat32: return "FAT32";
-    case kFileSystemFat: return "FAT";
+    case FileSystemKind::Ntfs: return "NTFS";
+    case FileSystemKind::Fat32: return "FAT32";
+    case FileSystemKind::Fat: return "FAT";
     default: return "-";
     }
 }
@@ -97,21 +94,39 @@ DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, cons
     return source;
 }
 
-nlohmann::ordered_json partitionsJson(const PartitionTable& table)
+void writePartitions(JsonWriter& json, const PartitionTable& table)
 {
-    auto list = nlohmann::ordered_json::array();
+    const bool gpt = table.scheme == PartitionScheme::Gpt;
+    json.beginArray();
     for (const Partition& p : table.partitions) {
-        const bool gpt = table.scheme == PartitionScheme::Gpt;
-        list.push_back({{"number", p.number},
-                        {"start", p.firstByte},
-                        {"size", p.byteCount},
-                        {"file_system", p.fileSystem == kFileSystemUnknown || p.extended ? nlohmann::ordered_json(nullptr)
-                                                                                       : nlohmann::ordered_json(fileSystemText(p))},
-                        {"type", partitionTypeText(p)},
-                        {"gpt_name", gpt ? nlohmann::ordered_json(p.gptName) : nlohmann::ordered_json(nullptr)},
-                        {"mbr_type", gpt ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(p.mbrType)}});
+        json.beginObject();
+        json.key("number").number(p.number);
+        json.key("start").number(p.firstByte);
+        json.key("size").number(p.byteCount);
+        json.key("file_system");
+        if (p.fileSystem == FileSystemKind::Unknown || p.extended)
+            json.null();
+        else
+            json.string(fileSystemText(p));
+        json.key("type").string(partitionTypeText(p));
+        json.key("gpt_name");
+        gpt ? json.string(p.gptName) : json.null();
+        json.key("mbr_type");
+        gpt ? json.null() : json.number(p.mbrType);
+        json.endObject();
     }
-    return list;
+    json.endArray();
+}
+
+void printPartitions(Output& out, const PartitionTable& table)
+{
+    out << "partitions:\n";
+    for (const Partition& p : table.partitions) {
+        const bool known = p.fileSystem != FileSystemKind::Unknown && !p.extended;
+        out << "  " << std::int64_t{p.number} << " " << static_cast<std::int64_t>(p.firstByte) << "+"
+            << static_cast<std::int64_t>(p.byteCount) << " " << (known ? fileSystemText(p) : "-")
+            << " " << partitionTypeText(p) << "\n";
+    }
 }
 
 } // namespace orv::cli

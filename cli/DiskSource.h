@@ -2,9 +2,8 @@
 
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "LinuxDriveSystem.h"
+#include "Output.h"
 #include "PartitionTable.h"
 
 namespace orv::cli {
@@ -26,8 +25,11 @@ struct DiskSource
 DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, const std::string& letter,
                          int requested, bool listOnly);
 
-// The partitions as `info --json` lists them.
-nlohmann::ordered_json partitionsJson(const PartitionTable& table);
+// The partitions as `info --json` lists them (the value of "partitions").
+void writePartitions(JsonWriter& json, const PartitionTable& table);
+
+// The partitions as `info` prints them: "partitions:", then one a line.
+void printPartitions(Output& out, const PartitionTable& table);
 
 const char* schemeName(PartitionScheme scheme);
 

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pick.outcome == orv::PartitionPick::Outcome::Picked) {
         bool listed = false;
         for (const orv::Partition& p : table.partitions)
-            listed = listed || (p.number == pick.number && p.fileSystem == orv::kFileSystemNtfs);
+            listed = listed || (p.number == pick.number && p.fileSystem == orv::FileSystemKind::Ntfs);
         require(listed, "the picked partition is not an NTFS partition of the table");
     }
     return 0;

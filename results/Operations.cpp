@@ -1,6 +1,9 @@
 #include "Operations.h"
 
+#include <algorithm>
+
 #include "Restore.h"
+#include "RestoreFolder.h"
 #include "Utf16.h"
 #include "Wipe.h"
 
@@ -8,10 +11,11 @@ namespace orv {
 
 namespace {
 
-int selectedCount(const std::vector<FileRow>& rows)
+template <typename Row>
+int selectedCount(const std::vector<Row>& rows)
 {
     int count = 0;
-    for (const FileRow& row : rows)
+    for (const Row& row : rows)
         count += row.selected ? 1 : 0;
     return count;
 }
@@ -28,7 +32,8 @@ int roundedPercent(std::int64_t i, std::int64_t n)
 }
 
 // The first checks of both commands: rows to work on, and some of them selected.
-bool rowsChosen(const std::vector<FileRow>& rows, OperationUi& ui, OperationResult& result)
+template <typename Row>
+bool rowsChosen(const std::vector<Row>& rows, OperationUi& ui, OperationResult& result)
 {
     if (rows.empty())
         return false;
@@ -52,9 +57,8 @@ std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16s
 // The rows of a run, with ResultsBusy raised for their length. A Stop confirmed inside the pump
 // clears it: the remaining rows are passed over and the file being written ends after its piece.
 // Gives the reason of an output error, which ends the run.
-std::string restoreRows(ScanSession& session, const std::vector<FileRow>& rows,
-                        const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
-                        OperationUi& ui, Pump& pump, OperationResult& result)
+std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows, const std::filesystem::path& restoreFolder,
+                        RestoreLayout layout, OperationUi& ui, Pump& pump, OperationResult& result)
 {
     const FlagScope busy(session.ResultsBusy);
     ui.progress(0);
@@ -67,12 +71,17 @@ std::string restoreRows(ScanSession& session, const std::vector<FileRow>& rows,
             continue;
         if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size())); p != shown)
             ui.progress(shown = p);
-        if (!rows[i].selected)
+        const ListedRow& row = rows[i];
+        if (!row.selected)
             continue;
-        const auto offset = offsetOf(session, currentFolderPath, rows[i].name);
-        if (offset) {
-            const RestoreOutcome outcome =
-                UndeleteFileNTFS(session, *offset, rows[i].name, static_cast<int>(i), restoreFolder, pump, keepGoing);
+        RestoreOutcome outcome;
+        const auto folder = layout == RestoreLayout::KeepPaths ? keptPathFolder(restoreFolder, row.folder)
+                                                               : std::optional<std::filesystem::path>(restoreFolder);
+        if (!folder) {
+            outcome.status = RestoreOutcome::Status::Failed;
+            outcome.reason = "its folder cannot be made inside the restore folder";
+        } else if (const auto offset = offsetOf(session, row.folder, row.name)) {
+            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), *folder, pump, keepGoing);
             using Status = RestoreOutcome::Status;
             if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
                 ++result.done;
@@ -82,7 +91,10 @@ std::string restoreRows(ScanSession& session, const std::vector<FileRow>& rows,
                 result.outputError = true;
                 problem = outcome.reason;
             }
+        } else {
+            outcome.reason = "no MFT record at this offset";
         }
+        ui.fileRestored(row.folder, row.name, outcome);
         ui.counter(result.done, result.selected);
         if (result.outputError)
             break;
@@ -116,6 +128,17 @@ OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& row
                            const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
                            bool showNote, OperationUi& ui, Pump& pump)
 {
+    std::vector<ListedRow> listed;
+    listed.reserve(rows.size());
+    for (const FileRow& row : rows)
+        listed.push_back({currentFolderPath, row.name, row.selected});
+    return RunRestore(session, listed, restoreFolder, RestoreLayout::Flat, showNote, ui, pump);
+}
+
+OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& rows,
+                           const std::filesystem::path& restoreFolder, RestoreLayout layout, bool showNote,
+                           OperationUi& ui, Pump& pump)
+{
     OperationResult result;
     if (!rowsChosen(rows, ui, result))
         return result;
@@ -128,7 +151,8 @@ OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& row
         result.end = OperationResult::End::Refused;
         return result;
     }
-    if (fromUtf8(restoreFolder.string()) == currentFolderPath) {
+    const std::u16string restoreFolderText = fromUtf8(restoreFolder.string());
+    if (std::any_of(rows.begin(), rows.end(), [&](const ListedRow& row) { return row.folder == restoreFolderText; })) {
         ui.ShowInformation(lang::kFileMessage6);
         result.end = OperationResult::End::Refused;
         return result;
@@ -140,7 +164,7 @@ OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& row
 
     result.end = OperationResult::End::Ran;
     ui.runStarted();
-    const std::string problem = restoreRows(session, rows, currentFolderPath, restoreFolder, ui, pump, result);
+    const std::string problem = restoreRows(session, rows, restoreFolder, layout, ui, pump, result);
     ui.runFinished();
     if (result.outputError)
         ui.ShowProblem(problem);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LanguageTexts.h"
+#include "Restore.h"
 #include "ScanSession.h"
 
 namespace orv {
@@ -30,6 +31,12 @@ public:
     virtual void counter(int done, int selected) = 0;
     // The run is over (done or stopped), before its final message: the window goes back to idle.
     virtual void runFinished() {}
+    // A selected file of a restore was taken, with what became of it (also when it was skipped or
+    // failed); a report lists these.
+    virtual void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome)
+    {
+        (void)folder, (void)name, (void)outcome;
+    }
 };
 
 // A row of the file list: its caption (the store key) and whether it is selected.
@@ -38,6 +45,19 @@ struct FileRow
     std::u16string name;
     bool selected = false;
 };
+
+// A listed file a restore can take, from any folder: the store's section and key, and whether it
+// is selected.
+struct ListedRow
+{
+    std::u16string folder;
+    std::u16string name;
+    bool selected = true;
+};
+
+// Where a restore writes: every file straight into the restore folder, or each into its folder on
+// the volume, rebuilt inside the restore folder.
+enum class RestoreLayout { Flat, KeepPaths };
 
 struct OperationResult
 {
@@ -56,6 +76,12 @@ struct OperationResult
 OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& rows,
                            const std::u16string& currentFolderPath, const std::filesystem::path& restoreFolder,
                            bool showNote, OperationUi& ui, Pump& pump);
+
+// The same run over listed files of any folders (the command line restores a whole scan). With
+// KeepPaths a file whose folder cannot be made inside the restore folder fails, and the run goes on.
+OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& rows,
+                           const std::filesystem::path& restoreFolder, RestoreLayout layout, bool showNote,
+                           OperationUi& ui, Pump& pump);
 
 // The Wipe command: its checks and messages, then the record of every selected row of the shown
 // folder overwritten with zeros (only when it still matches the scan) and its store entry removed.

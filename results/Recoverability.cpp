@@ -65,7 +65,7 @@ int recoverabilityPercent(std::int64_t used, std::int64_t total)
 
 bool SignatureMatches(VolumeContext& volume, std::int64_t cluster, std::u16string_view extension)
 {
-    if (volume.FileSystemCode != kFileSystemNtfs || volume.BytesPerSector <= 0)
+    if (volume.FileSystemCode != FileSystemKind::Ntfs || volume.BytesPerSector <= 0)
         return false;
     std::vector<std::uint8_t> sector(static_cast<std::size_t>(volume.BytesPerSector));
     const std::int64_t first = ClusterToSector(volume, cluster);

@@ -9,35 +9,12 @@
 
 #include "FdTransfer.h"
 #include "FileContent.h"
+#include "RestoreFolder.h"
 #include "UniqueFd.h"
 #include "Utf16.h"
 
 namespace orv {
 
-std::string restoreFileName(std::u16string_view name)
-{
-    std::string local = toUtf8(name);
-    for (char& c : local)
-        if (c == '/' || c == '\0')
-            c = '_';
-    if (local.empty() || local == "." || local == "..")
-        return {};
-    return local;
-}
-
-namespace {
-
-
-// Creates or replaces `name` directly inside the folder; a symbolic link under that name is not
-// followed (the open fails), and the name cannot reach another folder.
-int createInFolder(int folder, const std::string& name)
-{
-    if (name.empty() || name.find('/') != std::string::npos)
-        return -1;
-    return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-}
-
-} // namespace
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 const std::filesystem::path& folder, Pump& pump,

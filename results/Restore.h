@@ -26,10 +26,6 @@ struct RestoreOutcome
     bool outputError = false; // writing failed (disk full, rights): the run should end
 };
 
-// The file name a name from the volume gets in the restore folder: "/" and NUL become "_", and a
-// name that is empty, "." or ".." cannot be one, so it gets nothing (the caller falls back).
-std::string restoreFileName(std::u16string_view name);
-
 // Writes the deleted file of the record at `recordOffset` into `folder` under its own name,
 // replacing a file of that name; "File" + row when the name cannot be created. Never writes
 // outside `folder` and never follows a symbolic link. `keepGoing` is asked between pieces

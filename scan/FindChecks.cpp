@@ -29,8 +29,8 @@ FindCheckResult RunFindChecks(ScanSession& session, DriveSystem& drives, std::st
         return {FindCheck::DriveNotFound, {}};
 
     volume.FileSystemCode = DetectFileSystem(volume, drives, drive);
-    if (volume.FileSystemCode != kFileSystemFat && volume.FileSystemCode != kFileSystemFat32 &&
-        volume.FileSystemCode != kFileSystemNtfs)
+    if (volume.FileSystemCode != FileSystemKind::Fat && volume.FileSystemCode != FileSystemKind::Fat32 &&
+        volume.FileSystemCode != FileSystemKind::Ntfs)
         return {FindCheck::UnsupportedFileSystem, {}};
 
     SelectDrive(volume, drives, drive);

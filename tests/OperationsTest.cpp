@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <fstream>
+
 #include "FindChecks.h"
 #include "Fixtures.h"
 #include "LinuxDriveSystem.h"
 #include "NormalScan.h"
 #include "Operations.h"
 #include "TempFolder.h"
+#include "Utf16.h"
 
 namespace orv {
 namespace {
@@ -31,11 +36,16 @@ public:
     void runFinished() override { shown.push_back("finished"); }
     void progress(int percent) override { bar.push_back(percent); }
     void counter(int done, int selected) override { counters.push_back(std::to_string(done) + "/" + std::to_string(selected)); }
+    void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override
+    {
+        reported.push_back({folder + name, outcome});
+    }
 
     bool answer = true;
     std::vector<std::string> shown;
     std::vector<int> bar;
     std::vector<std::string> counters;
+    std::vector<std::pair<std::u16string, RestoreOutcome>> reported;
 };
 
 // Clears ResultsBusy at a given step, as a Stop confirmed inside the window's pumping does.
@@ -124,6 +134,48 @@ TEST_F(Operations, StopDuringRestoreSkipsTheRest)
     EXPECT_GE(result.done, 1);
     EXPECT_EQ(ui.shown.back(), std::to_string(result.done) + " Message14");
     EXPECT_FALSE(session.ResultsBusy);
+}
+
+// The command line restores files of several folders in one run, each into its folder rebuilt
+// inside the restore folder, and reports every file; a folder that cannot be made fails only the
+// files that go there.
+TEST_F(Operations, RestoreAcrossFoldersKeepsPathsAndReportsEveryFile)
+{
+    std::vector<ListedRow> listed;
+    for (const std::u16string folderPath : {u"C:\\Old\\", u"C:\\Old\\Sub\\", u"C:\\Docs\\"})
+        for (const std::u16string& name : session.store.keys(folderPath))
+            listed.push_back({folderPath, name});
+    listed.push_back({u"C:\\Old\\", u"never-listed.txt"});
+    const auto out = folder / "out";
+    std::filesystem::create_directories(out);
+    std::ofstream(out / "Docs") << "a file where a folder should be made";
+
+    RecordingUi ui;
+    StopPump pump(session.ResultsBusy);
+    const OperationResult result = RunRestore(session, listed, out, RestoreLayout::KeepPaths, false, ui, pump);
+    EXPECT_EQ(result.end, OperationResult::End::Ran);
+    EXPECT_EQ(result.done, 3);
+    EXPECT_EQ(ui.shown.back(), "3 Message14");
+    ASSERT_EQ(ui.reported.size(), listed.size());
+    using Status = RestoreOutcome::Status;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const ListedRow& row = listed[i];
+        const RestoreOutcome& outcome = ui.reported[i].second;
+        SCOPED_TRACE(toUtf8(row.folder + row.name));
+        EXPECT_EQ(ui.reported[i].first, row.folder + row.name) << "reported in the order of the rows";
+        if (row.name == u"never-listed.txt") {
+            EXPECT_EQ(outcome.status, Status::Skipped);
+        } else if (row.folder == u"C:\\Docs\\") {
+            EXPECT_EQ(outcome.status, Status::Failed);
+            EXPECT_FALSE(outcome.outputError) << "the other files still go on";
+        } else {
+            EXPECT_EQ(outcome.status, Status::Restored);
+            const auto relative = row.folder == u"C:\\Old\\" ? "Old" : "Old/Sub";
+            EXPECT_EQ(outcome.path, out / relative / toUtf8(row.name));
+            EXPECT_TRUE(std::filesystem::is_regular_file(outcome.path));
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_regular_file(out / "Docs"));
 }
 
 TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)

@@ -124,9 +124,9 @@ TEST(PartitionTable, MbrNumbersPrimariesBySlotAndLogicalsFromFive)
     EXPECT_EQ(table.partitions[3].byteCount, 1000u * 512);
 
     identifyFileSystems(disk, table);
-    EXPECT_EQ(table.partitions[0].fileSystem, kFileSystemNtfs);
-    EXPECT_EQ(table.partitions[1].fileSystem, kFileSystemUnknown);
-    EXPECT_EQ(table.partitions[3].fileSystem, kFileSystemNtfs);
+    EXPECT_EQ(table.partitions[0].fileSystem, FileSystemKind::Ntfs);
+    EXPECT_EQ(table.partitions[1].fileSystem, FileSystemKind::Unknown);
+    EXPECT_EQ(table.partitions[3].fileSystem, FileSystemKind::Ntfs);
     EXPECT_EQ(partitionTypeText(table.partitions[0]), "0x07 NTFS/exFAT");
 }
 
@@ -272,7 +272,7 @@ TEST(PartitionTable, PickingTheVolume)
     one.partitions.erase(one.partitions.begin()); // only 5 left with NTFS
     PartitionTable none = two;
     for (Partition& p : none.partitions)
-        p.fileSystem = kFileSystemUnknown;
+        p.fileSystem = FileSystemKind::Unknown;
     PartitionTable refused;
     refused.scheme = PartitionScheme::Gpt;
     refused.problem = "damaged";

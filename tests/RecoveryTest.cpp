@@ -86,7 +86,7 @@ struct BuiltSession
         device = std::make_shared<test::MemoryDevice>(std::move(image));
         VolumeContext& v = session.volume;
         v.Device = device;
-        v.FileSystemCode = kFileSystemNtfs;
+        v.FileSystemCode = FileSystemKind::Ntfs;
         v.BytesPerSector = 512;
         v.SectorsPerCluster = 8;
         v.BytesPerCluster = 4096;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 #include "Devices.h"
@@ -11,9 +12,11 @@
 #include "FindChecks.h"
 #include "Fixtures.h"
 #include "LinuxDriveSystem.h"
+#include "ListedFileFacts.h"
 #include "DateText.h"
 #include "NormalScan.h"
 #include "RecordBuilder.h"
+#include "ScanCommon.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -331,6 +334,41 @@ TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
     EXPECT_EQ(NTFSFind2(session, stopping, progress, kPlentyOfMemory).end, ScanEnd::Stopped);
     EXPECT_FALSE(session.ScanRunning);
     EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+}
+
+// The results list and the CLI read a listed file's creation time, size and residency from its
+// record again; they must say what the scan filed, after either scan.
+TEST_F(Scans, ListedFileFactsAgreeWithTheListing)
+{
+    for (const bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "extended" : "normal");
+        session = ScanSession();
+        if (!open("ntfs-c512"))
+            GTEST_SKIP() << "fixture images are not unpacked";
+        TestPump pump(session);
+        RecordingProgress progress;
+        if (extended)
+            NTFSFind2(session, pump, progress, kPlentyOfMemory);
+        else
+            NTFSFind1(session, pump, progress, kPlentyOfMemory);
+        const auto listed = listing(session.store);
+        ASSERT_FALSE(listed.empty());
+        for (const Listed& l : listed) {
+            SCOPED_TRACE(toUtf8(l.section + l.key));
+            const auto facts = listedFileFacts(session.volume, *l.stored.recordOffset);
+            ASSERT_TRUE(facts);
+            EXPECT_TRUE(facts->hasData);
+            EXPECT_EQ(facts->size, l.stored.size);
+            ASSERT_TRUE(facts->creationTime);
+            std::u16string date, time;
+            DateTexts().format(*facts->creationTime, date, time);
+            EXPECT_EQ(date + u" " + time, l.stored.date + u" " + l.stored.time);
+        }
+        const auto size = static_cast<std::int64_t>(session.volume.MftBuffer.size());
+        for (const std::int64_t outside : {std::int64_t{-1}, size - session.volume.MftRecordSize + 1, size,
+                                           std::numeric_limits<std::int64_t>::max()})
+            EXPECT_FALSE(listedFileFacts(session.volume, outside)) << outside;
+    }
 }
 
 TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)

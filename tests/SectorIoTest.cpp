@@ -108,7 +108,7 @@ TEST(DetectFileSystem, TrustsTheMountedNameBeforeAnyRead)
     auto device = std::make_shared<MemoryDevice>(Bytes(4096));
     drives.add("E:", device, "FAT32");
     VolumeContext ctx;
-    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), kFileSystemFat32);
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), FileSystemKind::Fat32);
     EXPECT_EQ(device->reads, 0);
     EXPECT_TRUE(ctx.Drive.empty()) << "only the fallback changes the drive";
 }
@@ -120,19 +120,19 @@ TEST(DetectFileSystem, FallsBackToTheBootSectorsWords)
         const char* what;
         Bytes sector;
         std::string mountedName;
-        std::uint8_t expected;
+        FileSystemKind expected;
     };
     Bytes fat32 = bootSector("MSWIN4.1");
     std::copy_n("FAT32   ", 8, fat32.begin() + 0x52);
     Bytes fat16 = bootSector("MSDOS5.0");
     std::copy_n("FAT16   ", 8, fat16.begin() + 0x36);
     const Case cases[] = {
-        {"NTFS OEM name", bootSector("NTFS    "), "", kFileSystemNtfs},
-        {"unknown mounted name goes to the boot sector", bootSector("NTFS    "), "ext4", kFileSystemNtfs},
-        {"FAT32 type word", fat32, "", kFileSystemFat32},
-        {"FAT16 type word", fat16, "", kFileSystemFat},
-        {"nothing we know", bootSector("EXFAT   "), "", kFileSystemUnknown},
-        {"empty sector", Bytes(512, 0), "", kFileSystemUnknown},
+        {"NTFS OEM name", bootSector("NTFS    "), "", FileSystemKind::Ntfs},
+        {"unknown mounted name goes to the boot sector", bootSector("NTFS    "), "ext4", FileSystemKind::Ntfs},
+        {"FAT32 type word", fat32, "", FileSystemKind::Fat32},
+        {"FAT16 type word", fat16, "", FileSystemKind::Fat},
+        {"nothing we know", bootSector("EXFAT   "), "", FileSystemKind::Unknown},
+        {"empty sector", Bytes(512, 0), "", FileSystemKind::Unknown},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -154,7 +154,7 @@ TEST(DetectFileSystem, ProbesTheSectorSizeLikeTheDiskWants)
     FakeDriveSystem drives;
     drives.add("G:", std::make_shared<MemoryDevice>(volume, 4096));
     VolumeContext ctx;
-    EXPECT_EQ(DetectFileSystem(ctx, drives, "G:"), kFileSystemNtfs);
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "G:"), FileSystemKind::Ntfs);
     EXPECT_EQ(ctx.BytesPerSector, 4096);
 }
 
@@ -163,9 +163,9 @@ TEST(DetectFileSystem, NoDriveNoFileSystem)
     FakeDriveSystem drives;
     drives.add("E:", std::make_shared<test::ScribbleThenFailDevice>());
     VolumeContext ctx;
-    EXPECT_EQ(DetectFileSystem(ctx, drives, ""), kFileSystemUnknown);
-    EXPECT_EQ(DetectFileSystem(ctx, drives, "Q:"), kFileSystemUnknown) << "not in the drive table";
-    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), kFileSystemUnknown) << "unreadable at every probe size";
+    EXPECT_EQ(DetectFileSystem(ctx, drives, ""), FileSystemKind::Unknown);
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "Q:"), FileSystemKind::Unknown) << "not in the drive table";
+    EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), FileSystemKind::Unknown) << "unreadable at every probe size";
 }
 
 TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)

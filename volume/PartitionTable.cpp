@@ -342,7 +342,7 @@ PartitionTable readPartitionTable(SectorDevice& disk)
         return table;
     const LeReader r(*sector0);
     // A volume's boot sector also ends in 55 AA; its file-system words tell it from a table.
-    if (!hasBootSignature(r) || fileSystemFromBootSector(*sector0) != kFileSystemUnknown)
+    if (!hasBootSignature(r) || fileSystemFromBootSector(*sector0) != FileSystemKind::Unknown)
         return table;
     MbrEntry entries[4];
     bool any = false, protective = false;
@@ -398,7 +398,7 @@ void identifyFileSystems(SectorDevice& disk, PartitionTable& table)
 {
     std::vector<std::uint8_t> sector(MbrReader::kSector);
     for (Partition& p : table.partitions) {
-        p.fileSystem = kFileSystemUnknown;
+        p.fileSystem = FileSystemKind::Unknown;
         if (p.extended || p.byteCount < sector.size())
             continue;
         if (disk.read(p.firstByte, sector))
@@ -421,7 +421,7 @@ PartitionPick pickPartition(const PartitionTable& table, std::optional<int> requ
     }
     int ntfsCount = 0, ntfsNumber = 0;
     for (const Partition& p : table.partitions)
-        if (p.fileSystem == kFileSystemNtfs) {
+        if (p.fileSystem == FileSystemKind::Ntfs) {
             ++ntfsCount;
             ntfsNumber = p.number;
         }

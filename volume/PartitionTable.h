@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SectorDevice.h"
+#include "VolumeContext.h"
 
 namespace orv {
 
@@ -25,7 +26,7 @@ struct Partition
     bool extended = false;                 // an MBR extended partition: a box of logical ones, no volume
     std::array<std::uint8_t, 16> gptType{}; // GPT partitions only, bytes as stored
     std::string gptName;                   // GPT partitions only, UTF-8
-    std::uint8_t fileSystem = 0;           // a FileSystemCode, once identifyFileSystems has looked
+    FileSystemKind fileSystem = FileSystemKind::Unknown; // once identifyFileSystems has looked
     bool operator==(const Partition&) const = default;
 };
 

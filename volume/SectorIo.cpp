@@ -55,16 +55,16 @@ bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view drive
     return ctx.Device != nullptr;
 }
 
-std::uint8_t fileSystemFromBootSector(std::span<const std::uint8_t> sector)
+FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector)
 {
     const LeReader r(sector);
     if (const auto oem = r.slice(3, 8); oem && contains(*oem, "NTFS"))
-        return kFileSystemNtfs;
+        return FileSystemKind::Ntfs;
     if (const auto fat32Type = r.slice(0x52, 8); fat32Type && contains(*fat32Type, "FAT32"))
-        return kFileSystemFat32;
+        return FileSystemKind::Fat32;
     if (const auto fatType = r.slice(0x36, 8); fatType && contains(*fatType, "FAT"))
-        return kFileSystemFat;
-    return kFileSystemUnknown;
+        return FileSystemKind::Fat;
+    return FileSystemKind::Unknown;
 }
 
 bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector)
@@ -78,24 +78,38 @@ bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector)
     return false;
 }
 
-std::uint8_t DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
+FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
 {
     if (driveText.empty())
-        return kFileSystemUnknown;
+        return FileSystemKind::Unknown;
     const std::string letter = normaliseDriveLetter(driveText);
     const std::string name = letter.empty() ? std::string() : drives.fileSystemName(letter);
-    if (name == "FAT")
-        return kFileSystemFat;
-    if (name == "FAT32")
-        return kFileSystemFat32;
-    if (name == "NTFS")
-        return kFileSystemNtfs;
+    for (const FileSystemKind kind : {FileSystemKind::Fat, FileSystemKind::Fat32, FileSystemKind::Ntfs})
+        if (name == fileSystemName(kind))
+            return kind;
 
     SelectDrive(ctx, drives, driveText);
     std::vector<std::uint8_t> sector;
     if (!probeSectorZero(ctx, sector))
-        return kFileSystemUnknown;
+        return FileSystemKind::Unknown;
     return fileSystemFromBootSector(sector);
+}
+
+FileSystemKind fileSystemOfDrive(DriveSystem& drives, std::string_view driveText)
+{
+    VolumeContext probe;
+    return DetectFileSystem(probe, drives, driveText);
+}
+
+std::string_view fileSystemName(FileSystemKind kind)
+{
+    switch (kind) {
+    case FileSystemKind::Ntfs: return "NTFS";
+    case FileSystemKind::Fat32: return "FAT32";
+    case FileSystemKind::Fat: return "FAT";
+    case FileSystemKind::Unknown: break;
+    }
+    return "";
 }
 
 } // namespace orv

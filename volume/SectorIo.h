@@ -24,11 +24,18 @@ bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view drive
 // Which file system the drive carries: the mounted file system's name when the operating system
 // knows it, else the boot sector's own words. Only the boot-sector fallback changes Drive and
 // BytesPerSector.
-std::uint8_t DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
+FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
 
-// The file-system code a boot sector's identifying words give: the OEM name "NTFS    " at
+// The file system of a drive of the table, for the drive lists: detected on a context of its own,
+// so the drive of the last Find keeps its description.
+FileSystemKind fileSystemOfDrive(DriveSystem& drives, std::string_view driveText);
+
+// "NTFS", "FAT32" or "FAT" (the names the operating system reports), "" for an unknown one.
+std::string_view fileSystemName(FileSystemKind kind);
+
+// The file system a boot sector's identifying words give: the OEM name "NTFS    " at
 // bytes 3..10, "FAT32" in the FAT32 file-system type at 0x52, "FAT" in the FAT12/16 type at 0x36.
-std::uint8_t fileSystemFromBootSector(std::span<const std::uint8_t> sector);
+FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector);
 
 // Probes the sector size the way the boot-sector readers do: 512 x k for k = 1..8, the first
 // size that reads sector 0 wins. Leaves that size in BytesPerSector and sector 0 in `sector`.

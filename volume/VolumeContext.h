@@ -12,12 +12,13 @@
 
 namespace orv {
 
-// What the identification of a drive found.
-enum FileSystemCode : std::uint8_t {
-    kFileSystemUnknown = 0,
-    kFileSystemFat = 16,
-    kFileSystemFat32 = 32,
-    kFileSystemNtfs = 64,
+// What the identification of a drive found. The values are the codes the Find checks and the
+// CLI's `drives --json` report.
+enum class FileSystemKind : std::uint8_t {
+    Unknown = 0,
+    Fat = 16,
+    Fat32 = 32,
+    Ntfs = 64,
 };
 
 // The description of the drive of the last Find: its geometry, where its $MFT lies, and the
@@ -27,7 +28,7 @@ struct VolumeContext
 {
     std::string Drive;                         // "E:"
     std::shared_ptr<SectorDevice> Device;      // the bytes behind Drive; null when Drive is unknown
-    std::uint8_t FileSystemCode = kFileSystemUnknown;
+    FileSystemKind FileSystemCode = FileSystemKind::Unknown;
 
     std::int64_t BytesPerSector = 0;
     std::int64_t SectorsPerCluster = 0;

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "FileTime.h"
+#include "ListedFileFacts.h"
 #include "MessageDialogs.h"
-#include "MftRecord.h"
-#include "ScanCommon.h"
 
 namespace orv::ui {
 
@@ -269,11 +269,8 @@ std::optional<std::int64_t> FileListModel::creationTimeOf(const Row& row) const
 {
     if (!row.recordOffset)
         return std::nullopt;
-    const auto record = recordAt(m_session.volume.MftBuffer, *row.recordOffset, m_session.volume.MftRecordSize);
-    const auto survey = record.empty() ? std::nullopt : SurveyAttributes(record);
-    if (!survey || !survey->StandardInformation)
-        return std::nullopt;
-    const auto fileTime = readCreationTime(record, survey->StandardInformation);
+    const auto facts = listedFileFacts(m_session.volume, *row.recordOffset);
+    const auto fileTime = facts ? facts->creationTime : std::nullopt;
     if (!fileTime || *fileTime > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         return std::nullopt;
     return static_cast<std::int64_t>(*fileTime);

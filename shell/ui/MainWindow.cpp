@@ -42,8 +42,6 @@ const MaskType kMaskTypes[] = {
     {lang::kFileType9, "*.avi"}, {lang::kFileType10, "*.zip"}, {lang::kFileType11, "*.rar"},
 };
 
-constexpr std::uint8_t kNtfsCode = 64;
-
 std::u16string toU16(const QString& text)
 {
     return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size()));
@@ -231,8 +229,7 @@ void TForm1::ShowForm()
     for (const DriveEntry& entry : m_services.drives.drives()) {
         if (entry.letter == "A:")
             continue;
-        VolumeContext probe;
-        if (DetectFileSystem(probe, m_services.drives, entry.letter) == kNtfsCode)
+        if (fileSystemOfDrive(m_services.drives, entry.letter) == FileSystemKind::Ntfs)
             m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (NTFS)"));
     }
     if (m_driveBox->count() > 0)

@@ -1,0 +1,111 @@
+// info: a volume's geometry and the extents of its $MFT.
+
+#include "Command.h"
+#include "Output.h"
+#include "SectorIo.h"
+#include "Source.h"
+
+namespace orv::cli {
+
+namespace {
+
+class InfoCommand final : public Command
+{
+public:
+    explicit InfoCommand(CLI::App& app)
+        : Command(app.add_subcommand("info", "show a volume's geometry and $MFT extents"))
+    {
+        addSourceOptions(parser(), m_options);
+    }
+
+    int run(LinuxDriveSystem& drives) override
+    {
+        VolumeContext ctx;
+        DiskSource disk;
+        if (const int status = openVolume(drives, m_options, ctx, &disk); status != kExitDone)
+            return status;
+        const bool isDisk = disk.table.scheme != PartitionScheme::None;
+        if (!disk.chosen)
+            return describeDisk(disk);
+
+        const std::vector<Field> fields = {
+            {"drive", ctx.Drive},
+            {"file_system", std::string(fileSystemName(ctx.FileSystemCode))},
+            {"bytes_per_sector", ctx.BytesPerSector},
+            {"sectors_per_cluster", ctx.SectorsPerCluster},
+            {"bytes_per_cluster", ctx.BytesPerCluster},
+            {"total_sectors", ctx.TotalSectors},
+            {"total_clusters", ctx.TotalClusters},
+            {"mft_start_cluster", ctx.MftStartCluster},
+            {"mft_record_size", ctx.MftRecordSize},
+        };
+        Output out;
+        if (!m_options.json) {
+            printFields(out, fields);
+            if (isDisk) {
+                out << "partition_table: " << schemeName(disk.table.scheme) << "\n";
+                out << "partition: " << std::int64_t{disk.partition} << "\n";
+            }
+            out << "mft_extents:";
+            for (const DataRun& extent : ctx.MftExtentList)
+                out << " " << extent.start << "+" << extent.length;
+            out << "\n";
+            if (isDisk)
+                printPartitions(out, disk.table);
+            return kExitDone;
+        }
+        JsonWriter json(out);
+        json.beginObject();
+        writeFields(json, fields);
+        json.key("mft_extents").beginArray();
+        for (const DataRun& extent : ctx.MftExtentList) {
+            json.beginObject();
+            json.key("start").number(extent.start);
+            json.key("length").number(extent.length);
+            json.endObject();
+        }
+        json.endArray();
+        if (isDisk) {
+            json.key("partition_table").string(schemeName(disk.table.scheme));
+            json.key("partition").number(disk.partition);
+            json.key("partitions");
+            writePartitions(json, disk.table);
+        }
+        json.endObject();
+        out << "\n";
+        return kExitDone;
+    }
+
+private:
+    // Several NTFS partitions or none: the disk itself is what there is to describe.
+    int describeDisk(const DiskSource& disk)
+    {
+        Output out;
+        if (!m_options.json) {
+            out << "source: " << m_options.source << "\npartition_table: " << schemeName(disk.table.scheme) << "\n";
+            printPartitions(out, disk.table);
+            return kExitDone;
+        }
+        JsonWriter json(out);
+        json.beginObject();
+        json.key("source").string(m_options.source);
+        json.key("partition_table").string(schemeName(disk.table.scheme));
+        json.key("partition").null();
+        json.key("partitions");
+        writePartitions(json, disk.table);
+        json.endObject();
+        out << "\n";
+        return kExitDone;
+    }
+
+    SourceOptions m_options;
+};
+
+} // namespace
+
+std::unique_ptr<Command> addInfoCommand(CLI::App& app)
+{
+    return std::make_unique<InfoCommand>(app);
+}
+
+} // namespace orv::cli

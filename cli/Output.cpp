@@ -1,0 +1,184 @@
+#include "Output.h"
+
+#include <cstdio>
+#include <iostream>
+#include <type_traits>
+
+#include "LanguageTexts.h"
+
+namespace orv::cli {
+
+const std::string kDriveNotFound(lang::kDriveMessage3.english);
+const std::string kBootSectorError(lang::kDriveMessage8.english);
+const std::string kMftListError(lang::kDriveMessage9.english);
+const std::string kUnsupportedFileSystem(lang::kDriveMessage5.english);
+const std::string kNoAccess =
+    std::string(lang::kVistaMessage1.english) + "\n" + std::string(lang::kVistaMessage2.english);
+const std::string kNotFound(lang::kProcessNotFound.english);
+const std::string kNoFilesSelected(lang::kFileMessage2.english);
+const std::string kNoRestoreFolder(lang::kFileMessage13.english);
+const std::string kFilesRestored(lang::kFileMessage14.english);
+const std::string kFilesWiped(lang::kFileMessage10.english);
+
+int fail(const std::string& message)
+{
+    std::cerr << message << '\n';
+    return kExitFailed;
+}
+
+Output& Output::operator<<(std::string_view text)
+{
+    m_buffer += text;
+    if (m_buffer.size() >= (1u << 20))
+        flush();
+    return *this;
+}
+
+void Output::string(std::string_view utf8)
+{
+    m_buffer += '"';
+    std::size_t plain = 0; // start of the run of characters that need no escape
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const char c = utf8[i];
+        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20)
+            continue;
+        m_buffer.append(utf8.substr(plain, i - plain));
+        if (c == '"' || c == '\\') {
+            m_buffer += '\\';
+            m_buffer += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            m_buffer += escaped;
+        }
+        plain = i + 1;
+    }
+    m_buffer.append(utf8.substr(plain));
+    m_buffer += '"';
+}
+
+void Output::flush()
+{
+    std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
+    std::fflush(stdout);
+    m_buffer.clear();
+}
+
+std::string padded(std::string_view text, std::size_t width)
+{
+    std::string out(text);
+    if (out.size() < width)
+        out.append(width - out.size(), ' ');
+    return out;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name)
+{
+    nextMember();
+    m_out.string(name);
+    m_out << ": ";
+    m_afterKey = true;
+    return *this;
+}
+
+void JsonWriter::element()
+{
+    if (m_afterKey || m_levels.empty()) {
+        m_afterKey = false; // a member's value follows its key on the same line
+        return;
+    }
+    nextMember();
+}
+
+void JsonWriter::nextMember()
+{
+    Level& level = m_levels.back();
+    if (level.members++ > 0)
+        m_out << ",";
+    if (level.layout == Layout::Lines)
+        lineBreak(m_levels.size());
+    else if (level.members > 1)
+        m_out << " ";
+}
+
+void JsonWriter::lineBreak(std::size_t depth)
+{
+    m_out << "\n";
+    for (std::size_t i = 0; i < depth; ++i)
+        m_out << "  ";
+}
+
+void JsonWriter::begin(char open, Layout layout)
+{
+    element();
+    m_out << std::string_view(&open, 1);
+    m_levels.push_back({layout});
+}
+
+void JsonWriter::end(char close)
+{
+    const Level level = m_levels.back();
+    m_levels.pop_back();
+    if (level.members > 0 && level.layout == Layout::Lines)
+        lineBreak(m_levels.size());
+    m_out << std::string_view(&close, 1);
+}
+
+void JsonWriter::string(std::string_view utf8)
+{
+    element();
+    m_out.string(utf8);
+}
+
+void JsonWriter::null()
+{
+    element();
+    m_out << "null";
+}
+
+void JsonWriter::boolean(bool value)
+{
+    element();
+    m_out << (value ? "true" : "false");
+}
+
+void writeFields(JsonWriter& json, const std::vector<Field>& fields)
+{
+    for (const Field& field : fields) {
+        json.key(field.key);
+        std::visit(
+            [&](const auto& value) {
+                using Value = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<Value, std::nullptr_t>)
+                    json.null();
+                else if constexpr (std::is_same_v<Value, bool>)
+                    json.boolean(value);
+                else if constexpr (std::is_same_v<Value, std::int64_t>)
+                    json.number(value);
+                else
+                    json.string(value);
+            },
+            field.value);
+    }
+}
+
+void printFields(Output& out, const std::vector<Field>& fields)
+{
+    for (const Field& field : fields) {
+        out << field.key << ": ";
+        std::visit(
+            [&](const auto& value) {
+                using Value = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<Value, std::nullptr_t>)
+                    out << "null";
+                else if constexpr (std::is_same_v<Value, bool>)
+                    out << (value ? "true" : "false");
+                else
+                    out << value;
+            },
+            field.value);
+        out << "\n";
+    }
+}
+
+} // namespace orv::cli

@@ -1,0 +1,139 @@
+// restore: a scan, then its files (or the chosen ones) restored into a folder, through the same
+// Restore command the results window runs.
+
+#include <iostream>
+
+#include "Command.h"
+#include "Interrupts.h"
+#include "Operations.h"
+#include "Output.h"
+#include "Scanning.h"
+#include "Sha256.h"
+#include "Utf16.h"
+
+namespace orv::cli {
+
+namespace {
+
+// The results window's side of a restore, on a terminal: nothing to ask (the command line is the
+// answer), no progress bar, and a report of every file as it is done.
+class RestoreReport final : public OperationUi
+{
+public:
+    RestoreReport(Output& out, bool json, bool quiet) : m_out(out), m_json(out), m_asJson(json), m_quiet(quiet) {}
+
+    bool AskConfirmation(const LanguageText&) override { return true; }
+    void ShowInformation(const LanguageText& text, std::optional<int> count) override
+    {
+        const std::string line = (count ? std::to_string(*count) + " " : std::string()) + std::string(text.english);
+        std::cerr << line << "\n";
+        // The count of restored files is also the text output's last line.
+        if (count && !m_asJson)
+            std::cout << line << "\n";
+    }
+    // An output error ends the run; the reason is already in the report of the file it hit.
+    void ShowProblem(const std::string&) override {}
+    void ShowImportantNotice() override {}
+    void progress(int) override {}
+    void counter(int, int) override {}
+
+    void runStarted() override
+    {
+        if (m_asJson)
+            m_json.beginArray();
+    }
+    void runFinished() override
+    {
+        if (m_asJson) {
+            m_json.endArray();
+            m_out << "\n";
+        }
+        m_out.flush();
+    }
+
+    void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override
+    {
+        using Status = RestoreOutcome::Status;
+        if (!m_asJson) {
+            if (outcome.status != Status::Restored && !m_quiet)
+                std::cerr << toUtf8(folder) << toUtf8(name) << ": " << outcome.reason << "\n";
+            return;
+        }
+        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed", "encrypted"};
+        const std::string hash = outcome.path.empty() ? std::string() : sha256OfFile(outcome.path.c_str());
+        m_json.beginObject(JsonWriter::Layout::Inline);
+        m_json.key("folder").string(toUtf8(folder));
+        m_json.key("name").string(toUtf8(name));
+        m_json.key("path").stringOrNull(outcome.path.empty() ? std::nullopt : std::optional(outcome.path.string()));
+        m_json.key("size").number(outcome.bytes);
+        m_json.key("status").string(kStatus[static_cast<int>(outcome.status)]);
+        m_json.key("reason").string(outcome.reason);
+        m_json.key("sha256").stringOrNull(hash.empty() ? std::nullopt : std::optional(hash));
+        m_json.endObject();
+    }
+
+private:
+    Output& m_out;
+    JsonWriter m_json;
+    bool m_asJson;
+    bool m_quiet;
+};
+
+class RestoreCommand final : public Command
+{
+public:
+    explicit RestoreCommand(CLI::App& app)
+        : Command(app.add_subcommand("restore", "scan, then restore deleted files into a folder"))
+    {
+        CLI::App& command = parser();
+        addSourceOptions(command, m_scan.source);
+        command.add_option("--to", m_to, "the restore folder (made when missing)")->required();
+        command.add_flag("--extended", m_scan.extended, "deep scan");
+        command.add_option("--mask", m_scan.mask, "file name mask, e.g. *.jpg");
+        command.add_option("--folder", m_folder, "only the files of this folder, e.g. C:\\Docs\\");
+        command.add_option("--name", m_names, "only these files of --folder");
+        command.add_flag("--keep-paths", m_keepPaths, "rebuild the files' folders inside --to");
+        command.add_flag("--quiet", m_scan.quiet, "no progress line and no notes on stderr");
+    }
+
+    int run(LinuxDriveSystem& drives) override
+    {
+        if (!m_names.empty() && m_folder.empty()) {
+            std::cerr << "--name needs --folder: names are looked up in one folder.\n";
+            return kExitUsage;
+        }
+        ScanSession session;
+        std::vector<ChosenFile> chosen;
+        if (const int status = scanAndChoose(drives, m_scan, m_folder, m_names, session, chosen); status != kExitDone)
+            return status;
+        std::vector<ListedRow> rows;
+        rows.reserve(chosen.size());
+        for (ChosenFile& file : chosen)
+            rows.push_back({std::move(file.folder), std::move(file.name), true});
+
+        Output out;
+        RestoreReport report(out, m_scan.source.json, m_scan.quiet);
+        RestorePump pump(session.ResultsBusy);
+        const InterruptScope interrupts;
+        const OperationResult result =
+            RunRestore(session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false,
+                       report, pump);
+        return result.end == OperationResult::End::Ran && !result.outputError ? kExitDone : kExitFailed;
+    }
+
+private:
+    ScanOptions m_scan;
+    std::string m_to;
+    std::string m_folder;
+    std::vector<std::string> m_names;
+    bool m_keepPaths = false;
+};
+
+} // namespace
+
+std::unique_ptr<Command> addRestoreCommand(CLI::App& app)
+{
+    return std::make_unique<RestoreCommand>(app);
+}
+
+} // namespace orv::cli

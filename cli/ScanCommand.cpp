@@ -1,0 +1,125 @@
+// scan: the deleted files of a volume, as the results window lists them.
+
+#include <iostream>
+
+#include "Command.h"
+#include "FileTime.h"
+#include "ListedFileFacts.h"
+#include "Output.h"
+#include "Recoverability.h"
+#include "Scanning.h"
+#include "Utf16.h"
+
+namespace orv::cli {
+
+namespace {
+
+// The creation times of listed files in ISO form, made once per second of time: files written
+// together share them, and the conversion to local time is the costly part.
+class IsoTimes
+{
+public:
+    // Empty for a time the calendar cannot show.
+    const std::string& text(std::uint64_t fileTime)
+    {
+        if (fileTime / 10'000'000 != m_second) {
+            m_second = fileTime / 10'000'000;
+            const auto local = fileTimeToLocal(fileTime);
+            m_text = local ? isoText(*local) : std::string();
+        }
+        return m_text;
+    }
+
+private:
+    std::uint64_t m_second = ~std::uint64_t{0};
+    std::string m_text;
+};
+
+class ScanCommand final : public Command
+{
+public:
+    explicit ScanCommand(CLI::App& app) : Command(app.add_subcommand("scan", "list the deleted files of a volume"))
+    {
+        addSourceOptions(parser(), m_options.source);
+        parser().add_flag("--extended", m_options.extended, "deep scan: also finds the files of earlier file systems");
+        parser().add_option("--mask", m_options.mask, "file name mask, e.g. *.jpg (default *.*)");
+        parser().add_flag("--quiet", m_options.quiet, "no progress line and no notes on stderr");
+    }
+
+    int run(LinuxDriveSystem& drives) override
+    {
+        ScanSession session;
+        if (const int status = scanVolume(drives, m_options, session, !m_options.source.json); status != kExitDone)
+            return status;
+        Output out;
+        if (m_options.source.json) {
+            printJson(session, out);
+            if (session.FilesFound == 0)
+                std::cerr << kNotFound << '\n';
+            return kExitDone;
+        }
+        if (session.FilesFound == 0) {
+            out << kNotFound << "\n";
+            return kExitDone;
+        }
+        std::int64_t listed = 0;
+        forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
+                                             const StoredFile& stored) {
+            out << toUtf8(section) << toUtf8(key) << "\t" << stored.size << "\t" << toUtf8(stored.date) << " "
+                << toUtf8(stored.time) << "\n";
+            ++listed;
+        });
+        out << listed << " deleted file(s) found.\n";
+        return kExitDone;
+    }
+
+private:
+    void printJson(ScanSession& session, Output& out) const
+    {
+        JsonWriter json(out);
+        json.beginObject();
+        json.key("drive").string(session.volume.Drive);
+        json.key("mode").string(m_options.extended ? "extended" : "normal");
+        json.key("mask").string(toUtf8(session.FileMask));
+        json.key("records_examined").number(session.RecordsExamined);
+        json.key("files_found").number(session.FilesFound);
+        json.key("files").beginArray();
+        IsoTimes isoTimes;
+        forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
+                                             const StoredFile& stored) {
+            const auto facts =
+                stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
+            std::string created;
+            if (facts && facts->creationTime)
+                created = isoTimes.text(*facts->creationTime);
+            const Grade grade =
+                stored.recordOffset ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key) : Grade::None;
+
+            json.beginObject(JsonWriter::Layout::Inline);
+            json.key("folder").string(toUtf8(section));
+            json.key("name").string(toUtf8(key));
+            json.key("record_offset").numberOrNull(stored.recordOffset);
+            json.key("date").string(toUtf8(stored.date));
+            json.key("time").string(toUtf8(stored.time));
+            json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
+            json.key("size").number(stored.size);
+            json.key("resident").boolean(facts && facts->hasData && facts->resident);
+            json.key("recoverability").string(gradeKey(grade));
+            json.endObject();
+        });
+        json.endArray();
+        json.endObject();
+        out << "\n";
+    }
+
+    ScanOptions m_options;
+};
+
+} // namespace
+
+std::unique_ptr<Command> addScanCommand(CLI::App& app)
+{
+    return std::make_unique<ScanCommand>(app);
+}
+
+} // namespace orv::cli

@@ -1,0 +1,117 @@
+#include "Scanning.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+
+#include "ExtendedScan.h"
+#include "FindChecks.h"
+#include "Interrupts.h"
+#include "NormalScan.h"
+#include "Output.h"
+#include "SystemMemory.h"
+#include "Utf16.h"
+
+namespace orv::cli {
+
+namespace {
+
+std::filesystem::path programFolder()
+{
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : exe.parent_path();
+}
+
+std::vector<ChosenFile> chooseFiles(const ResultsStore& store, const std::string& folder,
+                                    const std::vector<std::string>& names)
+{
+    const std::u16string wantedFolder = ResultsStore::fold(fromUtf8(folder));
+    std::vector<std::u16string> wantedNames;
+    for (const std::string& name : names)
+        wantedNames.push_back(ResultsStore::fold(fromUtf8(name)));
+    std::vector<ChosenFile> chosen;
+    forEachListedFile(store, [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+        if (!folder.empty() && ResultsStore::fold(section) != wantedFolder)
+            return;
+        if (!wantedNames.empty() &&
+            std::find(wantedNames.begin(), wantedNames.end(), ResultsStore::fold(key)) == wantedNames.end())
+            return;
+        chosen.push_back({section, key, stored});
+    });
+    return chosen;
+}
+
+} // namespace
+
+int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress)
+{
+    session.findIniFile = programFolder() / "find.ini";
+    int sourceStatus = kExitDone;
+    const std::string letter = resolveSource(drives, options.source, sourceStatus);
+    if (sourceStatus != kExitDone)
+        return sourceStatus;
+    const std::u16string mask = fromUtf8(options.mask);
+    const auto check = RunFindChecks(session, drives, letter, mask, 10);
+    switch (check.check) {
+    case FindCheck::Ok: break;
+    case FindCheck::DriveNotFound: return fail(kDriveNotFound);
+    case FindCheck::UnsupportedFileSystem: return fail(kUnsupportedFileSystem);
+    case FindCheck::NoAccess: return fail(kNoAccess);
+    case FindCheck::BootSectorError: return fail(kBootSectorError);
+    case FindCheck::MftListError: return fail(kMftListError);
+    case FindCheck::BadMask:
+        std::cerr << "The mask \"" << options.mask << "\" is not valid: " << check.maskError << ".\n";
+        return kExitUsage;
+    }
+    if (options.forWipe && session.volume.Device && session.volume.Device->readOnly())
+        return fail("Wipe is refused: the source is a disk image container (E01, VHD, VHDX, VMDK or qcow2), which is "
+                    "only ever read.");
+    PrepareScan(session, mask);
+
+    ScanPump pump(session, options.extended, drawProgress && !options.quiet && ::isatty(STDERR_FILENO));
+    ScanReport report;
+    {
+        const InterruptScope interrupts;
+        if (options.extended) {
+            const auto extended = NTFSFind2(session, pump, pump, AvailablePhysicalMemory());
+            if (extended.bootSectorError)
+                return fail(kBootSectorError);
+            report = extended;
+        } else {
+            report = NTFSFind1(session, pump, pump, AvailablePhysicalMemory());
+        }
+    }
+    if (session.FilesFound == 0)
+        session.store.clear();
+
+    if (!options.quiet) {
+        if (report.end == ScanEnd::Stopped)
+            std::cerr << "Stopped: the files found until then are listed.\n";
+        if (report.outOfMemory)
+            std::cerr << "Not enough memory to hold the MFT records of this volume.\n";
+        if (report.recordsNotLoaded > 0)
+            std::cerr << report.recordsNotLoaded
+                      << " MFT records could not be loaded (beyond the memory budget or the volume's end).\n";
+        if (report.damagedRecords > 0)
+            std::cerr << "MFT records skipped as damaged: " << report.damagedRecords << "\n";
+    }
+    return kExitDone;
+}
+
+int scanAndChoose(LinuxDriveSystem& drives, const ScanOptions& options, const std::string& folder,
+                  const std::vector<std::string>& names, ScanSession& session, std::vector<ChosenFile>& chosen)
+{
+    if (const int status = scanVolume(drives, options, session, true); status != kExitDone)
+        return status;
+    chosen = chooseFiles(session.store, folder, names);
+    if (chosen.empty()) {
+        std::cerr << kNoFilesSelected << "\n";
+        return kExitFailed;
+    }
+    return kExitDone;
+}
+
+} // namespace orv::cli

@@ -1,0 +1,52 @@
+#pragma once
+
+// The scan that `scan`, `restore` and `wipe` begin with, and the choice of the files the latter
+// two work on.
+
+#include <string>
+#include <vector>
+
+#include "LinuxDriveSystem.h"
+#include "ResultsStore.h"
+#include "ScanSession.h"
+#include "Source.h"
+
+namespace orv::cli {
+
+struct ScanOptions
+{
+    SourceOptions source;
+    bool extended = false;
+    std::string mask;
+    bool quiet = false;
+    bool forWipe = false; // a read-only source (a container) is refused before the scan
+};
+
+// Runs the Find checks and the scan; kExitDone when the session holds the results, else the
+// status to exit with (the message printed). Notes on what the scan could not do go to stderr
+// unless quiet.
+int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress);
+
+// Every file of the store in store order: sections in order, keys in order.
+template <typename Visit>
+void forEachListedFile(const ResultsStore& store, Visit&& visit)
+{
+    store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+        visit(section, key, parseStoredValue(value));
+    });
+}
+
+// A file a restore or wipe works on.
+struct ChosenFile
+{
+    std::u16string folder, name;
+    StoredFile stored;
+};
+
+// Scans, then picks the files a restore or wipe works on, in store order: every listed file,
+// those of one folder, or the named ones in it (folder and names compared as the store compares
+// them). kExitDone when there are some.
+int scanAndChoose(LinuxDriveSystem& drives, const ScanOptions& options, const std::string& folder,
+                  const std::vector<std::string>& names, ScanSession& session, std::vector<ChosenFile>& chosen);
+
+} // namespace orv::cli

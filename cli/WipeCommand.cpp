@@ -1,0 +1,69 @@
+// wipe: a scan, then the records of the named files overwritten with zeros.
+
+#include <iostream>
+
+#include "Command.h"
+#include "Output.h"
+#include "Scanning.h"
+#include "Utf16.h"
+#include "Wipe.h"
+
+namespace orv::cli {
+
+namespace {
+
+class WipeCommand final : public Command
+{
+public:
+    explicit WipeCommand(CLI::App& app)
+        : Command(app.add_subcommand("wipe", "scan, then destroy the records of deleted files"))
+    {
+        CLI::App& command = parser();
+        addSourceOptions(command, m_scan.source);
+        m_scan.forWipe = true;
+        command.add_option("--folder", m_folder, "the folder of the files, e.g. C:\\Docs\\")->required();
+        command.add_option("--name", m_names, "the files to wipe")->required();
+        command.add_flag("--extended", m_scan.extended, "deep scan");
+        command.add_flag("--yes", m_yes, "confirm: the records are overwritten for good");
+        command.add_flag("--quiet", m_scan.quiet, "no notes on stderr");
+    }
+
+    int run(LinuxDriveSystem& drives) override
+    {
+        if (!m_yes) {
+            std::cerr << "Wiping destroys the files' records for good; say --yes to go ahead.\n";
+            return kExitUsage;
+        }
+        ScanSession session;
+        std::vector<ChosenFile> chosen;
+        if (const int status = scanAndChoose(drives, m_scan, m_folder, m_names, session, chosen); status != kExitDone)
+            return status;
+        int wiped = 0;
+        for (const ChosenFile& file : chosen) {
+            const WipeOutcome outcome = file.stored.recordOffset ? WipeFileNTFS(session, *file.stored.recordOffset)
+                                                                 : WipeOutcome{false, "no MFT record at this offset"};
+            session.store.deleteKey(file.folder, file.name);
+            if (outcome.wiped)
+                ++wiped;
+            else if (!m_scan.quiet)
+                std::cerr << toUtf8(file.folder) << toUtf8(file.name) << ": " << outcome.reason << "\n";
+        }
+        std::cout << wiped << " " << kFilesWiped << "\n";
+        return wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;
+    }
+
+private:
+    ScanOptions m_scan;
+    std::string m_folder;
+    std::vector<std::string> m_names;
+    bool m_yes = false;
+};
+
+} // namespace
+
+std::unique_ptr<Command> addWipeCommand(CLI::App& app)
+{
+    return std::make_unique<WipeCommand>(app);
+}
+
+} // namespace orv::cli
