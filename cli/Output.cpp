@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "LanguageTexts.h"
+#include "Utf16.h"
 
 namespace orv::cli {
 
@@ -179,6 +180,25 @@ void printFields(Output& out, const std::vector<Field>& fields)
             field.value);
         out << "\n";
     }
+}
+
+std::string printable(std::u16string_view name)
+{
+    std::string text;
+    std::size_t plain = 0; // start of the run of characters that need no escape
+    const auto flush = [&](std::size_t end) { text += toUtf8(name.substr(plain, end - plain)); };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
+        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c <= 0x9F))
+            continue;
+        flush(i);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned>(c));
+        text += escaped;
+        plain = i + 1;
+    }
+    flush(name.size());
+    return text;
 }
 
 } // namespace orv::cli

@@ -61,6 +61,11 @@ std::string padded(std::string_view text, std::size_t width);
 // JSON written as it goes. An object or array laid out in Lines puts each member on a line of its
 // own, indented two spaces a level, as pretty printers do; one laid out Inline keeps its members
 // on one line, so a listing of many files stays one file a line.
+// A name from the volume as plain text for a terminal: control characters (C0, DEL and C1, which
+// a terminal may take as commands, and line breaks, which would forge listing lines) are written
+// as \xNN; everything else as UTF-8.
+std::string printable(std::u16string_view name);
+
 class JsonWriter
 {
 public:

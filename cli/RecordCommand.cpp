@@ -50,7 +50,7 @@ public:
             {"number", m_number},
             {"in_use", (flags & mft::kFlagInUse) != 0},
             {"is_directory", (flags & mft::kFlagDirectory) != 0},
-            {"name", name ? toUtf8(*name) : std::string()},
+            {"name", name ? (m_options.json ? toUtf8(*name) : printable(*name)) : std::string()},
             {"parent", parent ? Field::Value(*parent) : Field::Value(nullptr)},
             {"size", file.FSize},
             {"resident", file.Resident},

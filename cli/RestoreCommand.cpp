@@ -56,10 +56,10 @@ public:
         using Status = RestoreOutcome::Status;
         if (!m_asJson) {
             if (outcome.status != Status::Restored && !m_quiet)
-                std::cerr << toUtf8(folder) << toUtf8(name) << ": " << outcome.reason << "\n";
+                std::cerr << printable(folder) << printable(name) << ": " << outcome.reason << "\n";
             return;
         }
-        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed", "encrypted"};
+        static constexpr const char* kStatus[] = {"restored", "damaged", "skipped", "failed", "encrypted", "stopped"};
         const std::string hash = outcome.path.empty() ? std::string() : sha256OfFile(outcome.path.c_str());
         m_json.beginObject(JsonWriter::Layout::Inline);
         m_json.key("folder").string(toUtf8(folder));
@@ -118,6 +118,9 @@ public:
         const OperationResult result =
             RunRestore(session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false,
                        report, pump);
+        // A run stopped by Ctrl-C did not do what was asked.
+        if (InterruptScope::count() != 0)
+            return kExitFailed;
         return result.end == OperationResult::End::Ran && !result.outputError ? kExitDone : kExitFailed;
     }
 

@@ -65,7 +65,7 @@ public:
         std::int64_t listed = 0;
         forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
                                              const StoredFile& stored) {
-            out << toUtf8(section) << toUtf8(key) << "\t" << stored.size << "\t" << toUtf8(stored.date) << " "
+            out << printable(section) << printable(key) << "\t" << stored.size << "\t" << toUtf8(stored.date) << " "
                 << toUtf8(stored.time) << "\n";
             ++listed;
         });

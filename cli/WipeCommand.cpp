@@ -46,7 +46,7 @@ public:
             if (outcome.wiped)
                 ++wiped;
             else if (!m_scan.quiet)
-                std::cerr << toUtf8(file.folder) << toUtf8(file.name) << ": " << outcome.reason << "\n";
+                std::cerr << printable(file.folder) << printable(file.name) << ": " << outcome.reason << "\n";
         }
         std::cout << wiped << " " << kFilesWiped << "\n";
         return wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;

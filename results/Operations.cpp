@@ -1,9 +1,12 @@
 #include "Operations.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include "Restore.h"
 #include "RestoreFolder.h"
+#include "UniqueFd.h"
 #include "Utf16.h"
 #include "Wipe.h"
 
@@ -164,6 +167,8 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
 
     result.end = OperationResult::End::Ran;
     ui.runStarted();
+    if (const UniqueFd folder(::open(restoreFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder.get() >= 0)
+        removeLeftTemporaries(folder.get());
     const std::string problem = restoreRows(session, rows, restoreFolder, layout, ui, pump, result);
     ui.runFinished();
     if (result.outputError)

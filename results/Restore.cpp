@@ -1,6 +1,7 @@
 #include "Restore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,19 +42,21 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }
-    std::string outputName = restoreFileName(name);
-    int created = createInFolder(dir.get(), outputName);
-    if (created < 0) {
-        outputName = "File" + std::to_string(row);
-        created = createInFolder(dir.get(), outputName);
-    }
-    UniqueFd out(created);
+    std::string temporary;
+    UniqueFd out(createTemporary(dir.get(), temporary));
     if (out.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
-        outcome.reason = "cannot create the file: " + std::string(std::strerror(errno));
+        outcome.outputError = true; // the restore folder refuses files: every other file would fail too
+        outcome.reason = "cannot create a file in the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }
-    outcome.path = folder / outputName;
+    // The bytes of a deleted file are private to whoever owns the restore folder (under pkexec, the
+    // user who started the program, not root).
+    struct stat owner {};
+    if (::fstat(dir.get(), &owner) == 0 && ::fchown(out.get(), owner.st_uid, owner.st_gid) != 0 && errno != EPERM) {
+        // A folder on a file system without owners keeps the file as made; that is no failure.
+    }
+    const auto discard = [&] { ::unlinkat(dir.get(), temporary.c_str(), 0); };
 
     int writeError = 0;
     const ContentReport content = streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
@@ -64,14 +67,36 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     });
     outcome.bytes = content.written;
     outcome.stopped = content.stopped;
-    if (::close(out.release()) != 0 && !content.outputFailed)
+    if (!content.outputFailed && writeError == 0 && !content.stopped && ::fsync(out.get()) != 0)
+        writeError = errno;
+    if (::close(out.release()) != 0 && !content.outputFailed && writeError == 0)
         writeError = errno;
     if (content.outputFailed || writeError != 0) {
+        discard();
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
         outcome.reason = "writing failed: " + std::string(std::strerror(writeError ? writeError : EIO));
         return outcome;
     }
+    if (content.stopped) {
+        discard();
+        outcome.status = RestoreOutcome::Status::Stopped;
+        outcome.reason = "stopped before its end; the part written is removed";
+        return outcome;
+    }
+    std::optional<std::string> given = publishTemporary(dir.get(), temporary, restoreFileName(name));
+    if (!given && (errno == EINVAL || errno == ENAMETOOLONG || errno == EILSEQ))
+        given = publishTemporary(dir.get(), temporary, "File" + std::to_string(row));
+    if (!given) {
+        const int error = errno;
+        discard();
+        outcome.status = RestoreOutcome::Status::Failed;
+        outcome.outputError = true;
+        outcome.reason = "cannot name the file in the restore folder: " + std::string(std::strerror(error));
+        return outcome;
+    }
+    outcome.path = folder / *given;
+
     outcome.status = content.damaged ? RestoreOutcome::Status::Damaged : RestoreOutcome::Status::Restored;
     outcome.reason = content.reason();
     if (file.Encrypted) {

@@ -17,6 +17,7 @@ struct RestoreOutcome
         Skipped,  // nothing to write: no usable record, or a file of size 0
         Failed,   // the output could not be created or written; the reason says why
         Encrypted, // written as it lies on the volume: the bytes are ciphertext
+        Stopped,   // Stop came while it was written: what was written is removed, as it is not the file
     };
     Status status = Status::Skipped;
     std::string reason;
@@ -26,8 +27,11 @@ struct RestoreOutcome
     bool outputError = false; // writing failed (disk full, rights): the run should end
 };
 
-// Writes the deleted file of the record at `recordOffset` into `folder` under its own name,
-// replacing a file of that name; "File" + row when the name cannot be created. Never writes
+// Writes the deleted file of the record at `recordOffset` into `folder` under its own name, or
+// "name (1).ext", "name (2).ext"... when that is taken (an existing file is never replaced);
+// "File" + row when the name cannot be one. The file is written under a hidden temporary name,
+// made to belong to the folder's owner, synced and only then given its name, so no file under a
+// real name is ever partial. Never writes
 // outside `folder` and never follows a symbolic link. `keepGoing` is asked between pieces
 // (Stop). Decodes into session.MFTFile.
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,

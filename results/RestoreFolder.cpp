@@ -1,7 +1,14 @@
 #include "RestoreFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
 
 #include "Utf16.h"
 
@@ -18,11 +25,58 @@ std::string restoreFileName(std::u16string_view name)
     return local;
 }
 
-int createInFolder(int folder, const std::string& name)
+int createTemporary(int folder, std::string& name)
 {
-    if (name.empty() || name.find('/') != std::string::npos)
-        return -1;
-    return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+        const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+std::optional<std::string> publishTemporary(int folder, const std::string& temporary, const std::string& name)
+{
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+        errno = EINVAL;
+        return std::nullopt;
+    }
+    const auto dot = name.rfind('.');
+    const bool extension = dot != std::string::npos && dot > 0;
+    const std::string stem = extension ? name.substr(0, dot) : name;
+    const std::string tail = extension ? name.substr(dot) : std::string();
+    for (int n = 0; n < 100000; ++n) {
+        const std::string candidate = n == 0 ? name : stem + " (" + std::to_string(n) + ")" + tail;
+        // RENAME_NOREPLACE: whatever stands under the name (a file, a FIFO, a link) stays as it is.
+        if (::renameat2(folder, temporary.c_str(), folder, candidate.c_str(), RENAME_NOREPLACE) == 0)
+            return candidate;
+        if (errno != EEXIST)
+            return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
+void removeLeftTemporaries(int folder)
+{
+    const int copy = ::dup(folder);
+    if (copy < 0)
+        return;
+    DIR* dir = ::fdopendir(copy);
+    if (!dir) {
+        ::close(copy);
+        return;
+    }
+    std::vector<std::string> left;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::string_view(entry->d_name).starts_with(kTemporaryPrefix))
+            left.push_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& name : left)
+        ::unlinkat(folder, name.c_str(), 0);
 }
 
 std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path& restoreFolder,

@@ -14,10 +14,23 @@ namespace orv {
 // name that is empty, "." or ".." cannot be one, so it gets nothing (the caller falls back).
 std::string restoreFileName(std::u16string_view name);
 
-// Creates or replaces `name` directly inside the open folder `folder`; a symbolic link under that
-// name is not followed (the open fails), and the name cannot reach another folder. The new
-// descriptor, or -1.
-int createInFolder(int folder, const std::string& name);
+// A new, hidden temporary file directly inside the open folder `folder`, for a file being
+// restored: never a file that was there (a FIFO, a hard link or a link planted under a restored
+// name is never opened), readable by its owner only. Its name goes to `name`; the descriptor, or
+// -1 with errno set.
+int createTemporary(int folder, std::string& name);
+
+// Gives the whole temporary file its final name: `name` when it is free, else "stem (1).ext",
+// "stem (2).ext"...; an existing file is never replaced. The name given, or nothing when `name`
+// cannot be a name here (errno set).
+std::optional<std::string> publishTemporary(int folder, const std::string& temporary, const std::string& name);
+
+// The prefix of the temporary files: a run that was killed leaves only such a file, which the
+// next restore into that folder removes.
+inline constexpr std::string_view kTemporaryPrefix = ".orvandel-restore-";
+
+// Removes the temporary files a killed restore left directly inside `folder`.
+void removeLeftTemporaries(int folder);
 
 // The folder a file goes to when its path is kept: the restore folder plus the file's folder on
 // the volume ("C:\Docs\Old\"), drive letter dropped, each name made safe ("_" for one that cannot

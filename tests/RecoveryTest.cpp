@@ -205,7 +205,7 @@ TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
         {u"../x", ".._x"},
         {u"a/b/c.txt", "a_b_c.txt"},
         {u"..", "File2"},
-        {u"linked.txt", "File3"}, // a link stands there: not followed, the row's fallback name instead
+        {u"linked.txt", "linked (1).txt"}, // a link stands there: left alone, the next free name instead
         {u"\u65e5\u672c.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt"},
     };
     NoPump pump;
@@ -223,7 +223,7 @@ TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "linked.txt"));
 }
 
-TEST(Restore, StopClosesTheFileWithWhatCameBefore)
+TEST(Restore, StopLeavesNoPartFileBehind)
 {
     Bytes image(2100 * 4096, 7);
     const Bytes record = RecordBuilder().inUse(false).fileName(u"big.bin", 5)
@@ -236,8 +236,46 @@ TEST(Restore, StopClosesTheFileWithWhatCameBefore)
     const RestoreOutcome outcome =
         UndeleteFileNTFS(built.session, 0, u"big.bin", 0, folder, pump, [&] { return ++asked < 3; });
     EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.status, RestoreOutcome::Status::Stopped);
     EXPECT_EQ(outcome.bytes, kContentChunk) << "one piece was written before Stop";
-    EXPECT_EQ(std::filesystem::file_size(folder / "big.bin"), static_cast<std::uintmax_t>(kContentChunk));
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the part written is not the file: nothing is left";
+}
+
+TEST(Restore, NeverReplacesWhatStandsUnderTheName)
+{
+    // A file, a FIFO and a hard link to a file outside stand under the names of restored files:
+    // each stays as it was, and the restored files take the next free names.
+    const TempFolder temp;
+    const auto& folder = temp.path();
+    std::ofstream(folder / "a.txt") << "mine";
+    std::ofstream(folder / "a (1).txt") << "mine too";
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    const auto outside = folder / ".." / (folder.filename().string() + "-outside");
+    std::ofstream(outside) << "outside";
+    std::filesystem::create_hard_link(outside, folder / "linked");
+    struct Case
+    {
+        std::u16string name;
+        std::string expected;
+    };
+    const Case cases[] = {{u"a.txt", "a (2).txt"}, {u"pipe", "pipe (1)"}, {u"linked", "linked (1)"}, {u".profile", ".profile"}};
+    NoPump pump;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(toUtf8(c.name));
+        const Bytes record = RecordBuilder().inUse(false).fileName(c.name, 5).residentData({'o', 'k'}).build();
+        BuiltSession built(Bytes(4096), {record}, {});
+        const RestoreOutcome outcome = UndeleteFileNTFS(built.session, 0, c.name, 0, folder, pump, kAlways);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
+        EXPECT_EQ(outcome.path, folder / c.expected);
+        EXPECT_EQ(fileBytes(folder / c.expected), (Bytes{'o', 'k'}));
+        struct stat info {};
+        ASSERT_EQ(::stat((folder / c.expected).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "a deleted file's bytes are private";
+    }
+    EXPECT_EQ(fileBytes(folder / "a.txt"), (Bytes{'m', 'i', 'n', 'e'}));
+    EXPECT_EQ(fileBytes(outside), (Bytes{'o', 'u', 't', 's', 'i', 'd', 'e'}));
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
+    std::filesystem::remove(outside);
 }
 
 

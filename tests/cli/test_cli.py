@@ -11,6 +11,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 CLI = os.environ.get("ORV_CLI", "build/cli/orvandel-cli")
@@ -163,6 +164,41 @@ class Scan(CliCase):
         missing = [r["path"] for r in earlier if place(r["path"]) not in found]
         self.assertEqual(missing, [], "kept and deleted files of the earlier file system alike")
 
+
+    def test_text_listing_escapes_control_characters_in_names(self):
+        # A name from the volume may hold a terminal's escape sequences or a line feed: the text
+        # listing must neither pass them to the terminal nor let them forge a line.
+        tools = [shutil.which(t) for t in ("mkntfs", "ntfs-3g", "umount")]
+        if not all(tools) or os.geteuid() != 0:
+            self.skipTest("needs mkntfs, ntfs-3g and root to mount")
+        path, mount = os.path.join(self.tmp, "names.img"), os.path.join(self.tmp, "mnt")
+        os.mkdir(mount)
+        with open(path, "wb") as f:
+            f.truncate(16 << 20)
+        subprocess.run(["mkntfs", "-F", "-f", "-q", path], check=True, capture_output=True)
+        evil = "evil\x1b[2J\x9b1m\nC:\\forged.txt\t1\t01-01-70 00:00:00.txt"
+        proc = subprocess.Popen(["ntfs-3g", "-o", "no_detach", path, mount], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if os.path.ismount(mount):
+                    break
+                time.sleep(0.05)
+            with open(os.path.join(mount, evil), "wb") as f:
+                f.write(b"x" * 3000)
+            os.remove(os.path.join(mount, evil))
+        finally:
+            subprocess.run(["umount", mount], check=True, capture_output=True)
+            proc.wait(timeout=30)
+        out = subprocess.run([CLI, "scan", path], capture_output=True, check=True).stdout
+        self.assertNotIn(b"\x1b", out)
+        self.assertNotIn("\x9b".encode(), out)
+        lines = out.decode().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertTrue(lines[0].startswith("C:\\evil\\x1b[2J\\x9b1m\\x0aC:\\forged.txt\\x091\\x0901-01-70"), lines[0])
+        # JSON keeps the name exactly, escaped the JSON way.
+        listed = json.loads(subprocess.run([CLI, "scan", path, "--json"], capture_output=True, check=True).stdout)
+        self.assertEqual([f["name"] for f in listed["files"]], [evil])
 
     def test_extended_scan_after_a_quick_format_that_wrote_new_files(self):
         # The new $MFT is extended over the earlier one as new files arrive, and the records it has
