@@ -17,8 +17,6 @@ packages=(
     fonts-liberation adwaita-icon-theme
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
-    # LZNT1 decompression of NTFS-compressed files
-    libfwnt-dev
     # the CLI tests and the comparisons with the peers
     python3
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
