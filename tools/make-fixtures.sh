@@ -32,61 +32,13 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=${ORVANDEL_FIXTURES_OUT:-$repo/tests/fixtures}
 all_names=(ntfs-c512 ntfs-c4096 ntfs-c65536 ntfs-s4096 demo)
 
-die() { echo "make-fixtures: $*" >&2; exit 1; }
+script=make-fixtures
+work_prefix=orvandel-fixtures
+# shellcheck source=tools/fixture-mounts.sh
+. "$repo/tools/fixture-mounts.sh"
+need_root_and_tools mkntfs ntfs-3g ntfsinfo ntfsundelete fls istat icat fsstat cjpeg djpeg python3 xz mountpoint
 
-[ "$(id -u)" -eq 0 ] || die "must run as root (ntfs-3g mounts through FUSE)"
-for tool in mkntfs ntfs-3g ntfsinfo ntfsundelete fls istat icat fsstat cjpeg djpeg python3 xz \
-            mountpoint; do
-    command -v "$tool" >/dev/null 2>&1 || die "missing tool: $tool (run tools/setup.sh)"
-done
-
-work=$(mktemp -d /tmp/orvandel-fixtures.XXXXXX)
-mnt=$work/mnt
-mkdir -p "$mnt"
-ntfs3g_pid=
-
-unmount_volume() {
-    if mountpoint -q "$mnt"; then
-        umount "$mnt" || { sleep 1; umount "$mnt"; } || umount -l "$mnt"
-    fi
-    # ntfs-3g finishes writing the volume after umount returns; the image is only consistent
-    # once the driver process has exited.
-    if [ -n "$ntfs3g_pid" ]; then
-        wait "$ntfs3g_pid" 2>/dev/null || true
-        ntfs3g_pid=
-    fi
-}
-
-cleanup() {
-    local rc=$?
-    trap - EXIT INT TERM
-    unmount_volume || true
-    if mountpoint -q "$mnt" 2>/dev/null; then
-        echo "make-fixtures: could not unmount $mnt; left $work in place" >&2
-    elif [ "$rc" -ne 0 ] && [ -n "${ORVANDEL_FIXTURES_KEEP_FAILED:-}" ]; then
-        echo "make-fixtures: failed; images kept in $work for inspection" >&2
-    else
-        rm -rf "$work"
-    fi
-    exit "$rc"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mount_volume() {
-    local img=$1
-    # no_detach keeps ntfs-3g as our child so we can wait for it to finish after umount.
-    ntfs-3g -o no_detach,streams_interface=xattr "$img" "$mnt" >>"$work/ntfs-3g.log" 2>&1 &
-    ntfs3g_pid=$!
-    local _
-    for _ in $(seq 100); do
-        mountpoint -q "$mnt" && return 0
-        kill -0 "$ntfs3g_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    cat "$work/ntfs-3g.log" >&2
-    die "ntfs-3g could not mount $img"
-}
+mount_volume() { mount_volume_with "$1" streams_interface=xattr; }
 
 # format NAME SIZE_MIB MKNTFS_ARGS...
 format_volume() {
