@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include "Command.h"
 #include "LinuxDriveSystem.h"
 #include "Output.h"
+#include "Product.h"
 
 int main(int argc, char** argv)
 {
@@ -21,6 +23,7 @@ int main(int argc, char** argv)
 
     CLI::App app{"Orvandel: finds and restores deleted files on NTFS volumes"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "orvandel-cli " + std::string(orv::kProductVersion), "print the version and end");
     std::vector<std::unique_ptr<Command>> commands;
     for (const auto add : {addDrivesCommand, addInfoCommand, addRecordCommand, addScanCommand, addRestoreCommand,
                            addWipeCommand})

@@ -12,6 +12,16 @@ echo "== Main build"
 bash tools/build.sh build -DORV_BUILD_TESTS=ON -DORV_WERROR=ON -DORV_BUILD_GUI=ON
 ctest --test-dir build --output-on-failure --parallel "$jobs"
 
+echo "== Debian package"
+# Made from the main build's install rules and checked by lintian; on a CI machine (root, CI=true)
+# it is also installed, run from the installed files and removed, so a broken install rule fails.
+bash tools/package.sh build
+if [ "$(id -u)" -eq 0 ] && [ "${CI:-}" = true ]; then
+    bash tools/check-package.sh build/orvandel_*.deb
+else
+    echo "(installing the package is checked as root with CI=true only)"
+fi
+
 echo "== Sanitizer build (address, undefined)"
 bash tools/build.sh build-sanitize -DORV_BUILD_TESTS=ON -DORV_BUILD_GUI=ON -DORV_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 asan=detect_leaks=1:abort_on_error=1

@@ -76,6 +76,20 @@ int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
 
+    // Answered before a display is looked for, so that they work on a server and in scripts.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("orvandel %s\n", std::string(orv::kProductVersion).c_str());
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs("usage: orvandel [--version] [--help] [IMAGE...]\n"
+                       "Finds and restores deleted files on NTFS drives; each disk IMAGE named joins the drive list.\n",
+                       stdout);
+            return 0;
+        }
+    }
+
     // Without a display Qt would abort; say so and end instead. A platform chosen by hand
     // (offscreen, vnc) is the user's to answer for.
     if (!hasEnvironment("QT_QPA_PLATFORM") && !displayReachable()) {
