@@ -35,6 +35,9 @@ endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/completion/orvandel-cli.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME orvandel-cli)
+# Debian's zsh looks in vendor-completions for the completions that packages bring.
+install(FILES ${PROJECT_SOURCE_DIR}/resources/completion/_orvandel-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
 if(ORV_BUILD_GUI)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/org.orvandel.Orvandel.metainfo.xml
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
@@ -64,15 +67,15 @@ set(CPACK_PACKAGE_VENDOR "The Orvandel developers")
 set(CPACK_PACKAGE_CONTACT "Orvandel developers <packages@orvandel.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and restore deleted files on NTFS volumes")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "find and restore deleted files on NTFS volumes
-Orvandel scans an NTFS volume (a drive, a partition, a disk image or a forensic or
-virtual-disk container) for deleted files, lists them as a folder tree with a
-grade of how much of each can still be read, and restores them byte for byte
-into a folder of the user's choice. An Extended scan also finds the files of an
-earlier file system after a quick format. A deleted file's record can also be
-wiped for good.
+Orvandel scans an NTFS volume (a drive, a partition, a disk image, or a
+forensic or virtual-disk container) for deleted files, lists them as a
+folder tree with a grade of how much of each can still be read, and
+restores them byte for byte into a folder of the user's choice. An
+Extended scan also finds the files of an earlier file system after a
+quick format. A deleted file's record can also be wiped for good.
 .
-The package holds the desktop program orvandel and the command-line tool
-orvandel-cli for scripts and servers.")
+The package holds the desktop program orvandel and the command-line
+tool orvandel-cli for scripts and servers.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

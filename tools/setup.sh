@@ -27,6 +27,8 @@ packages=(
     # pkexec is what the installed desktop entry starts the program through, and the desktop
     # program is started from it under Xvfb to look at it
     dpkg-dev file fakeroot scdoc lintian appstream pkexec xvfb xauth
+    # the completion for zsh is tried in zsh itself
+    zsh
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""What ships beside orvandel-cli says what the program does: the manual page and the bash
-completion offer exactly the options of --help, command by command; --version, the metainfo's
+"""What ships beside orvandel-cli says what the program does: the manual page and the bash and
+zsh completions offer exactly the options of --help, command by command; --version, the metainfo's
 newest release and the package changelog carry the project's version; the metainfo validates.
 
 Environment: ORV_CLI (the program), ORV_MAN_DIR (the built manual pages), ORV_VERSION,
@@ -20,6 +20,7 @@ MAN_DIR = os.environ["ORV_MAN_DIR"]
 VERSION = os.environ["ORV_VERSION"]
 SOURCE = os.environ["ORV_SOURCE_DIR"]
 COMPLETION = os.path.join(SOURCE, "resources", "completion", "orvandel-cli.bash")
+# zsh finds a completion by its file name, _orvandel-cli, in this folder.
 
 
 def run(*args, **kwargs):
@@ -125,6 +126,36 @@ class Completion(unittest.TestCase):
             self.assertEqual(complete(["restore", "E:", "--to", prefix], environment),
                              {os.path.join(folder, "photos")})
             self.assertEqual(complete(["restore", "E:", "--mask", ""], environment), set())
+
+
+def complete_zsh(line, environment):
+    """What zsh completion offers for `line`, typed at a zsh prompt and followed by a Tab."""
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zsh_complete.zsh")
+    result = run("zsh", script, os.path.dirname(COMPLETION), line, env=environment, timeout=60)
+    return set(word for word in result.stdout.replace("\r", "").splitlines() if word)
+
+
+class ZshCompletion(unittest.TestCase):
+    def test_commands_options_letters_and_folders(self):
+        if not shutil.which("zsh"):
+            self.skipTest("zsh is not installed (bash tools/setup.sh)")
+        with tempfile.TemporaryDirectory() as folder:
+            config = os.path.join(folder, "config", "Orvandel")
+            os.makedirs(config)
+            with open(os.path.join(config, "drives"), "w") as f:
+                f.write("Q: /nonexistent/laptop.img\n")
+            os.mkdir(os.path.join(folder, "photos"))
+            open(os.path.join(folder, "photo-list.txt"), "w").close()
+            # The completion runs "orvandel-cli drives" as typed: the program is found on PATH.
+            environment = dict(os.environ, XDG_CONFIG_HOME=os.path.join(folder, "config"),
+                               PATH=os.path.dirname(CLI) + os.pathsep + os.environ["PATH"])
+            self.assertEqual(complete_zsh("orvandel-cli ", environment), help_commands())
+            for command in sorted(help_commands()):
+                with self.subTest(command=command):
+                    self.assertEqual(complete_zsh("orvandel-cli %s --" % command, environment),
+                                     {o for o in help_options(command) if o.startswith("--")})
+            self.assertIn("Q:", complete_zsh("orvandel-cli info Q", environment))
+            self.assertEqual(complete_zsh("orvandel-cli restore Q: --to %s/pho" % folder, environment), {"photos"})
 
 
 class Version(unittest.TestCase):
