@@ -83,10 +83,14 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.orvandel.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(ORV_BUILD_GUI)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec")
-    # The skin's fonts at their intended sizes, the file-type icons where no desktop brings a
-    # theme, and the plug-ins that play the scanning clip.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-        "fonts-liberation, adwaita-icon-theme, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+    # Qt Multimedia plays the scanning clip through GStreamer, whose plug-ins no library pulls in;
+    # with none at all the player crashes, so they are a dependency, not a recommendation.
+    if(ORV_HAVE_MULTIMEDIA)
+        string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+    endif()
+    # The skin's fonts at their intended sizes, and the file-type icons where no desktop brings a
+    # theme.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, adwaita-icon-theme")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

@@ -3,7 +3,7 @@
 zsh completions offer exactly the options of --help, command by command; --version, the metainfo's
 newest release and the package changelog carry the project's version; the metainfo validates.
 
-Environment: ORV_CLI (the program), ORV_MAN_DIR (the built manual pages), ORV_VERSION,
+Environment: ORV_CLI (the program), ORV_DESKTOP_PROGRAM (when built), ORV_MAN_DIR (the built manual pages), ORV_VERSION,
 ORV_SOURCE_DIR (the repository)."""
 
 import gzip
@@ -162,6 +162,14 @@ class Version(unittest.TestCase):
     def test_version_is_the_projects(self):
         result = run(CLI, "--version")
         self.assertEqual((result.returncode, result.stdout.strip()), (0, "orvandel-cli " + VERSION))
+
+    def test_desktop_program_says_its_version_without_a_display(self):
+        program = os.environ.get("ORV_DESKTOP_PROGRAM")
+        if not program:
+            self.skipTest("built without the desktop program")
+        environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        result = run(program, "--version", env=environment)
+        self.assertEqual((result.returncode, result.stdout.strip()), (0, "orvandel " + VERSION))
 
     def test_release_notes_and_changelog_name_this_version(self):
         metainfo = ElementTree.parse(os.path.join(SOURCE, "resources", "desktop", "org.orvandel.Orvandel.metainfo.xml"))
