@@ -38,8 +38,8 @@ def help_options(*command):
     text = help_text(*command)
     options = set()
     section = None
-    for line in text.splitlines():
-        if line and not line[0].isspace():
+    for line in filter(str.strip, text.splitlines()):
+        if not line[0].isspace():
             section = line.rstrip(":")
             continue
         if section == "Options":
@@ -52,8 +52,8 @@ def help_options(*command):
 def help_commands():
     names = set()
     section = None
-    for line in help_text().splitlines():
-        if line and not line[0].isspace():
+    for line in filter(str.strip, help_text().splitlines()):
+        if not line[0].isspace():
             section = line.rstrip(":")
         elif section == "Subcommands":
             names.add(line.split()[0])
