@@ -20,5 +20,5 @@ deb=$(ls "$dir"/orvandel_*.deb)
 echo "package: $deb"
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends
 
-lintian --fail-on error --no-tag-display-limit "$deb"
+lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "lintian: no errors"
