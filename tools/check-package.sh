@@ -48,10 +48,15 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
         command=${command#pkexec }
     fi
     # A free display number of the server's own choosing: other X servers may run beside it.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display >xvfb.log 2>&1 &
     display_pid=$!
-    for _ in $(seq 50); do [ -s display ] && break; sleep 0.1; done
+    for _ in $(seq 100); do [ -s display ] && break; sleep 0.1; done
     export DISPLAY=:$(cat display)
+    if ! xdotool getmouselocation >/dev/null 2>&1; then
+        echo "Xvfb did not start:" >&2
+        cat xvfb.log >&2
+        exit 1
+    fi
     $command >program.log 2>&1 &
     program=$!
     window=
