@@ -167,7 +167,8 @@ class Version(unittest.TestCase):
         program = os.environ.get("ORV_DESKTOP_PROGRAM")
         if not program:
             self.skipTest("built without the desktop program")
-        environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        unset = ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")
+        environment = {k: v for k, v in os.environ.items() if k not in unset}
         result = run(program, "--version", env=environment)
         self.assertEqual((result.returncode, result.stdout.strip()), (0, "orvandel " + VERSION))
 
