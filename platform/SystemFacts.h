@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,16 @@ public:
 
     // Whether the computer looks connected to a network that leads beyond it.
     virtual bool isInternetConnected() = 0;
+
+    // The locale the user reads messages in, as POSIX names it: LC_ALL, then LC_MESSAGES, then
+    // LANG, the first that is set and not empty; empty when none is.
+    virtual std::string messagesLocale()
+    {
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+            if (const char* value = std::getenv(name); value && *value)
+                return value;
+        return {};
+    }
 };
 
 } // namespace orv

@@ -84,7 +84,8 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
             outcome.status = RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
         } else if (const auto offset = offsetOf(session, row.folder, row.name)) {
-            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), *folder, pump, keepGoing);
+            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), *folder, pump, keepGoing,
+                                       [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
             using Status = RestoreOutcome::Status;
             if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
                 ++result.done;

@@ -29,6 +29,8 @@ public:
     virtual void progress(int percent) = 0;
     // The counter under the bar during a restore: "File <done>/<selected>".
     virtual void counter(int done, int selected) = 0;
+    // Inside the file being restored: bytes written so far of its size, after every piece.
+    virtual void fileProgress(std::int64_t written, std::int64_t size) { (void)written, (void)size; }
     // The run is over (done or stopped), before its final message: the window goes back to idle.
     virtual void runFinished() {}
     // A selected file of a restore was taken, with what became of it (also when it was skipped or

@@ -19,7 +19,8 @@ namespace orv {
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 const std::filesystem::path& folder, Pump& pump,
-                                const std::function<bool()>& keepGoing)
+                                const std::function<bool()>& keepGoing,
+                                const std::function<void(std::int64_t, std::int64_t)>& written)
 {
     RestoreOutcome outcome;
     if (!keepGoing())
@@ -59,9 +60,14 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     const auto discard = [&] { ::unlinkat(dir.get(), temporary.c_str(), 0); };
 
     int writeError = 0;
+    std::int64_t total = 0;
     const ContentReport content = streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
-        if (writeAll(out.get(), bytes))
+        if (writeAll(out.get(), bytes)) {
+            total += static_cast<std::int64_t>(bytes.size());
+            if (written)
+                written(total, file.FSize);
             return true;
+        }
         writeError = errno;
         return false;
     });

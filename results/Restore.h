@@ -33,9 +33,11 @@ struct RestoreOutcome
 // made to belong to the folder's owner, synced and only then given its name, so no file under a
 // real name is ever partial. Never writes
 // outside `folder` and never follows a symbolic link. `keepGoing` is asked between pieces
-// (Stop). Decodes into session.MFTFile.
+// (Stop). `written`, when given, hears the bytes written so far and the file's size after every
+// piece, so a large file shows its progress. Decodes into session.MFTFile.
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 const std::filesystem::path& folder, Pump& pump,
-                                const std::function<bool()>& keepGoing);
+                                const std::function<bool()>& keepGoing,
+                                const std::function<void(std::int64_t, std::int64_t)>& written = {});
 
 } // namespace orv

@@ -11,11 +11,15 @@ char16_t foldAscii(char16_t c)
 
 } // namespace
 
-std::optional<WildcardMask> WildcardMask::compile(std::u16string_view mask, std::string* error)
+std::optional<WildcardMask> WildcardMask::compile(std::u16string_view mask, std::string* error, Fault* fault)
 {
-    const auto fail = [&](const char* why) -> std::optional<WildcardMask> {
+    if (fault)
+        *fault = Fault::None;
+    const auto fail = [&](Fault kind, const char* why) -> std::optional<WildcardMask> {
         if (error)
             *error = why;
+        if (fault)
+            *fault = kind;
         return std::nullopt;
     };
     WildcardMask compiled;
@@ -40,12 +44,12 @@ std::optional<WildcardMask> WildcardMask::compile(std::u16string_view mask, std:
                     break;
                 }
                 if (mask[j] == u'-')
-                    return fail("a range in the mask has no first character");
+                    return fail(Fault::RangeWithoutStart, "a range in the mask has no first character");
                 const char16_t low = mask[j];
                 if (j + 2 < mask.size() && mask[j + 1] == u'-' && mask[j + 2] != u']') {
                     const char16_t high = mask[j + 2];
                     if (high < low)
-                        return fail("a range in the mask runs backwards");
+                        return fail(Fault::RangeBackwards, "a range in the mask runs backwards");
                     set.ranges.push_back({low, high});
                     j += 3;
                 } else {
@@ -54,9 +58,9 @@ std::optional<WildcardMask> WildcardMask::compile(std::u16string_view mask, std:
                 }
             }
             if (!closed)
-                return fail("the mask has a \"[\" without \"]\"");
+                return fail(Fault::Unclosed, "the mask has a \"[\" without \"]\"");
             if (set.ranges.empty())
-                return fail("the mask has an empty set \"[]\"");
+                return fail(Fault::EmptySet, "the mask has an empty set \"[]\"");
             compiled.m_tokens.push_back(std::move(set));
             i = j;
         } else {

@@ -13,9 +13,13 @@ namespace orv {
 class WildcardMask
 {
 public:
-    // The mask, or nothing with `error` set when it is not well formed ("[" without "]", an empty
-    // set, a range without a first character).
-    static std::optional<WildcardMask> compile(std::u16string_view mask, std::string* error = nullptr);
+    // What is wrong with a mask that is not well formed; a window says it in its own language.
+    enum class Fault { None, RangeWithoutStart, RangeBackwards, Unclosed, EmptySet };
+
+    // The mask, or nothing with `error` (in English) and `fault` set when it is not well formed
+    // ("[" without "]", an empty set, a range without a first character).
+    static std::optional<WildcardMask> compile(std::u16string_view mask, std::string* error = nullptr,
+                                               Fault* fault = nullptr);
 
     bool matches(std::u16string_view name) const;
 

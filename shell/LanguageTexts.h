@@ -132,6 +132,24 @@ inline constexpr LanguageText kVistaMessage2{"Vista", "Message2",
                                              "Please make sure that you have administrative rights on your PC."};
 inline constexpr LanguageText kVistaMessage3{"Vista", "Message3", "This function does not work under Windows Vista."};
 
+// [Restored]: the end of a restore that did not give every file whole. "<count> " comes before
+// Whole; the names of the files follow the other three.
+inline constexpr LanguageText kRestoredWhole{"Restored", "Whole", "file(s) restored whole."};
+inline constexpr LanguageText kRestoredDamaged{"Restored", "Damaged", "Restored with unreadable parts written as zeros:"};
+inline constexpr LanguageText kRestoredEncrypted{"Restored", "Encrypted", "Restored encrypted, unreadable without the key:"};
+inline constexpr LanguageText kRestoredStopped{"Restored", "Stopped", "Stopped while being restored, not kept:"};
+
+// [Mask]: why a file mask cannot be used, one text per kind of fault.
+inline constexpr LanguageText kMaskUnclosed{"Mask", "Unclosed", "The mask has a \"[\" without \"]\"."};
+inline constexpr LanguageText kMaskEmptySet{"Mask", "EmptySet", "The mask has an empty set \"[]\"."};
+inline constexpr LanguageText kMaskRangeStart{"Mask", "RangeStart", "A range in the mask has no first character."};
+inline constexpr LanguageText kMaskRangeBackwards{"Mask", "RangeBackwards", "A range in the mask runs backwards."};
+
+// [Access]: names that screen readers say for controls that show no text of their own.
+inline constexpr LanguageText kAccessFolders{"Access", "Folders", "Folders"};
+inline constexpr LanguageText kAccessFiles{"Access", "Files", "Deleted files"};
+inline constexpr LanguageText kAccessFileTypes{"Access", "FileTypes", "File types"};
+
 // Every entry above, in file order.
 inline constexpr std::array kAllTexts{
     kButtonsOptions, kButtonsHelp, kButtonsMinimize, kButtonsClose, kButtonsFind, kButtonsFindInResults,
@@ -151,6 +169,9 @@ inline constexpr std::array kAllTexts{
     kHintHint4, kHintHint3,
     kExtendedModeMessage1, kExtendedModeMessage2, kExtendedModeMessage3, kExtendedModeMessage4,
     kVistaMessage1, kVistaMessage2, kVistaMessage3,
+    kRestoredWhole, kRestoredDamaged, kRestoredEncrypted, kRestoredStopped,
+    kMaskUnclosed, kMaskEmptySet, kMaskRangeStart, kMaskRangeBackwards,
+    kAccessFolders, kAccessFiles, kAccessFileTypes,
 };
 
 } // namespace lang

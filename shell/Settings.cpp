@@ -42,10 +42,25 @@ void WriteSettingBool(SettingsBackend& store, RegistryRoot root, std::string_vie
     store.writeValue(root, key, name, RegistryValue::dword(flag ? 1 : 0));
 }
 
-StartupSettings ApplyStartupSettings(SettingsBackend& store, const std::string& defaultRestoreFolder)
+std::int32_t LanguageIndexForLocale(std::string_view locale)
+{
+    // Only the language part counts: "de_AT.UTF-8@euro" is German.
+    const std::string_view language = locale.substr(0, locale.find_first_of("_.@"));
+    static constexpr std::pair<std::string_view, std::int32_t> kLanguages[] = {
+        {"de", 2}, {"fr", 3}, {"es", 4}, {"it", 5}, {"ru", 6}, {"pt", 7},
+    };
+    for (const auto& [code, index] : kLanguages)
+        if (language == code)
+            return index;
+    return 1;
+}
+
+StartupSettings ApplyStartupSettings(SettingsBackend& store, const std::string& defaultRestoreFolder,
+                                     std::int32_t defaultLanguage)
 {
     StartupSettings settings;
     settings.RestoreFolder = defaultRestoreFolder;
+    settings.LanguageIndex = defaultLanguage;
 
     std::vector<NamedValue> missing;
     const auto read = [&](std::string_view name) {

@@ -51,6 +51,13 @@ struct StartupSettings
 // when missing, never read). An existing value is never overwritten, even one stored with the
 // wrong type; such a value leaves the setting at its default. Nothing that the store does can
 // stop the start.
-StartupSettings ApplyStartupSettings(SettingsBackend& store, const std::string& defaultRestoreFolder);
+// `defaultLanguage` is the LanguageIndex a first start stores when "Language" is missing (the
+// one the user's locale names, see LanguageIndexForLocale).
+StartupSettings ApplyStartupSettings(SettingsBackend& store, const std::string& defaultRestoreFolder,
+                                     std::int32_t defaultLanguage = 1);
+
+// The LanguageIndex of a POSIX locale name ("de_DE.UTF-8", "ru", "pt_BR"): a language the program
+// has a file for, else 1 (English, also for "C" and "POSIX").
+std::int32_t LanguageIndexForLocale(std::string_view locale);
 
 } // namespace orv

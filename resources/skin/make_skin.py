@@ -68,16 +68,22 @@ def plate(name, w, h, fill, icon="", rx=8):
     svg(name, w, h, body + icon)
 
 
-# Find button: a magnifier when idle, a stop square when busy.
-magnifier = ('<circle cx="84" cy="50" r="24" fill="none" stroke="#d2e8fd" stroke-width="7"/>'
-             '<path d="M101 67 l18 18" stroke="#d2e8fd" stroke-width="9" stroke-linecap="round"/>\n')
+# Find button: a magnifier when idle, a stop square when busy. The magnifier stays up and left of
+# the caption, which sits in the plate's lower right (from x 82, y 85).
+magnifier = ('<circle cx="66" cy="44" r="24" fill="none" stroke="#d2e8fd" stroke-width="7"/>'
+             '<path d="M83 61 l15 15" stroke="#d2e8fd" stroke-width="9" stroke-linecap="round"/>\n')
 stop = '<rect x="62" y="28" width="44" height="44" rx="6" fill="#fde3d2"/>\n'
 plate("find_normal", 168, 126, PLATE, magnifier, 14)
 plate("find_hover", 168, 126, PLATE_HOVER, magnifier, 14)
 plate("busy_normal", 168, 126, BUSY, stop, 14)
 plate("busy_hover", 168, 126, BUSY_HOVER, stop, 14)
-plate("close_normal", 168, 66, PLATE, "", 12)
-plate("close_hover", 168, 66, PLATE_HOVER, "", 12)
+# The main window's Close: its caption sits right of the middle (from x 82), so the plate carries
+# the results window's door on its left to balance it.
+door = ('<g transform="translate(16,3)"><path d="M34 16h-14v28h14" fill="none" stroke="#d2e8fd" stroke-width="3" '
+        'stroke-linecap="round" stroke-linejoin="round"/><path d="M27 30h17M39 25l5 5l-5 5" fill="none" '
+        'stroke="#d2e8fd" stroke-width="3" stroke-linecap="round" stroke-linejoin="round"/></g>\n')
+plate("close_normal", 168, 66, PLATE, door, 12)
+plate("close_hover", 168, 66, PLATE_HOVER, door, 12)
 plate("dialog_button_normal", 93, 30, PLATE, "", 6)
 plate("dialog_button_hover", 93, 30, PLATE_HOVER, "", 6)
 

@@ -127,6 +127,16 @@ QString sizeText(std::int64_t bytes)
     return QString::number(bytes);
 }
 
+QString columnSizeText(std::int64_t bytes)
+{
+    constexpr std::int64_t kb = 1024, mb = kb * 1024, gb = mb * 1024, tb = gb * 1024;
+    if (bytes < gb)
+        return sizeText(bytes);
+    if (bytes < tb)
+        return QString::number(bytes / gb) + QStringLiteral(" Gb");
+    return QString::number(bytes / tb) + QStringLiteral(" Tb");
+}
+
 FileListModel::FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent)
     : QAbstractTableModel(parent), m_session(session), m_texts(texts)
 {
@@ -211,9 +221,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         case Name: return qs(row.name);
         case Date: return qs(row.date);
         case Time: return qs(row.time);
-        case Size: return row.name.empty() ? QString() : QString::number(row.size);
+        case Size: return row.name.empty() ? QString() : columnSizeText(row.size);
         case Recoverability: return gradeText(m_texts, gradeOf(row));
         }
+        break;
+    case Qt::ToolTipRole:
+        // The column shows a size it can hold; the exact bytes are one look away.
+        if (column == Size && !row.name.empty())
+            return QString::number(row.size) + QStringLiteral(" b");
         break;
     case SortRole:
         switch (column) {
@@ -253,7 +268,8 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation == Qt::Horizontal && role == Qt::TextAlignmentRole)
         return QVariant::fromValue(columnAlignment(section));
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    // A heading cut to its column's width shows whole in its tooltip.
+    if (orientation != Qt::Horizontal || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
     case Name: return text(m_texts, lang::kFileFile);

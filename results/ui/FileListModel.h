@@ -86,6 +86,9 @@ private:
 // The size line of the information panel: bytes below 1 KB, whole KB below 1 MB, whole MB below
 // 1 GB, and the bare byte count from 1 GB on.
 QString sizeText(std::int64_t bytes);
+// The Size column's text: as sizeText below 1 GB, whole GB and TB above, so it always fits the
+// column (the exact bytes are its tooltip and its sort value).
+QString columnSizeText(std::int64_t bytes);
 // The grade in the window's language; empty for a row that is no file record.
 QString gradeText(const LanguageCatalogue& texts, Grade grade);
 

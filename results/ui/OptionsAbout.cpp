@@ -43,8 +43,14 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
     m_folder->setObjectName(QStringLiteral("Edit1"));
     m_folder->setGeometry(16, 88, 251, 22);
     m_folder->setFont(skinFont(QStringLiteral("Arial"), 12, false));
+    // Read-only, not disabled: a disabled field draws its text light grey on light grey, and the
+    // folder in use is the one thing this dialog shows.
     m_folder->setReadOnly(true);
-    m_folder->setEnabled(false);
+    QPalette field = m_folder->palette();
+    field.setColor(QPalette::Base, Qt::white);
+    field.setColor(QPalette::Text, Qt::black);
+    m_folder->setPalette(field);
+    m_folder->setAccessibleName(m_prompt->text());
 
     ImageButton* browseButton =
         addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25), QStringLiteral("browse_normal"),
@@ -63,6 +69,9 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
         close();
     });
     connect(closeButton, &ImageButton::clicked, this, &QWidget::close);
+    browseButton->setHint(m_prompt->text());
+    setDefaultButton(saveButton);
+    fitTexts();
 }
 
 void TForm3::showEvent(QShowEvent* event)
@@ -84,6 +93,13 @@ void TForm3::save()
     m_restoreFolder = m_folder->text().toStdString();
     WriteSettingString(m_settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kSaveDir, m_restoreFolder);
 }
+
+namespace {
+QString urls(std::size_t i)
+{
+    return TForm5a::addresses().at(static_cast<qsizetype>(i));
+}
+} // namespace
 
 QStringList TForm5a::addresses()
 {
@@ -134,12 +150,21 @@ TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)
             label->move(link.edge - label->width(), link.top);
         label->setCursor(Qt::PointingHandCursor);
         m_links[i] = label;
+        // The keyboard opens a link through a plate over it, as it presses a button.
+        auto* key = new KeyPlate(this, label->objectName() + QStringLiteral("Key"), label->geometry());
+        key->describe(label->text(), urls(i));
+        connect(key, &QAbstractButton::clicked, this, [this, i] {
+            if (m_openUrl)
+                m_openUrl(QUrl(urls(i)));
+        });
     }
 
     ImageButton* closeButton = addDialogButton(QStringLiteral("Button1"), QPoint(162, 188),
                                                text(texts, lang::kButtonsClose),
                                                skinFont(QStringLiteral("Verdana"), 11, true));
     connect(closeButton, &ImageButton::clicked, this, &QWidget::close);
+    setDefaultButton(closeButton);
+    fitTexts();
 }
 
 bool TForm5a::eventFilter(QObject* watched, QEvent* event)

@@ -2,10 +2,12 @@
 
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QStyle>
 #include <QSplitter>
 #include <QTableView>
 #include <QTreeWidget>
@@ -26,6 +28,11 @@ constexpr int kMinimumTreeWidth = 170;
 // The list keeps at least this much of the window beside the tree.
 constexpr int kListReserve = 400;
 constexpr int kPreviewBox = 48;
+constexpr int kBarSteps = 1000;
+// The right edge that the information panel's values keep to.
+constexpr int kPanelRight = kWindowWidth - 16;
+// How many names of stopped or damaged files the final message lists before it only counts.
+constexpr int kNamesListed = 3;
 const QColor kLabelColour(210, 232, 253);
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
 
@@ -116,9 +123,16 @@ TForm2::TForm2(ResultsServices services)
     header->setSectionsClickable(true);
     // A heading longer than its column ("Wiederherstellbarkeit") keeps its start readable.
     header->setTextElideMode(Qt::ElideRight);
+    // A heading wider than its column's drawn width widens the column; the File column gives up
+    // the room, as it does when the splitter moves.
     const int widths[] = {176, 80, 54, 60, 70};
-    for (int column = 0; column < FileListModel::ColumnCount; ++column)
-        m_list->setColumnWidth(column, widths[column]);
+    const QFontMetrics headerMetrics(header->font());
+    const int headerMargin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    for (int column = 0; column < FileListModel::ColumnCount; ++column) {
+        const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
+        const int needed = column == FileListModel::Name ? 0 : headerMetrics.horizontalAdvance(heading) + headerMargin;
+        m_list->setColumnWidth(column, std::max(widths[column], needed));
+    }
     QPalette listPalette = m_list->palette();
     listPalette.setColor(QPalette::Base, Qt::white);
     m_list->setPalette(listPalette);
@@ -133,7 +147,8 @@ TForm2::TForm2(ResultsServices services)
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("ProgressBar"));
     m_progressBar->setGeometry(32, 382, 233, 14);
-    m_progressBar->setRange(0, 100);
+    // Tenths of a percent: the bar also follows the bytes inside a large file.
+    m_progressBar->setRange(0, kBarSteps);
     m_progressBar->setTextVisible(false);
     m_progressBar->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid #8fb6f0; background: #0a1c36; }"
                                                 "QProgressBar::chunk { background: rgb(0, 102, 153); }"));
@@ -167,14 +182,22 @@ TForm2::TForm2(ResultsServices services)
     // The names of the panel's lines take the width of their text, as the value column allows.
     const std::pair<const char*, const LanguageText*> names[] = {
         {"Label1a", &lang::kFileFile}, {"Label2a", &lang::kFileSize}, {"Label3a", &lang::kFileRecoverability}};
+    // A value starts where the design puts it, or a few pixels after a longer name
+    // ("Wiederherstellbarkeit"), so name and value never run together; it ends at the panel's edge.
+    int nameRight[3] = {};
     for (int line = 0; line < 3; ++line) {
         QLabel* label = addLabel(QLatin1String(names[line].first), QRect(320, 420 + 16 * line, 0, 14), kLabelColour, bold);
         label->setText(text(texts, *names[line].second));
         label->resize(label->sizeHint().width(), 14);
+        nameRight[line] = label->x() + label->width();
     }
-    m_label1b = addLabel(QStringLiteral("Label1b"), QRect(420, 420, 500, 14), kLabelColour, bold);
-    m_label2b = addLabel(QStringLiteral("Label2b"), QRect(420, 436, 200, 14), kLabelColour, bold);
-    m_label3b = addLabel(QStringLiteral("Label3b"), QRect(valueLeft, 452, 200, 14), kLabelColour, bold);
+    const auto valueBox = [&](int line, int left) {
+        const int x = std::max(left, nameRight[line] + 4);
+        return QRect(x, 420 + 16 * line, kPanelRight - x, 14);
+    };
+    m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0, 420), kLabelColour, bold);
+    m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1, 420), kLabelColour, bold);
+    m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2, valueLeft), kLabelColour, bold);
 
     // The three large buttons, each with its two-line caption right of its picture.
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
@@ -192,6 +215,34 @@ TForm2::TForm2(ResultsServices services)
     m_restore = largeButton("Button1", 246, 302, "restore", lang::kButtonsRestore);
     m_wipe = largeButton("Button2", 392, 456, "wipe", lang::kButtonsWipe);
     m_close = largeButton("Button3", 536, 598, "close", lang::kButtonsClose);
+
+    // Select all and Deselect all are links: the keyboard reaches them through plates of their own.
+    m_selectKey = new KeyPlate(this, QStringLiteral("SelectLabelKey"), m_selectLabel->geometry());
+    m_selectKey->describe(m_selectLabel->text(), QString());
+    m_deselectKey = new KeyPlate(this, QStringLiteral("DeSelectLabelKey"), m_deselectLabel->geometry());
+    m_deselectKey->describe(m_deselectLabel->text(), QString());
+    connect(m_selectKey, &QAbstractButton::clicked, this, &TForm2::SelectLabelClick);
+    connect(m_deselectKey, &QAbstractButton::clicked, this, &TForm2::DeselectLabelClick);
+    m_tree->setAccessibleName(text(texts, lang::kAccessFolders));
+    m_list->setAccessibleName(text(texts, lang::kAccessFiles));
+    m_findEdit->setAccessibleName(m_findLabel->text());
+    // Through the lists, the selection links, the search, the commands, then the top row.
+    QWidget* order[] = {m_tree,
+                        m_list,
+                        m_selectKey,
+                        m_deselectKey,
+                        m_findEdit,
+                        m_find->keyPlate(),
+                        m_restore->keyPlate(),
+                        m_wipe->keyPlate(),
+                        m_close->keyPlate(),
+                        m_topButtons[0]->keyPlate(),
+                        m_topButtons[1]->keyPlate(),
+                        m_topButtons[2]->keyPlate(),
+                        m_topButtons[3]->keyPlate(),
+                        m_topButtons[4]->keyPlate()};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
         if (!busy())
@@ -230,6 +281,7 @@ TForm2::TForm2(ResultsServices services)
             m_services.about();
     });
     connect(m_topButtons[3], &ImageButton::clicked, this, &QWidget::showMinimized);
+    fitTexts();
 }
 
 TForm2::~TForm2() = default;
@@ -275,8 +327,8 @@ void TForm2::buildTree()
 void TForm2::ShowForm()
 {
     const ScanSession& session = m_services.session;
-    m_resultLabel->setText(text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') +
-                           QString::number(session.FilesFound));
+    setFittedText(m_resultLabel,
+                  text(m_services.texts, lang::kProcessFound) + QLatin1Char(' ') + QString::number(session.FilesFound));
     buildTree();
     if (m_nodes.size() >= 2)
         m_tree->topLevelItem(0)->setExpanded(true);
@@ -372,9 +424,9 @@ void TForm2::FlistChange()
         return;
     const QString name = m_model->fileName(row);
     const std::int64_t size = m_model->fileSize(row);
-    m_label1b->setText(name);
-    m_label2b->setText(name.isEmpty() ? QString() : sizeText(size));
-    m_label3b->setText(m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
+    setFittedText(m_label1b, name);
+    setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size));
+    setFittedText(m_label3b, m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
     if (size == 0)
         return;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -428,10 +480,27 @@ void TForm2::ResizeForm()
     m_list->setColumnWidth(FileListModel::Name, std::max(0, m_list->width() - others - 24));
 }
 
+void TForm2::keyPressEvent(QKeyEvent* event)
+{
+    // Esc would close the window, and closing it throws away the results of the scan: the window
+    // closes only through its Close buttons.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    SkinDialog::keyPressEvent(event);
+}
+
 bool TForm2::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_list && event->type() == QEvent::Resize)
         ResizeForm();
+    // Ctrl+A in the list is Select all, with its wait and without touching the panel.
+    if (watched == m_list && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) {
+        SelectLabelClick();
+        return true;
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
         if (watched == m_selectLabel) {
             SelectLabelClick();
@@ -449,7 +518,7 @@ void TForm2::setSelection(bool selected)
 {
     if (busy() || m_model->rowCount() == 0)
         return;
-    m_progressLabel->setText(text(m_services.texts, lang::kProcessMessage1));
+    setFittedText(m_progressLabel, text(m_services.texts, lang::kProcessMessage1));
     m_progressLabel->show();
     {
         const FlagScope busy(m_services.session.ResultsBusy);
@@ -550,19 +619,80 @@ void TForm2::runStarted()
         m_progressLabel->clear();
         m_progressLabel->show();
     }
-    m_running->caption()->setText(text(m_services.texts, lang::kButtonsStop));
+    m_running->setCaptionText(text(m_services.texts, lang::kButtonsStop));
+    m_taken = 0;
+    m_selected = selectedCount();
+    m_stoppedNames.clear();
+    m_damagedNames.clear();
+    m_encryptedNames.clear();
+    m_whole = 0;
     setCommandsEnabled(m_running, false);
 }
 
 void TForm2::progress(int percent)
 {
-    m_progressBar->setValue(percent);
+    const int value = percent * kBarSteps / 100;
+    // The bytes of the file being restored may have taken the bar past the row's share already.
+    if (value == 0 || value > m_progressBar->value())
+        m_progressBar->setValue(value);
 }
 
 void TForm2::counter(int done, int selected)
 {
-    m_progressLabel->setText(text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
-                             QLatin1Char('/') + QString::number(selected));
+    m_selected = selected;
+    setFittedText(m_progressLabel, text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
+                                       QLatin1Char('/') + QString::number(selected));
+}
+
+void TForm2::fileProgress(std::int64_t written, std::int64_t size)
+{
+    // The files done and the part of this one, over the files selected: one large file moves the
+    // bar as its bytes are written.
+    const int selected = std::max(1, m_selected);
+    if (size <= 0)
+        return;
+    const double part = std::min(1.0, static_cast<double>(written) / static_cast<double>(size));
+    const int value = static_cast<int>((m_taken + part) * kBarSteps / selected);
+    if (value > m_progressBar->value())
+        m_progressBar->setValue(std::min(value, kBarSteps));
+}
+
+void TForm2::fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome)
+{
+    Q_UNUSED(folder);
+    ++m_taken;
+    using Status = RestoreOutcome::Status;
+    switch (outcome.status) {
+    case Status::Restored: ++m_whole; break;
+    case Status::Damaged: m_damagedNames.push_back(qs(name)); break;
+    case Status::Encrypted: m_encryptedNames.push_back(qs(name)); break;
+    case Status::Stopped: m_stoppedNames.push_back(qs(name)); break;
+    case Status::Skipped:
+    case Status::Failed: break;
+    }
+}
+
+QString TForm2::restoreSummary(int done) const
+{
+    if (m_stoppedNames.isEmpty() && m_damagedNames.isEmpty() && m_encryptedNames.isEmpty())
+        return QString::number(done) + QLatin1Char(' ') + text(m_services.texts, lang::kFileMessage14);
+    const auto names = [](const QStringList& list) {
+        QStringList shown = list.mid(0, kNamesListed);
+        QString line = shown.join(QStringLiteral(", "));
+        if (list.size() > kNamesListed)
+            line += QStringLiteral(", \u2026 (+") + QString::number(list.size() - kNamesListed) + QLatin1Char(')');
+        return line;
+    };
+    QStringList lines{QString::number(m_whole) + QLatin1Char(' ') + text(m_services.texts, lang::kRestoredWhole)};
+    const std::pair<const LanguageText*, const QStringList*> groups[] = {
+        {&lang::kRestoredStopped, &m_stoppedNames},
+        {&lang::kRestoredDamaged, &m_damagedNames},
+        {&lang::kRestoredEncrypted, &m_encryptedNames},
+    };
+    for (const auto& [title, list] : groups)
+        if (!list->isEmpty())
+            lines << text(m_services.texts, *title) + QLatin1Char(' ') + names(*list);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void TForm2::runFinished()
@@ -571,7 +701,7 @@ void TForm2::runFinished()
     m_resultLabel->show();
     m_progressLabel->clear();
     m_progressLabel->hide();
-    m_running->caption()->setText(
+    m_running->setCaptionText(
         text(m_services.texts, m_running == m_restore ? lang::kButtonsRestore : lang::kButtonsWipe));
     setCommandsEnabled(m_running, true);
     DeselectLabelClick();
@@ -592,7 +722,8 @@ void TForm2::FindButtonClick()
         ShowInformation(lang::kFileMessage11, std::nullopt);
         return;
     case FindResult::Outcome::BadMask:
-        ShowProblem(found.maskError);
+        if (m_services.inform)
+            m_services.inform(maskFaultText(m_services.texts, field));
         return;
     case FindResult::Outcome::NotFound:
         ShowInformation(lang::kFileMessage16, std::nullopt);
@@ -647,8 +778,12 @@ bool TForm2::AskConfirmation(const LanguageText& question)
 
 void TForm2::ShowInformation(const LanguageText& message, std::optional<int> count)
 {
-    const QString line = count ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
-                               : text(m_services.texts, message);
+    // The end of a restore counts the files restored whole and names those that are not.
+    const bool restoreEnd = count && message.section == lang::kFileMessage14.section &&
+                            message.key == lang::kFileMessage14.key;
+    const QString line = restoreEnd ? restoreSummary(*count)
+                         : count    ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
+                                    : text(m_services.texts, message);
     if (m_services.inform)
         m_services.inform(line);
 }

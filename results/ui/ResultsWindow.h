@@ -101,6 +101,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -123,7 +124,12 @@ private:
     void runStarted() override;
     void progress(int percent) override;
     void counter(int done, int selected) override;
+    void fileProgress(std::int64_t written, std::int64_t size) override;
+    void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override;
     void runFinished() override;
+    // The final message of a restore: the design's count when every file came whole, otherwise
+    // the files restored whole and the names of those stopped, damaged or encrypted.
+    QString restoreSummary(int done) const;
 
     ResultsServices m_services;
     int FindCursor = -1;
@@ -156,6 +162,16 @@ private:
     ImageButton* m_close = nullptr;
     ImageButton* m_find = nullptr;
     std::vector<ImageButton*> m_topButtons;
+    KeyPlate* m_selectKey = nullptr;
+    KeyPlate* m_deselectKey = nullptr;
+
+    // What the running restore did with each file it took.
+    int m_taken = 0;
+    int m_whole = 0;
+    int m_selected = 0;
+    QStringList m_stoppedNames;
+    QStringList m_damagedNames;
+    QStringList m_encryptedNames;
 };
 
 } // namespace orv::ui

@@ -62,7 +62,9 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_folders = LocateFolders(m_services.facts);
     m_session.findIniFile = std::filesystem::path(m_folders.ApplicationFolder) / "find.ini";
     m_session.store = ResultsStore(m_session.findIniFile);
-    m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder);
+    // The first start speaks the user's language; later starts keep the stored choice.
+    m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder,
+                                     LanguageIndexForLocale(m_services.facts.messagesLocale()));
     m_texts = LoadLanguageCatalogue(m_folders.ApplicationFolder, m_startup.LanguageIndex);
 
     const QFont labelFont = skinFont(QStringLiteral("Arial"), 11, false);
@@ -86,9 +88,6 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_maskBox->setObjectName(QStringLiteral("MaskBox"));
     m_maskBox->setGeometry(368, 70, 20, 22);
     m_maskBox->view()->setMinimumWidth(150);
-    setTabOrder(m_driveBox, m_modeBox);
-    setTabOrder(m_modeBox, m_maskEdit);
-    setTabOrder(m_maskEdit, m_maskBox);
 
     m_hintLabel = addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont,
                            Qt::AlignCenter);
@@ -153,6 +152,14 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
 
     CreateTexts();
     m_information = std::make_unique<InformationDialog>(m_texts);
+
+    // The keyboard goes through the choices first, then Find and Close, then the top row.
+    QWidget* order[] = {m_driveBox, m_modeBox, m_maskEdit, m_maskBox, m_findButton->keyPlate(),
+                        m_closeButton->keyPlate(), m_topButtons[0]->keyPlate(), m_topButtons[1]->keyPlate(),
+                        m_topButtons[2]->keyPlate(), m_topButtons[3]->keyPlate(), m_topButtons[4]->keyPlate()};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    m_driveBox->setFocus(Qt::OtherFocusReason);
 }
 
 TForm1::~TForm1()
@@ -186,8 +193,15 @@ void TForm1::CreateTexts()
         m_label2a->setFont(small);
     }
 
-    m_findButton->caption()->setText(text(m_texts, lang::kButtonsFind));
-    m_closeButton->caption()->setText(text(m_texts, lang::kButtonsClose));
+    m_findButton->setCaptionText(text(m_texts, lang::kButtonsFind));
+    m_closeButton->setCaptionText(text(m_texts, lang::kButtonsClose));
+
+    // Screen readers name the choices after the labels above them.
+    m_driveBox->setAccessibleName(m_driveLabel->text());
+    m_modeBox->setAccessibleName(m_modeLabel->text());
+    m_maskEdit->setAccessibleName(m_maskLabel->text());
+    m_maskBox->setAccessibleName(text(m_texts, lang::kAccessFileTypes));
+    fitTexts();
 }
 
 QString TForm1::hintIdleText() const
@@ -343,7 +357,7 @@ void TForm1::findCommand()
     case FindCheck::BadMask:
         // A mask that cannot match anything sensibly is refused before the scan, with its reason.
         ShowInformation(text(m_texts, lang::kFileMask) + QStringLiteral(": ") + m_maskEdit->text().trimmed() +
-                        QLatin1Char('\r') + QString::fromStdString(check.maskError));
+                        QLatin1Char('\r') + maskFaultText(m_texts, NormaliseMask(toU16(m_maskEdit->text()))));
         return;
     }
 
@@ -358,7 +372,7 @@ bool TForm1::runScan(ScanMode mode)
     const FlagScope finding(m_session.FindActive);
     m_session.RunningMode = mode;
     startAnimation();
-    m_hintLabel->setText(text(m_texts, lang::kProcessMessage1));
+    setFittedText(m_hintLabel, text(m_texts, lang::kProcessMessage1));
     const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
     m_maskEdit->setText(QString::fromStdU16String(mask));
     PrepareScan(m_session, mask);
@@ -394,8 +408,8 @@ void TForm1::setScanningLook(bool extended)
     m_progressLabel->clear();
     m_progressLabel->show();
     m_findButton->setPictures(m_busyNormal, m_busyHover);
-    m_findButton->caption()->setText(text(m_texts, extended ? lang::kButtonsSkip : lang::kButtonsStop));
     setCaptionFontForLanguage(true);
+    m_findButton->setCaptionText(text(m_texts, extended ? lang::kButtonsSkip : lang::kButtonsStop));
     m_closeButton->setEnabled(false);
 }
 
@@ -405,11 +419,11 @@ void TForm1::returnToIdle()
         input->setEnabled(true);
     m_progressBar->resize(200, m_progressBar->height());
     m_progressLabel->hide();
-    m_hintLabel->setText(hintIdleText());
+    setFittedText(m_hintLabel, hintIdleText());
     stopAnimation();
     m_findButton->setPictures(m_idleNormal, m_idleHover);
-    m_findButton->caption()->setText(text(m_texts, lang::kButtonsFind));
     setCaptionFontForLanguage(false);
+    m_findButton->setCaptionText(text(m_texts, lang::kButtonsFind));
     m_closeButton->setEnabled(true);
 }
 
@@ -432,6 +446,9 @@ bool TForm1::showScanOutcome()
         return true;
     }
     m_session.store.clear();
+    // A scan that found nothing, or was stopped before it found anything, did not fill the bar:
+    // an empty bar behind the message says so.
+    m_progressBar->resize(0, m_progressBar->height());
     ShowInformation(text(m_texts, lang::kProcessNotFound));
     return false;
 }
@@ -452,11 +469,11 @@ void TForm1::stopAnimation()
 void TForm1::stepStarted(ScanStep step)
 {
     switch (step) {
-    case ScanStep::Loading: m_hintLabel->setText(text(m_texts, lang::kProcessMessage1)); break;
-    case ScanStep::FindMftRecords: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage1)); break;
-    case ScanStep::ReadMftRecords: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage2)); break;
-    case ScanStep::FindFolders: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage3)); break;
-    case ScanStep::FindFiles: m_hintLabel->setText(text(m_texts, lang::kExtendedModeMessage4)); break;
+    case ScanStep::Loading: setFittedText(m_hintLabel, text(m_texts, lang::kProcessMessage1)); break;
+    case ScanStep::FindMftRecords: setFittedText(m_hintLabel, text(m_texts, lang::kExtendedModeMessage1)); break;
+    case ScanStep::ReadMftRecords: setFittedText(m_hintLabel, text(m_texts, lang::kExtendedModeMessage2)); break;
+    case ScanStep::FindFolders: setFittedText(m_hintLabel, text(m_texts, lang::kExtendedModeMessage3)); break;
+    case ScanStep::FindFiles: setFittedText(m_hintLabel, text(m_texts, lang::kExtendedModeMessage4)); break;
     }
 }
 

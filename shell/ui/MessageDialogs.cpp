@@ -9,6 +9,7 @@
 
 #include "LanguageLayout.h"
 #include "Settings.h"
+#include "WildcardMask.h"
 
 namespace orv::ui {
 
@@ -19,6 +20,20 @@ const QColor kWhite(0xFF, 0xFF, 0xFF);
 QString text(const LanguageCatalogue& texts, const LanguageText& entry)
 {
     return QString::fromStdString(texts.Lookup(entry));
+}
+
+QString maskFaultText(const LanguageCatalogue& texts, std::u16string_view mask)
+{
+    WildcardMask::Fault fault = WildcardMask::Fault::None;
+    WildcardMask::compile(mask, nullptr, &fault);
+    switch (fault) {
+    case WildcardMask::Fault::None: return {};
+    case WildcardMask::Fault::RangeWithoutStart: return text(texts, lang::kMaskRangeStart);
+    case WildcardMask::Fault::RangeBackwards: return text(texts, lang::kMaskRangeBackwards);
+    case WildcardMask::Fault::Unclosed: return text(texts, lang::kMaskUnclosed);
+    case WildcardMask::Fault::EmptySet: return text(texts, lang::kMaskEmptySet);
+    }
+    return {};
 }
 
 std::vector<ImageButton*> addTopButtons(SkinWindow& window, const std::array<int, 5>& lefts,
@@ -87,7 +102,18 @@ void SkinDialog::keyPressEvent(QKeyEvent* event)
         close();
         return;
     }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && m_default && m_default->isEnabled()) {
+        m_default->keyPlate()->click();
+        return;
+    }
     SkinWindow::keyPressEvent(event);
+}
+
+void SkinDialog::showEvent(QShowEvent* event)
+{
+    SkinWindow::showEvent(event);
+    if (m_default && m_default->isEnabled())
+        m_default->keyPlate()->setFocus(Qt::OtherFocusReason);
 }
 
 QLabel* SkinDialog::addTitle(const QString& title, QRect geometry)
@@ -128,12 +154,15 @@ InformationDialog::InformationDialog(const LanguageCatalogue& texts)
     ImageButton* close = addDialogButton(QStringLiteral("Button1"), QPoint(114, 140),
                                          text(texts, lang::kButtonsClose), skinFont(QStringLiteral("Verdana"), 11, true));
     connect(close, &ImageButton::clicked, this, &QWidget::close);
+    setDefaultButton(close);
+    fitTexts();
 }
 
 void InformationDialog::showMessage(const QString& message)
 {
     // The program's messages join two texts with a carriage return; a label breaks lines at "\n".
-    infoLabel()->setText(QString(message).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    // A long message is drawn smaller rather than cut at the box's edge.
+    setFittedText(infoLabel(), QString(message).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     exec();
 }
 
@@ -150,6 +179,8 @@ ConfirmationDialog::ConfirmationDialog(const LanguageCatalogue& texts)
         close();
     });
     connect(no, &ImageButton::clicked, this, &QWidget::close);
+    setDefaultButton(yes);
+    fitTexts();
 }
 
 void ConfirmationDialog::showEvent(QShowEvent* event)
@@ -160,7 +191,7 @@ void ConfirmationDialog::showEvent(QShowEvent* event)
 
 bool ConfirmationDialog::ask(const QString& question)
 {
-    infoLabel()->setText(QString(question).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    setFittedText(infoLabel(), QString(question).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     exec();
     return m_answer == QLatin1String("Yes");
 }
@@ -183,7 +214,11 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
                             skinFont(QStringLiteral("Arial"), 11, false));
     m_checkLabel->setText(text(texts, lang::kWarningsMessage4));
     m_checkLabel->adjustSize();
+    // A long text keeps to the dialog: it is drawn smaller rather than run past the edge.
+    if (m_checkLabel->geometry().right() > width() - 12)
+        m_checkLabel->resize(width() - 12 - m_checkLabel->x(), m_checkLabel->height());
     m_checkLabel->setCursor(Qt::PointingHandCursor);
+    m_check->setAccessibleName(m_checkLabel->text());
 
     ImageButton* next = addDialogButton(QStringLiteral("Button1"), QPoint(110, 196), text(texts, lang::kButtonsContinue),
                                         skinFont(QStringLiteral("Arial"), 11, true));
@@ -194,6 +229,8 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
         }
         close();
     });
+    setDefaultButton(next);
+    fitTexts();
 }
 
 bool ImportantNotice::eventFilter(QObject* watched, QEvent* event)

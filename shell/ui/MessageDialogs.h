@@ -28,10 +28,15 @@ public:
     // Shown centred on the given window, or on the screen when there is none.
     void setCentreOn(QWidget* window) { m_centreOn = window; }
     void exec();
+    // The button Enter presses when the focus is on no other button (Yes, Close, Continue, Save);
+    // it holds the focus when the dialog opens. Esc always closes, which answers "No".
+    void setDefaultButton(ImageButton* button) { m_default = button; }
+    ImageButton* defaultButton() const { return m_default; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
     // The title in the top band, in white.
     QLabel* addTitle(const QString& title, QRect geometry);
@@ -43,6 +48,7 @@ private:
 
     QEventLoop* m_loop = nullptr;
     QPointer<QWidget> m_centreOn;
+    ImageButton* m_default = nullptr;
 };
 
 // The dialogs' common parts: the title, the message and the place of their drag band.
@@ -103,6 +109,10 @@ private:
 };
 
 QString text(const LanguageCatalogue& texts, const LanguageText& entry);
+
+// Why a mask that is not well formed cannot be used, in the catalogue's language; empty for a
+// well-formed mask.
+QString maskFaultText(const LanguageCatalogue& texts, std::u16string_view mask);
 
 // The row of five small buttons at the right end of a main window's top band (Options, Help,
 // About, Minimise, Close) with their hints; `lefts` are their left edges.

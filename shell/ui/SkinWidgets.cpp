@@ -1,17 +1,25 @@
 #include "SkinWidgets.h"
 
 #include <QEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSvgRenderer>
 #include <QWindow>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace orv::ui {
 
 QPixmap skinPicture(const QString& name, QSize size)
 {
-    QPixmap pixmap(size);
+    const qreal ratio = std::max<qreal>(1.0, qApp ? qApp->devicePixelRatio() : 1.0);
+    QPixmap pixmap(QSize(qCeil(size.width() * ratio), qCeil(size.height() * ratio)));
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QSvgRenderer renderer(QStringLiteral(":/skin/%1.svg").arg(name));
     if (renderer.isValid()) {
@@ -29,9 +37,140 @@ QFont skinFont(const QString& family, int pixelHeight, bool bold)
     return font;
 }
 
+namespace {
+
+const char* const kBasePixelSize = "orvBasePixelSize";
+const char* const kFullText = "orvFullText";
+const char* const kFittedPixelSize = "orvFittedPixelSize";
+const QColor kFocusMark(0xB0, 0xCB, 0xFB);
+
+bool fitsInto(const QLabel* label, const QFont& font, const QString& text)
+{
+    const QFontMetrics metrics(font);
+    const QRect box = label->contentsRect();
+    if (label->wordWrap()) {
+        const QRect needed =
+            metrics.boundingRect(QRect(0, 0, box.width(), 1 << 20), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
+        return needed.width() <= box.width() && needed.height() <= box.height();
+    }
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+        if (metrics.horizontalAdvance(line) > box.width())
+            return false;
+    return static_cast<int>(lines.size()) * metrics.height() <= box.height() || lines.size() == 1;
+}
+
+// The text cut at a word (wrapped labels) or a character, with "…" at the end, so that it fits.
+QString cutToFit(const QLabel* label, const QFont& font, const QString& text)
+{
+    const QString ellipsis(QChar(0x2026));
+    if (!label->wordWrap()) {
+        const QFontMetrics metrics(font);
+        return metrics.elidedText(text.section(QLatin1Char('\n'), 0, 0), Qt::ElideRight, label->contentsRect().width());
+    }
+    QString shown = text;
+    while (!shown.isEmpty() && !fitsInto(label, font, shown + ellipsis)) {
+        const qsizetype space = shown.lastIndexOf(QLatin1Char(' '));
+        shown.truncate(space > 0 ? space : shown.size() - 1);
+    }
+    return shown + ellipsis;
+}
+
+} // namespace
+
+KeyPlate::KeyPlate(QWidget* window, const QString& name, QRect geometry) : QAbstractButton(window)
+{
+    setObjectName(name);
+    setGeometry(geometry);
+    // The pictures below keep the mouse: hover and clicks work as before.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::TabFocus);
+    raise();
+}
+
+void KeyPlate::describe(const QString& name, const QString& description)
+{
+    setText(name);
+    setAccessibleName(name);
+    setAccessibleDescription(description.isEmpty() ? name : description);
+    setToolTip(QString());
+}
+
+void KeyPlate::paintEvent(QPaintEvent* event)
+{
+    Q_UNUSED(event);
+    if (!hasFocus())
+        return;
+    // The mark follows the skin's rounded plates, in the captions' light blue.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(kFocusMark, 1.5, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(2.5, 2.5, -2.5, -2.5), 4, 4);
+}
+
+void KeyPlate::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+QString fullText(const QLabel* label)
+{
+    const QVariant full = label->property(kFullText);
+    return full.isValid() ? full.toString() : label->text();
+}
+
+void setFittedText(QLabel* label, const QString& text, int smallestPixelSize)
+{
+    label->setProperty(kFullText, QVariant());
+    label->setText(text);
+    fitLabel(label, smallestPixelSize);
+}
+
+void fitLabel(QLabel* label, int smallestPixelSize)
+{
+    const QString text = fullText(label);
+    QFont font = label->font();
+    // The size the label was given, unless the font is still the one an earlier fit chose; a font
+    // set since then (a window's own smaller type) is the new starting point.
+    const int current = QFontInfo(font).pixelSize();
+    const QVariant fitted = label->property(kFittedPixelSize);
+    QVariant base = label->property(kBasePixelSize);
+    if (!base.isValid() || !fitted.isValid() || fitted.toInt() != current)
+        base = current;
+    label->setProperty(kBasePixelSize, base);
+    label->setProperty(kFittedPixelSize, base);
+    const bool hadCut = label->property(kFullText).isValid();
+    if (hadCut) {
+        label->setProperty(kFullText, QVariant());
+        label->setToolTip(QString());
+        label->setText(text);
+    }
+    font.setPixelSize(base.toInt());
+    if (text.isEmpty() || !label->pixmap().isNull() || fitsInto(label, font, text)) {
+        if (current != base.toInt())
+            label->setFont(font);
+        return;
+    }
+    while (font.pixelSize() > smallestPixelSize && !fitsInto(label, font, text))
+        font.setPixelSize(font.pixelSize() - 1);
+    label->setFont(font);
+    label->setProperty(kFittedPixelSize, QFontInfo(font).pixelSize());
+    if (fitsInto(label, font, text))
+        return;
+    label->setText(cutToFit(label, font, text));
+    label->setProperty(kFullText, text);
+    label->setToolTip(text);
+}
+
 ImageButton::ImageButton(SkinWindow* window, const QString& name, QRect geometry, const QPixmap& normal,
                          const QPixmap& hover)
-    : QObject(window), m_window(window), m_a(new QLabel(window)), m_b(new QLabel(window))
+    : QObject(window), m_window(window), m_a(new QLabel(window)), m_b(new QLabel(window)),
+      m_plate(new KeyPlate(window, name + QStringLiteral("Key"), geometry))
 {
     setObjectName(name);
     m_a->setObjectName(name + QLatin1Char('A'));
@@ -42,6 +181,19 @@ ImageButton::ImageButton(SkinWindow* window, const QString& name, QRect geometry
     }
     setPictures(normal, hover);
     m_b->hide();
+    connect(m_plate, &QAbstractButton::clicked, this, [this] {
+        if (m_enabled)
+            emit clicked();
+    });
+}
+
+void ImageButton::describe()
+{
+    const QString caption = m_label ? fullText(m_label) : QString();
+    if (caption.isEmpty())
+        m_plate->describe(m_hint, m_hint);
+    else
+        m_plate->describe(caption, m_hint);
 }
 
 void ImageButton::track(QWidget* part)
@@ -64,7 +216,17 @@ QLabel* ImageButton::addCaption(QRect geometry, const QString& text, const QColo
     m_label->setAttribute(Qt::WA_TranslucentBackground);
     track(m_label);
     m_label->raise();
+    m_plate->raise();
+    describe();
     return m_label;
+}
+
+void ImageButton::setCaptionText(const QString& text)
+{
+    if (!m_label)
+        return;
+    setFittedText(m_label, text);
+    describe();
 }
 
 void ImageButton::setPictures(const QPixmap& normal, const QPixmap& hover)
@@ -77,6 +239,8 @@ void ImageButton::setHint(const QString& hint)
 {
     m_a->setToolTip(hint);
     m_b->setToolTip(hint);
+    m_hint = hint;
+    describe();
 }
 
 void ImageButton::setEnabled(bool enabled)
@@ -85,6 +249,7 @@ void ImageButton::setEnabled(bool enabled)
     for (QLabel* part : {m_a, m_b, m_label})
         if (part)
             part->setEnabled(enabled);
+    m_plate->setEnabled(enabled);
     if (!enabled)
         reset();
 }
@@ -148,6 +313,13 @@ void SkinWindow::applyRoundedOutline()
     QPainterPath outline;
     outline.addRoundedRect(QRectF(1, 1, width() - 1, height() - 1), 2, 2);
     setMask(QRegion(outline.toFillPolygon().toPolygon()));
+}
+
+void SkinWindow::fitTexts()
+{
+    for (QLabel* label : findChildren<QLabel*>())
+        if (!fullText(label).isEmpty())
+            fitLabel(label);
 }
 
 void SkinWindow::resetButtons()

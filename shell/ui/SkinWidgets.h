@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QObject>
 #include <QPixmap>
@@ -11,10 +12,39 @@
 
 namespace orv::ui {
 
-// A picture of the skin, drawn from the program's own resources at exactly the given size.
+// A picture of the skin, drawn from the program's own resources at exactly the given size, with
+// as many pixels as the screen gives that size (twice as many each way at a scale factor of 2), so
+// the vector pictures stay sharp instead of being blown up.
 QPixmap skinPicture(const QString& name, QSize size);
 
 class SkinWindow;
+
+// The keyboard's way to a control drawn as pictures: it lies over the pictures without taking
+// the mouse from them, takes the focus in the Tab order, shows a focus mark in the skin's colours,
+// runs the control on Space and Enter, and tells assistive technology the control's name and
+// what it does.
+class KeyPlate final : public QAbstractButton
+{
+    Q_OBJECT
+public:
+    KeyPlate(QWidget* window, const QString& name, QRect geometry);
+    // The name a screen reader says, and the longer description (the hint) when there is one.
+    void describe(const QString& name, const QString& description);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// Makes a label's text readable in its rectangle, measured with the label's font: a text that
+// does not fit is drawn smaller, down to `smallestPixelSize`, and if it still does not fit it is
+// cut at the end with "…" and the whole text goes into the label's tooltip. A text that fits is
+// left exactly as it is. The label's first font stays the starting point for every later text.
+void fitLabel(QLabel* label, int smallestPixelSize = 9);
+// setText followed by fitLabel, for texts that change while the window is open.
+void setFittedText(QLabel* label, const QString& text, int smallestPixelSize = 9);
+// The whole text of a fitted label, also when it shows only its start.
+QString fullText(const QLabel* label);
 
 // The program's push button: a normal picture (A), a hover picture (B) in the same place, and an
 // optional caption label centred on them. Exactly one of the two pictures is visible. All parts
@@ -28,11 +58,14 @@ public:
     QLabel* normalPicture() const { return m_a; }
     QLabel* hoverPicture() const { return m_b; }
     QLabel* caption() const { return m_label; }
+    KeyPlate* keyPlate() const { return m_plate; }
 
     // Adds the caption label at its own place (window coordinates).
     QLabel* addCaption(QRect geometry, const QString& text, const QColor& colour, const QFont& font);
     void setPictures(const QPixmap& normal, const QPixmap& hover);
     void setHint(const QString& hint);
+    // A new caption, fitted to its label; the name assistive technology reads follows it.
+    void setCaptionText(const QString& text);
     void setEnabled(bool enabled);
     bool isEnabled() const { return m_enabled; }
 
@@ -49,11 +82,14 @@ protected:
 private:
     void hover();
     void track(QWidget* part);
+    void describe();
 
     SkinWindow* m_window;
     QLabel* m_a;
     QLabel* m_b;
     QLabel* m_label = nullptr;
+    KeyPlate* m_plate;
+    QString m_hint;
     bool m_enabled = true;
 };
 
@@ -78,6 +114,9 @@ public:
 
     // Every button back to normal, in the order they were made.
     void resetButtons();
+
+    // Fits every label of the window that shows a text (see fitLabel).
+    void fitTexts();
 
     ImageButton* addButton(const QString& name, QRect geometry, const QString& normalPicture,
                            const QString& hoverPicture);

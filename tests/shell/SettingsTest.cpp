@@ -306,6 +306,25 @@ TEST(StartupSettings, StoredValuesAreReadAndNeverOverwritten)
     }
 }
 
+TEST(StartupSettings, FirstStartTakesTheLanguageOfTheLocaleAndKeepsIt)
+{
+    const std::pair<const char*, std::int32_t> locales[] = {
+        {"de_DE.UTF-8", 2}, {"fr_CA", 3}, {"es", 4}, {"it_IT@euro", 5}, {"ru_RU.KOI8-R", 6}, {"pt_BR.UTF-8", 7},
+        {"en_GB.UTF-8", 1}, {"C", 1}, {"POSIX", 1}, {"", 1}, {"nl_NL", 1}, {"deu", 1}, {"C.UTF-8", 1},
+    };
+    for (const auto& [locale, index] : locales) {
+        SCOPED_TRACE(locale);
+        EXPECT_EQ(LanguageIndexForLocale(locale), index);
+    }
+
+    TempFolder temp;
+    RegistryFileBackend store(temp / "registry.reg");
+    EXPECT_EQ(ApplyStartupSettings(store, "/r", LanguageIndexForLocale("ru_RU.UTF-8")).LanguageIndex, 6);
+    EXPECT_EQ(store.readValue(kUser, kSettingsKey, "Language"), RegistryValue::dword(6)) << "stored as a default";
+    // The stored choice wins over a locale that changed since.
+    EXPECT_EQ(ApplyStartupSettings(store, "/r", LanguageIndexForLocale("de_DE.UTF-8")).LanguageIndex, 6);
+}
+
 TEST(StartupSettings, AStoreThatCannotBeWrittenStillStarts)
 {
     TempFolder temp;

@@ -121,7 +121,8 @@ void MainWindowTest::findReportsEachFailingCheck_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("empty drive list") << QString() << "*.*" << false << "Drive not found!";
     QTest::newRow("drive removed since listed") << "demo" << "*.*" << true << "Drive not found!";
-    QTest::newRow("mask not well formed") << "demo" << "[ab" << false << "File or mask to find: [ab";
+    QTest::newRow("mask not well formed")
+        << "demo" << "[ab" << false << "File or mask to find: [ab\nThe mask has a \"[\" without \"]\".";
 }
 
 void MainWindowTest::findReportsEachFailingCheck()
@@ -187,9 +188,12 @@ void MainWindowTest::normalScanListsTheDeletedFiles()
     // A mask that matches nothing ends with the "Found 0" message.
     app.results.clear();
     app.form().MaskEdit()->setText(QStringLiteral("*.nothing"));
+    int barBehindMessage = -1;
+    user.then([] { return modal("TForm6a") != nullptr; }, [&] { barBehindMessage = app.form().ProgressBar()->width(); });
     acceptMessage(user, app);
     click(app.form().FindButton()->normalPicture());
     QVERIFY(user.done());
+    QCOMPARE(barBehindMessage, 0); // nothing found: no full bar behind the message
     QCOMPARE(app.messages, QStringList{QStringLiteral("Found 0 deleted files on this drive!")});
     QVERIFY(app.results.isEmpty());
     QVERIFY(isIdle(app.form()));

@@ -19,6 +19,7 @@ private slots:
     void dragBandMovesTheWindowOnlyInsideIt();
     void dialogsHaveARoundedOutline();
     void confirmationStartsAtNoOnEveryShow();
+    void confirmationAnswersFromTheKeyboard();
     void noticeWritesShowNoteOnlyWhenTicked_data();
     void noticeWritesShowNoteOnlyWhenTicked();
     void noticePlacesItsBoxByLanguage_data();
@@ -119,6 +120,29 @@ void SkinAndDialogsTest::confirmationStartsAtNoOnEveryShow()
     QCOMPARE(dialog.ask(QStringLiteral("Third?")), false);
     QCOMPARE(dialog.answer(), QStringLiteral("No"));
     QCOMPARE(dialog.infoLabel()->text(), QStringLiteral("Third?"));
+}
+
+void SkinAndDialogsTest::confirmationAnswersFromTheKeyboard()
+{
+    // Enter is Yes; Esc is No; Tab to No and Space is No; Space on Yes (the focus on opening) is Yes.
+    LanguageCatalogue texts;
+    ConfirmationDialog dialog(texts);
+    UserScript user;
+    const auto withFocus = [&dialog] { return dialog.isVisible() && QApplication::focusWidget(); };
+    const auto key = [](int code) { QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(code)); };
+    user.then(withFocus, [&] { key(Qt::Key_Return); });
+    user.then(withFocus, [&] { key(Qt::Key_Escape); });
+    user.then(withFocus, [&] {
+        key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->accessibleName(), QStringLiteral("No"));
+        key(Qt::Key_Space);
+    });
+    user.then(withFocus, [&] { key(Qt::Key_Space); });
+    QCOMPARE(dialog.ask(QStringLiteral("Enter?")), true);
+    QCOMPARE(dialog.ask(QStringLiteral("Esc?")), false);
+    QCOMPARE(dialog.ask(QStringLiteral("No?")), false);
+    QCOMPARE(dialog.ask(QStringLiteral("Space?")), true);
+    QVERIFY(user.done());
 }
 
 void SkinAndDialogsTest::noticeWritesShowNoteOnlyWhenTicked_data()

@@ -41,6 +41,9 @@ public:
     std::string desktopFolder() override { return m_folder.toStdString(); }
     std::string temporaryFolder() override { return (m_folder + QStringLiteral("/")).toStdString(); }
     bool isInternetConnected() override { return false; }
+    // The test's own locale, never the one of the machine that runs it.
+    std::string messagesLocale() override { return locale; }
+    std::string locale = "C";
 
 private:
     QString m_folder;
