@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QSplitter>
 #include <QTableView>
@@ -42,24 +43,30 @@ QString qs(const std::u16string& text)
 }
 
 // A caption whose longest word is wider than its label ("Wiederherstellen") is drawn a little
-// smaller, and if that is not enough its label takes the plate's room up to `rightEdge`, rather
-// than cutting the word at both ends.
-void fitCaption(QLabel* label, int rightEdge)
+// smaller, and if that is not enough its label takes the plate's room between `leftEdge` (right of
+// the picture on the plate) and `rightEdge`, rather than cutting the word at both ends. A soft
+// hyphen in a translation is a place where the word may break across the two lines.
+void fitCaption(QLabel* label, int leftEdge, int rightEdge)
 {
     QFont font = label->font();
-    const QStringList words = label->text().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    static const QRegularExpression kBreaks(QStringLiteral("[ \u00AD]"));
+    const QStringList words = label->text().split(kBreaks, Qt::SkipEmptyParts);
     const auto widest = [&words](const QFont& f) {
         const QFontMetrics metrics(f);
         int width = 0;
         for (const QString& word : words)
-            width = std::max(width, metrics.horizontalAdvance(word));
+            width = std::max(width, metrics.horizontalAdvance(word + QLatin1Char('-')));
         return width;
     };
     while (font.pixelSize() > 9 && widest(font) > label->width())
         font.setPixelSize(font.pixelSize() - 1);
     label->setFont(font);
-    if (const int needed = widest(font) + 2; needed > label->width())
-        label->resize(std::min(needed, rightEdge - label->x()), label->height());
+    if (const int needed = widest(font) + 2; needed > label->width()) {
+        const int width = std::min(needed, rightEdge - leftEdge);
+        const int centre = label->geometry().center().x();
+        const int left = std::clamp(centre - width / 2, leftEdge, rightEdge - width);
+        label->setGeometry(left, label->y(), width, label->height());
+    }
 }
 
 } // namespace
@@ -209,7 +216,7 @@ TForm2::TForm2(ResultsServices services)
         QLabel* label = button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour,
                                            captionFont);
         label->setWordWrap(true);
-        fitCaption(label, left + 144 - 4);
+        fitCaption(label, left + 48, left + 144 - 4);
         return button;
     };
     m_restore = largeButton("Button1", 246, 302, "restore", lang::kButtonsRestore);

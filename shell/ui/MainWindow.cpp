@@ -202,6 +202,7 @@ void TForm1::CreateTexts()
     m_maskEdit->setAccessibleName(m_maskLabel->text());
     m_maskBox->setAccessibleName(text(m_texts, lang::kAccessFileTypes));
     fitTexts();
+    fitComboBox(m_modeBox);
 }
 
 QString TForm1::hintIdleText() const

@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QSvgRenderer>
 #include <QWindow>
 #include <QtMath>
@@ -116,6 +118,27 @@ void KeyPlate::keyPressEvent(QKeyEvent* event)
         return;
     }
     QAbstractButton::keyPressEvent(event);
+}
+
+void fitComboBox(QComboBox* box, int smallestPixelSize)
+{
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    const int field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+    const auto widest = [box](const QFont& font) {
+        const QFontMetrics metrics(font);
+        int width = 0;
+        for (int i = 0; i < box->count(); ++i)
+            width = std::max(width, metrics.horizontalAdvance(box->itemText(i)));
+        return width;
+    };
+    QFont font = box->font();
+    if (widest(font) <= field)
+        return;
+    font.setPixelSize(QFontInfo(font).pixelSize());
+    while (font.pixelSize() > smallestPixelSize && widest(font) > field)
+        font.setPixelSize(font.pixelSize() - 1);
+    box->setFont(font);
 }
 
 QString fullText(const QLabel* label)

@@ -308,7 +308,10 @@ void DialogsTest::programOpensOptionsAndAbout()
     user.then([&] { return options() != nullptr; }, [&] {
         shown << options()->FolderEdit()->text();
         places << options()->geometry();
-        editable = !options()->FolderEdit()->isReadOnly() || options()->FolderEdit()->isEnabled();
+        // Never typed into, but drawn readable: dark text on a white field.
+        const QPalette field = options()->FolderEdit()->palette();
+        editable = !options()->FolderEdit()->isReadOnly() ||
+                   field.color(QPalette::Text).lightness() + 100 > field.color(QPalette::Base).lightness();
         // A pick the user then closes on.
         options()->FolderEdit()->setText(QStringLiteral("/tmp/unsaved"));
         clickButton(options(), "Button3A");
