@@ -134,7 +134,8 @@ TForm2::TForm2(ResultsServices services)
     // the room, as it does when the splitter moves.
     const int widths[] = {176, 80, 54, 60, 70};
     const QFontMetrics headerMetrics(header->font());
-    const int headerMargin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    // One margin's room: the headings the window was drawn for ("Recoverability") fit as they are.
+    const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int column = 0; column < FileListModel::ColumnCount; ++column) {
         const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
         const int needed = column == FileListModel::Name ? 0 : headerMetrics.horizontalAdvance(heading) + headerMargin;
