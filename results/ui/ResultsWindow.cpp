@@ -134,12 +134,14 @@ TForm2::TForm2(ResultsServices services)
     // the room, as it does when the splitter moves.
     const int widths[] = {176, 80, 54, 60, 70};
     const QFontMetrics headerMetrics(header->font());
-    // One margin's room: the headings the window was drawn for ("Recoverability") fit as they are.
+    // The headings the window was drawn for ("Recoverability") just fit their columns; one that does
+    // not gets its width and a margin on each side, as the header draws it centred.
     const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int column = 0; column < FileListModel::ColumnCount; ++column) {
         const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
-        const int needed = column == FileListModel::Name ? 0 : headerMetrics.horizontalAdvance(heading) + headerMargin;
-        m_list->setColumnWidth(column, std::max(widths[column], needed));
+        const int text = headerMetrics.horizontalAdvance(heading);
+        const bool fits = column == FileListModel::Name || text <= widths[column];
+        m_list->setColumnWidth(column, fits ? widths[column] : text + 2 * headerMargin + 2);
     }
     QPalette listPalette = m_list->palette();
     listPalette.setColor(QPalette::Base, Qt::white);

@@ -86,10 +86,9 @@ QStringList unreadable(QWidget* window)
         if (header->orientation() != Qt::Horizontal || !header->isVisibleTo(window))
             continue;
         const QFontMetrics metrics(header->font());
-        const int margins = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         for (int section = 0; section < header->count(); ++section) {
             const QString heading = header->model()->headerData(section, Qt::Horizontal).toString();
-            if (metrics.horizontalAdvance(heading) + margins > header->sectionSize(section))
+            if (metrics.horizontalAdvance(heading) > header->sectionSize(section))
                 faults << where + QStringLiteral("heading does not fit: ") + heading;
         }
     }
