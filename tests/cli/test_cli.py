@@ -339,6 +339,18 @@ def sha256_of(path):
 
 
 class Safety(CliCase):
+    def test_flat_restore_of_the_demo_volume_keeps_every_file(self):
+        # Two folders hold a deductions.xlsx: flat, the second gets " (1)" instead of replacing the first.
+        out_dir = os.path.join(self.tmp, "demo")
+        result = self.run_cli("restore", os.path.join(FIXTURES, "demo.img"), "--to", out_dir, "--json", timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = json.loads(result.stdout)
+        deleted = [r for r in manifest("demo") if r["kind"] == "file" and r["state"] == "deleted"]
+        self.assertEqual(len(report), len(deleted))
+        self.assertEqual({f["status"] for f in report}, {"restored"})
+        self.assertEqual(len(os.listdir(out_dir)), len(deleted), "as many distinct files as were deleted")
+        self.assertEqual(sorted(sha256_of(f["path"]) for f in report), sorted(r["sha256"] for r in deleted))
+
     def test_folder_with_or_without_its_closing_backslash(self):
         for folder in ("c:\\docs\\projects\\", "c:\\docs\\projects"):
             with self.subTest(folder=folder):
