@@ -26,10 +26,12 @@ public:
     void ShowInformation(const LanguageText& text, std::optional<int> count) override
     {
         const std::string line = (count ? std::to_string(*count) + " " : std::string()) + std::string(text.english);
-        std::cerr << line << "\n";
-        // The count of restored files is also the text output's last line.
+        // The count of restored files is the text output's last line, once; JSON keeps standard
+        // output to itself, so there every message goes to stderr.
         if (count && !m_asJson)
-            std::cout << line << "\n";
+            m_out << line << "\n";
+        else
+            std::cerr << line << "\n";
     }
     // An output error ends the run; the reason is already in the report of the file it hit.
     void ShowProblem(const std::string&) override {}
@@ -106,6 +108,16 @@ public:
         std::vector<ChosenFile> chosen;
         if (const int status = scanAndChoose(drives, m_scan, m_folder, m_names, session, chosen); status != kExitDone)
             return status;
+        if (chosen.empty()) {
+            Output out;
+            if (m_scan.source.json) {
+                out << "[]\n";
+                std::cerr << kNotFound << "\n";
+            } else {
+                out << kNotFound << "\n";
+            }
+            return kExitDone;
+        }
         std::vector<ListedRow> rows;
         rows.reserve(chosen.size());
         for (ChosenFile& file : chosen)

@@ -54,11 +54,11 @@ public:
         Output out;
         if (m_options.source.json) {
             printJson(session, out);
-            if (session.FilesFound == 0)
+            if (session.store.entryCount() == 0)
                 std::cerr << kNotFound << '\n';
             return kExitDone;
         }
-        if (session.FilesFound == 0) {
+        if (session.store.entryCount() == 0) {
             out << kNotFound << "\n";
             return kExitDone;
         }
@@ -82,7 +82,8 @@ private:
         json.key("mode").string(m_options.extended ? "extended" : "normal");
         json.key("mask").string(toUtf8(session.FileMask));
         json.key("records_examined").number(session.RecordsExamined);
-        json.key("files_found").number(session.FilesFound);
+        // The files listed below: a name found twice in one folder is listed once.
+        json.key("files_found").number(static_cast<std::int64_t>(session.store.entryCount()));
         json.key("files").beginArray();
         IsoTimes isoTimes;
         forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,

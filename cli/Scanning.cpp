@@ -9,10 +9,12 @@
 #include "ExtendedScan.h"
 #include "FindChecks.h"
 #include "Interrupts.h"
+#include "LanguageTexts.h"
 #include "NormalScan.h"
 #include "Output.h"
 #include "SystemMemory.h"
 #include "Utf16.h"
+#include "Wipe.h"
 
 namespace orv::cli {
 
@@ -28,7 +30,10 @@ std::filesystem::path programFolder()
 std::vector<ChosenFile> chooseFiles(const ResultsStore& store, const std::string& folder,
                                     const std::vector<std::string>& names)
 {
-    const std::u16string wantedFolder = ResultsStore::fold(fromUtf8(folder));
+    // Folders are kept with their closing "\": "C:\Docs" and "C:\Docs\" both name the one folder.
+    std::u16string wantedFolder = ResultsStore::fold(fromUtf8(folder));
+    if (!wantedFolder.empty() && wantedFolder.back() != u'\\')
+        wantedFolder += u'\\';
     std::vector<std::u16string> wantedNames;
     for (const std::string& name : names)
         wantedNames.push_back(ResultsStore::fold(fromUtf8(name)));
@@ -69,10 +74,16 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     if (options.forWipe && session.volume.Device && session.volume.Device->readOnly())
         return fail("Wipe is refused: the source is a disk image container (E01, VHD, VHDX, VMDK or qcow2), which is "
                     "only ever read.");
+    if (options.forWipe && mountedWritable(session.volume))
+        return fail(std::string(lang::kFileWipeMounted.english));
     PrepareScan(session, mask);
 
-    ScanPump pump(session, options.extended, drawProgress && !options.quiet && ::isatty(STDERR_FILENO));
+    // Before a wipe, Ctrl-C stops the Extended scan at once instead of skipping a step, and the wipe
+    // does not follow: a part of the scan is no ground to destroy records on.
+    ScanPump pump(session, options.extended && !options.forWipe,
+                  drawProgress && !options.quiet && ::isatty(STDERR_FILENO));
     ScanReport report;
+    bool interrupted = false;
     {
         const InterruptScope interrupts;
         if (options.extended) {
@@ -83,7 +94,10 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
         } else {
             report = NTFSFind1(session, pump, pump, AvailablePhysicalMemory());
         }
+        interrupted = InterruptScope::count() != 0;
     }
+    if (options.forWipe && (interrupted || report.end == ScanEnd::Stopped))
+        return fail("Stopped during the scan: nothing is wiped.");
     if (session.FilesFound == 0)
         session.store.clear();
 
@@ -107,6 +121,8 @@ int scanAndChoose(LinuxDriveSystem& drives, const ScanOptions& options, const st
     if (const int status = scanVolume(drives, options, session, true); status != kExitDone)
         return status;
     chosen = chooseFiles(session.store, folder, names);
+    if (session.store.entryCount() == 0)
+        return kExitDone; // nothing found: the caller says so
     if (chosen.empty()) {
         std::cerr << kNoFilesSelected << "\n";
         return kExitFailed;

@@ -45,7 +45,8 @@ struct ChosenFile
 
 // Scans, then picks the files a restore or wipe works on, in store order: every listed file,
 // those of one folder, or the named ones in it (folder and names compared as the store compares
-// them). kExitDone when there are some.
+// them). kExitDone when there are some, or when the scan found nothing at all (`chosen` is then
+// empty).
 int scanAndChoose(LinuxDriveSystem& drives, const ScanOptions& options, const std::string& folder,
                   const std::vector<std::string>& names, ScanSession& session, std::vector<ChosenFile>& chosen);
 

@@ -38,6 +38,8 @@ public:
         std::vector<ChosenFile> chosen;
         if (const int status = scanAndChoose(drives, m_scan, m_folder, m_names, session, chosen); status != kExitDone)
             return status;
+        if (chosen.empty())
+            return fail(kNoFilesSelected);
         int wiped = 0;
         for (const ChosenFile& file : chosen) {
             const WipeOutcome outcome = file.stored.recordOffset ? WipeFileNTFS(session, *file.stored.recordOffset)

@@ -1,10 +1,28 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace orv {
+
+// A stretch of a device's bytes, such as the partition a volume occupies on a disk.
+struct ByteRange
+{
+    std::uint64_t first = 0;
+    std::uint64_t count = std::numeric_limits<std::uint64_t>::max();
+};
+
+// A place where the operating system shows a device's bytes as a file system now.
+struct SourceMount
+{
+    dev_t device = 0;       // what stat() gives as st_dev for the files under it
+    bool writable = false;  // mounted read-write: its driver may write the volume at any time
+};
 
 // The bytes of one drive: a block device or an image file. Positions are byte positions from the
 // first byte of the volume. A transfer is whole or it fails; what a failed read left in `out` is
@@ -24,6 +42,15 @@ public:
     // True for a source that is never written, such as a forensic or virtual-disk container:
     // its writes always fail, and operations that would write refuse it before they start.
     virtual bool readOnly() const { return false; }
+
+    // Every mount of the file system in `part` of these bytes: of the block device itself (or its
+    // partition covering `part`), of the image file, or of a loop device backed by it. Empty for a
+    // source nothing can mount (memory, containers) or that nobody mounted.
+    virtual std::vector<SourceMount> mounts(ByteRange part)
+    {
+        (void)part;
+        return {};
+    }
 };
 
 } // namespace orv

@@ -1,6 +1,7 @@
 #include "Operations.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -59,9 +60,11 @@ std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16s
 
 // The rows of a run, with ResultsBusy raised for their length. A Stop confirmed inside the pump
 // clears it: the remaining rows are passed over and the file being written ends after its piece.
-// Gives the reason of an output error, which ends the run.
-std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows, const std::filesystem::path& restoreFolder,
-                        RestoreLayout layout, OperationUi& ui, Pump& pump, OperationResult& result)
+// Every file is made relative to the restore folder's descriptor `folderFd`. Gives the reason of
+// an output error, which ends the run.
+std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows, int folderFd,
+                        const std::filesystem::path& restoreFolder, RestoreLayout layout, OperationUi& ui, Pump& pump,
+                        OperationResult& result)
 {
     const FlagScope busy(session.ResultsBusy);
     ui.progress(0);
@@ -78,13 +81,15 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
         if (!row.selected)
             continue;
         RestoreOutcome outcome;
-        const auto folder = layout == RestoreLayout::KeepPaths ? keptPathFolder(restoreFolder, row.folder)
-                                                               : std::optional<std::filesystem::path>(restoreFolder);
-        if (!folder) {
+        std::filesystem::path relative;
+        const UniqueFd kept(layout == RestoreLayout::KeepPaths ? keptPathFolder(folderFd, row.folder, relative) : -1);
+        const int folder = layout == RestoreLayout::KeepPaths ? kept.get() : folderFd;
+        if (folder < 0) {
             outcome.status = RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
         } else if (const auto offset = offsetOf(session, row.folder, row.name)) {
-            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), *folder, pump, keepGoing,
+            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), folder, restoreFolder / relative,
+                                       pump, keepGoing,
                                        [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
             using Status = RestoreOutcome::Status;
             if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
@@ -105,6 +110,58 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
     }
     ui.progress(100);
     return problem;
+}
+
+// The file system a folder is on, or would be on once made: that of the nearest folder on its path
+// that exists.
+std::optional<dev_t> fileSystemOf(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    std::filesystem::path at = std::filesystem::absolute(folder, error);
+    if (error)
+        return std::nullopt;
+    for (;;) {
+        struct stat info {};
+        if (::stat(at.c_str(), &info) == 0)
+            return info.st_dev;
+        if (!at.has_relative_path())
+            return std::nullopt;
+        at = at.parent_path();
+    }
+}
+
+// True when writing into a folder of file system `device` would write onto the scanned volume:
+// a mount of its block device or image file, directly or through a loop device. Restored files
+// would then take the free clusters that still hold the deleted files being restored.
+bool onScannedVolume(VolumeContext& volume, dev_t device)
+{
+    if (!volume.Device)
+        return false;
+    const std::vector<SourceMount> mounts = volume.Device->mounts({});
+    return std::any_of(mounts.begin(), mounts.end(), [&](const SourceMount& m) { return m.device == device; });
+}
+
+// Makes the missing folders of `folder`, each private and owned as the folder it is made in, so
+// the restore folder made under pkexec belongs to the user who picked it, not to root.
+bool makeRestoreFolder(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(folder, error);
+    if (error)
+        return false;
+    std::filesystem::path at;
+    for (const auto& part : whole) {
+        const std::filesystem::path parent = at;
+        at /= part;
+        if (at == parent || ::mkdir(at.c_str(), 0700) != 0)
+            continue; // there already, or it fails below
+        struct stat owner {};
+        // lchown: should the new folder be swapped for a link meanwhile, the link is what changes.
+        if (::stat(parent.c_str(), &owner) == 0 && ::lchown(at.c_str(), owner.st_uid, owner.st_gid) != 0) {
+            // A file system without owners keeps the folder as made.
+        }
+    }
+    return std::filesystem::is_directory(folder, error);
 }
 
 void wipeRows(ScanSession& session, const std::vector<FileRow>& rows, const std::u16string& currentFolderPath,
@@ -148,16 +205,27 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
         return result;
     if (showNote)
         ui.ShowImportantNotice();
-    std::error_code error;
-    std::filesystem::create_directories(restoreFolder, error);
-    if (!std::filesystem::is_directory(restoreFolder, error)) {
+    // Both refusals come before the folder is made: a refused restore leaves nothing behind.
+    const std::u16string restoreFolderText = fromUtf8(restoreFolder.string());
+    if (std::any_of(rows.begin(), rows.end(), [&](const ListedRow& row) { return row.folder == restoreFolderText; })) {
+        ui.ShowInformation(lang::kFileMessage6);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    if (const auto device = fileSystemOf(restoreFolder); device && onScannedVolume(session.volume, *device)) {
+        ui.ShowInformation(lang::kFileRestoreOnScannedDrive);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    const UniqueFd folder(makeRestoreFolder(restoreFolder) ? openRestoreFolder(restoreFolder) : -1);
+    if (folder.get() < 0) {
         ui.ShowInformation(lang::kFileMessage13);
         result.end = OperationResult::End::Refused;
         return result;
     }
-    const std::u16string restoreFolderText = fromUtf8(restoreFolder.string());
-    if (std::any_of(rows.begin(), rows.end(), [&](const ListedRow& row) { return row.folder == restoreFolderText; })) {
-        ui.ShowInformation(lang::kFileMessage6);
+    // Asked again of the folder opened, which is the one written: the path may have changed.
+    if (struct stat opened {}; ::fstat(folder.get(), &opened) != 0 || onScannedVolume(session.volume, opened.st_dev)) {
+        ui.ShowInformation(lang::kFileRestoreOnScannedDrive);
         result.end = OperationResult::End::Refused;
         return result;
     }
@@ -168,9 +236,8 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
 
     result.end = OperationResult::End::Ran;
     ui.runStarted();
-    if (const UniqueFd folder(::open(restoreFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder.get() >= 0)
-        removeLeftTemporaries(folder.get());
-    const std::string problem = restoreRows(session, rows, restoreFolder, layout, ui, pump, result);
+    removeLeftTemporaries(folder.get());
+    const std::string problem = restoreRows(session, rows, folder.get(), restoreFolder, layout, ui, pump, result);
     ui.runFinished();
     if (result.outputError)
         ui.ShowProblem(problem);
@@ -189,6 +256,11 @@ OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows,
     }
     if (!rowsChosen(rows, ui, result))
         return result;
+    if (mountedWritable(session.volume)) {
+        ui.ShowInformation(lang::kFileWipeMounted);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
     if (!ui.AskConfirmation(lang::kFileMessage9)) {
         result.end = OperationResult::End::Declined;
         return result;

@@ -18,7 +18,7 @@ namespace orv {
 
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
-                                const std::filesystem::path& folder, Pump& pump,
+                                int folder, const std::filesystem::path& folderPath, Pump& pump,
                                 const std::function<bool()>& keepGoing,
                                 const std::function<void(std::int64_t, std::int64_t)>& written)
 {
@@ -36,15 +36,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         return outcome;
     }
 
-    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0) {
-        outcome.status = RestoreOutcome::Status::Failed;
-        outcome.outputError = true;
-        outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
-        return outcome;
-    }
     std::string temporary;
-    UniqueFd out(createTemporary(dir.get(), temporary));
+    UniqueFd out(createTemporary(folder, temporary));
     if (out.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true; // the restore folder refuses files: every other file would fail too
@@ -54,10 +47,10 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     // The bytes of a deleted file are private to whoever owns the restore folder (under pkexec, the
     // user who started the program, not root).
     struct stat owner {};
-    if (::fstat(dir.get(), &owner) == 0 && ::fchown(out.get(), owner.st_uid, owner.st_gid) != 0 && errno != EPERM) {
+    if (::fstat(folder, &owner) == 0 && ::fchown(out.get(), owner.st_uid, owner.st_gid) != 0 && errno != EPERM) {
         // A folder on a file system without owners keeps the file as made; that is no failure.
     }
-    const auto discard = [&] { ::unlinkat(dir.get(), temporary.c_str(), 0); };
+    const auto discard = [&] { ::unlinkat(folder, temporary.c_str(), 0); };
 
     int writeError = 0;
     std::int64_t total = 0;
@@ -90,9 +83,9 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         outcome.reason = "stopped before its end; the part written is removed";
         return outcome;
     }
-    std::optional<std::string> given = publishTemporary(dir.get(), temporary, restoreFileName(name));
+    std::optional<std::string> given = publishTemporary(folder, temporary, restoreFileName(name));
     if (!given && (errno == EINVAL || errno == ENAMETOOLONG || errno == EILSEQ))
-        given = publishTemporary(dir.get(), temporary, "File" + std::to_string(row));
+        given = publishTemporary(folder, temporary, "File" + std::to_string(row));
     if (!given) {
         const int error = errno;
         discard();
@@ -101,7 +94,7 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         outcome.reason = "cannot name the file in the restore folder: " + std::string(std::strerror(error));
         return outcome;
     }
-    outcome.path = folder / *given;
+    outcome.path = folderPath / *given;
 
     outcome.status = content.damaged ? RestoreOutcome::Status::Damaged : RestoreOutcome::Status::Restored;
     outcome.reason = content.reason();
@@ -110,6 +103,21 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         outcome.reason = "the file is encrypted (EFS): its bytes are ciphertext" + (outcome.reason.empty() ? "" : "; " + outcome.reason);
     }
     return outcome;
+}
+
+RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
+                                const std::filesystem::path& folder, Pump& pump,
+                                const std::function<bool()>& keepGoing)
+{
+    const UniqueFd dir(openRestoreFolder(folder));
+    if (dir.get() < 0) {
+        RestoreOutcome outcome;
+        outcome.status = RestoreOutcome::Status::Failed;
+        outcome.outputError = true;
+        outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
+        return outcome;
+    }
+    return UndeleteFileNTFS(session, recordOffset, name, row, dir.get(), folder, pump, keepGoing, written);
 }
 
 } // namespace orv

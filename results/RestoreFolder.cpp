@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "UniqueFd.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -79,15 +80,23 @@ void removeLeftTemporaries(int folder)
         ::unlinkat(folder, name.c_str(), 0);
 }
 
-std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path& restoreFolder,
-                                                    std::u16string_view volumeFolder)
+int openRestoreFolder(const std::filesystem::path& folder)
 {
-    std::filesystem::path folder = restoreFolder;
+    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+int keptPathFolder(int restoreFolder, std::u16string_view volumeFolder, std::filesystem::path& relative)
+{
+    relative.clear();
+    struct stat owner {};
+    if (::fstat(restoreFolder, &owner) != 0)
+        return -1;
+    UniqueFd folder(::dup(restoreFolder));
     std::u16string_view rest = volumeFolder;
     if (rest.size() >= 2 && rest[1] == u':')
         rest.remove_prefix(2);
     std::size_t start = 0;
-    while (start < rest.size()) {
+    while (start < rest.size() && folder.get() >= 0) {
         std::size_t end = rest.find(u'\\', start);
         if (end == std::u16string_view::npos)
             end = rest.size();
@@ -95,18 +104,27 @@ std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path&
             std::string part = restoreFileName(rest.substr(start, end - start));
             if (part.empty())
                 part.assign(1, '_');
-            folder /= part;
-            struct stat info {};
-            if (::lstat(folder.c_str(), &info) == 0) {
-                if (!S_ISDIR(info.st_mode))
-                    return std::nullopt; // a link or a file stands where the folder should be
-            } else if (::mkdir(folder.c_str(), 0755) != 0) {
-                return std::nullopt;
+            relative /= part;
+            const bool made = ::mkdirat(folder.get(), part.c_str(), 0700) == 0;
+            if (!made && errno != EEXIST)
+                return -1;
+            // O_NOFOLLOW: a link standing in the folder's place fails here, whoever put it there
+            // and whenever; a file fails O_DIRECTORY.
+            UniqueFd next(::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (next.get() >= 0 && made && ::fchown(next.get(), owner.st_uid, owner.st_gid) != 0) {
+                // A file system without owners keeps the folder as made.
             }
+            // A folder someone else made in the restore folder would hand them the restored bytes; ours
+            // (or the owner's) is fine.
+            struct stat found {};
+            if (next.get() >= 0 && (::fstat(next.get(), &found) != 0 ||
+                                  (found.st_uid != owner.st_uid && found.st_uid != ::geteuid())))
+                return -1;
+            folder = std::move(next);
         }
         start = end + 1;
     }
-    return folder;
+    return folder.release();
 }
 
 } // namespace orv

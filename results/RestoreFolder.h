@@ -32,11 +32,18 @@ inline constexpr std::string_view kTemporaryPrefix = ".orvandel-restore-";
 // Removes the temporary files a killed restore left directly inside `folder`.
 void removeLeftTemporaries(int folder);
 
-// The folder a file goes to when its path is kept: the restore folder plus the file's folder on
-// the volume ("C:\Docs\Old\"), drive letter dropped, each name made safe ("_" for one that cannot
-// be a name). Missing folders are made; nothing when one cannot be made or a link or a file
-// stands where a folder should be, so a link planted in the restore folder never leads out of it.
-std::optional<std::filesystem::path> keptPathFolder(const std::filesystem::path& restoreFolder,
-                                                    std::u16string_view volumeFolder);
+// The restore folder, opened once for a whole run: every file and kept-path folder is then made
+// relative to this descriptor, so swapping the folder (or a folder above it) for a link during the
+// run cannot send a byte elsewhere. A link in the folder's own place is refused. -1 with errno set.
+int openRestoreFolder(const std::filesystem::path& folder);
+
+// The folder a file goes to when its path is kept, opened: the restore folder plus the file's
+// folder on the volume ("C:\Docs\Old\"), drive letter dropped, each name made safe ("_" for one
+// that cannot be a name). Walked one name at a time from the restore folder's descriptor; a
+// missing folder is made private (0700) and given the restore folder's owner, and a link or a file
+// that stands where a folder should be fails the walk, so a link planted in the restore folder never
+// leads out of it. `relative` gets the folder's path below the restore folder, for reports.
+// -1 when a folder cannot be made or opened.
+int keptPathFolder(int restoreFolder, std::u16string_view volumeFolder, std::filesystem::path& relative);
 
 } // namespace orv

@@ -59,12 +59,22 @@ bool readEnclosing(VolumeContext& volume, const Piece& piece, std::vector<std::u
 
 } // namespace
 
+bool mountedWritable(VolumeContext& volume)
+{
+    if (!volume.Device)
+        return false;
+    const std::vector<SourceMount> mounts = volume.Device->mounts({});
+    return std::any_of(mounts.begin(), mounts.end(), [](const SourceMount& m) { return m.writable; });
+}
+
 WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
 {
     VolumeContext& volume = session.volume;
     // A forensic or virtual-disk container is evidence or a machine's disk: read, never written.
     if (volume.Device && volume.Device->readOnly())
         return {false, "the source is a disk image container, which is only ever read"};
+    if (mountedWritable(volume))
+        return {false, "the volume is mounted for writing; unmount it first"};
     const std::int64_t size = volume.MftRecordSize;
     if (recordOffset < 0 || size <= 0 || volume.BytesPerSector <= 0 ||
         static_cast<std::uint64_t>(recordOffset) + static_cast<std::uint64_t>(size) > volume.MftBuffer.size())

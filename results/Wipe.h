@@ -7,6 +7,10 @@
 
 namespace orv {
 
+// True when the system has the scanned volume mounted read-write now: its driver may write its
+// cached copy of a record back over a wipe at any time, or trip over the record gone under it.
+bool mountedWritable(VolumeContext& volume);
+
 struct WipeOutcome
 {
     bool wiped = false;
@@ -18,6 +22,7 @@ struct WipeOutcome
 // once fixed up, equals the copy in MftBuffer: the record overwritten is the one listed, never
 // another that now stands there. A record that does not start or end on a sector boundary is
 // written by reading and rewriting its sectors, so no other byte of the volume changes.
+// Also refused while the volume is mounted read-write (see mountedWritable).
 WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset);
 
 } // namespace orv

@@ -101,6 +101,14 @@ inline constexpr LanguageText kFileMessage11{"File", "Message11", "File or mask 
 inline constexpr LanguageText kFileMessage13{"File", "Message13", "Folder to save restored files does not exist!"};
 inline constexpr LanguageText kFileMessage14{"File", "Message14", "file(s) restored!"};
 inline constexpr LanguageText kFileMessage16{"File", "Message16", "File not found!"};
+// Restoring onto the scanned volume would write over the deleted files being restored.
+inline constexpr LanguageText kFileRestoreOnScannedDrive{
+    "File", "RestoreOnScannedDrive",
+    "The folder to save restored files is on the drive being recovered: restoring there would overwrite "
+    "deleted files. Select a folder on another drive!"};
+// The driver of a volume mounted read-write may write its cached copy of a record back.
+inline constexpr LanguageText kFileWipeMounted{"File", "WipeMounted",
+                                               "The drive is mounted for writing. Unmount it before wiping files!"};
 
 // [MenuItems]
 inline constexpr LanguageText kMenuItemsCheckAll{"MenuItems", "CheckAll", "Select all"};
@@ -164,6 +172,7 @@ inline constexpr std::array kAllTexts{
     kFileType8, kFileType9, kFileType10, kFileType11, kFileFile, kFileDate, kFileTime, kFileSize,
     kFileRecoverability, kFileGood, kFileAverage, kFilePoor, kFileSelect2, kFileMessage2, kFileMessage6,
     kFileMessage7, kFileMessage9, kFileMessage10, kFileMessage11, kFileMessage13, kFileMessage14, kFileMessage16,
+    kFileRestoreOnScannedDrive, kFileWipeMounted,
     kMenuItemsCheckAll, kMenuItemsUnCheckAll,
     kProcessScanned, kProcessFound, kProcessMessage1, kProcessMessage2, kProcessMessage4, kProcessNotFound,
     kHintHint4, kHintHint3,

@@ -3,17 +3,26 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "FindChecks.h"
 #include "Fixtures.h"
 #include "LinuxDriveSystem.h"
 #include "NormalScan.h"
 #include "Operations.h"
+#include "Sha256.h"
 #include "TempFolder.h"
 #include "Utf16.h"
+#include "Wipe.h"
 
 namespace orv {
 namespace {
@@ -109,6 +118,7 @@ TEST_F(Operations, RestoreChecksAskAndCount)
     EXPECT_TRUE(std::filesystem::is_empty(folder / "out")) << "declined: nothing written";
     EXPECT_EQ(RunRestore(session, rows, kShown, std::filesystem::path("C:\\Docs\\Projects\\"), false, ui, pump).end,
               OperationResult::End::Refused);
+    EXPECT_FALSE(std::filesystem::exists("C:\\Docs\\Projects\\")) << "a refused restore makes no folder";
 
     ui.answer = true;
     const OperationResult result = RunRestore(session, rows, kShown, folder / "out", false, ui, pump);
@@ -197,6 +207,166 @@ TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
     if (rows.size() > 4) {
         EXPECT_TRUE(session.store.valueExists(kShown, rows[4].name)) << "rows not selected stay";
     }
+}
+
+// Swaps two names back and forth (RENAME_EXCHANGE) until it ends, as a local user racing a restore
+// would: one of them a real folder of the restore, the other a link to a folder outside it.
+class NameSwapper
+{
+public:
+    NameSwapper(std::filesystem::path a, std::filesystem::path b)
+        : m_a(std::move(a)), m_b(std::move(b)), m_thread([this] {
+              while (!m_stop)
+                  swaps += ::renameat2(AT_FDCWD, m_a.c_str(), AT_FDCWD, m_b.c_str(), RENAME_EXCHANGE) == 0 ? 1 : 0;
+          })
+    {
+    }
+    ~NameSwapper()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::atomic<int> swaps{0};
+
+private:
+    std::filesystem::path m_a, m_b;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+std::size_t entriesBelow(const std::filesystem::path& folder)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::recursive_directory_iterator(folder), {}));
+}
+
+TEST_F(Operations, AFolderSwappedForALinkDuringRestoresNeverLeadsOut)
+{
+    const auto outside = folder / "outside";
+    std::filesystem::create_directory(outside);
+    int restored = 0;
+    {
+        // Kept paths: the folder "Old" of the restore swapped for a link to outside.
+        const auto out = folder / "kept";
+        std::filesystem::create_directories(out / "Old");
+        std::filesystem::create_directory_symlink(outside, out / "swap");
+        std::vector<ListedRow> listed;
+        for (const std::u16string folderPath : {u"C:\\Old\\", u"C:\\Old\\Sub\\"})
+            for (const std::u16string& name : session.store.keys(folderPath))
+                listed.push_back({folderPath, name});
+        ASSERT_FALSE(listed.empty());
+        const NameSwapper swapper(out / "Old", out / "swap");
+        for (int run = 0; run < 40; ++run) {
+            RecordingUi ui;
+            StopPump pump(session.ResultsBusy);
+            restored += RunRestore(session, listed, out, RestoreLayout::KeepPaths, false, ui, pump).done;
+        }
+        EXPECT_GT(swapper.swaps.load(), 0);
+    }
+    {
+        // Flat, with the restore folder in a folder the racer can write: the restore folder itself
+        // swapped for a link to outside.
+        const auto parent = folder / "parent";
+        std::filesystem::create_directories(parent / "restore");
+        std::filesystem::create_directory_symlink(outside, parent / "swap");
+        for (FileRow& row : rows)
+            row.selected = true;
+        const NameSwapper swapper(parent / "restore", parent / "swap");
+        for (int run = 0; run < 40; ++run) {
+            RecordingUi ui;
+            StopPump pump(session.ResultsBusy);
+            restored += RunRestore(session, rows, kShown, parent / "restore", false, ui, pump).done;
+        }
+        EXPECT_GT(swapper.swaps.load(), 0);
+    }
+    EXPECT_GT(restored, 0) << "the restores did run";
+    EXPECT_EQ(entriesBelow(outside), 0u) << "not a byte outside the restore folder";
+}
+
+// The image of the session mounted while the test runs: by ntfs-3g straight from the file, or
+// through a loop device (then detached again).
+class MountedImage
+{
+public:
+    MountedImage(const std::filesystem::path& image, const std::filesystem::path& at, bool viaLoop) : m_at(at)
+    {
+        std::filesystem::create_directories(at);
+        std::string source = image.string();
+        if (viaLoop) {
+            const std::string command = "losetup -f --show '" + image.string() + "' 2>/dev/null";
+            if (FILE* pipe = ::popen(command.c_str(), "r")) {
+                char line[256] = {};
+                if (std::fgets(line, sizeof line, pipe))
+                    m_loop = std::string(line, std::strcspn(line, "\n"));
+                ::pclose(pipe);
+            }
+            if (m_loop.empty())
+                return;
+            source = m_loop;
+        }
+        m_mounted = std::system(("ntfs-3g '" + source + "' '" + at.string() + "' >/dev/null 2>&1").c_str()) == 0;
+    }
+    ~MountedImage()
+    {
+        if (m_mounted && std::system(("umount '" + m_at.string() + "'").c_str()) != 0)
+            ADD_FAILURE() << "cannot unmount " << m_at;
+        if (!m_loop.empty() && std::system(("losetup -d " + m_loop).c_str()) != 0)
+            ADD_FAILURE() << "cannot detach " << m_loop;
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    std::filesystem::path m_at;
+    std::string m_loop;
+    bool m_mounted = false;
+};
+
+TEST_F(Operations, RestoreOntoTheScannedVolumeAndWipeUnderItsMountAreRefused)
+{
+    if (::geteuid() != 0 || !std::filesystem::exists("/dev/fuse") || std::system("command -v ntfs-3g >/dev/null") != 0)
+        GTEST_SKIP() << "mounting the image needs root, FUSE and ntfs-3g";
+    for (FileRow& row : rows)
+        row.selected = true;
+    for (const bool viaLoop : {false, true}) {
+        SCOPED_TRACE(viaLoop ? "through a loop device" : "ntfs-3g on the image file");
+        const auto mount = folder / "mnt";
+        const MountedImage mounted(image, mount, viaLoop);
+        if (!mounted.mounted()) {
+            ADD_FAILURE() << "the image could not be mounted";
+            continue;
+        }
+        for (const auto& target : {mount, mount / "Restored Files", mount / "Docs" / "new" / "deeper"}) {
+            SCOPED_TRACE(target.string());
+            RecordingUi ui;
+            StopPump pump(session.ResultsBusy);
+            EXPECT_EQ(RunRestore(session, rows, kShown, target, false, ui, pump).end, OperationResult::End::Refused);
+            EXPECT_EQ(ui.shown, std::vector<std::string>{"RestoreOnScannedDrive"});
+        }
+        EXPECT_FALSE(std::filesystem::exists(mount / "Restored Files")) << "a refused restore makes nothing";
+        EXPECT_FALSE(std::filesystem::exists(mount / "Docs" / "new"));
+
+        RecordingUi ui;
+        StopPump pump(session.ResultsBusy);
+        EXPECT_EQ(RunWipe(session, rows, kShown, 10, ui, pump).end, OperationResult::End::Refused);
+        EXPECT_EQ(ui.shown, std::vector<std::string>{"WipeMounted"});
+        EXPECT_FALSE(WipeFileNTFS(session, *parseStoredValue(session.store.read(kShown, rows[0].name)).recordOffset).wiped);
+    }
+
+    // Unmounted again: every deleted file still comes back whole.
+    RecordingUi ui;
+    StopPump pump(session.ResultsBusy);
+    const OperationResult result = RunRestore(session, rows, kShown, folder / "after", false, ui, pump);
+    EXPECT_EQ(result.end, OperationResult::End::Ran);
+    int compared = 0;
+    for (const auto& entry : test::readManifest("ntfs-c4096")) {
+        const std::string shown = "Docs/Projects/";
+        if (entry.kind != "file" || entry.state != "deleted" || entry.size == 0 || !entry.path.starts_with(shown) ||
+            entry.path.find('/', shown.size()) != std::string::npos)
+            continue;
+        const auto restored = folder / "after" / entry.path.substr(shown.size());
+        EXPECT_EQ(sha256OfFile(restored.c_str()), entry.sha256) << entry.path;
+        ++compared;
+    }
+    EXPECT_GT(compared, 0);
 }
 
 } // namespace

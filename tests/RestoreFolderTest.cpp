@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 
 #include "RestoreFolder.h"
+#include "UniqueFd.h"
 
 namespace orv {
 namespace {
@@ -48,12 +50,21 @@ TEST_F(KeptPathFolder, EveryNameStaysInsideTheRestoreFolder)
         {"NUL in a name", std::u16string(u"C:\\a\0b\\", 7), "a_b"},
         {"empty names between separators are skipped", u"Docs\\\\x\\", "Docs/x"},
     };
+    const UniqueFd restore(openRestoreFolder(root));
+    ASSERT_GE(restore.get(), 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto folder = keptPathFolder(root, c.volumeFolder);
-        ASSERT_TRUE(folder);
-        EXPECT_EQ(*folder, c.expected.empty() ? root : root / c.expected);
-        EXPECT_TRUE(fs::is_directory(*folder));
+        fs::path relative;
+        const UniqueFd folder(keptPathFolder(restore.get(), c.volumeFolder, relative));
+        ASSERT_GE(folder.get(), 0);
+        EXPECT_EQ(relative, c.expected);
+        struct stat opened {}, expected {};
+        ASSERT_EQ(::fstat(folder.get(), &opened), 0);
+        ASSERT_EQ(::stat((root / c.expected).c_str(), &expected), 0);
+        EXPECT_EQ(opened.st_ino, expected.st_ino) << "the descriptor is that folder";
+        if (!c.expected.empty()) {
+            EXPECT_EQ(opened.st_mode & 0777, 0700u) << "made private";
+        }
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(top), {}), 1) << "nothing beside the restore folder";
 }
@@ -63,13 +74,43 @@ TEST_F(KeptPathFolder, ALinkOrAFileInTheWayIsRefused)
     const fs::path elsewhere = top / "elsewhere";
     fs::create_directory(elsewhere);
     fs::create_directory_symlink(elsewhere, root / "Docs");
-    EXPECT_FALSE(keptPathFolder(root, u"C:\\Docs\\Old\\"));
+    const UniqueFd restore(openRestoreFolder(root));
+    ASSERT_GE(restore.get(), 0);
+    fs::path relative;
+    EXPECT_LT(keptPathFolder(restore.get(), u"C:\\Docs\\Old\\", relative), 0);
     EXPECT_TRUE(fs::is_empty(elsewhere)) << "the link was not followed";
 
     fs::create_directory(root / "Music");
     std::ofstream(root / "Music" / "Album") << "a file, not a folder";
-    EXPECT_FALSE(keptPathFolder(root, u"C:\\Music\\Album\\Disc 1\\"));
+    EXPECT_LT(keptPathFolder(restore.get(), u"C:\\Music\\Album\\Disc 1\\", relative), 0);
     EXPECT_TRUE(fs::is_regular_file(root / "Music" / "Album"));
+
+    // The restore folder itself a link: refused, whatever it points to.
+    fs::create_directory_symlink(root, top / "linked-restore");
+    EXPECT_LT(openRestoreFolder(top / "linked-restore"), 0);
+}
+
+TEST_F(KeptPathFolder, FoldersBelongToTheRestoreFoldersOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving a folder to another user needs root";
+    // As under pkexec: root restores into a folder of the user who asked.
+    ASSERT_EQ(::chown(root.c_str(), 4321, 4321), 0);
+    const UniqueFd restore(openRestoreFolder(root));
+    fs::path relative;
+    const UniqueFd folder(keptPathFolder(restore.get(), u"C:\\Docs\\Old\\", relative));
+    ASSERT_GE(folder.get(), 0);
+    for (const fs::path& made : {root / "Docs", root / "Docs" / "Old"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(made.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 4321u) << made;
+        EXPECT_EQ(info.st_gid, 4321u) << made;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+    }
+    // A folder another user made where ours would go is not written into.
+    ASSERT_EQ(::mkdir((root / "Theirs").c_str(), 0777), 0);
+    ASSERT_EQ(::chown((root / "Theirs").c_str(), 9876, 9876), 0);
+    EXPECT_LT(keptPathFolder(restore.get(), u"C:\\Theirs\\", relative), 0);
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <map>
 
@@ -17,6 +19,7 @@
 #include "NormalScan.h"
 #include "RecordBuilder.h"
 #include "ScanCommon.h"
+#include "TempFolder.h"
 #include "Utf16.h"
 
 namespace orv {
@@ -435,6 +438,48 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     };
     EXPECT_EQ(got, expected);
     EXPECT_EQ(session.FilesFound, 11) << "the repeated name counts as found twice, stored once";
+}
+
+} // namespace
+} // namespace orv
+
+namespace orv {
+namespace {
+
+// A 16 MiB image whose $MFT run list claims the whole of an 8 GiB (sparse) volume: the scan loads
+// what the $MFT's own $DATA size says, not what its runs claim, so it takes moments and little memory.
+TEST(NormalScanBounds, AnMftRunListClaimingTheWholeVolumeLoadsOnlyTheMftsData)
+{
+    using test::RecordBuilder;
+    constexpr std::uint64_t kVolume = std::uint64_t{8} << 30;
+    test::VolumeLayout layout;
+    layout.clusters = 4096; // 16 MiB written, the rest of the 8 GiB a hole
+    layout.totalSectors = kVolume / 512 - 1;
+    layout.mftRunList = {0x13, 0xF0, 0xFF, 0x1F, 0x04, 0x00}; // 2,097,136 clusters from cluster 4
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    layout.records[30] = RecordBuilder().inUse(false).fileName(u"gone.txt", 5).residentData({'x'}).build();
+    const test::Bytes bytes = test::buildVolume(layout);
+    const test::TempFolder temp;
+    const auto image = temp / "claims-everything.img";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::filesystem::resize_file(image, kVolume);
+
+    LinuxDriveSystem drives(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+    drives.addDrive("C:", image.string());
+    ScanSession session;
+    ASSERT_EQ(RunFindChecks(session, drives, "C:", u"", 10).check, FindCheck::Ok);
+    PrepareScan(session, u"");
+    TestPump pump(session);
+    ScanProgress progress;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(NTFSFind1(session, pump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LE(session.volume.MftBuffer.size(), std::size_t{64 * 1024 + 4096 + 1024}) << "the $DATA size, not the runs";
+    EXPECT_LT(took, std::chrono::seconds(5)) << "well under a second unloaded; room for a busy sanitizer run";
+    EXPECT_TRUE(session.store.valueExists(u"C:\\", u"gone.txt"));
 }
 
 } // namespace

@@ -28,6 +28,12 @@ public:
     }
     std::optional<std::uint64_t> size() override { return m_count; }
     bool readOnly() const override { return m_disk->readOnly(); }
+    std::vector<SourceMount> mounts(ByteRange part) override
+    {
+        const std::uint64_t first = part.first < m_count ? part.first : m_count;
+        const std::uint64_t count = part.count < m_count - first ? part.count : m_count - first;
+        return m_disk->mounts({m_first + first, count});
+    }
 
 private:
     bool inside(std::uint64_t position, std::size_t count) const

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FdTransfer.h"
+#include "SourceMounts.h"
 #include "UniqueFd.h"
 
 namespace orv {
@@ -76,6 +77,12 @@ std::optional<std::uint64_t> FileDevice::size()
     if (S_ISBLK(info.st_mode) && ::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
         return bytes;
     return std::nullopt;
+}
+
+std::vector<SourceMount> FileDevice::mounts(ByteRange part)
+{
+    // The file first opened, whatever its path names now.
+    return mountsOfOpenFile(readable(), part);
 }
 
 } // namespace orv

@@ -6,9 +6,11 @@ Environment: ORV_CLI (the binary), ORV_FIXTURES (the unpacked fixture images).""
 
 import json
 import os
+import pty
 import random
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -301,6 +303,236 @@ class RestoreAndWipe(CliCase):
                 listing = subprocess.run(tool, capture_output=True, text=True).stdout
                 self.assertNotIn("old-plan.txt", listing, tool[0])
                 self.assertIn("minutes.txt", listing, tool[0])
+
+
+def can_mount():
+    return os.geteuid() == 0 and os.path.exists("/dev/fuse") and shutil.which("ntfs-3g") and shutil.which("losetup")
+
+
+class Mounted:
+    """The image mounted by ntfs-3g while the block runs: from the file itself, or through a loop
+    device that is detached again at the end."""
+
+    def __init__(self, image, at, via_loop, *options):
+        self.image, self.at, self.via_loop, self.options, self.loop = image, at, via_loop, list(options), None
+
+    def __enter__(self):
+        os.makedirs(self.at, exist_ok=True)
+        source = self.image
+        if self.via_loop:
+            self.loop = subprocess.run(["losetup", "-f", "--show", self.image], capture_output=True, text=True,
+                                       check=True).stdout.strip()
+            source = self.loop
+        subprocess.run(["ntfs-3g", *self.options, source, self.at], check=True, capture_output=True)
+        return self
+
+    def __exit__(self, *_):
+        subprocess.run(["umount", self.at], check=True)
+        if self.loop:
+            subprocess.run(["losetup", "-d", self.loop], check=True)
+
+
+def sha256_of(path):
+    import hashlib
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class Safety(CliCase):
+    def test_flat_restore_of_the_demo_volume_keeps_every_file(self):
+        # Two folders hold a deductions.xlsx: flat, the second gets " (1)" instead of replacing the first.
+        out_dir = os.path.join(self.tmp, "demo")
+        result = self.run_cli("restore", os.path.join(FIXTURES, "demo.img"), "--to", out_dir, "--json", timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = json.loads(result.stdout)
+        deleted = [r for r in manifest("demo") if r["kind"] == "file" and r["state"] == "deleted"]
+        self.assertEqual(len(report), len(deleted))
+        self.assertEqual({f["status"] for f in report}, {"restored"})
+        self.assertEqual(len(os.listdir(out_dir)), len(deleted), "as many distinct files as were deleted")
+        self.assertEqual(sorted(sha256_of(f["path"]) for f in report), sorted(r["sha256"] for r in deleted))
+
+    def test_folder_with_or_without_its_closing_backslash(self):
+        for folder in ("c:\\docs\\projects\\", "c:\\docs\\projects"):
+            with self.subTest(folder=folder):
+                out_dir = os.path.join(self.tmp, "out" + str(len(folder)))
+                result = self.run_cli("restore", IMAGE, "--to", out_dir, "--folder", folder, "--name", "old-plan.txt")
+                self.assertEqual((result.returncode, result.stdout), (0, "1 file(s) restored!\n"), result.stderr)
+                self.assertEqual(os.listdir(out_dir), ["old-plan.txt"])
+
+    def test_restore_with_nothing_found_says_so_and_succeeds(self):
+        path = self.image_copy()
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", path], check=True, capture_output=True)
+        out_dir = os.path.join(self.tmp, "nothing")
+        result = self.run_cli("restore", path, "--to", out_dir)
+        self.assertEqual((result.returncode, result.stdout), (0, "Found 0 deleted files on this drive!\n"), result.stderr)
+        self.assertFalse(os.path.exists(out_dir), "nothing to restore: no folder made")
+        result = self.run_cli("restore", path, "--to", out_dir, "--json")
+        self.assertEqual((result.returncode, json.loads(result.stdout)), (0, []), result.stderr)
+
+    @unittest.skipUnless(can_mount(), "mounting the image needs root, FUSE, ntfs-3g and losetup")
+    def test_restore_onto_the_scanned_volume_and_wipe_under_its_mount_are_refused(self):
+        path = self.image_copy()
+        mount = os.path.join(self.tmp, "mnt")
+        for via_loop in (False, True):
+            with self.subTest(via_loop=via_loop), Mounted(path, mount, via_loop):
+                before = sorted(os.listdir(mount))
+                result = self.run_cli("restore", path, "--to", os.path.join(mount, "Restored"))
+                self.assertEqual((result.returncode, result.stdout), (1, ""), result.stderr)
+                self.assertIn("on the drive being recovered", result.stderr)
+                self.assertEqual(sorted(os.listdir(mount)), before, "nothing written")
+                result = self.run_cli("wipe", path, "--folder", "C:\\Docs\\Projects", "--name", "old-plan.txt",
+                                      "--yes")
+                self.assertEqual((result.returncode, result.stdout), (1, ""), result.stderr)
+                self.assertIn("mounted for writing", result.stderr)
+        # Unmounted, the image's deleted files come back whole.
+        out_dir = os.path.join(self.tmp, "after")
+        result = self.run_cli("restore", path, "--to", out_dir, "--keep-paths", "--json", timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        deleted = {r["path"]: r["sha256"] for r in manifest("ntfs-c4096")
+                   if r["kind"] == "file" and r["state"] == "deleted" and r["size"] > 0}
+        for path_in_image, digest in deleted.items():
+            self.assertEqual(sha256_of(os.path.join(out_dir, path_in_image)), digest, path_in_image)
+
+
+    @unittest.skipUnless(can_mount(), "making the volume needs root, FUSE and ntfs-3g")
+    def test_a_live_image_file_on_the_volume_is_neither_listed_nor_wiped(self):
+        outer = os.path.join(self.tmp, "outer.img")
+        with open(outer, "wb") as f:
+            f.truncate(64 << 20)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", outer], check=True, capture_output=True)
+        mount = os.path.join(self.tmp, "mnt")
+        with Mounted(outer, mount, False):
+            shutil.copyfile(IMAGE, os.path.join(mount, "inner.img"))
+            with open(os.path.join(mount, "really-deleted.txt"), "w") as f:
+                f.write("deleted on the outer volume\n")
+            os.remove(os.path.join(mount, "really-deleted.txt"))
+        inner_live = {place(r["path"]) for r in manifest("ntfs-c4096") if r["state"] == "kept"}
+        files = json.loads(self.run_cli("scan", outer, "--extended", "--json", timeout=120).stdout)["files"]
+        listed = {(f["folder"], f["name"]) for f in files}
+        self.assertIn(("C:\\", "really-deleted.txt"), listed)
+        self.assertFalse(listed & inner_live, "the inner image's live files are not deleted files")
+
+        def inner_bytes():
+            with Mounted(outer, mount, False, "-o", "ro"):
+                return sha256_of(os.path.join(mount, "inner.img"))
+        before = inner_bytes()
+        inner_files = {place(r["path"]) for r in manifest("ntfs-c4096")}
+        tried = [f for f in files if (f["folder"], f["name"]) in inner_files]
+        self.assertTrue(tried, "the inner image's deleted files are listed (their records are not in use)")
+        for f in tried:
+            self.run_cli("wipe", outer, "--extended", "--folder", f["folder"], "--name", f["name"], "--yes",
+                         "--quiet", timeout=120)
+        self.assertEqual(inner_bytes(), before, "no wipe changed a byte of the live image")
+        result = self.run_cli("wipe", outer, "--extended", "--folder", "C:\\", "--name", "really-deleted.txt", "--yes",
+                              timeout=120)
+        self.assertEqual((result.returncode, result.stdout), (0, "1 file(s) wiped!\n"), result.stderr)
+
+
+@unittest.skipUnless(can_mount(), "making the volume needs root, FUSE and ntfs-3g")
+class Interrupted(CliCase):
+    """A volume with a deleted file of 200 MiB (mostly a hole, so it is made in moments and restored
+    in pieces long enough to interrupt) and a small one."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="orv-big-")
+        cls.image = os.path.join(cls.dir, "big.img")
+        with open(cls.image, "wb") as f:
+            f.truncate(1 << 30)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", cls.image], check=True, capture_output=True)
+        mount = os.path.join(cls.dir, "mnt")
+        with Mounted(cls.image, mount, False):
+            with open(os.path.join(mount, "big.bin"), "wb") as f:
+                f.write(b"the first bytes")
+                f.seek(200 << 20)
+                f.write(b"the last bytes")
+            with open(os.path.join(mount, "small.txt"), "w") as f:
+                f.write("a small deleted file\n")
+            os.remove(os.path.join(mount, "big.bin"))
+            os.remove(os.path.join(mount, "small.txt"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def start(self, *args):
+        return subprocess.Popen([CLI, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env)
+
+    def wait_for_temporary(self, folder, process, left=()):
+        """Until the restore writes its temporary file: then it is busy with the big file."""
+        for _ in range(4000):
+            if os.path.isdir(folder) and any(n.startswith(".orvandel-restore-") and n not in left
+                                             for n in os.listdir(folder)):
+                return True
+            if process.poll() is not None:
+                return False
+            time.sleep(0.002)
+        return False
+
+    def test_a_killed_restore_leaves_no_partial_file_and_a_stopped_one_says_stopped(self):
+        out_dir = os.path.join(self.tmp, "out")
+        process = self.start("restore", self.image, "--to", out_dir, "--quiet")
+        self.assertTrue(self.wait_for_temporary(out_dir, process), "the restore wrote the big file")
+        process.kill()
+        process.communicate()
+        self.assertNotIn("big.bin", os.listdir(out_dir), "no file under a real name that is not whole")
+        left = [n for n in os.listdir(out_dir) if n.startswith(".orvandel-restore-")]
+        self.assertTrue(left, "the killed run's temporary file")
+
+        process = self.start("restore", self.image, "--to", out_dir, "--json", "--quiet")
+        self.assertTrue(self.wait_for_temporary(out_dir, process, left))
+        process.send_signal(signal.SIGINT)
+        stdout, stderr = process.communicate(timeout=120)
+        self.assertEqual(process.returncode, 1, stderr)
+        report = {f["name"]: f for f in json.loads(stdout)}
+        self.assertEqual(report["big.bin"]["status"], "stopped")
+        self.assertIsNone(report["big.bin"]["path"])
+        self.assertEqual([n for n in os.listdir(out_dir) if n.startswith(".orvandel-restore-")], [],
+                         "the stopped file and the one the killed run left are removed")
+        self.assertNotIn("big.bin", os.listdir(out_dir))
+
+    def interrupt_wipe_while_scanning(self, path):
+        """Runs a wipe with stderr on a terminal, where the scan draws its progress line from its
+        first step, and presses Ctrl-C as soon as that line shows. Gives the exit status, stdout and
+        what the terminal showed."""
+        master, slave = pty.openpty()
+        process = subprocess.Popen([CLI, "wipe", path, "--extended", "--folder", "C:\\", "--name", "small.txt",
+                                    "--yes"], stdout=subprocess.PIPE, stderr=slave, env=self.env)
+        os.close(slave)
+        shown = b""
+        signalled = False
+        while True:
+            if not signalled and b"\x1b[K" in shown:
+                process.send_signal(signal.SIGINT)
+                signalled = True
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            shown += chunk
+        stdout, _ = process.communicate(timeout=120)
+        os.close(master)
+        return process.returncode, stdout, shown.decode(errors="replace")
+
+    def test_ctrl_c_during_the_scan_of_a_wipe_writes_nothing(self):
+        path = os.path.join(self.tmp, "copy.img")
+        stopped = 0
+        for _ in range(5):
+            subprocess.run(["cp", "--sparse=always", self.image, path], check=True)
+            before = os.stat(path)
+            status, stdout, shown = self.interrupt_wipe_while_scanning(path)
+            if "Stopped during the scan" not in shown:
+                continue  # the scan was over before the signal came
+            stopped += 1
+            self.assertEqual((status, stdout), (1, b""), shown)
+            self.assertIn("nothing is wiped", shown)
+            after = os.stat(path)
+            self.assertEqual((after.st_mtime_ns, after.st_size), (before.st_mtime_ns, before.st_size), "nothing written")
+            listed = json.loads(self.run_cli("scan", path, "--json").stdout)["files"]
+            self.assertIn(("C:\\", "small.txt"), {(f["folder"], f["name"]) for f in listed})
+        self.assertGreater(stopped, 0, "Ctrl-C came during a scan")
 
 
 class Failures(CliCase):
