@@ -244,28 +244,31 @@ TEST_F(Scans, ExtendedScanListsEverythingTheNormalScanListsOnce)
         ASSERT_FALSE(normal.empty());
         const std::vector<DataRun> currentMft = session.volume.CurrentMftExtents;
 
-        session = ScanSession();
-        ASSERT_TRUE(open(image));
-        TestPump extendedPump(session);
-        ASSERT_EQ(NTFSFind2(session, extendedPump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
-        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> extended;
-        for (const Listed& l : listing(session.store))
-            extended[{l.section, l.key}] = l.stored.size;
-        for (const auto& [place, size] : normal) {
-            SCOPED_TRACE(toUtf8(place.first + place.second));
-            ASSERT_TRUE(extended.count(place)) << "listed by the Normal scan, missed by the Extended scan";
-            EXPECT_EQ(extended[place], size);
-        }
+        // Probed and swept alike.
+        for (const ExtendedReach reach : {ExtendedReach::Probes, ExtendedReach::WholeVolume}) {
+            session = ScanSession();
+            ASSERT_TRUE(open(image));
+            TestPump extendedPump(session);
+            ASSERT_EQ(NTFSFind2(session, extendedPump, progress, kPlentyOfMemory, reach).end, ScanEnd::Finished);
+            std::map<std::pair<std::u16string, std::u16string>, std::int64_t> extended;
+            for (const Listed& l : listing(session.store))
+                extended[{l.section, l.key}] = l.stored.size;
+            for (const auto& [place, size] : normal) {
+                SCOPED_TRACE(toUtf8(place.first + place.second));
+                ASSERT_TRUE(extended.count(place)) << "listed by the Normal scan, missed by the Extended scan";
+                EXPECT_EQ(extended[place], size);
+            }
 
-        // Regions are read once: in volume order, apart, and the $MFT in use lies inside them.
-        const std::vector<DataRun>& regions = session.volume.MftExtentList;
-        ASSERT_FALSE(regions.empty());
-        for (std::size_t i = 1; i < regions.size(); ++i)
-            EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
-        for (const DataRun& extent : currentMft)
-            EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
-                return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
-            })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
+            // Regions are read once: in volume order, apart, and the $MFT in use lies inside them.
+            const std::vector<DataRun>& regions = session.volume.MftExtentList;
+            ASSERT_FALSE(regions.empty());
+            for (std::size_t i = 1; i < regions.size(); ++i)
+                EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
+            for (const DataRun& extent : currentMft)
+                EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
+                    return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
+                })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
+        }
     }
 }
 
