@@ -87,7 +87,7 @@ class DeepScan(unittest.TestCase):
         """Every file graded Good comes back byte for byte; the format itself overwrote a few."""
         good = {(f["folder"], f["name"]) for f in listing["files"] if f["recoverability"] == "Good"}
         self.assertGreaterEqual(len(good), 0.8 * len(files))
-        out = os.path.join(self.tmp, "restored-" + "-".join(a.strip("-") for a in args))
+        out = os.path.join(self.tmp, os.path.basename(image) + "-restored-" + "-".join(a.strip("-") for a in args))
         self.cli("restore", image, "--to", out, "--keep-paths", "--quiet", *args)
         wrong = []
         for path, data in files.items():
