@@ -369,10 +369,11 @@ void ExtendedScan::sweep(std::vector<DataRun>& regions)
         const auto into = std::span(piece).first(static_cast<std::size_t>(readBytes));
         readPiece(first * bytesPerCluster, into);
         // The next piece comes from the device while this one is looked through.
-        if (m_volume.Device && first + pieceClusters < total)
-            m_volume.Device->willRead(static_cast<std::uint64_t>((first + pieceClusters) * bytesPerCluster),
-                                      static_cast<std::uint64_t>(std::min(pieceClusters, total - first - pieceClusters) *
-                                                                 bytesPerCluster));
+        if (const std::int64_t next = first + pieceClusters; m_volume.Device && next < total) {
+            const std::int64_t nextBytes = std::min(pieceClusters, total - next) * bytesPerCluster;
+            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
+                                      static_cast<std::uint64_t>(nextBytes));
+        }
         for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += stride) {
             if (into[static_cast<std::size_t>(at)] != 'F' ||
                 !isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
