@@ -116,6 +116,7 @@ private:
     void indexRecords();
     void findEarlierClusterSizes();
     std::optional<std::int64_t> volumePosition(std::int64_t bufferOffset) const;
+    bool insideCurrentMft(std::int64_t position) const;
     void findFolders();
     void findFiles();
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
@@ -533,6 +534,14 @@ std::optional<std::int64_t> ExtendedScan::volumePosition(std::int64_t bufferOffs
     return r.cluster * m_volume.BytesPerCluster + (bufferOffset - r.bufferOffset);
 }
 
+bool ExtendedScan::insideCurrentMft(std::int64_t position) const
+{
+    const std::int64_t cluster = position / m_volume.BytesPerCluster;
+    return std::any_of(m_currentMft.begin(), m_currentMft.end(), [&](const DataRun& extent) {
+        return cluster >= extent.start && cluster - extent.start < extent.length;
+    });
+}
+
 namespace {
 
 // A cluster size a file system could have had here: a power of two from 512 bytes to the largest
@@ -583,7 +592,7 @@ std::optional<FirstDataSegment> firstDataSegment(std::span<const std::uint8_t> r
 
 void ExtendedScan::findEarlierClusterSizes()
 {
-    // Records the $MFT in use now does not give out belong to an earlier file system, whose runs count
+    // Records outside the $MFT in use now belong to an earlier file system, whose run lists count
     // clusters of its own size: a quick format with another cluster size would otherwise have
     // every earlier file read from the wrong bytes. That size is told by the earlier $MFT's own
     // record 0 (where it lies against its first run's cluster number, or its allocated size over
@@ -613,10 +622,8 @@ void ExtendedScan::findEarlierClusterSizes()
     std::vector<EarlierMft> earlierMfts;
     std::vector<std::uint8_t> scratch(static_cast<std::size_t>(recordSize));
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
-        // The records the $MFT in use gives out are its own; those it has not given out yet may
-        // still be an earlier file system's, flagged in use or not.
         const auto position = volumePosition(at);
-        if (!position || givenOutByCurrentMft(at).value_or(false))
+        if (!position || insideCurrentMft(*position))
             continue;
         if (!stretches.empty() && stretches.back().bufferOffset + stretches.back().bytes == at &&
             stretches.back().position + stretches.back().bytes == *position)
