@@ -41,7 +41,12 @@ public:
     explicit ScanCommand(CLI::App& app) : Command(app.add_subcommand("scan", "list the deleted files of a volume"))
     {
         addSourceOptions(parser(), m_options.source);
-        parser().add_flag("--extended", m_options.extended, "deep scan: also finds the files of earlier file systems");
+        CLI::Option* extended = parser().add_flag("--extended", m_options.extended,
+                                                  "deep scan: also finds the files of earlier file systems");
+        parser()
+            .add_flag("--sweep", m_options.sweep,
+                      "with --extended: read the whole volume, not probes of it (slower, misses no MFT fragment)")
+            ->needs(extended);
         parser().add_option("--mask", m_options.mask, "file name mask, e.g. *.jpg (default *.*)");
         parser().add_flag("--quiet", m_options.quiet, "no progress line and no notes on stderr");
     }
@@ -80,6 +85,8 @@ private:
         json.beginObject();
         json.key("drive").string(session.volume.Drive);
         json.key("mode").string(m_options.extended ? "extended" : "normal");
+        if (m_options.extended)
+            json.key("sweep").boolean(m_options.sweep);
         json.key("mask").string(toUtf8(session.FileMask));
         json.key("records_examined").number(session.RecordsExamined);
         // The files listed below: a name found twice in one folder is listed once.
@@ -106,6 +113,16 @@ private:
             json.key("size").number(stored.size);
             json.key("resident").boolean(facts && facts->hasData && facts->resident);
             json.key("recoverability").string(gradeKey(grade));
+            if (m_options.extended) {
+                // The cluster size the file's runs are read with: the volume's for a record of the
+                // $MFT in use now, an earlier file system's as its records tell it, or null where
+                // they do not (its runs are then read with the volume's).
+                std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
+                if (stored.recordOffset)
+                    if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
+                        clusterSize = *earlier > 0 ? earlier : std::nullopt;
+                json.key("earlier_cluster_size").numberOrNull(clusterSize);
+            }
             json.endObject();
         });
         json.endArray();

@@ -87,7 +87,8 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     {
         const InterruptScope interrupts;
         if (options.extended) {
-            const auto extended = NTFSFind2(session, pump, pump, AvailablePhysicalMemory());
+            const auto extended = NTFSFind2(session, pump, pump, AvailablePhysicalMemory(),
+                                            options.sweep ? ExtendedReach::WholeVolume : ExtendedReach::Probes);
             if (extended.bootSectorError)
                 return fail(kBootSectorError);
             report = extended;

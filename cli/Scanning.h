@@ -17,6 +17,7 @@ struct ScanOptions
 {
     SourceOptions source;
     bool extended = false;
+    bool sweep = false; // with extended: read the whole volume instead of probing it
     std::string mask;
     bool quiet = false;
     bool forWipe = false; // a read-only source (a container) is refused before the scan

@@ -23,7 +23,9 @@ public:
         m_scan.forWipe = true;
         command.add_option("--folder", m_folder, "the folder of the files, e.g. C:\\Docs\\")->required();
         command.add_option("--name", m_names, "the files to wipe")->required();
-        command.add_flag("--extended", m_scan.extended, "deep scan");
+        CLI::Option* extended = command.add_flag("--extended", m_scan.extended, "deep scan");
+        command.add_flag("--sweep", m_scan.sweep, "with --extended: read the whole volume, not probes of it")
+            ->needs(extended);
         command.add_flag("--yes", m_yes, "confirm: the records are overwritten for good");
         command.add_flag("--quiet", m_scan.quiet, "no notes on stderr");
     }

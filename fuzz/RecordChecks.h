@@ -140,6 +140,14 @@ inline bool sameDecode(RecordStatus a, const TMFTFile& x, RecordStatus b, const 
 // survey, the name, parent and creation time read at the surveyed places, and the decode.
 inline void checkRecord(std::span<std::uint8_t> record)
 {
+    // As the whole-volume sweep meets it, protected: a sound record has every stride end ready
+    // for the fixups, and a shorter view of it is never taken for one.
+    if (isSoundRecord(record, record.size())) {
+        const std::size_t usa = *LeReader(record).u16(mft::kUsaOffset);
+        require(record[record.size() - 2] == record[usa] && record[record.size() - 1] == record[usa + 1],
+                "a sound record's last stride does not end in its sequence number");
+        require(!isSoundRecord(record.first(record.size() - 1), record.size()), "a cut record taken for sound");
+    }
     ApplyRecordFixups(record);
     const std::vector<std::uint8_t> fixedOnce(record.begin(), record.end());
     ApplyRecordFixups(record);

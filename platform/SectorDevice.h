@@ -39,6 +39,10 @@ public:
     // cannot be read.
     virtual std::optional<std::uint64_t> size() { return std::nullopt; }
 
+    // A hint that these bytes are read next, so a device may start fetching them while the caller
+    // works on what it read before. Nothing is promised.
+    virtual void willRead(std::uint64_t /*bytePosition*/, std::uint64_t /*count*/) {}
+
     // True for a source that is never written, such as a forensic or virtual-disk container:
     // its writes always fail, and operations that would write refuse it before they start.
     virtual bool readOnly() const { return false; }

@@ -27,14 +27,23 @@ std::string ContentReport::reason() const
     return text;
 }
 
-std::int64_t volumeClusterCount(VolumeContext& volume)
+std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster)
 {
+    if (bytesPerCluster <= 0)
+        bytesPerCluster = volume.BytesPerCluster;
     std::int64_t clusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
+    if (clusters != std::numeric_limits<std::int64_t>::max() && volume.BytesPerCluster > 0 && bytesPerCluster > 0 &&
+        bytesPerCluster != volume.BytesPerCluster) {
+        // In clusters of another size: the same bytes, counted again.
+        clusters = clusters > std::numeric_limits<std::int64_t>::max() / volume.BytesPerCluster
+                       ? std::numeric_limits<std::int64_t>::max() / bytesPerCluster
+                       : clusters * volume.BytesPerCluster / bytesPerCluster;
+    }
     const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
-    if (deviceBytes && volume.BytesPerCluster > 0)
+    if (deviceBytes && bytesPerCluster > 0)
         clusters = std::min<std::int64_t>(
             clusters, static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                          volume.BytesPerCluster);
+                          bytesPerCluster);
     return clusters;
 }
 
@@ -52,8 +61,8 @@ public:
         std::int64_t count;   // clusters, at least 1
     };
 
-    ClusterMap(VolumeContext& volume, const std::vector<DataRun>& runs)
-        : m_runs(runs), m_volumeClusters(volumeClusterCount(volume))
+    ClusterMap(std::int64_t volumeClusters, const std::vector<DataRun>& runs)
+        : m_runs(runs), m_volumeClusters(volumeClusters)
     {
     }
 
@@ -88,14 +97,17 @@ private:
     std::int64_t m_volumeClusters = 0;
 };
 
-bool readClusters(VolumeContext& volume, std::int64_t cluster, std::span<std::uint8_t> into)
+// Clusters of `bytesPerCluster` bytes, a whole number of sectors: the volume's, or an earlier file
+// system's.
+bool readClusters(VolumeContext& volume, std::int64_t bytesPerCluster, std::int64_t cluster,
+                  std::span<std::uint8_t> into)
 {
-    const std::int64_t sector = ClusterToSector(volume, cluster);
-    if (sector < 0) {
+    std::int64_t position = 0;
+    if (cluster < 0 || volume.BytesPerSector <= 0 || __builtin_mul_overflow(cluster, bytesPerCluster, &position)) {
         std::fill(into.begin(), into.end(), std::uint8_t{0});
         return false;
     }
-    return ReadSectors(volume, static_cast<std::uint64_t>(sector), into);
+    return ReadSectors(volume, static_cast<std::uint64_t>(position / volume.BytesPerSector), into);
 }
 
 class ContentWriter
@@ -104,7 +116,8 @@ public:
     ContentWriter(VolumeContext& volume, const TMFTFile& file, Pump& pump, const std::function<bool()>& keepGoing,
                   const std::function<bool(std::span<const std::uint8_t>)>& sink)
         : m_volume(volume), m_file(file), m_pump(pump), m_keepGoing(keepGoing), m_sink(sink),
-          m_map(volume, file.ClusterList)
+          m_bytesPerCluster(file.BytesPerCluster > 0 ? file.BytesPerCluster : volume.BytesPerCluster),
+          m_map(volumeClusterCount(volume, m_bytesPerCluster), file.ClusterList)
     {
     }
 
@@ -118,7 +131,7 @@ public:
             m_report.written = static_cast<std::int64_t>(length);
             return m_report;
         }
-        if (m_volume.BytesPerCluster <= 0 || m_volume.BytesPerSector <= 0 || m_file.FSize <= 0)
+        if (m_bytesPerCluster <= 0 || m_volume.BytesPerSector <= 0 || m_file.FSize <= 0)
             return m_report;
         m_report.partLost = m_file.Incomplete;
         const bool done = m_file.CompressionUnit > 0 ? compressed() : plain();
@@ -177,12 +190,12 @@ private:
 
     bool plain()
     {
-        const std::int64_t chunkClusters = std::max<std::int64_t>(kContentChunk / m_volume.BytesPerCluster, 1);
+        const std::int64_t chunkClusters = std::max<std::int64_t>(kContentChunk / m_bytesPerCluster, 1);
         while (left() > 0) {
             const auto piece = m_map.next(chunkClusters);
             if (!piece)
                 return true;
-            const std::int64_t bytes = std::min(piece->count * m_volume.BytesPerCluster, left());
+            const std::int64_t bytes = std::min(piece->count * m_bytesPerCluster, left());
             if (piece->kind != ClusterMap::Kind::Data || m_report.written >= m_file.ValidLength) {
                 if (!zeros(bytes, piece->kind == ClusterMap::Kind::Unreadable))
                     return false;
@@ -193,7 +206,7 @@ private:
             // Whole sectors are read; a piece cut at the file's size is rounded up to them.
             const std::int64_t readBytes = (bytes + m_volume.BytesPerSector - 1) / m_volume.BytesPerSector * m_volume.BytesPerSector;
             m_buffer.resize(static_cast<std::size_t>(readBytes));
-            if (!readClusters(m_volume, piece->cluster, m_buffer))
+            if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster, m_buffer))
                 m_report.zeroedBytes += std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
             if (!put(std::span(m_buffer).first(static_cast<std::size_t>(bytes))))
                 return false;
@@ -204,7 +217,7 @@ private:
     bool compressed()
     {
         const std::int64_t unitClusters = m_file.CompressionUnit;
-        const std::int64_t bpc = m_volume.BytesPerCluster;
+        const std::int64_t bpc = m_bytesPerCluster;
         if (unitClusters > kContentChunk / bpc) {
             // No volume compresses in units this large: the record is damaged.
             m_report.recordDamaged = true;
@@ -224,7 +237,7 @@ private:
                 if (!piece)
                     break;
                 if (piece->kind == ClusterMap::Kind::Data) {
-                    if (!readClusters(m_volume, piece->cluster,
+                    if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster,
                                       std::span(stored).subspan(static_cast<std::size_t>(real * bpc),
                                                                 static_cast<std::size_t>(piece->count * bpc))))
                         unreadable = true;
@@ -260,7 +273,7 @@ private:
     void tail()
     {
         const std::int64_t missing = left();
-        if (missing / m_volume.BytesPerCluster >= m_map.volumeClusters()) {
+        if (missing / m_bytesPerCluster >= m_map.volumeClusters()) {
             m_report.recordDamaged = true;
             return;
         }
@@ -272,6 +285,7 @@ private:
     Pump& m_pump;
     const std::function<bool()>& m_keepGoing;
     const std::function<bool(std::span<const std::uint8_t>)>& m_sink;
+    std::int64_t m_bytesPerCluster;
     ClusterMap m_map;
     ContentReport m_report;
     std::vector<std::uint8_t> m_buffer;

@@ -26,8 +26,9 @@ struct ContentReport
     std::string reason() const;
 };
 
-// The clusters a run may name on this volume: the boot sector's count, cut to the device's size.
-std::int64_t volumeClusterCount(VolumeContext& volume);
+// The clusters a run may name on this volume: the boot sector's count, cut to the device's size;
+// counted in clusters of `bytesPerCluster` bytes when given (an earlier file system's).
+std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster = 0);
 
 // The largest piece of a file read or written at once, whatever the length of its runs.
 inline constexpr std::int64_t kContentChunk = 4 * 1024 * 1024;

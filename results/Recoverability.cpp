@@ -113,6 +113,35 @@ std::u16string upperExtension(std::u16string_view name)
     return extension;
 }
 
+// An earlier file system's runs in clusters of the volume, each widened to the clusters it
+// touches: the $Bitmap that tells which are in use now counts in those.
+std::vector<DataRun> inVolumeClusters(const std::vector<DataRun>& runs, std::int64_t from, std::int64_t to)
+{
+    std::vector<DataRun> converted;
+    // Both sizes are powers of two: one is a whole multiple of the other.
+    const auto scale = [&](std::int64_t clusters, bool up) -> std::int64_t {
+        if (from >= to) {
+            const std::int64_t factor = from / to;
+            constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+            return clusters > kMost / factor ? kMost : clusters * factor;
+        }
+        const std::int64_t divisor = to / from;
+        return clusters / divisor + (up && clusters % divisor != 0);
+    };
+    for (const DataRun& run : runs) {
+        if (run.hole || run.start < 0 || run.length <= 0) {
+            converted.push_back({run.start, scale(run.length, true), run.hole});
+            continue;
+        }
+        const std::int64_t first = scale(run.start, false);
+        const std::int64_t end = run.length > std::numeric_limits<std::int64_t>::max() - run.start
+                                     ? std::numeric_limits<std::int64_t>::max()
+                                     : scale(run.start + run.length, true);
+        converted.push_back({first, end - first, false});
+    }
+    return converted;
+}
+
 } // namespace
 
 Grade AnalyzeProbabilityNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view fileName)
@@ -143,7 +172,14 @@ Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int6
     bool lost = file.Incomplete;
     const auto add = [](std::int64_t& sum, std::int64_t n) { sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n; };
     std::optional<std::int64_t> firstCluster;
-    for (const DataRun& run : file.ClusterList) {
+    const bool earlierClusters = file.BytesPerCluster > 0 && volume.BytesPerCluster > 0 &&
+                                 file.BytesPerCluster != volume.BytesPerCluster &&
+                                 (file.BytesPerCluster % volume.BytesPerCluster == 0 ||
+                                  volume.BytesPerCluster % file.BytesPerCluster == 0);
+    const std::vector<DataRun> runs =
+        earlierClusters ? inVolumeClusters(file.ClusterList, file.BytesPerCluster, volume.BytesPerCluster)
+                        : file.ClusterList;
+    for (const DataRun& run : runs) {
         if (run.length <= 0)
             continue;
         if (run.hole) {

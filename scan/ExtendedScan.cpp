@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
+constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20;      // read at once by the whole-volume sweep
+constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
 constexpr std::int64_t kRootRecord = 5;
 constexpr std::uint32_t kBitmapAttribute = 0xB0;
 constexpr std::uint64_t kLargestMftBitmap = std::uint64_t{64} << 20; // 2^29 records
@@ -81,9 +83,10 @@ struct Region
 class ExtendedScan
 {
 public:
-    ExtendedScan(ScanSession& session, Pump& pump, ScanProgress& progress, std::uint64_t availableMemory)
+    ExtendedScan(ScanSession& session, Pump& pump, ScanProgress& progress, std::uint64_t availableMemory,
+                 ExtendedReach reach)
         : m_session(session), m_volume(session.volume), m_pump(pump), m_progress(progress), m_shown(progress),
-          m_availableMemory(availableMemory)
+          m_availableMemory(availableMemory), m_reach(reach)
     {
     }
 
@@ -106,8 +109,14 @@ private:
     void loadBitmap();
     void loadMftBitmap();
     void findRegions();
+    void probe(std::vector<DataRun>& found, std::vector<std::uint8_t>& cluster);
+    void sweep(std::vector<DataRun>& found);
+    bool readPiece(std::int64_t position, std::span<std::uint8_t> into);
     bool readRegions();
     void indexRecords();
+    void findEarlierClusterSizes();
+    std::optional<std::int64_t> volumePosition(std::int64_t bufferOffset) const;
+    bool insideCurrentMft(std::int64_t position) const;
     void findFolders();
     void findFiles();
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
@@ -128,6 +137,7 @@ private:
     ScanProgress& m_progress;
     PercentShown m_shown;
     std::uint64_t m_availableMemory;
+    ExtendedReach m_reach;
 
     ExtendedScanReport m_report;
     std::vector<DataRun> m_currentMft; // the $MFT the boot sector names, before the scan
@@ -292,28 +302,8 @@ std::optional<DataRun> ExtendedScan::regionAround(std::int64_t hit, std::vector<
     return DataRun{start, *high - start + 1};
 }
 
-void ExtendedScan::findRegions()
+void ExtendedScan::probe(std::vector<DataRun>& found, std::vector<std::uint8_t>& cluster)
 {
-    startStep(ScanStep::FindMftRecords);
-    m_volume.MftExtentList.clear();
-    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(m_volume.BytesPerCluster));
-
-    // The $MFT in use now is always read, so the Extended scan lists at least what the Normal scan
-    // lists. Its neighbours are searched too: a quick format leaves the earlier, longer $MFT's
-    // records right behind the new one.
-    std::vector<DataRun> found;
-    for (const DataRun& extent : m_currentMft) {
-        if (extent.length <= 0)
-            continue;
-        found.push_back(extent);
-        for (const std::int64_t end : {extent.start, extent.start + extent.length - 1}) {
-            if (!holdsRecord(end, cluster))
-                continue;
-            if (const auto region = regionAround(end, cluster))
-                found.push_back(*region);
-        }
-    }
-
     // Probes from cluster 0 on, never less than a cluster apart, over the whole volume: a small
     // stick is probed cluster by cluster, and the last probes reach the volume's end.
     const std::int64_t total = m_volume.TotalClusters;
@@ -331,6 +321,103 @@ void ExtendedScan::findRegions()
         if (const auto region = regionAround(probe, cluster))
             found.push_back(*region);
     }
+}
+
+bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into)
+{
+    // Straight from the device: the buffer is read over whole, so it is not zeroed first, which
+    // costs as much as the copy itself once the volume is in the page cache.
+    if (m_volume.Device && m_volume.Device->read(static_cast<std::uint64_t>(position), into))
+        return true;
+    // A piece with a bad sector in it: what can be read of it still counts, in small parts.
+    bool whole = true;
+    const auto part = static_cast<std::size_t>(std::max<std::int64_t>(kSweepRetryBytes, m_volume.BytesPerSector));
+    for (std::size_t at = 0; at < into.size(); at += part) {
+        const auto piece = into.subspan(at, std::min(part, into.size() - at));
+        const auto sector = (position + static_cast<std::int64_t>(at)) / m_volume.BytesPerSector;
+        whole = ReadSectors(m_volume, static_cast<std::uint64_t>(sector), piece) && whole;
+    }
+    return whole;
+}
+
+void ExtendedScan::sweep(std::vector<DataRun>& regions)
+{
+    // Reads the volume in large pieces from its first cluster to its last and takes every cluster
+    // that holds a sound record. Records are looked for where a region read into MftBuffer would
+    // have them: every record size from a cluster's start, or at every cluster when clusters are
+    // smaller than records. What is kept grows with the records found, never with the volume.
+    const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    std::int64_t total = m_volume.TotalClusters;
+    if (const auto deviceBytes = m_volume.Device ? m_volume.Device->size() : std::nullopt)
+        total = std::min<std::int64_t>(total, static_cast<std::int64_t>(std::min<std::uint64_t>(
+                                                  *deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+                                                  bytesPerCluster);
+    if (total <= 0 || recordSize <= 0)
+        return;
+    const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
+    const std::int64_t stride = std::min(recordSize, bytesPerCluster);
+    // A record that begins near a piece's end is read whole: each piece reads one record further.
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(pieceClusters * bytesPerCluster + recordSize));
+    std::vector<DataRun> found;
+    for (std::int64_t first = 0; first < total; first += pieceClusters) {
+        if (!stepGoesOn())
+            break;
+        m_shown.show(first * 100 / total);
+        const std::int64_t clusters = std::min(pieceClusters, total - first);
+        const std::int64_t bytes = clusters * bytesPerCluster;
+        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
+        const auto into = std::span(piece).first(static_cast<std::size_t>(readBytes));
+        readPiece(first * bytesPerCluster, into);
+        // The next piece comes from the device while this one is looked through.
+        if (const std::int64_t next = first + pieceClusters; m_volume.Device && next < total) {
+            const std::int64_t nextBytes = std::min(pieceClusters, total - next) * bytesPerCluster;
+            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
+                                      static_cast<std::uint64_t>(nextBytes));
+        }
+        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += stride) {
+            if (into[static_cast<std::size_t>(at)] != 'F' ||
+                !isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
+                continue;
+            const std::int64_t from = first + at / bytesPerCluster;
+            const std::int64_t to = first + (at + recordSize - 1) / bytesPerCluster + 1;
+            if (!found.empty() && found.back().start + found.back().length >= from)
+                found.back().length = std::max(found.back().length, to - found.back().start);
+            else
+                found.push_back({from, to - from});
+        }
+    }
+    regions.insert(regions.end(), found.begin(), found.end());
+}
+
+void ExtendedScan::findRegions()
+{
+    startStep(ScanStep::FindMftRecords);
+    m_volume.MftExtentList.clear();
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(m_volume.BytesPerCluster));
+
+    // The $MFT in use now is always read, so the Extended scan lists at least what the Normal scan
+    // lists. Its neighbours are searched too: a quick format leaves the earlier, longer $MFT's
+    // records right behind the new one.
+    std::vector<DataRun> found;
+    for (const DataRun& extent : m_currentMft) {
+        if (extent.length <= 0)
+            continue;
+        found.push_back(extent);
+        if (m_reach == ExtendedReach::WholeVolume)
+            continue; // the sweep reads the neighbours anyway
+        for (const std::int64_t end : {extent.start, extent.start + extent.length - 1}) {
+            if (!holdsRecord(end, cluster))
+                continue;
+            if (const auto region = regionAround(end, cluster))
+                found.push_back(*region);
+        }
+    }
+
+    if (m_reach == ExtendedReach::WholeVolume)
+        sweep(found);
+    else
+        probe(found, cluster);
     m_shown.show(100);
 
     // Regions that overlap or touch become one, in volume order, so that every record is read once.
@@ -433,6 +520,174 @@ bool ExtendedScan::insideLiveFile(std::int64_t bufferOffset) const
     const Region& r = *std::prev(region);
     const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / m_volume.BytesPerCluster;
     return clusterInUse(m_volume.VolumeBitmap, cluster);
+}
+
+std::optional<std::int64_t> ExtendedScan::volumePosition(std::int64_t bufferOffset) const
+{
+    const auto region = std::upper_bound(m_regions.begin(), m_regions.end(), bufferOffset,
+                                         [](std::int64_t offset, const Region& r) { return offset < r.bufferOffset; });
+    if (region == m_regions.begin())
+        return std::nullopt;
+    const Region& r = *std::prev(region);
+    if (bufferOffset - r.bufferOffset >= r.clusters * m_volume.BytesPerCluster)
+        return std::nullopt;
+    return r.cluster * m_volume.BytesPerCluster + (bufferOffset - r.bufferOffset);
+}
+
+bool ExtendedScan::insideCurrentMft(std::int64_t position) const
+{
+    const std::int64_t cluster = position / m_volume.BytesPerCluster;
+    return std::any_of(m_currentMft.begin(), m_currentMft.end(), [&](const DataRun& extent) {
+        return cluster >= extent.start && cluster - extent.start < extent.length;
+    });
+}
+
+namespace {
+
+// A cluster size a file system could have had here: a power of two from 512 bytes to the largest
+// we read, and whole sectors of this device, so its clusters can be read.
+bool usableClusterSize(std::int64_t size, std::int64_t bytesPerSector)
+{
+    return size >= 512 && size <= kMaxBytesPerCluster && (size & (size - 1)) == 0 && bytesPerSector > 0 &&
+           size % bytesPerSector == 0;
+}
+
+// The first segment of a record's unnamed $DATA: its runs and the cluster size its allocated size
+// gives (allocated bytes over the clusters the segment maps). Nothing when the record has none.
+struct FirstDataSegment
+{
+    std::vector<DataRun> runs;
+    std::optional<std::int64_t> bytesPerCluster;
+};
+
+std::optional<FirstDataSegment> firstDataSegment(std::span<const std::uint8_t> record)
+{
+    AttributeCursor cursor(record);
+    while (const auto header = cursor.next()) {
+        if (header->typeByte() != attr::kData)
+            continue;
+        const auto bytes = cursor.bytes(*header);
+        if (!bytes)
+            return std::nullopt;
+        const LeReader a(*bytes);
+        if (a.u8(attr::kNameLength).value_or(1) != 0 || a.u8(attr::kNonResident).value_or(0) == 0 ||
+            a.u64(attr::kLowestVcn).value_or(1) != 0)
+            continue;
+        const auto highest = a.u64(attr::kHighestVcn);
+        const auto allocated = a.u64(attr::kAllocatedSize);
+        const auto runsOffset = a.u16(attr::kRunListOffset);
+        if (!highest || !allocated || !runsOffset || *highest >= (std::uint64_t{1} << 40))
+            return std::nullopt;
+        FirstDataSegment segment;
+        decodeDataRuns(a, *runsOffset, [&](const DataRun& run) { segment.runs.push_back(run); });
+        const std::uint64_t clusters = *highest + 1;
+        if (*allocated % clusters == 0 && *allocated / clusters <= static_cast<std::uint64_t>(kMaxBytesPerCluster))
+            segment.bytesPerCluster = static_cast<std::int64_t>(*allocated / clusters);
+        return segment;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void ExtendedScan::findEarlierClusterSizes()
+{
+    // Records outside the $MFT in use now belong to an earlier file system, whose run lists count
+    // clusters of its own size: a quick format with another cluster size would otherwise have
+    // every earlier file read from the wrong bytes. That size is told by the earlier $MFT's own
+    // record 0 (where it lies against its first run's cluster number, or its allocated size over
+    // its clusters; a copy in the earlier $MFTMirr tells it too) and by record 7, $Boot, whose run
+    // at cluster 0 covers the boot area. Record 0 also tells where the earlier $MFT lay, so every
+    // stretch inside it takes its size; a stretch that holds record 0 or 7 itself takes theirs.
+    // Where neither is left (a quick format with the same cluster size writes its own over them),
+    // the allocated sizes of the stretch's files tell it. Witnesses that disagree, or none at all,
+    // leave the size unknown (0) rather than guessed.
+    m_volume.EarlierRegions.clear();
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    const std::int64_t total = m_session.MftLoadedBytes;
+    const std::int64_t bytesPerSector = m_volume.BytesPerSector;
+
+    struct Stretch
+    {
+        std::int64_t bufferOffset, bytes, position; // position: on the volume, of its first byte
+        std::vector<std::int64_t> witnessed;        // sizes told by records 0 and 7 inside it
+        std::vector<std::int64_t> files;            // sizes told by other files' allocated sizes
+    };
+    struct EarlierMft
+    {
+        std::vector<std::pair<std::int64_t, std::int64_t>> bytes; // (position, length) on the volume
+        std::int64_t bytesPerCluster;
+    };
+    std::vector<Stretch> stretches;
+    std::vector<EarlierMft> earlierMfts;
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(recordSize));
+    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
+        const auto position = volumePosition(at);
+        if (!position || insideCurrentMft(*position))
+            continue;
+        if (!stretches.empty() && stretches.back().bufferOffset + stretches.back().bytes == at &&
+            stretches.back().position + stretches.back().bytes == *position)
+            stretches.back().bytes += recordSize;
+        else
+            stretches.push_back({at, recordSize, *position, {}, {}});
+
+        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
+        if (!isSoundRecord(record, static_cast<std::size_t>(recordSize)))
+            continue;
+        const std::uint32_t number = *LeReader(record).u32(mft::kRecordNumber);
+        std::copy(record.begin(), record.end(), scratch.begin());
+        ApplyRecordFixups(scratch);
+        const auto data = firstDataSegment(scratch);
+        if (!data || data->runs.empty() || data->runs.front().hole)
+            continue;
+        if (number != 0 && number != 7) {
+            if (data->bytesPerCluster && usableClusterSize(*data->bytesPerCluster, bytesPerSector))
+                stretches.back().files.push_back(*data->bytesPerCluster);
+            continue;
+        }
+        std::optional<std::int64_t> size;
+        if (number == 7) {
+            if (data->runs.front().start == 0)
+                size = data->bytesPerCluster;
+        } else {
+            const std::int64_t first = data->runs.front().start;
+            // Found where its first run begins: that is the earlier $MFT itself. Elsewhere (the
+            // $MFTMirr's copy) its allocated size tells.
+            if (first > 0 && *position % first == 0 && usableClusterSize(*position / first, bytesPerSector))
+                size = *position / first;
+            else
+                size = data->bytesPerCluster;
+            // A copy of the current $MFT's record 0 (its mirror) names the current $MFT.
+            if (size == m_volume.BytesPerCluster && first == m_volume.MftStartCluster)
+                continue;
+        }
+        if (!size || !usableClusterSize(*size, bytesPerSector))
+            continue;
+        stretches.back().witnessed.push_back(*size);
+        if (number == 0) {
+            EarlierMft mft{{}, *size};
+            for (const DataRun& run : data->runs)
+                if (!run.hole && run.start >= 0 && run.start < std::numeric_limits<std::int64_t>::max() / *size &&
+                    run.length < std::numeric_limits<std::int64_t>::max() / *size)
+                    mft.bytes.emplace_back(run.start * *size, run.length * *size);
+            earlierMfts.push_back(std::move(mft));
+        }
+    }
+
+    for (Stretch& stretch : stretches) {
+        std::vector<std::int64_t> sizes = stretch.witnessed;
+        for (const EarlierMft& mft : earlierMfts)
+            for (const auto& [position, length] : mft.bytes)
+                if (stretch.position >= position && stretch.position - position < length)
+                    sizes.push_back(mft.bytesPerCluster);
+        // Without the earlier system records, its files tell it: each one's allocated size is its
+        // clusters times the cluster size. Only when every one of them says the same.
+        if (sizes.empty())
+            sizes = stretch.files;
+        const bool agreed = !sizes.empty() && std::all_of(sizes.begin(), sizes.end(),
+                                                          [&](std::int64_t s) { return s == sizes.front(); });
+        m_volume.EarlierRegions.push_back({stretch.bufferOffset, stretch.bytes, agreed ? sizes.front() : 0});
+    }
 }
 
 void ExtendedScan::findFolders()
@@ -583,6 +838,7 @@ ExtendedScanReport ExtendedScan::run()
         m_volume.MftRecordSize = 1024;
     m_currentMft = m_volume.MftExtentList;
     m_volume.CurrentMftExtents = m_currentMft;
+    m_volume.EarlierRegions.clear();
     m_clustersPerRecord = std::max<std::int64_t>(1, (m_volume.MftRecordSize + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster);
     m_session.store = m_session.findIniFile.empty() ? ResultsStore() : ResultsStore(m_session.findIniFile);
     m_session.ScanRunning = true;
@@ -597,6 +853,7 @@ ExtendedScanReport ExtendedScan::run()
         m_session.SkipRequested = false;
         if (m_session.ScanRunning && !m_volume.MftExtentList.empty() && readRegions()) {
             indexRecords();
+            findEarlierClusterSizes();
             findFolders();
             m_pump.step();
             if (m_session.ScanRunning)
@@ -613,9 +870,9 @@ ExtendedScanReport ExtendedScan::run()
 } // namespace
 
 ExtendedScanReport NTFSFind2(ScanSession& session, Pump& pump, ScanProgress& progress,
-                             std::uint64_t availablePhysicalMemory)
+                             std::uint64_t availablePhysicalMemory, ExtendedReach reach)
 {
-    return ExtendedScan(session, pump, progress, availablePhysicalMemory).run();
+    return ExtendedScan(session, pump, progress, availablePhysicalMemory, reach).run();
 }
 
 } // namespace orv

@@ -299,6 +299,7 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     session.MFTFile.ClusterList.clear();
     volume.MftBufferByNumber = true; // the buffer is the $MFT: record N lies at N x MftRecordSize
     volume.RecordIndex.clear();
+    volume.EarlierRegions.clear();
     if (6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
         DecodeRecordNTFS(volume, static_cast<std::size_t>(6 * volume.MftRecordSize), session.MFTFile);
     if (!loadVolumeBitmap(session, pump))

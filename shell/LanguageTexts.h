@@ -63,6 +63,7 @@ inline constexpr LanguageText kDriveMessage1{"Drive", "Message1", "Select a driv
 inline constexpr LanguageText kDriveMessage11{"Drive", "Message11", "Mode"};
 inline constexpr LanguageText kDriveMessage11a{"Drive", "Message11a", "Normal"};
 inline constexpr LanguageText kDriveMessage11b{"Drive", "Message11b", "Extended"};
+inline constexpr LanguageText kDriveMessage11c{"Drive", "Message11c", "Extended (whole disc)"};
 inline constexpr LanguageText kDriveMessage3{"Drive", "Message3", "Drive not found!"};
 inline constexpr LanguageText kDriveMessage5{"Drive", "Message5",
                                              "The software supports only FAT and NTFS file systems!"};
@@ -126,6 +127,8 @@ inline constexpr LanguageText kProcessNotFound{"Process", "NotFound", "Found 0 d
 // [Hint]
 inline constexpr LanguageText kHintHint4{"Hint", "Hint4", "Use Extended Mode for deep scan or formatted discs."};
 inline constexpr LanguageText kHintHint3{"Hint", "Hint3", "Disc scanning takes time depending on its size."};
+inline constexpr LanguageText kHintHint5{
+    "Hint", "Hint5", "Extended (whole disc) reads every sector: the slowest mode, and it misses no MFT records."};
 
 // [ExtendedMode]
 inline constexpr LanguageText kExtendedModeMessage1{"ExtendedMode", "Message1", "Find MFT records"};
@@ -166,8 +169,8 @@ inline constexpr std::array kAllTexts{
     kAboutAbout, kAboutVersion, kAboutWebsite, kAboutSupport, kAboutLicense, kAboutPolicy,
     kMessagesInformation, kMessagesConfirmation, kMessagesHelpNotFound,
     kWarningsImportant, kWarningsMessage3, kWarningsMessage4,
-    kDriveMessage1, kDriveMessage11, kDriveMessage11a, kDriveMessage11b, kDriveMessage3, kDriveMessage5,
-    kDriveMessage8, kDriveMessage9,
+    kDriveMessage1, kDriveMessage11, kDriveMessage11a, kDriveMessage11b, kDriveMessage11c, kDriveMessage3,
+    kDriveMessage5, kDriveMessage8, kDriveMessage9,
     kFileMask, kFileType12, kFileType1, kFileType2, kFileType3, kFileType4, kFileType5, kFileType6, kFileType7,
     kFileType8, kFileType9, kFileType10, kFileType11, kFileFile, kFileDate, kFileTime, kFileSize,
     kFileRecoverability, kFileGood, kFileAverage, kFilePoor, kFileSelect2, kFileMessage2, kFileMessage6,
@@ -175,7 +178,7 @@ inline constexpr std::array kAllTexts{
     kFileRestoreOnScannedDrive, kFileWipeMounted,
     kMenuItemsCheckAll, kMenuItemsUnCheckAll,
     kProcessScanned, kProcessFound, kProcessMessage1, kProcessMessage2, kProcessMessage4, kProcessNotFound,
-    kHintHint4, kHintHint3,
+    kHintHint4, kHintHint3, kHintHint5,
     kExtendedModeMessage1, kExtendedModeMessage2, kExtendedModeMessage3, kExtendedModeMessage4,
     kVistaMessage1, kVistaMessage2, kVistaMessage3,
     kRestoredWhole, kRestoredDamaged, kRestoredEncrypted, kRestoredStopped,

@@ -53,6 +53,36 @@ TEST(ApplyRecordFixups, LeavesARecordWhoseArrayReachesTheProtectedWords)
     }
 }
 
+TEST(IsSoundRecord, TakesOnlyWholeRecordsWhoseSequenceChecks)
+{
+    // What the whole-volume sweep meets in raw clusters: records, and bytes that only look like one.
+    const test::Bytes good = test::RecordBuilder().fileName(u"a.txt", 5).build();
+    const test::Bytes big = test::RecordBuilder(4096).fileName(u"a.txt", 5).build();
+    EXPECT_TRUE(isSoundRecord(good, 1024));
+    EXPECT_TRUE(isSoundRecord(big, 4096));
+    EXPECT_FALSE(isSoundRecord(good, 4096)) << "a record of another size";
+    EXPECT_FALSE(isSoundRecord(std::span(good).first(1000), 1024)) << "cut short";
+    const struct
+    {
+        const char* fault;
+        std::size_t at;
+        std::uint8_t value;
+    } damaged[] = {
+        {"signature FILD", 3, 'D'},
+        {"sequence number lost at a stride end", 1022, 0x00},
+        {"update-sequence count for another record size", 0x06, 9},
+        {"update-sequence array at an odd offset", 0x04, 0x31},
+        {"first attribute outside the record", 0x15, 0x04},
+        {"used size beyond the record", 0x19, 0x08},
+        {"allocated size of another record size", 0x1D, 0x10},
+    };
+    for (const auto& d : damaged) {
+        test::Bytes bytes = good;
+        bytes[d.at] = d.value;
+        EXPECT_FALSE(isSoundRecord(bytes, 1024)) << d.fault;
+    }
+}
+
 TEST(SurveyAttributes, NotesEachKindAndTheUnnamedData)
 {
     const Bytes record = RecordBuilder()

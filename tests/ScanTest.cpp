@@ -247,28 +247,31 @@ TEST_F(Scans, ExtendedScanListsEverythingTheNormalScanListsOnce)
         ASSERT_FALSE(normal.empty());
         const std::vector<DataRun> currentMft = session.volume.CurrentMftExtents;
 
-        session = ScanSession();
-        ASSERT_TRUE(open(image));
-        TestPump extendedPump(session);
-        ASSERT_EQ(NTFSFind2(session, extendedPump, progress, kPlentyOfMemory).end, ScanEnd::Finished);
-        std::map<std::pair<std::u16string, std::u16string>, std::int64_t> extended;
-        for (const Listed& l : listing(session.store))
-            extended[{l.section, l.key}] = l.stored.size;
-        for (const auto& [place, size] : normal) {
-            SCOPED_TRACE(toUtf8(place.first + place.second));
-            ASSERT_TRUE(extended.count(place)) << "listed by the Normal scan, missed by the Extended scan";
-            EXPECT_EQ(extended[place], size);
-        }
+        // Probed and swept alike.
+        for (const ExtendedReach reach : {ExtendedReach::Probes, ExtendedReach::WholeVolume}) {
+            session = ScanSession();
+            ASSERT_TRUE(open(image));
+            TestPump extendedPump(session);
+            ASSERT_EQ(NTFSFind2(session, extendedPump, progress, kPlentyOfMemory, reach).end, ScanEnd::Finished);
+            std::map<std::pair<std::u16string, std::u16string>, std::int64_t> extended;
+            for (const Listed& l : listing(session.store))
+                extended[{l.section, l.key}] = l.stored.size;
+            for (const auto& [place, size] : normal) {
+                SCOPED_TRACE(toUtf8(place.first + place.second));
+                ASSERT_TRUE(extended.count(place)) << "listed by the Normal scan, missed by the Extended scan";
+                EXPECT_EQ(extended[place], size);
+            }
 
-        // Regions are read once: in volume order, apart, and the $MFT in use lies inside them.
-        const std::vector<DataRun>& regions = session.volume.MftExtentList;
-        ASSERT_FALSE(regions.empty());
-        for (std::size_t i = 1; i < regions.size(); ++i)
-            EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
-        for (const DataRun& extent : currentMft)
-            EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
-                return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
-            })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
+            // Regions are read once: in volume order, apart, and the $MFT in use lies inside them.
+            const std::vector<DataRun>& regions = session.volume.MftExtentList;
+            ASSERT_FALSE(regions.empty());
+            for (std::size_t i = 1; i < regions.size(); ++i)
+                EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
+            for (const DataRun& extent : currentMft)
+                EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
+                    return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
+                })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
+        }
     }
 }
 
@@ -319,6 +322,66 @@ TEST(ExtendedScanRegions, EveryRegionIsFoundToItsLastClusterWhereverItLies)
     EXPECT_EQ(names, expected) << "every earlier record once, in use or not";
 }
 
+TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
+{
+    // 40,000 clusters of 512 bytes: probe points 20 clusters apart. An earlier $MFT fragment of
+    // five records fills clusters 30,005 to 30,014, between the probes at 30,000 and 30,020; a
+    // record whose update sequence does not check lies at 35,003 and is no record.
+    using test::RecordBuilder;
+    test::VolumeLayout layout;
+    layout.sectorsPerClusterByte = 1;
+    layout.clusters = 40'000;
+    layout.mftRunList = {0x11, 0x40, 0x04, 0x00};
+    layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+    const test::Bytes clean = test::buildVolume(layout);
+    const auto record = [](std::uint32_t number, const std::u16string& name) {
+        return RecordBuilder().inUse(true).number(number).standardInformation(133'000'000'000'000'000ull)
+            .fileName(name, 5).residentData(test::Bytes(10, 'x')).build();
+    };
+    test::Bytes image = clean;
+    for (int i = 0; i < 5; ++i) {
+        const std::u16string name = u"frag" + fromAscii(std::to_string(i)) + u".txt";
+        const test::Bytes r = record(static_cast<std::uint32_t>(200 + i), name);
+        std::copy(r.begin(), r.end(), image.begin() + 30'005 * 512 + i * 1024);
+    }
+    test::Bytes torn = record(300, u"torn.txt");
+    torn[1022] ^= 0xFF; // the second stride's end no longer holds the sequence number
+    std::copy(torn.begin(), torn.end(), image.begin() + 35'003 * 512);
+
+    const auto scan = [&](ExtendedReach reach, ScanSession& session, RecordingProgress& progress) {
+        test::FakeDriveSystem drives;
+        drives.add("E:", std::make_shared<test::MemoryDevice>(image));
+        ASSERT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
+        PrepareScan(session, u"");
+        TestPump pump(session);
+        ASSERT_EQ(NTFSFind2(session, pump, progress, kPlentyOfMemory, reach).end, ScanEnd::Finished);
+    };
+    const auto names = [](const ScanSession& session) {
+        std::vector<std::u16string> all;
+        for (const Listed& l : listing(session.store))
+            all.push_back(l.section + l.key);
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+
+    ScanSession probed;
+    RecordingProgress probedProgress;
+    scan(ExtendedReach::Probes, probed, probedProgress);
+    EXPECT_EQ(probed.volume.MftExtentList, (std::vector<DataRun>{{4, 64}}));
+    EXPECT_TRUE(names(probed).empty());
+
+    ScanSession swept;
+    RecordingProgress sweptProgress;
+    scan(ExtendedReach::WholeVolume, swept, sweptProgress);
+    EXPECT_EQ(swept.volume.MftExtentList, (std::vector<DataRun>{{4, 64}, {30'005, 10}}));
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < 5; ++i)
+        expected.push_back(u"E:\\frag" + fromAscii(std::to_string(i)) + u".txt");
+    EXPECT_EQ(names(swept), expected);
+    EXPECT_EQ(sweptProgress.steps, probedProgress.steps) << "the same four steps";
+    EXPECT_EQ(sweptProgress.lastWidth, 200);
+}
+
 TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
 {
     if (!open("ntfs-c512"))
@@ -337,6 +400,19 @@ TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
     EXPECT_EQ(NTFSFind2(session, stopping, progress, kPlentyOfMemory).end, ScanEnd::Stopped);
     EXPECT_FALSE(session.ScanRunning);
     EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+
+    // The whole-volume sweep: a Skip in its first step keeps the regions swept so far (the $MFT
+    // in use among them); a Stop ends it.
+    for (const bool stop : {false, true}) {
+        session = ScanSession();
+        ASSERT_TRUE(open("ntfs-c512"));
+        TestPump sweeping(session);
+        (stop ? sweeping.stopAfter : sweeping.skipEvery) = 3;
+        const ExtendedScanReport swept =
+            NTFSFind2(session, sweeping, progress, kPlentyOfMemory, ExtendedReach::WholeVolume);
+        EXPECT_EQ(swept.end, stop ? ScanEnd::Stopped : ScanEnd::Finished);
+        EXPECT_EQ(session.FilesFound, static_cast<std::int64_t>(listing(session.store).size()));
+    }
 }
 
 // The results list and the CLI read a listed file's creation time, size and residency from its

@@ -31,6 +31,28 @@ void ApplyRecordFixups(std::span<std::uint8_t> record)
     }
 }
 
+bool isSoundRecord(std::span<const std::uint8_t> bytes, std::size_t recordSize)
+{
+    if (recordSize < mft::kFixupStride || recordSize % mft::kFixupStride != 0 || bytes.size() < recordSize ||
+        !mft::startsLikeRecord(bytes, 4))
+        return false;
+    const LeReader r(bytes.first(recordSize));
+    const std::size_t usaOffset = *r.u16(mft::kUsaOffset);
+    const std::size_t usaCount = *r.u16(mft::kUsaCount);
+    const std::size_t firstAttribute = *r.u16(mft::kFirstAttribute);
+    const std::size_t used = *r.u32(0x18);
+    const std::size_t allocated = *r.u32(0x1C);
+    if (usaOffset < 0x28 || usaOffset % 2 != 0 || usaCount != recordSize / mft::kFixupStride + 1 ||
+        usaOffset + 2 * usaCount > firstAttribute || firstAttribute % 8 != 0 || firstAttribute + 4 > recordSize ||
+        used > recordSize || used < firstAttribute + 4 || allocated != recordSize)
+        return false;
+    const std::uint16_t sequence = *r.u16(usaOffset);
+    for (std::size_t i = 1; i < usaCount; ++i)
+        if (*r.u16(i * mft::kFixupStride - 2) != sequence)
+            return false;
+    return true;
+}
+
 std::optional<AttributeSurvey> SurveyAttributes(std::span<const std::uint8_t> record)
 {
     const LeReader r(record);
@@ -342,6 +364,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
     file.CompressionUnit = 0;
     file.Encrypted = false;
     file.Incomplete = false;
+    file.BytesPerCluster = 0;
 
     ApplyRecordFixups(record);
 
@@ -476,8 +499,12 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     const std::size_t size = ctx.MftRecordSize > 0 ? static_cast<std::size_t>(ctx.MftRecordSize) : 0;
     if (size == 0 || recordOffset > ctx.MftBuffer.size() || size > ctx.MftBuffer.size() - recordOffset)
         return RecordStatus::NotARecord;
-    return decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file, &ctx,
-                        static_cast<std::int64_t>(recordOffset));
+    const RecordStatus status = decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file,
+                                             &ctx, static_cast<std::int64_t>(recordOffset));
+    // An earlier file system's record counts its clusters in that file system's size.
+    if (const auto earlier = earlierClusterSize(ctx, static_cast<std::int64_t>(recordOffset)); earlier && *earlier > 0)
+        file.BytesPerCluster = *earlier;
+    return status;
 }
 
 } // namespace orv

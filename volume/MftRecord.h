@@ -35,6 +35,8 @@ struct TMFTFile
     std::int64_t CompressionUnit = 0; // clusters per LZNT1 compression unit; 0 when not compressed
     bool Encrypted = false;           // EFS: the clusters hold ciphertext
     bool Incomplete = false;          // part of the run list is lost (a missing extension record)
+    std::int64_t BytesPerCluster = 0; // the cluster size its runs count in when not the volume's (an
+                                      // earlier file system's); 0: the volume's
 };
 
 // One $FILE_NAME of a record: a file has one per hard link, plus a DOS alias beside a long name.
@@ -75,6 +77,12 @@ struct AttributeSurvey
 // update-sequence array. Torn records are repaired, not rejected: a half-written record still
 // names its file. Applying it twice gives the same bytes.
 void ApplyRecordFixups(std::span<std::uint8_t> record);
+
+// True when `bytes` begin with a whole, sound record of `recordSize` bytes: the "FILE" signature,
+// an update-sequence array that fits before the first attribute and has one entry per 512-byte
+// stride, every stride ending in the sequence number, a first attribute and a used size inside
+// the record, and the record's own allocated size. What a sweep of raw clusters takes for a record.
+bool isSoundRecord(std::span<const std::uint8_t> bytes, std::size_t recordSize);
 
 // Walks the attributes up to the end marker or the first other type above $INDEX_ALLOCATION and
 // notes where each kind lies. Nothing (rejected) when an attribute header lies outside the record

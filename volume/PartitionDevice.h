@@ -27,6 +27,11 @@ public:
         return inside(bytePosition, in.size()) && m_disk->write(m_first + bytePosition, in);
     }
     std::optional<std::uint64_t> size() override { return m_count; }
+    void willRead(std::uint64_t bytePosition, std::uint64_t count) override
+    {
+        if (inside(bytePosition, count))
+            m_disk->willRead(m_first + bytePosition, count);
+    }
     bool readOnly() const override { return m_disk->readOnly(); }
     std::vector<SourceMount> mounts(ByteRange part) override
     {

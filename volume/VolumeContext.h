@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,7 +54,29 @@ struct VolumeContext
     // scan, whose regions may hold several file systems' records of one number).
     bool MftBufferByNumber = true;
     std::vector<std::pair<std::uint32_t, std::int64_t>> RecordIndex;
+    // Stretches of MftBuffer that hold an earlier file system's records (outside the $MFT in use
+    // now), in buffer order, with the cluster size their run lists count in: a quick format may
+    // have changed it. 0 where the records do not tell it; their runs are then read with ours.
+    struct EarlierRecords
+    {
+        std::int64_t bufferOffset = 0;
+        std::int64_t bytes = 0;
+        std::int64_t bytesPerCluster = 0;
+        bool operator==(const EarlierRecords&) const = default;
+    };
+    std::vector<EarlierRecords> EarlierRegions;
     std::vector<std::uint8_t> VolumeBitmap;
 };
+
+// The cluster size the record at `recordOffset` of MftBuffer counts its runs in when it belongs to
+// an earlier file system: a size, or 0 where it could not be told. Nothing for a record of the
+// file system the volume carries now.
+inline std::optional<std::int64_t> earlierClusterSize(const VolumeContext& ctx, std::int64_t recordOffset)
+{
+    for (const VolumeContext::EarlierRecords& stretch : ctx.EarlierRegions)
+        if (recordOffset >= stretch.bufferOffset && recordOffset - stretch.bufferOffset < stretch.bytes)
+            return stretch.bytesPerCluster;
+    return std::nullopt;
+}
 
 } // namespace orv

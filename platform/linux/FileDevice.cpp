@@ -45,6 +45,13 @@ bool FileDevice::read(std::uint64_t bytePosition, std::span<std::uint8_t> out)
     return fd >= 0 && readAllAt(fd, bytePosition, out);
 }
 
+void FileDevice::willRead(std::uint64_t bytePosition, std::uint64_t count)
+{
+    const int fd = readable();
+    if (fd >= 0 && transferFits(bytePosition, count))
+        ::posix_fadvise(fd, static_cast<off_t>(bytePosition), static_cast<off_t>(count), POSIX_FADV_WILLNEED);
+}
+
 bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t> in)
 {
     if (!transferFits(bytePosition, in.size()))

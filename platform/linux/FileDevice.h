@@ -21,6 +21,7 @@ public:
     bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) override;
     std::optional<std::uint64_t> size() override;
     std::vector<SourceMount> mounts(ByteRange part) override;
+    void willRead(std::uint64_t bytePosition, std::uint64_t count) override;
 
     const std::string& path() const { return m_path; }
 

@@ -27,6 +27,8 @@ namespace {
 
 const QColor kLabelColour(0xD2, 0xE8, 0xFD);
 const QColor kCounterColour(0xC5, 0xDD, 0xFD);
+// ModeBox: Normal, Extended, and the Extended scan that reads the whole volume.
+constexpr int kWholeVolumeMode = 2;
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
 
 struct MaskType
@@ -176,7 +178,13 @@ void TForm1::CreateTexts()
     m_modeLabel->setText(text(m_texts, lang::kDriveMessage11));
     m_modeBox->addItem(text(m_texts, lang::kDriveMessage11a));
     m_modeBox->addItem(text(m_texts, lang::kDriveMessage11b));
+    m_modeBox->addItem(text(m_texts, lang::kDriveMessage11c));
     m_modeBox->setCurrentIndex(0);
+    m_modeBox->view()->setMinimumWidth(180); // the whole-disc mode's name is wider than the box
+    connect(m_modeBox, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_session.ScanRunning)
+            m_hintLabel->setText(hintIdleText());
+    });
 
     m_maskLabel->setText(text(m_texts, lang::kFileMask));
     for (const MaskType& type : kMaskTypes)
@@ -207,7 +215,9 @@ void TForm1::CreateTexts()
 
 QString TForm1::hintIdleText() const
 {
-    return text(m_texts, lang::kHintHint4) + QLatin1Char('\n') + text(m_texts, lang::kHintHint3);
+    const bool sweep = m_modeBox->currentIndex() == kWholeVolumeMode;
+    return text(m_texts, sweep ? lang::kHintHint5 : lang::kHintHint4) + QLatin1Char('\n') +
+           text(m_texts, lang::kHintHint3);
 }
 
 void TForm1::ShowInformation(const QString& message)
@@ -364,7 +374,7 @@ void TForm1::findCommand()
 
     // Shown again after the results window, the window starts afresh as on its first show: Find
     // is over by then, so the drive list is rebuilt.
-    if (runScan(m_modeBox->currentIndex() == 1 ? ScanMode::Extended : ScanMode::Normal))
+    if (runScan(m_modeBox->currentIndex() == 0 ? ScanMode::Normal : ScanMode::Extended))
         show();
 }
 
@@ -387,7 +397,9 @@ bool TForm1::runScan(ScanMode mode)
     if (mode == ScanMode::Normal) {
         NTFSFind1(m_session, pump, *this, memory);
     } else {
-        const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory);
+        const ExtendedReach reach =
+            m_modeBox->currentIndex() == kWholeVolumeMode ? ExtendedReach::WholeVolume : ExtendedReach::Probes;
+        const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory, reach);
         bootSectorError = report.bootSectorError;
     }
     m_session.ScanRunning = false;

@@ -286,6 +286,22 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     QVERIFY(user.done());
     QCOMPARE(app.results.size(), all);
     QVERIFY(isIdle(form));
+
+    // The whole-disc mode: its own hint while idle, then the same steps and the same files.
+    form.ModeBox()->setCurrentIndex(2);
+    QVERIFY(form.HintLabel()->text().startsWith(QStringLiteral("Extended (whole disc) reads every sector")));
+    app.results.clear();
+    steps.clear();
+    watch.start();
+    click(form.FindButton()->normalPicture());
+    watch.stop();
+    QCOMPARE(steps, (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
+                                 QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
+                                 QStringLiteral("Find files")}));
+    QCOMPARE(app.results.size(), all);
+    QVERIFY(isIdle(form));
+    form.ModeBox()->setCurrentIndex(1);
+    QVERIFY(form.HintLabel()->text().startsWith(QStringLiteral("Use Extended Mode")));
 }
 
 void MainWindowTest::scanRunsWithTheAnimationClip()
