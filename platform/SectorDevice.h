@@ -6,6 +6,15 @@
 
 namespace orv {
 
+// An open file that holds a device's bytes as they are: `size` bytes from byte `offset` of the
+// file are the device's bytes 0, 1, 2, ... A reader may map them instead of copying them.
+struct MappableFile
+{
+    int fd = -1;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
 // The bytes of one drive: a block device or an image file. Positions are byte positions from the
 // first byte of the volume. A transfer is whole or it fails; what a failed read left in `out` is
 // unspecified (callers above this interface turn it into zeros).
@@ -24,6 +33,10 @@ public:
     // True for a source that is never written, such as a forensic or virtual-disk container:
     // its writes always fail, and operations that would write refuse it before they start.
     virtual bool readOnly() const { return false; }
+
+    // The file behind the device when its bytes are a plain image file or block device; nothing
+    // for a device that makes its bytes (a container, a device in memory).
+    virtual std::optional<MappableFile> mappable() { return std::nullopt; }
 };
 
 } // namespace orv

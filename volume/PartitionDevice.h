@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -28,6 +29,15 @@ public:
     }
     std::optional<std::uint64_t> size() override { return m_count; }
     bool readOnly() const override { return m_disk->readOnly(); }
+    std::optional<MappableFile> mappable() override
+    {
+        auto file = m_disk->mappable();
+        if (!file || m_first > file->size)
+            return std::nullopt;
+        file->offset += m_first;
+        file->size = std::min(file->size - m_first, m_count);
+        return file;
+    }
 
 private:
     bool inside(std::uint64_t position, std::size_t count) const

@@ -78,4 +78,12 @@ std::optional<std::uint64_t> FileDevice::size()
     return std::nullopt;
 }
 
+std::optional<MappableFile> FileDevice::mappable()
+{
+    const auto bytes = size();
+    if (!bytes)
+        return std::nullopt;
+    return MappableFile{readable(), 0, *bytes};
+}
+
 } // namespace orv

@@ -20,6 +20,7 @@ public:
     bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) override;
     bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) override;
     std::optional<std::uint64_t> size() override;
+    std::optional<MappableFile> mappable() override;
 
     const std::string& path() const { return m_path; }
 
