@@ -25,6 +25,7 @@ constexpr std::int64_t kRetryBytes = 64 * 1024;
 // A walk through the view asks the system for the blocks ahead of it, so that the disk reads them
 // while the records before them are examined.
 constexpr std::int64_t kReadAheadBlocks = 4;
+constexpr std::size_t kBytesInUse = 0x18; // u32 in a record's header: the bytes of the record in use
 
 std::uint64_t rotl(std::uint64_t x, int b)
 {
@@ -61,6 +62,11 @@ std::uint64_t load64(const std::uint8_t* p, std::size_t count)
     if constexpr (std::endian::native == std::endian::big)
         value = __builtin_bswap64(value) >> (8 * (8 - count));
     return value;
+}
+
+std::uint32_t load32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 // A key of this process's own: nobody who can write the volume can make a changed record that
@@ -315,8 +321,16 @@ std::span<const std::uint8_t> MftView::peek(std::int64_t offset, std::size_t len
     return {b->data + (offset - index * kBlockBytes), length};
 }
 
-MftView::Digest MftView::digest(std::span<const std::uint8_t> record) const
+MftView::Digest MftView::digest(std::span<const std::uint8_t> full) const
 {
+    // The bytes the record says it uses (its header and attributes, up to the end marker): what
+    // lies past them is slack that names nothing. Their count is digested with them.
+    std::span<const std::uint8_t> record = full;
+    if (full.size() >= kBytesInUse + 4) {
+        const std::uint32_t inUse = load32(full.data() + kBytesInUse);
+        if (inUse >= kBytesInUse + 4 && inUse < full.size())
+            record = full.first(inUse);
+    }
     // SipHash-1-3 with its 128-bit output: keyed, so a record made to collide cannot be planned, and
     // quick enough to digest every listed record while the scan runs.
     const auto& key = processKey();
