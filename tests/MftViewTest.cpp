@@ -15,6 +15,7 @@ namespace orv {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using test::TempFolder;
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 
@@ -82,8 +83,9 @@ TEST(MftView, ReadsThePiecesBackToBackMappedOrRead)
             ASSERT_TRUE(view.read(w.offset, got));
             EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + w.offset));
             const auto peeked = view.peek(w.offset, w.length);
-            if (!peeked.empty())
+            if (!peeked.empty()) {
                 EXPECT_TRUE(std::equal(peeked.begin(), peeked.end(), expected.begin() + w.offset));
+            }
         }
         EXPECT_EQ(view.devicePosition(2 * kMiB + 100 + 4096 + 1), 4096 + 17 + 1);
         EXPECT_EQ(view.devicePosition(2 * kMiB + 100 + 5), -1) << "a skipped piece lies nowhere";
