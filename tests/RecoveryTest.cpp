@@ -578,11 +578,11 @@ TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
         file.put(byte);
     };
     flip();
-    const Bytes changed = fileBytes(image);
+    const Bytes altered = fileBytes(image);
     const WipeOutcome refused = WipeFileNTFS(session, offset);
     EXPECT_FALSE(refused.wiped);
     EXPECT_EQ(refused.reason, "the record on the volume has changed since the scan");
-    EXPECT_EQ(fileBytes(image), changed);
+    EXPECT_EQ(fileBytes(image), altered);
     flip();
 
     const WipeOutcome outcome = WipeFileNTFS(session, offset);
