@@ -111,7 +111,7 @@ TEST(MftView, ListedRecordsAreKnownByTheirDigest)
 {
     const Bytes record = test::RecordBuilder().inUse(false).fileName(u"a.txt", 5).residentData({1, 2, 3}).build(false);
     Bytes changed = record;
-    changed[0x100] ^= 1;
+    changed[0x50] ^= 1; // inside its first attribute
 
     MftView view;
     view.open(std::make_shared<test::MemoryDevice>(Bytes(8192, 0)), {{0, 8192}});

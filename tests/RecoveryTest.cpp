@@ -572,9 +572,9 @@ TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
     ASSERT_GE(position, 0);
     const auto flip = [&] {
         std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
-        file.seekg(position + 0x100);
+        file.seekg(position + 0x50);
         const auto byte = static_cast<char>(file.get() ^ 0xFF);
-        file.seekp(position + 0x100);
+        file.seekp(position + 0x50);
         file.put(byte);
     };
     flip();
