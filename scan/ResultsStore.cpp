@@ -62,9 +62,9 @@ std::size_t positionOf(std::uint64_t slot)
 
 std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash) const
 {
-    const std::size_t mask = slots.size() - 1;
+    const std::size_t mask = keySlots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-        const std::uint64_t slot = slots[at];
+        const std::uint64_t slot = keySlots[at];
         if (slot == 0 || (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key, key)))
             return at;
     }
@@ -72,9 +72,9 @@ std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t
 
 const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key) const
 {
-    if (slots.empty())
+    if (keySlots.empty())
         return nullptr;
-    const std::uint64_t slot = slots[slotOf(key, foldedHash(key))];
+    const std::uint64_t slot = keySlots[slotOf(key, foldedHash(key))];
     if (slot == 0 || entries[positionOf(slot)].deleted)
         return nullptr;
     return &entries[positionOf(slot)];
@@ -82,16 +82,16 @@ const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key
 
 void ResultsStore::Section::grow()
 {
-    std::vector<std::uint64_t> old = std::move(slots);
-    slots.assign(std::max<std::size_t>(16, old.size() * 2), 0);
-    const std::size_t mask = slots.size() - 1;
+    std::vector<std::uint64_t> old = std::move(keySlots);
+    keySlots.assign(std::max<std::size_t>(16, old.size() * 2), 0);
+    const std::size_t mask = keySlots.size() - 1;
     for (const std::uint64_t slot : old) {
         if (slot == 0)
             continue;
         std::size_t at = static_cast<std::size_t>(slot >> 32) & mask;
-        while (slots[at] != 0)
+        while (keySlots[at] != 0)
             at = (at + 1) & mask;
-        slots[at] = slot;
+        keySlots[at] = slot;
     }
 }
 
@@ -158,18 +158,18 @@ void ResultsStore::write(std::u16string_view section, std::u16string_view key, s
     }
     Section& target = m_sections[m_lastWritten];
 
-    if ((target.entries.size() + 1) * 2 > target.slots.size())
+    if ((target.entries.size() + 1) * 2 > target.keySlots.size())
         target.grow();
     const std::uint32_t hash = foldedHash(key);
     const std::size_t at = target.slotOf(key, hash);
-    const std::uint64_t slot = target.slots[at];
+    const std::uint64_t slot = target.keySlots[at];
     if (slot != 0 && !target.entries[positionOf(slot)].deleted) {
         target.entries[positionOf(slot)].value = value;
         return;
     }
     // A new key, or one deleted before: written anew at the end, as a new line of the file.
     target.entries.push_back(Entry{std::u16string(key), std::u16string(value), false});
-    target.slots[at] = (std::uint64_t{hash} << 32) | target.entries.size();
+    target.keySlots[at] = (std::uint64_t{hash} << 32) | target.entries.size();
     ++m_entries;
 }
 

@@ -70,7 +70,7 @@ private:
     {
         std::u16string name;
         std::vector<Entry> entries;
-        std::vector<std::uint64_t> slots;
+        std::vector<std::uint64_t> keySlots;
         // The slot of `key`: the one holding it, or the empty one where it would go.
         std::size_t slotOf(std::u16string_view key, std::uint32_t hash) const;
         // The live entry of `key`, or nothing.
