@@ -9,8 +9,13 @@
 #include <QTableView>
 #include <QTreeWidget>
 
-#include <cstdlib>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "FileDevice.h"
 #include "RecordBuilder.h"
 #include "ResultsWindow.h"
 #include "Utf16.h"
@@ -30,8 +35,7 @@ orv::ScanSession& session()
         s.volume.BytesPerCluster = 4096;
         s.volume.TotalClusters = 1 << 20;
         s.volume.VolumeBitmap.assign(s.volume.TotalClusters / 8, 0);
-        if (!s.volume.MftBuffer.reset(std::size_t{kFiles} * kRecordSize))
-            std::abort();
+        std::vector<std::uint8_t> mft(std::size_t{kFiles} * kRecordSize);
         for (int i = 0; i < kFiles; ++i) {
             const std::u16string name = orv::fromAscii("Holiday photo " + std::to_string(i) + (i % 3 ? ".txt" : ".doc"));
             const auto record = orv::test::RecordBuilder()
@@ -40,10 +44,21 @@ orv::ScanSession& session()
                                     .fileName(name, 5)
                                     .residentData({'h', 'e', 'l', 'l', 'o'})
                                     .build(false);
-            std::copy(record.begin(), record.end(), s.volume.MftBuffer.begin() + std::size_t(i) * kRecordSize);
+            std::copy(record.begin(), record.end(), mft.begin() + std::ptrdiff_t(i) * kRecordSize);
             s.store.write(u"C:\\Big\\", name,
                           orv::formatStoredValue(std::int64_t(i) * kRecordSize, u"10.12.2026", u"05:00:44", 5));
         }
+        // The records are read from an image file on demand, as after a real scan.
+        char path[] = "/tmp/bench-results-window-XXXXXX";
+        const int fd = ::mkstemp(path);
+        if (fd < 0 || ::write(fd, mft.data(), mft.size()) != static_cast<ssize_t>(mft.size()))
+            std::abort();
+        ::close(fd);
+        auto device = std::make_shared<orv::FileDevice>(path);
+        (void)device->size(); // opened now: the file's name can go
+        ::unlink(path);
+        s.volume.Device = device;
+        s.volume.MftBuffer.open(device, {{0, static_cast<std::int64_t>(mft.size())}});
         s.FilesFound = kFiles;
         return s;
     }();

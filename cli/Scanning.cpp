@@ -11,6 +11,7 @@
 #include "Interrupts.h"
 #include "LanguageTexts.h"
 #include "NormalScan.h"
+#include "LanguageTexts.h"
 #include "Output.h"
 #include "SystemMemory.h"
 #include "Utf16.h"
@@ -101,15 +102,15 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
         return fail("Stopped during the scan: nothing is wiped.");
     if (session.FilesFound == 0)
         session.store.clear();
+    // A scan cut short by memory has not examined every record: a failure, whatever it listed.
+    if (report.outOfMemory)
+        return fail(std::string(lang::kDriveMessage12.english));
 
     if (!options.quiet) {
         if (report.end == ScanEnd::Stopped)
             std::cerr << "Stopped: the files found until then are listed.\n";
-        if (report.outOfMemory)
-            std::cerr << "Not enough memory to hold the MFT records of this volume.\n";
         if (report.recordsNotLoaded > 0)
-            std::cerr << report.recordsNotLoaded
-                      << " MFT records could not be loaded (beyond the memory budget or the volume's end).\n";
+            std::cerr << report.recordsNotLoaded << " MFT records could not be read (beyond the volume's end).\n";
         if (report.damagedRecords > 0)
             std::cerr << "MFT records skipped as damaged: " << report.damagedRecords << "\n";
     }

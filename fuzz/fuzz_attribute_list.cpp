@@ -17,7 +17,8 @@ constexpr std::size_t kRecord = 1024;
 
 void decodeAll(orv::VolumeContext& volume, std::int64_t offset)
 {
-    auto record = std::span<std::uint8_t>(volume.MftBuffer).subspan(static_cast<std::size_t>(offset), kRecord);
+    std::vector<std::uint8_t> record(kRecord);
+    volume.MftBuffer.read(offset, record);
     orv::ApplyRecordFixups(record);
     if (const auto parts = orv::readRecordParts(&volume, record, offset)) {
         const auto names = orv::longNames(parts->names);
@@ -40,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     volume.SectorsPerCluster = 8;
     volume.BytesPerCluster = 4096;
     volume.MftRecordSize = kRecord;
-    if (!volume.MftBuffer.reset(records * kRecord + 1024))
-        return 0;
-    std::copy_n(data, std::min(size, records * kRecord), volume.MftBuffer.begin());
+    std::vector<std::uint8_t> buffer(records * kRecord + 1024, 0);
+    std::copy_n(data, std::min(size, records * kRecord), buffer.begin());
+    volume.MftBuffer.assign(std::move(buffer));
 
     for (std::size_t i = 0; i < records; ++i)
         decodeAll(volume, static_cast<std::int64_t>(i * kRecord));

@@ -99,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         loaded.insert(loaded.end(), record.begin(), record.end());
         orv::fuzz::checkRecord(record);
     }
-    if (ctx.MftBuffer.reset(loaded.size()))
-        std::copy(loaded.begin(), loaded.end(), ctx.MftBuffer.begin());
+    ctx.MftBuffer.assign(loaded);
 
     // The scan decodes records straight out of the loaded $MFT; a record that does not fit whole
     // at the end of the buffer is no record.

@@ -24,6 +24,15 @@ struct SourceMount
     bool writable = false;  // mounted read-write: its driver may write the volume at any time
 };
 
+// An open file that holds a device's bytes as they are: `size` bytes from byte `offset` of the
+// file are the device's bytes 0, 1, 2, ... A reader may map them instead of copying them.
+struct MappableFile
+{
+    int fd = -1;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
 // The bytes of one drive: a block device or an image file. Positions are byte positions from the
 // first byte of the volume. A transfer is whole or it fails; what a failed read left in `out` is
 // unspecified (callers above this interface turn it into zeros).
@@ -55,6 +64,10 @@ public:
         (void)part;
         return {};
     }
+
+    // The file behind the device when its bytes are a plain image file or block device; nothing
+    // for a device that makes its bytes (a container, a device in memory).
+    virtual std::optional<MappableFile> mappable() { return std::nullopt; }
 };
 
 } // namespace orv

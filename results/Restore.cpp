@@ -107,7 +107,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 const std::filesystem::path& folder, Pump& pump,
-                                const std::function<bool()>& keepGoing)
+                                const std::function<bool()>& keepGoing,
+                                const std::function<void(std::int64_t, std::int64_t)>& written)
 {
     const UniqueFd dir(openRestoreFolder(folder));
     if (dir.get() < 0) {

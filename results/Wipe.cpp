@@ -107,8 +107,7 @@ WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
     if (!inCurrentMft && clusterInUse(volume.VolumeBitmap, cluster))
         return {false, "the record lies inside a live file"};
     ApplyRecordFixups(onVolume);
-    const std::uint8_t* listed = volume.MftBuffer.data() + recordOffset;
-    if (!std::equal(onVolume.begin(), onVolume.end(), listed))
+    if (!volume.MftBuffer.sameAsListed(recordOffset, onVolume))
         return {false, "the record on the volume has changed since the scan"};
 
     for (std::size_t i = 0; i < pieces.size(); ++i) {

@@ -22,6 +22,8 @@ constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
 constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20;      // read at once by the whole-volume sweep
 constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
+// What one listed file costs to keep: the memory budget limits how many are listed.
+constexpr std::int64_t kBytesPerListedFile = 400;
 constexpr std::int64_t kRootRecord = 5;
 constexpr std::uint32_t kBitmapAttribute = 0xB0;
 constexpr std::uint64_t kLargestMftBitmap = std::uint64_t{64} << 20; // 2^29 records
@@ -441,48 +443,31 @@ bool ExtendedScan::readRegions()
 {
     startStep(ScanStep::ReadMftRecords);
     const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
-    // Regions that would take more memory than the budget allows are left out from the end.
-    const std::int64_t budget = memoryBudget(m_availableMemory);
-    std::int64_t total = 0;
-    for (DataRun& extent : m_volume.MftExtentList) {
-        const std::int64_t room = (budget - total) / bytesPerCluster;
-        if (extent.length > room) {
-            m_report.recordsNotLoaded += (extent.length - room) * bytesPerCluster / m_volume.MftRecordSize;
-            extent.length = std::max<std::int64_t>(room, 0);
-        }
-        total += extent.length * bytesPerCluster;
-    }
-    m_session.MftLoadedBytes = total;
-    if (total == 0)
-        return false;
-    if (!m_volume.MftBuffer.reset(static_cast<std::size_t>(total) + 1024)) {
-        m_session.MftLoadedBytes = 0;
-        m_report.outOfMemory = true;
-        return false;
-    }
-
+    // Regions are read where they lie when their records are examined, however large they are; a
+    // part skipped here reads as zeros.
+    std::vector<MftView::Piece> pieces;
     std::int64_t write = 0;
     const auto count = static_cast<std::int64_t>(m_volume.MftExtentList.size());
     for (std::int64_t i = 0; i < count; ++i) {
         const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
         m_regions.push_back({write, extent.start, extent.length});
-        const std::int64_t extentBytes = extent.length * bytesPerCluster;
-        if (!stepGoesOn()) {
-            write += extentBytes; // a skipped region stays zero
-            continue;
-        }
-        if (count > 1)
+        const bool skipped = !stepGoesOn();
+        if (count > 1 && !skipped)
             m_shown.show(i * 100 / (count - 1));
         for (std::int64_t done = 0; done < extent.length; done += kChunkClusters) {
             const std::int64_t clusters = std::min(kChunkClusters, extent.length - done);
-            const auto into = std::span<std::uint8_t>(m_volume.MftBuffer)
-                                  .subspan(static_cast<std::size_t>(write), static_cast<std::size_t>(clusters * bytesPerCluster));
-            if (stepGoesOn())
-                readCluster(extent.start + done, into);
-            write += clusters * bytesPerCluster;
+            const std::int64_t position = !skipped && stepGoesOn() ? (extent.start + done) * bytesPerCluster : -1;
+            const std::int64_t bytes = clusters * bytesPerCluster;
+            if (!pieces.empty() && (pieces.back().position < 0 ? position < 0 : pieces.back().position + pieces.back().length == position))
+                pieces.back().length += bytes;
+            else
+                pieces.push_back({position, bytes});
+            write += bytes;
         }
     }
-    return true;
+    m_session.MftLoadedBytes = write;
+    m_volume.MftBuffer.open(m_volume.Device, std::move(pieces));
+    return write > 0;
 }
 
 std::optional<bool> ExtendedScan::givenOutByCurrentMft(std::int64_t bufferOffset) const
@@ -631,11 +616,9 @@ void ExtendedScan::findEarlierClusterSizes()
         else
             stretches.push_back({at, recordSize, *position, {}, {}});
 
-        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
-        if (!isSoundRecord(record, static_cast<std::size_t>(recordSize)))
+        if (!m_volume.MftBuffer.read(at, scratch) || !isSoundRecord(scratch, static_cast<std::size_t>(recordSize)))
             continue;
-        const std::uint32_t number = *LeReader(record).u32(mft::kRecordNumber);
-        std::copy(record.begin(), record.end(), scratch.begin());
+        const std::uint32_t number = *LeReader(scratch).u32(mft::kRecordNumber);
         ApplyRecordFixups(scratch);
         const auto data = firstDataSegment(scratch);
         if (!data || data->runs.empty() || data->runs.front().hole)
@@ -695,13 +678,14 @@ void ExtendedScan::findFolders()
     startStep(ScanStep::FindFolders);
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_session.MftLoadedBytes;
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
             continue;
         m_shown.show(at * 100 / total);
-        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
-        if (!mft::startsLikeRecord(record))
+        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy))
             continue;
+        const std::span<std::uint8_t> record(copy);
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
             continue;
@@ -772,13 +756,14 @@ void ExtendedScan::findFiles()
     const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
     FileFacts facts;
     DateTexts dates;
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
             return;
         m_shown.show(at * 100 / total);
-        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
-        if (!mft::startsLikeRecord(record, 3))
+        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy, 3))
             continue;
+        const std::span<std::uint8_t> record(copy);
         if (++m_session.RecordsExamined % 10 == 0)
             m_progress.recordsExamined(m_session.RecordsExamined);
         // A record of an earlier file system still carries its in-use flag: only the records the
@@ -803,7 +788,12 @@ void ExtendedScan::findFiles()
             const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
             if (++m_session.FilesFound % 10 == 0)
                 m_progress.filesFound(m_session.FilesFound);
+            if (static_cast<std::int64_t>(m_session.store.entryCount()) >= memoryBudget(m_availableMemory) / kBytesPerListedFile) {
+                m_report.outOfMemory = true;
+                return false;
+            }
             m_session.store.write(section, freeKey(section, name), formatStoredValue(at, facts.date, facts.time, facts.size));
+            m_volume.MftBuffer.rememberListed(at, record);
             return true;
         };
         if (!list(facts.parent, facts.name))
@@ -820,8 +810,9 @@ void ExtendedScan::indexRecords()
     m_volume.MftBufferByNumber = false;
     m_volume.RecordIndex.clear();
     const std::int64_t recordSize = m_volume.MftRecordSize;
+    std::vector<std::uint8_t> header(mft::kRecordNumber + 4);
     for (std::int64_t at = 0; at + recordSize <= m_session.MftLoadedBytes; at += recordSize) {
-        const auto record = recordAt(m_volume.MftBuffer, at, recordSize);
+        const auto record = m_volume.MftBuffer.read(at, header) ? std::span<const std::uint8_t>(header) : std::span<const std::uint8_t>{};
         if (mft::startsLikeRecord(record))
             m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
     }
@@ -872,7 +863,16 @@ ExtendedScanReport ExtendedScan::run()
 ExtendedScanReport NTFSFind2(ScanSession& session, Pump& pump, ScanProgress& progress,
                              std::uint64_t availablePhysicalMemory, ExtendedReach reach)
 {
-    return ExtendedScan(session, pump, progress, availablePhysicalMemory, reach).run();
+    // When memory runs out the scan says so, never that it found less.
+    try {
+        return ExtendedScan(session, pump, progress, availablePhysicalMemory, reach).run();
+    } catch (const std::bad_alloc&) {
+        session.ScanRunning = false;
+        ExtendedScanReport report;
+        report.end = ScanEnd::Stopped;
+        report.outOfMemory = true;
+        return report;
+    }
 }
 
 } // namespace orv

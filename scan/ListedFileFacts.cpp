@@ -7,9 +7,12 @@ namespace orv {
 
 std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64_t recordOffset)
 {
-    const auto record = recordAt(volume.MftBuffer, recordOffset, volume.MftRecordSize);
-    if (record.empty())
+    if (volume.MftRecordSize <= 0)
         return std::nullopt;
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.MftRecordSize));
+    if (!volume.MftBuffer.read(recordOffset, record))
+        return std::nullopt;
+    ApplyRecordFixups(record);
     const auto parts = readRecordParts(&volume, record, recordOffset);
     if (!parts)
         return std::nullopt;

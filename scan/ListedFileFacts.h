@@ -18,8 +18,8 @@ struct ListedFileFacts
     std::int64_t size = 0;                     // its size in bytes
 };
 
-// The facts of the file whose record lies at `recordOffset` of the loaded MftBuffer (as a store
-// entry gives it), its extension records included. The scan fixed the record up when it listed it.
+// The facts of the file whose record lies at `recordOffset` of MftBuffer (as a store entry gives
+// it), its extension records included, read from the volume and fixed up in a copy.
 // Nothing when no whole record lies at that offset or its attributes cannot be walked.
 std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64_t recordOffset);
 

@@ -13,12 +13,9 @@ namespace orv {
 
 namespace {
 
-// Loading reads the $MFT in pieces of this size, so the window stays live and Stop is heard
-// during a large $MFT; a piece that fails is read again in small pieces, so a bad sector costs
-// only the records on it.
-constexpr std::int64_t kChunkBytes = 16 * 1024 * 1024;
-constexpr std::int64_t kRetryBytes = 64 * 1024;
-
+// What one listed file costs to keep, at most: its store entry and the digest Wipe checks. The
+// memory budget limits the listed files, the one thing a scan holds that grows with the volume.
+constexpr std::int64_t kBytesPerListedFile = 400;
 constexpr std::int64_t kFirstCandidate = 28; // records 0 to 27 belong to the file system itself
 constexpr std::int64_t kRootRecord = 5;
 constexpr std::size_t kLongestPath = 256;
@@ -70,64 +67,11 @@ void clipExtentsToDataSize(VolumeContext& volume)
     std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
 }
 
-// Shortens the longest extent (the first of equally long ones) until the loaded bytes are below
-// the budget or it is one cluster long. Returns the bytes given up.
-std::int64_t fitIntoBudget(VolumeContext& volume, std::int64_t budget)
-{
-    const std::int64_t before = totalBytes(volume);
-    if (before <= budget || volume.MftExtentList.empty())
-        return 0;
-    auto longest = std::max_element(volume.MftExtentList.begin(), volume.MftExtentList.end(),
-                                    [](const DataRun& a, const DataRun& b) { return a.length < b.length; });
-    const std::int64_t excessClusters = (before - budget) / volume.BytesPerCluster + 1;
-    longest->length = std::max<std::int64_t>(1, longest->length - excessClusters);
-    return before - totalBytes(volume);
-}
-
-void readWithRetry(VolumeContext& volume, std::int64_t cluster, std::span<std::uint8_t> into)
-{
-    const std::int64_t sector = ClusterToSector(volume, cluster);
-    if (sector >= 0 && ReadSectors(volume, static_cast<std::uint64_t>(sector), into))
-        return;
-    const std::int64_t piece = std::max(kRetryBytes / volume.BytesPerCluster, std::int64_t{1}) * volume.BytesPerCluster;
-    if (static_cast<std::int64_t>(into.size()) <= piece)
-        return; // stays zero: its records fail the signature test
-    for (std::size_t at = 0; at < into.size(); at += static_cast<std::size_t>(piece)) {
-        const std::size_t count = std::min(into.size() - at, static_cast<std::size_t>(piece));
-        const std::int64_t pieceSector = ClusterToSector(volume, cluster + static_cast<std::int64_t>(at) / volume.BytesPerCluster);
-        if (pieceSector >= 0)
-            ReadSectors(volume, static_cast<std::uint64_t>(pieceSector), into.subspan(at, count));
-    }
-}
-
-bool loadMft(ScanSession& session, Pump& pump, ScanProgress& progress)
-{
-    VolumeContext& volume = session.volume;
-    const std::int64_t chunkClusters = std::max<std::int64_t>(kChunkBytes / volume.BytesPerCluster, 1);
-    std::int64_t write = 0;
-    for (const DataRun& extent : volume.MftExtentList) {
-        progress.progressBar(0);
-        const std::int64_t chunks = (extent.length + chunkClusters - 1) / chunkClusters;
-        for (std::int64_t j = 0; j < chunks; ++j) {
-            progress.progressBar(static_cast<int>(200 * (j + 1) / chunks));
-            pump.step();
-            if (!session.ScanRunning)
-                return false;
-            const std::int64_t clusters = std::min(chunkClusters, extent.length - j * chunkClusters);
-            const auto into = std::span<std::uint8_t>(volume.MftBuffer).subspan(static_cast<std::size_t>(write),
-                                                                  static_cast<std::size_t>(clusters * volume.BytesPerCluster));
-            readWithRetry(volume, extent.start + j * chunkClusters, into);
-            write += clusters * volume.BytesPerCluster;
-        }
-    }
-    return true;
-}
-
 enum class Climb { Found, SkipFile, Stopped };
 
 // Builds the folder path of a file from its parent record upwards, reading each folder's record at
-// its number in MftBuffer.
-Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path)
+// its number in MftBuffer into `record`.
+Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path, std::vector<std::uint8_t>& record)
 {
     VolumeContext& volume = session.volume;
     path.clear();
@@ -139,8 +83,7 @@ Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u
         if (current > session.MftLoadedBytes / volume.MftRecordSize)
             return Climb::SkipFile;
         const std::int64_t offset = current * volume.MftRecordSize;
-        const auto record = recordAt(volume.MftBuffer, offset, volume.MftRecordSize);
-        if (record.empty() || offset + volume.MftRecordSize > session.MftLoadedBytes)
+        if (offset + volume.MftRecordSize > session.MftLoadedBytes || !volume.MftBuffer.read(offset, record))
             return Climb::SkipFile;
         // Fixed up before reading: a long folder name crosses the end of the first 512 bytes.
         ApplyRecordFixups(record);
@@ -183,7 +126,8 @@ bool finishPath(const std::string& drive, std::u16string& path)
     return true;
 }
 
-ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& progress, ScanReport& report)
+ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& progress, ScanReport& report,
+                            std::int64_t budget)
 {
     VolumeContext& volume = session.volume;
     const std::int64_t recordSize = volume.MftRecordSize;
@@ -198,16 +142,11 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
     int width = 0;
     progress.progressBar(0);
 
+    // Candidates are copied out of the view and fixed up there; so are folders climbed through.
+    std::vector<std::uint8_t> candidate(static_cast<std::size_t>(recordSize));
+    std::vector<std::uint8_t> folder(static_cast<std::size_t>(recordSize));
+
     for (std::int64_t r = recordSize; r + recordSize <= loaded; r += recordSize) {
-        // The walk is bound by memory, not by work: ask for a record's header and first
-        // attributes a few records ahead.
-        if (r + 8 * recordSize + 256 <= loaded) {
-            const std::uint8_t* ahead = volume.MftBuffer.data() + r + 8 * recordSize;
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 64);
-            __builtin_prefetch(ahead + 128);
-            __builtin_prefetch(ahead + 192);
-        }
         if (++session.RecordsExamined % 100 == 0)
             progress.recordsExamined(session.RecordsExamined);
         const std::int64_t percent = r * 100 / loaded;
@@ -222,9 +161,16 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
 
         if (r / recordSize < kFirstCandidate)
             continue;
-        const auto record = recordAt(volume.MftBuffer, r, recordSize);
-        if (!mft::startsLikeRecord(record) || (record[mft::kFlags] & mft::kFlagInUse))
+        // Most records are told apart by their first bytes, looked at where they lie.
+        std::span<const std::uint8_t> header = volume.MftBuffer.peek(r, static_cast<std::size_t>(recordSize));
+        if (header.empty()) {
+            volume.MftBuffer.read(r, candidate);
+            header = candidate;
+        }
+        if (!mft::startsLikeRecord(header) || (header[mft::kFlags] & mft::kFlagInUse))
             continue;
+        std::copy(header.begin(), header.end(), candidate.begin());
+        const std::span<std::uint8_t> record(candidate);
         const auto survey = fixUpAndSurvey(record, report);
         if (!survey)
             continue;
@@ -237,7 +183,7 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
         // A file with several hard links is listed under each of its names.
         const auto list = [&](std::int64_t parent, const std::u16string& name) {
             if (parent != cachedParent) {
-                const Climb climb = climbFolders(session, pump, parent, path);
+                const Climb climb = climbFolders(session, pump, parent, path, folder);
                 if (climb == Climb::Stopped)
                     return false;
                 if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
@@ -247,7 +193,12 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
             }
             if (cachedPath.empty())
                 return true; // parent 0: the cache's starting state, no folder
+            if (static_cast<std::int64_t>(session.store.entryCount()) >= budget / kBytesPerListedFile) {
+                report.outOfMemory = true;
+                return false;
+            }
             session.store.write(cachedPath, name, formatStoredValue(r, facts.date, facts.time, facts.size));
+            volume.MftBuffer.rememberListed(r, record);
             progress.filesFound(++session.FilesFound);
             return true;
         };
@@ -280,17 +231,14 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
 
     clipExtentsToDataSize(volume);
     volume.CurrentMftExtents = volume.MftExtentList;
-    const std::int64_t lost = clipExtentsToDevice(volume) + fitIntoBudget(volume, memoryBudget(availablePhysicalMemory));
-    report.recordsNotLoaded = lost / volume.MftRecordSize;
+    // The $MFT is read where it lies, record by record: its size costs no memory, so no record is
+    // left out for a budget, only those past the end of the device.
+    report.recordsNotLoaded = clipExtentsToDevice(volume) / volume.MftRecordSize;
     session.MftLoadedBytes = totalBytes(volume);
-    if (!volume.MftBuffer.reset(static_cast<std::size_t>(session.MftLoadedBytes) + 1024)) {
-        session.MftLoadedBytes = 0;
-        report.outOfMemory = true;
-        return finish(ScanEnd::Finished);
-    }
-
-    if (!loadMft(session, pump, progress))
-        return finish(ScanEnd::Stopped);
+    std::vector<MftView::Piece> pieces;
+    for (const DataRun& extent : volume.MftExtentList)
+        pieces.push_back({extent.start * volume.BytesPerCluster, extent.length * volume.BytesPerCluster});
+    volume.MftBuffer.open(volume.Device, std::move(pieces));
     pump.step();
     if (!session.ScanRunning)
         return finish(ScanEnd::Stopped);
@@ -308,7 +256,14 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     if (!session.ScanRunning)
         return finish(ScanEnd::Stopped);
 
-    return finish(collectDeletedFiles(session, pump, progress, report));
+    // What the scan keeps grows with what it lists; when memory runs out that is said, never
+    // passed off as a scan that found less.
+    try {
+        return finish(collectDeletedFiles(session, pump, progress, report, memoryBudget(availablePhysicalMemory)));
+    } catch (const std::bad_alloc&) {
+        report.outOfMemory = true;
+        return finish(ScanEnd::Stopped);
+    }
 }
 
 } // namespace orv

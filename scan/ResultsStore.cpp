@@ -1,5 +1,6 @@
 #include "ResultsStore.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -32,7 +33,67 @@ char16_t foldChar(char16_t c)
     return c;
 }
 
+std::uint32_t foldedHash(std::u16string_view text)
+{
+    std::uint32_t hash = 2166136261u;
+    for (const char16_t c : text) {
+        hash ^= foldChar(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+bool equalFolded(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && foldChar(a[i]) != foldChar(b[i]))
+            return false;
+    return true;
+}
+
+std::size_t positionOf(std::uint64_t slot)
+{
+    return static_cast<std::size_t>((slot & 0xFFFF'FFFFu) - 1);
+}
+
 } // namespace
+
+std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash) const
+{
+    const std::size_t mask = keySlots.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const std::uint64_t slot = keySlots[at];
+        if (slot == 0 || (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key, key)))
+            return at;
+    }
+}
+
+const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key) const
+{
+    if (keySlots.empty())
+        return nullptr;
+    const std::uint64_t slot = keySlots[slotOf(key, foldedHash(key))];
+    if (slot == 0 || entries[positionOf(slot)].deleted)
+        return nullptr;
+    return &entries[positionOf(slot)];
+}
+
+void ResultsStore::Section::grow()
+{
+    std::vector<std::uint64_t> old = std::move(keySlots);
+    keySlots.assign(std::max<std::size_t>(16, old.size() * 2), 0);
+    const std::size_t mask = keySlots.size() - 1;
+    for (const std::uint64_t slot : old) {
+        if (slot == 0)
+            continue;
+        std::size_t at = static_cast<std::size_t>(slot >> 32) & mask;
+        while (keySlots[at] != 0)
+            at = (at + 1) & mask;
+        keySlots[at] = slot;
+    }
+}
 
 std::u16string ResultsStore::fold(std::u16string_view text)
 {
@@ -97,13 +158,19 @@ void ResultsStore::write(std::u16string_view section, std::u16string_view key, s
     }
     Section& target = m_sections[m_lastWritten];
 
-    auto [keyAt, newKey] = target.index.try_emplace(fold(key), target.entries.size());
-    if (newKey) {
-        target.entries.push_back(Entry{std::u16string(key), std::u16string(value), false});
-        ++m_entries;
-    } else {
-        target.entries[keyAt->second].value = value;
+    if ((target.entries.size() + 1) * 2 > target.keySlots.size())
+        target.grow();
+    const std::uint32_t hash = foldedHash(key);
+    const std::size_t at = target.slotOf(key, hash);
+    const std::uint64_t slot = target.keySlots[at];
+    if (slot != 0 && !target.entries[positionOf(slot)].deleted) {
+        target.entries[positionOf(slot)].value = value;
+        return;
     }
+    // A new key, or one deleted before: written anew at the end, as a new line of the file.
+    target.entries.push_back(Entry{std::u16string(key), std::u16string(value), false});
+    target.keySlots[at] = (std::uint64_t{hash} << 32) | target.entries.size();
+    ++m_entries;
 }
 
 const ResultsStore::Section* ResultsStore::find(std::u16string_view section) const
@@ -115,17 +182,16 @@ const ResultsStore::Section* ResultsStore::find(std::u16string_view section) con
 std::u16string ResultsStore::read(std::u16string_view section, std::u16string_view key,
                                   std::u16string_view fallback) const
 {
-    if (const Section* s = find(section)) {
-        if (const auto found = s->index.find(fold(key)); found != s->index.end())
-            return s->entries[found->second].value;
-    }
+    if (const Section* s = find(section))
+        if (const Entry* entry = s->lookup(key))
+            return entry->value;
     return std::u16string(fallback);
 }
 
 bool ResultsStore::valueExists(std::u16string_view section, std::u16string_view key) const
 {
     const Section* s = find(section);
-    return s && s->index.count(fold(key)) != 0;
+    return s && s->lookup(key) != nullptr;
 }
 
 bool ResultsStore::sectionExists(std::u16string_view section) const
@@ -139,12 +205,10 @@ void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view ke
     if (sectionAt == m_index.end())
         return;
     Section& s = m_sections[sectionAt->second];
-    const auto keyAt = s.index.find(fold(key));
-    if (keyAt == s.index.end())
-        return;
-    s.entries[keyAt->second].deleted = true;
-    s.index.erase(keyAt);
-    --m_entries;
+    if (const Entry* entry = s.lookup(key)) {
+        s.entries[static_cast<std::size_t>(entry - s.entries.data())].deleted = true;
+        --m_entries;
+    }
 }
 
 std::vector<std::u16string> ResultsStore::sections() const
@@ -160,7 +224,6 @@ std::vector<std::u16string> ResultsStore::keys(std::u16string_view section) cons
 {
     std::vector<std::u16string> names;
     if (const Section* s = find(section)) {
-        names.reserve(s->index.size());
         for (const Entry& e : s->entries)
             if (!e.deleted)
                 names.push_back(e.key);

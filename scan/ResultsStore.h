@@ -63,11 +63,19 @@ private:
         std::u16string value;
         bool deleted = false;
     };
+    // A section's keys are found through an open-addressed table of (hash of the folded key,
+    // position + 1) words: a few bytes per file where a node-based map would take a hundred, which
+    // matters when a scan lists millions of files.
     struct Section
     {
         std::u16string name;
         std::vector<Entry> entries;
-        std::unordered_map<std::u16string, std::size_t> index; // folded key -> position
+        std::vector<std::uint64_t> keySlots;
+        // The slot of `key`: the one holding it, or the empty one where it would go.
+        std::size_t slotOf(std::u16string_view key, std::uint32_t hash) const;
+        // The live entry of `key`, or nothing.
+        const Entry* lookup(std::u16string_view key) const;
+        void grow();
     };
 
     const Section* find(std::u16string_view section) const;

@@ -69,6 +69,7 @@ inline constexpr LanguageText kDriveMessage5{"Drive", "Message5",
                                              "The software supports only FAT and NTFS file systems!"};
 inline constexpr LanguageText kDriveMessage8{"Drive", "Message8", "Error reading boot sector (NTFS)!"};
 inline constexpr LanguageText kDriveMessage9{"Drive", "Message9", "MFT list reading error!"};
+inline constexpr LanguageText kDriveMessage12{"Drive", "Message12", "Not enough memory to finish the scan!"};
 
 // [File]
 inline constexpr LanguageText kFileMask{"File", "Mask", "File or mask to find"};
@@ -170,7 +171,7 @@ inline constexpr std::array kAllTexts{
     kMessagesInformation, kMessagesConfirmation, kMessagesHelpNotFound,
     kWarningsImportant, kWarningsMessage3, kWarningsMessage4,
     kDriveMessage1, kDriveMessage11, kDriveMessage11a, kDriveMessage11b, kDriveMessage11c, kDriveMessage3,
-    kDriveMessage5, kDriveMessage8, kDriveMessage9,
+    kDriveMessage5, kDriveMessage8, kDriveMessage9, kDriveMessage12,
     kFileMask, kFileType12, kFileType1, kFileType2, kFileType3, kFileType4, kFileType5, kFileType6, kFileType7,
     kFileType8, kFileType9, kFileType10, kFileType11, kFileFile, kFileDate, kFileTime, kFileSize,
     kFileRecoverability, kFileGood, kFileAverage, kFilePoor, kFileSelect2, kFileMessage2, kFileMessage6,

@@ -289,8 +289,9 @@ TEST(DecodeRecordNTFS, AddressesRecordsInTheBuffer)
     VolumeContext ctx;
     ctx.MftRecordSize = 1024;
     const Bytes first = RecordBuilder().fileName(u"a", 5).residentData({1, 2, 3}).build();
-    ASSERT_TRUE(ctx.MftBuffer.reset(2048 + 100));
-    std::copy(first.begin(), first.end(), ctx.MftBuffer.begin());
+    Bytes buffer(2048 + 100, 0);
+    std::copy(first.begin(), first.end(), buffer.begin());
+    ctx.MftBuffer.assign(std::move(buffer));
     TMFTFile file;
     ASSERT_EQ(DecodeRecordNTFS(ctx, 0, file), RecordStatus::Ok) << "offset 0 is a real record";
     EXPECT_EQ(file.ResidentBuf, (Bytes{1, 2, 3}));

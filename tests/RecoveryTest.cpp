@@ -91,9 +91,10 @@ struct BuiltSession
         v.SectorsPerCluster = 8;
         v.BytesPerCluster = 4096;
         v.MftRecordSize = 1024;
-        EXPECT_TRUE(v.MftBuffer.reset(records.size() * 1024 + 1024));
+        Bytes buffer(records.size() * 1024 + 1024, 0);
         for (std::size_t i = 0; i < records.size(); ++i)
-            std::copy(records[i].begin(), records[i].end(), v.MftBuffer.begin() + i * 1024);
+            std::copy(records[i].begin(), records[i].end(), buffer.begin() + static_cast<std::ptrdiff_t>(i * 1024));
+        v.MftBuffer.assign(std::move(buffer));
         v.VolumeBitmap = std::move(bitmap);
     }
 };
@@ -436,7 +437,8 @@ TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
             built.session.volume.RecordIndex = {{1, 3072}, {2, 2048}, {3, 0}};
             baseOffset = 3072;
         }
-        auto record = std::span<std::uint8_t>(built.session.volume.MftBuffer).subspan(static_cast<std::size_t>(baseOffset), 1024);
+        Bytes record(1024);
+        ASSERT_TRUE(built.session.volume.MftBuffer.read(baseOffset, record));
         ApplyRecordFixups(record);
         const auto parts = readRecordParts(&built.session.volume, record, baseOffset);
         ASSERT_TRUE(parts);
@@ -565,11 +567,23 @@ TEST_P(FixtureScan, WipeZeroesExactlyTheListedRecord)
     const std::int64_t offset = *parseStoredValue(value).recordOffset;
     const Bytes before = fileBytes(image);
 
-    // A listed record that no longer matches the volume is not written.
-    session.volume.MftBuffer[static_cast<std::size_t>(offset) + 0x100] ^= 0xFF;
-    EXPECT_FALSE(WipeFileNTFS(session, offset).wiped);
-    EXPECT_EQ(fileBytes(image), before);
-    session.volume.MftBuffer[static_cast<std::size_t>(offset) + 0x100] ^= 0xFF;
+    // A record changed on the volume since the scan listed it is not written.
+    const std::int64_t position = session.volume.MftBuffer.devicePosition(offset);
+    ASSERT_GE(position, 0);
+    const auto flip = [&] {
+        std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekg(position + 0x50);
+        const auto byte = static_cast<char>(file.get() ^ 0xFF);
+        file.seekp(position + 0x50);
+        file.put(byte);
+    };
+    flip();
+    const Bytes altered = fileBytes(image);
+    const WipeOutcome refused = WipeFileNTFS(session, offset);
+    EXPECT_FALSE(refused.wiped);
+    EXPECT_EQ(refused.reason, "the record on the volume has changed since the scan");
+    EXPECT_EQ(fileBytes(image), altered);
+    flip();
 
     const WipeOutcome outcome = WipeFileNTFS(session, offset);
     ASSERT_TRUE(outcome.wiped) << outcome.reason;
@@ -657,7 +671,6 @@ TEST(Wipe, RefusesRecordsOfLiveFiles)
 
     // In use now: the record is a live file's, even though it matches what the scan read.
     device->bytes()[4 * 4096 + 28 * 1024 + 0x16] |= 1;
-    session.volume.MftBuffer[28 * 1024 + 0x16] |= 1;
     const Bytes inUse = device->bytes();
     WipeOutcome outcome = WipeFileNTFS(session, 28 * 1024);
     EXPECT_FALSE(outcome.wiped);

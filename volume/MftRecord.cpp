@@ -131,47 +131,44 @@ bool isUnnamedData(const LeReader& r, const AttributeHeader& a)
     return a.type == attr::kData && r.u8(a.position + attr::kNameLength) == std::uint8_t{0};
 }
 
-// The extension record `number` of base record `base`, fixed up in MftBuffer; empty when it is not
-// there or names another base.
-std::span<std::uint8_t> extensionRecord(VolumeContext& ctx, std::uint64_t number, std::uint64_t base,
-                                        std::int64_t nearOffset)
+// The extension record `number` of base record `base`, read from MftBuffer and fixed up in `out`;
+// false when it is not there or names another base.
+bool extensionRecord(VolumeContext& ctx, std::uint64_t number, std::uint64_t base, std::int64_t nearOffset,
+                     std::vector<std::uint8_t>& out)
 {
     const std::int64_t size = ctx.MftRecordSize;
-    const auto fits = [&](std::int64_t offset) -> std::span<std::uint8_t> {
-        if (size <= 0 || offset < 0 || static_cast<std::uint64_t>(offset) > ctx.MftBuffer.size() ||
-            static_cast<std::uint64_t>(size) > ctx.MftBuffer.size() - static_cast<std::uint64_t>(offset))
-            return {};
-        const auto record = std::span<std::uint8_t>(ctx.MftBuffer).subspan(static_cast<std::size_t>(offset), static_cast<std::size_t>(size));
-        if (!mft::startsLikeRecord(record))
-            return {};
-        ApplyRecordFixups(record);
-        const auto owner = LeReader(record).u64(mft::kBaseRecord);
-        return owner && low48(*owner) == base ? record : std::span<std::uint8_t>{};
+    const auto fits = [&](std::int64_t offset) {
+        out.resize(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+        if (size <= 0 || !ctx.MftBuffer.read(offset, out) || !mft::startsLikeRecord(out))
+            return false;
+        ApplyRecordFixups(out);
+        const auto owner = LeReader(out).u64(mft::kBaseRecord);
+        return owner && low48(*owner) == base;
     };
     if (ctx.MftBufferByNumber) {
         if (size <= 0 || number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() / size))
-            return {};
+            return false;
         return fits(static_cast<std::int64_t>(number) * size);
     }
     // Of several records of that number (file systems before a format), the one nearest the base.
     if (number > std::numeric_limits<std::uint32_t>::max())
-        return {};
+        return false;
     const auto key = static_cast<std::uint32_t>(number);
     auto [from, to] = std::equal_range(ctx.RecordIndex.begin(), ctx.RecordIndex.end(), std::pair{key, std::int64_t{0}},
                                        [](const auto& x, const auto& y) { return x.first < y.first; });
-    std::span<std::uint8_t> best;
+    std::int64_t best = -1;
     std::uint64_t bestDistance = std::numeric_limits<std::uint64_t>::max();
     for (auto it = from; it != to; ++it) {
         const std::uint64_t distance = it->second > nearOffset ? static_cast<std::uint64_t>(it->second - nearOffset)
                                                                : static_cast<std::uint64_t>(nearOffset - it->second);
         if (distance >= bestDistance)
             continue;
-        if (const auto record = fits(it->second); !record.empty()) {
-            best = record;
+        if (fits(it->second)) {
+            best = it->second;
             bestDistance = distance;
         }
     }
-    return best;
+    return best >= 0 && fits(best);
 }
 
 // The content of an $ATTRIBUTE_LIST: its resident bytes, or its clusters read from the volume.
@@ -282,9 +279,9 @@ bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std:
         return true;
     }
     const std::vector<std::uint64_t>& others = *listed;
+    std::vector<std::uint8_t> extension;
     for (const std::uint64_t number : others) {
-        const auto extension = ctx ? extensionRecord(*ctx, number, base, recordOffset) : std::span<std::uint8_t>{};
-        if (extension.empty()) {
+        if (!ctx || !extensionRecord(*ctx, number, base, recordOffset, extension)) {
             incomplete = true;
             continue;
         }
@@ -499,8 +496,10 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     const std::size_t size = ctx.MftRecordSize > 0 ? static_cast<std::size_t>(ctx.MftRecordSize) : 0;
     if (size == 0 || recordOffset > ctx.MftBuffer.size() || size > ctx.MftBuffer.size() - recordOffset)
         return RecordStatus::NotARecord;
-    const RecordStatus status = decodeRecord(std::span<std::uint8_t>(ctx.MftBuffer).subspan(recordOffset, size), file,
-                                             &ctx, static_cast<std::int64_t>(recordOffset));
+    // Decoded in a copy of its own: the fixups never touch the view every reader shares.
+    std::vector<std::uint8_t> record(size);
+    ctx.MftBuffer.read(static_cast<std::int64_t>(recordOffset), record);
+    const RecordStatus status = decodeRecord(record, file, &ctx, static_cast<std::int64_t>(recordOffset));
     // An earlier file system's record counts its clusters in that file system's size.
     if (const auto earlier = earlierClusterSize(ctx, static_cast<std::int64_t>(recordOffset)); earlier && *earlier > 0)
         file.BytesPerCluster = *earlier;

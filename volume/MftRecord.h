@@ -118,7 +118,7 @@ std::vector<FileNameEntry> longNames(const std::vector<FileNameEntry>& names);
 std::int64_t recordNumberAt(const VolumeContext* ctx, std::span<const std::uint8_t> record, std::int64_t recordOffset);
 
 // Walks a fixed-up record's attributes and, when it has an $ATTRIBUTE_LIST, those of the extension
-// records the list names (found in the context's MftBuffer, fixed up there), handing each to
+// records the list names (read from the context's MftBuffer, fixed up in a copy), handing each to
 // `visit(recordBytes, header)`. Without a context, or when a named record is missing, only what
 // is found is visited and `incomplete` is set. False when the base record's own walk is damaged.
 bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,

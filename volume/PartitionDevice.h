@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -38,6 +39,15 @@ public:
         const std::uint64_t first = part.first < m_count ? part.first : m_count;
         const std::uint64_t count = part.count < m_count - first ? part.count : m_count - first;
         return m_disk->mounts({m_first + first, count});
+    }
+    std::optional<MappableFile> mappable() override
+    {
+        auto file = m_disk->mappable();
+        if (!file || m_first > file->size)
+            return std::nullopt;
+        file->offset += m_first;
+        file->size = std::min(file->size - m_first, m_count);
+        return file;
     }
 
 private:

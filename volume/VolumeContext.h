@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "ByteBuffer.h"
 #include "DataRuns.h"
+#include "MftView.h"
 #include "SectorDevice.h"
 
 namespace orv {
@@ -46,7 +46,9 @@ struct VolumeContext
     std::vector<DataRun> CurrentMftExtents;
     std::int64_t MftDataSize = 0; // the bytes of the $MFT in use, as its $DATA says; 0 when unknown
 
-    ByteBuffer MftBuffer; // the loaded $MFT or regions, plus 1,024 spare zero bytes
+    // The $MFT (Normal scan) or the regions (Extended scan) of the last scan, read from the device
+    // on demand; a record is addressed by its offset here (RecordOffset).
+    MftView MftBuffer;
 
     // How a record's extension records are found in MftBuffer: record N at N x MftRecordSize when
     // the buffer is the $MFT itself (the Normal scan), else through RecordIndex, the (number kept

@@ -92,4 +92,12 @@ std::vector<SourceMount> FileDevice::mounts(ByteRange part)
     return mountsOfOpenFile(readable(), part);
 }
 
+std::optional<MappableFile> FileDevice::mappable()
+{
+    const auto bytes = size();
+    if (!bytes)
+        return std::nullopt;
+    return MappableFile{readable(), 0, *bytes};
+}
+
 } // namespace orv

@@ -22,6 +22,7 @@ public:
     std::optional<std::uint64_t> size() override;
     std::vector<SourceMount> mounts(ByteRange part) override;
     void willRead(std::uint64_t bytePosition, std::uint64_t count) override;
+    std::optional<MappableFile> mappable() override;
 
     const std::string& path() const { return m_path; }
 

@@ -394,13 +394,15 @@ bool TForm1::runScan(ScanMode mode)
     GuiPump pump(m_pumpInterval);
     const std::uint64_t memory = m_services.availableMemory ? m_services.availableMemory() : 0;
     bool bootSectorError = false;
+    bool outOfMemory = false;
     if (mode == ScanMode::Normal) {
-        NTFSFind1(m_session, pump, *this, memory);
+        outOfMemory = NTFSFind1(m_session, pump, *this, memory).outOfMemory;
     } else {
         const ExtendedReach reach =
             m_modeBox->currentIndex() == kWholeVolumeMode ? ExtendedReach::WholeVolume : ExtendedReach::Probes;
         const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory, reach);
         bootSectorError = report.bootSectorError;
+        outOfMemory = report.outOfMemory;
     }
     m_session.ScanRunning = false;
     returnToIdle();
@@ -408,6 +410,12 @@ bool TForm1::runScan(ScanMode mode)
         // The Find checks read the boot sector a moment ago; when it fails now the drive went
         // away. The window is idle again before the message, so the user can go on.
         ShowInformation(text(m_texts, lang::kDriveMessage8));
+        return false;
+    }
+    if (outOfMemory) {
+        // Records were left unexamined: saying "found 0" or showing a part as the whole would mislead.
+        m_session.store.clear();
+        ShowInformation(text(m_texts, lang::kDriveMessage12));
         return false;
     }
     return showScanOutcome();

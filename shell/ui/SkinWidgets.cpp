@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -133,12 +134,27 @@ void fitComboBox(QComboBox* box, int smallestPixelSize)
         return width;
     };
     QFont font = box->font();
-    if (widest(font) <= field)
-        return;
-    font.setPixelSize(QFontInfo(font).pixelSize());
-    while (font.pixelSize() > smallestPixelSize && widest(font) > field)
-        font.setPixelSize(font.pixelSize() - 1);
-    box->setFont(font);
+    box->view()->setMinimumWidth(0);
+    if (widest(font) > field) {
+        font.setPixelSize(QFontInfo(font).pixelSize());
+        while (font.pixelSize() > smallestPixelSize && widest(font) > field)
+            font.setPixelSize(font.pixelSize() - 1);
+        box->setFont(font);
+    }
+    // Still too wide at the smallest type: the list opens as wide as its longest entry, so every
+    // entry reads whole there, and the box's tooltip gives the whole text of the one it shows.
+    const int needed = widest(font);
+    if (needed > field)
+        box->view()->setMinimumWidth(needed + box->width() - field);
+    const auto showWhole = [box, field](int) {
+        const bool cut = box->fontMetrics().horizontalAdvance(box->currentText()) > field;
+        box->setToolTip(cut ? box->currentText() : QString());
+    };
+    if (!box->property("orvWholeTextTip").toBool()) {
+        box->setProperty("orvWholeTextTip", true);
+        QObject::connect(box, &QComboBox::currentIndexChanged, box, showWhole);
+    }
+    showWhole(box->currentIndex());
 }
 
 QString fullText(const QLabel* label)

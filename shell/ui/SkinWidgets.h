@@ -45,7 +45,8 @@ void fitLabel(QLabel* label, int smallestPixelSize = 9);
 // setText followed by fitLabel, for texts that change while the window is open.
 void setFittedText(QLabel* label, const QString& text, int smallestPixelSize = 9);
 // A drop-down list whose entries are wider than its field is drawn in smaller type, down to
-// `smallestPixelSize`, so the chosen entry reads whole; one whose entries fit keeps its font.
+// `smallestPixelSize`, so the chosen entry reads whole; one whose entries fit keeps its font. An
+// entry too wide even then reads whole in the opened list and, while shown, in the tooltip.
 void fitComboBox(QComboBox* box, int smallestPixelSize = 9);
 // The whole text of a fitted label, also when it shows only its start.
 QString fullText(const QLabel* label);

@@ -2,6 +2,7 @@
 // does not fit its place, every control with a name and a role for assistive technology, a whole
 // restore done with Tab, Space and Enter, and Esc that never throws the results away.
 #include <QAccessible>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -98,9 +99,17 @@ QStringList unreadable(QWidget* window)
         QStyleOptionComboBox option;
         option.initFrom(box);
         const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
-        for (int i = 0; i < box->count(); ++i)
-            if (box->fontMetrics().horizontalAdvance(box->itemText(i)) > field.width())
+        // An entry wider than the box must read whole in the opened list, and in the box's
+        // tooltip while it is the one shown.
+        const int list = std::max(field.width(), box->view()->minimumWidth() - (box->width() - field.width()));
+        for (int i = 0; i < box->count(); ++i) {
+            const int advance = box->fontMetrics().horizontalAdvance(box->itemText(i));
+            if (advance > list)
                 faults << where + box->objectName() + QStringLiteral(" entry does not fit: ") + box->itemText(i);
+            else if (advance > field.width() && i == box->currentIndex() && box->toolTip() != box->itemText(i))
+                faults << where + box->objectName() + QStringLiteral(" shown entry cut without its tooltip: ") +
+                              box->itemText(i);
+        }
     }
     return faults;
 }

@@ -326,14 +326,15 @@ private slots:
             {u"a.txt", kJune15 + 40 * kDay}, {u"b.txt", kJune15}, {u"c.txt", kJune15 + 20 * kDay}};
         const char16_t* texts[] = {u"25.07.2021", u"15.06.2021", u"05.07.2021"};
         h.session.volume.MftRecordSize = 1024;
-        QVERIFY(h.session.volume.MftBuffer.reset(4 * 1024));
+        std::vector<std::uint8_t> buffer(4 * 1024, 0);
         for (std::size_t i = 0; i < 3; ++i) {
             const auto record = orv::test::RecordBuilder().inUse(false).standardInformation(files[i].second)
                                     .fileName(files[i].first, 5).residentData({1}).build(false);
-            std::copy(record.begin(), record.end(), h.session.volume.MftBuffer.begin() + i * 1024);
+            std::copy(record.begin(), record.end(), buffer.begin() + static_cast<std::ptrdiff_t>(i * 1024));
             h.session.store.write(u"C:\\", files[i].first,
                                   formatStoredValue(static_cast<std::int64_t>(i * 1024), texts[i], u"10:00:00", 1));
         }
+        h.session.volume.MftBuffer.assign(std::move(buffer));
         FileListModel model(h.session, h.texts);
         model.showFolder(u"C:\\");
         model.sort(FileListModel::Date);

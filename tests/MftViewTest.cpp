@@ -1,0 +1,137 @@
+#include "MftView.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "Devices.h"
+#include "FileDevice.h"
+#include "RecordBuilder.h"
+#include "TempFolder.h"
+
+namespace orv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::TempFolder;
+
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+Bytes pattern(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 % 251 + 1);
+    return bytes;
+}
+
+// The pieces of the device the view lays back to back: one crossing the view's 1 MiB blocks, a
+// skipped one, one that starts inside a page.
+const std::vector<MftView::Piece> kPieces = {{kMiB + 512, 2 * kMiB + 100}, {-1, 4096}, {4096 + 17, 8192}};
+
+Bytes expectedView(const Bytes& device)
+{
+    Bytes view;
+    for (const auto& piece : kPieces) {
+        if (piece.position < 0)
+            view.insert(view.end(), static_cast<std::size_t>(piece.length), 0);
+        else
+            view.insert(view.end(), device.begin() + piece.position, device.begin() + piece.position + piece.length);
+    }
+    return view;
+}
+
+TEST(MftView, ReadsThePiecesBackToBackMappedOrRead)
+{
+    const Bytes device = pattern(static_cast<std::size_t>(4 * kMiB));
+    const Bytes expected = expectedView(device);
+    const TempFolder temp;
+    const auto image = temp.path() / "volume.img";
+    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(device.data()), static_cast<std::streamsize>(device.size()));
+
+    struct Source
+    {
+        const char* what;
+        std::shared_ptr<SectorDevice> device;
+    };
+    const Source sources[] = {{"read from a device in memory", std::make_shared<test::MemoryDevice>(device)},
+                              {"mapped from an image file", std::make_shared<FileDevice>(image.string())}};
+    struct Window
+    {
+        const char* what;
+        std::int64_t offset;
+        std::size_t length;
+    };
+    const Window windows[] = {
+        {"first record", 0, 1024},
+        {"across the first block's end", kMiB - 10, 20},
+        {"across the first piece's end into the skipped one", 2 * kMiB + 90, 40},
+        {"the skipped piece", 2 * kMiB + 100, 4096},
+        {"the last piece, to the view's end", 2 * kMiB + 100 + 4096, 8192},
+        {"the whole view", 0, expected.size()},
+    };
+    for (const Source& source : sources) {
+        SCOPED_TRACE(source.what);
+        MftView view;
+        view.open(source.device, kPieces);
+        ASSERT_EQ(view.size(), expected.size());
+        for (const Window& w : windows) {
+            SCOPED_TRACE(w.what);
+            Bytes got(w.length, 0xEE);
+            ASSERT_TRUE(view.read(w.offset, got));
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + w.offset));
+            const auto peeked = view.peek(w.offset, w.length);
+            if (!peeked.empty()) {
+                EXPECT_TRUE(std::equal(peeked.begin(), peeked.end(), expected.begin() + w.offset));
+            }
+        }
+        EXPECT_EQ(view.devicePosition(2 * kMiB + 100 + 4096 + 1), 4096 + 17 + 1);
+        EXPECT_EQ(view.devicePosition(2 * kMiB + 100 + 5), -1) << "a skipped piece lies nowhere";
+
+        Bytes outside(16, 0xEE);
+        EXPECT_FALSE(view.read(static_cast<std::int64_t>(expected.size()) - 8, outside));
+        EXPECT_EQ(outside, Bytes(16, 0)) << "a read past the view's end gives zeros, never stale bytes";
+        EXPECT_TRUE(view.peek(static_cast<std::int64_t>(expected.size()), 1).empty());
+        EXPECT_FALSE(view.read(-1, outside));
+    }
+}
+
+TEST(MftView, UnreadableBytesReadAsZeros)
+{
+    MftView view;
+    view.open(std::make_shared<test::ScribbleThenFailDevice>(), {{0, 3 * kMiB}});
+    Bytes got(4096, 0xEE);
+    ASSERT_TRUE(view.read(kMiB - 100, got));
+    EXPECT_EQ(got, Bytes(4096, 0));
+}
+
+TEST(MftView, ListedRecordsAreKnownByTheirDigest)
+{
+    const Bytes record = test::RecordBuilder().inUse(false).fileName(u"a.txt", 5).residentData({1, 2, 3}).build(false);
+    Bytes changed = record;
+    changed[0x50] ^= 1; // inside its first attribute
+
+    MftView view;
+    view.open(std::make_shared<test::MemoryDevice>(Bytes(8192, 0)), {{0, 8192}});
+    view.rememberListed(4096, record);
+    view.rememberListed(1024, changed);
+    view.rememberListed(4096, record); // a hard link lists it again
+    EXPECT_EQ(view.listedCount(), 2u);
+    EXPECT_TRUE(view.sameAsListed(4096, record));
+    EXPECT_FALSE(view.sameAsListed(4096, changed));
+    EXPECT_TRUE(view.sameAsListed(1024, changed));
+    EXPECT_FALSE(view.sameAsListed(2048, record)) << "a record the scan did not list is never taken for one";
+
+    // Records held in memory compare with themselves, fixed up.
+    Bytes held(8192, 0);
+    const Bytes protectedRecord = test::RecordBuilder().inUse(false).fileName(u"a.txt", 5).residentData({1, 2, 3}).build();
+    std::copy(protectedRecord.begin(), protectedRecord.end(), held.begin() + 2048);
+    view.assign(held);
+    EXPECT_TRUE(view.sameAsListed(2048, record));
+    EXPECT_FALSE(view.sameAsListed(2048, changed));
+}
+
+} // namespace
+} // namespace orv

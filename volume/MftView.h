@@ -1,0 +1,107 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "SectorDevice.h"
+
+namespace orv {
+
+// The $MFT (or the Extended scan's regions) as the scan found it: pieces of the device laid back
+// to back, read where they lie whenever a record is wanted. Nothing holds a private copy of the
+// whole: a $MFT of millions of records costs the same few megabytes as a small one, so no record is
+// ever left out for lack of memory. The bytes are read-only here; a reader copies a record out
+// (read) before fixing it up, so what one reader changes never shows to another.
+//
+// Blocks of the view are read into a small cache; where the device is a plain file or block device,
+// the system is asked to fetch the next blocks while one is examined. Blocks are read, not mapped:
+// a mapping of an image file that is cut short meanwhile kills the process when touched, and the
+// results window reads records long after the scan. Unreadable bytes read as zeros, as every read
+// of the volume does.
+class MftView
+{
+public:
+    // `length` bytes at byte `position` of the device; a position below 0 reads as zeros (a region
+    // the scan was told to skip).
+    struct Piece
+    {
+        std::int64_t position = 0;
+        std::int64_t length = 0;
+    };
+
+    MftView() = default;
+    MftView(const MftView&) = delete;
+    MftView& operator=(const MftView&) = delete;
+    MftView(MftView&& other) noexcept;
+    MftView& operator=(MftView&& other) noexcept;
+    ~MftView();
+
+    // A view of the device's `pieces`, back to back; forgets the listed records.
+    void open(std::shared_ptr<SectorDevice> device, std::vector<Piece> pieces);
+    // A view of bytes held in memory: records made by hand, or read by a caller of its own.
+    void assign(std::vector<std::uint8_t> bytes);
+    void clear();
+
+    std::size_t size() const { return static_cast<std::size_t>(m_size); }
+    bool empty() const { return m_size == 0; }
+
+    // Copies the bytes at [offset, offset + out.size()) into `out`. False (and zeros) when they do
+    // not lie wholly inside the view.
+    bool read(std::int64_t offset, std::span<std::uint8_t> out);
+    // The bytes at [offset, offset + length) in place, valid until the next call on the view; empty
+    // when they do not lie inside one cached block (read() then copies them).
+    std::span<const std::uint8_t> peek(std::int64_t offset, std::size_t length);
+    // The device's byte position of the view's byte `offset`; below 0 for a skipped piece or an
+    // offset outside the view.
+    std::int64_t devicePosition(std::int64_t offset) const;
+
+    // The scan keeps, for each record it lists, a keyed digest of the record as it was listed (fixed
+    // up), so that Wipe can tell whether the record on the volume is still that one without holding
+    // a copy of every listed record.
+    void rememberListed(std::int64_t offset, std::span<const std::uint8_t> record);
+    // True when `record` (fixed up) is the record the scan listed at `offset`. A view held in memory
+    // has its listed records themselves to compare with.
+    bool sameAsListed(std::int64_t offset, std::span<const std::uint8_t> record);
+    std::size_t listedCount() const { return m_listed.size(); }
+
+private:
+    struct Block
+    {
+        std::int64_t index = -1;
+        const std::uint8_t* data = nullptr;
+        std::size_t length = 0;
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t lastUse = 0;
+    };
+    using Digest = std::array<std::uint64_t, 2>;
+
+    const Block* block(std::int64_t index);
+    void fill(Block& b, std::int64_t index);
+    void readPieces(std::int64_t first, std::span<std::uint8_t> out);
+    void release(Block& b);
+    void releaseAll();
+    Digest digest(std::span<const std::uint8_t> record) const;
+
+    std::shared_ptr<SectorDevice> m_device;
+    std::vector<Piece> m_pieces;
+    std::vector<std::int64_t> m_pieceStarts; // view offset of each piece
+    std::vector<std::uint8_t> m_memory;      // the bytes of a view held in memory
+    std::int64_t m_size = 0;
+    bool m_mappable = false;
+    MappableFile m_file;
+
+    std::vector<Block> m_blocks;
+    std::size_t m_lastBlock = 0;
+    std::uint64_t m_uses = 0;
+    std::int64_t m_lastMiss = -2;
+
+    std::vector<std::pair<std::int64_t, Digest>> m_listed; // by offset
+    std::array<std::uint64_t, 2> m_key{};
+};
+
+} // namespace orv
