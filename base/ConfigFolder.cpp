@@ -1,4 +1,4 @@
-#include "ConfigFolder.h"
+#include "base/ConfigFolder.h"
 
 #include <pwd.h>
 #include <unistd.h>

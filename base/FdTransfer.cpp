@@ -1,4 +1,4 @@
-#include "FdTransfer.h"
+#include "base/FdTransfer.h"
 
 #include <sys/types.h>
 #include <unistd.h>

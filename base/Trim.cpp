@@ -1,4 +1,4 @@
-#include "Trim.h"
+#include "base/Trim.h"
 
 namespace orv {
 

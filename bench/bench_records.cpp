@@ -10,8 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "MftRecord.h"
-#include "RecordBuilder.h"
+#include "volume/MftRecord.h"
+#include "tests/support/RecordBuilder.h"
 
 namespace {
 

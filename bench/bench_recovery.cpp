@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "Recoverability.h"
+#include "results/Recoverability.h"
 
 namespace {
 

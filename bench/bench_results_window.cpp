@@ -15,10 +15,10 @@
 #include <memory>
 #include <vector>
 
-#include "FileDevice.h"
-#include "RecordBuilder.h"
-#include "ResultsWindow.h"
-#include "Utf16.h"
+#include "platform/linux/FileDevice.h"
+#include "tests/support/RecordBuilder.h"
+#include "shell/ui/ResultsWindow.h"
+#include "base/Utf16.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "RecordBuilder.h"
+#include "tests/support/RecordBuilder.h"
 
 using orv::test::Bytes;
 using orv::test::RecordBuilder;

@@ -7,7 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "LinuxDriveSystem.h"
+#include "platform/linux/LinuxDriveSystem.h"
 
 namespace orv::cli {
 

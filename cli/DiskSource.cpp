@@ -1,10 +1,10 @@
-#include "DiskSource.h"
+#include "cli/DiskSource.h"
 
 #include <cstdio>
 #include <iostream>
 
-#include "ContainerDevice.h"
-#include "VolumeContext.h"
+#include "platform/linux/ContainerDevice.h"
+#include "volume/VolumeContext.h"
 
 namespace orv::cli {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "LinuxDriveSystem.h"
-#include "Output.h"
-#include "PartitionTable.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "cli/Output.h"
+#include "volume/PartitionTable.h"
 
 namespace orv::cli {
 

@@ -1,8 +1,8 @@
 // drives: the drive table, with the type and file system of each drive.
 
-#include "Command.h"
-#include "Output.h"
-#include "SectorIo.h"
+#include "cli/Command.h"
+#include "cli/Output.h"
+#include "volume/SectorIo.h"
 
 namespace orv::cli {
 

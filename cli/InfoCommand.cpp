@@ -1,9 +1,9 @@
 // info: a volume's geometry and the extents of its $MFT.
 
-#include "Command.h"
-#include "Output.h"
-#include "SectorIo.h"
-#include "Source.h"
+#include "cli/Command.h"
+#include "cli/Output.h"
+#include "volume/SectorIo.h"
+#include "cli/Source.h"
 
 namespace orv::cli {
 

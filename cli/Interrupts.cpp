@@ -1,10 +1,10 @@
-#include "Interrupts.h"
+#include "cli/Interrupts.h"
 
 #include <csignal>
 #include <cstdio>
 #include <string>
 
-#include "LanguageTexts.h"
+#include "shell/LanguageTexts.h"
 
 namespace orv::cli {
 

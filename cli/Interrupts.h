@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv::cli {
 

@@ -1,11 +1,11 @@
-#include "Output.h"
+#include "cli/Output.h"
 
 #include <cstdio>
 #include <iostream>
 #include <type_traits>
 
-#include "LanguageTexts.h"
-#include "Utf16.h"
+#include "shell/LanguageTexts.h"
+#include "base/Utf16.h"
 
 namespace orv::cli {
 

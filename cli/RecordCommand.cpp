@@ -1,10 +1,10 @@
 // record: one MFT record decoded, as a check of what the scans read from it.
 
-#include "Command.h"
-#include "MftExtents.h"
-#include "MftRecord.h"
-#include "Output.h"
-#include "Source.h"
+#include "cli/Command.h"
+#include "volume/MftExtents.h"
+#include "volume/MftRecord.h"
+#include "cli/Output.h"
+#include "cli/Source.h"
 
 namespace orv::cli {
 

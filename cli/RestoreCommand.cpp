@@ -3,13 +3,13 @@
 
 #include <iostream>
 
-#include "Command.h"
-#include "Interrupts.h"
-#include "Operations.h"
-#include "Output.h"
-#include "Scanning.h"
-#include "Sha256.h"
-#include "Utf16.h"
+#include "cli/Command.h"
+#include "cli/Interrupts.h"
+#include "results/Operations.h"
+#include "cli/Output.h"
+#include "cli/Scanning.h"
+#include "results/Sha256.h"
+#include "base/Utf16.h"
 
 namespace orv::cli {
 

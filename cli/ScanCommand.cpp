@@ -2,13 +2,13 @@
 
 #include <iostream>
 
-#include "Command.h"
-#include "FileTime.h"
-#include "ListedFileFacts.h"
-#include "Output.h"
-#include "Recoverability.h"
-#include "Scanning.h"
-#include "Utf16.h"
+#include "cli/Command.h"
+#include "volume/FileTime.h"
+#include "scan/ListedFileFacts.h"
+#include "cli/Output.h"
+#include "results/Recoverability.h"
+#include "cli/Scanning.h"
+#include "base/Utf16.h"
 
 namespace orv::cli {
 

@@ -1,4 +1,4 @@
-#include "Scanning.h"
+#include "cli/Scanning.h"
 
 #include <unistd.h>
 
@@ -6,16 +6,16 @@
 #include <filesystem>
 #include <iostream>
 
-#include "ExtendedScan.h"
-#include "FindChecks.h"
-#include "Interrupts.h"
-#include "LanguageTexts.h"
-#include "NormalScan.h"
-#include "LanguageTexts.h"
-#include "Output.h"
-#include "SystemMemory.h"
-#include "Utf16.h"
-#include "Wipe.h"
+#include "scan/ExtendedScan.h"
+#include "scan/FindChecks.h"
+#include "cli/Interrupts.h"
+#include "shell/LanguageTexts.h"
+#include "scan/NormalScan.h"
+#include "shell/LanguageTexts.h"
+#include "cli/Output.h"
+#include "platform/SystemMemory.h"
+#include "base/Utf16.h"
+#include "results/Wipe.h"
 
 namespace orv::cli {
 

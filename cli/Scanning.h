@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "LinuxDriveSystem.h"
-#include "ResultsStore.h"
-#include "ScanSession.h"
-#include "Source.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "scan/ResultsStore.h"
+#include "scan/ScanSession.h"
+#include "cli/Source.h"
 
 namespace orv::cli {
 

@@ -1,12 +1,12 @@
-#include "Source.h"
+#include "cli/Source.h"
 
 #include <filesystem>
 #include <iostream>
 
-#include "BootSector.h"
-#include "MftExtents.h"
-#include "Output.h"
-#include "SectorIo.h"
+#include "volume/BootSector.h"
+#include "volume/MftExtents.h"
+#include "cli/Output.h"
+#include "volume/SectorIo.h"
 
 namespace orv::cli {
 

@@ -8,9 +8,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "DiskSource.h"
-#include "LinuxDriveSystem.h"
-#include "VolumeContext.h"
+#include "cli/DiskSource.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "volume/VolumeContext.h"
 
 namespace orv::cli {
 

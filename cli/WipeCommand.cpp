@@ -2,11 +2,11 @@
 
 #include <iostream>
 
-#include "Command.h"
-#include "Output.h"
-#include "Scanning.h"
-#include "Utf16.h"
-#include "Wipe.h"
+#include "cli/Command.h"
+#include "cli/Output.h"
+#include "cli/Scanning.h"
+#include "base/Utf16.h"
+#include "results/Wipe.h"
 
 namespace orv::cli {
 

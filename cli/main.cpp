@@ -11,10 +11,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Command.h"
-#include "LinuxDriveSystem.h"
-#include "Output.h"
-#include "Product.h"
+#include "cli/Command.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "cli/Output.h"
+#include "shell/Product.h"
 
 int main(int argc, char** argv)
 {

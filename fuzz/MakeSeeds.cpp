@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "RecordBuilder.h"
+#include "tests/support/RecordBuilder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "MftRecord.h"
-#include "RecordChecks.h"
+#include "volume/MftRecord.h"
+#include "fuzz/RecordChecks.h"
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
-#include "BootSector.h"
-#include "MftExtents.h"
-#include "Devices.h"
-#include "MftRecord.h"
-#include "RecordChecks.h"
-#include "SectorIo.h"
+#include "volume/BootSector.h"
+#include "volume/MftExtents.h"
+#include "tests/support/Devices.h"
+#include "volume/MftRecord.h"
+#include "fuzz/RecordChecks.h"
+#include "volume/SectorIo.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "DataRuns.h"
-#include "LeReader.h"
-#include "RecordChecks.h"
+#include "volume/DataRuns.h"
+#include "volume/LeReader.h"
+#include "fuzz/RecordChecks.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "Lznt1.h"
-#include "RecordChecks.h"
+#include "volume/Lznt1.h"
+#include "fuzz/RecordChecks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "RecordChecks.h"
+#include "fuzz/RecordChecks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

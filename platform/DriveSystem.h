@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SectorDevice.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

@@ -1,12 +1,12 @@
-#include "FileContent.h"
+#include "results/FileContent.h"
 
 #include <algorithm>
 #include <limits>
 #include <vector>
 
-#include "BootSector.h"
-#include "Lznt1.h"
-#include "SectorIo.h"
+#include "volume/BootSector.h"
+#include "volume/Lznt1.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

@@ -5,8 +5,8 @@
 #include <span>
 #include <string>
 
-#include "MftRecord.h"
-#include "ScanSession.h"
+#include "volume/MftRecord.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,6 +1,6 @@
-#include "FindInResults.h"
+#include "results/FindInResults.h"
 
-#include "WildcardMask.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ResultsStore.h"
-#include "ScanSession.h"
+#include "scan/ResultsStore.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "JpegPreview.h"
+#include "results/JpegPreview.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -6,8 +6,8 @@
 
 #include <jpeglib.h>
 
-#include "FileContent.h"
-#include "Recoverability.h"
+#include "results/FileContent.h"
+#include "results/Recoverability.h"
 
 namespace orv {
 

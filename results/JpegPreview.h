@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

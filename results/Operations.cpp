@@ -1,15 +1,15 @@
-#include "Operations.h"
+#include "results/Operations.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-#include "Restore.h"
-#include "RestoreFolder.h"
-#include "UniqueFd.h"
-#include "Utf16.h"
-#include "Wipe.h"
+#include "results/Restore.h"
+#include "results/RestoreFolder.h"
+#include "platform/UniqueFd.h"
+#include "base/Utf16.h"
+#include "results/Wipe.h"
 
 namespace orv {
 

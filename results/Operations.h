@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "LanguageTexts.h"
-#include "Restore.h"
-#include "ScanSession.h"
+#include "shell/LanguageTexts.h"
+#include "results/Restore.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "ProgramPaths.h"
+#include "results/ProgramPaths.h"
 
 #include <cstdlib>
 

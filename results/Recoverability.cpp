@@ -1,4 +1,4 @@
-#include "Recoverability.h"
+#include "results/Recoverability.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "BootSector.h"
-#include "FileContent.h"
-#include "SectorIo.h"
+#include "volume/BootSector.h"
+#include "results/FileContent.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

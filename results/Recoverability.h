@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "Restore.h"
+#include "results/Restore.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,11 +8,11 @@
 #include <cstring>
 #include <utility>
 
-#include "FdTransfer.h"
-#include "FileContent.h"
-#include "RestoreFolder.h"
-#include "UniqueFd.h"
-#include "Utf16.h"
+#include "base/FdTransfer.h"
+#include "results/FileContent.h"
+#include "results/RestoreFolder.h"
+#include "platform/UniqueFd.h"
+#include "base/Utf16.h"
 
 namespace orv {
 

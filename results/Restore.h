@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

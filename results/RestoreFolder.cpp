@@ -1,4 +1,4 @@
-#include "RestoreFolder.h"
+#include "results/RestoreFolder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "UniqueFd.h"
-#include "Utf16.h"
+#include "platform/UniqueFd.h"
+#include "base/Utf16.h"
 
 namespace orv {
 

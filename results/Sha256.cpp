@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "results/Sha256.h"
 
 #include <array>
 #include <cstdio>

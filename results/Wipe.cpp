@@ -1,12 +1,12 @@
-#include "Wipe.h"
+#include "results/Wipe.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "BootSector.h"
-#include "MftRecord.h"
-#include "ScanCommon.h"
-#include "SectorIo.h"
+#include "volume/BootSector.h"
+#include "volume/MftRecord.h"
+#include "scan/ScanCommon.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

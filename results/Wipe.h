@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "DateText.h"
+#include "scan/DateText.h"
 
 #include <cwchar>
 #include <ctime>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "FileTime.h"
+#include "volume/FileTime.h"
 
 namespace orv {
 

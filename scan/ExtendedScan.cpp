@@ -1,4 +1,4 @@
-#include "ExtendedScan.h"
+#include "scan/ExtendedScan.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,13 +6,13 @@
 #include <new>
 #include <unordered_map>
 
-#include "AttributeCursor.h"
-#include "BootSector.h"
-#include "DataRuns.h"
-#include "MftExtents.h"
-#include "ScanCommon.h"
-#include "SectorIo.h"
-#include "WildcardMask.h"
+#include "volume/AttributeCursor.h"
+#include "volume/BootSector.h"
+#include "volume/DataRuns.h"
+#include "volume/MftExtents.h"
+#include "scan/ScanCommon.h"
+#include "volume/SectorIo.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

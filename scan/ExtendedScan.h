@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

@@ -1,9 +1,9 @@
-#include "FindChecks.h"
+#include "scan/FindChecks.h"
 
-#include "BootSector.h"
-#include "MftExtents.h"
-#include "SectorIo.h"
-#include "WildcardMask.h"
+#include "volume/BootSector.h"
+#include "volume/MftExtents.h"
+#include "volume/SectorIo.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

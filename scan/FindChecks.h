@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "DriveSystem.h"
-#include "ScanSession.h"
+#include "platform/DriveSystem.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

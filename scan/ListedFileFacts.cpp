@@ -1,7 +1,7 @@
-#include "ListedFileFacts.h"
+#include "scan/ListedFileFacts.h"
 
-#include "MftRecord.h"
-#include "ScanCommon.h"
+#include "volume/MftRecord.h"
+#include "scan/ScanCommon.h"
 
 namespace orv {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "VolumeContext.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

@@ -1,13 +1,13 @@
-#include "NormalScan.h"
+#include "scan/NormalScan.h"
 
 #include <algorithm>
 #include <limits>
 #include <new>
 
-#include "BootSector.h"
-#include "ScanCommon.h"
-#include "SectorIo.h"
-#include "WildcardMask.h"
+#include "volume/BootSector.h"
+#include "scan/ScanCommon.h"
+#include "volume/SectorIo.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

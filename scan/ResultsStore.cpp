@@ -1,12 +1,12 @@
-#include "ResultsStore.h"
+#include "scan/ResultsStore.h"
 
 #include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
 
-#include "Trim.h"
-#include "Utf16.h"
+#include "base/Trim.h"
+#include "base/Utf16.h"
 
 namespace orv {
 

@@ -1,13 +1,13 @@
-#include "ScanCommon.h"
+#include "scan/ScanCommon.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "BootSector.h"
-#include "DateText.h"
-#include "LeReader.h"
-#include "SectorIo.h"
-#include "WildcardMask.h"
+#include "volume/BootSector.h"
+#include "scan/DateText.h"
+#include "volume/LeReader.h"
+#include "volume/SectorIo.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

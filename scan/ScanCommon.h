@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "MftRecord.h"
-#include "ScanSession.h"
+#include "volume/MftRecord.h"
+#include "scan/ScanSession.h"
 
 namespace orv {
 

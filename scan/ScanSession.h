@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "MftRecord.h"
-#include "ResultsStore.h"
-#include "VolumeContext.h"
+#include "volume/MftRecord.h"
+#include "scan/ResultsStore.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

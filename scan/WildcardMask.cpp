@@ -1,4 +1,4 @@
-#include "WildcardMask.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 

@@ -1,10 +1,10 @@
-#include "InstallStatistics.h"
+#include "shell/InstallStatistics.h"
 
 #include <array>
 #include <span>
 
-#include "Product.h"
-#include "Settings.h"
+#include "shell/Product.h"
+#include "shell/Settings.h"
 
 namespace orv {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "HttpClient.h"
-#include "SettingsBackend.h"
-#include "SystemFacts.h"
+#include "platform/HttpClient.h"
+#include "platform/SettingsBackend.h"
+#include "platform/SystemFacts.h"
 
 namespace orv {
 

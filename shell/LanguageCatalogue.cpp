@@ -1,11 +1,11 @@
-#include "LanguageCatalogue.h"
+#include "shell/LanguageCatalogue.h"
 
 #include <algorithm>
 #include <array>
 #include <fstream>
 #include <sstream>
 
-#include "Trim.h"
+#include "base/Trim.h"
 
 namespace orv {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "LanguageTexts.h"
+#include "shell/LanguageTexts.h"
 
 namespace orv {
 

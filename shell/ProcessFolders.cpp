@@ -1,4 +1,4 @@
-#include "ProcessFolders.h"
+#include "shell/ProcessFolders.h"
 
 #include <algorithm>
 #include <filesystem>

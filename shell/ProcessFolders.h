@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "SystemFacts.h"
+#include "platform/SystemFacts.h"
 
 namespace orv {
 

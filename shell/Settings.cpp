@@ -1,9 +1,9 @@
-#include "Settings.h"
+#include "shell/Settings.h"
 
 #include <vector>
 
-#include "Product.h"
-#include "Trim.h"
+#include "shell/Product.h"
+#include "base/Trim.h"
 
 namespace orv {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "SettingsBackend.h"
+#include "platform/SettingsBackend.h"
 
 namespace orv {
 

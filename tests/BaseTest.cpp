@@ -9,12 +9,12 @@
 
 #include <map>
 
-#include "ConfigFolder.h"
-#include "FdTransfer.h"
-#include "TempFolder.h"
-#include "Trim.h"
-#include "UniqueFd.h"
-#include "Utf16.h"
+#include "base/ConfigFolder.h"
+#include "base/FdTransfer.h"
+#include "tests/support/TempFolder.h"
+#include "base/Trim.h"
+#include "platform/UniqueFd.h"
+#include "base/Utf16.h"
 
 namespace orv {
 namespace {

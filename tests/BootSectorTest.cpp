@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "BootSector.h"
-#include "MftExtents.h"
-#include "Devices.h"
-#include "MftRecord.h"
-#include "RecordBuilder.h"
+#include "volume/BootSector.h"
+#include "volume/MftExtents.h"
+#include "tests/support/Devices.h"
+#include "volume/MftRecord.h"
+#include "tests/support/RecordBuilder.h"
 
 namespace orv {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "DataRuns.h"
+#include "volume/DataRuns.h"
 
 namespace orv {
 namespace {

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "ContainerDevice.h"
-#include "Fixtures.h"
-#include "LinuxDriveSystem.h"
-#include "PartitionTable.h"
+#include "platform/linux/ContainerDevice.h"
+#include "tests/support/Fixtures.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "volume/PartitionTable.h"
 
 namespace orv {
 namespace {

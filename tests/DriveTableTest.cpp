@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "LinuxDriveSystem.h"
-#include "TempFolder.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

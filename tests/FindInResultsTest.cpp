@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "FindInResults.h"
-#include "TestPumps.h"
+#include "results/FindInResults.h"
+#include "tests/support/TestPumps.h"
 
 namespace orv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "MftRecord.h"
-#include "RecordBuilder.h"
+#include "volume/MftRecord.h"
+#include "tests/support/RecordBuilder.h"
 
 namespace orv {
 namespace {

@@ -1,4 +1,4 @@
-#include "MftView.h"
+#include "volume/MftView.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "Devices.h"
-#include "FileDevice.h"
-#include "RecordBuilder.h"
-#include "TempFolder.h"
+#include "tests/support/Devices.h"
+#include "platform/linux/FileDevice.h"
+#include "tests/support/RecordBuilder.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

@@ -14,15 +14,15 @@
 #include <fstream>
 #include <thread>
 
-#include "FindChecks.h"
-#include "Fixtures.h"
-#include "LinuxDriveSystem.h"
-#include "NormalScan.h"
-#include "Operations.h"
-#include "Sha256.h"
-#include "TempFolder.h"
-#include "Utf16.h"
-#include "Wipe.h"
+#include "scan/FindChecks.h"
+#include "tests/support/Fixtures.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "scan/NormalScan.h"
+#include "results/Operations.h"
+#include "results/Sha256.h"
+#include "tests/support/TempFolder.h"
+#include "base/Utf16.h"
+#include "results/Wipe.h"
 
 namespace orv {
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "Devices.h"
-#include "PartitionDevice.h"
-#include "PartitionTable.h"
-#include "RecordBuilder.h"
-#include "VolumeContext.h"
+#include "tests/support/Devices.h"
+#include "volume/PartitionDevice.h"
+#include "volume/PartitionTable.h"
+#include "tests/support/RecordBuilder.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 namespace {

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "FindChecks.h"
-#include "Fixtures.h"
-#include "JpegPreview.h"
-#include "LinuxDriveSystem.h"
-#include "NormalScan.h"
-#include "TestPumps.h"
-#include "Utf16.h"
+#include "scan/FindChecks.h"
+#include "tests/support/Fixtures.h"
+#include "results/JpegPreview.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "scan/NormalScan.h"
+#include "tests/support/TestPumps.h"
+#include "base/Utf16.h"
 
 namespace orv {
 namespace {

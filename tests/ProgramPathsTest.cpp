@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ProgramPaths.h"
+#include "results/ProgramPaths.h"
 
 namespace orv {
 namespace {

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "RestoreFolder.h"
-#include "UniqueFd.h"
+#include "results/RestoreFolder.h"
+#include "platform/UniqueFd.h"
 
 namespace orv {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "ResultsStore.h"
-#include "TempFolder.h"
-#include "Utf16.h"
-#include "WildcardMask.h"
+#include "scan/ResultsStore.h"
+#include "tests/support/TempFolder.h"
+#include "base/Utf16.h"
+#include "scan/WildcardMask.h"
 
 namespace orv {
 namespace {

@@ -9,18 +9,18 @@
 #include <limits>
 #include <map>
 
-#include "Devices.h"
-#include "ExtendedScan.h"
-#include "FindChecks.h"
-#include "Fixtures.h"
-#include "LinuxDriveSystem.h"
-#include "ListedFileFacts.h"
-#include "DateText.h"
-#include "NormalScan.h"
-#include "RecordBuilder.h"
-#include "ScanCommon.h"
-#include "TempFolder.h"
-#include "Utf16.h"
+#include "tests/support/Devices.h"
+#include "scan/ExtendedScan.h"
+#include "scan/FindChecks.h"
+#include "tests/support/Fixtures.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "scan/ListedFileFacts.h"
+#include "scan/DateText.h"
+#include "scan/NormalScan.h"
+#include "tests/support/RecordBuilder.h"
+#include "scan/ScanCommon.h"
+#include "tests/support/TempFolder.h"
+#include "base/Utf16.h"
 
 namespace orv {
 namespace {

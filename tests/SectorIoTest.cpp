@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Devices.h"
-#include "FileDevice.h"
-#include "RecordBuilder.h"
-#include "SectorIo.h"
-#include "TempFolder.h"
+#include "tests/support/Devices.h"
+#include "platform/linux/FileDevice.h"
+#include "tests/support/RecordBuilder.h"
+#include "volume/SectorIo.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

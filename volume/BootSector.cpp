@@ -1,9 +1,9 @@
-#include "BootSector.h"
+#include "volume/BootSector.h"
 
 #include <limits>
 
-#include "LeReader.h"
-#include "SectorIo.h"
+#include "volume/LeReader.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

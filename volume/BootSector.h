@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "VolumeContext.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

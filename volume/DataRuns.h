@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "LeReader.h"
+#include "volume/LeReader.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "FileTime.h"
+#include "volume/FileTime.h"
 
 #include <cstdio>
 #include <ctime>

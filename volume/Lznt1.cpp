@@ -1,8 +1,8 @@
-#include "Lznt1.h"
+#include "volume/Lznt1.h"
 
 #include <algorithm>
 
-#include "LeReader.h"
+#include "volume/LeReader.h"
 
 namespace orv {
 

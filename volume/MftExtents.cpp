@@ -1,14 +1,14 @@
-#include "MftExtents.h"
+#include "volume/MftExtents.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
 
-#include "AttributeCursor.h"
-#include "BootSector.h"
-#include "LeReader.h"
-#include "MftRecord.h"
-#include "SectorIo.h"
+#include "volume/AttributeCursor.h"
+#include "volume/BootSector.h"
+#include "volume/LeReader.h"
+#include "volume/MftRecord.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

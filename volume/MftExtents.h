@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "VolumeContext.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

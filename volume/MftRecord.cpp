@@ -1,12 +1,12 @@
-#include "MftRecord.h"
+#include "volume/MftRecord.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "AttributeCursor.h"
-#include "BootSector.h"
-#include "LeReader.h"
-#include "SectorIo.h"
+#include "volume/AttributeCursor.h"
+#include "volume/BootSector.h"
+#include "volume/LeReader.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "AttributeCursor.h"
-#include "DataRuns.h"
-#include "RecordLayout.h"
-#include "FileTime.h"
-#include "Utf16.h"
-#include "VolumeContext.h"
+#include "volume/AttributeCursor.h"
+#include "volume/DataRuns.h"
+#include "volume/RecordLayout.h"
+#include "volume/FileTime.h"
+#include "base/Utf16.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "MftView.h"
+#include "volume/MftView.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "MftRecord.h"
+#include "volume/MftRecord.h"
 
 namespace orv {
 

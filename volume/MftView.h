@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "SectorDevice.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

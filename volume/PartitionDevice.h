@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "SectorDevice.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

@@ -1,13 +1,13 @@
-#include "PartitionTable.h"
+#include "volume/PartitionTable.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <set>
 
-#include "LeReader.h"
-#include "SectorIo.h"
-#include "Utf16.h"
+#include "volume/LeReader.h"
+#include "volume/SectorIo.h"
+#include "base/Utf16.h"
 
 namespace orv {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "SectorDevice.h"
-#include "VolumeContext.h"
+#include "platform/SectorDevice.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

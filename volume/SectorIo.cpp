@@ -1,4 +1,4 @@
-#include "SectorIo.h"
+#include "volume/SectorIo.h"
 
 #include <algorithm>
 #include <limits>

@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "DriveSystem.h"
-#include "VolumeContext.h"
+#include "platform/DriveSystem.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

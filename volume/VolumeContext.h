@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "DataRuns.h"
-#include "MftView.h"
-#include "SectorDevice.h"
+#include "volume/DataRuns.h"
+#include "volume/MftView.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

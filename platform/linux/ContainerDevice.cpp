@@ -1,4 +1,4 @@
-#include "ContainerDevice.h"
+#include "platform/linux/ContainerDevice.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,8 +15,8 @@
 #include <libvhdi.h>
 #include <libvmdk.h>
 
-#include "FileDevice.h"
-#include "UniqueFd.h"
+#include "platform/linux/FileDevice.h"
+#include "platform/UniqueFd.h"
 
 namespace orv {
 

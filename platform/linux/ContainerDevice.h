@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "SectorDevice.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "CurlHttpClient.h"
+#include "platform/linux/CurlHttpClient.h"
 
 #include <curl/curl.h>
 

@@ -1,4 +1,4 @@
-#include "FileDevice.h"
+#include "platform/linux/FileDevice.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "FdTransfer.h"
-#include "SourceMounts.h"
-#include "UniqueFd.h"
+#include "base/FdTransfer.h"
+#include "platform/linux/SourceMounts.h"
+#include "platform/UniqueFd.h"
 
 namespace orv {
 

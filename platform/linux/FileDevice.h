@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "SectorDevice.h"
-#include "UniqueFd.h"
+#include "platform/SectorDevice.h"
+#include "platform/UniqueFd.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "LinuxDriveSystem.h"
+#include "platform/linux/LinuxDriveSystem.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -8,13 +8,13 @@
 #include <set>
 #include <sstream>
 
-#include "ConfigFolder.h"
-#include "ContainerDevice.h"
-#include "FileDevice.h"
-#include "PartitionDevice.h"
-#include "PartitionTable.h"
-#include "Trim.h"
-#include "VolumeContext.h"
+#include "base/ConfigFolder.h"
+#include "platform/linux/ContainerDevice.h"
+#include "platform/linux/FileDevice.h"
+#include "volume/PartitionDevice.h"
+#include "volume/PartitionTable.h"
+#include "base/Trim.h"
+#include "volume/VolumeContext.h"
 
 namespace orv {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "DriveSystem.h"
+#include "platform/DriveSystem.h"
 
 namespace orv {
 

@@ -1,10 +1,10 @@
-#include "LinuxSystemFacts.h"
+#include "platform/linux/LinuxSystemFacts.h"
 
 #include <fstream>
 #include <sstream>
 #include <vector>
 
-#include "Trim.h"
+#include "base/Trim.h"
 
 namespace orv {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "ConfigFolder.h"
-#include "SystemFacts.h"
+#include "base/ConfigFolder.h"
+#include "platform/SystemFacts.h"
 
 namespace orv {
 

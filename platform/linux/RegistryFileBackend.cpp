@@ -1,4 +1,4 @@
-#include "RegistryFileBackend.h"
+#include "platform/linux/RegistryFileBackend.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,10 +7,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "ConfigFolder.h"
-#include "FdTransfer.h"
-#include "Trim.h"
-#include "Utf16.h"
+#include "base/ConfigFolder.h"
+#include "base/FdTransfer.h"
+#include "base/Trim.h"
+#include "base/Utf16.h"
 
 namespace orv {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "SettingsBackend.h"
+#include "platform/SettingsBackend.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "SourceMounts.h"
+#include "platform/linux/SourceMounts.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>

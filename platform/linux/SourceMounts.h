@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "SectorDevice.h"
+#include "platform/SectorDevice.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "SystemMemory.h"
+#include "platform/SystemMemory.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "AnimationPlayer.h"
+#include "shell/ui/AnimationPlayer.h"
 
 #include <QFileInfo>
 #include <QWidget>

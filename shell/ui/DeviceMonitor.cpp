@@ -1,4 +1,4 @@
-#include "DeviceMonitor.h"
+#include "shell/ui/DeviceMonitor.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "GuiPump.h"
+#include "shell/ui/GuiPump.h"
 
 #include <QCoreApplication>
 

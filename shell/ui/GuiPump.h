@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv::ui {
 

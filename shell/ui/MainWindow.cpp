@@ -1,4 +1,4 @@
-#include "MainWindow.h"
+#include "shell/ui/MainWindow.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -10,16 +10,16 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "AnimationPlayer.h"
-#include "DriveSystem.h"
-#include "ExtendedScan.h"
-#include "FindChecks.h"
-#include "InstallStatistics.h"
-#include "LanguageLayout.h"
-#include "NormalScan.h"
-#include "Product.h"
-#include "SectorIo.h"
-#include "Utf16.h"
+#include "shell/ui/AnimationPlayer.h"
+#include "platform/DriveSystem.h"
+#include "scan/ExtendedScan.h"
+#include "scan/FindChecks.h"
+#include "shell/InstallStatistics.h"
+#include "shell/LanguageLayout.h"
+#include "scan/NormalScan.h"
+#include "shell/Product.h"
+#include "volume/SectorIo.h"
+#include "base/Utf16.h"
 
 namespace orv::ui {
 

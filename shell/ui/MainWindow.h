@@ -8,16 +8,16 @@
 #include <functional>
 #include <memory>
 
-#include "GuiPump.h"
-#include "HttpClient.h"
-#include "LanguageCatalogue.h"
-#include "MessageDialogs.h"
-#include "ProcessFolders.h"
-#include "ScanSession.h"
-#include "Settings.h"
-#include "SettingsBackend.h"
-#include "SkinWidgets.h"
-#include "SystemFacts.h"
+#include "shell/ui/GuiPump.h"
+#include "platform/HttpClient.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ui/MessageDialogs.h"
+#include "shell/ProcessFolders.h"
+#include "scan/ScanSession.h"
+#include "shell/Settings.h"
+#include "platform/SettingsBackend.h"
+#include "shell/ui/SkinWidgets.h"
+#include "platform/SystemFacts.h"
 
 namespace orv {
 class DriveSystem;

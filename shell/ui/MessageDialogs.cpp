@@ -1,4 +1,4 @@
-#include "MessageDialogs.h"
+#include "shell/ui/MessageDialogs.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
-#include "LanguageLayout.h"
-#include "Settings.h"
-#include "WildcardMask.h"
+#include "shell/LanguageLayout.h"
+#include "shell/Settings.h"
+#include "scan/WildcardMask.h"
 
 namespace orv::ui {
 

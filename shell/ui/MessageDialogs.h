@@ -7,8 +7,8 @@
 #include <vector>
 #include <QPointer>
 
-#include "LanguageCatalogue.h"
-#include "SkinWidgets.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ui/SkinWidgets.h"
 
 namespace orv {
 class SettingsBackend;

@@ -1,11 +1,11 @@
-#include "Program.h"
+#include "shell/ui/Program.h"
 
 #include <QDesktopServices>
 #include <QUrl>
 
-#include "DriveSystem.h"
-#include "OptionsAbout.h"
-#include "ResultsWindow.h"
+#include "platform/DriveSystem.h"
+#include "shell/ui/OptionsAbout.h"
+#include "shell/ui/ResultsWindow.h"
 
 namespace orv::ui {
 

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "MainWindow.h"
-#include "MessageDialogs.h"
+#include "shell/ui/MainWindow.h"
+#include "shell/ui/MessageDialogs.h"
 
 namespace orv::ui {
 

@@ -1,4 +1,4 @@
-#include "SingleInstance.h"
+#include "shell/ui/SingleInstance.h"
 
 #include <QLocalSocket>
 

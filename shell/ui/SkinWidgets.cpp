@@ -1,4 +1,4 @@
-#include "SkinWidgets.h"
+#include "shell/ui/SkinWidgets.h"
 
 #include <QEvent>
 #include <QFontMetrics>

@@ -14,16 +14,16 @@
 #include <cstring>
 #include <string>
 
-#include "CurlHttpClient.h"
-#include "DeviceMonitor.h"
-#include "FileListModel.h"
-#include "LinuxDriveSystem.h"
-#include "LinuxSystemFacts.h"
-#include "Product.h"
-#include "Program.h"
-#include "RegistryFileBackend.h"
-#include "SingleInstance.h"
-#include "SystemMemory.h"
+#include "platform/linux/CurlHttpClient.h"
+#include "shell/ui/DeviceMonitor.h"
+#include "shell/ui/FileListModel.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "platform/linux/LinuxSystemFacts.h"
+#include "shell/Product.h"
+#include "shell/ui/Program.h"
+#include "platform/linux/RegistryFileBackend.h"
+#include "shell/ui/SingleInstance.h"
+#include "platform/SystemMemory.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <mutex>
 #include <thread>
 
-#include "CurlHttpClient.h"
-#include "InstallStatistics.h"
-#include "RegistryFileBackend.h"
-#include "Settings.h"
-#include "TempFolder.h"
+#include "platform/linux/CurlHttpClient.h"
+#include "shell/InstallStatistics.h"
+#include "platform/linux/RegistryFileBackend.h"
+#include "shell/Settings.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

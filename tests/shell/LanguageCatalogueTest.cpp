@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "LanguageCatalogue.h"
-#include "TempFolder.h"
+#include "shell/LanguageCatalogue.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "LinuxSystemFacts.h"
-#include "ProcessFolders.h"
-#include "TempFolder.h"
+#include "platform/linux/LinuxSystemFacts.h"
+#include "shell/ProcessFolders.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
-#include "ConfigFolder.h"
-#include "LinuxDriveSystem.h"
-#include "RegistryFileBackend.h"
-#include "Settings.h"
-#include "TempFolder.h"
+#include "base/ConfigFolder.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "platform/linux/RegistryFileBackend.h"
+#include "shell/Settings.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

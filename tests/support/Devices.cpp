@@ -1,4 +1,4 @@
-#include "Devices.h"
+#include "tests/support/Devices.h"
 
 #include <algorithm>
 

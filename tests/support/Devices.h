@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "DriveSystem.h"
-#include "SectorDevice.h"
+#include "platform/DriveSystem.h"
+#include "platform/SectorDevice.h"
 
 namespace orv::test {
 

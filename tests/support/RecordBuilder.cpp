@@ -1,9 +1,9 @@
-#include "RecordBuilder.h"
+#include "tests/support/RecordBuilder.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "DataRuns.h"
+#include "volume/DataRuns.h"
 
 namespace orv::test {
 

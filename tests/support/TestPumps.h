@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScanSession.h"
+#include "scan/ScanSession.h"
 
 namespace orv::test {
 

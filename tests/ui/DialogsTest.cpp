@@ -6,9 +6,9 @@
 #include <QTest>
 #include <QUrl>
 
-#include "OptionsAbout.h"
-#include "Settings.h"
-#include "UiTestSupport.h"
+#include "shell/ui/OptionsAbout.h"
+#include "shell/Settings.h"
+#include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
 using namespace orv::ui;

@@ -10,9 +10,9 @@
 
 #include <fstream>
 
-#include "AnimationPlayer.h"
-#include "SingleInstance.h"
-#include "UiTestSupport.h"
+#include "shell/ui/AnimationPlayer.h"
+#include "shell/ui/SingleInstance.h"
+#include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
 using namespace orv::ui;

@@ -12,11 +12,11 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include "FindChecks.h"
-#include "NormalScan.h"
-#include "OptionsAbout.h"
-#include "ResultsWindow.h"
-#include "UiTestSupport.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "shell/ui/OptionsAbout.h"
+#include "shell/ui/ResultsWindow.h"
+#include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
 using namespace orv::ui;

@@ -15,11 +15,11 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include "FindChecks.h"
-#include "NormalScan.h"
-#include "ResultsWindow.h"
-#include "RecordBuilder.h"
-#include "UiTestSupport.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "shell/ui/ResultsWindow.h"
+#include "tests/support/RecordBuilder.h"
+#include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
 using namespace orv::ui;

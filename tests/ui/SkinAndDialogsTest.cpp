@@ -2,9 +2,9 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "MessageDialogs.h"
-#include "Settings.h"
-#include "UiTestSupport.h"
+#include "shell/ui/MessageDialogs.h"
+#include "shell/Settings.h"
+#include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
 using namespace orv::ui;

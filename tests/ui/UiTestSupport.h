@@ -10,14 +10,14 @@
 #include <fstream>
 #include <functional>
 
-#include "FileListModel.h"
-#include "HttpClient.h"
-#include "LinuxDriveSystem.h"
-#include "Program.h"
-#include "RegistryFileBackend.h"
-#include "SystemFacts.h"
-#include "SystemMemory.h"
-#include "TempFolder.h"
+#include "shell/ui/FileListModel.h"
+#include "platform/HttpClient.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "shell/ui/Program.h"
+#include "platform/linux/RegistryFileBackend.h"
+#include "platform/SystemFacts.h"
+#include "platform/SystemMemory.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv::ui::test {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "LanguageCatalogue.h"
-#include "Operations.h"
-#include "Recoverability.h"
-#include "ScanSession.h"
+#include "shell/LanguageCatalogue.h"
+#include "results/Operations.h"
+#include "results/Recoverability.h"
+#include "scan/ScanSession.h"
 
 namespace orv::ui {
 

@@ -1,4 +1,4 @@
-#include "FileListModel.h"
+#include "shell/ui/FileListModel.h"
 
 #include <QApplication>
 #include <QMimeDatabase>
@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "FileTime.h"
-#include "ListedFileFacts.h"
-#include "MessageDialogs.h"
+#include "volume/FileTime.h"
+#include "scan/ListedFileFacts.h"
+#include "shell/ui/MessageDialogs.h"
 
 namespace orv::ui {
 

@@ -1,14 +1,14 @@
-#include "OptionsAbout.h"
+#include "shell/ui/OptionsAbout.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QUrl>
 
-#include "LanguageLayout.h"
-#include "Product.h"
-#include "Settings.h"
-#include "SettingsBackend.h"
+#include "shell/LanguageLayout.h"
+#include "shell/Product.h"
+#include "shell/Settings.h"
+#include "platform/SettingsBackend.h"
 
 namespace orv::ui {
 

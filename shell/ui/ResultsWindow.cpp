@@ -1,4 +1,4 @@
-#include "ResultsWindow.h"
+#include "shell/ui/ResultsWindow.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -14,10 +14,10 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include "JpegPreview.h"
-#include "LanguageLayout.h"
-#include "Product.h"
-#include "Utf16.h"
+#include "results/JpegPreview.h"
+#include "shell/LanguageLayout.h"
+#include "shell/Product.h"
+#include "base/Utf16.h"
 
 namespace orv::ui {
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "LanguageCatalogue.h"
-#include "MessageDialogs.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ui/MessageDialogs.h"
 
 class QLineEdit;
 class QUrl;

@@ -4,13 +4,13 @@
 #include <functional>
 #include <unordered_map>
 
-#include "FileListModel.h"
-#include "FindInResults.h"
-#include "GuiPump.h"
-#include "LanguageCatalogue.h"
-#include "MessageDialogs.h"
-#include "Operations.h"
-#include "ScanSession.h"
+#include "shell/ui/FileListModel.h"
+#include "results/FindInResults.h"
+#include "shell/ui/GuiPump.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ui/MessageDialogs.h"
+#include "results/Operations.h"
+#include "scan/ScanSession.h"
 
 class QLineEdit;
 class QProgressBar;
