@@ -10,8 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "volume/MftRecord.h"
 #include "tests/support/RecordBuilder.h"
+#include "volume/MftRecord.h"
 
 namespace {
 
@@ -24,25 +24,49 @@ constexpr std::uint64_t kCreated = 134'000'000'000'000'000ull;
 
 std::vector<Bytes> recordTemplates()
 {
-    const Bytes fourRuns = {0x21, 0x10, 0x00, 0x01, 0x21, 0x08, 0x40, 0x02, 0x31, 0x20, 0x00, 0x10, 0x00,
-                            0x21, 0x04, 0xF0, 0xFE, 0x00};
+    const Bytes fourRuns = {0x21, 0x10, 0x00, 0x01, 0x21, 0x08, 0x40, 0x02, 0x31,
+                            0x20, 0x00, 0x10, 0x00, 0x21, 0x04, 0xF0, 0xFE, 0x00};
     const Bytes oneRun = {0x21, 0x18, 0x34, 0x12, 0x00};
     const Bytes text(300, 'a');
     return {
         RecordBuilder().standardInformation(kCreated).fileName(u"notes.txt", 5).residentData(text).build(),
-        RecordBuilder().inUse(false).standardInformation(kCreated).fileName(u"shopping-list.txt", 64)
-            .residentData(Bytes(40, 'b')).build(),
-        RecordBuilder().standardInformation(kCreated).fileName(u"annual-report-2025.docx", 64)
-            .nonResidentData(fourRuns, 240'000).build(),
-        RecordBuilder().inUse(false).standardInformation(kCreated).fileName(u"IMG_0001.jpg", 70)
-            .nonResidentData(oneRun, 98'000).build(),
-        RecordBuilder().directory(true).standardInformation(kCreated).fileName(u"Documents", 5).indexRoot().build(),
-        RecordBuilder().directory(true).inUse(false).standardInformation(kCreated).fileName(u"Old", 64).indexRoot()
+        RecordBuilder()
+            .inUse(false)
+            .standardInformation(kCreated)
+            .fileName(u"shopping-list.txt", 64)
+            .residentData(Bytes(40, 'b'))
             .build(),
-        RecordBuilder().standardInformation(kCreated).fileName(u"download.zip", 64)
-            .residentData(Bytes(26, 'z'), u"Zone.Identifier").nonResidentData(fourRuns, 1'500'000).build(),
-        RecordBuilder().inUse(false).standardInformation(kCreated).fileName(u"Grüße-aus-Zürich.txt", 64)
-            .residentData(Bytes(500, 'c')).build(),
+        RecordBuilder()
+            .standardInformation(kCreated)
+            .fileName(u"annual-report-2025.docx", 64)
+            .nonResidentData(fourRuns, 240'000)
+            .build(),
+        RecordBuilder()
+            .inUse(false)
+            .standardInformation(kCreated)
+            .fileName(u"IMG_0001.jpg", 70)
+            .nonResidentData(oneRun, 98'000)
+            .build(),
+        RecordBuilder().directory(true).standardInformation(kCreated).fileName(u"Documents", 5).indexRoot().build(),
+        RecordBuilder()
+            .directory(true)
+            .inUse(false)
+            .standardInformation(kCreated)
+            .fileName(u"Old", 64)
+            .indexRoot()
+            .build(),
+        RecordBuilder()
+            .standardInformation(kCreated)
+            .fileName(u"download.zip", 64)
+            .residentData(Bytes(26, 'z'), u"Zone.Identifier")
+            .nonResidentData(fourRuns, 1'500'000)
+            .build(),
+        RecordBuilder()
+            .inUse(false)
+            .standardInformation(kCreated)
+            .fileName(u"Grüße-aus-Zürich.txt", 64)
+            .residentData(Bytes(500, 'c'))
+            .build(),
     };
 }
 

@@ -15,10 +15,10 @@
 #include <memory>
 #include <vector>
 
-#include "platform/linux/FileDevice.h"
-#include "tests/support/RecordBuilder.h"
-#include "shell/ui/ResultsWindow.h"
 #include "base/Utf16.h"
+#include "platform/linux/FileDevice.h"
+#include "shell/ui/ResultsWindow.h"
+#include "tests/support/RecordBuilder.h"
 
 namespace {
 
@@ -37,7 +37,8 @@ orv::ScanSession& session()
         s.volume.VolumeBitmap.assign(s.volume.TotalClusters / 8, 0);
         std::vector<std::uint8_t> mft(std::size_t{kFiles} * kRecordSize);
         for (int i = 0; i < kFiles; ++i) {
-            const std::u16string name = orv::fromAscii("Holiday photo " + std::to_string(i) + (i % 3 ? ".txt" : ".doc"));
+            const std::u16string name =
+                orv::fromAscii("Holiday photo " + std::to_string(i) + (i % 3 ? ".txt" : ".doc"));
             const auto record = orv::test::RecordBuilder()
                                     .inUse(false)
                                     .standardInformation(133'000'000'000'000'000ull + std::uint64_t(i) * 10'000'000)
@@ -72,12 +73,12 @@ struct Window
 
     Window()
         : form(orv::ui::ResultsServices{.session = session(),
-                                         .texts = texts,
-                                         .showNote = [] { return false; },
-                                         .restoreFolder = [] { return std::filesystem::path("/tmp"); },
-                                         .osMajorVersion = 10,
-                                         .mountPoint = [](const std::string&) { return std::filesystem::path(); },
-                                         .languageIndex = 1})
+                                        .texts = texts,
+                                        .showNote = [] { return false; },
+                                        .restoreFolder = [] { return std::filesystem::path("/tmp"); },
+                                        .osMajorVersion = 10,
+                                        .mountPoint = [](const std::string&) { return std::filesystem::path(); },
+                                        .languageIndex = 1})
     {
         form.setPumpInterval(std::chrono::milliseconds(10));
         form.ShowForm();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/ResultsStore.h"
 #include "base/Utf16.h"
+#include "scan/ResultsStore.h"
 
 namespace {
 

@@ -63,7 +63,9 @@ Bytes recordFor(std::uint64_t number, std::uint64_t records, std::uint64_t& dele
     RecordBuilder r(kRecordSize);
     r.number(static_cast<std::uint32_t>(number)).standardInformation(kCreated + number * 10'000'000);
     if (number == 0)
-        return r.fileName(u"$MFT", kRoot).nonResidentData(oneRun(kMftCluster, records * kRecordSize / kClusterSize), records * kRecordSize).build();
+        return r.fileName(u"$MFT", kRoot)
+            .nonResidentData(oneRun(kMftCluster, records * kRecordSize / kClusterSize), records * kRecordSize)
+            .build();
     if (number == kRoot)
         return r.directory(true).fileName(u".", kRoot).indexRoot().build();
     if (number < kFirstUserRecord)

@@ -55,7 +55,8 @@ DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, cons
     }
     source.table = readPartitionTable(*image.device);
     identifyFileSystems(*image.device, source.table);
-    const PartitionPick pick = pickPartition(source.table, requested > 0 ? std::optional<int>(requested) : std::nullopt);
+    const PartitionPick pick =
+        pickPartition(source.table, requested > 0 ? std::optional<int>(requested) : std::nullopt);
     using Outcome = PartitionPick::Outcome;
     switch (pick.outcome) {
     case Outcome::Whole:
@@ -77,8 +78,7 @@ DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, cons
         source.status = kExitUsage;
         return source;
     case Outcome::Several:
-    case Outcome::NoNtfs:
-        break;
+    case Outcome::NoNtfs: break;
     }
     source.chosen = false;
     if (listOnly)
@@ -124,8 +124,8 @@ void printPartitions(Output& out, const PartitionTable& table)
     for (const Partition& p : table.partitions) {
         const bool known = p.fileSystem != FileSystemKind::Unknown && !p.extended;
         out << "  " << std::int64_t{p.number} << " " << static_cast<std::int64_t>(p.firstByte) << "+"
-            << static_cast<std::int64_t>(p.byteCount) << " " << (known ? fileSystemText(p) : "-")
-            << " " << partitionTypeText(p) << "\n";
+            << static_cast<std::int64_t>(p.byteCount) << " " << (known ? fileSystemText(p) : "-") << " "
+            << partitionTypeText(p) << "\n";
     }
 }
 

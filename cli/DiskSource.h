@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/linux/LinuxDriveSystem.h"
 #include "cli/Output.h"
+#include "platform/linux/LinuxDriveSystem.h"
 #include "volume/PartitionTable.h"
 
 namespace orv::cli {
@@ -22,8 +22,8 @@ struct DiskSource
 // A disk's volume is partition `requested` (0: none asked for), else its one NTFS partition; a
 // disk with several exits 2 and one with none exits 1, each listing its partitions on stderr,
 // unless `listOnly` (info), which describes such a disk instead.
-DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, const std::string& letter,
-                         int requested, bool listOnly);
+DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, const std::string& letter, int requested,
+                         bool listOnly);
 
 // The partitions as `info --json` lists them (the value of "partitions").
 void writePartitions(JsonWriter& json, const PartitionTable& table);

@@ -30,8 +30,7 @@ class ScanPump final : public Pump, public ScanProgress
 public:
     ScanPump(ScanSession& session, bool extended, bool drawProgress)
         : m_session(session), m_extended(extended), m_draw(drawProgress)
-    {
-    }
+    {}
     ~ScanPump() override;
 
     void step() override;

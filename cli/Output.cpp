@@ -4,8 +4,8 @@
 #include <iostream>
 #include <type_traits>
 
-#include "shell/LanguageTexts.h"
 #include "base/Utf16.h"
+#include "shell/LanguageTexts.h"
 
 namespace orv::cli {
 

@@ -106,7 +106,7 @@ private:
 
     void begin(char open, Layout layout);
     void end(char close);
-    void element();    // before a value: what an array member needs before it
+    void element(); // before a value: what an array member needs before it
     void nextMember(); // the comma and line break (Lines) or space (Inline) before a member
     void lineBreak(std::size_t depth);
 

@@ -1,10 +1,10 @@
 // record: one MFT record decoded, as a check of what the scans read from it.
 
 #include "cli/Command.h"
-#include "volume/MftExtents.h"
-#include "volume/MftRecord.h"
 #include "cli/Output.h"
 #include "cli/Source.h"
+#include "volume/MftExtents.h"
+#include "volume/MftRecord.h"
 
 namespace orv::cli {
 

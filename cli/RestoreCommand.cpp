@@ -3,13 +3,13 @@
 
 #include <iostream>
 
+#include "base/Utf16.h"
 #include "cli/Command.h"
 #include "cli/Interrupts.h"
-#include "results/Operations.h"
 #include "cli/Output.h"
 #include "cli/Scanning.h"
+#include "results/Operations.h"
 #include "results/Sha256.h"
-#include "base/Utf16.h"
 
 namespace orv::cli {
 
@@ -129,9 +129,8 @@ public:
         RestoreReport report(out, m_scan.source.json, m_scan.quiet);
         RestorePump pump(session.ResultsBusy);
         const InterruptScope interrupts;
-        const OperationResult result =
-            RunRestore(session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false,
-                       report, pump);
+        const OperationResult result = RunRestore(
+            session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false, report, pump);
         // A run stopped by Ctrl-C did not do what was asked.
         if (InterruptScope::count() != 0)
             return kExitFailed;

@@ -2,13 +2,13 @@
 
 #include <iostream>
 
-#include "cli/Command.h"
-#include "volume/FileTime.h"
-#include "scan/ListedFileFacts.h"
-#include "cli/Output.h"
-#include "results/Recoverability.h"
-#include "cli/Scanning.h"
 #include "base/Utf16.h"
+#include "cli/Command.h"
+#include "cli/Output.h"
+#include "cli/Scanning.h"
+#include "results/Recoverability.h"
+#include "scan/ListedFileFacts.h"
+#include "volume/FileTime.h"
 
 namespace orv::cli {
 
@@ -68,12 +68,12 @@ public:
             return kExitDone;
         }
         std::int64_t listed = 0;
-        forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
-                                             const StoredFile& stored) {
-            out << printable(section) << printable(key) << "\t" << stored.size << "\t" << toUtf8(stored.date) << " "
-                << toUtf8(stored.time) << "\n";
-            ++listed;
-        });
+        forEachListedFile(session.store,
+                          [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+                              out << printable(section) << printable(key) << "\t" << stored.size << "\t"
+                                  << toUtf8(stored.date) << " " << toUtf8(stored.time) << "\n";
+                              ++listed;
+                          });
         out << listed << " deleted file(s) found.\n";
         return kExitDone;
     }
@@ -93,38 +93,38 @@ private:
         json.key("files_found").number(static_cast<std::int64_t>(session.store.entryCount()));
         json.key("files").beginArray();
         IsoTimes isoTimes;
-        forEachListedFile(session.store, [&](const std::u16string& section, const std::u16string& key,
-                                             const StoredFile& stored) {
-            const auto facts =
-                stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
-            std::string created;
-            if (facts && facts->creationTime)
-                created = isoTimes.text(*facts->creationTime);
-            const Grade grade =
-                stored.recordOffset ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key) : Grade::None;
+        forEachListedFile(
+            session.store, [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+                const auto facts =
+                    stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
+                std::string created;
+                if (facts && facts->creationTime)
+                    created = isoTimes.text(*facts->creationTime);
+                const Grade grade =
+                    stored.recordOffset ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key) : Grade::None;
 
-            json.beginObject(JsonWriter::Layout::Inline);
-            json.key("folder").string(toUtf8(section));
-            json.key("name").string(toUtf8(key));
-            json.key("record_offset").numberOrNull(stored.recordOffset);
-            json.key("date").string(toUtf8(stored.date));
-            json.key("time").string(toUtf8(stored.time));
-            json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
-            json.key("size").number(stored.size);
-            json.key("resident").boolean(facts && facts->hasData && facts->resident);
-            json.key("recoverability").string(gradeKey(grade));
-            if (m_options.extended) {
-                // The cluster size the file's runs are read with: the volume's for a record of the
-                // $MFT in use now, an earlier file system's as its records tell it, or null where
-                // they do not (its runs are then read with the volume's).
-                std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
-                if (stored.recordOffset)
-                    if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
-                        clusterSize = *earlier > 0 ? earlier : std::nullopt;
-                json.key("earlier_cluster_size").numberOrNull(clusterSize);
-            }
-            json.endObject();
-        });
+                json.beginObject(JsonWriter::Layout::Inline);
+                json.key("folder").string(toUtf8(section));
+                json.key("name").string(toUtf8(key));
+                json.key("record_offset").numberOrNull(stored.recordOffset);
+                json.key("date").string(toUtf8(stored.date));
+                json.key("time").string(toUtf8(stored.time));
+                json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
+                json.key("size").number(stored.size);
+                json.key("resident").boolean(facts && facts->hasData && facts->resident);
+                json.key("recoverability").string(gradeKey(grade));
+                if (m_options.extended) {
+                    // The cluster size the file's runs are read with: the volume's for a record of the
+                    // $MFT in use now, an earlier file system's as its records tell it, or null where
+                    // they do not (its runs are then read with the volume's).
+                    std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
+                    if (stored.recordOffset)
+                        if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
+                            clusterSize = *earlier > 0 ? earlier : std::nullopt;
+                    json.key("earlier_cluster_size").numberOrNull(clusterSize);
+                }
+                json.endObject();
+            });
         json.endArray();
         json.endObject();
         out << "\n";

@@ -6,16 +6,15 @@
 #include <filesystem>
 #include <iostream>
 
-#include "scan/ExtendedScan.h"
-#include "scan/FindChecks.h"
+#include "base/Utf16.h"
 #include "cli/Interrupts.h"
-#include "shell/LanguageTexts.h"
-#include "scan/NormalScan.h"
-#include "shell/LanguageTexts.h"
 #include "cli/Output.h"
 #include "platform/SystemMemory.h"
-#include "base/Utf16.h"
 #include "results/Wipe.h"
+#include "scan/ExtendedScan.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "shell/LanguageTexts.h"
 
 namespace orv::cli {
 

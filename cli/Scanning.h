@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/Source.h"
 #include "platform/linux/LinuxDriveSystem.h"
 #include "scan/ResultsStore.h"
 #include "scan/ScanSession.h"
-#include "cli/Source.h"
 
 namespace orv::cli {
 

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "cli/Output.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
-#include "cli/Output.h"
 #include "volume/SectorIo.h"
 
 namespace orv::cli {
@@ -18,7 +18,8 @@ void addSourceOptions(CLI::App& command, SourceOptions& options)
             return normaliseDriveLetter(text).empty() ? std::string("must be a drive letter such as E:") : "";
         });
     command.add_flag("--json", options.json, "print JSON");
-    command.add_option("--partition", options.partition, "the partition of a whole disk or disk image (Linux numbering)")
+    command
+        .add_option("--partition", options.partition, "the partition of a whole disk or disk image (Linux numbering)")
         ->check(CLI::PositiveNumber);
 }
 

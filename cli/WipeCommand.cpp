@@ -2,10 +2,10 @@
 
 #include <iostream>
 
+#include "base/Utf16.h"
 #include "cli/Command.h"
 #include "cli/Output.h"
 #include "cli/Scanning.h"
-#include "base/Utf16.h"
 #include "results/Wipe.h"
 
 namespace orv::cli {

@@ -12,8 +12,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Command.h"
-#include "platform/linux/LinuxDriveSystem.h"
 #include "cli/Output.h"
+#include "platform/linux/LinuxDriveSystem.h"
 #include "shell/Product.h"
 
 int main(int argc, char** argv)
@@ -25,8 +25,8 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "orvandel-cli " + std::string(orv::kProductVersion), "print the version and end");
     std::vector<std::unique_ptr<Command>> commands;
-    for (const auto add : {addDrivesCommand, addInfoCommand, addRecordCommand, addScanCommand, addRestoreCommand,
-                           addWipeCommand})
+    for (const auto add :
+         {addDrivesCommand, addInfoCommand, addRecordCommand, addScanCommand, addRestoreCommand, addWipeCommand})
         commands.push_back(add(app));
 
     try {

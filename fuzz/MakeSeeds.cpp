@@ -47,12 +47,26 @@ Bytes withSize(std::uint8_t sizeByte, const Bytes& record)
 Bytes systemRecords(VolumeLayout volume)
 {
     const std::size_t size = volume.recordSize;
-    volume.records[1] = RecordBuilder(size).number(1).standardInformation(kCreated).fileName(u"$MFTMirr", 5)
-                          .nonResidentData({0x11, 0x01, 0x20, 0x00}, 4096).build();
-    volume.records[5] = RecordBuilder(size).number(5).directory(true).standardInformation(kCreated)
-                          .fileName(u".", 5).indexRoot().build();
-    volume.records[6] = RecordBuilder(size).number(6).inUse(false).standardInformation(kCreated)
-                          .fileName(u"deleted.txt", 5).residentData({'g', 'o', 'n', 'e'}).build();
+    volume.records[1] = RecordBuilder(size)
+                            .number(1)
+                            .standardInformation(kCreated)
+                            .fileName(u"$MFTMirr", 5)
+                            .nonResidentData({0x11, 0x01, 0x20, 0x00}, 4096)
+                            .build();
+    volume.records[5] = RecordBuilder(size)
+                            .number(5)
+                            .directory(true)
+                            .standardInformation(kCreated)
+                            .fileName(u".", 5)
+                            .indexRoot()
+                            .build();
+    volume.records[6] = RecordBuilder(size)
+                            .number(6)
+                            .inUse(false)
+                            .standardInformation(kCreated)
+                            .fileName(u"deleted.txt", 5)
+                            .residentData({'g', 'o', 'n', 'e'})
+                            .build();
     return trimmed(buildVolume(volume));
 }
 
@@ -86,27 +100,60 @@ void makeRecordSeeds(const fs::path& dir)
 {
     const Bytes runs = {0x21, 0x04, 0x00, 0x01, 0x11, 0x02, 0x10, 0x21, 0x03, 0xF0, 0xFE, 0x00};
     write(dir / "builder-resident-file",
-          withSize(0, RecordBuilder().number(70).standardInformation(kCreated).fileName(u"notes.txt", 5)
-                          .residentData({'h', 'e', 'l', 'l', 'o'}).build()));
+          withSize(0,
+                   RecordBuilder()
+                       .number(70)
+                       .standardInformation(kCreated)
+                       .fileName(u"notes.txt", 5)
+                       .residentData({'h', 'e', 'l', 'l', 'o'})
+                       .build()));
     write(dir / "builder-deleted-fragmented-file",
-          withSize(0, RecordBuilder().number(71).inUse(false).standardInformation(kCreated)
-                          .fileName(u"report.doc", 64).nonResidentData(runs, 36000).build()));
+          withSize(0,
+                   RecordBuilder()
+                       .number(71)
+                       .inUse(false)
+                       .standardInformation(kCreated)
+                       .fileName(u"report.doc", 64)
+                       .nonResidentData(runs, 36000)
+                       .build()));
     write(dir / "builder-directory",
-          withSize(0, RecordBuilder().number(64).directory(true).standardInformation(kCreated)
-                          .fileName(u"Documents", 5).indexRoot().build()));
+          withSize(0,
+                   RecordBuilder()
+                       .number(64)
+                       .directory(true)
+                       .standardInformation(kCreated)
+                       .fileName(u"Documents", 5)
+                       .indexRoot()
+                       .build()));
     write(dir / "builder-named-stream-before-data",
-          withSize(0, RecordBuilder().number(72).standardInformation(kCreated).fileName(u"a.txt", 5)
-                          .residentData({'x'}, u"Zone.Identifier").nonResidentData({0x11, 0x01, 0x30, 0x00}, 100)
-                          .build()));
+          withSize(0,
+                   RecordBuilder()
+                       .number(72)
+                       .standardInformation(kCreated)
+                       .fileName(u"a.txt", 5)
+                       .residentData({'x'}, u"Zone.Identifier")
+                       .nonResidentData({0x11, 0x01, 0x30, 0x00}, 100)
+                       .build()));
     write(dir / "builder-surrogate-pair-name",
-          withSize(0, RecordBuilder().number(73).standardInformation(kCreated)
-                          .fileName(u"photo-\U0001F4F7\xD800.jpg", 5).residentData({}).build()));
+          withSize(0,
+                   RecordBuilder()
+                       .number(73)
+                       .standardInformation(kCreated)
+                       .fileName(u"photo-\U0001F4F7\xD800.jpg", 5)
+                       .residentData({})
+                       .build()));
     write(dir / "builder-4096-byte-record",
-          withSize(1, RecordBuilder(4096).number(74).inUse(false).standardInformation(kCreated)
-                          .fileName(u"big.bin", 5).nonResidentData(runs, 1 << 20).build()));
-    write(dir / "builder-no-end-marker",
-          withSize(0, RecordBuilder().number(75).standardInformation(kCreated).fileName(u"x", 5).noEndMarker()
-                          .build()));
+          withSize(1,
+                   RecordBuilder(4096)
+                       .number(74)
+                       .inUse(false)
+                       .standardInformation(kCreated)
+                       .fileName(u"big.bin", 5)
+                       .nonResidentData(runs, 1 << 20)
+                       .build()));
+    write(
+        dir / "builder-no-end-marker",
+        withSize(0, RecordBuilder().number(75).standardInformation(kCreated).fileName(u"x", 5).noEndMarker().build()));
 }
 
 void makeDataRunSeeds(const fs::path& dir)
@@ -140,12 +187,25 @@ void makeAttributeListSeeds(const fs::path& dir)
         return all;
     };
     const Bytes empty(1024, 0);
-    const Bytes base = RecordBuilder().number(1).inUse(false).standardInformation(kCreated)
-                           .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 4, 3}}).build();
-    const Bytes first = RecordBuilder().number(2).baseRecord(1).fileName(u"Quarterly Report Final.docx", 5, 1)
-                            .fileName(u"QUARTE~1.DOC", 5, 2).dataSegment({0x11, 0x04, 0x10, 0x00}, 6 * 4096, {}).build();
+    const Bytes base = RecordBuilder()
+                           .number(1)
+                           .inUse(false)
+                           .standardInformation(kCreated)
+                           .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 4, 3}})
+                           .build();
+    const Bytes first = RecordBuilder()
+                            .number(2)
+                            .baseRecord(1)
+                            .fileName(u"Quarterly Report Final.docx", 5, 1)
+                            .fileName(u"QUARTE~1.DOC", 5, 2)
+                            .dataSegment({0x11, 0x04, 0x10, 0x00}, 6 * 4096, {})
+                            .build();
     const auto second = [](std::uint64_t lowestVcn) {
-        return RecordBuilder().number(3).baseRecord(1).dataSegment({0x11, 0x02, 0x30, 0x00}, 0, {.lowestVcn = lowestVcn}).build();
+        return RecordBuilder()
+            .number(3)
+            .baseRecord(1)
+            .dataSegment({0x11, 0x02, 0x30, 0x00}, 0, {.lowestVcn = lowestVcn})
+            .build();
     };
     write(dir / "builder-two-extension-records", join({empty, base, first, second(4)}));
     write(dir / "builder-extension-record-missing", join({empty, base, first}));

@@ -156,8 +156,8 @@ inline void checkRecord(std::span<std::uint8_t> record)
 
     if (const auto survey = SurveyAttributes(record)) {
         const LeReader r(record);
-        for (const std::size_t pos : {survey->StandardInformation, survey->FileName, survey->Data, survey->IndexRoot,
-                                      survey->IndexAllocation})
+        for (const std::size_t pos :
+             {survey->StandardInformation, survey->FileName, survey->Data, survey->IndexRoot, survey->IndexAllocation})
             require(pos == 0 || r.has(pos + attr::kLength, 2), "survey points at a header outside the record");
         if (survey->Data != 0)
             require(r.u8(survey->Data + attr::kType) == attr::kData &&

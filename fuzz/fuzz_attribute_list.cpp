@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "volume/MftRecord.h"
 #include "fuzz/RecordChecks.h"
+#include "volume/MftRecord.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ void decodeAll(orv::VolumeContext& volume, std::int64_t offset)
         orv::fuzz::require(names.size() <= parts->names.size(), "more long names than names");
     }
     orv::TMFTFile file;
-    if (orv::DecodeRecordNTFS(volume, static_cast<std::size_t>(offset), file) == orv::RecordStatus::Ok && !file.Resident) {
+    if (orv::DecodeRecordNTFS(volume, static_cast<std::size_t>(offset), file) == orv::RecordStatus::Ok &&
+        !file.Resident) {
         for (const orv::DataRun& run : file.ClusterList)
             orv::fuzz::require(run.length >= 0, "a run with a negative length");
     }

@@ -9,11 +9,11 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/RecordChecks.h"
+#include "tests/support/Devices.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
-#include "tests/support/Devices.h"
 #include "volume/MftRecord.h"
-#include "fuzz/RecordChecks.h"
 #include "volume/SectorIo.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/RecordChecks.h"
 #include "volume/DataRuns.h"
 #include "volume/LeReader.h"
-#include "fuzz/RecordChecks.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "volume/Lznt1.h"
 #include "fuzz/RecordChecks.h"
+#include "volume/Lznt1.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     orv::fuzz::require(*produced <= unitSize, "more output than the unit holds");
-    orv::fuzz::require(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(*produced), out.end(), [](std::uint8_t b) { return b == 0; }),
+    orv::fuzz::require(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(*produced), out.end(),
+                                   [](std::uint8_t b) { return b == 0; }),
                        "the unit's end is not zeros");
     return 0;
 }

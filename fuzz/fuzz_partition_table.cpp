@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/RecordChecks.h"
 #include "tests/support/Devices.h"
 #include "volume/PartitionDevice.h"
 #include "volume/PartitionTable.h"
-#include "fuzz/RecordChecks.h"
 
 using orv::fuzz::require;
 

@@ -20,8 +20,8 @@ struct ByteRange
 // A place where the operating system shows a device's bytes as a file system now.
 struct SourceMount
 {
-    dev_t device = 0;       // what stat() gives as st_dev for the files under it
-    bool writable = false;  // mounted read-write: its driver may write the volume at any time
+    dev_t device = 0; // what stat() gives as st_dev for the files under it
+    bool writable = false; // mounted read-write: its driver may write the volume at any time
 };
 
 // An open file that holds a device's bytes as they are: `size` bytes from byte `offset` of the

@@ -16,12 +16,12 @@ enum class RegistryRoot { CurrentUser };
 // The registry's own type numbers, so that a value keeps its type whatever wrote it.
 enum class RegistryType : std::uint32_t {
     None = 0,
-    String = 1,       // REG_SZ
+    String = 1, // REG_SZ
     ExpandString = 2, // REG_EXPAND_SZ: a text that may hold %NAME% references
-    Binary = 3,       // REG_BINARY
-    Dword = 4,        // REG_DWORD
-    MultiString = 7,  // REG_MULTI_SZ
-    Qword = 11,       // REG_QWORD
+    Binary = 3, // REG_BINARY
+    Dword = 4, // REG_DWORD
+    MultiString = 7, // REG_MULTI_SZ
+    Qword = 11, // REG_QWORD
 };
 
 // One stored value. Texts are UTF-8; types the program never reads keep their bytes as stored,
@@ -29,8 +29,8 @@ enum class RegistryType : std::uint32_t {
 struct RegistryValue
 {
     RegistryType type = RegistryType::None;
-    std::string text;                // String, ExpandString
-    std::uint32_t number = 0;        // Dword
+    std::string text; // String, ExpandString
+    std::uint32_t number = 0; // Dword
     std::vector<std::uint8_t> bytes; // every other type
 
     static RegistryValue string(std::string value) { return {RegistryType::String, std::move(value), 0, {}}; }

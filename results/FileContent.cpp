@@ -23,7 +23,7 @@ std::string ContentReport::reason() const
     if (badUnits > 0)
         add(badUnits == 1 ? "compressed unit " + std::to_string(firstBadUnit) + " could not be decompressed"
                           : std::to_string(badUnits) + " compressed units (the first is unit " +
-                                std::to_string(firstBadUnit) + ") could not be decompressed");
+                    std::to_string(firstBadUnit) + ") could not be decompressed");
     return text;
 }
 
@@ -36,14 +36,15 @@ std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerClus
         bytesPerCluster != volume.BytesPerCluster) {
         // In clusters of another size: the same bytes, counted again.
         clusters = clusters > std::numeric_limits<std::int64_t>::max() / volume.BytesPerCluster
-                       ? std::numeric_limits<std::int64_t>::max() / bytesPerCluster
-                       : clusters * volume.BytesPerCluster / bytesPerCluster;
+            ? std::numeric_limits<std::int64_t>::max() / bytesPerCluster
+            : clusters * volume.BytesPerCluster / bytesPerCluster;
     }
     const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
     if (deviceBytes && bytesPerCluster > 0)
         clusters = std::min<std::int64_t>(
-            clusters, static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                          bytesPerCluster);
+            clusters,
+            static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+                bytesPerCluster);
     return clusters;
 }
 
@@ -58,13 +59,12 @@ public:
     {
         Kind kind;
         std::int64_t cluster; // for Data
-        std::int64_t count;   // clusters, at least 1
+        std::int64_t count; // clusters, at least 1
     };
 
     ClusterMap(std::int64_t volumeClusters, const std::vector<DataRun>& runs)
         : m_runs(runs), m_volumeClusters(volumeClusters)
-    {
-    }
+    {}
 
     // The next piece of at most `most` clusters; nothing when the runs end.
     std::optional<Piece> next(std::int64_t most)
@@ -118,14 +118,13 @@ public:
         : m_volume(volume), m_file(file), m_pump(pump), m_keepGoing(keepGoing), m_sink(sink),
           m_bytesPerCluster(file.BytesPerCluster > 0 ? file.BytesPerCluster : volume.BytesPerCluster),
           m_map(volumeClusterCount(volume, m_bytesPerCluster), file.ClusterList)
-    {
-    }
+    {}
 
     ContentReport run()
     {
         if (m_file.Resident) {
-            const auto length = std::min<std::size_t>(m_file.ResidentBuf.size(),
-                                                      static_cast<std::size_t>(std::max<std::int64_t>(m_file.ResidentLength, 0)));
+            const auto length = std::min<std::size_t>(
+                m_file.ResidentBuf.size(), static_cast<std::size_t>(std::max<std::int64_t>(m_file.ResidentLength, 0)));
             if (length > 0 && !m_sink(std::span(m_file.ResidentBuf).first(length)))
                 m_report.outputFailed = true;
             m_report.written = static_cast<std::int64_t>(length);
@@ -137,8 +136,8 @@ public:
         const bool done = m_file.CompressionUnit > 0 ? compressed() : plain();
         if (done && m_report.written < m_file.FSize)
             tail();
-        m_report.damaged = m_report.damaged || m_report.zeroedBytes > 0 || m_report.badUnits > 0 || m_report.recordDamaged ||
-                           m_report.partLost;
+        m_report.damaged = m_report.damaged || m_report.zeroedBytes > 0 || m_report.badUnits > 0 ||
+            m_report.recordDamaged || m_report.partLost;
         return m_report;
     }
 
@@ -180,7 +179,8 @@ private:
             const std::int64_t piece = std::min(bytes, kContentChunk);
             m_buffer.assign(static_cast<std::size_t>(piece), 0);
             if (unread)
-                m_report.zeroedBytes += std::max<std::int64_t>(std::min(piece, m_file.ValidLength - m_report.written), 0);
+                m_report.zeroedBytes +=
+                    std::max<std::int64_t>(std::min(piece, m_file.ValidLength - m_report.written), 0);
             if (!put(m_buffer))
                 return false;
             bytes -= piece;
@@ -204,10 +204,12 @@ private:
             if (!goOn())
                 return false;
             // Whole sectors are read; a piece cut at the file's size is rounded up to them.
-            const std::int64_t readBytes = (bytes + m_volume.BytesPerSector - 1) / m_volume.BytesPerSector * m_volume.BytesPerSector;
+            const std::int64_t readBytes =
+                (bytes + m_volume.BytesPerSector - 1) / m_volume.BytesPerSector * m_volume.BytesPerSector;
             m_buffer.resize(static_cast<std::size_t>(readBytes));
             if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster, m_buffer))
-                m_report.zeroedBytes += std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
+                m_report.zeroedBytes +=
+                    std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
             if (!put(std::span(m_buffer).first(static_cast<std::size_t>(bytes))))
                 return false;
         }
@@ -254,11 +256,13 @@ private:
             if (real == unitClusters) {
                 // Stored as is: compressing did not make it smaller.
                 if (unreadable)
-                    m_report.zeroedBytes += std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
+                    m_report.zeroedBytes +=
+                        std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
                 std::copy(stored.begin(), stored.end(), unit.begin());
             } else if (real == 0) {
                 std::fill(unit.begin(), unit.end(), std::uint8_t{0});
-            } else if (unreadable || !decompressLznt1Unit(std::span(stored).first(static_cast<std::size_t>(real * bpc)), unit)) {
+            } else if (unreadable ||
+                       !decompressLznt1Unit(std::span(stored).first(static_cast<std::size_t>(real * bpc)), unit)) {
                 std::fill(unit.begin(), unit.end(), std::uint8_t{0});
                 if (m_report.badUnits++ == 0)
                     m_report.firstBadUnit = index;

@@ -5,22 +5,22 @@
 #include <span>
 #include <string>
 
-#include "volume/MftRecord.h"
 #include "scan/ScanSession.h"
+#include "volume/MftRecord.h"
 
 namespace orv {
 
 struct ContentReport
 {
     std::int64_t written = 0;
-    std::int64_t zeroedBytes = 0;    // bytes of data that could not be read and came as zeros
-    std::int64_t badUnits = 0;       // compressed units that could not be decompressed (zeros)
-    std::int64_t firstBadUnit = -1;  // the first of them, counted from 0
-    bool recordDamaged = false;      // the run list cannot describe the file: it ends early
-    bool partLost = false;           // an extension record holding part of the run list is gone
-    bool damaged = false;            // any of the above: the file is not exactly what was deleted
-    bool stopped = false;            // keepGoing said no: the file holds what came before
-    bool outputFailed = false;       // the sink refused a chunk
+    std::int64_t zeroedBytes = 0; // bytes of data that could not be read and came as zeros
+    std::int64_t badUnits = 0; // compressed units that could not be decompressed (zeros)
+    std::int64_t firstBadUnit = -1; // the first of them, counted from 0
+    bool recordDamaged = false; // the run list cannot describe the file: it ends early
+    bool partLost = false; // an extension record holding part of the run list is gone
+    bool damaged = false; // any of the above: the file is not exactly what was deleted
+    bool stopped = false; // keepGoing said no: the file holds what came before
+    bool outputFailed = false; // the sink refused a chunk
 
     // Why the file is not whole, in the restore report's words; empty when it is.
     std::string reason() const;

@@ -13,11 +13,11 @@ namespace orv {
 struct FindResult
 {
     enum class Outcome {
-        EmptyField,   // "File or mask to find is empty!"
-        BadMask,      // the mask is not well formed; maskError says why
-        NotFound,     // "File not found!": no name in the whole store matches
-        NoFurther,    // matches exist, but none after the folder shown last: start over next time
-        Found,        // section: the next folder holding a match
+        EmptyField, // "File or mask to find is empty!"
+        BadMask, // the mask is not well formed; maskError says why
+        NotFound, // "File not found!": no name in the whole store matches
+        NoFurther, // matches exist, but none after the folder shown last: start over next time
+        Found, // section: the next folder holding a match
     };
     Outcome outcome = Outcome::NotFound;
     std::u16string section;

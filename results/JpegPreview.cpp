@@ -100,7 +100,8 @@ Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& p
 {
     Preview preview;
     if (recordOffset < 0 ||
-        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) == RecordStatus::NotARecord)
+        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) ==
+            RecordStatus::NotARecord)
         return preview;
     const TMFTFile& file = session.MFTFile;
     if (file.FSize == 0)
@@ -117,10 +118,12 @@ Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& p
         return preview;
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(file.FSize));
-    streamFileContent(session.volume, file, pump, [] { return true; }, [&](std::span<const std::uint8_t> piece) {
-        bytes.insert(bytes.end(), piece.begin(), piece.end());
-        return true;
-    });
+    streamFileContent(
+        session.volume, file, pump, [] { return true; },
+        [&](std::span<const std::uint8_t> piece) {
+            bytes.insert(bytes.end(), piece.begin(), piece.end());
+            return true;
+        });
     if (auto image = decodeJpeg(bytes)) {
         preview.outcome = Preview::Outcome::Picture;
         preview.image = std::move(*image);

@@ -34,7 +34,7 @@ struct Preview
     enum class Outcome {
         Nothing, // no record, size 0, or a first sector without the JPEG signature
         Picture, // image holds the decoded picture
-        Icon,    // the bytes did not decode: show the JPEG file-type icon
+        Icon, // the bytes did not decode: show the JPEG file-type icon
     };
     Outcome outcome = Outcome::Nothing;
     RgbImage image;

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
+#include "base/Utf16.h"
+#include "platform/UniqueFd.h"
 #include "results/Restore.h"
 #include "results/RestoreFolder.h"
-#include "platform/UniqueFd.h"
-#include "base/Utf16.h"
 #include "results/Wipe.h"
 
 namespace orv {
@@ -50,7 +50,8 @@ bool rowsChosen(const std::vector<Row>& rows, OperationUi& ui, OperationResult& 
     return true;
 }
 
-std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16string& folder, const std::u16string& name)
+std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16string& folder,
+                                     const std::u16string& name)
 {
     const std::u16string value = session.store.read(folder, name);
     if (value.find(u'#') == std::u16string::npos)
@@ -75,7 +76,8 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
         pump.step();
         if (!session.ResultsBusy)
             continue;
-        if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size())); p != shown)
+        if (const int p = roundedPercent(static_cast<std::int64_t>(i), static_cast<std::int64_t>(rows.size()));
+            p != shown)
             ui.progress(shown = p);
         const ListedRow& row = rows[i];
         if (!row.selected)
@@ -88,11 +90,12 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
             outcome.status = RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
         } else if (const auto offset = offsetOf(session, row.folder, row.name)) {
-            outcome = UndeleteFileNTFS(session, *offset, row.name, static_cast<int>(i), folder, restoreFolder / relative,
-                                       pump, keepGoing,
-                                       [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
+            outcome = UndeleteFileNTFS(
+                session, *offset, row.name, static_cast<int>(i), folder, restoreFolder / relative, pump, keepGoing,
+                [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
             using Status = RestoreOutcome::Status;
-            if (outcome.status == Status::Restored || outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
+            if (outcome.status == Status::Restored || outcome.status == Status::Damaged ||
+                outcome.status == Status::Encrypted)
                 ++result.done;
             if (outcome.status == Status::Damaged || outcome.status == Status::Encrypted)
                 ++result.damaged;
@@ -121,7 +124,8 @@ std::optional<dev_t> fileSystemOf(const std::filesystem::path& folder)
     if (error)
         return std::nullopt;
     for (;;) {
-        struct stat info {};
+        struct stat info
+        {};
         if (::stat(at.c_str(), &info) == 0)
             return info.st_dev;
         if (!at.has_relative_path())
@@ -155,7 +159,8 @@ bool makeRestoreFolder(const std::filesystem::path& folder)
         at /= part;
         if (at == parent || ::mkdir(at.c_str(), 0700) != 0)
             continue; // there already, or it fails below
-        struct stat owner {};
+        struct stat owner
+        {};
         // lchown: should the new folder be swapped for a link meanwhile, the link is what changes.
         if (::stat(parent.c_str(), &owner) == 0 && ::lchown(at.c_str(), owner.st_uid, owner.st_gid) != 0) {
             // A file system without owners keeps the folder as made.
@@ -176,7 +181,8 @@ void wipeRows(ScanSession& session, const std::vector<FileRow>& rows, const std:
             continue;
         if (const int p = result.done * 100 / result.selected; p != shown)
             ui.progress(shown = p);
-        if (const auto offset = offsetOf(session, currentFolderPath, row.name); offset && WipeFileNTFS(session, *offset).wiped)
+        if (const auto offset = offsetOf(session, currentFolderPath, row.name);
+            offset && WipeFileNTFS(session, *offset).wiped)
             ++result.done;
         session.store.deleteKey(currentFolderPath, row.name);
     }
@@ -224,7 +230,7 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
         return result;
     }
     // Asked again of the folder opened, which is the one written: the path may have changed.
-    if (struct stat opened {}; ::fstat(folder.get(), &opened) != 0 || onScannedVolume(session.volume, opened.st_dev)) {
+    if (struct stat opened{}; ::fstat(folder.get(), &opened) != 0 || onScannedVolume(session.volume, opened.st_dev)) {
         ui.ShowInformation(lang::kFileRestoreOnScannedDrive);
         result.end = OperationResult::End::Refused;
         return result;
@@ -245,8 +251,8 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
     return result;
 }
 
-OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows,
-                        const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump)
+OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows, const std::u16string& currentFolderPath,
+                        int osMajorVersion, OperationUi& ui, Pump& pump)
 {
     OperationResult result;
     if (osMajorVersion == 6) {

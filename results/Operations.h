@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "shell/LanguageTexts.h"
 #include "results/Restore.h"
 #include "scan/ScanSession.h"
+#include "shell/LanguageTexts.h"
 
 namespace orv {
 
@@ -66,8 +66,8 @@ struct OperationResult
     enum class End { NoRows, NoSelection, Refused, Declined, Ran };
     End end = End::NoRows;
     int selected = 0;
-    int done = 0;      // files restored (damaged ones included) or records wiped
-    int damaged = 0;   // restored with unreadable clusters written as zeros
+    int done = 0; // files restored (damaged ones included) or records wiped
+    int damaged = 0; // restored with unreadable clusters written as zeros
     bool outputError = false;
 };
 
@@ -87,7 +87,7 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
 
 // The Wipe command: its checks and messages, then the record of every selected row of the shown
 // folder overwritten with zeros (only when it still matches the scan) and its store entry removed.
-OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows,
-                        const std::u16string& currentFolderPath, int osMajorVersion, OperationUi& ui, Pump& pump);
+OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows, const std::u16string& currentFolderPath,
+                        int osMajorVersion, OperationUi& ui, Pump& pump);
 
 } // namespace orv

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "volume/BootSector.h"
 #include "results/FileContent.h"
+#include "volume/BootSector.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -135,8 +135,8 @@ std::vector<DataRun> inVolumeClusters(const std::vector<DataRun>& runs, std::int
         }
         const std::int64_t first = scale(run.start, false);
         const std::int64_t end = run.length > std::numeric_limits<std::int64_t>::max() - run.start
-                                     ? std::numeric_limits<std::int64_t>::max()
-                                     : scale(run.start + run.length, true);
+            ? std::numeric_limits<std::int64_t>::max()
+            : scale(run.start + run.length, true);
         converted.push_back({first, end - first, false});
     }
     return converted;
@@ -170,15 +170,16 @@ Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int6
     const std::int64_t volumeClusters = volumeClusterCount(volume);
     std::int64_t total = 0, used = 0;
     bool lost = file.Incomplete;
-    const auto add = [](std::int64_t& sum, std::int64_t n) { sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n; };
+    const auto add = [](std::int64_t& sum, std::int64_t n) {
+        sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n;
+    };
     std::optional<std::int64_t> firstCluster;
     const bool earlierClusters = file.BytesPerCluster > 0 && volume.BytesPerCluster > 0 &&
-                                 file.BytesPerCluster != volume.BytesPerCluster &&
-                                 (file.BytesPerCluster % volume.BytesPerCluster == 0 ||
-                                  volume.BytesPerCluster % file.BytesPerCluster == 0);
-    const std::vector<DataRun> runs =
-        earlierClusters ? inVolumeClusters(file.ClusterList, file.BytesPerCluster, volume.BytesPerCluster)
-                        : file.ClusterList;
+        file.BytesPerCluster != volume.BytesPerCluster &&
+        (file.BytesPerCluster % volume.BytesPerCluster == 0 || volume.BytesPerCluster % file.BytesPerCluster == 0);
+    const std::vector<DataRun> runs = earlierClusters
+        ? inVolumeClusters(file.ClusterList, file.BytesPerCluster, volume.BytesPerCluster)
+        : file.ClusterList;
     for (const DataRun& run : runs) {
         if (run.length <= 0)
             continue;
@@ -213,7 +214,7 @@ Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int6
     if (lost)
         percent = std::min(percent, 80); // never Good: some of it cannot come back
     if (percent < 50 && firstCluster) {
-        static constexpr std::u16string_view kSigned[] = {u".JPG", u".BMP", u".PNG", u".PSD", u".GIF", u".SWF",
+        static constexpr std::u16string_view kSigned[] = {u".JPG", u".BMP",  u".PNG", u".PSD", u".GIF", u".SWF",
                                                           u".HTM", u".HTML", u".DOC", u".XLS", u".PPT"};
         const std::u16string extension = upperExtension(fileName);
         if (std::find(std::begin(kSigned), std::end(kSigned), extension) != std::end(kSigned) &&

@@ -9,13 +9,12 @@
 #include <utility>
 
 #include "base/FdTransfer.h"
+#include "base/Utf16.h"
+#include "platform/UniqueFd.h"
 #include "results/FileContent.h"
 #include "results/RestoreFolder.h"
-#include "platform/UniqueFd.h"
-#include "base/Utf16.h"
 
 namespace orv {
-
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 int folder, const std::filesystem::path& folderPath, Pump& pump,
@@ -26,7 +25,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     if (!keepGoing())
         return outcome;
     if (recordOffset < 0 ||
-        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) == RecordStatus::NotARecord) {
+        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) ==
+            RecordStatus::NotARecord) {
         outcome.reason = "no MFT record at this offset";
         return outcome;
     }
@@ -46,7 +46,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     }
     // The bytes of a deleted file are private to whoever owns the restore folder (under pkexec, the
     // user who started the program, not root).
-    struct stat owner {};
+    struct stat owner
+    {};
     if (::fstat(folder, &owner) == 0 && ::fchown(out.get(), owner.st_uid, owner.st_gid) != 0 && errno != EPERM) {
         // A folder on a file system without owners keeps the file as made; that is no failure.
     }
@@ -54,16 +55,17 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
 
     int writeError = 0;
     std::int64_t total = 0;
-    const ContentReport content = streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
-        if (writeAll(out.get(), bytes)) {
-            total += static_cast<std::int64_t>(bytes.size());
-            if (written)
-                written(total, file.FSize);
-            return true;
-        }
-        writeError = errno;
-        return false;
-    });
+    const ContentReport content =
+        streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
+            if (writeAll(out.get(), bytes)) {
+                total += static_cast<std::int64_t>(bytes.size());
+                if (written)
+                    written(total, file.FSize);
+                return true;
+            }
+            writeError = errno;
+            return false;
+        });
     outcome.bytes = content.written;
     outcome.stopped = content.stopped;
     if (!content.outputFailed && writeError == 0 && !content.stopped && ::fsync(out.get()) != 0)
@@ -100,14 +102,14 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     outcome.reason = content.reason();
     if (file.Encrypted) {
         outcome.status = RestoreOutcome::Status::Encrypted;
-        outcome.reason = "the file is encrypted (EFS): its bytes are ciphertext" + (outcome.reason.empty() ? "" : "; " + outcome.reason);
+        outcome.reason = "the file is encrypted (EFS): its bytes are ciphertext" +
+            (outcome.reason.empty() ? "" : "; " + outcome.reason);
     }
     return outcome;
 }
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
-                                const std::filesystem::path& folder, Pump& pump,
-                                const std::function<bool()>& keepGoing,
+                                const std::filesystem::path& folder, Pump& pump, const std::function<bool()>& keepGoing,
                                 const std::function<void(std::int64_t, std::int64_t)>& written)
 {
     const UniqueFd dir(openRestoreFolder(folder));

@@ -13,11 +13,11 @@ struct RestoreOutcome
 {
     enum class Status {
         Restored, // the whole file was written
-        Damaged,  // written at its size, but some of its bytes could not be read and are zeros
-        Skipped,  // nothing to write: no usable record, or a file of size 0
-        Failed,   // the output could not be created or written; the reason says why
+        Damaged, // written at its size, but some of its bytes could not be read and are zeros
+        Skipped, // nothing to write: no usable record, or a file of size 0
+        Failed, // the output could not be created or written; the reason says why
         Encrypted, // written as it lies on the volume: the bytes are ciphertext
-        Stopped,   // Stop came while it was written: what was written is removed, as it is not the file
+        Stopped, // Stop came while it was written: what was written is removed, as it is not the file
     };
     Status status = Status::Skipped;
     std::string reason;
@@ -43,8 +43,7 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
 
 // The same into the folder at `folder`, opened for this one file (a link there is refused).
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
-                                const std::filesystem::path& folder, Pump& pump,
-                                const std::function<bool()>& keepGoing,
+                                const std::filesystem::path& folder, Pump& pump, const std::function<bool()>& keepGoing,
                                 const std::function<void(std::int64_t, std::int64_t)>& written = {});
 
 } // namespace orv

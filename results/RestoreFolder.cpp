@@ -3,15 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
 #include <vector>
 
-#include "platform/UniqueFd.h"
 #include "base/Utf16.h"
+#include "platform/UniqueFd.h"
 
 namespace orv {
 
@@ -31,7 +31,8 @@ int createTemporary(int folder, std::string& name)
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-        const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        const int fd =
+            ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -88,7 +89,8 @@ int openRestoreFolder(const std::filesystem::path& folder)
 int keptPathFolder(int restoreFolder, std::u16string_view volumeFolder, std::filesystem::path& relative)
 {
     relative.clear();
-    struct stat owner {};
+    struct stat owner
+    {};
     if (::fstat(restoreFolder, &owner) != 0)
         return -1;
     UniqueFd folder(::dup(restoreFolder));
@@ -116,9 +118,10 @@ int keptPathFolder(int restoreFolder, std::u16string_view volumeFolder, std::fil
             }
             // A folder someone else made in the restore folder would hand them the restored bytes; ours
             // (or the owner's) is fine.
-            struct stat found {};
-            if (next.get() >= 0 && (::fstat(next.get(), &found) != 0 ||
-                                  (found.st_uid != owner.st_uid && found.st_uid != ::geteuid())))
+            struct stat found
+            {};
+            if (next.get() >= 0 &&
+                (::fstat(next.get(), &found) != 0 || (found.st_uid != owner.st_uid && found.st_uid != ::geteuid())))
                 return -1;
             folder = std::move(next);
         }

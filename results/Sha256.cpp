@@ -19,7 +19,10 @@ constexpr std::array<std::uint32_t, 64> kRound = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+std::uint32_t rotr(std::uint32_t x, int n)
+{
+    return (x >> n) | (x << (32 - n));
+}
 
 class Sha256
 {
@@ -62,7 +65,7 @@ private:
         std::array<std::uint32_t, 64> w{};
         for (std::size_t i = 0; i < 16; ++i)
             w[i] = std::uint32_t{m_block[4 * i]} << 24 | std::uint32_t{m_block[4 * i + 1]} << 16 |
-                   std::uint32_t{m_block[4 * i + 2]} << 8 | m_block[4 * i + 3];
+                std::uint32_t{m_block[4 * i + 2]} << 8 | m_block[4 * i + 3];
         for (std::size_t i = 16; i < 64; ++i) {
             const std::uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
             const std::uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -70,7 +73,8 @@ private:
         }
         auto [a, b, c, d, e, f, g, hh] = m_h;
         for (std::size_t i = 0; i < 64; ++i) {
-            const std::uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+            const std::uint32_t t1 =
+                hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
             const std::uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             hh = g;
             g = f;
@@ -81,8 +85,14 @@ private:
             b = a;
             a = t1 + t2;
         }
-        m_h[0] += a; m_h[1] += b; m_h[2] += c; m_h[3] += d;
-        m_h[4] += e; m_h[5] += f; m_h[6] += g; m_h[7] += hh;
+        m_h[0] += a;
+        m_h[1] += b;
+        m_h[2] += c;
+        m_h[3] += d;
+        m_h[4] += e;
+        m_h[5] += f;
+        m_h[6] += g;
+        m_h[7] += hh;
     }
 
     std::array<std::uint32_t, 8> m_h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,

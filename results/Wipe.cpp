@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "scan/ScanCommon.h"
 #include "volume/BootSector.h"
 #include "volume/MftRecord.h"
-#include "scan/ScanCommon.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -99,9 +99,9 @@ WipeOutcome WipeFileNTFS(ScanSession& session, std::int64_t recordOffset)
     // a live file's; one outside it in clusters the $Bitmap marks in use lies inside a live file
     // (a disk image kept on the volume), whatever its own flag says.
     const std::int64_t cluster = pieces.front().position / volume.BytesPerCluster;
-    const bool inCurrentMft = std::any_of(volume.CurrentMftExtents.begin(), volume.CurrentMftExtents.end(), [&](const DataRun& e) {
-        return cluster >= e.start && cluster - e.start < e.length;
-    });
+    const bool inCurrentMft =
+        std::any_of(volume.CurrentMftExtents.begin(), volume.CurrentMftExtents.end(),
+                    [&](const DataRun& e) { return cluster >= e.start && cluster - e.start < e.length; });
     if (inCurrentMft && (onVolume[mft::kFlags] & mft::kFlagInUse))
         return {false, "the record is in use: it belongs to a live file"};
     if (!inCurrentMft && clusterInUse(volume.VolumeBitmap, cluster))

@@ -1,7 +1,7 @@
 #include "scan/DateText.h"
 
-#include <cwchar>
 #include <ctime>
+#include <cwchar>
 
 namespace orv {
 

@@ -6,13 +6,13 @@
 #include <new>
 #include <unordered_map>
 
+#include "scan/ScanCommon.h"
+#include "scan/WildcardMask.h"
 #include "volume/AttributeCursor.h"
 #include "volume/BootSector.h"
 #include "volume/DataRuns.h"
 #include "volume/MftExtents.h"
-#include "scan/ScanCommon.h"
 #include "volume/SectorIo.h"
-#include "scan/WildcardMask.h"
 
 namespace orv {
 
@@ -20,7 +20,7 @@ namespace {
 
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
-constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20;      // read at once by the whole-volume sweep
+constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20; // read at once by the whole-volume sweep
 constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
 // What one listed file costs to keep: the memory budget limits how many are listed.
 constexpr std::int64_t kBytesPerListedFile = 400;
@@ -45,8 +45,7 @@ public:
 
     explicit FolderList(const std::vector<std::pair<std::uint32_t, std::int64_t>>& recordIndex)
         : m_recordIndex(recordIndex)
-    {
-    }
+    {}
     // Folders are added in increasing buffer order.
     void add(std::int64_t offset, std::uint64_t parent, std::u16string name)
     {
@@ -89,8 +88,7 @@ public:
                  ExtendedReach reach)
         : m_session(session), m_volume(session.volume), m_pump(pump), m_progress(progress), m_shown(progress),
           m_availableMemory(availableMemory), m_reach(reach)
-    {
-    }
+    {}
 
     ExtendedScanReport run();
 
@@ -148,7 +146,7 @@ private:
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
     std::unordered_map<std::u16string, int> m_nextNumber; // folded section + key -> first n to try
-    bool m_ended = false;                                  // a stop or skip in the last step
+    bool m_ended = false; // a stop or skip in the last step
 };
 
 bool ExtendedScan::readCluster(std::int64_t cluster, std::span<std::uint8_t> into)
@@ -165,9 +163,7 @@ void ExtendedScan::loadBitmap()
 {
     // $Bitmap is record 6: six records past the start of the $MFT, whatever the sector size.
     std::vector<std::uint8_t> record;
-    const bool read = m_currentMft.empty()
-                          ? false
-                          : ReadMftRecordNTFS(m_volume, 6, record);
+    const bool read = m_currentMft.empty() ? false : ReadMftRecordNTFS(m_volume, 6, record);
     if (!read) {
         record.assign(static_cast<std::size_t>(m_volume.MftRecordSize), 0);
         const std::int64_t sector = ClusterToSector(m_volume, m_volume.MftStartCluster);
@@ -219,8 +215,8 @@ void ExtendedScan::loadMftBitmap()
             const std::size_t left = bitmap.size() - filled;
             // Compared in clusters: a run length from disk times the cluster size could wrap.
             const std::size_t take = static_cast<std::uint64_t>(run.length) >= left / bytesPerCluster + 1
-                                         ? left
-                                         : static_cast<std::size_t>(run.length) * bytesPerCluster;
+                ? left
+                : static_cast<std::size_t>(run.length) * bytesPerCluster;
             if (take == 0)
                 return;
             if (!run.hole) {
@@ -352,9 +348,10 @@ void ExtendedScan::sweep(std::vector<DataRun>& regions)
     const std::int64_t recordSize = m_volume.MftRecordSize;
     std::int64_t total = m_volume.TotalClusters;
     if (const auto deviceBytes = m_volume.Device ? m_volume.Device->size() : std::nullopt)
-        total = std::min<std::int64_t>(total, static_cast<std::int64_t>(std::min<std::uint64_t>(
-                                                  *deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                                                  bytesPerCluster);
+        total = std::min<std::int64_t>(
+            total,
+            static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+                bytesPerCluster);
     if (total <= 0 || recordSize <= 0)
         return;
     const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
@@ -458,7 +455,8 @@ bool ExtendedScan::readRegions()
             const std::int64_t clusters = std::min(kChunkClusters, extent.length - done);
             const std::int64_t position = !skipped && stepGoesOn() ? (extent.start + done) * bytesPerCluster : -1;
             const std::int64_t bytes = clusters * bytesPerCluster;
-            if (!pieces.empty() && (pieces.back().position < 0 ? position < 0 : pieces.back().position + pieces.back().length == position))
+            if (!pieces.empty() &&
+                (pieces.back().position < 0 ? position < 0 : pieces.back().position + pieces.back().length == position))
                 pieces.back().length += bytes;
             else
                 pieces.push_back({position, bytes});
@@ -534,7 +532,7 @@ namespace {
 bool usableClusterSize(std::int64_t size, std::int64_t bytesPerSector)
 {
     return size >= 512 && size <= kMaxBytesPerCluster && (size & (size - 1)) == 0 && bytesPerSector > 0 &&
-           size % bytesPerSector == 0;
+        size % bytesPerSector == 0;
 }
 
 // The first segment of a record's unnamed $DATA: its runs and the cluster size its allocated size
@@ -595,8 +593,8 @@ void ExtendedScan::findEarlierClusterSizes()
     struct Stretch
     {
         std::int64_t bufferOffset, bytes, position; // position: on the volume, of its first byte
-        std::vector<std::int64_t> witnessed;        // sizes told by records 0 and 7 inside it
-        std::vector<std::int64_t> files;            // sizes told by other files' allocated sizes
+        std::vector<std::int64_t> witnessed; // sizes told by records 0 and 7 inside it
+        std::vector<std::int64_t> files; // sizes told by other files' allocated sizes
     };
     struct EarlierMft
     {
@@ -667,8 +665,8 @@ void ExtendedScan::findEarlierClusterSizes()
         // clusters times the cluster size. Only when every one of them says the same.
         if (sizes.empty())
             sizes = stretch.files;
-        const bool agreed = !sizes.empty() && std::all_of(sizes.begin(), sizes.end(),
-                                                          [&](std::int64_t s) { return s == sizes.front(); });
+        const bool agreed = !sizes.empty() &&
+            std::all_of(sizes.begin(), sizes.end(), [&](std::int64_t s) { return s == sizes.front(); });
         m_volume.EarlierRegions.push_back({stretch.bufferOffset, stretch.bytes, agreed ? sizes.front() : 0});
     }
 }
@@ -738,7 +736,8 @@ std::u16string ExtendedScan::freeKey(const std::u16string& section, const std::u
         return name;
     // Nothing is deleted while the scan runs, so every number below the last one given out for
     // this name is taken: the search goes on from there and still finds the lowest free one.
-    int& next = m_nextNumber.try_emplace(ResultsStore::fold(section) + u'\0' + ResultsStore::fold(name), 1).first->second;
+    int& next =
+        m_nextNumber.try_emplace(ResultsStore::fold(section) + u'\0' + ResultsStore::fold(name), 1).first->second;
     for (;; ++next) {
         std::u16string numbered = name + u"(" + fromAscii(std::to_string(next)) + u")";
         if (!m_session.store.valueExists(section, numbered)) {
@@ -788,11 +787,13 @@ void ExtendedScan::findFiles()
             const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
             if (++m_session.FilesFound % 10 == 0)
                 m_progress.filesFound(m_session.FilesFound);
-            if (static_cast<std::int64_t>(m_session.store.entryCount()) >= memoryBudget(m_availableMemory) / kBytesPerListedFile) {
+            if (static_cast<std::int64_t>(m_session.store.entryCount()) >=
+                memoryBudget(m_availableMemory) / kBytesPerListedFile) {
                 m_report.outOfMemory = true;
                 return false;
             }
-            m_session.store.write(section, freeKey(section, name), formatStoredValue(at, facts.date, facts.time, facts.size));
+            m_session.store.write(section, freeKey(section, name),
+                                  formatStoredValue(at, facts.date, facts.time, facts.size));
             m_volume.MftBuffer.rememberListed(at, record);
             return true;
         };
@@ -812,7 +813,8 @@ void ExtendedScan::indexRecords()
     const std::int64_t recordSize = m_volume.MftRecordSize;
     std::vector<std::uint8_t> header(mft::kRecordNumber + 4);
     for (std::int64_t at = 0; at + recordSize <= m_session.MftLoadedBytes; at += recordSize) {
-        const auto record = m_volume.MftBuffer.read(at, header) ? std::span<const std::uint8_t>(header) : std::span<const std::uint8_t>{};
+        const auto record = m_volume.MftBuffer.read(at, header) ? std::span<const std::uint8_t>(header)
+                                                                : std::span<const std::uint8_t>{};
         if (mft::startsLikeRecord(record))
             m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
     }
@@ -830,7 +832,8 @@ ExtendedScanReport ExtendedScan::run()
     m_currentMft = m_volume.MftExtentList;
     m_volume.CurrentMftExtents = m_currentMft;
     m_volume.EarlierRegions.clear();
-    m_clustersPerRecord = std::max<std::int64_t>(1, (m_volume.MftRecordSize + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster);
+    m_clustersPerRecord =
+        std::max<std::int64_t>(1, (m_volume.MftRecordSize + m_volume.BytesPerCluster - 1) / m_volume.BytesPerCluster);
     m_session.store = m_session.findIniFile.empty() ? ResultsStore() : ResultsStore(m_session.findIniFile);
     m_session.ScanRunning = true;
     m_session.SkipRequested = false;

@@ -1,9 +1,9 @@
 #include "scan/FindChecks.h"
 
+#include "scan/WildcardMask.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
 #include "volume/SectorIo.h"
-#include "scan/WildcardMask.h"
 
 namespace orv {
 

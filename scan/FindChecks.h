@@ -11,12 +11,12 @@ namespace orv {
 // What the Find command found wrong before a scan; the window shows one message for each.
 enum class FindCheck {
     Ok,
-    DriveNotFound,         // "Drive not found!"
+    DriveNotFound, // "Drive not found!"
     UnsupportedFileSystem, // "The software supports only FAT and NTFS file systems!"
-    NoAccess,              // the administrative-rights message
-    BootSectorError,       // "Error reading boot sector (NTFS)!"
-    MftListError,          // "MFT list reading error!"
-    BadMask,               // the mask is not well formed; the reason comes with it
+    NoAccess, // the administrative-rights message
+    BootSectorError, // "Error reading boot sector (NTFS)!"
+    MftListError, // "MFT list reading error!"
+    BadMask, // the mask is not well formed; the reason comes with it
 };
 
 struct FindCheckResult

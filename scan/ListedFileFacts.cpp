@@ -1,7 +1,7 @@
 #include "scan/ListedFileFacts.h"
 
-#include "volume/MftRecord.h"
 #include "scan/ScanCommon.h"
+#include "volume/MftRecord.h"
 
 namespace orv {
 

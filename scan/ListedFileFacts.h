@@ -13,9 +13,9 @@ namespace orv {
 struct ListedFileFacts
 {
     std::optional<std::uint64_t> creationTime; // FILETIME (UTC) of $STANDARD_INFORMATION
-    bool hasData = false;                      // an unnamed $DATA: the file's content
-    bool resident = false;                     // that content lies inside the record
-    std::int64_t size = 0;                     // its size in bytes
+    bool hasData = false; // an unnamed $DATA: the file's content
+    bool resident = false; // that content lies inside the record
+    std::int64_t size = 0; // its size in bytes
 };
 
 // The facts of the file whose record lies at `recordOffset` of MftBuffer (as a store entry gives

@@ -4,10 +4,10 @@
 #include <limits>
 #include <new>
 
-#include "volume/BootSector.h"
 #include "scan/ScanCommon.h"
-#include "volume/SectorIo.h"
 #include "scan/WildcardMask.h"
+#include "volume/BootSector.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 
@@ -27,8 +27,9 @@ std::int64_t totalBytes(const VolumeContext& volume)
     std::int64_t bytes = 0;
     for (const DataRun& extent : volume.MftExtentList) {
         std::int64_t extentBytes = 0;
-        if (extent.length > 0 && (__builtin_mul_overflow(extent.length, volume.BytesPerCluster, &extentBytes) ||
-                                  __builtin_add_overflow(bytes, extentBytes, &bytes)))
+        if (extent.length > 0 &&
+            (__builtin_mul_overflow(extent.length, volume.BytesPerCluster, &extentBytes) ||
+             __builtin_add_overflow(bytes, extentBytes, &bytes)))
             return std::numeric_limits<std::int64_t>::max();
     }
     return bytes;
@@ -40,9 +41,10 @@ std::int64_t clipExtentsToDevice(VolumeContext& volume)
 {
     const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
     const std::int64_t before = totalBytes(volume);
-    const std::int64_t deviceClusters =
-        deviceBytes ? static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) / volume.BytesPerCluster
-                    : std::numeric_limits<std::int64_t>::max() / std::max<std::int64_t>(volume.BytesPerCluster, 1);
+    const std::int64_t deviceClusters = deviceBytes
+        ? static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+            volume.BytesPerCluster
+        : std::numeric_limits<std::int64_t>::max() / std::max<std::int64_t>(volume.BytesPerCluster, 1);
     for (DataRun& extent : volume.MftExtentList) {
         if (extent.start < 0 || extent.start >= deviceClusters)
             extent.length = 0;
@@ -59,7 +61,8 @@ void clipExtentsToDataSize(VolumeContext& volume)
 {
     if (volume.MftDataSize <= 0 || volume.BytesPerCluster <= 0)
         return;
-    std::int64_t wanted = volume.MftDataSize / volume.BytesPerCluster + (volume.MftDataSize % volume.BytesPerCluster != 0);
+    std::int64_t wanted =
+        volume.MftDataSize / volume.BytesPerCluster + (volume.MftDataSize % volume.BytesPerCluster != 0);
     for (DataRun& extent : volume.MftExtentList) {
         extent.length = std::min(extent.length, wanted);
         wanted -= extent.length;
@@ -71,7 +74,8 @@ enum class Climb { Found, SkipFile, Stopped };
 
 // Builds the folder path of a file from its parent record upwards, reading each folder's record at
 // its number in MftBuffer into `record`.
-Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path, std::vector<std::uint8_t>& record)
+Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path,
+                   std::vector<std::uint8_t>& record)
 {
     VolumeContext& volume = session.volume;
     path.clear();

@@ -65,7 +65,8 @@ std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t
     const std::size_t mask = keySlots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const std::uint64_t slot = keySlots[at];
-        if (slot == 0 || (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key, key)))
+        if (slot == 0 ||
+            (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key, key)))
             return at;
     }
 }

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <limits>
 
-#include "volume/BootSector.h"
 #include "scan/DateText.h"
+#include "scan/WildcardMask.h"
+#include "volume/BootSector.h"
 #include "volume/LeReader.h"
 #include "volume/SectorIo.h"
-#include "scan/WildcardMask.h"
 
 namespace orv {
 
@@ -100,7 +100,8 @@ std::int64_t memoryBudget(std::uint64_t availablePhysicalMemory)
     constexpr std::int64_t kMiB = 1024 * 1024;
     if (availablePhysicalMemory == 0)
         return 512 * kMiB;
-    const auto available = static_cast<std::int64_t>(std::min<std::uint64_t>(availablePhysicalMemory, static_cast<std::uint64_t>(kInt64Max)));
+    const auto available = static_cast<std::int64_t>(
+        std::min<std::uint64_t>(availablePhysicalMemory, static_cast<std::uint64_t>(kInt64Max)));
     return std::max(available - 200 * kMiB, 128 * kMiB);
 }
 
@@ -116,7 +117,8 @@ bool loadVolumeBitmap(ScanSession& session, Pump& pump)
             clusters = run.length > kInt64Max / volume.BytesPerCluster - clusters ? kInt64Max / volume.BytesPerCluster
                                                                                   : clusters + run.length;
     const std::int64_t bitmapBytes = (std::max<std::int64_t>(volume.TotalClusters, 0) + 7) / 8;
-    const std::int64_t cap = (bitmapBytes + volume.BytesPerCluster - 1) / volume.BytesPerCluster * volume.BytesPerCluster;
+    const std::int64_t cap =
+        (bitmapBytes + volume.BytesPerCluster - 1) / volume.BytesPerCluster * volume.BytesPerCluster;
     const std::int64_t size = std::min(clusters * volume.BytesPerCluster, cap);
     volume.VolumeBitmap.assign(static_cast<std::size_t>(size), 0);
 
@@ -127,11 +129,13 @@ bool loadVolumeBitmap(ScanSession& session, Pump& pump)
             return false;
         if (run.length <= 0 || position >= size)
             continue;
-        const std::int64_t bytes = std::min(run.length, (size - position) / volume.BytesPerCluster) * volume.BytesPerCluster;
+        const std::int64_t bytes =
+            std::min(run.length, (size - position) / volume.BytesPerCluster) * volume.BytesPerCluster;
         const std::int64_t sector = run.hole ? -1 : ClusterToSector(volume, run.start);
         if (sector >= 0) // a hole or a failed read leaves zeros: those clusters count as free
             ReadSectors(volume, static_cast<std::uint64_t>(sector),
-                        std::span(volume.VolumeBitmap).subspan(static_cast<std::size_t>(position), static_cast<std::size_t>(bytes)));
+                        std::span(volume.VolumeBitmap)
+                            .subspan(static_cast<std::size_t>(position), static_cast<std::size_t>(bytes)));
         position += bytes;
     }
     return true;

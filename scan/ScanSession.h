@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <string>
 
-#include "volume/MftRecord.h"
 #include "scan/ResultsStore.h"
+#include "volume/MftRecord.h"
 #include "volume/VolumeContext.h"
 
 namespace orv {
@@ -22,8 +22,8 @@ public:
 
 // The steps a scan announces in the main window's hint line.
 enum class ScanStep {
-    Loading,         // the Normal scan, "Please wait..."
-    FindMftRecords,  // the Extended scan's four steps
+    Loading, // the Normal scan, "Please wait..."
+    FindMftRecords, // the Extended scan's four steps
     ReadMftRecords,
     FindFolders,
     FindFiles,
@@ -73,8 +73,8 @@ struct ScanReport
 {
     ScanEnd end = ScanEnd::Finished;
     std::int64_t recordsNotLoaded = 0; // $MFT records beyond the memory budget or the volume's end
-    std::int64_t damagedRecords = 0;   // records that begin like a record but whose layout is broken
-    bool outOfMemory = false;          // the $MFT or the regions could not be held in memory
+    std::int64_t damagedRecords = 0; // records that begin like a record but whose layout is broken
+    bool outOfMemory = false; // the $MFT or the regions could not be held in memory
 };
 
 // The state of the scans: the volume of the last Find, the loaded $MFT, the decoded record, the
@@ -88,14 +88,14 @@ struct ScanSession
 
     // What runs now. A long loop tests its flag after every pump step; a Stop the user confirms
     // inside the pump clears it. Commands that must not run meanwhile test them and do nothing.
-    bool ScanRunning = false;   // a scan of the main window
+    bool ScanRunning = false; // a scan of the main window
     bool SkipRequested = false; // the Extended scan is to leave its current step
-    bool ResultsBusy = false;   // an operation of the results window: tree, list, preview, restore, wipe, find
+    bool ResultsBusy = false; // an operation of the results window: tree, list, preview, restore, wipe, find
     ScanMode RunningMode = ScanMode::Normal; // of the scan that runs: what its Stop button does
     // From the Find command's checks to the end of its scan, results window included: a Find or a
     // close that arrives after a Stop was confirmed, before the scan noticed, must wait for it.
     bool FindActive = false;
-    bool ResultsOpen = false;   // the results window of the last Find is shown
+    bool ResultsOpen = false; // the results window of the last Find is shown
     bool ListingDrives = false; // the main window rebuilds its drive list
     std::int64_t RecordsExamined = 0;
     std::int64_t FilesFound = 0;

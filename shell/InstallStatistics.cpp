@@ -13,9 +13,9 @@ namespace {
 // The address never stands whole in the executable: it is put together from single characters,
 // one "%s" each, when the request is made.
 constexpr std::array<char, 51> kEndpointCharacters{
-    'h', 't', 't', 'p', 's', ':', '/', '/', 's', 't', 'a', 't', 's', '.', 'q', 'u', 'i', 'l', 'l', 'm', 'a',
-    'r', 's', 'h', '.', 'i', 'n', 'v', 'a', 'l', 'i', 'd', '/', 'o', 'r', 'v', 'a', 'n', 'd', 'e', 'l', '/',
-    'i', 'n', 's', 't', 'a', 'l', 'l', 'e', 'd',
+    'h', 't', 't', 'p', 's', ':', '/', '/', 's', 't', 'a', 't', 's', '.', 'q', 'u', 'i',
+    'l', 'l', 'm', 'a', 'r', 's', 'h', '.', 'i', 'n', 'v', 'a', 'l', 'i', 'd', '/', 'o',
+    'r', 'v', 'a', 'n', 'd', 'e', 'l', '/', 'i', 'n', 's', 't', 'a', 'l', 'l', 'e', 'd',
 };
 constexpr std::string_view kEndpointFormat = "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s"
                                              "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s";
@@ -80,8 +80,7 @@ bool IsInternetConnected(SystemFacts& facts)
     return facts.isInternetConnected();
 }
 
-void SendInstallStatisticsTo(std::string_view endpoint, SettingsBackend& settings, SystemFacts& facts,
-                             HttpClient& http)
+void SendInstallStatisticsTo(std::string_view endpoint, SettingsBackend& settings, SystemFacts& facts, HttpClient& http)
 {
     if (!IsInternetConnected(facts))
         return;

@@ -10,11 +10,11 @@ namespace orv {
 // stands in this one table instead of as language numbers inside the windows.
 struct LanguageLayout
 {
-    bool smallFoundLabel = false;  // main window: "Found" at 7 points
+    bool smallFoundLabel = false; // main window: "Found" at 7 points
     bool smallFindCaption = false; // main window: the Find button's caption at 8 points, 7 while it reads Stop
     bool smallSaveCaption = false; // Options: the Save caption at 9 pixels
-    int noticeCheckLeft = 80;      // Important notice: the left edge of its check box
-    int gradeValueLeft = 420;      // results window: the left edge of the grade in the information panel
+    int noticeCheckLeft = 80; // Important notice: the left edge of its check box
+    int gradeValueLeft = 420; // results window: the left edge of the grade in the information panel
 };
 
 // One row per language file, in LanguageIndex order (1 is English).

@@ -11,10 +11,10 @@ namespace orv {
 struct ProcessFolders
 {
     std::int32_t OsMajorVersion = 7; // 7 when the system does not say
-    std::string ApplicationFolder;   // the executable's folder, without a trailing separator
-    bool ProgramFilesIsX86 = false;  // the programs folder is the one for 32-bit programs
-    std::string RestoreFolder;       // the default: the desktop folder and "Restored Files"
-    std::string TempFolder;          // always ends with a separator
+    std::string ApplicationFolder; // the executable's folder, without a trailing separator
+    bool ProgramFilesIsX86 = false; // the programs folder is the one for 32-bit programs
+    std::string RestoreFolder; // the default: the desktop folder and "Restored Files"
+    std::string TempFolder; // always ends with a separator
 };
 
 ProcessFolders LocateFolders(SystemFacts& facts);

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "shell/Product.h"
 #include "base/Trim.h"
+#include "shell/Product.h"
 
 namespace orv {
 
@@ -36,8 +36,7 @@ void WriteSettingString(SettingsBackend& store, RegistryRoot root, std::string_v
     store.writeValue(root, key, name, RegistryValue::string(std::string(text)));
 }
 
-void WriteSettingBool(SettingsBackend& store, RegistryRoot root, std::string_view key, std::string_view name,
-                      bool flag)
+void WriteSettingBool(SettingsBackend& store, RegistryRoot root, std::string_view key, std::string_view name, bool flag)
 {
     store.writeValue(root, key, name, RegistryValue::dword(flag ? 1 : 0));
 }

@@ -13,12 +13,12 @@ inline constexpr std::string_view kSettingsKey = "SOFTWARE\\Quillmarsh\\Orvandel
 
 // The settings' value names, spelled as they are stored.
 namespace setting {
-inline constexpr std::string_view kDisplayName = "DisplayName";         // text, written once, never read
-inline constexpr std::string_view kVersion = "Version";                 // text, written once, never read
-inline constexpr std::string_view kLanguage = "Language";               // number: the language file
-inline constexpr std::string_view kSaveDir = "SaveDir";                 // text: the restore folder
-inline constexpr std::string_view kShowNote = "ShowNote";               // flag: show the notice before a restore
-inline constexpr std::string_view kInstallStat = "InstallStat";         // flag: the statistics request was made
+inline constexpr std::string_view kDisplayName = "DisplayName"; // text, written once, never read
+inline constexpr std::string_view kVersion = "Version"; // text, written once, never read
+inline constexpr std::string_view kLanguage = "Language"; // number: the language file
+inline constexpr std::string_view kSaveDir = "SaveDir"; // text: the restore folder
+inline constexpr std::string_view kShowNote = "ShowNote"; // flag: show the notice before a restore
+inline constexpr std::string_view kInstallStat = "InstallStat"; // flag: the statistics request was made
 inline constexpr std::string_view kCompilerVersion = "CompilerVersion"; // text left by the installer
 } // namespace setting
 

@@ -11,10 +11,10 @@
 
 #include "base/ConfigFolder.h"
 #include "base/FdTransfer.h"
-#include "tests/support/TempFolder.h"
 #include "base/Trim.h"
-#include "platform/UniqueFd.h"
 #include "base/Utf16.h"
+#include "platform/UniqueFd.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {
@@ -55,7 +55,11 @@ TEST(ConfigFolder, AbsoluteXdgConfigHomeElseDotConfigInHome)
 TEST(Trim, BlanksOrEveryControlCharacter)
 {
     EXPECT_EQ(trimBlanks(" \t\r\n a b \r\n"), "a b");
-    EXPECT_EQ(trimBlanks("\x01" "a\x7F"), "\x01" "a\x7F") << "only blanks go";
+    EXPECT_EQ(trimBlanks("\x01"
+                         "a\x7F"),
+              "\x01"
+              "a\x7F")
+        << "only blanks go";
     EXPECT_EQ(trimBlanks(u"\t\u00e4 \u00df\r\n"), u"\u00e4 \u00df");
     EXPECT_EQ(trimControls("\x01\x1F a\x7F"), "a\x7F") << "DEL is not among them";
     EXPECT_EQ(trimControls(" \xC3\xA4 "), "\xC3\xA4") << "UTF-8 bytes stay";

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/Devices.h"
+#include "tests/support/RecordBuilder.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
-#include "tests/support/Devices.h"
 #include "volume/MftRecord.h"
-#include "tests/support/RecordBuilder.h"
 
 namespace orv {
 namespace {
@@ -154,11 +154,11 @@ TEST(ReadMftExtentsNTFS, FindsDataAfterOtherAttributes)
     // $STANDARD_INFORMATION, $FILE_NAME, then $DATA: the runs of the $DATA.
     VolumeLayout layout;
     layout.records[0] = RecordBuilder()
-                          .standardInformation(0)
-                          .fileName(u"$MFT", 5)
-                          .fileName(u"$MFT", 5)
-                          .nonResidentData({0x11, 0x08, 0x04, 0x00}, 8 * 4096)
-                          .build();
+                            .standardInformation(0)
+                            .fileName(u"$MFT", 5)
+                            .fileName(u"$MFT", 5)
+                            .nonResidentData({0x11, 0x08, 0x04, 0x00}, 8 * 4096)
+                            .build();
     VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 8}}));
@@ -179,16 +179,19 @@ TEST(ReadMftExtentsNTFS, FailsWithoutAUsableDataAttribute)
         Bytes record0;
     };
     const Case cases[] = {
-        {"type 0xB0 before $DATA", RecordBuilder().standardInformation(0).raw(bitmapFirst).nonResidentData(runs, 1).build()},
+        {"type 0xB0 before $DATA",
+         RecordBuilder().standardInformation(0).raw(bitmapFirst).nonResidentData(runs, 1).build()},
         {"zero attribute length", RecordBuilder().standardInformation(0).raw(zeroLength).build()},
         {"no $DATA at all", RecordBuilder().standardInformation(0).fileName(u"$MFT", 5).build()},
         {"resident $DATA", RecordBuilder().standardInformation(0).residentData(Bytes(40, 0x11)).build()},
-        {"update-sequence count 1", [] {
+        {"update-sequence count 1",
+         [] {
              Bytes r = RecordBuilder().standardInformation(0).nonResidentData({0x11, 0x08, 0x04, 0x00}, 1).build(false);
              test::put16(r, 0x06, 1);
              return r;
          }()},
-        {"not FILE", [] {
+        {"not FILE",
+         [] {
              Bytes r = RecordBuilder().standardInformation(0).nonResidentData({0x11, 0x08, 0x04, 0x00}, 1).build();
              r[0] = 'B';
              return r;
@@ -222,7 +225,10 @@ TEST(ReadMftRecordNTFS, FollowsTheExtentsAcrossClusterBoundaries)
     layout.mftCluster = 16;
     layout.mftRunList = {0x11, 0x07, 0x10, 0x11, 0x09, 0x40, 0x00}; // 7 clusters at 16, 9 at 80
     for (std::int64_t n = 1; n < 8; ++n)
-        layout.records[n] = RecordBuilder().number(static_cast<std::uint32_t>(n)).fileName(u"f" + std::u16string(1, char16_t(u'0' + n)), 5).build();
+        layout.records[n] = RecordBuilder()
+                                .number(static_cast<std::uint32_t>(n))
+                                .fileName(u"f" + std::u16string(1, char16_t(u'0' + n)), 5)
+                                .build();
     VolumeContext ctx = geometryOf(layout);
     ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
     ASSERT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{16, 7}, {80, 9}}));

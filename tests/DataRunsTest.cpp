@@ -13,7 +13,8 @@ struct RunCase
 };
 
 const RunCase kRunCases[] = {
-    {"second run steps back 16 clusters", {0x31, 0x10, 0x00, 0x40, 0x0C, 0x21, 0x08, 0xF0, 0xFF, 0x00},
+    {"second run steps back 16 clusters",
+     {0x31, 0x10, 0x00, 0x40, 0x0C, 0x21, 0x08, 0xF0, 0xFF, 0x00},
      {{802816, 16}, {802800, 8}}},
     // A sparse file: data, a hole of 0x100 clusters, data again 0x20 clusters further on.
     {"offset size 0 is a hole and the list goes on",
@@ -25,18 +26,21 @@ const RunCase kRunCases[] = {
     {"two-byte negative offset", {0x11, 0x01, 0x00, 0x21, 0x01, 0x00, 0xFF, 0x00}, {{0, 1}, {-256, 1}}},
     {"length field wider than 8 bytes", {0x19, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10}, {}},
     {"offset field wider than 8 bytes ends the list, earlier runs stand",
-     {0x11, 0x04, 0x10, 0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {{16, 4}}},
+     {0x11, 0x04, 0x10, 0x91, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 9},
+     {{16, 4}}},
     {"length field runs past the buffer", {0x14, 0x01}, {}},
     {"offset field runs past the buffer after a good run", {0x11, 0x02, 0x03, 0x41, 0x01, 0x02}, {{3, 2}}},
     {"no end marker: the buffer's end ends the list", {0x11, 0x02, 0x03}, {{3, 2}}},
     // Clusters past 2^31 and 2^32 keep their value; nothing wraps at 32 bits.
     {"cluster beyond 32 bits", {0x51, 0x10, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, {{std::int64_t{1} << 32, 16}}},
-    {"a four-byte offset with its top bit set steps back", {0x41, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00}, {{-(std::int64_t{1} << 31), 1}}},
-    {"five-byte positive offset past 2^31", {0x51, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00},
+    {"a four-byte offset with its top bit set steps back",
+     {0x41, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00},
+     {{-(std::int64_t{1} << 31), 1}}},
+    {"five-byte positive offset past 2^31",
+     {0x51, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00},
      {{std::int64_t{1} << 31, 1}}},
     {"length above 32 bits", {0x15, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}, {{0, std::int64_t{1} << 32}}},
-    {"length with the top bit of 64 set is refused",
-     {0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00}, {}},
+    {"length with the top bit of 64 set is refused", {0x18, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00}, {}},
 };
 
 TEST(DataRuns, DecodesCases)

@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "platform/linux/ContainerDevice.h"
-#include "tests/support/Fixtures.h"
 #include "platform/linux/LinuxDriveSystem.h"
+#include "tests/support/Fixtures.h"
 #include "volume/PartitionTable.h"
 
 namespace orv {
@@ -172,10 +172,10 @@ TEST(DiskImage, ContainersReadAsTheVolumeTheyWereMadeFrom)
     };
     for (const Made& m : made)
         ASSERT_EQ(std::system((m.command + " '" + raw.string() + "' '" + m.file.string() + "'").c_str()), 0);
-    ASSERT_EQ(std::system(("ewfacquire -u -c best -t '" + (s / "x").string() + "' '" + raw.string() +
-                           "' >/dev/null 2>&1")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("ewfacquire -u -c best -t '" + (s / "x").string() + "' '" + raw.string() + "' >/dev/null 2>&1").c_str()),
+        0);
     std::vector<Made> all = made;
     all.push_back({ContainerFormat::Ewf, "", s / "x.E01"});
     for (const Made& m : all) {

@@ -61,8 +61,8 @@ TEST(DriveTable, MapFileFirstThenDetectedDevicesOnFreeLetters)
     sys.partition("sda", "sda1", "500");
     sys.partition("sda", "sda2", "400");
     sys.disk("sdb", "2000", true); // a whole removable disk without partitions
-    sys.disk("sdc", "0", true);    // a card reader with no card
-    sys.disk("sr0", "1000");       // optical: never a drive
+    sys.disk("sdc", "0", true); // a card reader with no card
+    sys.disk("sr0", "1000"); // optical: never a drive
     sys.disk("ram0", "1000");
     sys.disk("zram0", "1000");
     sys.disk("loop0", "1000");
@@ -73,8 +73,9 @@ TEST(DriveTable, MapFileFirstThenDetectedDevicesOnFreeLetters)
     sys.partition("sdd", "sdd9", "10");
 
     const fs::path mapFile = sys.root() / "drives";
-    FakeSys::write(mapFile, "# my images\nE: /images/disk one.img\n\nd: " + (sys.root() / "dev" / "sda2").string() +
-                                "\nnonsense\nE: /images/second-e.img");
+    FakeSys::write(mapFile,
+                   "# my images\nE: /images/disk one.img\n\nd: " + (sys.root() / "dev" / "sda2").string() +
+                       "\nnonsense\nE: /images/second-e.img");
 
     LinuxDriveSystem drives({mapFile, sys.classBlock(), sys.root() / "dev", sys.root() / "mountinfo"});
     const auto table = drives.drives();

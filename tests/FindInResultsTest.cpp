@@ -20,7 +20,8 @@ ResultsStore storeOf(std::initializer_list<std::pair<const char16_t*, const char
 
 TEST(FindInResults, StepsThroughMatchingFoldersAndStartsOver)
 {
-    const ResultsStore store = storeOf({{u"C:\\A\\", u"photo.jpg"}, {u"C:\\N\\", u"notes.txt"}, {u"C:\\B\\", u"PHOTO.JPG"}});
+    const ResultsStore store =
+        storeOf({{u"C:\\A\\", u"photo.jpg"}, {u"C:\\N\\", u"notes.txt"}, {u"C:\\B\\", u"PHOTO.JPG"}});
     NoPump pump;
     int cursor = -1;
     std::vector<std::u16string> shown;

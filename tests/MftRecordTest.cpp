@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "volume/MftRecord.h"
 #include "tests/support/RecordBuilder.h"
+#include "volume/MftRecord.h"
 
 namespace orv {
 namespace {
@@ -104,7 +104,8 @@ TEST(SurveyAttributes, NotesEachKindAndTheUnnamedData)
 
 TEST(SurveyAttributes, NameOrderDecides)
 {
-    const Bytes shortLast = RecordBuilder().fileName(u"report long.doc", 5, 1).fileName(u"REPORT~1.DOC", 5, 2).build(false);
+    const Bytes shortLast =
+        RecordBuilder().fileName(u"report long.doc", 5, 1).fileName(u"REPORT~1.DOC", 5, 2).build(false);
     const auto survey = SurveyAttributes(shortLast);
     ASSERT_TRUE(survey);
     EXPECT_EQ(readFileName(shortLast, survey->FileName), u"REPORT~1.DOC");
@@ -127,7 +128,8 @@ TEST(SurveyAttributes, RejectsDamagedLayouts)
         {"zero attribute length", RecordBuilder().standardInformation(0).raw(zeroLength).build(false)},
         {"attribute beyond the record", RecordBuilder().standardInformation(0).raw(tooLong).build(false)},
         {"no end marker, zeros follow", RecordBuilder().standardInformation(0).noEndMarker().build(false)},
-        {"first attribute offset beyond the record", [] {
+        {"first attribute offset beyond the record",
+         [] {
              Bytes r = RecordBuilder().standardInformation(0).build(false);
              test::put16(r, mft::kFirstAttribute, 0xFFF0);
              return r;
@@ -149,12 +151,16 @@ TEST(SurveyAttributes, EndMarkerNeedsNoLength)
 TEST(RecordReaders, ReadNameParentAndTime)
 {
     const std::u16string name = u"Gr\u00fc\u00dfe \U0001F4F7.jpg";
-    const Bytes record =
-        RecordBuilder().standardInformation(133'000'000'000'000'000ull).fileName(name, 0x0000'1234'5678'9ABCull).build(false);
+    const Bytes record = RecordBuilder()
+                             .standardInformation(133'000'000'000'000'000ull)
+                             .fileName(name, 0x0000'1234'5678'9ABCull)
+                             .build(false);
     const auto survey = SurveyAttributes(record);
     ASSERT_TRUE(survey);
     EXPECT_EQ(readFileName(record, survey->FileName), name);
-    EXPECT_EQ(toUtf8(*readFileName(record, survey->FileName)), "Gr\xc3\xbc\xc3\x9f" "e \xf0\x9f\x93\xb7.jpg");
+    EXPECT_EQ(toUtf8(*readFileName(record, survey->FileName)),
+              "Gr\xc3\xbc\xc3\x9f"
+              "e \xf0\x9f\x93\xb7.jpg");
     EXPECT_EQ(readParentRecord(record, survey->FileName), 0x1234'5678'9ABC) << "48 bits, sequence number dropped";
     EXPECT_EQ(readCreationTime(record, survey->StandardInformation), 133'000'000'000'000'000ull);
 
@@ -204,8 +210,10 @@ TEST(DecodeRecordNTFS, NonResidentRuns)
 {
     TMFTFile file;
     file.ClusterList = {{1, 1}}; // left from an earlier record
-    Bytes record =
-        RecordBuilder().fileName(u"big.bin", 5).nonResidentData({0x21, 0x10, 0x00, 0x08, 0x11, 0x04, 0xF0, 0x00}, 70000).build();
+    Bytes record = RecordBuilder()
+                       .fileName(u"big.bin", 5)
+                       .nonResidentData({0x21, 0x10, 0x00, 0x08, 0x11, 0x04, 0xF0, 0x00}, 70000)
+                       .build();
     ASSERT_EQ(decodeRecord(record, file), RecordStatus::Ok);
     EXPECT_FALSE(file.Resident);
     EXPECT_EQ(file.FSize, 70000);
@@ -309,15 +317,19 @@ TEST(LongNames, TheLongNameWinsAndEveryLinkCounts)
         std::vector<FileNameEntry> expected;
     };
     const Case cases[] = {
-        {"a DOS alias written after the long name", {{u"Quarterly Report Final.docx", 5, win32}, {u"QUARTE~1.DOC", 5, dos}},
+        {"a DOS alias written after the long name",
+         {{u"Quarterly Report Final.docx", 5, win32}, {u"QUARTE~1.DOC", 5, dos}},
          {{u"Quarterly Report Final.docx", 5, win32}}},
-        {"a DOS alias written before it", {{u"QUARTE~1.DOC", 5, dos}, {u"Quarterly Report Final.docx", 5, win32}},
+        {"a DOS alias written before it",
+         {{u"QUARTE~1.DOC", 5, dos}, {u"Quarterly Report Final.docx", 5, win32}},
          {{u"Quarterly Report Final.docx", 5, win32}}},
         {"only a DOS name", {{u"README.TXT", 5, dos}}, {{u"README.TXT", 5, dos}}},
         {"one name for both", {{u"notes.txt", 5, both}}, {{u"notes.txt", 5, both}}},
-        {"hard links in two folders", {{u"a.txt", 40, win32}, {u"A~1.TXT", 40, dos}, {u"b.txt", 41, posix}},
+        {"hard links in two folders",
+         {{u"a.txt", 40, win32}, {u"A~1.TXT", 40, dos}, {u"b.txt", 41, posix}},
          {{u"a.txt", 40, win32}, {u"b.txt", 41, posix}}},
-        {"names that differ only in case are two POSIX names", {{u"a", 5, posix}, {u"A", 5, posix}},
+        {"names that differ only in case are two POSIX names",
+         {{u"a", 5, posix}, {u"A", 5, posix}},
          {{u"a", 5, posix}, {u"A", 5, posix}}},
         {"the same name twice is listed once", {{u"a.txt", 5, win32}, {u"a.txt", 5, posix}}, {{u"a.txt", 5, win32}}},
         {"no names", {}, {}},

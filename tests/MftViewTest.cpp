@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "tests/support/Devices.h"
 #include "platform/linux/FileDevice.h"
+#include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -49,7 +49,8 @@ TEST(MftView, ReadsThePiecesBackToBackMappedOrRead)
     const Bytes expected = expectedView(device);
     const TempFolder temp;
     const auto image = temp.path() / "volume.img";
-    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(device.data()), static_cast<std::streamsize>(device.size()));
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(device.data()), static_cast<std::streamsize>(device.size()));
 
     struct Source
     {
@@ -126,7 +127,8 @@ TEST(MftView, ListedRecordsAreKnownByTheirDigest)
 
     // Records held in memory compare with themselves, fixed up.
     Bytes held(8192, 0);
-    const Bytes protectedRecord = test::RecordBuilder().inUse(false).fileName(u"a.txt", 5).residentData({1, 2, 3}).build();
+    const Bytes protectedRecord =
+        test::RecordBuilder().inUse(false).fileName(u"a.txt", 5).residentData({1, 2, 3}).build();
     std::copy(protectedRecord.begin(), protectedRecord.end(), held.begin() + 2048);
     view.assign(held);
     EXPECT_TRUE(view.sameAsListed(2048, record));

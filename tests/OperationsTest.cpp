@@ -14,15 +14,15 @@
 #include <fstream>
 #include <thread>
 
-#include "scan/FindChecks.h"
-#include "tests/support/Fixtures.h"
+#include "base/Utf16.h"
 #include "platform/linux/LinuxDriveSystem.h"
-#include "scan/NormalScan.h"
 #include "results/Operations.h"
 #include "results/Sha256.h"
-#include "tests/support/TempFolder.h"
-#include "base/Utf16.h"
 #include "results/Wipe.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {
@@ -44,7 +44,10 @@ public:
     void runStarted() override { shown.push_back("started"); }
     void runFinished() override { shown.push_back("finished"); }
     void progress(int percent) override { bar.push_back(percent); }
-    void counter(int done, int selected) override { counters.push_back(std::to_string(done) + "/" + std::to_string(selected)); }
+    void counter(int done, int selected) override
+    {
+        counters.push_back(std::to_string(done) + "/" + std::to_string(selected));
+    }
     void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override
     {
         reported.push_back({folder + name, outcome});
@@ -86,7 +89,8 @@ protected:
             GTEST_SKIP() << "fixture images are not unpacked";
         image = folder / "volume.img";
         std::filesystem::copy_file(source, image);
-        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives =
+            std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
         drives->addDrive("C:", image.string());
         ASSERT_EQ(RunFindChecks(session, *drives, "C:", u"", 10).check, FindCheck::Ok);
         PrepareScan(session, u"");
@@ -125,8 +129,9 @@ TEST_F(Operations, RestoreChecksAskAndCount)
     EXPECT_EQ(result.done, 2);
     EXPECT_GT(pump.busySteps, 0) << "busy while the rows run";
     EXPECT_FALSE(session.ResultsBusy) << "and idle after";
-    EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message2", "notice", "Message7", "Message6", "Message7",
-                                                  "started", "finished", "2 Message14"}));
+    EXPECT_EQ(ui.shown,
+              (std::vector<std::string>{"Message2", "notice", "Message7", "Message6", "Message7", "started", "finished",
+                                        "2 Message14"}));
     EXPECT_EQ(ui.counters, (std::vector<std::string>{"1/2", "2/2"}));
     EXPECT_EQ(ui.bar.back(), 100);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder / "out"), {}), 2);
@@ -219,8 +224,7 @@ public:
               while (!m_stop)
                   swaps += ::renameat2(AT_FDCWD, m_a.c_str(), AT_FDCWD, m_b.c_str(), RENAME_EXCHANGE) == 0 ? 1 : 0;
           })
-    {
-    }
+    {}
     ~NameSwapper()
     {
         m_stop = true;
@@ -348,7 +352,8 @@ TEST_F(Operations, RestoreOntoTheScannedVolumeAndWipeUnderItsMountAreRefused)
         StopPump pump(session.ResultsBusy);
         EXPECT_EQ(RunWipe(session, rows, kShown, 10, ui, pump).end, OperationResult::End::Refused);
         EXPECT_EQ(ui.shown, std::vector<std::string>{"WipeMounted"});
-        EXPECT_FALSE(WipeFileNTFS(session, *parseStoredValue(session.store.read(kShown, rows[0].name)).recordOffset).wiped);
+        EXPECT_FALSE(
+            WipeFileNTFS(session, *parseStoredValue(session.store.read(kShown, rows[0].name)).recordOffset).wiped);
     }
 
     // Unmounted again: every deleted file still comes back whole.

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/Devices.h"
+#include "tests/support/RecordBuilder.h"
 #include "volume/PartitionDevice.h"
 #include "volume/PartitionTable.h"
-#include "tests/support/RecordBuilder.h"
 #include "volume/VolumeContext.h"
 
 namespace orv {
@@ -115,11 +115,10 @@ TEST(PartitionTable, MbrNumbersPrimariesBySlotAndLogicalsFromFive)
     ASSERT_FALSE(table.refused()) << table.problem;
     EXPECT_EQ(table.scheme, PartitionScheme::Mbr);
     using Starts = std::vector<std::pair<int, std::uint64_t>>;
-    EXPECT_EQ(numbersAndStarts(table), (Starts{{1, 64 * 512},
-                                               {2, 1088 * 512},
-                                               {3, 2048 * 512},
-                                               {5, (2048 + 32) * 512},
-                                               {6, (2048 + 1100 + 16) * 512}}));
+    EXPECT_EQ(
+        numbersAndStarts(table),
+        (Starts{
+            {1, 64 * 512}, {2, 1088 * 512}, {3, 2048 * 512}, {5, (2048 + 32) * 512}, {6, (2048 + 1100 + 16) * 512}}));
     EXPECT_TRUE(table.partitions[2].extended);
     EXPECT_EQ(table.partitions[3].byteCount, 1000u * 512);
 
@@ -246,9 +245,11 @@ TEST(PartitionTable, TableThatPointsPastTheDiskIsRefused)
     Bytes gptWide = gptDisk(512, 2048, {{0, 40, 2048, u"one sector past the end"}});
     Bytes gptBackwards = gptDisk(512, 2048, {{0, 100, 99, u"ends before it starts"}});
     Bytes gptHuge = gptDisk(512, 2048, {{0, 0x0100'0000'0000'0000, 0x0100'0000'0000'0001, u"wraps"}});
-    const std::pair<const char*, Bytes> cases[] = {
-        {"MBR primary", mbrPrimary}, {"MBR logical", mbrLogical}, {"GPT entry", gptWide},
-        {"GPT last before first", gptBackwards}, {"GPT byte offset beyond 64 bits", gptHuge}};
+    const std::pair<const char*, Bytes> cases[] = {{"MBR primary", mbrPrimary},
+                                                   {"MBR logical", mbrLogical},
+                                                   {"GPT entry", gptWide},
+                                                   {"GPT last before first", gptBackwards},
+                                                   {"GPT byte offset beyond 64 bits", gptHuge}};
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);
         MemoryDevice disk(bytes);

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "scan/FindChecks.h"
-#include "tests/support/Fixtures.h"
-#include "results/JpegPreview.h"
-#include "platform/linux/LinuxDriveSystem.h"
-#include "scan/NormalScan.h"
-#include "tests/support/TestPumps.h"
 #include "base/Utf16.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "results/JpegPreview.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestPumps.h"
 
 namespace orv {
 namespace {
@@ -42,7 +42,8 @@ TEST(Preview, DecodesTheDeletedPhotosOfTheDemoVolume)
         const Preview preview = PreviewFileNTFS(session, *parseStoredValue(value).recordOffset, pump);
         ASSERT_EQ(preview.outcome, Preview::Outcome::Picture);
         EXPECT_GE(std::min(preview.image.width, preview.image.height), 30);
-        EXPECT_EQ(preview.image.pixels.size(), static_cast<std::size_t>(preview.image.width * preview.image.height * 3));
+        EXPECT_EQ(preview.image.pixels.size(),
+                  static_cast<std::size_t>(preview.image.width * preview.image.height * 3));
         ++pictures;
     });
     EXPECT_GE(pictures, 8);

@@ -3,15 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/FileDevice.h"
+#include "results/Sha256.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/RecordBuilder.h"
+#include "tests/support/TempFolder.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
-#include "platform/linux/FileDevice.h"
-#include "tests/support/Fixtures.h"
 #include "volume/MftRecord.h"
-#include "tests/support/RecordBuilder.h"
 #include "volume/SectorIo.h"
-#include "results/Sha256.h"
-#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {

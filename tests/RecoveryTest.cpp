@@ -6,23 +6,23 @@
 #include <fstream>
 #include <random>
 
-#include "volume/BootSector.h"
-#include "tests/support/Devices.h"
-#include "results/FileContent.h"
+#include "base/Utf16.h"
 #include "platform/linux/FileDevice.h"
-#include "scan/FindChecks.h"
-#include "tests/support/Fixtures.h"
 #include "platform/linux/LinuxDriveSystem.h"
-#include "scan/NormalScan.h"
-#include "tests/support/RecordBuilder.h"
+#include "results/FileContent.h"
 #include "results/Recoverability.h"
 #include "results/Restore.h"
-#include "volume/SectorIo.h"
 #include "results/Sha256.h"
+#include "results/Wipe.h"
+#include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
+#include "tests/support/Devices.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestPumps.h"
-#include "base/Utf16.h"
-#include "results/Wipe.h"
+#include "volume/BootSector.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 namespace {
@@ -110,7 +110,11 @@ TEST(Recoverability, GradesAsTheWorkedExamplesSay)
     put(16, "\xFF\xD8\xFF\xE0\x00\x10JFIF"sv);
     put(32, "\xD0\xCF\x11\xE0"sv);
     const auto file = [](const std::u16string& name, std::int64_t size, Bytes runs) {
-        return RecordBuilder().inUse(false).fileName(name, 5).nonResidentData(runs, static_cast<std::uint64_t>(size)).build();
+        return RecordBuilder()
+            .inUse(false)
+            .fileName(name, 5)
+            .nonResidentData(runs, static_cast<std::uint64_t>(size))
+            .build();
     };
     const Bytes tenAt16 = {0x11, 0x0A, 0x10, 0x00};
     const Bytes tenAt32 = {0x11, 0x0A, 0x20, 0x00};
@@ -124,17 +128,22 @@ TEST(Recoverability, GradesAsTheWorkedExamplesSay)
     };
     const Case cases[] = {
         {"size 0", file(u"empty.bin", 0, tenAt16), u"empty.bin", Bytes(8, 0), Grade::Poor},
-        {"resident, whatever its size", RecordBuilder().inUse(false).fileName(u"r.txt", 5).residentData(Bytes(700, 1)).build(),
-         u"r.txt", Bytes(8, 0xFF), Grade::Good},
+        {"resident, whatever its size",
+         RecordBuilder().inUse(false).fileName(u"r.txt", 5).residentData(Bytes(700, 1)).build(), u"r.txt",
+         Bytes(8, 0xFF), Grade::Good},
         {"non-resident without runs", file(u"n.bin", 5000, {}), u"n.bin", Bytes(8, 0), Grade::Poor},
         {"2 of 10 in use: 80", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x03, 0}, Grade::Average},
         {"1 of 10 in use: 90", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x01, 0}, Grade::Good},
         {"6 of 10 in use: 40", file(u"a.bin", 40960, tenAt16), u"a.bin", {0, 0, 0x3F, 0}, Grade::Poor},
-        {"all in use, JFIF still there", file(u"photo.jpg", 40960, tenAt16), u"photo.jpg", Bytes(8, 0xFF), Grade::Average},
+        {"all in use, JFIF still there", file(u"photo.jpg", 40960, tenAt16), u"photo.jpg", Bytes(8, 0xFF),
+         Grade::Average},
         {".jpeg is not among the rescued types", file(u"photo.jpeg", 40960, tenAt16), u"photo.jpeg", Bytes(8, 0xFF),
          Grade::Poor},
-        {"compound document 60 percent in use", file(u"letter.doc", 40960, tenAt32), u"letter.doc",
-         {0, 0, 0, 0, 0x3F, 0}, Grade::Average},
+        {"compound document 60 percent in use",
+         file(u"letter.doc", 40960, tenAt32),
+         u"letter.doc",
+         {0, 0, 0, 0, 0x3F, 0},
+         Grade::Average},
         {"clusters beyond the bitmap count as free", file(u"a.bin", 40960, tenAt32), u"a.bin", {0xFF}, Grade::Good},
     };
     for (const Case& c : cases) {
@@ -150,7 +159,9 @@ TEST(Recoverability, GradesAsTheWorkedExamplesSay)
 class BadStretchDevice : public test::MemoryDevice
 {
 public:
-    BadStretchDevice(Bytes bytes, std::uint64_t from, std::uint64_t to) : MemoryDevice(std::move(bytes)), m_from(from), m_to(to) {}
+    BadStretchDevice(Bytes bytes, std::uint64_t from, std::uint64_t to)
+        : MemoryDevice(std::move(bytes)), m_from(from), m_to(to)
+    {}
     bool read(std::uint64_t position, std::span<std::uint8_t> out) override
     {
         if (position < m_to && position + out.size() > m_from) {
@@ -171,8 +182,11 @@ TEST(Restore, UnreadableRunBecomesZerosAndLaterBytesKeepTheirPlace)
         image[i] = static_cast<std::uint8_t>(i * 13 + i / 4096);
     // Runs: 2 clusters at 10, 1 at 20 (unreadable), 2 at 30; the file ends 100 bytes into the last.
     const std::int64_t size = 3 * 4096 + 4096 + 100;
-    const Bytes record = RecordBuilder().inUse(false).fileName(u"split.bin", 5)
-                             .nonResidentData({0x11, 0x02, 0x0A, 0x11, 0x01, 0x0A, 0x11, 0x02, 0x0A, 0x00}, size).build();
+    const Bytes record = RecordBuilder()
+                             .inUse(false)
+                             .fileName(u"split.bin", 5)
+                             .nonResidentData({0x11, 0x02, 0x0A, 0x11, 0x01, 0x0A, 0x11, 0x02, 0x0A, 0x00}, size)
+                             .build();
     BuiltSession built(image, {record}, {});
     built.session.volume.Device = std::make_shared<BadStretchDevice>(image, 20 * 4096, 21 * 4096);
     const TempFolder temp;
@@ -227,8 +241,11 @@ TEST(Restore, WritesOnlyInsideTheRestoreFolderAndFollowsNoLink)
 TEST(Restore, StopLeavesNoPartFileBehind)
 {
     Bytes image(2100 * 4096, 7);
-    const Bytes record = RecordBuilder().inUse(false).fileName(u"big.bin", 5)
-                             .nonResidentData({0x12, 0x00, 0x08, 0x01, 0x00}, 2048 * 4096).build(); // 8 MiB at cluster 1
+    const Bytes record = RecordBuilder()
+                             .inUse(false)
+                             .fileName(u"big.bin", 5)
+                             .nonResidentData({0x12, 0x00, 0x08, 0x01, 0x00}, 2048 * 4096)
+                             .build(); // 8 MiB at cluster 1
     BuiltSession built(image, {record}, {});
     const TempFolder temp;
     const auto& folder = temp.path();
@@ -259,7 +276,8 @@ TEST(Restore, NeverReplacesWhatStandsUnderTheName)
         std::u16string name;
         std::string expected;
     };
-    const Case cases[] = {{u"a.txt", "a (2).txt"}, {u"pipe", "pipe (1)"}, {u"linked", "linked (1)"}, {u".profile", ".profile"}};
+    const Case cases[] = {
+        {u"a.txt", "a (2).txt"}, {u"pipe", "pipe (1)"}, {u"linked", "linked (1)"}, {u".profile", ".profile"}};
     NoPump pump;
     for (const Case& c : cases) {
         SCOPED_TRACE(toUtf8(c.name));
@@ -269,7 +287,8 @@ TEST(Restore, NeverReplacesWhatStandsUnderTheName)
         EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
         EXPECT_EQ(outcome.path, folder / c.expected);
         EXPECT_EQ(fileBytes(folder / c.expected), (Bytes{'o', 'k'}));
-        struct stat info {};
+        struct stat info
+        {};
         ASSERT_EQ(::stat((folder / c.expected).c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0600u) << "a deleted file's bytes are private";
     }
@@ -278,7 +297,6 @@ TEST(Restore, NeverReplacesWhatStandsUnderTheName)
     EXPECT_TRUE(std::filesystem::is_fifo(folder / "pipe"));
     std::filesystem::remove(outside);
 }
-
 
 // A 64-cluster volume whose every cluster is a pattern of its own, so a byte in the wrong place
 // shows.
@@ -328,23 +346,42 @@ TEST(Restore, HolesAndUnreadableRunsAreZerosOfTheirLengthAndLaterRunsStillCount)
     };
     const Case cases[] = {
         {"sparse: data, a hole of 3 clusters, data",
-         {0x11, 0x01, 0x0A, 0x01, 0x03, 0x11, 0x01, 0x0A, 0x00}, 5 * 4096 - 50, ~0ull,
-         join({clusters(image, 10, 1), zeros, zeros, zeros, Bytes(image.begin() + 20 * 4096, image.begin() + 21 * 4096 - 50)}),
-         RestoreOutcome::Status::Restored, ""},
+         {0x11, 0x01, 0x0A, 0x01, 0x03, 0x11, 0x01, 0x0A, 0x00},
+         5 * 4096 - 50,
+         ~0ull,
+         join({clusters(image, 10, 1), zeros, zeros, zeros,
+               Bytes(image.begin() + 20 * 4096, image.begin() + 21 * 4096 - 50)}),
+         RestoreOutcome::Status::Restored,
+         ""},
         {"a run outside the volume is zeros and the run after it is still read",
-         {0x11, 0x01, 0x0A, 0x31, 0x01, 0x96, 0x86, 0x01, 0x31, 0x01, 0x74, 0x79, 0xFE, 0x00}, 3 * 4096, ~0ull,
-         join({clusters(image, 10, 1), zeros, clusters(image, 20, 1)}), RestoreOutcome::Status::Damaged,
+         {0x11, 0x01, 0x0A, 0x31, 0x01, 0x96, 0x86, 0x01, 0x31, 0x01, 0x74, 0x79, 0xFE, 0x00},
+         3 * 4096,
+         ~0ull,
+         join({clusters(image, 10, 1), zeros, clusters(image, 20, 1)}),
+         RestoreOutcome::Status::Damaged,
          "4096 bytes could not be read and are zeros"},
-        {"bytes past the valid length are zeros", {0x11, 0x02, 0x0A, 0x00}, 8192, 5000,
+        {"bytes past the valid length are zeros",
+         {0x11, 0x02, 0x0A, 0x00},
+         8192,
+         5000,
          join({Bytes(image.begin() + 10 * 4096, image.begin() + 10 * 4096 + 5000), Bytes(8192 - 5000, 0)}),
-         RestoreOutcome::Status::Restored, ""},
-        {"runs that end early leave zeros up to the size", {0x11, 0x01, 0x0A, 0x00}, 2 * 4096, ~0ull,
-         join({clusters(image, 10, 1), zeros}), RestoreOutcome::Status::Damaged, "4096 bytes could not be read and are zeros"},
+         RestoreOutcome::Status::Restored,
+         ""},
+        {"runs that end early leave zeros up to the size",
+         {0x11, 0x01, 0x0A, 0x00},
+         2 * 4096,
+         ~0ull,
+         join({clusters(image, 10, 1), zeros}),
+         RestoreOutcome::Status::Damaged,
+         "4096 bytes could not be read and are zeros"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bytes record = RecordBuilder().inUse(false).fileName(u"f.bin", 5)
-                                 .dataSegment(c.runs, c.size, {.validLength = c.validLength}).build();
+        const Bytes record = RecordBuilder()
+                                 .inUse(false)
+                                 .fileName(u"f.bin", 5)
+                                 .dataSegment(c.runs, c.size, {.validLength = c.validLength})
+                                 .build();
         BuiltSession built(image, {record}, {});
         Bytes written;
         const RestoreOutcome outcome = restoreRecord(built, 0, written);
@@ -382,7 +419,11 @@ TEST(Restore, CompressedUnitsAreDecompressedStoredOrZeros)
     expected.resize(size, 0);
 
     const auto record = [&] {
-        return RecordBuilder().inUse(false).fileName(u"f.bin", 5).dataSegment(runs, size, {.flags = 0x0001, .unitLog2 = 4}).build();
+        return RecordBuilder()
+            .inUse(false)
+            .fileName(u"f.bin", 5)
+            .dataSegment(runs, size, {.flags = 0x0001, .unitLog2 = 4})
+            .build();
     };
     {
         BuiltSession built(image, {record()}, {});
@@ -390,7 +431,8 @@ TEST(Restore, CompressedUnitsAreDecompressedStoredOrZeros)
         const RestoreOutcome outcome = restoreRecord(built, 0, written);
         EXPECT_EQ(outcome.status, RestoreOutcome::Status::Restored) << outcome.reason;
         EXPECT_TRUE(written == expected);
-        EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, u"f.bin"), Grade::Good) << "graded over its 17 real clusters";
+        EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, u"f.bin"), Grade::Good)
+            << "graded over its 17 real clusters";
     }
     // A damaged unit is zeros; the units after it still come out.
     image[10 * 4096 + 6] = 0xFF; // the first back-reference now reaches before the chunk's start
@@ -410,17 +452,30 @@ TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
     const std::uint64_t size = 2 * 4096 + 7;
     // Record 1 is the base; its names and both segments of its data live in records 2 and 3.
     const auto base = [](std::uint32_t number) {
-        return RecordBuilder().inUse(false).number(number).standardInformation(0)
-            .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 2, 3}}).build();
+        return RecordBuilder()
+            .inUse(false)
+            .number(number)
+            .standardInformation(0)
+            .attributeList({{0x30, 0, 2}, {0x80, 0, 2}, {0x80, 2, 3}})
+            .build();
     };
     const auto first = [&](std::uint32_t number) {
-        return RecordBuilder().inUse(false).number(number).baseRecord(1)
-            .fileName(u"Quarterly Report Final.docx", 5, 1).fileName(u"QUARTE~1.DOC", 5, 2)
-            .dataSegment({0x11, 0x02, 0x0A, 0x00}, size, {}).build();
+        return RecordBuilder()
+            .inUse(false)
+            .number(number)
+            .baseRecord(1)
+            .fileName(u"Quarterly Report Final.docx", 5, 1)
+            .fileName(u"QUARTE~1.DOC", 5, 2)
+            .dataSegment({0x11, 0x02, 0x0A, 0x00}, size, {})
+            .build();
     };
     const auto second = [&](std::uint32_t number) {
-        return RecordBuilder().inUse(false).number(number).baseRecord(1)
-            .dataSegment({0x11, 0x01, 0x1E, 0x00}, 0, {.lowestVcn = 2}).build();
+        return RecordBuilder()
+            .inUse(false)
+            .number(number)
+            .baseRecord(1)
+            .dataSegment({0x11, 0x01, 0x1E, 0x00}, 0, {.lowestVcn = 2})
+            .build();
     };
     Bytes expected = clusters(image, 10, 2);
     expected.insert(expected.end(), image.begin() + 30 * 4096, image.begin() + 30 * 4096 + 7);
@@ -428,8 +483,9 @@ TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
     for (const bool byNumber : {true, false}) {
         SCOPED_TRACE(byNumber ? "records at their number" : "records found through the index");
         // Through the index the records lie anywhere: the Extended scan's regions.
-        BuiltSession built(image, byNumber ? std::vector{Bytes(1024, 0), base(1), first(2), second(3)}
-                                           : std::vector{second(3), Bytes(1024, 0), first(2), base(1)},
+        BuiltSession built(image,
+                           byNumber ? std::vector{Bytes(1024, 0), base(1), first(2), second(3)}
+                                    : std::vector{second(3), Bytes(1024, 0), first(2), base(1)},
                            {});
         std::int64_t baseOffset = 1024;
         if (!byNumber) {
@@ -459,7 +515,8 @@ TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
     Bytes written;
     const RestoreOutcome outcome = restoreRecord(built, 1024, written);
     EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
-    EXPECT_EQ(outcome.reason, "part of its run list was in an extension record that is gone; 7 bytes could not be read and are zeros");
+    EXPECT_EQ(outcome.reason,
+              "part of its run list was in an extension record that is gone; 7 bytes could not be read and are zeros");
     EXPECT_EQ(written.size(), size);
     EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 1024, u"f.bin"), Grade::Average);
 }
@@ -476,27 +533,45 @@ TEST(Recoverability, HolesLostRunsAndEncryptionAreGradedForWhatTheyAre)
         Grade expected;
     };
     const Case cases[] = {
-        {"a hole is recoverable: 2 of 10 clusters in use", {0x11, 0x02, 0x10, 0x01, 0x08, 0x00}, {}, {0, 0, 0x03, 0}, Grade::Average},
-        {"a hole is recoverable: 1 of 10 in use", {0x11, 0x02, 0x10, 0x01, 0x08, 0x00}, {}, {0, 0, 0x01, 0}, Grade::Good},
-        {"a run outside the volume is never Good", {0x11, 0x0A, 0x10, 0x31, 0x01, 0x96, 0x86, 0x01, 0x00}, {}, Bytes(8, 0),
+        {"a hole is recoverable: 2 of 10 clusters in use",
+         {0x11, 0x02, 0x10, 0x01, 0x08, 0x00},
+         {},
+         {0, 0, 0x03, 0},
          Grade::Average},
-        {"encrypted is Poor whatever the bitmap says", {0x11, 0x0A, 0x10, 0x00}, {.flags = 0x4000}, Bytes(8, 0), Grade::Poor},
+        {"a hole is recoverable: 1 of 10 in use",
+         {0x11, 0x02, 0x10, 0x01, 0x08, 0x00},
+         {},
+         {0, 0, 0x01, 0},
+         Grade::Good},
+        {"a run outside the volume is never Good",
+         {0x11, 0x0A, 0x10, 0x31, 0x01, 0x96, 0x86, 0x01, 0x00},
+         {},
+         Bytes(8, 0),
+         Grade::Average},
+        {"encrypted is Poor whatever the bitmap says",
+         {0x11, 0x0A, 0x10, 0x00},
+         {.flags = 0x4000},
+         Bytes(8, 0),
+         Grade::Poor},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bytes record = RecordBuilder().inUse(false).fileName(u"a.bin", 5).dataSegment(c.runs, 40960, c.segment).build();
+        const Bytes record =
+            RecordBuilder().inUse(false).fileName(u"a.bin", 5).dataSegment(c.runs, 40960, c.segment).build();
         BuiltSession built(image, {record}, c.bitmap);
         EXPECT_EQ(AnalyzeProbabilityNTFS(built.session, 0, u"a.bin"), c.expected);
     }
-    const Bytes encrypted = RecordBuilder().inUse(false).fileName(u"a.bin", 5)
-                                .dataSegment({0x11, 0x0A, 0x10, 0x00}, 40960, {.flags = 0x4000}).build();
+    const Bytes encrypted = RecordBuilder()
+                                .inUse(false)
+                                .fileName(u"a.bin", 5)
+                                .dataSegment({0x11, 0x0A, 0x10, 0x00}, 40960, {.flags = 0x4000})
+                                .build();
     BuiltSession built(image, {encrypted}, Bytes(8, 0));
     Bytes written;
     const RestoreOutcome outcome = restoreRecord(built, 0, written);
     EXPECT_EQ(outcome.status, RestoreOutcome::Status::Encrypted);
     EXPECT_EQ(outcome.reason, "the file is encrypted (EFS): its bytes are ciphertext");
 }
-
 
 class FixtureScan : public testing::TestWithParam<const char*>
 {
@@ -505,7 +580,8 @@ protected:
     {
         if (!std::filesystem::exists(image))
             return false;
-        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives =
+            std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
         drives->addDrive("C:", image.string());
         EXPECT_EQ(RunFindChecks(session, *drives, "C:", u"", 10).check, FindCheck::Ok);
         PrepareScan(session, u"");
@@ -622,8 +698,11 @@ TEST(Wipe, RecordSmallerThanASectorIsRewrittenWithItsNeighbours)
     layout.mftRunList = {0x11, 0x10, 0x04, 0x00};
     layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
     for (std::int64_t n = 28; n < 32; ++n)
-        layout.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
-                              .residentData({1, 2, 3}).build();
+        layout.records[n] = RecordBuilder()
+                                .inUse(false)
+                                .fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
+                                .residentData({1, 2, 3})
+                                .build();
     auto device = std::make_shared<test::MemoryDevice>(test::buildVolume(layout), 4096);
     test::FakeDriveSystem drives;
     drives.add("E:", device);
@@ -655,8 +734,11 @@ TEST(Wipe, RefusesRecordsOfLiveFiles)
     layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
     layout.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
     for (std::int64_t n = 28; n < 31; ++n)
-        layout.records[n] = RecordBuilder().inUse(false).fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
-                              .residentData({1, 2, 3}).build();
+        layout.records[n] = RecordBuilder()
+                                .inUse(false)
+                                .fileName(u"f" + fromAscii(std::to_string(n)) + u".txt", 5)
+                                .residentData({1, 2, 3})
+                                .build();
     Bytes image = test::buildVolume(layout);
     image[0x30 * 4096] = 0xFF; // clusters 0 to 7 are in use, 8 and up are free
     auto device = std::make_shared<test::MemoryDevice>(image);

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "results/RestoreFolder.h"
 #include "platform/UniqueFd.h"
+#include "results/RestoreFolder.h"
 
 namespace orv {
 namespace {
@@ -58,7 +58,9 @@ TEST_F(KeptPathFolder, EveryNameStaysInsideTheRestoreFolder)
         const UniqueFd folder(keptPathFolder(restore.get(), c.volumeFolder, relative));
         ASSERT_GE(folder.get(), 0);
         EXPECT_EQ(relative, c.expected);
-        struct stat opened {}, expected {};
+        struct stat opened
+        {
+        }, expected{};
         ASSERT_EQ(::fstat(folder.get(), &opened), 0);
         ASSERT_EQ(::stat((root / c.expected).c_str(), &expected), 0);
         EXPECT_EQ(opened.st_ino, expected.st_ino) << "the descriptor is that folder";
@@ -101,7 +103,8 @@ TEST_F(KeptPathFolder, FoldersBelongToTheRestoreFoldersOwner)
     const UniqueFd folder(keptPathFolder(restore.get(), u"C:\\Docs\\Old\\", relative));
     ASSERT_GE(folder.get(), 0);
     for (const fs::path& made : {root / "Docs", root / "Docs" / "Old"}) {
-        struct stat info {};
+        struct stat info
+        {};
         ASSERT_EQ(::stat(made.c_str(), &info), 0);
         EXPECT_EQ(info.st_uid, 4321u) << made;
         EXPECT_EQ(info.st_gid, 4321u) << made;

@@ -2,10 +2,10 @@
 
 #include <fstream>
 
-#include "scan/ResultsStore.h"
-#include "tests/support/TempFolder.h"
 #include "base/Utf16.h"
+#include "scan/ResultsStore.h"
 #include "scan/WildcardMask.h"
+#include "tests/support/TempFolder.h"
 
 namespace orv {
 namespace {
@@ -33,8 +33,9 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
     store.deleteKey(u"C:\\b\\", u"A.TXT");
     EXPECT_FALSE(store.valueExists(u"C:\\b\\", u"a.txt"));
     EXPECT_EQ(store.keys(u"C:\\b\\"), (std::vector<std::u16string>{u"second.txt"}));
-    EXPECT_EQ(store.text(), u"[C:\\b\\]\nsecond.txt=4#d#t#40\n\n[C:\\a\\]\nz.txt=2#d#t#20\n\n"
-                            u"[C:\\\u0414\u043e\u043a\\]\n\u0424\u0410\u0419\u041b.txt=6#d#t#60\n\n");
+    EXPECT_EQ(store.text(),
+              u"[C:\\b\\]\nsecond.txt=4#d#t#40\n\n[C:\\a\\]\nz.txt=2#d#t#20\n\n"
+              u"[C:\\\u0414\u043e\u043a\\]\n\u0424\u0410\u0419\u041b.txt=6#d#t#60\n\n");
     store.write(u"C:\\b\\", u"a.txt", u"7#d#t#70");
     EXPECT_EQ(store.keys(u"C:\\b\\").back(), u"a.txt") << "written again after deletion: a new key at the end";
 
@@ -48,7 +49,8 @@ TEST(ResultsStore, StartsFromAnIniFileWhenThereIsOne)
     const test::TempFolder temp;
     const auto file = temp / "find.ini";
     std::ofstream(file) << "\xEF\xBB\xBF[C:\\Old\\]\r\nnote.txt=4096#1.1.2020#10:00:00#12\r\n; a comment\r\n"
-                           "x=y.txt=8192#d#t#1\r\n[C:\\Gr\xC3\xBC\xC3\x9F" "e\\]\nbrief.doc=1#d#t#2\n";
+                           "x=y.txt=8192#d#t#1\r\n[C:\\Gr\xC3\xBC\xC3\x9F"
+                           "e\\]\nbrief.doc=1#d#t#2\n";
     const ResultsStore store(file);
     std::filesystem::remove(file);
     EXPECT_EQ(store.sections(), (std::vector<std::u16string>{u"C:\\Old\\", u"C:\\Gr\u00fc\u00dfe\\"}));

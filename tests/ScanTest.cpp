@@ -9,18 +9,18 @@
 #include <limits>
 #include <map>
 
-#include "tests/support/Devices.h"
+#include "base/Utf16.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "scan/DateText.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
-#include "tests/support/Fixtures.h"
-#include "platform/linux/LinuxDriveSystem.h"
 #include "scan/ListedFileFacts.h"
-#include "scan/DateText.h"
 #include "scan/NormalScan.h"
-#include "tests/support/RecordBuilder.h"
 #include "scan/ScanCommon.h"
+#include "tests/support/Devices.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
-#include "base/Utf16.h"
 
 namespace orv {
 namespace {
@@ -103,7 +103,8 @@ protected:
         const auto path = test::fixtureImage(image);
         if (!std::filesystem::exists(path))
             return false;
-        drives = std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        drives =
+            std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
         drives->addDrive("C:", path.string());
         const auto check = RunFindChecks(session, *drives, "C: (NTFS)", mask, 10);
         EXPECT_EQ(check.check, FindCheck::Ok);
@@ -208,8 +209,9 @@ TEST_F(Scans, ExtendedScanFindsTheDeletedFilesOfEveryRegion)
     const ExtendedScanReport report = NTFSFind2(session, pump, progress, kPlentyOfMemory);
     EXPECT_FALSE(report.bootSectorError);
     EXPECT_EQ(report.end, ScanEnd::Finished);
-    EXPECT_EQ(progress.steps, (std::vector<ScanStep>{ScanStep::FindMftRecords, ScanStep::ReadMftRecords,
-                                                      ScanStep::FindFolders, ScanStep::FindFiles}));
+    EXPECT_EQ(progress.steps,
+              (std::vector<ScanStep>{ScanStep::FindMftRecords, ScanStep::ReadMftRecords, ScanStep::FindFolders,
+                                     ScanStep::FindFiles}));
 
     std::map<std::pair<std::u16string, std::u16string>, std::int64_t> got;
     for (const Listed& l : listing(session.store)) {
@@ -268,9 +270,12 @@ TEST_F(Scans, ExtendedScanListsEverythingTheNormalScanListsOnce)
             for (std::size_t i = 1; i < regions.size(); ++i)
                 EXPECT_LT(regions[i - 1].start + regions[i - 1].length, regions[i].start) << "regions overlap or touch";
             for (const DataRun& extent : currentMft)
-                EXPECT_TRUE(std::any_of(regions.begin(), regions.end(), [&](const DataRun& r) {
-                    return r.start <= extent.start && extent.start + extent.length <= r.start + r.length;
-                })) << "the $MFT in use at cluster " << extent.start << " is not among the regions";
+                EXPECT_TRUE(std::any_of(regions.begin(), regions.end(),
+                                        [&](const DataRun& r) {
+                                            return r.start <= extent.start &&
+                                                extent.start + extent.length <= r.start + r.length;
+                                        }))
+                    << "the $MFT in use at cluster " << extent.start << " is not among the regions";
         }
     }
 }
@@ -290,9 +295,13 @@ TEST(ExtendedScanRegions, EveryRegionIsFoundToItsLastClusterWhereverItLies)
     const auto plant = [&](std::int64_t cluster, int records, char16_t letter) {
         for (int i = 0; i < records; ++i) {
             const std::u16string name = std::u16string(1, letter) + fromAscii(std::to_string(i)) + u".txt";
-            const test::Bytes record = RecordBuilder().inUse(i % 2 == 0).number(static_cast<std::uint32_t>(100 + i))
-                                           .standardInformation(133'000'000'000'000'000ull).fileName(name, 5)
-                                           .residentData(test::Bytes(10, 'x')).build();
+            const test::Bytes record = RecordBuilder()
+                                           .inUse(i % 2 == 0)
+                                           .number(static_cast<std::uint32_t>(100 + i))
+                                           .standardInformation(133'000'000'000'000'000ull)
+                                           .fileName(name, 5)
+                                           .residentData(test::Bytes(10, 'x'))
+                                           .build();
             std::copy(record.begin(), record.end(), image.begin() + cluster * 512 + i * 1024);
         }
     };
@@ -335,8 +344,13 @@ TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
     layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
     const test::Bytes clean = test::buildVolume(layout);
     const auto record = [](std::uint32_t number, const std::u16string& name) {
-        return RecordBuilder().inUse(true).number(number).standardInformation(133'000'000'000'000'000ull)
-            .fileName(name, 5).residentData(test::Bytes(10, 'x')).build();
+        return RecordBuilder()
+            .inUse(true)
+            .number(number)
+            .standardInformation(133'000'000'000'000'000ull)
+            .fileName(name, 5)
+            .residentData(test::Bytes(10, 'x'))
+            .build();
     };
     test::Bytes image = clean;
     for (int i = 0; i < 5; ++i) {
@@ -455,33 +469,49 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     using test::RecordBuilder;
     constexpr std::uint64_t kTime = 133'000'000'000'000'000ull;
     const auto deletedFile = [&](const std::u16string& name, std::uint64_t parent, std::size_t size = 10) {
-        return RecordBuilder().inUse(false).standardInformation(kTime).fileName(name, parent).residentData(test::Bytes(size, 'x')).build();
+        return RecordBuilder()
+            .inUse(false)
+            .standardInformation(kTime)
+            .fileName(name, parent)
+            .residentData(test::Bytes(size, 'x'))
+            .build();
     };
     test::VolumeLayout layout;
     layout.mftRunList = {0x11, 0x10, 0x04, 0x00}; // records 0 to 63
     layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
     layout.records[6] = RecordBuilder().fileName(u"$Bitmap", 5).nonResidentData({0x11, 0x01, 0x30, 0x00}, 8).build();
     layout.records[30] = deletedFile(u"root.txt", 5);
-    layout.records[31] = deletedFile(u"orphan.txt", 0);                 // parent 0: no folder, not listed
+    layout.records[31] = deletedFile(u"orphan.txt", 0); // parent 0: no folder, not listed
     layout.records[32] = RecordBuilder().directory(true).fileName(u"Docs", 5).indexRoot().build();
-    layout.records[33] = deletedFile(u"a=b=c.txt", 32);                 // only the first "=" goes
-    layout.records[34] = deletedFile(u"lost.txt", 35);                  // its folder's record was reused
+    layout.records[33] = deletedFile(u"a=b=c.txt", 32); // only the first "=" goes
+    layout.records[34] = deletedFile(u"lost.txt", 35); // its folder's record was reused
     layout.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
-    layout.records[36] = deletedFile(u"$R123.txt", 5);                  // recycle-bin names are not listed
+    layout.records[36] = deletedFile(u"$R123.txt", 5); // recycle-bin names are not listed
     layout.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
-    layout.records[38] = deletedFile(u"inold.txt", 37);                 // a deleted folder keeps its name
+    layout.records[38] = deletedFile(u"inold.txt", 37); // a deleted folder keeps its name
     layout.records[39] = deletedFile(u"report.doc", 32, 100);
-    layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200);           // same name, same folder: the later wins
+    layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200); // same name, same folder: the later wins
     layout.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
-    layout.records[20] = deletedFile(u"system-numbered.txt", 5);        // below record 28: never a candidate
+    layout.records[20] = deletedFile(u"system-numbered.txt", 5); // below record 28: never a candidate
     // A folder whose names live in an extension record, as a folder of thousands of files has them.
-    layout.records[42] = RecordBuilder().directory(true).standardInformation(kTime).attributeList({{0x30, 0, 43}, {0x30, 0, 43}})
-                             .indexRoot().build();
-    layout.records[43] = RecordBuilder().baseRecord(42).fileName(u"BIGFOL~1", 5, 2).fileName(u"Big Folder", 5, 1).build();
+    layout.records[42] = RecordBuilder()
+                             .directory(true)
+                             .standardInformation(kTime)
+                             .attributeList({{0x30, 0, 43}, {0x30, 0, 43}})
+                             .indexRoot()
+                             .build();
+    layout.records[43] =
+        RecordBuilder().baseRecord(42).fileName(u"BIGFOL~1", 5, 2).fileName(u"Big Folder", 5, 1).build();
     layout.records[44] = deletedFile(u"inbig.txt", 42);
     // Hard links in two folders, one with a DOS alias: listed under each long name.
-    layout.records[45] = RecordBuilder().inUse(false).standardInformation(kTime).fileName(u"one.txt", 5, 1)
-                             .fileName(u"ONE~1.TXT", 5, 2).fileName(u"two.txt", 32, 0).residentData(test::Bytes(3, 'x')).build();
+    layout.records[45] = RecordBuilder()
+                             .inUse(false)
+                             .standardInformation(kTime)
+                             .fileName(u"one.txt", 5, 1)
+                             .fileName(u"ONE~1.TXT", 5, 2)
+                             .fileName(u"two.txt", 32, 0)
+                             .residentData(test::Bytes(3, 'x'))
+                             .build();
     // A deleted extension record holds attributes of another file, never a file of its own.
     layout.records[46] = RecordBuilder().inUse(false).baseRecord(45).fileName(u"ext.txt", 5).residentData({1}).build();
 

@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/Devices.h"
 #include "platform/linux/FileDevice.h"
+#include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
-#include "volume/SectorIo.h"
 #include "tests/support/TempFolder.h"
+#include "volume/SectorIo.h"
 
 namespace orv {
 namespace {
@@ -189,7 +189,8 @@ TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
     const std::vector<std::uint8_t> zeros(512, 0);
     ASSERT_TRUE(device.write(1024, zeros));
     std::ifstream otherNow(other, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(otherNow), {}), std::string(4096, 'o')) << "the other file is untouched";
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(otherNow), {}), std::string(4096, 'o'))
+        << "the other file is untouched";
     std::ifstream moved(folder / "moved.img", std::ios::binary);
     const std::string written(std::istreambuf_iterator<char>(moved), {});
     EXPECT_EQ(written.substr(1024, 512), std::string(512, '\0'));

@@ -15,7 +15,7 @@ namespace orv {
 struct AttributeHeader
 {
     std::size_t position = 0; // from the record start
-    std::uint32_t type = 0;   // the whole type field ($LOGGED_UTILITY_STREAM is 0x100)
+    std::uint32_t type = 0; // the whole type field ($LOGGED_UTILITY_STREAM is 0x100)
     std::uint16_t length = 0; // the low 16 bits of the length field; never 0
 
     // The low byte of the type, which tells the common types apart.

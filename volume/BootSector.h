@@ -10,11 +10,11 @@
 namespace orv {
 
 namespace boot {
-inline constexpr std::size_t kOemName = 0x03;           // 8 bytes, "NTFS    "
-inline constexpr std::size_t kBytesPerSector = 0x0B;    // u16
+inline constexpr std::size_t kOemName = 0x03; // 8 bytes, "NTFS    "
+inline constexpr std::size_t kBytesPerSector = 0x0B; // u16
 inline constexpr std::size_t kSectorsPerCluster = 0x0D; // u8; 0 means 8, above 0x80 a power of two
-inline constexpr std::size_t kTotalSectors = 0x28;      // u64
-inline constexpr std::size_t kMftCluster = 0x30;        // u64, logical cluster of $MFT
+inline constexpr std::size_t kTotalSectors = 0x28; // u64
+inline constexpr std::size_t kMftCluster = 0x30; // u64, logical cluster of $MFT
 } // namespace boot
 
 // The largest cluster NTFS knows (2 MiB); anything larger is a damaged boot sector.

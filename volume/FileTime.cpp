@@ -1,8 +1,8 @@
 #include "volume/FileTime.h"
 
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 
 namespace orv {
 
@@ -22,7 +22,7 @@ std::optional<LocalDateTime> fileTimeToLocal(std::uint64_t fileTime)
     std::tm local{};
     if (!localtime_r(&unixSeconds, &local))
         return std::nullopt;
-    return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+    return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,  local.tm_hour,
                          local.tm_min,         local.tm_sec,     local.tm_gmtoff};
 }
 

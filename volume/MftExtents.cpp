@@ -93,7 +93,8 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
     ctx.MftRecordSize = recordSize;
 
     // Whole sectors: a disk with sectors larger than records reads nothing less.
-    record.assign(static_cast<std::size_t>((recordSize + ctx.BytesPerSector - 1) / ctx.BytesPerSector * ctx.BytesPerSector), 0);
+    record.assign(
+        static_cast<std::size_t>((recordSize + ctx.BytesPerSector - 1) / ctx.BytesPerSector * ctx.BytesPerSector), 0);
     if (!ReadSectors(ctx, static_cast<std::uint64_t>(firstSector), record))
         return false;
     record.resize(static_cast<std::size_t>(recordSize));
@@ -123,7 +124,8 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
     if (!first)
         return false;
     ctx.MftExtentList = first->runs;
-    ctx.MftDataSize = static_cast<std::int64_t>(std::min<std::uint64_t>(first->dataSize, std::numeric_limits<std::int64_t>::max()));
+    ctx.MftDataSize =
+        static_cast<std::int64_t>(std::min<std::uint64_t>(first->dataSize, std::numeric_limits<std::int64_t>::max()));
     dropOverlaps(ctx);
 
     // A large $MFT continues its run list in extension records, which lie in the part of the
@@ -149,7 +151,8 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
                 if (const auto segment = dataSegment(*a, extension); segment && segment->lowestVcn > 0)
                     segments.push_back(*segment);
     }
-    std::sort(segments.begin(), segments.end(), [](const MftSegment& x, const MftSegment& y) { return x.lowestVcn < y.lowestVcn; });
+    std::sort(segments.begin(), segments.end(),
+              [](const MftSegment& x, const MftSegment& y) { return x.lowestVcn < y.lowestVcn; });
     ctx.MftExtentList.clear();
     std::uint64_t next = 0;
     for (const MftSegment& segment : segments) {
@@ -158,8 +161,8 @@ bool ReadMftExtentsNTFS(VolumeContext& ctx)
         for (const DataRun& run : segment.runs)
             ctx.MftExtentList.push_back(run);
         next = segment.clusters > std::numeric_limits<std::uint64_t>::max() - segment.lowestVcn
-                   ? std::numeric_limits<std::uint64_t>::max()
-                   : segment.lowestVcn + segment.clusters;
+            ? std::numeric_limits<std::uint64_t>::max()
+            : segment.lowestVcn + segment.clusters;
     }
     dropOverlaps(ctx);
     return true;
@@ -199,8 +202,9 @@ bool ReadMftRecordNTFS(VolumeContext& ctx, std::int64_t number, std::vector<std:
             if (__builtin_add_overflow(firstSector, within / ctx.BytesPerSector, &sector))
                 return fail();
             const std::int64_t skip = within % ctx.BytesPerSector;
-            const std::int64_t take = std::min<std::int64_t>(
-                {static_cast<std::int64_t>(out.size() - filled), extentEnd - (wanted + static_cast<std::int64_t>(filled))});
+            const std::int64_t take =
+                std::min<std::int64_t>({static_cast<std::int64_t>(out.size() - filled),
+                                        extentEnd - (wanted + static_cast<std::int64_t>(filled))});
             const std::int64_t span = skip + take;
             std::vector<std::uint8_t> sectors(
                 static_cast<std::size_t>((span + ctx.BytesPerSector - 1) / ctx.BytesPerSector * ctx.BytesPerSector));

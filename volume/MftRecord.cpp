@@ -210,8 +210,8 @@ bool attributeListBytes(VolumeContext* ctx, std::span<const std::uint8_t> attrib
 
 } // namespace
 
-std::optional<std::vector<std::uint64_t>> recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute,
-                                                                std::uint64_t base)
+std::optional<std::vector<std::uint64_t>>
+recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute, std::uint64_t base)
 {
     std::vector<std::uint8_t> entries;
     if (!attributeListBytes(ctx, attribute, entries))
@@ -238,9 +238,8 @@ std::vector<FileNameEntry> longNames(const std::vector<FileNameEntry>& names)
         for (const FileNameEntry& entry : names)
             if ((entry.nameSpace == content::kDosNameSpace) == dos &&
                 std::find(chosen.begin(), chosen.end(), entry) == chosen.end() &&
-                std::none_of(chosen.begin(), chosen.end(), [&](const FileNameEntry& c) {
-                    return c.name == entry.name && c.parent == entry.parent;
-                }))
+                std::none_of(chosen.begin(), chosen.end(),
+                             [&](const FileNameEntry& c) { return c.name == entry.name && c.parent == entry.parent; }))
                 chosen.push_back(entry);
         if (!chosen.empty())
             break;
@@ -295,55 +294,61 @@ bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std:
     return true;
 }
 
-std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset)
+std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record,
+                                           std::int64_t recordOffset)
 {
     RecordParts parts;
     bool incomplete = false;
-    const bool walked = walkFileAttributes(ctx, record, recordOffset, [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
-        const LeReader r(bytes);
-        switch (a.type) {
-        case attr::kStandardInformation:
-            if (!parts.creationTime)
-                parts.creationTime = readCreationTime(bytes, a.position);
-            break;
-        case attr::kFileName: {
-            auto name = readFileName(bytes, a.position);
-            const auto parent = readParentRecord(bytes, a.position);
-            const auto nameSpace = r.u8(a.position + content::kNameSpace);
-            if (!name || !parent || !nameSpace)
-                parts.damaged = true;
-            else
-                parts.names.push_back({std::move(*name), *parent, *nameSpace});
-            break;
-        }
-        case attr::kIndexRoot:
-        case attr::kIndexAllocation: parts.directory = true; break;
-        case attr::kData: {
-            if (!isUnnamedData(r, a))
+    const bool walked = walkFileAttributes(
+        ctx, record, recordOffset,
+        [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
+            const LeReader r(bytes);
+            switch (a.type) {
+            case attr::kStandardInformation:
+                if (!parts.creationTime)
+                    parts.creationTime = readCreationTime(bytes, a.position);
                 break;
-            const auto nonResident = r.u8(a.position + attr::kNonResident);
-            if (!nonResident) {
-                parts.damaged = true;
+            case attr::kFileName: {
+                auto name = readFileName(bytes, a.position);
+                const auto parent = readParentRecord(bytes, a.position);
+                const auto nameSpace = r.u8(a.position + content::kNameSpace);
+                if (!name || !parent || !nameSpace)
+                    parts.damaged = true;
+                else
+                    parts.names.push_back({std::move(*name), *parent, *nameSpace});
                 break;
             }
-            // The sizes are kept in the stream's first segment only.
-            if (*nonResident != 0 && r.u64(a.position + attr::kLowestVcn).value_or(1) != 0)
-                break;
-            const auto size = *nonResident == 0 ? r.uint(a.position + attr::kContentLength, 4) : r.u64(a.position + attr::kDataSize);
-            if (!size) {
-                parts.damaged = true;
+            case attr::kIndexRoot:
+            case attr::kIndexAllocation: parts.directory = true; break;
+            case attr::kData: {
+                if (!isUnnamedData(r, a))
+                    break;
+                const auto nonResident = r.u8(a.position + attr::kNonResident);
+                if (!nonResident) {
+                    parts.damaged = true;
+                    break;
+                }
+                // The sizes are kept in the stream's first segment only.
+                if (*nonResident != 0 && r.u64(a.position + attr::kLowestVcn).value_or(1) != 0)
+                    break;
+                const auto size = *nonResident == 0 ? r.uint(a.position + attr::kContentLength, 4)
+                                                    : r.u64(a.position + attr::kDataSize);
+                if (!size) {
+                    parts.damaged = true;
+                    break;
+                }
+                if (!parts.hasData) {
+                    parts.hasData = true;
+                    parts.dataResident = *nonResident == 0;
+                    parts.dataSize = static_cast<std::int64_t>(std::min<std::uint64_t>(
+                        *size, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+                }
                 break;
             }
-            if (!parts.hasData) {
-                parts.hasData = true;
-                parts.dataResident = *nonResident == 0;
-                parts.dataSize = static_cast<std::int64_t>(std::min<std::uint64_t>(*size, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+            default: break;
             }
-            break;
-        }
-        default: break;
-        }
-    }, incomplete);
+        },
+        incomplete);
     // The scans reject records whose layout is broken before they ask; what came before a
     // damaged attribute further on stands.
     (void)walked;
@@ -374,82 +379,86 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
     bool corrupt = false;
     bool firstSeen = false;
     bool incomplete = false;
-    const bool walked = walkFileAttributes(ctx, record, recordOffset, [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
-        const LeReader r(bytes);
-        if (a.type == attr::kLoggedUtilityStream) {
-            // An encrypted file keeps its keys in a stream named $EFS.
-            const auto nameLength = r.u8(a.position + attr::kNameLength);
-            const auto nameOffset = r.u16(a.position + 0x0A);
-            if (nameLength == std::uint8_t{4} && nameOffset) {
-                if (const auto name = r.slice(a.position + *nameOffset, 8)) {
-                    const std::uint8_t efs[] = {'$', 0, 'E', 0, 'F', 0, 'S', 0};
-                    if (std::equal(name->begin(), name->end(), std::begin(efs)))
-                        file.Encrypted = true;
+    const bool walked = walkFileAttributes(
+        ctx, record, recordOffset,
+        [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
+            const LeReader r(bytes);
+            if (a.type == attr::kLoggedUtilityStream) {
+                // An encrypted file keeps its keys in a stream named $EFS.
+                const auto nameLength = r.u8(a.position + attr::kNameLength);
+                const auto nameOffset = r.u16(a.position + 0x0A);
+                if (nameLength == std::uint8_t{4} && nameOffset) {
+                    if (const auto name = r.slice(a.position + *nameOffset, 8)) {
+                        const std::uint8_t efs[] = {'$', 0, 'E', 0, 'F', 0, 'S', 0};
+                        if (std::equal(name->begin(), name->end(), std::begin(efs)))
+                            file.Encrypted = true;
+                    }
                 }
+                return;
             }
-            return;
-        }
-        if (!isUnnamedData(r, a) || corrupt)
-            return;
-        const auto attribute = r.slice(a.position, a.length);
-        if (!attribute) {
-            corrupt = true;
-            return;
-        }
-        const LeReader d(*attribute);
-        const auto nonResident = d.u8(attr::kNonResident);
-        if (!nonResident) {
-            corrupt = true;
-            return;
-        }
-        if (*nonResident == 0) {
-            if (firstSeen)
-                return; // one stream is resident or not, never both
-            const auto contentLength = d.u32(attr::kContentLength);
-            const auto contentOffset = d.u16(attr::kContentOffset);
-            const auto content = contentLength && contentOffset ? d.slice(*contentOffset, *contentLength) : std::nullopt;
-            if (!content) {
+            if (!isUnnamedData(r, a) || corrupt)
+                return;
+            const auto attribute = r.slice(a.position, a.length);
+            if (!attribute) {
                 corrupt = true;
                 return;
             }
-            firstSeen = true;
-            file.Resident = true;
-            file.ResidentLength = static_cast<std::int64_t>(content->size());
-            file.FSize = file.ResidentLength;
-            file.ValidLength = file.FSize;
-            file.ResidentBuf.assign(content->begin(), content->end());
-            return;
-        }
-        const auto lowestVcn = d.u64(attr::kLowestVcn);
-        const auto runsOffset = d.u16(attr::kRunListOffset);
-        if (!lowestVcn || !runsOffset) {
-            corrupt = true;
-            return;
-        }
-        if (*lowestVcn == 0) {
-            if (firstSeen)
-                return;
-            const auto dataSize = d.u64(attr::kDataSize);
-            const auto validSize = d.u64(attr::kInitializedSize);
-            const auto flags = d.u16(attr::kFlags);
-            const auto unit = d.u8(attr::kCompressionUnit);
-            constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-            if (!dataSize || *dataSize > kMax || !flags || !unit) {
+            const LeReader d(*attribute);
+            const auto nonResident = d.u8(attr::kNonResident);
+            if (!nonResident) {
                 corrupt = true;
                 return;
             }
-            firstSeen = true;
-            file.FSize = static_cast<std::int64_t>(*dataSize);
-            file.ValidLength = validSize ? static_cast<std::int64_t>(std::min(*validSize, *dataSize)) : file.FSize;
-            if ((*flags & attr::kFlagCompressed) && *unit != 0 && *unit <= 16)
-                file.CompressionUnit = std::int64_t{1} << *unit;
-            if (*flags & attr::kFlagEncrypted)
-                file.Encrypted = true;
-        }
-        Segment segment{*lowestVcn, {}};
-        decodeDataRuns(d, *runsOffset, [&](DataRun run) { segment.runs.push_back(run); });
-        segments.push_back(std::move(segment));
-    }, incomplete);
+            if (*nonResident == 0) {
+                if (firstSeen)
+                    return; // one stream is resident or not, never both
+                const auto contentLength = d.u32(attr::kContentLength);
+                const auto contentOffset = d.u16(attr::kContentOffset);
+                const auto content =
+                    contentLength && contentOffset ? d.slice(*contentOffset, *contentLength) : std::nullopt;
+                if (!content) {
+                    corrupt = true;
+                    return;
+                }
+                firstSeen = true;
+                file.Resident = true;
+                file.ResidentLength = static_cast<std::int64_t>(content->size());
+                file.FSize = file.ResidentLength;
+                file.ValidLength = file.FSize;
+                file.ResidentBuf.assign(content->begin(), content->end());
+                return;
+            }
+            const auto lowestVcn = d.u64(attr::kLowestVcn);
+            const auto runsOffset = d.u16(attr::kRunListOffset);
+            if (!lowestVcn || !runsOffset) {
+                corrupt = true;
+                return;
+            }
+            if (*lowestVcn == 0) {
+                if (firstSeen)
+                    return;
+                const auto dataSize = d.u64(attr::kDataSize);
+                const auto validSize = d.u64(attr::kInitializedSize);
+                const auto flags = d.u16(attr::kFlags);
+                const auto unit = d.u8(attr::kCompressionUnit);
+                constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+                if (!dataSize || *dataSize > kMax || !flags || !unit) {
+                    corrupt = true;
+                    return;
+                }
+                firstSeen = true;
+                file.FSize = static_cast<std::int64_t>(*dataSize);
+                file.ValidLength = validSize ? static_cast<std::int64_t>(std::min(*validSize, *dataSize)) : file.FSize;
+                if ((*flags & attr::kFlagCompressed) && *unit != 0 && *unit <= 16)
+                    file.CompressionUnit = std::int64_t{1} << *unit;
+                if (*flags & attr::kFlagEncrypted)
+                    file.Encrypted = true;
+            }
+            Segment segment{*lowestVcn, {}};
+            decodeDataRuns(d, *runsOffset, [&](DataRun run) { segment.runs.push_back(run); });
+            segments.push_back(std::move(segment));
+        },
+        incomplete);
 
     (void)walked; // what was met before a damaged attribute stands, as it always has
     if (corrupt) {
@@ -468,7 +477,8 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
 
     // The segments in stream order; a gap between them is a lost part of the file, an overlap a
     // lie of one of them.
-    std::stable_sort(segments.begin(), segments.end(), [](const Segment& x, const Segment& y) { return x.lowestVcn < y.lowestVcn; });
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const Segment& x, const Segment& y) { return x.lowestVcn < y.lowestVcn; });
     std::uint64_t next = 0;
     for (const Segment& segment : segments) {
         if (segment.lowestVcn < next) {
@@ -478,7 +488,10 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
         if (segment.lowestVcn > next) {
             incomplete = true;
             const std::uint64_t gap = segment.lowestVcn - next;
-            file.ClusterList.push_back({kLostClusters, static_cast<std::int64_t>(std::min<std::uint64_t>(gap, std::numeric_limits<std::int64_t>::max())), false});
+            file.ClusterList.push_back(
+                {kLostClusters,
+                 static_cast<std::int64_t>(std::min<std::uint64_t>(gap, std::numeric_limits<std::int64_t>::max())),
+                 false});
             next = segment.lowestVcn;
         }
         for (const DataRun& run : segment.runs) {

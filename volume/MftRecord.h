@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "base/Utf16.h"
 #include "volume/AttributeCursor.h"
 #include "volume/DataRuns.h"
-#include "volume/RecordLayout.h"
 #include "volume/FileTime.h"
-#include "base/Utf16.h"
+#include "volume/RecordLayout.h"
 #include "volume/VolumeContext.h"
 
 namespace orv {
@@ -31,12 +31,12 @@ struct TMFTFile
     std::int64_t ResidentLength = 0;
     std::vector<std::uint8_t> ResidentBuf;
     std::vector<DataRun> ClusterList; // the runs of the file's content, in file order, holes included
-    std::int64_t ValidLength = 0;     // bytes written to the file; the rest up to FSize reads as zeros
+    std::int64_t ValidLength = 0; // bytes written to the file; the rest up to FSize reads as zeros
     std::int64_t CompressionUnit = 0; // clusters per LZNT1 compression unit; 0 when not compressed
-    bool Encrypted = false;           // EFS: the clusters hold ciphertext
-    bool Incomplete = false;          // part of the run list is lost (a missing extension record)
+    bool Encrypted = false; // EFS: the clusters hold ciphertext
+    bool Incomplete = false; // part of the run list is lost (a missing extension record)
     std::int64_t BytesPerCluster = 0; // the cluster size its runs count in when not the volume's (an
-                                      // earlier file system's); 0: the volume's
+        // earlier file system's); 0: the volume's
 };
 
 // One $FILE_NAME of a record: a file has one per hard link, plus a DOS alias beside a long name.
@@ -54,7 +54,7 @@ struct RecordParts
     std::vector<FileNameEntry> names; // in the order they are stored
     std::optional<std::uint64_t> creationTime;
     bool directory = false; // it has an index
-    bool hasData = false;   // an unnamed $DATA: the file's content
+    bool hasData = false; // an unnamed $DATA: the file's content
     bool dataResident = false;
     std::int64_t dataSize = 0;
     bool damaged = false; // a $FILE_NAME or the $DATA does not fit its attribute
@@ -106,8 +106,8 @@ std::optional<LocalDateTime> readCreationDateTime(std::span<const std::uint8_t> 
 // The records other than `base` that an $ATTRIBUTE_LIST attribute (its whole bytes) names, each
 // once, in list order; a non-resident list is read through the context. Nothing when its content
 // cannot be had.
-std::optional<std::vector<std::uint64_t>> recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute,
-                                                                std::uint64_t base);
+std::optional<std::vector<std::uint64_t>>
+recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute, std::uint64_t base);
 
 // The names a file is listed under: each long (Win32 or POSIX) name, once per folder and name;
 // the DOS 8.3 alias only when the record has no other name.
@@ -127,7 +127,8 @@ bool walkFileAttributes(VolumeContext* ctx, std::span<std::uint8_t> record, std:
 
 // The names, creation time, index and content size of the file of a fixed-up record, its extension
 // records included. Nothing when the record's attributes cannot be walked.
-std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset);
+std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::uint8_t> record,
+                                           std::int64_t recordOffset);
 
 // Fixes the record up and decodes its unnamed $DATA into `file`: Resident, ResidentLength,
 // ResidentBuf, FSize, ValidLength, CompressionUnit, Encrypted and ClusterList (every segment, from

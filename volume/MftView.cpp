@@ -189,7 +189,8 @@ void MftView::readPieces(std::int64_t first, std::span<std::uint8_t> out)
     for (auto i = static_cast<std::size_t>(at - m_pieceStarts.begin()); i < m_pieces.size() && done < out.size(); ++i) {
         const Piece& piece = m_pieces[i];
         const std::int64_t within = first + static_cast<std::int64_t>(done) - m_pieceStarts[i];
-        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(piece.length - within, static_cast<std::int64_t>(out.size() - done)));
+        const auto count = static_cast<std::size_t>(
+            std::min<std::int64_t>(piece.length - within, static_cast<std::int64_t>(out.size() - done)));
         const auto into = out.subspan(done, count);
         done += count;
         if (piece.position < 0)
@@ -242,9 +243,10 @@ const MftView::Block* MftView::block(std::int64_t index)
     if (m_blocks.size() < kCachedBlocks) {
         m_blocks.emplace_back();
     } else {
-        slot = static_cast<std::size_t>(std::min_element(m_blocks.begin(), m_blocks.end(), [](const Block& a, const Block& b) {
-                                            return a.lastUse < b.lastUse;
-                                        }) - m_blocks.begin());
+        slot = static_cast<std::size_t>(
+            std::min_element(m_blocks.begin(), m_blocks.end(),
+                             [](const Block& a, const Block& b) { return a.lastUse < b.lastUse; }) -
+            m_blocks.begin());
     }
     fill(m_blocks[slot], index);
     m_blocks[slot].lastUse = m_uses;
@@ -309,7 +311,8 @@ MftView::Digest MftView::digest(std::span<const std::uint8_t> full) const
         s.round();
         s.v0 ^= m;
     }
-    const std::uint64_t last = (std::uint64_t{record.size()} << 56) | load64(record.data() + whole, record.size() - whole);
+    const std::uint64_t last =
+        (std::uint64_t{record.size()} << 56) | load64(record.data() + whole, record.size() - whole);
     s.v3 ^= last;
     s.round();
     s.v0 ^= last;

@@ -90,7 +90,7 @@ private:
     std::shared_ptr<SectorDevice> m_device;
     std::vector<Piece> m_pieces;
     std::vector<std::int64_t> m_pieceStarts; // view offset of each piece
-    std::vector<std::uint8_t> m_memory;      // the bytes of a view held in memory
+    std::vector<std::uint8_t> m_memory; // the bytes of a view held in memory
     std::int64_t m_size = 0;
     bool m_mappable = false;
     MappableFile m_file;

@@ -16,8 +16,7 @@ class PartitionDevice final : public SectorDevice
 public:
     PartitionDevice(std::shared_ptr<SectorDevice> disk, std::uint64_t firstByte, std::uint64_t byteCount)
         : m_disk(std::move(disk)), m_first(firstByte), m_count(byteCount)
-    {
-    }
+    {}
 
     bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) override
     {

@@ -5,32 +5,32 @@
 #include <optional>
 #include <set>
 
+#include "base/Utf16.h"
 #include "volume/LeReader.h"
 #include "volume/SectorIo.h"
-#include "base/Utf16.h"
 
 namespace orv {
 
 namespace mbr {
-inline constexpr std::size_t kEntries = 0x1BE;  // four 16-byte entries
+inline constexpr std::size_t kEntries = 0x1BE; // four 16-byte entries
 inline constexpr std::size_t kEntrySize = 16;
-inline constexpr std::size_t kBootFlag = 0x00;  // u8, 0x00 or 0x80
-inline constexpr std::size_t kType = 0x04;      // u8, 0 = unused
-inline constexpr std::size_t kFirstLba = 0x08;  // u32, from the table's own sector (EBR) or the disk start
-inline constexpr std::size_t kSectors = 0x0C;   // u32
+inline constexpr std::size_t kBootFlag = 0x00; // u8, 0x00 or 0x80
+inline constexpr std::size_t kType = 0x04; // u8, 0 = unused
+inline constexpr std::size_t kFirstLba = 0x08; // u32, from the table's own sector (EBR) or the disk start
+inline constexpr std::size_t kSectors = 0x0C; // u32
 inline constexpr std::size_t kSignature = 0x1FE; // 0x55 0xAA
 inline constexpr std::uint8_t kGptProtective = 0xEE;
 } // namespace mbr
 
 namespace gpt {
-inline constexpr std::size_t kHeaderSize = 0x0C;     // u32, 92 .. sector size
-inline constexpr std::size_t kHeaderCrc = 0x10;      // u32, over kHeaderSize bytes with this field zero
-inline constexpr std::size_t kMyLba = 0x18;          // u64
-inline constexpr std::size_t kAlternateLba = 0x20;   // u64
-inline constexpr std::size_t kEntriesLba = 0x48;     // u64
-inline constexpr std::size_t kEntryCount = 0x50;     // u32
-inline constexpr std::size_t kEntrySize = 0x54;      // u32, 128 x 2^n
-inline constexpr std::size_t kEntriesCrc = 0x58;     // u32
+inline constexpr std::size_t kHeaderSize = 0x0C; // u32, 92 .. sector size
+inline constexpr std::size_t kHeaderCrc = 0x10; // u32, over kHeaderSize bytes with this field zero
+inline constexpr std::size_t kMyLba = 0x18; // u64
+inline constexpr std::size_t kAlternateLba = 0x20; // u64
+inline constexpr std::size_t kEntriesLba = 0x48; // u64
+inline constexpr std::size_t kEntryCount = 0x50; // u32
+inline constexpr std::size_t kEntrySize = 0x54; // u32, 128 x 2^n
+inline constexpr std::size_t kEntriesCrc = 0x58; // u32
 inline constexpr std::size_t kMinHeaderSize = 92;
 // An entry: type GUID 0x00, unique GUID 0x10, first LBA 0x20 (u64), last LBA 0x28 (u64,
 // inclusive), attributes 0x30, name 0x38 (36 UTF-16 code units).
@@ -80,8 +80,8 @@ std::optional<std::uint64_t> checkedBytes(std::uint64_t sectors, std::uint64_t s
 std::string outsideText(int number, std::uint64_t first, std::uint64_t count, std::uint64_t diskBytes)
 {
     return "Partition " + std::to_string(number) + " lies outside the disk: it starts at byte " +
-           std::to_string(first) + " and is " + std::to_string(count) + " bytes long, the disk has " +
-           std::to_string(diskBytes) + " bytes.";
+        std::to_string(first) + " and is " + std::to_string(count) + " bytes long, the disk has " +
+        std::to_string(diskBytes) + " bytes.";
 }
 
 struct MbrEntry
@@ -109,8 +109,7 @@ class MbrReader
 public:
     MbrReader(SectorDevice& disk, std::uint64_t diskBytes, PartitionTable& table)
         : m_disk(disk), m_diskBytes(diskBytes), m_table(table)
-    {
-    }
+    {}
 
     // Adds a partition of `sectors` sectors at sector `firstLba`; false (and the table's problem
     // set) when it does not lie inside the disk.
@@ -446,12 +445,20 @@ std::string guidText(const std::array<std::uint8_t, 16>& g)
 std::string partitionTypeText(const Partition& partition)
 {
     if (partition.mbrType != 0) {
-        struct Known { std::uint8_t type; const char* name; };
+        struct Known
+        {
+            std::uint8_t type;
+            const char* name;
+        };
         static constexpr Known kKnown[] = {
-            {0x01, "FAT12"}, {0x04, "FAT16"}, {0x05, "extended"}, {0x06, "FAT16"}, {0x07, "NTFS/exFAT"},
-            {0x0B, "FAT32"}, {0x0C, "FAT32 (LBA)"}, {0x0E, "FAT16 (LBA)"}, {0x0F, "extended (LBA)"},
-            {0x27, "Windows recovery"}, {0x82, "Linux swap"}, {0x83, "Linux"}, {0x85, "Linux extended"},
-            {0x8E, "Linux LVM"}, {0xFD, "Linux RAID"},
+            {0x01, "FAT12"},          {0x04, "FAT16"},
+            {0x05, "extended"},       {0x06, "FAT16"},
+            {0x07, "NTFS/exFAT"},     {0x0B, "FAT32"},
+            {0x0C, "FAT32 (LBA)"},    {0x0E, "FAT16 (LBA)"},
+            {0x0F, "extended (LBA)"}, {0x27, "Windows recovery"},
+            {0x82, "Linux swap"},     {0x83, "Linux"},
+            {0x85, "Linux extended"}, {0x8E, "Linux LVM"},
+            {0xFD, "Linux RAID"},
         };
         char hex[8];
         std::snprintf(hex, sizeof hex, "0x%02X", partition.mbrType);
@@ -463,7 +470,11 @@ std::string partitionTypeText(const Partition& partition)
     if (!partition.gptName.empty())
         return partition.gptName;
     const std::string guid = guidText(partition.gptType);
-    struct KnownGuid { const char* guid; const char* name; };
+    struct KnownGuid
+    {
+        const char* guid;
+        const char* name;
+    };
     static constexpr KnownGuid kKnown[] = {
         {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Microsoft basic data"},
         {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "Microsoft reserved"},

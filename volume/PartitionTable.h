@@ -22,10 +22,10 @@ struct Partition
     int number = 0;
     std::uint64_t firstByte = 0;
     std::uint64_t byteCount = 0;
-    std::uint8_t mbrType = 0;              // MBR partitions only
-    bool extended = false;                 // an MBR extended partition: a box of logical ones, no volume
+    std::uint8_t mbrType = 0; // MBR partitions only
+    bool extended = false; // an MBR extended partition: a box of logical ones, no volume
     std::array<std::uint8_t, 16> gptType{}; // GPT partitions only, bytes as stored
-    std::string gptName;                   // GPT partitions only, UTF-8
+    std::string gptName; // GPT partitions only, UTF-8
     FileSystemKind fileSystem = FileSystemKind::Unknown; // once identifyFileSystems has looked
     bool operator==(const Partition&) const = default;
 };
@@ -35,7 +35,7 @@ struct PartitionTable
     PartitionScheme scheme = PartitionScheme::None;
     std::uint32_t sectorSize = 512;
     std::vector<Partition> partitions; // in number order
-    bool usedBackupHeader = false;     // GPT: the primary header or its entries were damaged
+    bool usedBackupHeader = false; // GPT: the primary header or its entries were damaged
     // Why the table cannot be used; a refused table lists no partitions. Offsets taken from a
     // table that points past the disk would read another partition's bytes or none at all.
     std::string problem;
@@ -57,13 +57,13 @@ void identifyFileSystems(SectorDevice& disk, PartitionTable& table);
 struct PartitionPick
 {
     enum class Outcome {
-        Whole,        // no partition table: the source is the volume
-        Picked,       // `number` is the volume
-        NoTable,      // a number was asked for, but the source has no partition table
+        Whole, // no partition table: the source is the volume
+        Picked, // `number` is the volume
+        NoTable, // a number was asked for, but the source has no partition table
         NoSuchNumber, // no partition (or only an extended one) has the number asked for
-        Refused,      // the table cannot be used (its problem says why)
-        Several,      // more than one NTFS partition: the user must choose
-        NoNtfs,       // no NTFS partition at all
+        Refused, // the table cannot be used (its problem says why)
+        Several, // more than one NTFS partition: the user must choose
+        NoNtfs, // no NTFS partition at all
     };
     Outcome outcome = Outcome::Whole;
     int number = 0;

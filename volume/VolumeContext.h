@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/SectorDevice.h"
 #include "volume/DataRuns.h"
 #include "volume/MftView.h"
-#include "platform/SectorDevice.h"
 
 namespace orv {
 
@@ -27,8 +27,8 @@ enum class FileSystemKind : std::uint8_t {
 // so volumes of 2 TiB and more are described as they are.
 struct VolumeContext
 {
-    std::string Drive;                         // "E:"
-    std::shared_ptr<SectorDevice> Device;      // the bytes behind Drive; null when Drive is unknown
+    std::string Drive; // "E:"
+    std::shared_ptr<SectorDevice> Device; // the bytes behind Drive; null when Drive is unknown
     FileSystemKind FileSystemCode = FileSystemKind::Unknown;
 
     std::int64_t BytesPerSector = 0;

@@ -15,8 +15,8 @@
 #include <libvhdi.h>
 #include <libvmdk.h>
 
-#include "platform/linux/FileDevice.h"
 #include "platform/UniqueFd.h"
+#include "platform/linux/FileDevice.h"
 
 namespace orv {
 
@@ -149,7 +149,8 @@ OpenedImage openEwf(const std::string& path)
     // naming scheme. A file renamed out of that scheme is still one whole segment: open it alone.
     char** globbed = nullptr;
     int count = 0;
-    const bool segmentsFound = libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &error) == 1;
+    const bool segmentsFound =
+        libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &globbed, &count, &error) == 1;
     if (!segmentsFound)
         libewf_error_free(&error);
     char* single[] = {const_cast<char*>(path.c_str())};
@@ -159,8 +160,8 @@ OpenedImage openEwf(const std::string& path)
     libewf_handle_t* handle = nullptr;
     size64_t size = 0;
     const bool ok = libewf_handle_initialize(&handle, &error) == 1 &&
-                    libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, &error) == 1 &&
-                    libewf_handle_get_media_size(handle, &size, &error) == 1;
+        libewf_handle_open(handle, names, count, LIBEWF_OPEN_READ, &error) == 1 &&
+        libewf_handle_get_media_size(handle, &size, &error) == 1;
     if (segmentsFound)
         libewf_glob_free(globbed, count, nullptr);
     if (!ok) {
@@ -181,14 +182,15 @@ OpenedImage openVhdi(const std::string& path, ContainerFormat format)
     size64_t size = 0;
     std::uint32_t diskType = 0;
     const bool ok = libvhdi_file_initialize(&file, &error) == 1 &&
-                    libvhdi_file_open(file, path.c_str(), LIBVHDI_OPEN_READ, &error) == 1 &&
-                    libvhdi_file_get_media_size(file, &size, &error) == 1 &&
-                    libvhdi_file_get_disk_type(file, &diskType, &error) == 1;
+        libvhdi_file_open(file, path.c_str(), LIBVHDI_OPEN_READ, &error) == 1 &&
+        libvhdi_file_get_media_size(file, &size, &error) == 1 &&
+        libvhdi_file_get_disk_type(file, &diskType, &error) == 1;
     if (!ok)
         opened.problem = cannotOpen(format, takeError(error, libvhdi_error_sprint, libvhdi_error_free));
     else if (diskType == LIBVHDI_DISK_TYPE_DIFFERENTIAL)
         // Its unchanged blocks live in a parent disk; reading it alone would give zeros there.
-        opened.problem = cannotOpen(format, "it is a differencing disk, which holds only the changes to its parent disk");
+        opened.problem =
+            cannotOpen(format, "it is a differencing disk, which holds only the changes to its parent disk");
     if (!opened.problem.empty()) {
         if (file)
             Vhdi::closeAndFree(file);
@@ -209,10 +211,10 @@ OpenedImage openVmdk(const std::string& path)
     if (folder.empty())
         folder.push_back('.');
     const bool ok = libvmdk_handle_initialize(&handle, &error) == 1 &&
-                    libvmdk_handle_open(handle, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1 &&
-                    libvmdk_handle_set_extent_data_files_path(handle, folder.c_str(), folder.size(), &error) == 1 &&
-                    libvmdk_handle_open_extent_data_files(handle, &error) == 1 &&
-                    libvmdk_handle_get_media_size(handle, &size, &error) == 1;
+        libvmdk_handle_open(handle, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1 &&
+        libvmdk_handle_set_extent_data_files_path(handle, folder.c_str(), folder.size(), &error) == 1 &&
+        libvmdk_handle_open_extent_data_files(handle, &error) == 1 &&
+        libvmdk_handle_get_media_size(handle, &size, &error) == 1;
     if (!ok) {
         opened.problem = cannotOpen(opened.format, takeError(error, libvmdk_error_sprint, libvmdk_error_free));
         if (handle)
@@ -231,9 +233,9 @@ OpenedImage openQcow(const std::string& path)
     size64_t size = 0;
     std::uint32_t encryption = 0;
     const bool ok = libqcow_file_initialize(&file, &error) == 1 &&
-                    libqcow_file_open(file, path.c_str(), LIBQCOW_OPEN_READ, &error) == 1 &&
-                    libqcow_file_get_media_size(file, &size, &error) == 1 &&
-                    libqcow_file_get_encryption_method(file, &encryption, &error) == 1;
+        libqcow_file_open(file, path.c_str(), LIBQCOW_OPEN_READ, &error) == 1 &&
+        libqcow_file_get_media_size(file, &size, &error) == 1 &&
+        libqcow_file_get_encryption_method(file, &encryption, &error) == 1;
     if (!ok)
         opened.problem = cannotOpen(opened.format, takeError(error, libqcow_error_sprint, libqcow_error_free));
     else if (encryption != LIBQCOW_ENCRYPTION_METHOD_NONE)
@@ -270,7 +272,8 @@ const char* containerFormatName(ContainerFormat format)
 ContainerFormat containerFormatOf(const std::string& path)
 {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
+    struct stat info
+    {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return ContainerFormat::Raw; // a block device is a disk, whatever its first bytes say
     std::uint8_t head[32] = {};

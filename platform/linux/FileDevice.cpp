@@ -9,8 +9,8 @@
 #include <string>
 
 #include "base/FdTransfer.h"
-#include "platform/linux/SourceMounts.h"
 #include "platform/UniqueFd.h"
+#include "platform/linux/SourceMounts.h"
 
 namespace orv {
 
@@ -30,9 +30,12 @@ int FileDevice::writable()
         return -1;
     const std::string self = "/proc/self/fd/" + std::to_string(m_read.get());
     m_write = UniqueFd(::open(self.c_str(), O_WRONLY | O_CLOEXEC));
-    struct stat opened {}, written {};
-    if (m_write.get() >= 0 && (::fstat(m_read.get(), &opened) != 0 || ::fstat(m_write.get(), &written) != 0 ||
-                               opened.st_dev != written.st_dev || opened.st_ino != written.st_ino))
+    struct stat opened
+    {
+    }, written{};
+    if (m_write.get() >= 0 &&
+        (::fstat(m_read.get(), &opened) != 0 || ::fstat(m_write.get(), &written) != 0 ||
+         opened.st_dev != written.st_dev || opened.st_ino != written.st_ino))
         m_write = UniqueFd();
     return m_write.get();
 }
@@ -61,7 +64,8 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
     if (fd < 0)
         return false;
     // An image file would silently grow; a volume has no bytes past its end.
-    struct stat info {};
+    struct stat info
+    {};
     if (::fstat(fd, &info) != 0)
         return false;
     if (S_ISREG(info.st_mode) && bytePosition + in.size() > static_cast<std::uint64_t>(info.st_size))
@@ -75,7 +79,8 @@ bool FileDevice::write(std::uint64_t bytePosition, std::span<const std::uint8_t>
 std::optional<std::uint64_t> FileDevice::size()
 {
     const int fd = readable();
-    struct stat info {};
+    struct stat info
+    {};
     if (fd < 0 || ::fstat(fd, &info) != 0)
         return std::nullopt;
     if (S_ISREG(info.st_mode))

@@ -9,11 +9,11 @@
 #include <sstream>
 
 #include "base/ConfigFolder.h"
+#include "base/Trim.h"
 #include "platform/linux/ContainerDevice.h"
 #include "platform/linux/FileDevice.h"
 #include "volume/PartitionDevice.h"
 #include "volume/PartitionTable.h"
-#include "base/Trim.h"
 #include "volume/VolumeContext.h"
 
 namespace orv {
@@ -135,11 +135,12 @@ std::map<std::string, std::string> readDriveMap(const fs::path& file)
 // Removable as the kernel sees the disk that holds `path`; image files are fixed.
 bool isRemovable(const std::string& path, const fs::path& sysClassBlock)
 {
-    struct stat info {};
+    struct stat info
+    {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return false;
     const fs::path dev = sysClassBlock / ".." / ".." / "dev" / "block" /
-                         (std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev)));
+        (std::to_string(major(info.st_rdev)) + ":" + std::to_string(minor(info.st_rdev)));
     std::error_code error;
     const fs::path disk = fs::exists(dev / "partition", error) ? dev / ".." : dev;
     return readFirstLine(disk / "removable") == "1";
@@ -190,7 +191,8 @@ std::string LinuxDriveSystem::addImage(const std::string& path)
 
 std::vector<int> LinuxDriveSystem::volumesOf(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {};
     if (::stat(path.c_str(), &info) != 0)
         return {0};
     Layout& layout = m_layouts[path];
@@ -314,7 +316,8 @@ std::shared_ptr<SectorDevice> LinuxDriveSystem::openDrive(std::string_view lette
 bool LinuxDriveSystem::driveExists(std::string_view letter)
 {
     const std::string path = pathOf(letter);
-    struct stat info {};
+    struct stat info
+    {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && (S_ISBLK(info.st_mode) || S_ISREG(info.st_mode));
 }
 
@@ -352,7 +355,8 @@ std::string deviceNumberOf(dev_t device)
 
 std::vector<LinuxDriveSystem::Mount> LinuxDriveSystem::mountsOf(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0)
         return {};
     // What a mount of this drive names as its device: the device number and the device's path.
@@ -383,8 +387,7 @@ std::vector<LinuxDriveSystem::Mount> LinuxDriveSystem::mountsOf(const std::strin
         std::istringstream fields(line);
         std::string id, parent, number, root, mountPoint, word;
         fields >> id >> parent >> number >> root >> mountPoint;
-        while (fields >> word && word != "-") {
-        }
+        while (fields >> word && word != "-") {}
         std::string type, source;
         fields >> type >> source;
         if (numbers.count(number) || devices.count(canonical(unescapeMountField(source))))
@@ -398,7 +401,8 @@ std::vector<LinuxDriveSystem::Mount> LinuxDriveSystem::mountsOf(const std::strin
 std::string LinuxDriveSystem::fileSystemName(std::string_view letter)
 {
     const auto entry = entryOf(letter);
-    struct stat info {};
+    struct stat info
+    {};
     if (!entry || entry->partition != 0 || ::stat(entry->path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode))
         return {}; // an image file is mounted by no one we could ask
     const std::vector<Mount> mounts = mountsOf(entry->path);

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned long kRouteUp = 0x0001;     // RTF_UP
+constexpr unsigned long kRouteUp = 0x0001; // RTF_UP
 constexpr unsigned long kRouteReject = 0x0200; // RTF_REJECT: the kernel's "unreachable" default
 
 std::vector<std::string> fields(const std::string& line)

@@ -222,18 +222,14 @@ std::optional<RegistryValue> readData(std::string_view data)
     value.type = static_cast<RegistryType>(type);
     switch (value.type) {
     case RegistryType::String:
-    case RegistryType::ExpandString:
-        value.text = textFromUtf16Bytes(*bytes);
-        break;
+    case RegistryType::ExpandString: value.text = textFromUtf16Bytes(*bytes); break;
     case RegistryType::Dword:
         if (bytes->size() != 4)
             return std::nullopt;
         value.number = (*bytes)[0] | (std::uint32_t{(*bytes)[1]} << 8) | (std::uint32_t{(*bytes)[2]} << 16) |
-                       (std::uint32_t{(*bytes)[3]} << 24);
+            (std::uint32_t{(*bytes)[3]} << 24);
         break;
-    default:
-        value.bytes = std::move(*bytes);
-        break;
+    default: value.bytes = std::move(*bytes); break;
     }
     return value;
 }
@@ -258,15 +254,13 @@ std::string formatData(const RegistryValue& value)
         if (!hasControlCharacter(value.text))
             return quotedText(value.text);
         return "hex(1):" + hexList(utf16BytesWithNul(value.text));
-    case RegistryType::ExpandString:
-        return "hex(2):" + hexList(utf16BytesWithNul(value.text));
+    case RegistryType::ExpandString: return "hex(2):" + hexList(utf16BytesWithNul(value.text));
     case RegistryType::Dword: {
         char digits[9];
         std::snprintf(digits, sizeof digits, "%08x", value.number);
         return std::string("dword:") + digits;
     }
-    case RegistryType::Binary:
-        return "hex:" + hexList(value.bytes);
+    case RegistryType::Binary: return "hex:" + hexList(value.bytes);
     default: {
         char type[16];
         std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(value.type));

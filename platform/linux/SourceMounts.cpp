@@ -87,12 +87,12 @@ struct BlockDevice
 {
     dev_t number = 0;
     std::string name;
-    std::optional<dev_t> disk;       // for a partition: the disk it is part of
-    std::uint64_t start = 0;         // a partition's first byte on its disk
-    std::uint64_t size = 0;          // a partition's bytes
-    std::optional<FileId> backing;   // for a loop device: the file it reads
-    std::uint64_t loopOffset = 0;    // where in that file the loop device begins
-    std::uint64_t loopSize = 0;      // 0: to the end of the file
+    std::optional<dev_t> disk; // for a partition: the disk it is part of
+    std::uint64_t start = 0; // a partition's first byte on its disk
+    std::uint64_t size = 0; // a partition's bytes
+    std::optional<FileId> backing; // for a loop device: the file it reads
+    std::uint64_t loopOffset = 0; // where in that file the loop device begins
+    std::uint64_t loopSize = 0; // 0: to the end of the file
 };
 
 std::vector<BlockDevice> blockDevices(const fs::path& sysClassBlock)
@@ -116,7 +116,8 @@ std::vector<BlockDevice> blockDevices(const fs::path& sysClassBlock)
         }
         std::string backing = firstLine(dir / "loop" / "backing_file");
         if (!backing.empty()) {
-            struct stat info {};
+            struct stat info
+            {};
             if (::stat(backing.c_str(), &info) == 0)
                 device.backing = FileId{info.st_dev, info.st_ino};
             device.loopOffset = numberIn(dir / "loop" / "offset");
@@ -131,12 +132,13 @@ std::vector<BlockDevice> blockDevices(const fs::path& sysClassBlock)
 
 std::vector<SourceMount> mountsOfOpenFile(int fd, ByteRange part, const MountTables& tables)
 {
-    struct stat opened {};
+    struct stat opened
+    {};
     if (fd < 0 || ::fstat(fd, &opened) != 0)
         return {};
     const std::vector<BlockDevice> devices = blockDevices(tables.sysClassBlock);
     std::set<dev_t> carriers; // block devices whose mounts show these bytes
-    std::set<FileId> files;   // files whose direct mounts do
+    std::set<FileId> files; // files whose direct mounts do
 
     // The partitions of a disk that hold some of `range` of the disk.
     const auto addDisk = [&](dev_t disk, ByteRange range) {
@@ -174,8 +176,7 @@ std::vector<SourceMount> mountsOfOpenFile(int fd, ByteRange part, const MountTab
         std::istringstream fields(line);
         std::string id, parent, number, root, mountPoint, options, word;
         fields >> id >> parent >> number >> root >> mountPoint >> options;
-        while (fields >> word && word != "-") {
-        }
+        while (fields >> word && word != "-") {}
         std::string type, source, superOptions;
         fields >> type >> source >> superOptions;
         const auto device = deviceNumber(number);
@@ -183,10 +184,11 @@ std::vector<SourceMount> mountsOfOpenFile(int fd, ByteRange part, const MountTab
             continue;
         bool ours = carriers.count(*device) != 0;
         const std::string sourcePath = unescaped(source);
-        struct stat info {};
+        struct stat info
+        {};
         if (!ours && sourcePath.starts_with('/') && ::stat(sourcePath.c_str(), &info) == 0)
             ours = (S_ISBLK(info.st_mode) && carriers.count(info.st_rdev)) ||
-                   (S_ISREG(info.st_mode) && files.count({info.st_dev, info.st_ino}));
+                (S_ISREG(info.st_mode) && files.count({info.st_dev, info.st_ino}));
         if (ours)
             mounts.push_back({*device, hasWord(options, "rw") || hasWord(superOptions, "rw")});
     }

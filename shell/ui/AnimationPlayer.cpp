@@ -100,8 +100,7 @@ void AnimationPlayer::stop()
 #else
 
 struct AnimationPlayer::Impl
-{
-};
+{};
 
 AnimationPlayer::AnimationPlayer(QWidget* panel, QObject* parent) : QObject(parent)
 {

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "volume/FileTime.h"
 #include "scan/ListedFileFacts.h"
 #include "shell/ui/MessageDialogs.h"
+#include "volume/FileTime.h"
 
 namespace orv::ui {
 
@@ -95,8 +95,8 @@ QIcon FileIcons::forExtension(const QString& extension)
         icon = themed(QStringLiteral("text-x-generic"), QStyle::SP_FileIcon);
     } else {
         static const QMimeDatabase mimes;
-        const QMimeType type = mimes.mimeTypeForFile(QStringLiteral("x") + extension.toLower(),
-                                                     QMimeDatabase::MatchExtension);
+        const QMimeType type =
+            mimes.mimeTypeForFile(QStringLiteral("x") + extension.toLower(), QMimeDatabase::MatchExtension);
         if (type.isValid() && !type.isDefault()) {
             icon = QIcon::fromTheme(type.iconName());
             if (icon.isNull())
@@ -139,8 +139,7 @@ QString columnSizeText(std::int64_t bytes)
 
 FileListModel::FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent)
     : QAbstractTableModel(parent), m_session(session), m_texts(texts)
-{
-}
+{}
 
 void FileListModel::showFolder(const std::u16string& section)
 {
@@ -249,10 +248,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         if (column == Name && !row.name.empty())
             return m_icons.forName(qs(row.name));
         break;
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(columnAlignment(column));
-    default:
-        break;
+    case Qt::TextAlignmentRole: return QVariant::fromValue(columnAlignment(column));
+    default: break;
     }
     return {};
 }

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/LanguageCatalogue.h"
 #include "results/Operations.h"
 #include "results/Recoverability.h"
 #include "scan/ScanSession.h"
+#include "shell/LanguageCatalogue.h"
 
 namespace orv::ui {
 

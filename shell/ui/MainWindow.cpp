@@ -10,16 +10,16 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "shell/ui/AnimationPlayer.h"
+#include "base/Utf16.h"
 #include "platform/DriveSystem.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
+#include "scan/NormalScan.h"
 #include "shell/InstallStatistics.h"
 #include "shell/LanguageLayout.h"
-#include "scan/NormalScan.h"
 #include "shell/Product.h"
+#include "shell/ui/AnimationPlayer.h"
 #include "volume/SectorIo.h"
-#include "base/Utf16.h"
 
 namespace orv::ui {
 
@@ -38,9 +38,9 @@ struct MaskType
 };
 
 const MaskType kMaskTypes[] = {
-    {lang::kFileType12, "*.*"},  {lang::kFileType1, "*.txt"}, {lang::kFileType2, "*.doc"},
-    {lang::kFileType3, "*.xls"}, {lang::kFileType4, "*.jpg"}, {lang::kFileType5, "*.gif"},
-    {lang::kFileType6, "*.mp3"}, {lang::kFileType7, "*.wma"}, {lang::kFileType8, "*.mpg"},
+    {lang::kFileType12, "*.*"},  {lang::kFileType1, "*.txt"},  {lang::kFileType2, "*.doc"},
+    {lang::kFileType3, "*.xls"}, {lang::kFileType4, "*.jpg"},  {lang::kFileType5, "*.gif"},
+    {lang::kFileType6, "*.mp3"}, {lang::kFileType7, "*.wma"},  {lang::kFileType8, "*.mpg"},
     {lang::kFileType9, "*.avi"}, {lang::kFileType10, "*.zip"}, {lang::kFileType11, "*.rar"},
 };
 
@@ -91,8 +91,8 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_maskBox->setGeometry(368, 70, 20, 22);
     m_maskBox->view()->setMinimumWidth(150);
 
-    m_hintLabel = addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont,
-                           Qt::AlignCenter);
+    m_hintLabel =
+        addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont, Qt::AlignCenter);
     m_hintLabel->setWordWrap(true);
 
     m_aviPanel = addLabel(QStringLiteral("AviPanel"), QRect(43, 130, 154, 115), kLabelColour, labelFont);
@@ -129,8 +129,8 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
 
     m_topButtons = addTopButtons(*this, {290, 318, 347, 376, 405}, m_texts);
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
-    m_findButton = addButton(QStringLiteral("Button1"), QRect(QPoint(260, 153), findSize), QStringLiteral("find_normal"),
-                             QStringLiteral("find_hover"));
+    m_findButton = addButton(QStringLiteral("Button1"), QRect(QPoint(260, 153), findSize),
+                             QStringLiteral("find_normal"), QStringLiteral("find_hover"));
     m_findButton->addCaption(QRect(342, 238, 80, 14), QString(), kCaptionColour, captionFont);
     m_closeButton = addButton(QStringLiteral("Button2"), QRect(260, 282, 168, 66), QStringLiteral("close_normal"),
                               QStringLiteral("close_hover"));
@@ -138,7 +138,8 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
 
     connect(m_findButton, &ImageButton::clicked, this, &TForm1::Button1Click);
     connect(m_closeButton, &ImageButton::clicked, this, &TForm1::TopButton5Click);
-    for (auto [button, dialog] : {std::pair{m_topButtons[0], &m_showOptions}, std::pair{m_topButtons[2], &m_showAbout}}) {
+    for (auto [button, dialog] :
+         {std::pair{m_topButtons[0], &m_showOptions}, std::pair{m_topButtons[2], &m_showAbout}}) {
         connect(button, &ImageButton::clicked, this, [this, dialog] {
             if (!m_session.ScanRunning && !m_session.FindActive && *dialog)
                 (*dialog)();
@@ -156,9 +157,17 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_information = std::make_unique<InformationDialog>(m_texts);
 
     // The keyboard goes through the choices first, then Find and Close, then the top row.
-    QWidget* order[] = {m_driveBox, m_modeBox, m_maskEdit, m_maskBox, m_findButton->keyPlate(),
-                        m_closeButton->keyPlate(), m_topButtons[0]->keyPlate(), m_topButtons[1]->keyPlate(),
-                        m_topButtons[2]->keyPlate(), m_topButtons[3]->keyPlate(), m_topButtons[4]->keyPlate()};
+    QWidget* order[] = {m_driveBox,
+                        m_modeBox,
+                        m_maskEdit,
+                        m_maskBox,
+                        m_findButton->keyPlate(),
+                        m_closeButton->keyPlate(),
+                        m_topButtons[0]->keyPlate(),
+                        m_topButtons[1]->keyPlate(),
+                        m_topButtons[2]->keyPlate(),
+                        m_topButtons[3]->keyPlate(),
+                        m_topButtons[4]->keyPlate()};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
     m_driveBox->setFocus(Qt::OtherFocusReason);
@@ -217,7 +226,7 @@ QString TForm1::hintIdleText() const
 {
     const bool sweep = m_modeBox->currentIndex() == kWholeVolumeMode;
     return text(m_texts, sweep ? lang::kHintHint5 : lang::kHintHint4) + QLatin1Char('\n') +
-           text(m_texts, lang::kHintHint3);
+        text(m_texts, lang::kHintHint3);
 }
 
 void TForm1::ShowInformation(const QString& message)
@@ -353,9 +362,8 @@ void TForm1::Button1Click()
 
 void TForm1::findCommand()
 {
-    const FindCheckResult check =
-        RunFindChecks(m_session, m_services.drives, m_driveBox->currentText().toStdString(), toU16(m_maskEdit->text()),
-                      m_folders.OsMajorVersion);
+    const FindCheckResult check = RunFindChecks(m_session, m_services.drives, m_driveBox->currentText().toStdString(),
+                                                toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
     switch (check.check) {
     case FindCheck::Ok: break;
     case FindCheck::DriveNotFound: ShowInformation(text(m_texts, lang::kDriveMessage3)); return;

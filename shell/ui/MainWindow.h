@@ -8,16 +8,16 @@
 #include <functional>
 #include <memory>
 
-#include "shell/ui/GuiPump.h"
 #include "platform/HttpClient.h"
-#include "shell/LanguageCatalogue.h"
-#include "shell/ui/MessageDialogs.h"
-#include "shell/ProcessFolders.h"
-#include "scan/ScanSession.h"
-#include "shell/Settings.h"
 #include "platform/SettingsBackend.h"
-#include "shell/ui/SkinWidgets.h"
 #include "platform/SystemFacts.h"
+#include "scan/ScanSession.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ProcessFolders.h"
+#include "shell/Settings.h"
+#include "shell/ui/GuiPump.h"
+#include "shell/ui/MessageDialogs.h"
+#include "shell/ui/SkinWidgets.h"
 
 namespace orv {
 class DriveSystem;

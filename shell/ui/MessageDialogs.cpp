@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
+#include "scan/WildcardMask.h"
 #include "shell/LanguageLayout.h"
 #include "shell/Settings.h"
-#include "scan/WildcardMask.h"
 
 namespace orv::ui {
 
@@ -119,7 +119,8 @@ void SkinDialog::showEvent(QShowEvent* event)
 QLabel* SkinDialog::addTitle(const QString& title, QRect geometry)
 {
     setWindowTitle(title);
-    QLabel* label = addLabel(QStringLiteral("ActionLabel"), geometry, kWhite, skinFont(QStringLiteral("Verdana"), 16, true));
+    QLabel* label =
+        addLabel(QStringLiteral("ActionLabel"), geometry, kWhite, skinFont(QStringLiteral("Verdana"), 16, true));
     label->setText(title);
     return label;
 }
@@ -151,8 +152,8 @@ InformationDialog::InformationDialog(const LanguageCatalogue& texts)
                     QRect(20, 40, 284, 84))
 {
     setObjectName(QStringLiteral("TForm6a"));
-    ImageButton* close = addDialogButton(QStringLiteral("Button1"), QPoint(114, 140),
-                                         text(texts, lang::kButtonsClose), skinFont(QStringLiteral("Verdana"), 11, true));
+    ImageButton* close = addDialogButton(QStringLiteral("Button1"), QPoint(114, 140), text(texts, lang::kButtonsClose),
+                                         skinFont(QStringLiteral("Verdana"), 11, true));
     connect(close, &ImageButton::clicked, this, &QWidget::close);
     setDefaultButton(close);
     fitTexts();
@@ -172,7 +173,8 @@ ConfirmationDialog::ConfirmationDialog(const LanguageCatalogue& texts)
 {
     setObjectName(QStringLiteral("TForm6b"));
     const QFont font = skinFont(QStringLiteral("Verdana"), 11, true);
-    ImageButton* yes = addDialogButton(QStringLiteral("Button1"), QPoint(58, 140), text(texts, lang::kButtonsYes), font);
+    ImageButton* yes =
+        addDialogButton(QStringLiteral("Button1"), QPoint(58, 140), text(texts, lang::kButtonsYes), font);
     ImageButton* no = addDialogButton(QStringLiteral("Button2"), QPoint(170, 140), text(texts, lang::kButtonsNo), font);
     connect(yes, &ImageButton::clicked, this, [this] {
         m_answer = QStringLiteral("Yes");
@@ -220,8 +222,9 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
     m_checkLabel->setCursor(Qt::PointingHandCursor);
     m_check->setAccessibleName(m_checkLabel->text());
 
-    ImageButton* next = addDialogButton(QStringLiteral("Button1"), QPoint(110, 196), text(texts, lang::kButtonsContinue),
-                                        skinFont(QStringLiteral("Arial"), 11, true));
+    ImageButton* next =
+        addDialogButton(QStringLiteral("Button1"), QPoint(110, 196), text(texts, lang::kButtonsContinue),
+                        skinFont(QStringLiteral("Arial"), 11, true));
     connect(next, &ImageButton::clicked, this, [this, &settings, &showNote] {
         if (m_check->isChecked()) {
             showNote = false;

@@ -3,9 +3,9 @@
 #include <QCheckBox>
 #include <QEventLoop>
 
+#include <QPointer>
 #include <array>
 #include <vector>
-#include <QPointer>
 
 #include "shell/LanguageCatalogue.h"
 #include "shell/ui/SkinWidgets.h"

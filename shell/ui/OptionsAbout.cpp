@@ -5,10 +5,10 @@
 #include <QMouseEvent>
 #include <QUrl>
 
+#include "platform/SettingsBackend.h"
 #include "shell/LanguageLayout.h"
 #include "shell/Product.h"
 #include "shell/Settings.h"
-#include "platform/SettingsBackend.h"
 
 namespace orv::ui {
 
@@ -52,17 +52,17 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
     m_folder->setPalette(field);
     m_folder->setAccessibleName(m_prompt->text());
 
-    ImageButton* browseButton =
-        addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25), QStringLiteral("browse_normal"),
-                  QStringLiteral("browse_hover"));
+    ImageButton* browseButton = addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25),
+                                          QStringLiteral("browse_normal"), QStringLiteral("browse_hover"));
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
     // A "Save" too wide for the button at the usual size takes 7 points, drawn at the skin's 96
     // dots per inch.
-    const QFont saveFont = languageLayout(languageIndex).smallSaveCaption ? skinFont(QStringLiteral("Verdana"), 9, true) : captionFont;
-    ImageButton* saveButton = addDialogButton(QStringLiteral("Button2"), QPoint(58, 138), text(texts, lang::kButtonsSave),
-                                              saveFont);
-    ImageButton* closeButton = addDialogButton(QStringLiteral("Button3"), QPoint(170, 138),
-                                               text(texts, lang::kButtonsClose), captionFont);
+    const QFont saveFont =
+        languageLayout(languageIndex).smallSaveCaption ? skinFont(QStringLiteral("Verdana"), 9, true) : captionFont;
+    ImageButton* saveButton =
+        addDialogButton(QStringLiteral("Button2"), QPoint(58, 138), text(texts, lang::kButtonsSave), saveFont);
+    ImageButton* closeButton =
+        addDialogButton(QStringLiteral("Button3"), QPoint(170, 138), text(texts, lang::kButtonsClose), captionFont);
     connect(browseButton, &ImageButton::clicked, this, &TForm3::browse);
     connect(saveButton, &ImageButton::clicked, this, [this] {
         save();
@@ -104,7 +104,8 @@ QString urls(std::size_t i)
 QStringList TForm5a::addresses()
 {
     return {QStringLiteral("https://www.orvandel.example/"), QStringLiteral("https://www.orvandel.example/support"),
-            QStringLiteral("https://www.orvandel.example/license"), QStringLiteral("https://www.orvandel.example/privacy")};
+            QStringLiteral("https://www.orvandel.example/license"),
+            QStringLiteral("https://www.orvandel.example/privacy")};
 }
 
 TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)> openUrl)
@@ -141,9 +142,9 @@ TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)
     linkFont.setUnderline(true);
     for (std::size_t i = 0; i < m_links.size(); ++i) {
         const Link& link = links[i];
-        QLabel* label = addLabel(QStringLiteral("Label%1").arg(i + 1), QRect(link.edge, link.top, 0, 0), kLinkColour,
-                                 linkFont, link.rightAligned ? Qt::AlignRight | Qt::AlignVCenter
-                                                             : Qt::AlignLeft | Qt::AlignVCenter);
+        QLabel* label =
+            addLabel(QStringLiteral("Label%1").arg(i + 1), QRect(link.edge, link.top, 0, 0), kLinkColour, linkFont,
+                     link.rightAligned ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
         label->setText(text(texts, link.caption));
         label->adjustSize();
         if (link.rightAligned)
@@ -159,9 +160,9 @@ TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)
         });
     }
 
-    ImageButton* closeButton = addDialogButton(QStringLiteral("Button1"), QPoint(162, 188),
-                                               text(texts, lang::kButtonsClose),
-                                               skinFont(QStringLiteral("Verdana"), 11, true));
+    ImageButton* closeButton =
+        addDialogButton(QStringLiteral("Button1"), QPoint(162, 188), text(texts, lang::kButtonsClose),
+                        skinFont(QStringLiteral("Verdana"), 11, true));
     connect(closeButton, &ImageButton::clicked, this, &QWidget::close);
     setDefaultButton(closeButton);
     fitTexts();

@@ -2,22 +2,22 @@
 
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QProgressBar>
 #include <QRegularExpression>
-#include <QStyle>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "base/Utf16.h"
 #include "results/JpegPreview.h"
 #include "shell/LanguageLayout.h"
 #include "shell/Product.h"
-#include "base/Utf16.h"
 
 namespace orv::ui {
 
@@ -196,7 +196,8 @@ TForm2::TForm2(ResultsServices services)
     // ("Wiederherstellbarkeit"), so name and value never run together; it ends at the panel's edge.
     int nameRight[3] = {};
     for (int line = 0; line < 3; ++line) {
-        QLabel* label = addLabel(QLatin1String(names[line].first), QRect(320, 420 + 16 * line, 0, 14), kLabelColour, bold);
+        QLabel* label =
+            addLabel(QLatin1String(names[line].first), QRect(320, 420 + 16 * line, 0, 14), kLabelColour, bold);
         label->setText(text(texts, *names[line].second));
         label->resize(label->sizeHint().width(), 14);
         nameRight[line] = label->x() + label->width();
@@ -214,10 +215,10 @@ TForm2::TForm2(ResultsServices services)
     const auto largeButton = [&](const char* name, int left, int captionLeft, const char* picture,
                                  const LanguageText& caption) {
         const QString base = QStringLiteral("results_") + QLatin1String(picture);
-        ImageButton* button = addButton(QLatin1String(name), QRect(left, 488, 144, 60), base + QStringLiteral("_normal"),
-                                        base + QStringLiteral("_hover"));
-        QLabel* label = button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour,
-                                           captionFont);
+        ImageButton* button = addButton(QLatin1String(name), QRect(left, 488, 144, 60),
+                                        base + QStringLiteral("_normal"), base + QStringLiteral("_hover"));
+        QLabel* label =
+            button->addCaption(QRect(captionLeft, 504, 70, 30), text(texts, caption), kCaptionColour, captionFont);
         label->setWordWrap(true);
         fitCaption(label, left + 48, left + 144 - 4);
         return button;
@@ -376,7 +377,7 @@ void TForm2::AddTreePath(const std::u16string& path)
         key += u'\\';
         key += component;
         reachable = reachable && !component.empty() && component != u"." && component != u".." &&
-                    component.find(u'/') == std::u16string::npos;
+            component.find(u'/') == std::u16string::npos;
         if (reachable)
             live /= std::filesystem::path(toUtf8(component));
         if (const auto found = m_nodes.find(key); found != m_nodes.end()) {
@@ -650,8 +651,9 @@ void TForm2::progress(int percent)
 void TForm2::counter(int done, int selected)
 {
     m_selected = selected;
-    setFittedText(m_progressLabel, text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
-                                       QLatin1Char('/') + QString::number(selected));
+    setFittedText(m_progressLabel,
+                  text(m_services.texts, lang::kFileFile) + QLatin1Char(' ') + QString::number(done) +
+                      QLatin1Char('/') + QString::number(selected));
 }
 
 void TForm2::fileProgress(std::int64_t written, std::int64_t size)
@@ -728,21 +730,16 @@ void TForm2::FindButtonClick()
         return FindNextFolder(m_services.session.store, field, FindCursor, pump);
     }();
     switch (found.outcome) {
-    case FindResult::Outcome::EmptyField:
-        ShowInformation(lang::kFileMessage11, std::nullopt);
-        return;
+    case FindResult::Outcome::EmptyField: ShowInformation(lang::kFileMessage11, std::nullopt); return;
     case FindResult::Outcome::BadMask:
         if (m_services.inform)
             m_services.inform(maskFaultText(m_services.texts, field));
         return;
-    case FindResult::Outcome::NotFound:
-        ShowInformation(lang::kFileMessage16, std::nullopt);
-        return;
+    case FindResult::Outcome::NotFound: ShowInformation(lang::kFileMessage16, std::nullopt); return;
     case FindResult::Outcome::NoFurther:
         // Past the last folder with a match nothing is selected; the next search starts over.
         return;
-    case FindResult::Outcome::Found:
-        break;
+    case FindResult::Outcome::Found: break;
     }
     QTreeWidgetItem* root = m_tree->topLevelItem(0);
     if (!root)
@@ -789,10 +786,10 @@ bool TForm2::AskConfirmation(const LanguageText& question)
 void TForm2::ShowInformation(const LanguageText& message, std::optional<int> count)
 {
     // The end of a restore counts the files restored whole and names those that are not.
-    const bool restoreEnd = count && message.section == lang::kFileMessage14.section &&
-                            message.key == lang::kFileMessage14.key;
+    const bool restoreEnd =
+        count && message.section == lang::kFileMessage14.section && message.key == lang::kFileMessage14.key;
     const QString line = restoreEnd ? restoreSummary(*count)
-                         : count    ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
+        : count                     ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
                                     : text(m_services.texts, message);
     if (m_services.inform)
         m_services.inform(line);

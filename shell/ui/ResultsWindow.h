@@ -4,13 +4,13 @@
 #include <functional>
 #include <unordered_map>
 
-#include "shell/ui/FileListModel.h"
 #include "results/FindInResults.h"
-#include "shell/ui/GuiPump.h"
-#include "shell/LanguageCatalogue.h"
-#include "shell/ui/MessageDialogs.h"
 #include "results/Operations.h"
 #include "scan/ScanSession.h"
+#include "shell/LanguageCatalogue.h"
+#include "shell/ui/FileListModel.h"
+#include "shell/ui/GuiPump.h"
+#include "shell/ui/MessageDialogs.h"
 
 class QLineEdit;
 class QProgressBar;

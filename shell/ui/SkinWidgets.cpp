@@ -1,9 +1,9 @@
 #include "shell/ui/SkinWidgets.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
-#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -52,8 +52,8 @@ bool fitsInto(const QLabel* label, const QFont& font, const QString& text)
     const QFontMetrics metrics(font);
     const QRect box = label->contentsRect();
     if (label->wordWrap()) {
-        const QRect needed =
-            metrics.boundingRect(QRect(0, 0, box.width(), 1 << 20), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
+        const QRect needed = metrics.boundingRect(QRect(0, 0, box.width(), 1 << 20),
+                                                  Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, text);
         return needed.width() <= box.width() && needed.height() <= box.height();
     }
     const QStringList lines = text.split(QLatin1Char('\n'));
@@ -125,7 +125,8 @@ void fitComboBox(QComboBox* box, int smallestPixelSize)
 {
     QStyleOptionComboBox option;
     option.initFrom(box);
-    const int field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+    const int field =
+        box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
     const auto widest = [box](const QFont& font) {
         const QFontMetrics metrics(font);
         int width = 0;
@@ -318,9 +319,7 @@ bool ImageButton::eventFilter(QObject* watched, QEvent* event)
     if (!m_enabled)
         return false;
     switch (event->type()) {
-    case QEvent::MouseMove:
-        hover();
-        return false;
+    case QEvent::MouseMove: hover(); return false;
     case QEvent::MouseButtonRelease: {
         auto* mouse = static_cast<QMouseEvent*>(event);
         auto* part = static_cast<QWidget*>(watched);
@@ -330,8 +329,7 @@ bool ImageButton::eventFilter(QObject* watched, QEvent* event)
         }
         return false;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -427,8 +425,7 @@ bool SkinWindow::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 

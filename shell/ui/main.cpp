@@ -14,16 +14,16 @@
 #include <cstring>
 #include <string>
 
+#include "platform/SystemMemory.h"
 #include "platform/linux/CurlHttpClient.h"
-#include "shell/ui/DeviceMonitor.h"
-#include "shell/ui/FileListModel.h"
 #include "platform/linux/LinuxDriveSystem.h"
 #include "platform/linux/LinuxSystemFacts.h"
-#include "shell/Product.h"
-#include "shell/ui/Program.h"
 #include "platform/linux/RegistryFileBackend.h"
+#include "shell/Product.h"
+#include "shell/ui/DeviceMonitor.h"
+#include "shell/ui/FileListModel.h"
+#include "shell/ui/Program.h"
 #include "shell/ui/SingleInstance.h"
-#include "platform/SystemMemory.h"
 
 namespace {
 
@@ -66,7 +66,8 @@ bool displayReachable()
     const std::string name = display;
     if (name.front() != ':')
         return true;
-    const std::string number = name.substr(1, name.find('.') == std::string::npos ? std::string::npos : name.find('.') - 1);
+    const std::string number =
+        name.substr(1, name.find('.') == std::string::npos ? std::string::npos : name.find('.') - 1);
     return socketAnswers("/tmp/.X11-unix/X" + number);
 }
 

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "platform/linux/CurlHttpClient.h"
-#include "shell/InstallStatistics.h"
 #include "platform/linux/RegistryFileBackend.h"
+#include "shell/InstallStatistics.h"
 #include "shell/Settings.h"
 #include "tests/support/TempFolder.h"
 
@@ -32,8 +32,8 @@ class LoopbackServer
 public:
     enum class Answer {
         RedirectThenOk, // /stat... -> 302 to /landing -> 200
-        ServerError,    // 500 for everything
-        Silence,        // accepts, reads the request, never answers
+        ServerError, // 500 for everything
+        Silence, // accepts, reads the request, never answers
     };
 
     explicit LoopbackServer(Answer answer) : m_answer(answer)
@@ -223,8 +223,9 @@ TEST_F(InstallStatistics, SendsTheRequestAndFollowsTheRedirect)
     EXPECT_EQ(second[0], "GET /landing HTTP/1.1");
     for (const auto& lines : {first, second}) {
         const std::vector<std::string> headers(lines.begin() + 1, lines.end());
-        EXPECT_EQ(headers, (std::vector<std::string>{"Host: 127.0.0.1:" + server.base().substr(17),
-                                                     "User-Agent: Mozilla/5.0 Indy", "Accept: */*"}));
+        EXPECT_EQ(headers,
+                  (std::vector<std::string>{"Host: 127.0.0.1:" + server.base().substr(17),
+                                            "User-Agent: Mozilla/5.0 Indy", "Accept: */*"}));
     }
     EXPECT_EQ(installStat(), RegistryValue::dword(1));
 }

@@ -38,12 +38,12 @@ TEST(LanguageCatalogue, ReadsTheFileFormat)
                              "Stop=Stopp\n";
     const LanguageCatalogue catalogue = LanguageCatalogue::fromText(text);
     const LookupCase cases[] = {
-        {"Buttons", "Close", "Schließen"},   // case of section and key ignored, blanks trimmed
-        {"BUTTONS", "find", "Suchen"},       // the first definition counts
-        {"Buttons", "Formula", "a=b=c"},     // split at the first "="
-        {"Buttons", "Empty", ""},            // an empty value is a value
+        {"Buttons", "Close", "Schließen"}, // case of section and key ignored, blanks trimmed
+        {"BUTTONS", "find", "Suchen"}, // the first definition counts
+        {"Buttons", "Formula", "a=b=c"}, // split at the first "="
+        {"Buttons", "Empty", ""}, // an empty value is a value
         {"Buttons", "Missing", "<default>"}, // no such key
-        {"Nowhere", "Close", "<default>"},   // no such section
+        {"Nowhere", "Close", "<default>"}, // no such section
         {"Hint", "Hint4", "Первая строка"},
         {"Buttons", "Stop", "Stopp"}, // a section opened again adds to it
         {"", "Orphan", "<default>"},

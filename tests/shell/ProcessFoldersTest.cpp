@@ -41,7 +41,8 @@ TEST(SystemFacts, TemporaryFolderFromTheEnvironment)
         {"blanks and quotes removed", {{"TEMP", " \t\"/my temp\"\n"}}, "/my temp"},
         {"a reference is expanded", {{"TEMP", "%HOME%/tmp"}, {"HOME", "/home/ann"}}, "/home/ann/tmp"},
         {"an unknown reference stays", {{"TEMP", "/x/%NOPE%/y"}}, "/x/%NOPE%/y"},
-        {"nothing is cut after a comma or a program extension", {{"TEMP", "/home/a,b/.BAT/x.exe y"}},
+        {"nothing is cut after a comma or a program extension",
+         {{"TEMP", "/home/a,b/.BAT/x.exe y"}},
          "/home/a,b/.BAT/x.exe y"},
         {"an empty TEMP falls to TMP", {{"TEMP", "  "}, {"TMP", "/t2"}}, "/t2"},
         {"then TMPDIR", {{"TMPDIR", "/t3"}}, "/t3"},
@@ -57,9 +58,10 @@ TEST(SystemFacts, DesktopFolderTheXdgWay)
 {
     TempFolder temp;
     const std::string config = (temp / "config").string();
-    writeFile(temp / "config/user-dirs.dirs", "# written by xdg-user-dirs-update\n"
-                                              "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
-                                              "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    writeFile(temp / "config/user-dirs.dirs",
+              "# written by xdg-user-dirs-update\n"
+              "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
+              "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
     writeFile(temp / "absolute/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/data/desk\"\n");
 
     struct DesktopCase
@@ -73,7 +75,8 @@ TEST(SystemFacts, DesktopFolderTheXdgWay)
         {"user-dirs.dirs with a full path",
          {{"XDG_CONFIG_HOME", (temp / "absolute").string()}, {"HOME", "/home/ann"}},
          "/data/desk"},
-        {"nothing configured", {{"XDG_CONFIG_HOME", (temp / "none").string()}, {"HOME", "/home/ann"}},
+        {"nothing configured",
+         {{"XDG_CONFIG_HOME", (temp / "none").string()}, {"HOME", "/home/ann"}},
          "/home/ann/Desktop"},
     };
     for (const DesktopCase& c : cases) {
@@ -84,8 +87,8 @@ TEST(SystemFacts, DesktopFolderTheXdgWay)
 
 TEST(ProcessFolders, LocateFoldersOnThisSystem)
 {
-    LinuxSystemSources sources = sourcesWith({{"HOME", "/home/ann"}, {"XDG_DESKTOP_DIR", "/home/ann/Desktop/"},
-                                              {"TMP", "/var/tmp"}});
+    LinuxSystemSources sources =
+        sourcesWith({{"HOME", "/home/ann"}, {"XDG_DESKTOP_DIR", "/home/ann/Desktop/"}, {"TMP", "/var/tmp"}});
     LinuxSystemFacts facts(sources);
     const ProcessFolders folders = LocateFolders(facts);
 

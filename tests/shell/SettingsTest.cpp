@@ -124,7 +124,8 @@ TEST(RegistryFile, MissingOrDamagedFileReadsEmptyAndWritesReplaceIt)
 
     ASSERT_TRUE(store.writeValue(kUser, "SOFTWARE\\A", "x", RegistryValue::dword(1)));
     EXPECT_EQ(store.readValue(kUser, "software\\a", "X"), RegistryValue::dword(1));
-    struct stat info {};
+    struct stat info
+    {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "settings are the user's own";
 
@@ -252,11 +253,13 @@ TEST(StartupSettings, FirstStartWritesDefaultsAndLaterStartsOnlyRead)
     EXPECT_EQ(store.readValue(kUser, kSettingsKey, "ShowNote"), RegistryValue::dword(1));
     EXPECT_FALSE(store.readValue(kUser, kSettingsKey, "InstallStat"));
 
-    struct stat before {};
+    struct stat before
+    {};
     ASSERT_EQ(::stat(file.c_str(), &before), 0);
     const std::string text = readFile(file);
     const StartupSettings second = ApplyStartupSettings(store, "/elsewhere/Restored Files");
-    struct stat after {};
+    struct stat after
+    {};
     ASSERT_EQ(::stat(file.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "a later start writes nothing";
     EXPECT_EQ(readFile(file), text);
@@ -309,8 +312,9 @@ TEST(StartupSettings, StoredValuesAreReadAndNeverOverwritten)
 TEST(StartupSettings, FirstStartTakesTheLanguageOfTheLocaleAndKeepsIt)
 {
     const std::pair<const char*, std::int32_t> locales[] = {
-        {"de_DE.UTF-8", 2}, {"fr_CA", 3}, {"es", 4}, {"it_IT@euro", 5}, {"ru_RU.KOI8-R", 6}, {"pt_BR.UTF-8", 7},
-        {"en_GB.UTF-8", 1}, {"C", 1}, {"POSIX", 1}, {"", 1}, {"nl_NL", 1}, {"deu", 1}, {"C.UTF-8", 1},
+        {"de_DE.UTF-8", 2}, {"fr_CA", 3},       {"es", 4},      {"it_IT@euro", 5}, {"ru_RU.KOI8-R", 6},
+        {"pt_BR.UTF-8", 7}, {"en_GB.UTF-8", 1}, {"C", 1},       {"POSIX", 1},      {"", 1},
+        {"nl_NL", 1},       {"deu", 1},         {"C.UTF-8", 1},
     };
     for (const auto& [locale, index] : locales) {
         SCOPED_TRACE(locale);

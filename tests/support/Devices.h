@@ -19,8 +19,7 @@ class MemoryDevice : public SectorDevice
 public:
     explicit MemoryDevice(std::vector<std::uint8_t> bytes, std::size_t sectorSize = 1)
         : m_bytes(std::move(bytes)), m_sectorSize(sectorSize)
-    {
-    }
+    {}
 
     bool read(std::uint64_t bytePosition, std::span<std::uint8_t> out) override;
     bool write(std::uint64_t bytePosition, std::span<const std::uint8_t> in) override;

@@ -18,8 +18,8 @@ std::filesystem::path fixtureImage(const std::string& name); // "<dir>/<name>.im
 // One line of an image's manifest: what the script wrote, and what became of it.
 struct ManifestEntry
 {
-    std::string path;  // from the volume root, "/" between names
-    std::string kind;  // file, dir, stream
+    std::string path; // from the volume root, "/" between names
+    std::string kind; // file, dir, stream
     std::int64_t size = 0;
     std::string sha256;
     std::string state; // kept, deleted, overwritten (deleted, and its clusters reused since)

@@ -25,7 +25,10 @@ void put64(Bytes& bytes, std::size_t at, std::uint64_t value)
 
 namespace {
 
-std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+std::size_t align8(std::size_t n)
+{
+    return (n + 7) & ~std::size_t{7};
+}
 
 void putName(Bytes& bytes, std::size_t at, const std::u16string& name)
 {

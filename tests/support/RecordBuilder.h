@@ -19,14 +19,27 @@ class RecordBuilder
 public:
     explicit RecordBuilder(std::size_t recordSize = 1024) : m_size(recordSize) {}
 
-    RecordBuilder& inUse(bool value) { m_inUse = value; return *this; }
-    RecordBuilder& directory(bool value) { m_directory = value; return *this; }
-    RecordBuilder& number(std::uint32_t value) { m_number = value; return *this; }
+    RecordBuilder& inUse(bool value)
+    {
+        m_inUse = value;
+        return *this;
+    }
+    RecordBuilder& directory(bool value)
+    {
+        m_directory = value;
+        return *this;
+    }
+    RecordBuilder& number(std::uint32_t value)
+    {
+        m_number = value;
+        return *this;
+    }
 
     RecordBuilder& standardInformation(std::uint64_t creationFileTime);
     RecordBuilder& fileName(const std::u16string& name, std::uint64_t parent, std::uint8_t nameSpace = 1);
     RecordBuilder& residentData(const Bytes& content, const std::u16string& streamName = u"");
-    RecordBuilder& nonResidentData(const Bytes& runList, std::uint64_t dataSize, const std::u16string& streamName = u"");
+    RecordBuilder& nonResidentData(const Bytes& runList, std::uint64_t dataSize,
+                                   const std::u16string& streamName = u"");
     // A non-resident $DATA as a segment of a longer stream, or with its own flags (0x0001
     // compressed, 0x4000 encrypted), compression unit (log2 of clusters) and valid length.
     struct Segment
@@ -46,13 +59,29 @@ public:
     };
     RecordBuilder& attributeList(const std::vector<ListEntry>& entries);
     // Makes this an extension record of `base`.
-    RecordBuilder& baseRecord(std::uint64_t base) { m_base = base; return *this; }
+    RecordBuilder& baseRecord(std::uint64_t base)
+    {
+        m_base = base;
+        return *this;
+    }
     RecordBuilder& indexRoot();
     // Any bytes as the next attribute, for damaged layouts.
-    RecordBuilder& raw(const Bytes& attribute) { m_attributes.push_back(attribute); return *this; }
+    RecordBuilder& raw(const Bytes& attribute)
+    {
+        m_attributes.push_back(attribute);
+        return *this;
+    }
     // The four bytes after the end marker; Windows writes a length-like word, mkntfs zeros.
-    RecordBuilder& afterEndMarker(std::array<std::uint8_t, 4> bytes) { m_afterEnd = bytes; return *this; }
-    RecordBuilder& noEndMarker() { m_endMarker = false; return *this; }
+    RecordBuilder& afterEndMarker(std::array<std::uint8_t, 4> bytes)
+    {
+        m_afterEnd = bytes;
+        return *this;
+    }
+    RecordBuilder& noEndMarker()
+    {
+        m_endMarker = false;
+        return *this;
+    }
 
     // The record as it lies on the disk (protected) or already fixed up.
     Bytes build(bool protect = true) const;
@@ -79,10 +108,10 @@ struct VolumeLayout
 {
     std::size_t bytesPerSector = 512;
     std::uint8_t sectorsPerClusterByte = 8;
-    std::uint64_t totalSectors = 0;     // 0: the image's own size
+    std::uint64_t totalSectors = 0; // 0: the image's own size
     std::uint64_t mftCluster = 4;
     std::size_t recordSize = 1024;
-    std::size_t clusters = 64;          // image size in clusters
+    std::size_t clusters = 64; // image size in clusters
     Bytes mftRunList = {0x11, 0x08, 0x04, 0x00}; // record 0's $DATA runs: 8 clusters at cluster 4
     std::map<std::int64_t, Bytes> records; // record number -> bytes (record 0 is made unless given)
 };

@@ -6,8 +6,8 @@
 #include <QTest>
 #include <QUrl>
 
-#include "shell/ui/OptionsAbout.h"
 #include "shell/Settings.h"
+#include "shell/ui/OptionsAbout.h"
 #include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
@@ -77,18 +77,12 @@ void DialogsTest::controlsSitWhereTheWindowIsDrawn_data()
         const char* control;
         QRect geometry;
     } rows[] = {
-        {"TForm3", "WndImage", {0, 0, 320, 190}},
-        {"TForm3", "Label1", {16, 46, 286, 32}},
-        {"TForm3", "Edit1", {16, 88, 251, 22}},
-        {"TForm3", "Button1A", {271, 87, 31, 25}},
-        {"TForm3", "Button2A", {58, 138, 93, 30}},
-        {"TForm3", "Button2Label", {58, 138, 93, 30}},
-        {"TForm3", "Button3A", {170, 138, 93, 30}},
-        {"TForm3", "Button3Label", {170, 138, 93, 30}},
-        {"TForm5a", "WndImage", {0, 0, 400, 230}},
-        {"TForm5a", "VersionLabel", {128, 52, 145, 13}},
-        {"TForm5a", "Button1A", {162, 188, 93, 30}},
-        {"TForm5a", "Button1Label", {162, 188, 93, 30}},
+        {"TForm3", "WndImage", {0, 0, 320, 190}},    {"TForm3", "Label1", {16, 46, 286, 32}},
+        {"TForm3", "Edit1", {16, 88, 251, 22}},      {"TForm3", "Button1A", {271, 87, 31, 25}},
+        {"TForm3", "Button2A", {58, 138, 93, 30}},   {"TForm3", "Button2Label", {58, 138, 93, 30}},
+        {"TForm3", "Button3A", {170, 138, 93, 30}},  {"TForm3", "Button3Label", {170, 138, 93, 30}},
+        {"TForm5a", "WndImage", {0, 0, 400, 230}},   {"TForm5a", "VersionLabel", {128, 52, 145, 13}},
+        {"TForm5a", "Button1A", {162, 188, 93, 30}}, {"TForm5a", "Button1Label", {162, 188, 93, 30}},
     };
     for (const auto& row : rows)
         QTest::addRow("%s %s", row.dialog, row.control)
@@ -188,20 +182,22 @@ void DialogsTest::browseStartsAtTheShownFolderAndKeepsItOnCancel()
     QString shown;
     UserScript user;
     user.then([&] { return options->isVisible(); }, [&] { clickButton(options.get(), "Button1A"); });
-    user.then([] { return picker() != nullptr; }, [&] {
-        title = picker()->windowTitle();
-        start = picker()->directory().absolutePath();
-        if (pick) {
-            picker()->setDirectory(other);
-            QMetaObject::invokeMethod(picker(), "accept");
-        } else {
-            picker()->reject();
-        }
-    });
-    user.then([&] { return QApplication::activeModalWidget() == options.get(); }, [&] {
-        shown = options->FolderEdit()->text();
-        clickButton(options.get(), "Button3A");
-    });
+    user.then([] { return picker() != nullptr; },
+              [&] {
+                  title = picker()->windowTitle();
+                  start = picker()->directory().absolutePath();
+                  if (pick) {
+                      picker()->setDirectory(other);
+                      QMetaObject::invokeMethod(picker(), "accept");
+                  } else {
+                      picker()->reject();
+                  }
+              });
+    user.then([&] { return QApplication::activeModalWidget() == options.get(); },
+              [&] {
+                  shown = options->FolderEdit()->text();
+                  clickButton(options.get(), "Button3A");
+              });
     options->exec();
     QVERIFY(user.done());
 
@@ -227,7 +223,8 @@ void DialogsTest::aboutShowsTheVersionAndOpensEachLinkStayingOpen()
         int left;
         int right;
         int top;
-    } anchors[] = {{"Label1", -1, 213, 140}, {"Label2", -1, 212, 160}, {"Label3", 222, -1, 140}, {"Label4", 222, -1, 160}};
+    } anchors[] = {
+        {"Label1", -1, 213, 140}, {"Label2", -1, 212, 160}, {"Label3", 222, -1, 140}, {"Label4", 222, -1, 160}};
     for (const auto& anchor : anchors) {
         const QRect place = about->findChild<QLabel*>(QLatin1String(anchor.link))->geometry();
         QVERIFY2(!place.isEmpty(), anchor.link);
@@ -237,13 +234,14 @@ void DialogsTest::aboutShowsTheVersionAndOpensEachLinkStayingOpen()
 
     QList<bool> openAfterClick;
     UserScript user;
-    user.then([&] { return about->isVisible(); }, [&] {
-        for (const char* link : {"Label1", "Label2", "Label3", "Label4"}) {
-            clickButton(about.get(), link);
-            openAfterClick << (QApplication::activeModalWidget() == about.get() && about->isVisible());
-        }
-        clickButton(about.get(), "Button1A");
-    });
+    user.then([&] { return about->isVisible(); },
+              [&] {
+                  for (const char* link : {"Label1", "Label2", "Label3", "Label4"}) {
+                      clickButton(about.get(), link);
+                      openAfterClick << (QApplication::activeModalWidget() == about.get() && about->isVisible());
+                  }
+                  clickButton(about.get(), "Button1A");
+              });
     about->exec();
     QVERIFY(user.done());
     QVERIFY(!about->isVisible());
@@ -277,10 +275,11 @@ void DialogsTest::dialogCentresOnItsWindowAndStaysOnTheScreen()
     about->setCentreOn(&main);
     QRect placed;
     UserScript user;
-    user.then([&] { return about->isVisible(); }, [&] {
-        placed = about->geometry();
-        about->close();
-    });
+    user.then([&] { return about->isVisible(); },
+              [&] {
+                  placed = about->geometry();
+                  about->close();
+              });
     about->exec();
     QVERIFY(user.done());
     QVERIFY(main.screen()->availableGeometry().contains(placed));
@@ -305,26 +304,28 @@ void DialogsTest::programOpensOptionsAndAbout()
     bool editable = true;
     UserScript user;
     auto options = [] { return static_cast<TForm3*>(modal("TForm3")); };
-    user.then([&] { return options() != nullptr; }, [&] {
-        shown << options()->FolderEdit()->text();
-        places << options()->geometry();
-        // Never typed into, but drawn readable: dark text on a white field.
-        const QPalette field = options()->FolderEdit()->palette();
-        editable = !options()->FolderEdit()->isReadOnly() ||
-                   field.color(QPalette::Text).lightness() + 100 > field.color(QPalette::Base).lightness();
-        // A pick the user then closes on.
-        options()->FolderEdit()->setText(QStringLiteral("/tmp/unsaved"));
-        clickButton(options(), "Button3A");
-    });
+    user.then([&] { return options() != nullptr; },
+              [&] {
+                  shown << options()->FolderEdit()->text();
+                  places << options()->geometry();
+                  // Never typed into, but drawn readable: dark text on a white field.
+                  const QPalette field = options()->FolderEdit()->palette();
+                  editable = !options()->FolderEdit()->isReadOnly() ||
+                      field.color(QPalette::Text).lightness() + 100 > field.color(QPalette::Base).lightness();
+                  // A pick the user then closes on.
+                  options()->FolderEdit()->setText(QStringLiteral("/tmp/unsaved"));
+                  clickButton(options(), "Button3A");
+              });
     click(form.TopButton(1)->normalPicture());
     QVERIFY(user.done());
     QCOMPARE(form.restoreFolder(), restored.toStdString());
 
-    user.then([&] { return options() != nullptr; }, [&] {
-        shown << options()->FolderEdit()->text();
-        options()->FolderEdit()->setText(QStringLiteral("/tmp/picked"));
-        clickButton(options(), "Button2A");
-    });
+    user.then([&] { return options() != nullptr; },
+              [&] {
+                  shown << options()->FolderEdit()->text();
+                  options()->FolderEdit()->setText(QStringLiteral("/tmp/picked"));
+                  clickButton(options(), "Button2A");
+              });
     click(form.TopButton(1)->normalPicture());
     QVERIFY(user.done());
     QCOMPARE(shown, (QStringList{restored, restored}));
@@ -333,10 +334,11 @@ void DialogsTest::programOpensOptionsAndAbout()
     QCOMPARE(ReadSettingString(system.settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kSaveDir),
              std::string("/tmp/picked"));
 
-    user.then([] { return modal("TForm5a") != nullptr; }, [&] {
-        places << modal("TForm5a")->geometry();
-        clickButton(modal("TForm5a"), "Button1A");
-    });
+    user.then([] { return modal("TForm5a") != nullptr; },
+              [&] {
+                  places << modal("TForm5a")->geometry();
+                  clickButton(modal("TForm5a"), "Button1A");
+              });
     click(form.TopButton(3)->normalPicture());
     QVERIFY(user.done());
     QCOMPARE(QApplication::activeModalWidget(), nullptr);

@@ -30,8 +30,8 @@ struct Started
 {
     TestSystem system;
     Program program;
-    QStringList results;     // what the results window listed, one line per file
-    QStringList messages;    // what the Information dialog said
+    QStringList results; // what the results window listed, one line per file
+    QStringList messages; // what the Information dialog said
 
     explicit Started(const QStringList& driveMap, int language = 1)
         : system(driveMap, language), program(system.services())
@@ -50,28 +50,30 @@ struct Started
 // Answers the Information dialog and keeps its text.
 void acceptMessage(UserScript& user, Started& app)
 {
-    user.then([] { return modal("TForm6a") != nullptr; }, [&app] {
-        QWidget* dialog = modal("TForm6a");
-        app.messages << infoText(dialog);
-        clickButton(dialog, "Button1A");
-    });
+    user.then([] { return modal("TForm6a") != nullptr; },
+              [&app] {
+                  QWidget* dialog = modal("TForm6a");
+                  app.messages << infoText(dialog);
+                  clickButton(dialog, "Button1A");
+              });
 }
 
 void answer(UserScript& user, const char* button, QString* question = nullptr)
 {
-    user.then([] { return modal("TForm6b") != nullptr; }, [button, question] {
-        QWidget* dialog = modal("TForm6b");
-        if (question)
-            *question = infoText(dialog);
-        clickButton(dialog, button);
-    });
+    user.then([] { return modal("TForm6b") != nullptr; },
+              [button, question] {
+                  QWidget* dialog = modal("TForm6b");
+                  if (question)
+                      *question = infoText(dialog);
+                  clickButton(dialog, button);
+              });
 }
 
 bool isIdle(TForm1& form)
 {
     return form.DriveBox()->isEnabled() && form.MaskEdit()->isEnabled() && form.CloseButton()->isEnabled() &&
-           !form.ProgressLabel()->isVisible() && !form.session().ScanRunning &&
-           form.FindButton()->caption()->text() == QStringLiteral("Find");
+        !form.ProgressLabel()->isVisible() && !form.session().ScanRunning &&
+        form.FindButton()->caption()->text() == QStringLiteral("Find");
 }
 
 } // namespace
@@ -96,7 +98,9 @@ private slots:
 void MainWindowTest::listsOnlyNtfsDrivesButNeverA()
 {
     const QString notNtfs = QDir::temp().filePath(QStringLiteral("orv-zero.img"));
-    { std::ofstream(notNtfs.toStdString()) << std::string(65536, '\0'); }
+    {
+        std::ofstream(notNtfs.toStdString()) << std::string(65536, '\0');
+    }
     Started app({QStringLiteral("A: ") + fixture("demo"), QStringLiteral("D: ") + notNtfs,
                  QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo")});
     QStringList listed;
@@ -115,14 +119,16 @@ void MainWindowTest::listsOnlyNtfsDrivesButNeverA()
 
 void MainWindowTest::findReportsEachFailingCheck_data()
 {
-    QTest::addColumn<QString>("image");  // behind drive E:, empty for no drive at all
+    QTest::addColumn<QString>("image"); // behind drive E:, empty for no drive at all
     QTest::addColumn<QString>("mask");
     QTest::addColumn<bool>("removeImage");
     QTest::addColumn<QString>("message");
     QTest::newRow("empty drive list") << QString() << "*.*" << false << "Drive not found!";
-    QTest::newRow("drive removed since listed") << "demo" << "*.*" << true << "Drive not found!";
+    QTest::newRow("drive removed since listed") << "demo"
+                                                << "*.*" << true << "Drive not found!";
     QTest::newRow("mask not well formed")
-        << "demo" << "[ab" << false << "File or mask to find: [ab\nThe mask has a \"[\" without \"]\".";
+        << "demo"
+        << "[ab" << false << "File or mask to find: [ab\nThe mask has a \"[\" without \"]\".";
 }
 
 void MainWindowTest::findReportsEachFailingCheck()
@@ -164,13 +170,14 @@ void MainWindowTest::normalScanListsTheDeletedFiles()
     QStringList hints;
     QStringList counters;
     UserScript user;
-    user.then([&app] { return app.form().session().ScanRunning; }, [&] {
-        hints << app.form().HintLabel()->text();
-        counters << app.form().FindButton()->caption()->text();
-        QVERIFY(!app.form().DriveBox()->isEnabled());
-        QVERIFY(!app.form().CloseButton()->isEnabled());
-        QVERIFY(app.form().ProgressLabel()->isVisible());
-    });
+    user.then([&app] { return app.form().session().ScanRunning; },
+              [&] {
+                  hints << app.form().HintLabel()->text();
+                  counters << app.form().FindButton()->caption()->text();
+                  QVERIFY(!app.form().DriveBox()->isEnabled());
+                  QVERIFY(!app.form().CloseButton()->isEnabled());
+                  QVERIFY(app.form().ProgressLabel()->isVisible());
+              });
     click(app.form().FindButton()->normalPicture());
     QVERIFY(user.done());
     QCOMPARE(hints, QStringList{QStringLiteral("Please wait...")});
@@ -189,7 +196,8 @@ void MainWindowTest::normalScanListsTheDeletedFiles()
     app.results.clear();
     app.form().MaskEdit()->setText(QStringLiteral("*.nothing"));
     int barBehindMessage = -1;
-    user.then([] { return modal("TForm6a") != nullptr; }, [&] { barBehindMessage = app.form().ProgressBar()->width(); });
+    user.then([] { return modal("TForm6a") != nullptr; },
+              [&] { barBehindMessage = app.form().ProgressBar()->width(); });
     acceptMessage(user, app);
     click(app.form().FindButton()->normalPicture());
     QVERIFY(user.done());
@@ -209,15 +217,17 @@ void MainWindowTest::normalScanStopsWhenStopIsConfirmed()
     // Stop answered No: the scan goes on; then Stop answered Yes a little later ends it.
     user.then([&form] { return form.session().ScanRunning; }, [&] { click(form.FindButton()->normalPicture()); });
     answer(user, "Button2A", &question);
-    user.then([&form] { return form.session().ScanRunning && form.session().RecordsExamined > 0; }, [&] {
-        examinedAtNo = form.session().RecordsExamined;
-        click(form.FindButton()->normalPicture());
-    });
+    user.then([&form] { return form.session().ScanRunning && form.session().RecordsExamined > 0; },
+              [&] {
+                  examinedAtNo = form.session().RecordsExamined;
+                  click(form.FindButton()->normalPicture());
+              });
     answer(user, "Button1A");
-    user.then([] { return modal("TForm6a") != nullptr; }, [&app] {
-        app.messages << infoText(modal("TForm6a"));
-        clickButton(modal("TForm6a"), "Button1A");
-    });
+    user.then([] { return modal("TForm6a") != nullptr; },
+              [&app] {
+                  app.messages << infoText(modal("TForm6a"));
+                  clickButton(modal("TForm6a"), "Button1A");
+              });
     click(form.FindButton()->normalPicture());
 
     QCOMPARE(question, QStringLiteral("Are you sure you wish to cancel this operation?"));
@@ -226,7 +236,8 @@ void MainWindowTest::normalScanStopsWhenStopIsConfirmed()
     QVERIFY(form.session().RecordsExamined < 122);
     QVERIFY(isIdle(form));
     QVERIFY(app.results.size() < 25);
-    QVERIFY(app.results.isEmpty() == (app.messages == QStringList{QStringLiteral("Found 0 deleted files on this drive!")}));
+    QVERIFY(app.results.isEmpty() ==
+            (app.messages == QStringList{QStringLiteral("Found 0 deleted files on this drive!")}));
 }
 
 void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
@@ -248,9 +259,10 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     watch.start();
     click(form.FindButton()->normalPicture());
     watch.stop();
-    QCOMPARE(steps, (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
-                                 QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
-                                 QStringLiteral("Find files")}));
+    QCOMPARE(steps,
+             (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
+                          QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
+                          QStringLiteral("Find files")}));
     const int all = static_cast<int>(app.results.size());
     QCOMPARE(all, 25);
     QVERIFY(isIdle(form));
@@ -260,14 +272,16 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     app.results.clear();
     QString question;
     QString caption;
-    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
-              [&] {
-                  caption = form.FindButton()->caption()->text();
-                  click(form.FindButton()->normalPicture());
-              });
+    user.then(
+        [&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
+        [&] {
+            caption = form.FindButton()->caption()->text();
+            click(form.FindButton()->normalPicture());
+        });
     answer(user, "Button2A", &question);
-    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
-              [&] { click(form.FindButton()->normalPicture()); });
+    user.then(
+        [&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find folders"); },
+        [&] { click(form.FindButton()->normalPicture()); });
     answer(user, "Button1A");
     click(form.FindButton()->normalPicture());
     QVERIFY(user.done());
@@ -279,8 +293,11 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     // Skipped at the very start of finding the records, the scan still reads the $MFT the volume
     // names now: every file the Normal scan lists is there.
     app.results.clear();
-    user.then([&form] { return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find MFT records"); },
-              [&] { click(form.FindButton()->normalPicture()); });
+    user.then(
+        [&form] {
+            return form.session().ScanRunning && form.HintLabel()->text() == QStringLiteral("Find MFT records");
+        },
+        [&] { click(form.FindButton()->normalPicture()); });
     answer(user, "Button1A");
     click(form.FindButton()->normalPicture());
     QVERIFY(user.done());
@@ -295,9 +312,10 @@ void MainWindowTest::extendedScanSkipsAStepWhenConfirmed()
     watch.start();
     click(form.FindButton()->normalPicture());
     watch.stop();
-    QCOMPARE(steps, (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
-                                 QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
-                                 QStringLiteral("Find files")}));
+    QCOMPARE(steps,
+             (QStringList{QStringLiteral("Please wait..."), QStringLiteral("Find MFT records"),
+                          QStringLiteral("Read MFT records"), QStringLiteral("Find folders"),
+                          QStringLiteral("Find files")}));
     QCOMPARE(app.results.size(), all);
     QVERIFY(isIdle(form));
     form.ModeBox()->setCurrentIndex(1);
@@ -310,16 +328,16 @@ void MainWindowTest::scanRunsWithTheAnimationClip()
     if (!AnimationPlayer::available())
         QSKIP("built without Qt Multimedia");
     Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
-    QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"),
-                        qPath(app.system.folder / "Recovery.avi")));
+    QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"), qPath(app.system.folder / "Recovery.avi")));
     QWidget* panel = app.form().findChild<QWidget*>(QStringLiteral("AviPanel"));
     UserScript user;
-    user.then([&app] { return app.form().session().ScanRunning; }, [&] {
-        // Keep the scan busy until the clip is loaded and shown.
-        QTRY_VERIFY_WITH_TIMEOUT(!panel->findChildren<QWidget*>().isEmpty() &&
-                                     panel->findChildren<QWidget*>().first()->isVisible(),
-                                 5000);
-    });
+    user.then([&app] { return app.form().session().ScanRunning; },
+              [&] {
+                  // Keep the scan busy until the clip is loaded and shown.
+                  QTRY_VERIFY_WITH_TIMEOUT(!panel->findChildren<QWidget*>().isEmpty() &&
+                                               panel->findChildren<QWidget*>().first()->isVisible(),
+                                           5000);
+              });
     click(app.form().FindButton()->normalPicture());
     QVERIFY(user.done());
     if (QTest::currentTestFailed())
@@ -337,11 +355,12 @@ void MainWindowTest::closeIsRefusedWhileScanning()
     QSignalSpy closed(&form, &TForm1::closed);
     bool stillOpen = false;
     UserScript user;
-    user.then([&form] { return form.session().ScanRunning; }, [&] {
-        form.close();
-        click(form.TopButton(5)->normalPicture());
-        stillOpen = form.isVisible();
-    });
+    user.then([&form] { return form.session().ScanRunning; },
+              [&] {
+                  form.close();
+                  click(form.TopButton(5)->normalPicture());
+                  stillOpen = form.isVisible();
+              });
     click(form.FindButton()->normalPicture());
     QVERIFY(user.done());
     QVERIFY(stillOpen);

@@ -1,8 +1,8 @@
 // Every window in every language, read as a user and driven as a keyboard user: no text that
 // does not fit its place, every control with a name and a role for assistive technology, a whole
 // restore done with Tab, Space and Enter, and Esc that never throws the results away.
-#include <QAccessible>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -98,7 +98,8 @@ QStringList unreadable(QWidget* window)
             continue; // shows only its arrow by design; its list is wide enough
         QStyleOptionComboBox option;
         option.initFrom(box);
-        const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        const QRect field =
+            box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
         // An entry wider than the box must read whole in the opened list, and in the box's
         // tooltip while it is the one shown.
         const int list = std::max(field.width(), box->view()->minimumWidth() - (box->width() - field.width()));
@@ -108,7 +109,7 @@ QStringList unreadable(QWidget* window)
                 faults << where + box->objectName() + QStringLiteral(" entry does not fit: ") + box->itemText(i);
             else if (advance > field.width() && i == box->currentIndex() && box->toolTip() != box->itemText(i))
                 faults << where + box->objectName() + QStringLiteral(" shown entry cut without its tooltip: ") +
-                              box->itemText(i);
+                        box->itemText(i);
         }
     }
     return faults;
@@ -123,7 +124,7 @@ QStringList unnamed(QWidget* window)
             continue;
         QAccessibleInterface* access = QAccessible::queryAccessibleInterface(control);
         const QString what = window->objectName() + QLatin1Char('.') + control->objectName() + QLatin1Char(' ') +
-                             QLatin1String(control->metaObject()->className());
+            QLatin1String(control->metaObject()->className());
         if (!access) {
             faults << what + QStringLiteral(": no accessible interface");
             continue;
@@ -138,7 +139,8 @@ QStringList unnamed(QWidget* window)
     if (auto* skin = qobject_cast<SkinWindow*>(window))
         for (ImageButton* button : skin->buttons())
             if (button->keyPlate()->accessibleDescription().isEmpty())
-                faults << window->objectName() + QLatin1Char('.') + button->objectName() + QStringLiteral(": no description");
+                faults << window->objectName() + QLatin1Char('.') + button->objectName() +
+                        QStringLiteral(": no description");
     return faults;
 }
 
@@ -203,23 +205,25 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
 
     // Scanning (the step text, Stop), then the Stop question, answered No.
     UserScript user;
-    user.then([&form] { return form.session().ScanRunning; }, [&] {
-        faults << unreadable(&form);
-        click(form.FindButton()->normalPicture());
-    });
-    user.then([] { return modal("TForm6b") != nullptr; }, [&] {
-        faults << unreadable(modal("TForm6b")) << unnamed(modal("TForm6b"));
-        clickButton(modal("TForm6b"), "Button2A");
-    });
+    user.then([&form] { return form.session().ScanRunning; },
+              [&] {
+                  faults << unreadable(&form);
+                  click(form.FindButton()->normalPicture());
+              });
+    user.then([] { return modal("TForm6b") != nullptr; },
+              [&] {
+                  faults << unreadable(modal("TForm6b")) << unnamed(modal("TForm6b"));
+                  clickButton(modal("TForm6b"), "Button2A");
+              });
     click(form.FindButton()->normalPicture());
     QVERIFY(user.done());
 
     // Every message and question the program can show, and the longest end of a restore.
     const LanguageText* messages[] = {
-        &lang::kDriveMessage3,     &lang::kDriveMessage5,  &lang::kDriveMessage8,  &lang::kDriveMessage9,
-        &lang::kProcessNotFound,   &lang::kMessagesHelpNotFound, &lang::kFileMessage2, &lang::kFileMessage6,
-        &lang::kFileMessage11,     &lang::kFileMessage13,  &lang::kFileMessage16,  &lang::kVistaMessage3,
-        &lang::kMaskUnclosed,      &lang::kMaskEmptySet,   &lang::kMaskRangeStart, &lang::kMaskRangeBackwards};
+        &lang::kDriveMessage3,   &lang::kDriveMessage5,        &lang::kDriveMessage8,  &lang::kDriveMessage9,
+        &lang::kProcessNotFound, &lang::kMessagesHelpNotFound, &lang::kFileMessage2,   &lang::kFileMessage6,
+        &lang::kFileMessage11,   &lang::kFileMessage13,        &lang::kFileMessage16,  &lang::kVistaMessage3,
+        &lang::kMaskUnclosed,    &lang::kMaskEmptySet,         &lang::kMaskRangeStart, &lang::kMaskRangeBackwards};
     QStringList shown;
     for (const LanguageText* message : messages)
         shown << text(texts, *message);
@@ -228,31 +232,34 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     shown << QStringLiteral("12 ") + text(texts, lang::kFileMessage14);
     shown << QStringLiteral("12 ") + text(texts, lang::kFileMessage10);
     shown << QStringLiteral("2 ") + text(texts, lang::kRestoredWhole) + QLatin1Char('\n') +
-                 text(texts, lang::kRestoredStopped) + QStringLiteral(" holiday-video.mp4\n") +
-                 text(texts, lang::kRestoredDamaged) + QStringLiteral(" report.doc, sunset.jpg");
+            text(texts, lang::kRestoredStopped) + QStringLiteral(" holiday-video.mp4\n") +
+            text(texts, lang::kRestoredDamaged) + QStringLiteral(" report.doc, sunset.jpg");
     for (const QString& message : shown) {
-        user.then([] { return modal("TForm6a") != nullptr; }, [&] {
-            faults << unreadable(modal("TForm6a"));
-            clickButton(modal("TForm6a"), "Button1A");
-        });
+        user.then([] { return modal("TForm6a") != nullptr; },
+                  [&] {
+                      faults << unreadable(modal("TForm6a"));
+                      clickButton(modal("TForm6a"), "Button1A");
+                  });
         form.ShowInformation(message);
     }
     for (const LanguageText* question :
          {&lang::kProcessMessage2, &lang::kProcessMessage4, &lang::kFileMessage7, &lang::kFileMessage9}) {
-        user.then([] { return modal("TForm6b") != nullptr; }, [&] {
-            faults << unreadable(modal("TForm6b"));
-            clickButton(modal("TForm6b"), "Button2A");
-        });
+        user.then([] { return modal("TForm6b") != nullptr; },
+                  [&] {
+                      faults << unreadable(modal("TForm6b"));
+                      clickButton(modal("TForm6b"), "Button2A");
+                  });
         form.AskConfirmation(text(texts, *question));
     }
     QVERIFY(user.done());
 
     bool showNote = true;
     ImportantNotice notice(texts, language, app.system.settings, showNote);
-    user.then([&notice] { return notice.isVisible(); }, [&] {
-        faults << unreadable(&notice) << unnamed(&notice);
-        notice.close();
-    });
+    user.then([&notice] { return notice.isVisible(); },
+              [&] {
+                  faults << unreadable(&notice) << unnamed(&notice);
+                  notice.close();
+              });
     notice.exec();
     std::string restoreFolder = "/home/user/Desktop/Restored Files";
     TForm3 options(texts, language, app.system.settings, restoreFolder);
@@ -324,34 +331,36 @@ void ReadableAndKeyboardTest::keyboardAloneRestoresFiles()
     UserScript user;
     // The results window opens with the focus in the folder tree: down to Documents, over to the
     // list, everything selected with Ctrl+A, then Restore.
-    user.then([] { return modal("TForm2") && focused() && focused()->window() == modal("TForm2"); }, [&] {
-        results = static_cast<TForm2*>(modal("TForm2"));
-        faults << unnamed(results);
-        QCOMPARE(focused(), results->DList());
-        for (int i = 0; i < 6 && (!results->DList()->currentItem() ||
-                                  results->DList()->currentItem()->text(0) != QLatin1String("Documents"));
-             ++i)
-            press(Qt::Key_Down);
-        QCOMPARE(results->DList()->currentItem()->text(0), QStringLiteral("Documents"));
-        for (int row = 0; row < results->model()->rowCount(); ++row)
-            restoredNames << results->model()->fileName(row);
-        QVERIFY(restoredNames.size() >= 2);
-        press(Qt::Key_Tab);
-        QCOMPARE(focused(), results->FList());
-        press(Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(results->selectedCount(), restoredNames.size());
-        // Deselect all and Select all from the keyboard too.
-        QVERIFY(tabTo(results->findChild<QWidget*>(QStringLiteral("DeSelectLabelKey"))));
-        press(Qt::Key_Space);
-        QCOMPARE(results->selectedCount(), 0);
-        // Like a click, the link leaves the focus in the list it changed.
-        QCOMPARE(focused(), results->FList());
-        QVERIFY(tabTo(results->findChild<QWidget*>(QStringLiteral("SelectLabelKey"))));
-        press(Qt::Key_Space);
-        QCOMPARE(results->selectedCount(), restoredNames.size());
-        QVERIFY(tabTo(results->RestoreButton()->keyPlate()));
-        press(Qt::Key_Space);
-    });
+    user.then([] { return modal("TForm2") && focused() && focused()->window() == modal("TForm2"); },
+              [&] {
+                  results = static_cast<TForm2*>(modal("TForm2"));
+                  faults << unnamed(results);
+                  QCOMPARE(focused(), results->DList());
+                  for (int i = 0; i < 6 &&
+                       (!results->DList()->currentItem() ||
+                        results->DList()->currentItem()->text(0) != QLatin1String("Documents"));
+                       ++i)
+                      press(Qt::Key_Down);
+                  QCOMPARE(results->DList()->currentItem()->text(0), QStringLiteral("Documents"));
+                  for (int row = 0; row < results->model()->rowCount(); ++row)
+                      restoredNames << results->model()->fileName(row);
+                  QVERIFY(restoredNames.size() >= 2);
+                  press(Qt::Key_Tab);
+                  QCOMPARE(focused(), results->FList());
+                  press(Qt::Key_A, Qt::ControlModifier);
+                  QCOMPARE(results->selectedCount(), restoredNames.size());
+                  // Deselect all and Select all from the keyboard too.
+                  QVERIFY(tabTo(results->findChild<QWidget*>(QStringLiteral("DeSelectLabelKey"))));
+                  press(Qt::Key_Space);
+                  QCOMPARE(results->selectedCount(), 0);
+                  // Like a click, the link leaves the focus in the list it changed.
+                  QCOMPARE(focused(), results->FList());
+                  QVERIFY(tabTo(results->findChild<QWidget*>(QStringLiteral("SelectLabelKey"))));
+                  press(Qt::Key_Space);
+                  QCOMPARE(results->selectedCount(), restoredNames.size());
+                  QVERIFY(tabTo(results->RestoreButton()->keyPlate()));
+                  press(Qt::Key_Space);
+              });
     // The notice: Enter is Continue. The question: Enter is Yes. The end: Enter closes it.
     user.then(dialogWithFocus("TForm6c"), [&] {
         faults << unnamed(modal("TForm6c"));
@@ -366,16 +375,17 @@ void ReadableAndKeyboardTest::keyboardAloneRestoresFiles()
         press(Qt::Key_Space);
     });
     // Back in the results window: Esc changes nothing, Close (reached by Tab) ends it.
-    user.then([&] { return results && modal("TForm2") == results; }, [&] {
-        // A window manager gives the window back its activation when the message closes.
-        results->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(results));
-        QVERIFY(focused() && focused()->window() == results);
-        press(Qt::Key_Escape);
-        QVERIFY(results->isVisible());
-        QVERIFY(tabTo(results->CloseButton()->keyPlate()));
-        press(Qt::Key_Return);
-    });
+    user.then([&] { return results && modal("TForm2") == results; },
+              [&] {
+                  // A window manager gives the window back its activation when the message closes.
+                  results->activateWindow();
+                  QVERIFY(QTest::qWaitForWindowActive(results));
+                  QVERIFY(focused() && focused()->window() == results);
+                  press(Qt::Key_Escape);
+                  QVERIFY(results->isVisible());
+                  QVERIFY(tabTo(results->CloseButton()->keyPlate()));
+                  press(Qt::Key_Return);
+              });
 
     // From the drive list to Find: the choices first, then the button.
     QVERIFY(tabTo(form.FindButton()->keyPlate(), 4));

@@ -83,8 +83,8 @@ struct Harness
         FileListModel* model = window->model();
         for (int row = 0; row < model->rowCount(); ++row)
             if (model->fileName(row) == name)
-                window->FList()->selectionModel()->select(model->index(row, 0), QItemSelectionModel::Select |
-                                                                                     QItemSelectionModel::Rows);
+                window->FList()->selectionModel()->select(model->index(row, 0),
+                                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 };
 
@@ -115,8 +115,8 @@ private:
         const std::filesystem::path image = m_folder / "demo.img";
         std::filesystem::remove(image);
         std::filesystem::copy_file(source, image);
-        m_drives = std::make_unique<LinuxDriveSystem>(
-            LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
+        m_drives =
+            std::make_unique<LinuxDriveSystem>(LinuxDriveSources{{}, "/nonexistent", "/nonexistent", "/nonexistent"});
         m_drives->addDrive("C:", image.string());
         if (RunFindChecks(h.session, *m_drives, "C:", u"", 10).check != FindCheck::Ok)
             return false;
@@ -185,8 +185,9 @@ private slots:
         for (int i = 0; i < root->childCount(); ++i)
             children << root->child(i)->text(0);
         // Node texts compare with their case: "a" is a folder of its own.
-        QCOMPARE(children, (QStringList{QStringLiteral("A"), QStringLiteral("Z"), QStringLiteral("a"),
-                                        QStringLiteral("Мои документы"), QStringLiteral("..")}));
+        QCOMPARE(children,
+                 (QStringList{QStringLiteral("A"), QStringLiteral("Z"), QStringLiteral("a"),
+                              QStringLiteral("Мои документы"), QStringLiteral("..")}));
         QTreeWidgetItem* a = root->child(0);
         QCOMPARE(a->childCount(), 2);
         QCOMPARE(a->child(1)->text(0), QStringLiteral("C"));
@@ -236,14 +237,14 @@ private slots:
         TForm2& window = *h.window;
         QCOMPARE(window.size(), QSize(705, 559));
         const std::pair<const char*, QRect> places[] = {
-            {"ListPanel", {29, 47, 644, 328}},     {"ProgressBar", {32, 382, 233, 14}},
-            {"SelectLabel", {392, 381, 136, 14}},  {"DeSelectLabel", {536, 381, 136, 14}},
-            {"FindEdit", {26, 438, 158, 22}},      {"Button4A", {186, 437, 31, 25}},
-            {"PreviewImage", {256, 420, 48, 48}},  {"Button1A", {246, 488, 144, 60}},
-            {"Button2A", {392, 488, 144, 60}},     {"Button3A", {536, 488, 144, 60}},
-            {"Button1Label", {302, 504, 70, 30}},  {"Button2Label", {456, 504, 70, 30}},
-            {"Button3Label", {598, 504, 70, 30}},  {"TopButton1A", {538, 4, 30, 22}},
-            {"TopButton4A", {624, 4, 30, 22}},     {"TopButton5A", {653, 5, 36, 22}},
+            {"ListPanel", {29, 47, 644, 328}},    {"ProgressBar", {32, 382, 233, 14}},
+            {"SelectLabel", {392, 381, 136, 14}}, {"DeSelectLabel", {536, 381, 136, 14}},
+            {"FindEdit", {26, 438, 158, 22}},     {"Button4A", {186, 437, 31, 25}},
+            {"PreviewImage", {256, 420, 48, 48}}, {"Button1A", {246, 488, 144, 60}},
+            {"Button2A", {392, 488, 144, 60}},    {"Button3A", {536, 488, 144, 60}},
+            {"Button1Label", {302, 504, 70, 30}}, {"Button2Label", {456, 504, 70, 30}},
+            {"Button3Label", {598, 504, 70, 30}}, {"TopButton1A", {538, 4, 30, 22}},
+            {"TopButton4A", {624, 4, 30, 22}},    {"TopButton5A", {653, 5, 36, 22}},
         };
         for (const auto& [name, place] : places) {
             QWidget* control = window.findChild<QWidget*>(QLatin1String(name));
@@ -297,9 +298,9 @@ private slots:
         QCOMPARE(model.data(model.index(0, FileListModel::Size)).toString(), QStringLiteral("10 b"));
         QCOMPARE(model.data(model.index(2, FileListModel::Size)).toString(), QStringLiteral("1 Kb"));
         QCOMPARE(model.data(model.index(2, FileListModel::Size), Qt::ToolTipRole).toString(), QStringLiteral("1024 b"));
-        const std::pair<std::int64_t, const char*> sizes[] = {
-            {1023, "1023 b"}, {419430400, "400 Mb"}, {1073741823, "1023 Mb"}, {1073741824, "1 Gb"},
-            {3000000000, "2 Gb"}, {std::int64_t{5} << 40, "5 Tb"}};
+        const std::pair<std::int64_t, const char*> sizes[] = {{1023, "1023 b"},        {419430400, "400 Mb"},
+                                                              {1073741823, "1023 Mb"}, {1073741824, "1 Gb"},
+                                                              {3000000000, "2 Gb"},    {std::int64_t{5} << 40, "5 Tb"}};
         for (const auto& [bytes, shown] : sizes)
             QCOMPARE(columnSizeText(bytes), QLatin1String(shown));
         QCOMPARE(model.fileName(3), QString()); // a key without a value is a blank row
@@ -328,8 +329,12 @@ private slots:
         h.session.volume.MftRecordSize = 1024;
         std::vector<std::uint8_t> buffer(4 * 1024, 0);
         for (std::size_t i = 0; i < 3; ++i) {
-            const auto record = orv::test::RecordBuilder().inUse(false).standardInformation(files[i].second)
-                                    .fileName(files[i].first, 5).residentData({1}).build(false);
+            const auto record = orv::test::RecordBuilder()
+                                    .inUse(false)
+                                    .standardInformation(files[i].second)
+                                    .fileName(files[i].first, 5)
+                                    .residentData({1})
+                                    .build(false);
             std::copy(record.begin(), record.end(), buffer.begin() + static_cast<std::ptrdiff_t>(i * 1024));
             h.session.store.write(u"C:\\", files[i].first,
                                   formatStoredValue(static_cast<std::int64_t>(i * 1024), texts[i], u"10:00:00", 1));
@@ -349,8 +354,14 @@ private slots:
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<QString>("shown");
         const std::pair<qint64, const char*> table[] = {
-            {0, "0 b"},          {1023, "1023 b"},       {1024, "1 Kb"},          {1536, "1 Kb"},
-            {1048575, "1023 Kb"}, {1048576, "1 Mb"},     {1073741823, "1023 Mb"}, {1073741824, "1073741824"},
+            {0, "0 b"},
+            {1023, "1023 b"},
+            {1024, "1 Kb"},
+            {1536, "1 Kb"},
+            {1048575, "1023 Kb"},
+            {1048576, "1 Mb"},
+            {1073741823, "1023 Mb"},
+            {1073741824, "1073741824"},
             {3000000000, "3000000000"},
         };
         for (const auto& [bytes, shown] : table)
@@ -374,7 +385,8 @@ private slots:
         QVERIFY(icons.forExtension(QStringLiteral(".dir")).name() != QLatin1String("folder"));
         const QString photo = icons.forExtension(QStringLiteral(".jpg")).name();
         QVERIFY2(photo == QLatin1String("image-jpeg") || photo == QLatin1String("image-x-generic"), qPrintable(photo));
-        QCOMPARE(icons.forExtension(QStringLiteral(".JPG")).cacheKey(), icons.forExtension(QStringLiteral(".jpg")).cacheKey());
+        QCOMPARE(icons.forExtension(QStringLiteral(".JPG")).cacheKey(),
+                 icons.forExtension(QStringLiteral(".jpg")).cacheKey());
     }
 
     void panelFollowsTheFirstSelectedRowAndSelectAllLeavesIt()
@@ -502,7 +514,7 @@ private slots:
         const QString end = h.messages.last();
         if (end.contains(QLatin1Char('\n'))) {
             const QString head = QString::number(written) +
-                                 QStringLiteral(" file(s) restored whole.\nStopped while being restored, not kept: ");
+                QStringLiteral(" file(s) restored whole.\nStopped while being restored, not kept: ");
             QVERIFY2(end.startsWith(head), qPrintable(end));
             const QString cut = end.mid(head.size());
             QVERIFY(names.contains(cut));
@@ -625,8 +637,9 @@ private slots:
         ticks.start();
         click(window.WipeButton()->normalPicture());
         QVERIFY(!window.busy());
-        QCOMPARE(h.questions, (QStringList{QStringLiteral("Are you sure to wipe selected files?"),
-                                           QStringLiteral("Are you sure you wish to cancel this operation?")}));
+        QCOMPARE(h.questions,
+                 (QStringList{QStringLiteral("Are you sure to wipe selected files?"),
+                              QStringLiteral("Are you sure you wish to cancel this operation?")}));
         QCOMPARE(h.messages.last(), QStringLiteral("1 file(s) wiped!"));
         QCOMPARE(window.WipeButton()->caption()->text(), QStringLiteral("Wipe"));
         // The rows stay until the folder is chosen again; the wiped one no longer has a record.
@@ -706,32 +719,37 @@ private slots:
         form.show();
         QStringList seen;
         UserScript user;
-        user.then([] { return modal("TForm2") != nullptr; }, [] {
-            auto* results = static_cast<TForm2*>(modal("TForm2"));
-            results->setPumpInterval(std::chrono::milliseconds(0));
-            results->FindEdit()->setText(QStringLiteral("sunset.jpg"));
-            click(results->FindButton()->normalPicture());
-            click(results->SelectLabel());
-            click(results->RestoreButton()->caption());
-        });
-        user.then([] { return modal("TForm6c") != nullptr; }, [&seen] {
-            seen << QStringLiteral("notice");
-            clickButton(modal("TForm6c"), "Button1A");
-        });
-        user.then([] { return modal("TForm6b") != nullptr; }, [&seen] {
-            seen << infoText(modal("TForm6b"));
-            clickButton(modal("TForm6b"), "Button1A");
-        });
-        user.then([] { return modal("TForm6a") != nullptr; }, [&seen] {
-            seen << infoText(modal("TForm6a"));
-            clickButton(modal("TForm6a"), "Button1A");
-        });
+        user.then([] { return modal("TForm2") != nullptr; },
+                  [] {
+                      auto* results = static_cast<TForm2*>(modal("TForm2"));
+                      results->setPumpInterval(std::chrono::milliseconds(0));
+                      results->FindEdit()->setText(QStringLiteral("sunset.jpg"));
+                      click(results->FindButton()->normalPicture());
+                      click(results->SelectLabel());
+                      click(results->RestoreButton()->caption());
+                  });
+        user.then([] { return modal("TForm6c") != nullptr; },
+                  [&seen] {
+                      seen << QStringLiteral("notice");
+                      clickButton(modal("TForm6c"), "Button1A");
+                  });
+        user.then([] { return modal("TForm6b") != nullptr; },
+                  [&seen] {
+                      seen << infoText(modal("TForm6b"));
+                      clickButton(modal("TForm6b"), "Button1A");
+                  });
+        user.then([] { return modal("TForm6a") != nullptr; },
+                  [&seen] {
+                      seen << infoText(modal("TForm6a"));
+                      clickButton(modal("TForm6a"), "Button1A");
+                  });
         user.then([] { return modal("TForm2") != nullptr && !static_cast<TForm2*>(modal("TForm2"))->busy(); },
                   [] { clickButton(modal("TForm2"), "Button3A"); });
         click(form.FindButton()->normalPicture());
         QVERIFY(user.done());
-        QCOMPARE(seen, (QStringList{QStringLiteral("notice"), QStringLiteral("Restore selected files?"),
-                                    QStringLiteral("3 file(s) restored!")}));
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("notice"), QStringLiteral("Restore selected files?"),
+                              QStringLiteral("3 file(s) restored!")}));
         QCOMPARE(sha256((copies / "restored" / "sunset.jpg").string()),
                  QStringLiteral("6f6e69809783a838d9815dd6c9fb4784781f3038ab91c56195fdfc694238f122"));
         QCOMPARE(form.session().store.sections().size(), std::size_t{0});

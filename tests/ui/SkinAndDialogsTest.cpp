@@ -2,8 +2,8 @@
 #include <QCheckBox>
 #include <QTest>
 
-#include "shell/ui/MessageDialogs.h"
 #include "shell/Settings.h"
+#include "shell/ui/MessageDialogs.h"
 #include "tests/ui/UiTestSupport.h"
 
 using namespace orv;
@@ -29,15 +29,19 @@ private slots:
 void SkinAndDialogsTest::hoverShowsOnePairAtATime()
 {
     SkinWindow window(nullptr, QSize(320, 190), QStringLiteral("dialog"));
-    ImageButton* first = window.addButton(QStringLiteral("Button1"), QRect(20, 140, 93, 30),
-                                          QStringLiteral("dialog_button_normal"), QStringLiteral("dialog_button_hover"));
-    ImageButton* second = window.addButton(QStringLiteral("Button2"), QRect(170, 140, 93, 30),
-                                           QStringLiteral("dialog_button_normal"), QStringLiteral("dialog_button_hover"));
+    ImageButton* first =
+        window.addButton(QStringLiteral("Button1"), QRect(20, 140, 93, 30), QStringLiteral("dialog_button_normal"),
+                         QStringLiteral("dialog_button_hover"));
+    ImageButton* second =
+        window.addButton(QStringLiteral("Button2"), QRect(170, 140, 93, 30), QStringLiteral("dialog_button_normal"),
+                         QStringLiteral("dialog_button_hover"));
     first->addCaption(QRect(20, 140, 93, 30), QStringLiteral("Yes"), Qt::white, window.font());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    auto pairIsExclusive = [](ImageButton* b) { return b->normalPicture()->isVisible() != b->hoverPicture()->isVisible(); };
+    auto pairIsExclusive = [](ImageButton* b) {
+        return b->normalPicture()->isVisible() != b->hoverPicture()->isVisible();
+    };
 
     // Over the caption label, the pair's hover picture shows.
     QTest::mouseMove(first->caption(), QPoint(5, 5));
@@ -112,9 +116,9 @@ void SkinAndDialogsTest::confirmationStartsAtNoOnEveryShow()
     ConfirmationDialog dialog(texts);
     UserScript user;
     auto visible = [&dialog] { return dialog.isVisible(); };
-    user.then(visible, [&] { clickButton(&dialog, "Button2A"); });                 // No
-    user.then(visible, [&] { clickButton(&dialog, "Button1A"); });                 // Yes
-    user.then(visible, [&] { dialog.close(); });                                   // closed otherwise
+    user.then(visible, [&] { clickButton(&dialog, "Button2A"); }); // No
+    user.then(visible, [&] { clickButton(&dialog, "Button1A"); }); // Yes
+    user.then(visible, [&] { dialog.close(); }); // closed otherwise
     QCOMPARE(dialog.ask(QStringLiteral("First?")), false);
     QCOMPARE(dialog.ask(QStringLiteral("Second?")), true);
     QCOMPARE(dialog.ask(QStringLiteral("Third?")), false);
@@ -163,11 +167,12 @@ void SkinAndDialogsTest::noticeWritesShowNoteOnlyWhenTicked()
     bool showNote = true;
     ImportantNotice notice(texts, 1, system.settings, showNote);
     UserScript user;
-    user.then([&] { return notice.isVisible(); }, [&] {
-        for (int i = 0; i < labelClicks; ++i)
-            click(notice.checkLabel());
-        clickButton(&notice, "Button1A");
-    });
+    user.then([&] { return notice.isVisible(); },
+              [&] {
+                  for (int i = 0; i < labelClicks; ++i)
+                      click(notice.checkLabel());
+                  clickButton(&notice, "Button1A");
+              });
     notice.exec();
     QVERIFY(user.done());
     QCOMPARE(showNote, !written);

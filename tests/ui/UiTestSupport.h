@@ -10,13 +10,13 @@
 #include <fstream>
 #include <functional>
 
-#include "shell/ui/FileListModel.h"
 #include "platform/HttpClient.h"
-#include "platform/linux/LinuxDriveSystem.h"
-#include "shell/ui/Program.h"
-#include "platform/linux/RegistryFileBackend.h"
 #include "platform/SystemFacts.h"
 #include "platform/SystemMemory.h"
+#include "platform/linux/LinuxDriveSystem.h"
+#include "platform/linux/RegistryFileBackend.h"
+#include "shell/ui/FileListModel.h"
+#include "shell/ui/Program.h"
 #include "tests/support/TempFolder.h"
 
 namespace orv::ui::test {
@@ -64,8 +64,7 @@ struct TestSystem
     LinuxDriveSystem drives;
 
     // drive map lines such as "E: /path/to/image"
-    explicit TestSystem(const QStringList& driveMap = {}, int language = 1)
-        : drives(makeSources(folder, driveMap))
+    explicit TestSystem(const QStringList& driveMap = {}, int language = 1) : drives(makeSources(folder, driveMap))
     {
         if (language != 1)
             settings.writeValue(RegistryRoot::CurrentUser, kSettingsKey, setting::kLanguage,
