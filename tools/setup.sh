@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-    # build
-    cmake ninja-build g++ clang libclang-rt-dev pkg-config
+    # build, and the house format that tools/test.sh checks (.clang-format)
+    cmake ninja-build g++ clang libclang-rt-dev pkg-config clang-format
     # core and front-end libraries
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
