@@ -5,7 +5,13 @@ namespace orv {
 std::string toUtf8(std::u16string_view text)
 {
     std::string out;
-    out.reserve(text.size());
+    appendUtf8(out, text);
+    return out;
+}
+
+void appendUtf8(std::string& out, std::u16string_view text)
+{
+    out.reserve(out.size() + text.size());
     auto put = [&](char32_t c) {
         if (c < 0x80) {
             out += static_cast<char>(c);
@@ -34,7 +40,6 @@ std::string toUtf8(std::u16string_view text)
             put(unit);
         }
     }
-    return out;
 }
 
 std::u16string fromUtf8(std::string_view text)

@@ -1,6 +1,7 @@
 #include "cli/Output.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <type_traits>
 
@@ -35,14 +36,39 @@ Output& Output::operator<<(std::string_view text)
     return *this;
 }
 
+namespace {
+
+// True when one of the eight bytes of `word` is a control character, a quote or a backslash: the
+// bytes a JSON string must escape. Most names have none, and are copied whole.
+bool needsEscape(std::uint64_t word)
+{
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    const auto zeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const std::uint64_t below20 = (word - kOnes * 0x20) & ~word & kHighs;
+    return (below20 | zeroByte(word ^ (kOnes * '"')) | zeroByte(word ^ (kOnes * '\\'))) != 0;
+}
+
+} // namespace
+
 void Output::string(std::string_view utf8)
 {
     m_buffer += '"';
+    std::size_t i = 0;
     std::size_t plain = 0; // start of the run of characters that need no escape
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
+    for (;;) {
+        for (std::uint64_t word = 0; i + 8 <= utf8.size(); i += 8) {
+            std::memcpy(&word, utf8.data() + i, 8);
+            if (needsEscape(word))
+                break;
+        }
+        if (i >= utf8.size())
+            break;
         const char c = utf8[i];
-        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20)
+        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20) {
+            ++i;
             continue;
+        }
         m_buffer.append(utf8.substr(plain, i - plain));
         if (c == '"' || c == '\\') {
             m_buffer += '\\';
@@ -52,10 +78,17 @@ void Output::string(std::string_view utf8)
             std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
             m_buffer += escaped;
         }
-        plain = i + 1;
+        plain = ++i;
     }
     m_buffer.append(utf8.substr(plain));
     m_buffer += '"';
+}
+
+void Output::string(std::u16string_view utf16)
+{
+    m_utf8.clear();
+    appendUtf8(m_utf8, utf16);
+    string(std::string_view(m_utf8));
 }
 
 void Output::flush()
@@ -76,8 +109,8 @@ std::string padded(std::string_view text, std::size_t width)
 JsonWriter& JsonWriter::key(std::string_view name)
 {
     nextMember();
-    m_out.string(name);
-    m_out << ": ";
+    // Member names are the program's own words: nothing in them to escape.
+    m_out << "\"" << name << "\": ";
     m_afterKey = true;
     return *this;
 }
@@ -129,6 +162,12 @@ void JsonWriter::string(std::string_view utf8)
 {
     element();
     m_out.string(utf8);
+}
+
+void JsonWriter::string(std::u16string_view utf16)
+{
+    element();
+    m_out.string(utf16);
 }
 
 void JsonWriter::null()

@@ -48,11 +48,14 @@ public:
 
     // A JSON string: quoted, with quotes, backslashes and control characters escaped.
     void string(std::string_view utf8);
+    // A name from the volume as a JSON string in UTF-8.
+    void string(std::u16string_view utf16);
 
     void flush();
 
 private:
     std::string m_buffer;
+    std::string m_utf8; // a name on its way from UTF-16 into the buffer
 };
 
 // Text padded with spaces to `width` characters, for columns.
@@ -78,10 +81,11 @@ public:
     void beginArray(Layout layout = Layout::Lines) { begin('[', layout); }
     void endArray() { end(']'); }
 
-    // The key of the next member of the open object.
+    // The key of the next member of the open object: a name of the program's own, written as it is.
     JsonWriter& key(std::string_view name);
 
     void string(std::string_view utf8);
+    void string(std::u16string_view utf16);
     void null();
     void boolean(bool value);
     template <std::integral Number>

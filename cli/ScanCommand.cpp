@@ -69,7 +69,7 @@ public:
         }
         std::int64_t listed = 0;
         forEachListedFile(session.store,
-                          [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+                          [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
                               out << printable(section) << printable(key) << "\t" << stored.size << "\t"
                                   << toUtf8(stored.date) << " " << toUtf8(stored.time) << "\n";
                               ++listed;
@@ -94,7 +94,7 @@ private:
         json.key("files").beginArray();
         IsoTimes isoTimes;
         forEachListedFile(
-            session.store, [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+            session.store, [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
                 const auto facts =
                     stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
                 std::string created;
@@ -104,11 +104,11 @@ private:
                     stored.recordOffset ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key) : Grade::None;
 
                 json.beginObject(JsonWriter::Layout::Inline);
-                json.key("folder").string(toUtf8(section));
-                json.key("name").string(toUtf8(key));
+                json.key("folder").string(section);
+                json.key("name").string(key);
                 json.key("record_offset").numberOrNull(stored.recordOffset);
-                json.key("date").string(toUtf8(stored.date));
-                json.key("time").string(toUtf8(stored.time));
+                json.key("date").string(std::u16string_view(stored.date));
+                json.key("time").string(std::u16string_view(stored.time));
                 json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
                 json.key("size").number(stored.size);
                 json.key("resident").boolean(facts && facts->hasData && facts->resident);

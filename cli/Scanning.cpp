@@ -38,13 +38,13 @@ std::vector<ChosenFile> chooseFiles(const ResultsStore& store, const std::string
     for (const std::string& name : names)
         wantedNames.push_back(ResultsStore::fold(fromUtf8(name)));
     std::vector<ChosenFile> chosen;
-    forEachListedFile(store, [&](const std::u16string& section, const std::u16string& key, const StoredFile& stored) {
+    forEachListedFile(store, [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
         if (!folder.empty() && ResultsStore::fold(section) != wantedFolder)
             return;
         if (!wantedNames.empty() &&
             std::find(wantedNames.begin(), wantedNames.end(), ResultsStore::fold(key)) == wantedNames.end())
             return;
-        chosen.push_back({section, key, stored});
+        chosen.push_back({std::u16string(section), std::u16string(key), stored});
     });
     return chosen;
 }

@@ -32,7 +32,7 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
 template <typename Visit>
 void forEachListedFile(const ResultsStore& store, Visit&& visit)
 {
-    store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+    store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
         visit(section, key, parseStoredValue(value));
     });
 }

@@ -21,12 +21,10 @@ FindResult FindNextFolder(const ResultsStore& store, std::u16string_view fieldTe
         return result;
     }
     // The name of a store line is the text before its first "=".
-    const auto matches = [&](const std::u16string& key) {
-        return mask->matches(std::u16string_view(key).substr(0, key.find(u'=')));
-    };
+    const auto matches = [&](std::u16string_view key) { return mask->matches(key.substr(0, key.find(u'='))); };
 
     bool anywhere = false;
-    store.forEach([&](const std::u16string&, const std::u16string& key, const std::u16string&) {
+    store.forEach([&](std::u16string_view, std::u16string_view key, std::u16string_view) {
         anywhere = anywhere || matches(key);
     });
     pump.step();

@@ -9,7 +9,9 @@ std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64
 {
     if (volume.MftRecordSize <= 0)
         return std::nullopt;
-    std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.MftRecordSize));
+    // One buffer for every call: a listing asks this of every file it shows.
+    thread_local std::vector<std::uint8_t> record;
+    record.resize(static_cast<std::size_t>(volume.MftRecordSize));
     if (!volume.MftBuffer.read(recordOffset, record))
         return std::nullopt;
     ApplyRecordFixups(record);

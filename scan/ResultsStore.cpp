@@ -66,7 +66,7 @@ std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const std::uint64_t slot = keySlots[at];
         if (slot == 0 ||
-            (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key, key)))
+            (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key(), key)))
             return at;
     }
 }
@@ -76,7 +76,7 @@ const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key
     if (keySlots.empty())
         return nullptr;
     const std::uint64_t slot = keySlots[slotOf(key, foldedHash(key))];
-    if (slot == 0 || entries[positionOf(slot)].deleted)
+    if (slot == 0 || entries[positionOf(slot)].deleted())
         return nullptr;
     return &entries[positionOf(slot)];
 }
@@ -94,6 +94,38 @@ void ResultsStore::Section::grow()
             at = (at + 1) & mask;
         keySlots[at] = slot;
     }
+}
+
+const char16_t* ResultsStore::TextBlocks::add(std::u16string_view key, std::u16string_view value)
+{
+    const std::size_t length = key.size() + value.size();
+    char16_t* at = nullptr;
+    if (length > kBlockLength / 4) {
+        // A long text (only an INI file has them) gets a block of its own; the newest block keeps
+        // its free end for the names that follow.
+        auto own = std::make_unique<char16_t[]>(std::max<std::size_t>(length, 1));
+        at = own.get();
+        m_blocks.insert(m_blocks.end() - (m_blocks.empty() ? 0 : 1), std::move(own));
+    } else {
+        if (length > m_freeLength) {
+            m_blocks.push_back(std::make_unique<char16_t[]>(kBlockLength));
+            m_free = m_blocks.back().get();
+            m_freeLength = kBlockLength;
+        }
+        at = m_free;
+        m_free += length;
+        m_freeLength -= length;
+    }
+    std::copy(key.begin(), key.end(), at);
+    std::copy(value.begin(), value.end(), at + key.size());
+    return at;
+}
+
+void ResultsStore::TextBlocks::clear()
+{
+    m_blocks.clear();
+    m_free = nullptr;
+    m_freeLength = 0;
 }
 
 std::u16string ResultsStore::fold(std::u16string_view text)
@@ -145,12 +177,16 @@ void ResultsStore::clear()
 {
     m_sections.clear();
     m_index.clear();
+    m_text.clear();
     m_entries = 0;
     m_lastWritten = 0;
 }
 
 void ResultsStore::write(std::u16string_view section, std::u16string_view key, std::u16string_view value)
 {
+    // No name or value of a volume comes near 2^31 characters; an INI line that does is cut there.
+    key = key.substr(0, Entry::kDeleted - 1);
+    value = value.substr(0, Entry::kDeleted - 1);
     if (m_lastWritten >= m_sections.size() || m_sections[m_lastWritten].name != section) {
         auto [sectionAt, newSection] = m_index.try_emplace(fold(section), m_sections.size());
         if (newSection)
@@ -164,12 +200,19 @@ void ResultsStore::write(std::u16string_view section, std::u16string_view key, s
     const std::uint32_t hash = foldedHash(key);
     const std::size_t at = target.slotOf(key, hash);
     const std::uint64_t slot = target.keySlots[at];
-    if (slot != 0 && !target.entries[positionOf(slot)].deleted) {
-        target.entries[positionOf(slot)].value = value;
+    const auto entryOf = [&](std::u16string_view spelling) {
+        return Entry{m_text.add(spelling, value), static_cast<std::uint32_t>(spelling.size()),
+                     static_cast<std::uint32_t>(value.size())};
+    };
+    if (slot != 0 && !target.entries[positionOf(slot)].deleted()) {
+        // The key keeps its first spelling. The old text stays where it is, unused: values are
+        // rewritten rarely, when an INI file's section is written again.
+        Entry& entry = target.entries[positionOf(slot)];
+        entry = entryOf(entry.key());
         return;
     }
     // A new key, or one deleted before: written anew at the end, as a new line of the file.
-    target.entries.push_back(Entry{std::u16string(key), std::u16string(value), false});
+    target.entries.push_back(entryOf(key));
     target.keySlots[at] = (std::uint64_t{hash} << 32) | target.entries.size();
     ++m_entries;
 }
@@ -185,7 +228,7 @@ std::u16string ResultsStore::read(std::u16string_view section, std::u16string_vi
 {
     if (const Section* s = find(section))
         if (const Entry* entry = s->lookup(key))
-            return entry->value;
+            return std::u16string(entry->value());
     return std::u16string(fallback);
 }
 
@@ -207,7 +250,7 @@ void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view ke
         return;
     Section& s = m_sections[sectionAt->second];
     if (const Entry* entry = s.lookup(key)) {
-        s.entries[static_cast<std::size_t>(entry - s.entries.data())].deleted = true;
+        s.entries[static_cast<std::size_t>(entry - s.entries.data())].valueState |= Entry::kDeleted;
         --m_entries;
     }
 }
@@ -226,8 +269,8 @@ std::vector<std::u16string> ResultsStore::keys(std::u16string_view section) cons
     std::vector<std::u16string> names;
     if (const Section* s = find(section)) {
         for (const Entry& e : s->entries)
-            if (!e.deleted)
-                names.push_back(e.key);
+            if (!e.deleted())
+                names.emplace_back(e.key());
     }
     return names;
 }
@@ -240,11 +283,11 @@ std::u16string ResultsStore::text() const
         out += s.name;
         out += u"]\n";
         for (const Entry& e : s.entries) {
-            if (e.deleted)
+            if (e.deleted())
                 continue;
-            out += e.key;
+            out += e.key();
             out += u'=';
-            out += e.value;
+            out += e.value();
             out += u'\n';
         }
         out += u'\n';

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,14 +39,15 @@ public:
     // The keys of a section in the order they were first written.
     std::vector<std::u16string> keys(std::u16string_view section) const;
 
-    // Calls visit(section, key, value) for every entry in order, without copying them.
+    // Calls visit(section, key, value) for every entry in order, without copying them: the key and
+    // the value are views into the store, valid until it is next written or cleared.
     template <typename Visit>
     void forEach(Visit&& visit) const
     {
         for (const Section& s : m_sections)
             for (const Entry& e : s.entries)
-                if (!e.deleted)
-                    visit(s.name, e.key, e.value);
+                if (!e.deleted())
+                    visit(std::u16string_view(s.name), e.key(), e.value());
     }
 
     // Every section as "[name]", its "key=value" lines, then an empty line.
@@ -57,11 +59,33 @@ public:
     static std::u16string fold(std::u16string_view text);
 
 private:
+    // Keys and values are written back to back into large blocks of text that never move, so an
+    // entry is a pointer and two lengths instead of two strings with an allocation each: a scan that
+    // lists millions of files keeps them in a fraction of the memory.
+    class TextBlocks
+    {
+    public:
+        // `key` then `value`, copied into a block; where they start.
+        const char16_t* add(std::u16string_view key, std::u16string_view value);
+        void clear();
+
+    private:
+        static constexpr std::size_t kBlockLength = 64 * 1024; // characters
+        std::vector<std::unique_ptr<char16_t[]>> m_blocks;
+        char16_t* m_free = nullptr; // the unused end of the newest block
+        std::size_t m_freeLength = 0;
+    };
+
     struct Entry
     {
-        std::u16string key;
-        std::u16string value;
-        bool deleted = false;
+        const char16_t* text = nullptr; // the key, then the value
+        std::uint32_t keyLength = 0;
+        std::uint32_t valueState = 0; // the value's length, and kDeleted
+
+        static constexpr std::uint32_t kDeleted = 0x8000'0000u;
+        std::u16string_view key() const { return {text, keyLength}; }
+        std::u16string_view value() const { return {text + keyLength, valueState & ~kDeleted}; }
+        bool deleted() const { return (valueState & kDeleted) != 0; }
     };
     // A section's keys are found through an open-addressed table of (hash of the folded key,
     // position + 1) words: a few bytes per file where a node-based map would take a hundred, which
@@ -81,6 +105,7 @@ private:
     const Section* find(std::u16string_view section) const;
     void loadIni(const std::filesystem::path& iniFile);
 
+    TextBlocks m_text;
     std::vector<Section> m_sections;
     std::unordered_map<std::u16string, std::size_t> m_index; // folded section name -> position
     std::size_t m_lastWritten = 0; // scans write a folder's files one after another

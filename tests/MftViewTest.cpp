@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -106,6 +107,33 @@ TEST(MftView, UnreadableBytesReadAsZeros)
     Bytes got(4096, 0xEE);
     ASSERT_TRUE(view.read(kMiB - 100, got));
     EXPECT_EQ(got, Bytes(4096, 0));
+}
+
+// A walk through the view reads the next block ahead on a thread of its own; an image cut short
+// meanwhile gives zeros where its bytes went, never stale bytes of a block read before, and the
+// blocks read ahead before the cut keep what they read.
+TEST(MftView, AWalkReadsAheadAndAFileCutShortReadsAsZeros)
+{
+    const Bytes device = pattern(static_cast<std::size_t>(8 * kMiB));
+    const TempFolder temp;
+    const auto image = temp.path() / "volume.img";
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(device.data()), static_cast<std::streamsize>(device.size()));
+    MftView view;
+    view.open(std::make_shared<FileDevice>(image.string()), {{kMiB, 7 * kMiB}});
+    Bytes got(1024);
+    for (std::int64_t at = 0; at < 3 * kMiB; at += 1024) {
+        ASSERT_TRUE(view.read(at, got));
+        ASSERT_TRUE(std::equal(got.begin(), got.end(), device.begin() + kMiB + at)) << at;
+    }
+    std::filesystem::resize_file(image, 5 * kMiB); // the view's bytes from 4 MiB on are gone
+    for (std::int64_t at = 3 * kMiB; at < 7 * kMiB; at += 1024) {
+        ASSERT_TRUE(view.read(at, got));
+        if (at < 4 * kMiB)
+            ASSERT_TRUE(std::equal(got.begin(), got.end(), device.begin() + kMiB + at)) << at;
+        else
+            ASSERT_EQ(got, Bytes(1024, 0)) << at;
+    }
 }
 
 TEST(MftView, ListedRecordsAreKnownByTheirDigest)

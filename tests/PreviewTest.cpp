@@ -37,7 +37,7 @@ TEST(Preview, DecodesTheDeletedPhotosOfTheDemoVolume)
     NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
 
     int pictures = 0;
-    session.store.forEach([&](const std::u16string&, const std::u16string& key, const std::u16string& value) {
+    session.store.forEach([&](std::u16string_view, std::u16string_view key, std::u16string_view value) {
         SCOPED_TRACE(toUtf8(key));
         const Preview preview = PreviewFileNTFS(session, *parseStoredValue(value).recordOffset, pump);
         ASSERT_EQ(preview.outcome, Preview::Outcome::Picture);

@@ -608,8 +608,8 @@ TEST_P(FixtureScan, RestoresEveryIntactDeletedFileByteForByte)
     const auto& folder = temp.path();
     NoPump pump;
     int row = 0, checked = 0;
-    session.store.forEach([&](const std::u16string& section, const std::u16string& key, const std::u16string& value) {
-        const auto& entry = manifest.at(toUtf8(section + key));
+    session.store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+        const auto& entry = manifest.at(toUtf8(std::u16string(section) + std::u16string(key)));
         SCOPED_TRACE(entry.path);
         const RestoreOutcome outcome =
             UndeleteFileNTFS(session, *parseStoredValue(value).recordOffset, key, row++, folder, pump, kAlways);

@@ -44,6 +44,36 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
     EXPECT_EQ(store.entryCount(), 0u);
 }
 
+// Names and values are kept in large shared blocks of text: many of them, long ones and rewritten
+// ones must all read back as written.
+TEST(ResultsStore, KeepsEveryEntryAcrossItsBlocksOfText)
+{
+    ResultsStore store;
+    const auto name = [](int i) { return fromAscii("file-" + std::to_string(i) + std::string(i % 40, 'x') + ".bin"); };
+    const auto value = [](int i) {
+        return fromAscii(std::to_string(i * 1024) + "#1.2.2024#10:00:00#" + std::to_string(i));
+    };
+    const std::u16string longValue(100'000, u'v'); // longer than a block
+    for (int i = 0; i < 20'000; ++i) {
+        store.write(u"C:\\F" + fromAscii(std::to_string(i / 1000)) + u"\\", name(i), value(i));
+        if (i == 7'000)
+            store.write(u"C:\\Long\\", u"long.bin", longValue);
+    }
+    store.write(u"C:\\F3\\", name(3'500), u"rewritten");
+    EXPECT_EQ(store.entryCount(), 20'001u);
+    EXPECT_EQ(store.read(u"C:\\Long\\", u"long.bin"), longValue);
+    EXPECT_EQ(store.read(u"C:\\F3\\", name(3'500)), u"rewritten");
+    int seen = 0;
+    store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view stored) {
+        if (section == u"C:\\Long\\")
+            return;
+        const int i = seen++;
+        ASSERT_EQ(key, name(i));
+        ASSERT_EQ(stored, i == 3'500 ? std::u16string(u"rewritten") : value(i));
+    });
+    EXPECT_EQ(seen, 20'000);
+}
+
 TEST(ResultsStore, StartsFromAnIniFileWhenThereIsOne)
 {
     const test::TempFolder temp;

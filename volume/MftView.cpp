@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "base/FdTransfer.h"
 #include "volume/MftRecord.h"
 
 namespace orv {
@@ -93,6 +94,7 @@ MftView& MftView::operator=(MftView&& other) noexcept
 {
     if (this != &other) {
         releaseAll();
+        other.dropReadAhead();
         m_device = std::move(other.m_device);
         m_pieces = std::move(other.m_pieces);
         m_pieceStarts = std::move(other.m_pieceStarts);
@@ -105,6 +107,7 @@ MftView& MftView::operator=(MftView&& other) noexcept
         m_lastBlock = std::exchange(other.m_lastBlock, 0);
         m_uses = other.m_uses;
         m_lastMiss = other.m_lastMiss;
+        m_ahead = std::move(other.m_ahead);
         m_listed = std::move(other.m_listed);
         other.m_listed.clear();
     }
@@ -125,6 +128,7 @@ void MftView::release(Block& b)
 
 void MftView::releaseAll()
 {
+    dropReadAhead();
     for (Block& b : m_blocks)
         release(b);
     m_blocks.clear();
@@ -179,23 +183,39 @@ std::int64_t MftView::devicePosition(std::int64_t offset) const
     return piece.position < 0 ? -1 : piece.position + (offset - *at);
 }
 
-void MftView::readPieces(std::int64_t first, std::span<std::uint8_t> out)
+std::vector<MftView::Stretch> MftView::stretches(std::int64_t first, std::size_t length) const
 {
-    std::fill(out.begin(), out.end(), std::uint8_t{0});
-    if (!m_device || out.empty())
-        return;
+    std::vector<Stretch> out;
+    if (m_pieces.empty() || length == 0)
+        return out;
     auto at = std::upper_bound(m_pieceStarts.begin(), m_pieceStarts.end(), first) - 1;
     std::size_t done = 0;
-    for (auto i = static_cast<std::size_t>(at - m_pieceStarts.begin()); i < m_pieces.size() && done < out.size(); ++i) {
+    for (auto i = static_cast<std::size_t>(at - m_pieceStarts.begin()); i < m_pieces.size() && done < length; ++i) {
         const Piece& piece = m_pieces[i];
         const std::int64_t within = first + static_cast<std::int64_t>(done) - m_pieceStarts[i];
         const auto count = static_cast<std::size_t>(
-            std::min<std::int64_t>(piece.length - within, static_cast<std::int64_t>(out.size() - done)));
-        const auto into = out.subspan(done, count);
+            std::min<std::int64_t>(piece.length - within, static_cast<std::int64_t>(length - done)));
+        out.push_back({piece.position < 0 ? -1 : piece.position + within, count});
         done += count;
-        if (piece.position < 0)
-            continue; // a skipped piece reads as zeros
-        const auto position = static_cast<std::uint64_t>(piece.position + within);
+    }
+    if (done < length)
+        out.push_back({-1, length - done});
+    return out;
+}
+
+void MftView::readPieces(std::int64_t first, std::span<std::uint8_t> out)
+{
+    // Every byte is written once: read, or zeroed where it cannot be. A block is not cleared before
+    // it is read over, which on a large $MFT cost as much as the reading.
+    std::size_t done = 0;
+    for (const Stretch& stretch : stretches(first, out.size())) {
+        const auto into = out.subspan(done, stretch.length);
+        done += stretch.length;
+        if (stretch.position < 0 || !m_device) {
+            std::fill(into.begin(), into.end(), std::uint8_t{0}); // a skipped piece reads as zeros
+            continue;
+        }
+        const auto position = static_cast<std::uint64_t>(stretch.position);
         if (m_device->read(position, into))
             continue;
         for (std::size_t part = 0; part < into.size(); part += static_cast<std::size_t>(kRetryBytes)) {
@@ -206,12 +226,57 @@ void MftView::readPieces(std::int64_t first, std::span<std::uint8_t> out)
     }
 }
 
+void MftView::startReadAhead(std::int64_t index)
+{
+    const std::int64_t first = index * kBlockBytes;
+    if (!m_mappable || first >= m_size)
+        return;
+    for (const Block& b : m_blocks)
+        if (b.index == index)
+            return; // held already
+    dropReadAhead();
+    if (!m_ahead)
+        m_ahead = std::make_unique<ReadAhead>();
+    m_ahead->index = index;
+    m_ahead->bytes.resize(static_cast<std::size_t>(kBlockBytes));
+    const auto length = static_cast<std::size_t>(std::min(kBlockBytes, m_size - first));
+    // The thread reads the file's descriptor at positions worked out here and writes only into the
+    // buffer it was given; a plain file or block device is read by position, safely from any thread.
+    std::span<std::uint8_t> out(m_ahead->bytes.data(), length);
+    m_ahead->whole = std::async(std::launch::async, [file = m_file, parts = stretches(first, length), out]() {
+        std::size_t done = 0;
+        for (const Stretch& stretch : parts) {
+            const auto into = out.subspan(done, stretch.length);
+            done += stretch.length;
+            if (stretch.position < 0) {
+                std::fill(into.begin(), into.end(), std::uint8_t{0});
+                continue;
+            }
+            const auto position = static_cast<std::uint64_t>(stretch.position);
+            if (position > file.size || into.size() > file.size - position ||
+                !readAllAt(file.fd, file.offset + position, into))
+                return false;
+        }
+        return true;
+    });
+}
+
+void MftView::dropReadAhead()
+{
+    if (m_ahead && m_ahead->whole.valid())
+        m_ahead->whole.wait(); // its buffer may not go while the thread writes into it
+    if (m_ahead)
+        m_ahead->index = -1;
+}
+
 void MftView::fill(Block& b, std::int64_t index)
 {
     release(b);
     const std::int64_t first = index * kBlockBytes;
     const std::int64_t length = std::min(kBlockBytes, m_size - first);
-    if (m_mappable && index == m_lastMiss + 1) {
+    const bool anticipated = m_ahead && m_ahead->index == index && m_ahead->whole.valid();
+    const bool walking = anticipated || index == m_lastMiss + 1;
+    if (m_mappable && walking) {
         // The walk goes on: have the system read what comes next while this block is examined.
         const std::int64_t ahead = devicePosition(first + length);
         if (ahead >= 0)
@@ -219,11 +284,24 @@ void MftView::fill(Block& b, std::int64_t index)
                             static_cast<off_t>(kReadAheadBlocks * kBlockBytes), POSIX_FADV_WILLNEED);
     }
     m_lastMiss = index;
-    b.bytes.resize(static_cast<std::size_t>(kBlockBytes));
-    readPieces(first, std::span(b.bytes).first(static_cast<std::size_t>(length)));
+    bool read = false;
+    if (anticipated) {
+        read = m_ahead->whole.get();
+        m_ahead->index = -1;
+        if (read)
+            b.bytes.swap(m_ahead->bytes);
+    }
+    if (!read) {
+        b.bytes.resize(static_cast<std::size_t>(kBlockBytes));
+        readPieces(first, std::span(b.bytes).first(static_cast<std::size_t>(length)));
+    }
     b.data = b.bytes.data();
     b.length = static_cast<std::size_t>(length);
     b.index = index;
+    // A jump elsewhere (a folder's record looked up during the walk) leaves the block read ahead for
+    // the walk where it is.
+    if (walking)
+        startReadAhead(index + 1);
 }
 
 const MftView::Block* MftView::block(std::int64_t index)

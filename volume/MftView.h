@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <span>
 #include <utility>
@@ -80,9 +81,27 @@ private:
     };
     using Digest = std::array<std::uint64_t, 2>;
 
+    // A stretch of the view's bytes as it lies on the device: `position` below 0 reads as zeros.
+    struct Stretch
+    {
+        std::int64_t position = 0;
+        std::size_t length = 0;
+    };
+    // The next block of a walk, read on a thread of its own while the walk examines the one before:
+    // on two cores the copying of the $MFT out of the system's cache and the decoding overlap.
+    struct ReadAhead
+    {
+        std::int64_t index = -1;
+        std::vector<std::uint8_t> bytes;
+        std::future<bool> whole; // false when some read failed: the block is then read again here
+    };
+
     const Block* block(std::int64_t index);
     void fill(Block& b, std::int64_t index);
+    std::vector<Stretch> stretches(std::int64_t first, std::size_t length) const;
     void readPieces(std::int64_t first, std::span<std::uint8_t> out);
+    void startReadAhead(std::int64_t index);
+    void dropReadAhead();
     void release(Block& b);
     void releaseAll();
     Digest digest(std::span<const std::uint8_t> record) const;
@@ -99,6 +118,7 @@ private:
     std::size_t m_lastBlock = 0;
     std::uint64_t m_uses = 0;
     std::int64_t m_lastMiss = -2;
+    std::unique_ptr<ReadAhead> m_ahead;
 
     std::vector<std::pair<std::int64_t, Digest>> m_listed; // by offset
     std::array<std::uint64_t, 2> m_key{};
