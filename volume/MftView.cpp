@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstring>
 #include <random>
+#include <system_error>
 
 #include "base/FdTransfer.h"
 #include "volume/MftRecord.h"
@@ -243,7 +244,7 @@ void MftView::startReadAhead(std::int64_t index)
     // The thread reads the file's descriptor at positions worked out here and writes only into the
     // buffer it was given; a plain file or block device is read by position, safely from any thread.
     std::span<std::uint8_t> out(m_ahead->bytes.data(), length);
-    m_ahead->whole = std::async(std::launch::async, [file = m_file, parts = stretches(first, length), out]() {
+    const auto readBlock = [file = m_file, parts = stretches(first, length), out]() {
         std::size_t done = 0;
         for (const Stretch& stretch : parts) {
             const auto into = out.subspan(done, stretch.length);
@@ -258,7 +259,12 @@ void MftView::startReadAhead(std::int64_t index)
                 return false;
         }
         return true;
-    });
+    };
+    try {
+        m_ahead->whole = std::async(std::launch::async, readBlock);
+    } catch (const std::system_error&) {
+        m_ahead->index = -1; // no thread to be had (a process limit): the walk reads each block itself
+    }
 }
 
 void MftView::dropReadAhead()
