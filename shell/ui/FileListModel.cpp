@@ -146,18 +146,16 @@ void FileListModel::showFolder(const std::u16string& section)
     beginResetModel();
     m_folder = section;
     m_rows.clear();
-    const std::vector<std::u16string> keys = m_session.store.keys(section);
-    m_rows.reserve(keys.size());
-    for (const std::u16string& key : keys) {
-        const std::u16string value = m_session.store.read(section, key);
+    m_session.store.forEachIn(section, [&](std::u16string_view key, std::u16string_view value) {
         // A key without a value is a blank row: no name, nothing to restore.
         if (value.empty()) {
             m_rows.emplace_back();
-            continue;
+            return;
         }
-        const StoredFile stored = parseStoredValue(value);
-        m_rows.push_back({key, stored.date, stored.time, stored.size, stored.recordOffset, std::nullopt});
-    }
+        StoredFile stored = parseStoredValue(value);
+        m_rows.push_back({std::u16string(key), std::move(stored.date), std::move(stored.time), stored.size,
+                          stored.recordOffset, std::nullopt});
+    });
     endResetModel();
 }
 
