@@ -51,9 +51,12 @@ bool needsEscape(std::uint64_t word)
 
 } // namespace
 
-void Output::string(std::string_view utf8)
+namespace {
+
+// `utf8` as a JSON string appended to `out`.
+void appendJsonString(std::string& out, std::string_view utf8)
 {
-    m_buffer += '"';
+    out += '"';
     std::size_t i = 0;
     std::size_t plain = 0; // start of the run of characters that need no escape
     for (;;) {
@@ -69,26 +72,40 @@ void Output::string(std::string_view utf8)
             ++i;
             continue;
         }
-        m_buffer.append(utf8.substr(plain, i - plain));
+        out.append(utf8.substr(plain, i - plain));
         if (c == '"' || c == '\\') {
-            m_buffer += '\\';
-            m_buffer += c;
+            out += '\\';
+            out += c;
         } else {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            m_buffer += escaped;
+            out += escaped;
         }
         plain = ++i;
     }
-    m_buffer.append(utf8.substr(plain));
-    m_buffer += '"';
+    out.append(utf8.substr(plain));
+    out += '"';
+}
+
+} // namespace
+
+void Output::string(std::string_view utf8)
+{
+    appendJsonString(m_buffer, utf8);
 }
 
 void Output::string(std::u16string_view utf16)
 {
     m_utf8.clear();
     appendUtf8(m_utf8, utf16);
-    string(std::string_view(m_utf8));
+    appendJsonString(m_buffer, m_utf8);
+}
+
+void Output::appendString(std::string& out, std::u16string_view utf16)
+{
+    std::string utf8;
+    appendUtf8(utf8, utf16);
+    appendJsonString(out, utf8);
 }
 
 void Output::flush()
@@ -110,9 +127,23 @@ JsonWriter& JsonWriter::key(std::string_view name)
 {
     nextMember();
     // Member names are the program's own words: nothing in them to escape.
-    m_out << "\"" << name << "\": ";
+    char quoted[64];
+    if (name.size() + 4 <= sizeof quoted) {
+        quoted[0] = '"';
+        std::memcpy(quoted + 1, name.data(), name.size());
+        std::memcpy(quoted + 1 + name.size(), "\": ", 3);
+        m_out << std::string_view(quoted, name.size() + 4);
+    } else {
+        m_out << "\"" << name << "\": ";
+    }
     m_afterKey = true;
     return *this;
+}
+
+void JsonWriter::json(std::string_view text)
+{
+    element();
+    m_out << text;
 }
 
 void JsonWriter::element()
@@ -127,16 +158,23 @@ void JsonWriter::element()
 void JsonWriter::nextMember()
 {
     Level& level = m_levels.back();
-    if (level.members++ > 0)
-        m_out << ",";
-    if (level.layout == Layout::Lines)
+    const bool first = level.members++ == 0;
+    if (level.layout == Layout::Lines) {
+        if (!first)
+            m_out << ",";
         lineBreak(m_levels.size());
-    else if (level.members > 1)
-        m_out << " ";
+    } else if (!first) {
+        m_out << ", ";
+    }
 }
 
 void JsonWriter::lineBreak(std::size_t depth)
 {
+    static constexpr std::string_view kIndents = "\n                ";
+    if (1 + 2 * depth <= kIndents.size()) {
+        m_out << kIndents.substr(0, 1 + 2 * depth);
+        return;
+    }
     m_out << "\n";
     for (std::size_t i = 0; i < depth; ++i)
         m_out << "  ";

@@ -3,8 +3,10 @@
 // What every command of orvandel-cli prints with: its exit statuses, the program's own texts, and
 // one buffered writer for standard output that also writes JSON.
 
+#include <charconv>
 #include <concepts>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,12 +46,19 @@ public:
     ~Output() { flush(); }
 
     Output& operator<<(std::string_view text);
-    Output& operator<<(std::int64_t number) { return *this << std::string_view(std::to_string(number)); }
+    Output& operator<<(std::int64_t number)
+    {
+        char digits[24];
+        return *this << std::string_view(digits, std::to_chars(std::begin(digits), std::end(digits), number).ptr);
+    }
 
     // A JSON string: quoted, with quotes, backslashes and control characters escaped.
     void string(std::string_view utf8);
     // A name from the volume as a JSON string in UTF-8.
     void string(std::u16string_view utf16);
+    // The JSON string of `utf16` into `out`, for a text written again and again (a folder's name
+    // before each of its files).
+    static void appendString(std::string& out, std::u16string_view utf16);
 
     void flush();
 
@@ -92,8 +101,11 @@ public:
     void number(Number value)
     {
         element();
-        m_out << std::string_view(std::to_string(value));
+        char digits[24];
+        m_out << std::string_view(digits, std::to_chars(std::begin(digits), std::end(digits), value).ptr);
     }
+    // A value written as JSON already (Output::appendString's).
+    void json(std::string_view text);
     void stringOrNull(const std::optional<std::string>& utf8) { utf8 ? string(*utf8) : null(); }
     template <std::integral Number>
     void numberOrNull(const std::optional<Number>& value)

@@ -54,6 +54,8 @@ public:
     int run(LinuxDriveSystem& drives) override
     {
         ScanSession session;
+        // Every file's creation time, residency and grade are taken while the scan reads its record.
+        session.keepListedRecords = m_options.source.json;
         if (const int status = scanVolume(drives, m_options, session, !m_options.source.json); status != kExitDone)
             return status;
         Output out;
@@ -93,38 +95,53 @@ private:
         json.key("files_found").number(static_cast<std::int64_t>(session.store.entryCount()));
         json.key("files").beginArray();
         IsoTimes isoTimes;
-        forEachListedFile(
-            session.store, [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                const auto facts =
-                    stored.recordOffset ? listedFileFacts(session.volume, *stored.recordOffset) : std::nullopt;
-                std::string created;
-                if (facts && facts->creationTime)
-                    created = isoTimes.text(*facts->creationTime);
-                const Grade grade =
-                    stored.recordOffset ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key) : Grade::None;
+        // The files of a folder follow one another: its name is made JSON once for them all.
+        std::u16string_view folder;
+        std::string folderJson;
+        forEachListedFile(session.store,
+                          [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
+                              // What the scan kept of the record, or else the record read again.
+                              const ListedRecord* listed =
+                                  stored.recordOffset ? session.listedRecords.find(*stored.recordOffset) : nullptr;
+                              std::optional<ListedFileFacts> facts;
+                              if (listed)
+                                  facts = listed->facts();
+                              else if (stored.recordOffset)
+                                  facts = listedFileFacts(session.volume, *stored.recordOffset);
+                              std::string created;
+                              if (facts && facts->creationTime)
+                                  created = isoTimes.text(*facts->creationTime);
+                              const Grade grade = listed ? gradeOf(session.volume, listed->grade(), key)
+                                  : stored.recordOffset  ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key)
+                                                         : Grade::None;
 
-                json.beginObject(JsonWriter::Layout::Inline);
-                json.key("folder").string(section);
-                json.key("name").string(key);
-                json.key("record_offset").numberOrNull(stored.recordOffset);
-                json.key("date").string(std::u16string_view(stored.date));
-                json.key("time").string(std::u16string_view(stored.time));
-                json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
-                json.key("size").number(stored.size);
-                json.key("resident").boolean(facts && facts->hasData && facts->resident);
-                json.key("recoverability").string(gradeKey(grade));
-                if (m_options.extended) {
-                    // The cluster size the file's runs are read with: the volume's for a record of the
-                    // $MFT in use now, an earlier file system's as its records tell it, or null where
-                    // they do not (its runs are then read with the volume's).
-                    std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
-                    if (stored.recordOffset)
-                        if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
-                            clusterSize = *earlier > 0 ? earlier : std::nullopt;
-                    json.key("earlier_cluster_size").numberOrNull(clusterSize);
-                }
-                json.endObject();
-            });
+                              json.beginObject(JsonWriter::Layout::Inline);
+                              if (section.data() != folder.data() || section.size() != folder.size()) {
+                                  folder = section;
+                                  folderJson.clear();
+                                  Output::appendString(folderJson, section);
+                              }
+                              json.key("folder").json(folderJson);
+                              json.key("name").string(key);
+                              json.key("record_offset").numberOrNull(stored.recordOffset);
+                              json.key("date").string(std::u16string_view(stored.date));
+                              json.key("time").string(std::u16string_view(stored.time));
+                              json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
+                              json.key("size").number(stored.size);
+                              json.key("resident").boolean(facts && facts->hasData && facts->resident);
+                              json.key("recoverability").string(gradeKey(grade));
+                              if (m_options.extended) {
+                                  // The cluster size the file's runs are read with: the volume's for a record of the
+                                  // $MFT in use now, an earlier file system's as its records tell it, or null where
+                                  // they do not (its runs are then read with the volume's).
+                                  std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
+                                  if (stored.recordOffset)
+                                      if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
+                                          clusterSize = *earlier > 0 ? earlier : std::nullopt;
+                                  json.key("earlier_cluster_size").numberOrNull(clusterSize);
+                              }
+                              json.endObject();
+                          });
         json.endArray();
         json.endObject();
         out << "\n";

@@ -4,6 +4,7 @@
 // two work on.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Source.h"
@@ -32,8 +33,10 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
 template <typename Visit>
 void forEachListedFile(const ResultsStore& store, Visit&& visit)
 {
+    StoredFile stored;
     store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-        visit(section, key, parseStoredValue(value));
+        parseStoredValue(value, stored);
+        visit(section, key, std::as_const(stored));
     });
 }
 

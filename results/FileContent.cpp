@@ -27,27 +27,6 @@ std::string ContentReport::reason() const
     return text;
 }
 
-std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster)
-{
-    if (bytesPerCluster <= 0)
-        bytesPerCluster = volume.BytesPerCluster;
-    std::int64_t clusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
-    if (clusters != std::numeric_limits<std::int64_t>::max() && volume.BytesPerCluster > 0 && bytesPerCluster > 0 &&
-        bytesPerCluster != volume.BytesPerCluster) {
-        // In clusters of another size: the same bytes, counted again.
-        clusters = clusters > std::numeric_limits<std::int64_t>::max() / volume.BytesPerCluster
-            ? std::numeric_limits<std::int64_t>::max() / bytesPerCluster
-            : clusters * volume.BytesPerCluster / bytesPerCluster;
-    }
-    const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
-    if (deviceBytes && bytesPerCluster > 0)
-        clusters = std::min<std::int64_t>(
-            clusters,
-            static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                bytesPerCluster);
-    return clusters;
-}
-
 namespace {
 
 // Where the file's clusters come from, cluster by cluster in file order.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scan/ScanSession.h"
+#include "volume/BootSector.h"
 #include "volume/MftRecord.h"
 
 namespace orv {
@@ -25,10 +26,6 @@ struct ContentReport
     // Why the file is not whole, in the restore report's words; empty when it is.
     std::string reason() const;
 };
-
-// The clusters a run may name on this volume: the boot sector's count, cut to the device's size;
-// counted in clusters of `bytesPerCluster` bytes when given (an earlier file system's).
-std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster = 0);
 
 // The largest piece of a file read or written at once, whatever the length of its runs.
 inline constexpr std::int64_t kContentChunk = 4 * 1024 * 1024;

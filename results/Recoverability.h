@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "scan/GradeBasis.h"
 #include "scan/ScanSession.h"
 
 namespace orv {
@@ -12,13 +13,6 @@ enum class Grade { None, Poor, Average, Good };
 
 // The catalogue key of a grade ("Poor", "Average", "Good"); empty for None.
 std::string_view gradeKey(Grade grade);
-
-// Clusters [start, start + count) that the bitmap marks in use; clusters beyond it count as free.
-// Counted a machine word at a time.
-std::int64_t countUsedClusters(std::span<const std::uint8_t> bitmap, std::int64_t start, std::int64_t count);
-
-// 100 minus the share of used clusters in percent, rounded half to even (12.5 gives 12).
-int recoverabilityPercent(std::int64_t used, std::int64_t total);
 
 // True when the first sector of `cluster` still carries the signature of a file with this
 // extension (upper case, with its dot: ".JPG"). Only NTFS volumes are read.
@@ -33,5 +27,8 @@ Grade AnalyzeProbabilityNTFS(ScanSession& session, std::int64_t recordOffset, st
 // is streaming the file decoded in session.MFTFile, and must not touch it.
 Grade AnalyzeProbabilityNTFS(VolumeContext& volume, TMFTFile& decoded, std::int64_t recordOffset,
                              std::u16string_view fileName);
+
+// The grade of a file listed under `fileName` from the basis of its record.
+Grade gradeOf(VolumeContext& volume, const GradeBasis& basis, std::u16string_view fileName);
 
 } // namespace orv

@@ -56,6 +56,7 @@ void PrepareScan(ScanSession& session, std::u16string_view maskText)
     session.FilesFound = 0;
     session.SkipRequested = false;
     session.store.clear();
+    session.listedRecords.clear();
 }
 
 } // namespace orv

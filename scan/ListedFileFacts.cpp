@@ -1,5 +1,7 @@
 #include "scan/ListedFileFacts.h"
 
+#include <algorithm>
+
 #include "scan/ScanCommon.h"
 #include "volume/MftRecord.h"
 
@@ -19,6 +21,52 @@ std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64
     if (!parts)
         return std::nullopt;
     return ListedFileFacts{parts->creationTime, parts->hasData, parts->dataResident, parts->dataSize};
+}
+
+ListedRecord::ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade)
+    : m_offset(offset), m_creationTime(facts.creationTime.value_or(0)),
+      m_firstCluster(grade.firstCluster && *grade.firstCluster >= 0 ? *grade.firstCluster : -1),
+      m_flags(static_cast<std::uint8_t>((facts.creationTime ? kHasCreationTime : 0) | (facts.hasData ? kHasData : 0) |
+                                        (facts.resident ? kResident : 0))),
+      m_percent(static_cast<std::int8_t>(std::clamp(grade.percent, 0, 100)))
+{}
+
+ListedFileFacts ListedRecord::facts() const
+{
+    ListedFileFacts facts;
+    if (m_flags & kHasCreationTime)
+        facts.creationTime = m_creationTime;
+    facts.hasData = (m_flags & kHasData) != 0;
+    facts.resident = (m_flags & kResident) != 0;
+    return facts;
+}
+
+GradeBasis ListedRecord::grade() const
+{
+    GradeBasis grade;
+    grade.percent = m_percent;
+    if (m_firstCluster >= 0)
+        grade.firstCluster = m_firstCluster;
+    return grade;
+}
+
+void ListedRecords::add(const ListedRecord& record)
+{
+    if (m_records.empty() || m_records.back().offset() < record.offset()) {
+        m_records.push_back(record);
+        return;
+    }
+    const auto at = std::lower_bound(m_records.begin(), m_records.end(), record.offset(),
+                                     [](const ListedRecord& r, std::int64_t offset) { return r.offset() < offset; });
+    if (at == m_records.end() || at->offset() != record.offset())
+        m_records.insert(at, record);
+}
+
+const ListedRecord* ListedRecords::find(std::int64_t offset) const
+{
+    const auto at = std::lower_bound(m_records.begin(), m_records.end(), offset,
+                                     [](const ListedRecord& r, std::int64_t o) { return r.offset() < o; });
+    return at != m_records.end() && at->offset() == offset ? &*at : nullptr;
 }
 
 } // namespace orv

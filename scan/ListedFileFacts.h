@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
+#include "scan/GradeBasis.h"
 #include "volume/VolumeContext.h"
 
 namespace orv {
@@ -22,5 +24,42 @@ struct ListedFileFacts
 // it), its extension records included, read from the volume and fixed up in a copy.
 // Nothing when no whole record lies at that offset or its attributes cannot be walked.
 std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64_t recordOffset);
+
+// What the scan read of a record it listed, for a listing that shows more of every file than the
+// store keeps (the CLI's JSON: creation time, residency, grade): taken while the scan had the record
+// in hand, so that the listing does not read every listed record again. Packed small, since a
+// volume may list millions of files.
+class ListedRecord
+{
+public:
+    ListedRecord() = default;
+    ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade);
+
+    std::int64_t offset() const { return m_offset; }
+    ListedFileFacts facts() const; // its size is not kept: the store has it
+    GradeBasis grade() const;
+
+private:
+    enum Flag : std::uint8_t { kHasCreationTime = 1, kHasData = 2, kResident = 4 };
+    std::int64_t m_offset = -1;
+    std::uint64_t m_creationTime = 0;
+    std::int64_t m_firstCluster = -1; // below 0: none
+    std::uint8_t m_flags = 0;
+    std::int8_t m_percent = 0;
+};
+
+// The listed records of a scan in increasing offset (the order the scans list them in).
+class ListedRecords
+{
+public:
+    // A record listed again (under another hard link) is kept once.
+    void add(const ListedRecord& record);
+    const ListedRecord* find(std::int64_t offset) const;
+    void clear() { m_records = {}; }
+    std::size_t size() const { return m_records.size(); }
+
+private:
+    std::vector<ListedRecord> m_records;
+};
 
 } // namespace orv

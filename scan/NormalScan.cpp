@@ -1,9 +1,17 @@
 #include "scan/NormalScan.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
+#include "scan/GradeBasis.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
 #include "volume/BootSector.h"
@@ -72,10 +80,71 @@ void clipExtentsToDataSize(VolumeContext& volume)
 
 enum class Climb { Found, SkipFile, Stopped };
 
-// Builds the folder path of a file from its parent record upwards, reading each folder's record at
-// its number in MftBuffer into `record`.
-Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u16string& path,
-                   std::vector<std::uint8_t>& record)
+// What the record of a folder says, as the climbs to it need it: files of one folder and of its
+// neighbours climb through the same records again and again, so they are read once each.
+struct FolderStep
+{
+    std::int64_t number = -1; // the record's number; -1 for an empty place
+    bool usable = false; // a record with a long name
+    bool directory = false;
+    std::u16string name;
+    std::int64_t parent = 0;
+};
+
+class FolderSteps
+{
+public:
+    explicit FolderSteps(VolumeContext& volume, std::int64_t loaded)
+        : m_volume(volume), m_loaded(loaded), m_steps(kPlaces),
+          m_record(static_cast<std::size_t>(std::max<std::int64_t>(volume.MftRecordSize, 0)))
+    {}
+
+    const FolderStep& at(std::int64_t number)
+    {
+        FolderStep& step = m_steps[static_cast<std::size_t>(number) % kPlaces];
+        if (step.number == number)
+            return step;
+        step.number = number;
+        step.usable = false;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t offset = number * recordSize;
+        if (number > m_loaded / recordSize || offset + recordSize > m_loaded || !read(offset))
+            return step;
+        // Fixed up before reading: a long folder name crosses the end of the first 512 bytes.
+        ApplyRecordFixups(m_record);
+        if (!SurveyAttributes(m_record))
+            return step;
+        // The folder's name may live in an extension record; of its names, the long one.
+        const auto parts = readRecordParts(&m_volume, m_record, offset);
+        auto names = parts ? longNames(parts->names) : std::vector<FileNameEntry>{};
+        if (names.empty())
+            return step;
+        step.usable = true;
+        step.directory = parts->directory;
+        step.name = std::move(names.front().name);
+        step.parent = names.front().parent;
+        return step;
+    }
+
+private:
+    static constexpr std::size_t kPlaces = 4096;
+
+    bool read(std::int64_t offset)
+    {
+        // Where the device is read by position, the record alone: the walkers read the $MFT in
+        // pieces already, and a cached block read for one record would copy it a second time.
+        MftView& view = m_volume.MftBuffer;
+        return view.concurrentReads() ? view.readThrough(offset, m_record) : view.read(offset, m_record);
+    }
+
+    VolumeContext& m_volume;
+    const std::int64_t m_loaded;
+    std::vector<FolderStep> m_steps;
+    std::vector<std::uint8_t> m_record;
+};
+
+// Builds the folder path of a file from its parent record upwards.
+Climb climbFolders(ScanSession& session, Pump& pump, FolderSteps& steps, std::int64_t parent, std::u16string& path)
 {
     VolumeContext& volume = session.volume;
     path.clear();
@@ -84,32 +153,22 @@ Climb climbFolders(ScanSession& session, Pump& pump, std::int64_t parent, std::u
         pump.step();
         if (!session.ScanRunning)
             return Climb::Stopped;
-        if (current > session.MftLoadedBytes / volume.MftRecordSize)
+        if (current < 0 || volume.MftRecordSize <= 0 || current > session.MftLoadedBytes / volume.MftRecordSize)
             return Climb::SkipFile;
-        const std::int64_t offset = current * volume.MftRecordSize;
-        if (offset + volume.MftRecordSize > session.MftLoadedBytes || !volume.MftBuffer.read(offset, record))
+        const FolderStep& step = steps.at(current);
+        if (!step.usable)
             return Climb::SkipFile;
-        // Fixed up before reading: a long folder name crosses the end of the first 512 bytes.
-        ApplyRecordFixups(record);
-        if (!SurveyAttributes(record))
-            return Climb::SkipFile;
-        // The folder's name may live in an extension record; of its names, the long one.
-        const auto parts = readRecordParts(&volume, record, offset);
-        const auto names = parts ? longNames(parts->names) : std::vector<FileNameEntry>{};
-        if (names.empty())
-            return Climb::SkipFile;
-        const std::u16string* name = &names.front().name;
-        const std::optional<std::int64_t> next = names.front().parent;
-        if (parts->directory) {
-            path = *name + u"\\" + path;
+        const std::u16string& name = step.name;
+        if (step.directory) {
+            path = name + u"\\" + path;
         } else {
             // The folder's record now holds something else; what it names above is not this
             // file's folder, so the climb ends here.
             path = std::u16string(kUnknownFolder) + path;
             return Climb::Found;
         }
-        current = *next;
-        if (current <= kRootRecord || *name == u"." || name->empty() || path.size() > kLongestPath)
+        current = step.parent;
+        if (current <= kRootRecord || name == u"." || name.empty() || path.size() > kLongestPath)
             return Climb::Found;
     }
 }
@@ -130,6 +189,246 @@ bool finishPath(const std::string& drive, std::u16string& path)
     return true;
 }
 
+// The $MFT is examined in pieces of about a megabyte, on as many threads as the device can be read
+// from at once; the files are listed from the pieces in record order on the scan's own thread, so
+// the store is written in the same order whatever the threads did.
+constexpr std::int64_t kPieceBytes = 1024 * 1024;
+constexpr unsigned kMostWalkers = 4;
+
+// A name under which a record is to be listed, as a walker found it.
+struct FoundName
+{
+    std::int64_t offset = 0;
+    std::int64_t parent = 0;
+    std::uint32_t nameAt = 0, nameLength = 0; // in the piece's text
+    std::uint32_t valueAt = 0, valueLength = 0; // its stored value, likewise
+    MftView::Digest digest{};
+    ListedRecord listed; // when the session keeps them
+};
+
+// What the walkers found in one piece of the $MFT.
+struct PieceFindings
+{
+    std::int64_t index = -1;
+    std::u16string text;
+    std::vector<FoundName> names;
+    std::int64_t records = 0; // examined
+    std::int64_t damaged = 0;
+    std::exception_ptr failure;
+    bool ready = false;
+};
+
+// Examines pieces of the $MFT: one per walking thread, each with buffers of its own. What it reads
+// of the volume goes through the view's thread-safe reads; the store and the session's counters are
+// never touched here.
+class PieceExaminer
+{
+public:
+    PieceExaminer(ScanSession& session, const WildcardMask* mask, std::int64_t pieceBytes)
+        : m_volume(session.volume), m_keepListed(session.keepListedRecords), m_loaded(session.MftLoadedBytes),
+          m_pieceBytes(pieceBytes), m_mask(mask)
+    {}
+
+    void examine(std::int64_t index, PieceFindings& out)
+    {
+        out.index = index;
+        out.text.clear();
+        out.names.clear();
+        out.records = 0;
+        out.damaged = 0;
+        out.failure = nullptr;
+        try {
+            walk(index, out);
+        } catch (...) {
+            out.failure = std::current_exception();
+        }
+    }
+
+private:
+    void walk(std::int64_t index, PieceFindings& out)
+    {
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t first = index * m_pieceBytes;
+        const std::int64_t length = std::min(m_pieceBytes, m_loaded - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_piece.resize(static_cast<std::size_t>(length));
+        m_volume.MftBuffer.readThrough(first, m_piece);
+        m_candidate.resize(static_cast<std::size_t>(recordSize));
+        ScanReport report;
+        for (std::int64_t within = 0; within < length; within += recordSize) {
+            const std::int64_t r = first + within;
+            if (r == 0)
+                continue; // record 0 is the $MFT itself, and never counted
+            ++out.records;
+            if (r / recordSize < kFirstCandidate)
+                continue;
+            // Most records are told apart by their first bytes.
+            const auto header = std::span<const std::uint8_t>(m_piece).subspan(static_cast<std::size_t>(within),
+                                                                               static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(header) || (header[mft::kFlags] & mft::kFlagInUse))
+                continue;
+            std::copy(header.begin(), header.end(), m_candidate.begin());
+            const std::span<std::uint8_t> record(m_candidate);
+            if (!fixUpAndSurvey(record, report))
+                continue;
+            const FileTest test = takeFileFacts(&m_volume, record, r, m_mask, m_dates, m_facts);
+            if (test == FileTest::Damaged)
+                ++report.damagedRecords;
+            if (test != FileTest::Listed)
+                continue;
+            found(r, record, out);
+        }
+        out.damaged = report.damagedRecords;
+    }
+
+    void found(std::int64_t r, std::span<std::uint8_t> record, PieceFindings& out)
+    {
+        FoundName found;
+        found.offset = r;
+        found.valueAt = static_cast<std::uint32_t>(out.text.size());
+        appendStoredValue(out.text, r, m_facts.date, m_facts.time, m_facts.size);
+        found.valueLength = static_cast<std::uint32_t>(out.text.size() - found.valueAt);
+        found.digest = m_volume.MftBuffer.digest(record);
+        if (m_keepListed) {
+            GradeBasis grade;
+            if (decodeRecordOfView(m_volume, record, r, m_decoded) != RecordStatus::NotARecord)
+                grade = gradeBasis(m_volume, m_decoded);
+            found.listed = ListedRecord(r, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade);
+        }
+        // A file with several hard links is listed under each of its names.
+        const auto name = [&](std::int64_t parent, const std::u16string& text) {
+            found.parent = parent;
+            found.nameAt = static_cast<std::uint32_t>(out.text.size());
+            found.nameLength = static_cast<std::uint32_t>(text.size());
+            out.text += text;
+            out.names.push_back(found);
+        };
+        name(m_facts.parent, m_facts.name);
+        for (const FileLink& link : m_facts.moreLinks)
+            name(link.parent, link.name);
+    }
+
+    VolumeContext& m_volume;
+    const bool m_keepListed;
+    const std::int64_t m_loaded;
+    const std::int64_t m_pieceBytes;
+    const WildcardMask* m_mask;
+    std::vector<std::uint8_t> m_piece;
+    std::vector<std::uint8_t> m_candidate;
+    DateTexts m_dates;
+    FileFacts m_facts;
+    TMFTFile m_decoded;
+};
+
+// The threads that examine pieces ahead of the listing, each piece into a slot of its own that the
+// listing frees when it has listed it. With no thread to be had (a device read by one reader at a
+// time, one core, a process limit), the listing examines each piece itself.
+class PieceWalkers
+{
+public:
+    PieceWalkers(ScanSession& session, const WildcardMask* mask, std::int64_t pieceBytes, std::int64_t pieces)
+        : m_session(session), m_mask(mask), m_pieceBytes(pieceBytes), m_pieces(pieces)
+    {
+        unsigned walkers = 0;
+        if (session.volume.MftBuffer.concurrentReads() && pieces > 1)
+            walkers = std::clamp(std::thread::hardware_concurrency(), 1u, kMostWalkers);
+        m_slots.resize(std::max<std::size_t>(2 * walkers + 2, 1));
+        m_own = std::make_unique<PieceExaminer>(session, mask, pieceBytes);
+        for (unsigned i = 0; i < walkers; ++i) {
+            try {
+                m_threads.emplace_back([this] { walk(); });
+            } catch (const std::system_error&) {
+                break; // fewer walkers; the listing examines what nobody took
+            }
+        }
+    }
+
+    PieceWalkers(const PieceWalkers&) = delete;
+    PieceWalkers& operator=(const PieceWalkers&) = delete;
+
+    ~PieceWalkers()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_free.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+
+    // The findings of piece `index`, the next in order; nothing while they are not ready, after a
+    // while of waiting, so that the caller can pump.
+    PieceFindings* next(std::int64_t index)
+    {
+        PieceFindings& slot = m_slots[static_cast<std::size_t>(index) % m_slots.size()];
+        std::unique_lock lock(m_mutex);
+        if (!slot.ready && m_claimed == index) {
+            // Nobody has taken it: examined here.
+            ++m_claimed;
+            lock.unlock();
+            m_own->examine(index, slot);
+            lock.lock();
+            slot.ready = true;
+        }
+        if (!slot.ready)
+            m_ready.wait_for(lock, std::chrono::milliseconds(20), [&] { return slot.ready; });
+        if (!slot.ready)
+            return nullptr;
+        if (slot.failure)
+            std::rethrow_exception(slot.failure);
+        return &slot;
+    }
+
+    // Piece `index` is listed: its slot takes a piece further on.
+    void done(std::int64_t index)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_slots[static_cast<std::size_t>(index) % m_slots.size()].ready = false;
+            m_listed = index + 1;
+        }
+        m_free.notify_all();
+    }
+
+private:
+    void walk()
+    {
+        PieceExaminer examiner(m_session, m_mask, m_pieceBytes);
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_free.wait(lock, [&] {
+                return m_stop || m_claimed >= m_pieces ||
+                    m_claimed < m_listed + static_cast<std::int64_t>(m_slots.size());
+            });
+            if (m_stop || m_claimed >= m_pieces)
+                return;
+            const std::int64_t index = m_claimed++;
+            PieceFindings& slot = m_slots[static_cast<std::size_t>(index) % m_slots.size()];
+            lock.unlock();
+            examiner.examine(index, slot);
+            lock.lock();
+            slot.ready = true;
+            m_ready.notify_all();
+        }
+    }
+
+    ScanSession& m_session;
+    const WildcardMask* m_mask;
+    const std::int64_t m_pieceBytes;
+    const std::int64_t m_pieces;
+    std::unique_ptr<PieceExaminer> m_own;
+    std::vector<PieceFindings> m_slots;
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_ready; // a piece is examined
+    std::condition_variable m_free; // a slot is free, or the walk stops
+    std::int64_t m_claimed = 0; // pieces taken by a walker or the listing
+    std::int64_t m_listed = 0; // pieces listed
+    bool m_stop = false;
+};
+
 ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& progress, ScanReport& report,
                             std::int64_t budget)
 {
@@ -137,80 +436,67 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
     const std::int64_t recordSize = volume.MftRecordSize;
     const std::int64_t loaded = session.MftLoadedBytes;
     const auto mask = session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(session.FileMask);
+    progress.progressBar(0);
+    if (loaded < recordSize)
+        return ScanEnd::Finished;
+
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    const std::int64_t pieces = (loaded / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    PieceWalkers walkers(session, mask ? &*mask : nullptr, pieceBytes, pieces);
 
     std::int64_t cachedParent = 0;
     std::u16string cachedPath;
     std::u16string path;
-    FileFacts facts;
-    DateTexts dates;
     int width = 0;
-    progress.progressBar(0);
+    FolderSteps steps(volume, loaded);
 
-    // Candidates are copied out of the view and fixed up there; so are folders climbed through.
-    std::vector<std::uint8_t> candidate(static_cast<std::size_t>(recordSize));
-    std::vector<std::uint8_t> folder(static_cast<std::size_t>(recordSize));
-
-    for (std::int64_t r = recordSize; r + recordSize <= loaded; r += recordSize) {
-        if (++session.RecordsExamined % 100 == 0)
-            progress.recordsExamined(session.RecordsExamined);
-        const std::int64_t percent = r * 100 / loaded;
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        PieceFindings* findings = nullptr;
+        for (;;) {
+            pump.step();
+            if (!session.ScanRunning)
+                return ScanEnd::Stopped;
+            if ((findings = walkers.next(index)))
+                break;
+        }
+        // The count is shown in steps of a hundred records, as the window has always shown it.
+        const std::int64_t shownBefore = session.RecordsExamined / 100;
+        session.RecordsExamined += findings->records;
+        report.damagedRecords += findings->damaged;
+        if (session.RecordsExamined / 100 != shownBefore)
+            progress.recordsExamined(session.RecordsExamined / 100 * 100);
+        const std::int64_t percent = std::min(loaded, (index + 1) * pieceBytes) * 100 / loaded;
         if (2 * percent != width) {
             width = static_cast<int>(2 * percent);
             progress.progressBar(width);
             progress.progressLabel(static_cast<int>(percent));
         }
-        pump.step();
-        if (!session.ScanRunning)
-            return ScanEnd::Stopped;
 
-        if (r / recordSize < kFirstCandidate)
-            continue;
-        // Most records are told apart by their first bytes, looked at where they lie.
-        std::span<const std::uint8_t> header = volume.MftBuffer.peek(r, static_cast<std::size_t>(recordSize));
-        if (header.empty()) {
-            volume.MftBuffer.read(r, candidate);
-            header = candidate;
-        }
-        if (!mft::startsLikeRecord(header) || (header[mft::kFlags] & mft::kFlagInUse))
-            continue;
-        std::copy(header.begin(), header.end(), candidate.begin());
-        const std::span<std::uint8_t> record(candidate);
-        const auto survey = fixUpAndSurvey(record, report);
-        if (!survey)
-            continue;
-        const FileTest test = takeFileFacts(&volume, record, r, mask ? &*mask : nullptr, dates, facts);
-        if (test == FileTest::Damaged)
-            ++report.damagedRecords;
-        if (test != FileTest::Listed)
-            continue;
-
-        // A file with several hard links is listed under each of its names.
-        const auto list = [&](std::int64_t parent, const std::u16string& name) {
-            if (parent != cachedParent) {
-                const Climb climb = climbFolders(session, pump, parent, path, folder);
+        const std::u16string_view text(findings->text);
+        for (const FoundName& found : findings->names) {
+            if (found.parent != cachedParent) {
+                const Climb climb = climbFolders(session, pump, steps, found.parent, path);
                 if (climb == Climb::Stopped)
-                    return false;
+                    return ScanEnd::Stopped;
                 if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
-                    return true;
-                cachedParent = parent;
+                    continue;
+                cachedParent = found.parent;
                 cachedPath = path;
             }
             if (cachedPath.empty())
-                return true; // parent 0: the cache's starting state, no folder
+                continue; // parent 0: the cache's starting state, no folder
             if (static_cast<std::int64_t>(session.store.entryCount()) >= budget / kBytesPerListedFile) {
                 report.outOfMemory = true;
-                return false;
-            }
-            session.store.write(cachedPath, name, formatStoredValue(r, facts.date, facts.time, facts.size));
-            volume.MftBuffer.rememberListed(r, record);
-            progress.filesFound(++session.FilesFound);
-            return true;
-        };
-        if (!list(facts.parent, facts.name))
-            return ScanEnd::Stopped;
-        for (const FileLink& link : facts.moreLinks)
-            if (!list(link.parent, link.name))
                 return ScanEnd::Stopped;
+            }
+            session.store.write(cachedPath, text.substr(found.nameAt, found.nameLength),
+                                text.substr(found.valueAt, found.valueLength));
+            volume.MftBuffer.rememberListed(found.offset, found.digest);
+            if (session.keepListedRecords)
+                session.listedRecords.add(found.listed);
+            progress.filesFound(++session.FilesFound);
+        }
+        walkers.done(index);
     }
     return ScanEnd::Finished;
 }

@@ -298,6 +298,12 @@ std::u16string ResultsStore::text() const
 StoredFile parseStoredValue(std::u16string_view value)
 {
     StoredFile file;
+    parseStoredValue(value, file);
+    return file;
+}
+
+void parseStoredValue(std::u16string_view value, StoredFile& into)
+{
     std::u16string_view fields[4];
     for (int i = 0; i < 3; ++i) {
         const auto hash = value.find(u'#');
@@ -306,38 +312,55 @@ StoredFile parseStoredValue(std::u16string_view value)
     }
     fields[3] = value;
     const auto number = [](std::u16string_view text) -> std::optional<std::int64_t> {
-        std::string ascii;
-        for (const char16_t c : text) {
-            if (c > 0x7F)
+        char small[32] = {};
+        std::string large;
+        char* ascii = small;
+        if (text.size() > sizeof small) {
+            large.resize(text.size());
+            ascii = large.data();
+        }
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] > 0x7F)
                 return std::nullopt;
-            ascii += static_cast<char>(c);
+            ascii[i] = static_cast<char>(text[i]);
         }
         std::int64_t result = 0;
-        const auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), result);
-        if (ascii.empty() || error != std::errc() || end != ascii.data() + ascii.size())
+        const auto [end, error] = std::from_chars(ascii, ascii + text.size(), result);
+        if (text.empty() || error != std::errc() || end != ascii + text.size())
             return std::nullopt;
         return result;
     };
-    file.recordOffset = number(fields[0]);
-    if (file.recordOffset && *file.recordOffset < 0)
-        file.recordOffset.reset();
-    file.date = fields[1];
-    file.time = fields[2];
-    file.size = number(fields[3]).value_or(0);
-    return file;
+    into.recordOffset = number(fields[0]);
+    if (into.recordOffset && *into.recordOffset < 0)
+        into.recordOffset.reset();
+    into.date.assign(fields[1]);
+    into.time.assign(fields[2]);
+    into.size = number(fields[3]).value_or(0);
 }
 
 std::u16string formatStoredValue(std::int64_t recordOffset, std::u16string_view date, std::u16string_view time,
                                  std::int64_t size)
 {
-    std::u16string value = fromAscii(std::to_string(recordOffset));
-    value += u'#';
-    value += date;
-    value += u'#';
-    value += time;
-    value += u'#';
-    value += fromAscii(std::to_string(size));
+    std::u16string value;
+    appendStoredValue(value, recordOffset, date, time, size);
     return value;
+}
+
+void appendStoredValue(std::u16string& out, std::int64_t recordOffset, std::u16string_view date,
+                       std::u16string_view time, std::int64_t size)
+{
+    const auto number = [&](std::int64_t n) {
+        char digits[24];
+        const auto end = std::to_chars(std::begin(digits), std::end(digits), n).ptr;
+        out.append(digits, end);
+    };
+    number(recordOffset);
+    out += u'#';
+    out += date;
+    out += u'#';
+    out += time;
+    out += u'#';
+    number(size);
 }
 
 } // namespace orv

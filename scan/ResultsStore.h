@@ -133,7 +133,13 @@ struct StoredFile
 };
 
 StoredFile parseStoredValue(std::u16string_view value);
+// The same into a file of the caller's, whose texts keep their room: a listing of every file parses
+// one value after another.
+void parseStoredValue(std::u16string_view value, StoredFile& into);
 std::u16string formatStoredValue(std::int64_t recordOffset, std::u16string_view date, std::u16string_view time,
                                  std::int64_t size);
+// The same appended to `out`.
+void appendStoredValue(std::u16string& out, std::int64_t recordOffset, std::u16string_view date,
+                       std::u16string_view time, std::int64_t size);
 
 } // namespace orv

@@ -79,6 +79,7 @@ FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, st
 
     facts.resident = parts->dataResident;
     facts.size = parts->dataSize;
+    facts.creationTime = parts->creationTime;
     facts.date.clear();
     facts.time.clear();
     if (parts->creationTime)

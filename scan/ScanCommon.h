@@ -28,6 +28,7 @@ struct FileFacts
     std::vector<FileLink> moreLinks; // its other hard links that pass the mask
     bool resident = false;
     std::int64_t size = 0;
+    std::optional<std::uint64_t> creationTime; // FILETIME (UTC) of its $STANDARD_INFORMATION
     std::u16string date; // empty when the record has no $STANDARD_INFORMATION
     std::u16string time;
 };

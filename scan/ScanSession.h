@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "scan/ListedFileFacts.h"
 #include "scan/ResultsStore.h"
 #include "volume/MftRecord.h"
 #include "volume/VolumeContext.h"
@@ -104,6 +105,11 @@ struct ScanSession
     // The bytes of the $MFT the Normal scan loaded (records are examined up to here), and the
     // bytes of the regions the Extended scan read.
     std::int64_t MftLoadedBytes = 0;
+
+    // What the Normal scan read of each record it listed, kept when a listing of every file wants
+    // more than the store holds (creation times, residency, grades); empty otherwise.
+    bool keepListedRecords = false;
+    ListedRecords listedRecords;
 
     // "find.ini" beside the program: the Extended scan starts its store from it when it exists.
     std::filesystem::path findIniFile;

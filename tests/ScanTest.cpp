@@ -14,6 +14,7 @@
 #include "scan/DateText.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
+#include "scan/GradeBasis.h"
 #include "scan/ListedFileFacts.h"
 #include "scan/NormalScan.h"
 #include "scan/ScanCommon.h"
@@ -433,34 +434,88 @@ TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
 // record again; they must say what the scan filed, after either scan.
 TEST_F(Scans, ListedFileFactsAgreeWithTheListing)
 {
-    for (const bool extended : {false, true}) {
-        SCOPED_TRACE(extended ? "extended" : "normal");
-        session = ScanSession();
-        if (!open("ntfs-c512"))
-            GTEST_SKIP() << "fixture images are not unpacked";
-        TestPump pump(session);
-        RecordingProgress progress;
-        if (extended)
-            NTFSFind2(session, pump, progress, kPlentyOfMemory);
-        else
-            NTFSFind1(session, pump, progress, kPlentyOfMemory);
-        const auto listed = listing(session.store);
-        ASSERT_FALSE(listed.empty());
-        for (const Listed& l : listed) {
-            SCOPED_TRACE(toUtf8(l.section + l.key));
-            const auto facts = listedFileFacts(session.volume, *l.stored.recordOffset);
-            ASSERT_TRUE(facts);
-            EXPECT_TRUE(facts->hasData);
-            EXPECT_EQ(facts->size, l.stored.size);
-            ASSERT_TRUE(facts->creationTime);
-            std::u16string date, time;
-            DateTexts().format(*facts->creationTime, date, time);
-            EXPECT_EQ(date + u" " + time, l.stored.date + u" " + l.stored.time);
+    // The features volume's $MFT spans several pieces, so the Normal scan examines it on threads.
+    for (const std::string image : {"ntfs-c512", "ntfs-features"})
+        for (const bool extended : {false, true}) {
+            SCOPED_TRACE(image + (extended ? " extended" : " normal"));
+            session = ScanSession();
+            if (!open(image))
+                GTEST_SKIP() << "fixture images are not unpacked";
+            session.keepListedRecords = true;
+            TestPump pump(session);
+            RecordingProgress progress;
+            if (extended)
+                NTFSFind2(session, pump, progress, kPlentyOfMemory);
+            else
+                NTFSFind1(session, pump, progress, kPlentyOfMemory);
+            const auto listed = listing(session.store);
+            ASSERT_FALSE(listed.empty());
+            EXPECT_EQ(session.listedRecords.size(), extended ? 0 : session.volume.MftBuffer.listedCount());
+            for (const Listed& l : listed) {
+                SCOPED_TRACE(toUtf8(l.section + l.key));
+                const auto facts = listedFileFacts(session.volume, *l.stored.recordOffset);
+                ASSERT_TRUE(facts);
+                EXPECT_TRUE(facts->hasData);
+                EXPECT_EQ(facts->size, l.stored.size);
+                ASSERT_TRUE(facts->creationTime);
+                std::u16string date, time;
+                DateTexts().format(*facts->creationTime, date, time);
+                EXPECT_EQ(date + u" " + time, l.stored.date + u" " + l.stored.time);
+                if (extended)
+                    continue;
+                // What the scan kept is what reading the record again gives.
+                const ListedRecord* kept = session.listedRecords.find(*l.stored.recordOffset);
+                ASSERT_TRUE(kept);
+                EXPECT_EQ(kept->facts().creationTime, facts->creationTime);
+                EXPECT_EQ(kept->facts().hasData, facts->hasData);
+                EXPECT_EQ(kept->facts().resident, facts->resident);
+                TMFTFile decoded;
+                ASSERT_NE(DecodeRecordNTFS(session.volume, static_cast<std::size_t>(*l.stored.recordOffset), decoded),
+                          RecordStatus::NotARecord);
+                const GradeBasis grade = gradeBasis(session.volume, decoded);
+                EXPECT_EQ(kept->grade().percent, grade.percent);
+                EXPECT_EQ(kept->grade().firstCluster, grade.firstCluster);
+            }
+            const auto size = static_cast<std::int64_t>(session.volume.MftBuffer.size());
+            for (const std::int64_t outside : {std::int64_t{-1}, size - session.volume.MftRecordSize + 1, size,
+                                               std::numeric_limits<std::int64_t>::max()})
+                EXPECT_FALSE(listedFileFacts(session.volume, outside)) << outside;
         }
-        const auto size = static_cast<std::int64_t>(session.volume.MftBuffer.size());
-        for (const std::int64_t outside : {std::int64_t{-1}, size - session.volume.MftRecordSize + 1, size,
-                                           std::numeric_limits<std::int64_t>::max()})
-            EXPECT_FALSE(listedFileFacts(session.volume, outside)) << outside;
+}
+
+// A device that reads one caller at a time (a container) is examined on the scan's own thread; an
+// image file on several. Both list the same files in the same order.
+TEST_F(Scans, OneReaderAndSeveralListTheSame)
+{
+    if (!open("ntfs-features"))
+        GTEST_SKIP() << "fixture images are not unpacked";
+    TestPump pump(session);
+    RecordingProgress progress;
+    const ScanReport threaded = NTFSFind1(session, pump, progress, kPlentyOfMemory);
+    ASSERT_TRUE(session.volume.MftBuffer.concurrentReads());
+    const auto several = listing(session.store);
+    const std::int64_t examined = session.RecordsExamined;
+
+    std::ifstream file(test::fixtureImage("ntfs-features"), std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    test::FakeDriveSystem memory;
+    memory.add("E:", std::make_shared<test::MemoryDevice>(std::move(bytes)), "NTFS");
+    ScanSession one;
+    ASSERT_EQ(RunFindChecks(one, memory, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
+    PrepareScan(one, u"");
+    TestPump onePump(one);
+    const ScanReport single = NTFSFind1(one, onePump, progress, kPlentyOfMemory);
+    ASSERT_FALSE(one.volume.MftBuffer.concurrentReads());
+    const auto alone = listing(one.store);
+
+    EXPECT_EQ(threaded.damagedRecords, single.damagedRecords);
+    EXPECT_EQ(examined, one.RecordsExamined);
+    ASSERT_EQ(several.size(), alone.size());
+    ASSERT_GT(several.size(), 10u);
+    for (std::size_t i = 0; i < several.size(); ++i) {
+        EXPECT_EQ(several[i].section.substr(1), alone[i].section.substr(1)) << i; // C: and E:
+        EXPECT_EQ(several[i].key, alone[i].key) << i;
+        EXPECT_EQ(several[i].stored.recordOffset, alone[i].stored.recordOffset) << i;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "volume/BootSector.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "volume/LeReader.h"
@@ -69,6 +70,27 @@ std::int64_t ClusterToSector(const VolumeContext& ctx, std::int64_t cluster)
     if (cluster < 0 || __builtin_mul_overflow(cluster, ctx.SectorsPerCluster, &sector))
         return -1;
     return sector;
+}
+
+std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster)
+{
+    if (bytesPerCluster <= 0)
+        bytesPerCluster = volume.BytesPerCluster;
+    std::int64_t clusters = volume.TotalClusters > 0 ? volume.TotalClusters : std::numeric_limits<std::int64_t>::max();
+    if (clusters != std::numeric_limits<std::int64_t>::max() && volume.BytesPerCluster > 0 && bytesPerCluster > 0 &&
+        bytesPerCluster != volume.BytesPerCluster) {
+        // In clusters of another size: the same bytes, counted again.
+        clusters = clusters > std::numeric_limits<std::int64_t>::max() / volume.BytesPerCluster
+            ? std::numeric_limits<std::int64_t>::max() / bytesPerCluster
+            : clusters * volume.BytesPerCluster / bytesPerCluster;
+    }
+    const auto deviceBytes = volume.Device ? volume.Device->size() : std::nullopt;
+    if (deviceBytes && bytesPerCluster > 0)
+        clusters = std::min<std::int64_t>(
+            clusters,
+            static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
+                bytesPerCluster);
+    return clusters;
 }
 
 } // namespace orv

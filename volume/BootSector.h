@@ -43,4 +43,8 @@ bool ReadBootSectorNTFS(VolumeContext& ctx);
 // at such a "sector" fail and give zeros.
 std::int64_t ClusterToSector(const VolumeContext& ctx, std::int64_t cluster);
 
+// The clusters a run may name on this volume: the boot sector's count, cut to the device's size;
+// counted in clusters of `bytesPerCluster` bytes when given (an earlier file system's).
+std::int64_t volumeClusterCount(VolumeContext& volume, std::int64_t bytesPerCluster = 0);
+
 } // namespace orv

@@ -512,9 +512,15 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     // Decoded in a copy of its own: the fixups never touch the view every reader shares.
     std::vector<std::uint8_t> record(size);
     ctx.MftBuffer.read(static_cast<std::int64_t>(recordOffset), record);
-    const RecordStatus status = decodeRecord(record, file, &ctx, static_cast<std::int64_t>(recordOffset));
+    return decodeRecordOfView(ctx, record, static_cast<std::int64_t>(recordOffset), file);
+}
+
+RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                                TMFTFile& file)
+{
+    const RecordStatus status = decodeRecord(record, file, &ctx, recordOffset);
     // An earlier file system's record counts its clusters in that file system's size.
-    if (const auto earlier = earlierClusterSize(ctx, static_cast<std::int64_t>(recordOffset)); earlier && *earlier > 0)
+    if (const auto earlier = earlierClusterSize(ctx, recordOffset); earlier && *earlier > 0)
         file.BytesPerCluster = *earlier;
     return status;
 }

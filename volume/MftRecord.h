@@ -142,4 +142,9 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
 // whole record does not fit in the buffer at that offset.
 RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFTFile& file);
 
+// decodeRecord on a copy of the record at `recordOffset` of the context's MftBuffer that the caller
+// already holds, with the cluster size of an earlier file system where the record belongs to one.
+RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                                TMFTFile& file);
+
 } // namespace orv

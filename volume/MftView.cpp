@@ -84,6 +84,40 @@ const std::array<std::uint64_t, 2>& processKey()
     return key;
 }
 
+// Reads the stretches of a view from the file behind the device, by position, so from any thread.
+// With `retry`, a failed read is tried again in small parts and what still fails reads as zeros;
+// without, the first failure ends it. False when some read failed.
+bool readFromFile(const MappableFile& file, std::span<const MftView::Stretch> parts, std::span<std::uint8_t> out,
+                  bool retry)
+{
+    const auto readAt = [&](std::uint64_t position, std::span<std::uint8_t> into) {
+        return position <= file.size && into.size() <= file.size - position &&
+            readAllAt(file.fd, file.offset + position, into);
+    };
+    bool whole = true;
+    std::size_t done = 0;
+    for (const MftView::Stretch& stretch : parts) {
+        const auto into = out.subspan(done, stretch.length);
+        done += stretch.length;
+        if (stretch.position < 0) {
+            std::fill(into.begin(), into.end(), std::uint8_t{0});
+            continue;
+        }
+        const auto position = static_cast<std::uint64_t>(stretch.position);
+        if (readAt(position, into))
+            continue;
+        whole = false;
+        if (!retry)
+            return false;
+        for (std::size_t part = 0; part < into.size(); part += static_cast<std::size_t>(kRetryBytes)) {
+            const auto small = into.subspan(part, std::min(into.size() - part, static_cast<std::size_t>(kRetryBytes)));
+            if (!readAt(position + part, small))
+                std::fill(small.begin(), small.end(), std::uint8_t{0});
+        }
+    }
+    return whole;
+}
+
 } // namespace
 
 MftView::MftView(MftView&& other) noexcept
@@ -245,20 +279,7 @@ void MftView::startReadAhead(std::int64_t index)
     // buffer it was given; a plain file or block device is read by position, safely from any thread.
     std::span<std::uint8_t> out(m_ahead->bytes.data(), length);
     const auto readBlock = [file = m_file, parts = stretches(first, length), out]() {
-        std::size_t done = 0;
-        for (const Stretch& stretch : parts) {
-            const auto into = out.subspan(done, stretch.length);
-            done += stretch.length;
-            if (stretch.position < 0) {
-                std::fill(into.begin(), into.end(), std::uint8_t{0});
-                continue;
-            }
-            const auto position = static_cast<std::uint64_t>(stretch.position);
-            if (position > file.size || into.size() > file.size - position ||
-                !readAllAt(file.fd, file.offset + position, into))
-                return false;
-        }
-        return true;
+        return readFromFile(file, parts, out, false);
     };
     try {
         m_ahead->whole = std::async(std::launch::async, readBlock);
@@ -338,7 +359,7 @@ const MftView::Block* MftView::block(std::int64_t index)
     return &m_blocks[slot];
 }
 
-bool MftView::read(std::int64_t offset, std::span<std::uint8_t> out)
+std::optional<bool> MftView::readOutsideOrHeld(std::int64_t offset, std::span<std::uint8_t> out) const
 {
     if (offset < 0 || offset > m_size || static_cast<std::int64_t>(out.size()) > m_size - offset) {
         std::fill(out.begin(), out.end(), std::uint8_t{0});
@@ -348,6 +369,14 @@ bool MftView::read(std::int64_t offset, std::span<std::uint8_t> out)
         std::copy_n(m_memory.begin() + offset, out.size(), out.begin());
         return true;
     }
+    return std::nullopt;
+}
+
+bool MftView::read(std::int64_t offset, std::span<std::uint8_t> out)
+{
+    if (const auto done = readOutsideOrHeld(offset, out))
+        return *done;
+    const std::lock_guard lock(m_lock);
     std::size_t done = 0;
     while (done < out.size()) {
         const std::int64_t at = offset + static_cast<std::int64_t>(done);
@@ -360,17 +389,17 @@ bool MftView::read(std::int64_t offset, std::span<std::uint8_t> out)
     return true;
 }
 
-std::span<const std::uint8_t> MftView::peek(std::int64_t offset, std::size_t length)
+bool MftView::readThrough(std::int64_t offset, std::span<std::uint8_t> out)
 {
-    if (offset < 0 || offset > m_size || static_cast<std::int64_t>(length) > m_size - offset || length == 0)
-        return {};
-    if (!m_memory.empty())
-        return std::span<const std::uint8_t>(m_memory).subspan(static_cast<std::size_t>(offset), length);
-    const std::int64_t index = offset / kBlockBytes;
-    if ((offset + static_cast<std::int64_t>(length) - 1) / kBlockBytes != index)
-        return {};
-    const Block* b = block(index);
-    return {b->data + (offset - index * kBlockBytes), length};
+    if (const auto done = readOutsideOrHeld(offset, out))
+        return *done;
+    if (m_mappable) {
+        readFromFile(m_file, stretches(offset, out.size()), out, true);
+        return true;
+    }
+    const std::lock_guard lock(m_lock);
+    readPieces(offset, out);
+    return true;
 }
 
 MftView::Digest MftView::digest(std::span<const std::uint8_t> full) const
@@ -417,7 +446,13 @@ void MftView::rememberListed(std::int64_t offset, std::span<const std::uint8_t> 
     // The scans list records in increasing offset order; a hard link lists one record again.
     if (!m_listed.empty() && m_listed.back().first == offset)
         return;
-    const Digest d = digest(record);
+    rememberListed(offset, digest(record));
+}
+
+void MftView::rememberListed(std::int64_t offset, const Digest& d)
+{
+    if (!m_listed.empty() && m_listed.back().first == offset)
+        return;
     if (m_listed.empty() || m_listed.back().first < offset) {
         m_listed.emplace_back(offset, d);
         return;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -35,6 +37,13 @@ public:
         std::int64_t length = 0;
     };
 
+    // A stretch of the view's bytes as it lies on the device: `position` below 0 reads as zeros.
+    struct Stretch
+    {
+        std::int64_t position = 0;
+        std::size_t length = 0;
+    };
+
     MftView() = default;
     MftView(const MftView&) = delete;
     MftView& operator=(const MftView&) = delete;
@@ -51,12 +60,15 @@ public:
     std::size_t size() const { return static_cast<std::size_t>(m_size); }
     bool empty() const { return m_size == 0; }
 
-    // Copies the bytes at [offset, offset + out.size()) into `out`. False (and zeros) when they do
-    // not lie wholly inside the view.
+    // Copies the bytes at [offset, offset + out.size()) into `out` through the cache. False (and
+    // zeros) when they do not lie wholly inside the view. Safe from several threads at once.
     bool read(std::int64_t offset, std::span<std::uint8_t> out);
-    // The bytes at [offset, offset + length) in place, valid until the next call on the view; empty
-    // when they do not lie inside one cached block (read() then copies them).
-    std::span<const std::uint8_t> peek(std::int64_t offset, std::size_t length);
+    // The same straight from the device, past the cache: for a walk that reads each stretch once.
+    // Where the device is a plain file or block device, several threads read at once.
+    bool readThrough(std::int64_t offset, std::span<std::uint8_t> out);
+    // True when readThrough, and the reads of the device that decoding a record leads to, may run
+    // on several threads at once: the device is a plain file or block device, read by position.
+    bool concurrentReads() const { return m_mappable; }
     // The device's byte position of the view's byte `offset`; below 0 for a skipped piece or an
     // offset outside the view.
     std::int64_t devicePosition(std::int64_t offset) const;
@@ -64,7 +76,12 @@ public:
     // The scan keeps, for each record it lists, a keyed digest of the record as it was listed (fixed
     // up), so that Wipe can tell whether the record on the volume is still that one without holding
     // a copy of every listed record.
+    using Digest = std::array<std::uint64_t, 2>;
     void rememberListed(std::int64_t offset, std::span<const std::uint8_t> record);
+    // The same with the record's digest made already (on the thread that examined it).
+    void rememberListed(std::int64_t offset, const Digest& digest);
+    // The digest rememberListed keeps of `record`; safe from any thread.
+    Digest digest(std::span<const std::uint8_t> record) const;
     // True when `record` (fixed up) is the record the scan listed at `offset`. A view held in memory
     // has its listed records themselves to compare with.
     bool sameAsListed(std::int64_t offset, std::span<const std::uint8_t> record);
@@ -79,14 +96,7 @@ private:
         std::vector<std::uint8_t> bytes;
         std::uint64_t lastUse = 0;
     };
-    using Digest = std::array<std::uint64_t, 2>;
 
-    // A stretch of the view's bytes as it lies on the device: `position` below 0 reads as zeros.
-    struct Stretch
-    {
-        std::int64_t position = 0;
-        std::size_t length = 0;
-    };
     // The next block of a walk, read on a thread of its own while the walk examines the one before:
     // on two cores the copying of the $MFT out of the system's cache and the decoding overlap.
     struct ReadAhead
@@ -96,6 +106,9 @@ private:
         std::future<bool> whole; // false when some read failed: the block is then read again here
     };
 
+    // Zeros and false for bytes not wholly inside the view; a copy for a view held in memory;
+    // nothing when the bytes are to be read from the device.
+    std::optional<bool> readOutsideOrHeld(std::int64_t offset, std::span<std::uint8_t> out) const;
     const Block* block(std::int64_t index);
     void fill(Block& b, std::int64_t index);
     std::vector<Stretch> stretches(std::int64_t first, std::size_t length) const;
@@ -104,7 +117,6 @@ private:
     void dropReadAhead();
     void release(Block& b);
     void releaseAll();
-    Digest digest(std::span<const std::uint8_t> record) const;
 
     std::shared_ptr<SectorDevice> m_device;
     std::vector<Piece> m_pieces;
@@ -114,6 +126,7 @@ private:
     bool m_mappable = false;
     MappableFile m_file;
 
+    std::mutex m_lock; // over the cache, and over reads of a device that is not read by position
     std::vector<Block> m_blocks;
     std::size_t m_lastBlock = 0;
     std::uint64_t m_uses = 0;
