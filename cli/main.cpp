@@ -4,6 +4,9 @@
 // behind it), Scanning (the scan and the choice of files), Interrupts (Ctrl-C and the progress
 // line) and Output (texts, the stdout buffer and the JSON writer).
 
+#include <malloc.h>
+#include <sys/resource.h>
+
 #include <clocale>
 #include <memory>
 #include <string>
@@ -20,6 +23,10 @@ int main(int argc, char** argv)
 {
     using namespace orv::cli;
     std::setlocale(LC_ALL, "");
+    // Under a limit on address space, each thread's own allocation arena (64 MiB set aside, mostly
+    // never used) would count as memory: the scan's threads share the main one instead.
+    if (rlimit space{}; ::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
+        ::mallopt(M_ARENA_MAX, 1);
 
     CLI::App app{"Orvandel: finds and restores deleted files on NTFS volumes"};
     app.require_subcommand(1);

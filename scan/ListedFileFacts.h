@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
-#include <vector>
 
 #include "scan/GradeBasis.h"
 #include "volume/VolumeContext.h"
@@ -59,7 +59,7 @@ public:
     std::size_t size() const { return m_records.size(); }
 
 private:
-    std::vector<ListedRecord> m_records;
+    std::deque<ListedRecord> m_records; // in blocks: see MftView's listed records
 };
 
 } // namespace orv

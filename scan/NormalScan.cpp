@@ -21,8 +21,9 @@ namespace orv {
 
 namespace {
 
-// What one listed file costs to keep, at most: its store entry and the digest Wipe checks. The
-// memory budget limits the listed files, the one thing a scan holds that grows with the volume.
+// What one listed file costs to keep, at most: its store entry, the digest Wipe checks and, for a
+// listing that shows more, what the scan kept of its record. The memory budget limits the listed
+// files, the one thing a scan holds that grows with the volume.
 constexpr std::int64_t kBytesPerListedFile = 400;
 constexpr std::int64_t kFirstCandidate = 28; // records 0 to 27 belong to the file system itself
 constexpr std::int64_t kRootRecord = 5;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -133,7 +134,9 @@ private:
     std::int64_t m_lastMiss = -2;
     std::unique_ptr<ReadAhead> m_ahead;
 
-    std::vector<std::pair<std::int64_t, Digest>> m_listed; // by offset
+    // By offset, in blocks: a table of millions never needs one large block, nor a copy of itself
+    // while it grows.
+    std::deque<std::pair<std::int64_t, Digest>> m_listed;
     std::array<std::uint64_t, 2> m_key{};
 };
 
