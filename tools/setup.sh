@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     # build, and the house format that tools/test.sh checks (.clang-format)
     cmake ninja-build g++ clang libclang-rt-dev pkg-config clang-format
+    # rebuilds on one machine reuse what an earlier build or another clone compiled
+    ccache
     # core and front-end libraries
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
