@@ -19,6 +19,8 @@ packages=(
     fonts-liberation adwaita-icon-theme
     # fixtures, peers and compression of committed images
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
+    # FAT12/16/32 and exFAT images without a kernel driver, and TestDisk as a peer on them
+    dosfstools mtools exfatprogs exfat-fuse testdisk
     # the CLI tests and the comparisons with the peers
     python3
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
