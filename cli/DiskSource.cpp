@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "platform/linux/ContainerDevice.h"
+#include "volume/SectorIo.h"
 #include "volume/VolumeContext.h"
 
 namespace orv::cli {
@@ -14,12 +15,8 @@ const char* fileSystemText(const Partition& p)
 {
     if (p.extended)
         return "extended";
-    switch (p.fileSystem) {
-    case FileSystemKind::Ntfs: return "NTFS";
-    case FileSystemKind::Fat32: return "FAT32";
-    case FileSystemKind::Fat: return "FAT";
-    default: return "-";
-    }
+    const std::string_view name = fileSystemName(p.fileSystem);
+    return name.empty() ? "-" : name.data();
 }
 
 // number, start, size, file system, GPT name or MBR type: one partition a line.

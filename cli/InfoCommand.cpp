@@ -2,6 +2,7 @@
 
 #include "cli/Command.h"
 #include "cli/Output.h"
+#include "scan/EntryVolume.h"
 #include "cli/Source.h"
 #include "volume/SectorIo.h"
 
@@ -28,7 +29,12 @@ public:
         if (!disk.chosen)
             return describeDisk(disk);
 
-        const std::vector<Field> fields = {
+        // A FAT-family volume adds where its tables and data lie.
+        std::vector<std::pair<std::string, std::uint64_t>> layout;
+        if (ctx.FileSystemCode != FileSystemKind::Ntfs)
+            if (const auto entries = openEntryVolume(ctx, [] { return true; }))
+                layout = entries->layout();
+        std::vector<Field> fields = {
             {"drive", ctx.Drive},
             {"file_system", std::string(fileSystemName(ctx.FileSystemCode))},
             {"bytes_per_sector", ctx.BytesPerSector},
@@ -39,6 +45,8 @@ public:
             {"mft_start_cluster", ctx.MftStartCluster},
             {"mft_record_size", ctx.MftRecordSize},
         };
+        for (const auto& [key, value] : layout)
+            fields.push_back({key, static_cast<std::int64_t>(value)});
         Output out;
         if (!m_options.json) {
             printFields(out, fields);

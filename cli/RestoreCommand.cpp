@@ -123,7 +123,7 @@ public:
         std::vector<ListedRow> rows;
         rows.reserve(chosen.size());
         for (ChosenFile& file : chosen)
-            rows.push_back({std::move(file.folder), std::move(file.name), true});
+            rows.push_back({std::move(file.folder), std::move(file.name), true, file.stored.locator});
 
         Output out;
         RestoreReport report(out, m_scan.source.json, m_scan.quiet);

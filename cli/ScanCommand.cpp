@@ -6,7 +6,7 @@
 #include "cli/Command.h"
 #include "cli/Output.h"
 #include "cli/Scanning.h"
-#include "results/Recoverability.h"
+#include "results/FileSystem.h"
 #include "scan/ListedFileFacts.h"
 #include "volume/FileTime.h"
 
@@ -95,25 +95,22 @@ private:
         json.key("files_found").number(static_cast<std::int64_t>(session.store.entryCount()));
         json.key("files").beginArray();
         IsoTimes isoTimes;
+        FileSystem& fileSystem = fileSystemOf(session);
         // The files of a folder follow one another: its name is made JSON once for them all.
         std::u16string_view folder;
         std::string folderJson;
         forEachListedFile(session.store,
                           [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                              // What the scan kept of the record, or else the record read again.
-                              const ListedRecord* listed =
-                                  stored.recordOffset ? session.listedRecords.find(*stored.recordOffset) : nullptr;
+                              // What the scan kept of the file, or else what its file system reads again.
                               std::optional<ListedFileFacts> facts;
-                              if (listed)
-                                  facts = listed->facts();
-                              else if (stored.recordOffset)
-                                  facts = listedFileFacts(session.volume, *stored.recordOffset);
+                              Grade grade = Grade::None;
+                              if (stored.locator) {
+                                  facts = fileSystem.facts(session, *stored.locator);
+                                  grade = fileSystem.grade(session, *stored.locator, key);
+                              }
                               std::string created;
                               if (facts && facts->creationTime)
                                   created = isoTimes.text(*facts->creationTime);
-                              const Grade grade = listed ? gradeOf(session.volume, listed->grade(), key)
-                                  : stored.recordOffset  ? AnalyzeProbabilityNTFS(session, *stored.recordOffset, key)
-                                                         : Grade::None;
 
                               json.beginObject(JsonWriter::Layout::Inline);
                               if (section.data() != folder.data() || section.size() != folder.size()) {
@@ -124,6 +121,16 @@ private:
                               json.key("folder").json(folderJson);
                               json.key("name").string(key);
                               json.key("record_offset").numberOrNull(stored.recordOffset);
+                              if (stored.locator && stored.locator->kind == FileLocator::Kind::DirectoryEntry &&
+                                  static_cast<std::uint64_t>(stored.locator->value) < session.listedEntries.size()) {
+                                  // Where the file's directory entries begin on the volume.
+                                  const FoundEntry& entry =
+                                      session.listedEntries[static_cast<std::size_t>(stored.locator->value)];
+                                  json.key("entry_offset")
+                                      .numberOrNull(entry.pieces.empty() ? std::nullopt
+                                                                         : std::optional(static_cast<std::int64_t>(
+                                                                               entry.pieces.front().position)));
+                              }
                               json.key("date").string(std::u16string_view(stored.date));
                               json.key("time").string(std::u16string_view(stored.time));
                               json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));

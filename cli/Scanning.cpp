@@ -10,10 +10,9 @@
 #include "cli/Interrupts.h"
 #include "cli/Output.h"
 #include "platform/SystemMemory.h"
+#include "results/FileSystem.h"
 #include "results/Wipe.h"
-#include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
-#include "scan/NormalScan.h"
 #include "shell/LanguageTexts.h"
 
 namespace orv::cli {
@@ -86,14 +85,16 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     bool interrupted = false;
     {
         const InterruptScope interrupts;
+        FileSystem& fileSystem = fileSystemOf(session);
         if (options.extended) {
-            const auto extended = NTFSFind2(session, pump, pump, AvailablePhysicalMemory(),
-                                            options.sweep ? ExtendedReach::WholeVolume : ExtendedReach::Probes);
+            const auto extended =
+                fileSystem.extendedScan(session, pump, pump, AvailablePhysicalMemory(),
+                                        options.sweep ? ExtendedReach::WholeVolume : ExtendedReach::Probes);
             if (extended.bootSectorError)
                 return fail(kBootSectorError);
             report = extended;
         } else {
-            report = NTFSFind1(session, pump, pump, AvailablePhysicalMemory());
+            report = fileSystem.normalScan(session, pump, pump, AvailablePhysicalMemory());
         }
         interrupted = InterruptScope::count() != 0;
     }

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/Output.h"
+#include "scan/EntryVolume.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
 #include "volume/SectorIo.h"
@@ -61,6 +62,8 @@ int openVolume(LinuxDriveSystem& drives, const SourceOptions& options, VolumeCon
         return kExitDone; // a disk whose partitions are all there is to show
     ctx.FileSystemCode = DetectFileSystem(ctx, drives, letter);
     SelectDrive(ctx, drives, letter);
+    if (scannable(ctx.FileSystemCode) && ctx.FileSystemCode != FileSystemKind::Ntfs)
+        return openEntryVolume(ctx, [] { return true; }) ? kExitDone : fail(kBootSectorError);
     if (!ReadBootSectorNTFS(ctx))
         return fail(kBootSectorError);
     if (!ReadMftExtentsNTFS(ctx))

@@ -6,6 +6,7 @@
 #include "cli/Command.h"
 #include "cli/Output.h"
 #include "cli/Scanning.h"
+#include "results/FileSystem.h"
 #include "results/Wipe.h"
 
 namespace orv::cli {
@@ -44,9 +45,12 @@ public:
             return fail(kNoFilesSelected);
         int wiped = 0;
         for (const ChosenFile& file : chosen) {
-            const WipeOutcome outcome = file.stored.recordOffset ? WipeFileNTFS(session, *file.stored.recordOffset)
-                                                                 : WipeOutcome{false, "no MFT record at this offset"};
-            session.store.deleteKey(file.folder, file.name);
+            const WipeOutcome outcome = file.stored.locator ? fileSystemOf(session).wipe(session, *file.stored.locator)
+                                                            : WipeOutcome{false, "no MFT record at this offset"};
+            if (file.stored.locator)
+                session.store.deleteKey(file.folder, file.name, locatorText(*file.stored.locator));
+            else
+                session.store.deleteKey(file.folder, file.name);
             if (outcome.wiped)
                 ++wiped;
             else if (!m_scan.quiet)

@@ -1,5 +1,7 @@
 #include "results/JpegPreview.h"
 
+#include "results/FileSystem.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -96,30 +98,25 @@ std::optional<RgbImage> decodeJpeg(std::span<const std::uint8_t> bytes, int atLe
     return std::move(*image);
 }
 
-Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& pump, std::int64_t limit)
+Preview PreviewFile(ScanSession& session, const FileLocator& locator, Pump& pump, std::int64_t limit)
 {
     Preview preview;
-    if (recordOffset < 0 ||
-        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) ==
-            RecordStatus::NotARecord)
+    FileSystem& fileSystem = fileSystemOf(session);
+    const OpenedFile file = fileSystem.open(session, locator);
+    if (!file.found || file.size == 0)
         return preview;
-    const TMFTFile& file = session.MFTFile;
-    if (file.FSize == 0)
-        return preview;
-    if (file.Encrypted)
+    if (file.encrypted)
         return preview; // ciphertext: there is no picture to show
-    // A first cluster that no longer starts like a JPEG has been reused: nothing to show. Only a
-    // stored first cluster can tell: a compressed one, or a hole, holds no signature.
-    if (!file.ClusterList.empty() && file.CompressionUnit == 0 && !file.ClusterList.front().hole &&
-        !SignatureMatches(session.volume, file.ClusterList.front().start, u".JPG"))
+    // A first cluster that no longer starts like a JPEG has been reused: nothing to show.
+    if (file.firstStoredCluster && !SignatureMatches(session.volume, *file.firstStoredCluster, u".JPG"))
         return preview;
     preview.outcome = Preview::Outcome::Icon;
-    if (file.FSize > limit)
+    if (file.size > limit)
         return preview;
     std::vector<std::uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(file.FSize));
-    streamFileContent(
-        session.volume, file, pump, [] { return true; },
+    bytes.reserve(static_cast<std::size_t>(file.size));
+    fileSystem.stream(
+        session, pump, [] { return true; },
         [&](std::span<const std::uint8_t> piece) {
             bytes.insert(bytes.end(), piece.begin(), piece.end());
             return true;
@@ -129,6 +126,11 @@ Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& p
         preview.image = std::move(*image);
     }
     return preview;
+}
+
+Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& pump, std::int64_t limit)
+{
+    return PreviewFile(session, {FileLocator::Kind::MftRecord, recordOffset}, pump, limit);
 }
 
 } // namespace orv

@@ -40,9 +40,12 @@ struct Preview
     RgbImage image;
 };
 
-// The preview of the deleted JPEG of the record at `recordOffset`: its bytes taken as a restore
+// The preview of the deleted JPEG at `locator`: its bytes taken as a restore
 // takes them, but kept in memory (nothing is written to disk), and decoded. Files larger than
 // `limit` bytes are not read for a preview and show the icon.
+Preview PreviewFile(ScanSession& session, const FileLocator& locator, Pump& pump,
+                    std::int64_t limit = 64 * 1024 * 1024);
+// The same for the NTFS record at `recordOffset` of MftBuffer.
 Preview PreviewFileNTFS(ScanSession& session, std::int64_t recordOffset, Pump& pump,
                         std::int64_t limit = 64 * 1024 * 1024);
 

@@ -7,6 +7,7 @@
 
 #include "base/Utf16.h"
 #include "platform/UniqueFd.h"
+#include "results/FileSystem.h"
 #include "results/Restore.h"
 #include "results/RestoreFolder.h"
 #include "results/Wipe.h"
@@ -50,13 +51,15 @@ bool rowsChosen(const std::vector<Row>& rows, OperationUi& ui, OperationResult& 
     return true;
 }
 
-std::optional<std::int64_t> offsetOf(const ScanSession& session, const std::u16string& folder,
-                                     const std::u16string& name)
+// Where the row's file lies, while the store still lists it.
+std::optional<FileLocator> locatorOf(const ScanSession& session, const std::u16string& folder,
+                                     const std::u16string& name, const std::optional<FileLocator>& row)
 {
-    const std::u16string value = session.store.read(folder, name);
+    const std::optional<std::u16string> text = row ? std::optional(locatorText(*row)) : std::nullopt;
+    const std::u16string value = session.store.read(folder, name, {}, text);
     if (value.find(u'#') == std::u16string::npos)
         return std::nullopt;
-    return parseStoredValue(value).recordOffset;
+    return parseStoredValue(value).locator;
 }
 
 // The rows of a run, with ResultsBusy raised for their length. A Stop confirmed inside the pump
@@ -89,9 +92,9 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
         if (folder < 0) {
             outcome.status = RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
-        } else if (const auto offset = offsetOf(session, row.folder, row.name)) {
-            outcome = UndeleteFileNTFS(
-                session, *offset, row.name, static_cast<int>(i), folder, restoreFolder / relative, pump, keepGoing,
+        } else if (const auto locator = locatorOf(session, row.folder, row.name, row.locator)) {
+            outcome = UndeleteFile(
+                session, *locator, row.name, static_cast<int>(i), folder, restoreFolder / relative, pump, keepGoing,
                 [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
             using Status = RestoreOutcome::Status;
             if (outcome.status == Status::Restored || outcome.status == Status::Damaged ||
@@ -104,7 +107,7 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
                 problem = outcome.reason;
             }
         } else {
-            outcome.reason = "no MFT record at this offset";
+            outcome.reason = "the file is no longer listed";
         }
         ui.fileRestored(row.folder, row.name, outcome);
         ui.counter(result.done, result.selected);
@@ -181,10 +184,13 @@ void wipeRows(ScanSession& session, const std::vector<FileRow>& rows, const std:
             continue;
         if (const int p = result.done * 100 / result.selected; p != shown)
             ui.progress(shown = p);
-        if (const auto offset = offsetOf(session, currentFolderPath, row.name);
-            offset && WipeFileNTFS(session, *offset).wiped)
+        const auto locator = locatorOf(session, currentFolderPath, row.name, row.locator);
+        if (locator && fileSystemOf(session).wipe(session, *locator).wiped)
             ++result.done;
-        session.store.deleteKey(currentFolderPath, row.name);
+        if (locator)
+            session.store.deleteKey(currentFolderPath, row.name, locatorText(*locator));
+        else
+            session.store.deleteKey(currentFolderPath, row.name);
     }
     ui.progress(100);
 }
@@ -198,7 +204,7 @@ OperationResult RunRestore(ScanSession& session, const std::vector<FileRow>& row
     std::vector<ListedRow> listed;
     listed.reserve(rows.size());
     for (const FileRow& row : rows)
-        listed.push_back({currentFolderPath, row.name, row.selected});
+        listed.push_back({currentFolderPath, row.name, row.selected, row.locator});
     return RunRestore(session, listed, restoreFolder, RestoreLayout::Flat, showNote, ui, pump);
 }
 

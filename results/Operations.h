@@ -46,6 +46,8 @@ struct FileRow
 {
     std::u16string name;
     bool selected = false;
+    // Which of the files of that name in the folder: several may share one. Without it, the first.
+    std::optional<FileLocator> locator = std::nullopt;
 };
 
 // A listed file a restore can take, from any folder: the store's section and key, and whether it
@@ -55,6 +57,7 @@ struct ListedRow
     std::u16string folder;
     std::u16string name;
     bool selected = true;
+    std::optional<FileLocator> locator = std::nullopt; // as FileRow's
 };
 
 // Where a restore writes: every file straight into the restore folder, or each into its folder on

@@ -12,26 +12,26 @@
 #include "base/Utf16.h"
 #include "platform/UniqueFd.h"
 #include "results/FileContent.h"
+#include "results/FileSystem.h"
 #include "results/RestoreFolder.h"
 
 namespace orv {
 
-RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
-                                int folder, const std::filesystem::path& folderPath, Pump& pump,
-                                const std::function<bool()>& keepGoing,
-                                const std::function<void(std::int64_t, std::int64_t)>& written)
+RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, std::u16string_view name, int row,
+                            int folder, const std::filesystem::path& folderPath, Pump& pump,
+                            const std::function<bool()>& keepGoing,
+                            const std::function<void(std::int64_t, std::int64_t)>& written)
 {
     RestoreOutcome outcome;
     if (!keepGoing())
         return outcome;
-    if (recordOffset < 0 ||
-        DecodeRecordNTFS(session.volume, static_cast<std::size_t>(recordOffset), session.MFTFile) ==
-            RecordStatus::NotARecord) {
-        outcome.reason = "no MFT record at this offset";
+    FileSystem& fileSystem = fileSystemOf(session);
+    const OpenedFile file = fileSystem.open(session, locator);
+    if (!file.found) {
+        outcome.reason = file.reason;
         return outcome;
     }
-    const TMFTFile& file = session.MFTFile;
-    if (file.FSize == 0) {
+    if (file.size == 0) {
         outcome.reason = "the file is empty";
         return outcome;
     }
@@ -56,11 +56,11 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
     int writeError = 0;
     std::int64_t total = 0;
     const ContentReport content =
-        streamFileContent(session.volume, file, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
+        fileSystem.stream(session, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
             if (writeAll(out.get(), bytes)) {
                 total += static_cast<std::int64_t>(bytes.size());
                 if (written)
-                    written(total, file.FSize);
+                    written(total, file.size);
                 return true;
             }
             writeError = errno;
@@ -100,12 +100,21 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
 
     outcome.status = content.damaged ? RestoreOutcome::Status::Damaged : RestoreOutcome::Status::Restored;
     outcome.reason = content.reason();
-    if (file.Encrypted) {
+    if (file.encrypted) {
         outcome.status = RestoreOutcome::Status::Encrypted;
         outcome.reason = "the file is encrypted (EFS): its bytes are ciphertext" +
             (outcome.reason.empty() ? "" : "; " + outcome.reason);
     }
     return outcome;
+}
+
+RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
+                                int folder, const std::filesystem::path& folderPath, Pump& pump,
+                                const std::function<bool()>& keepGoing,
+                                const std::function<void(std::int64_t, std::int64_t)>& written)
+{
+    return UndeleteFile(session, {FileLocator::Kind::MftRecord, recordOffset}, name, row, folder, folderPath, pump,
+                        keepGoing, written);
 }
 
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "scan/FileLocator.h"
 #include "scan/ScanSession.h"
 
 namespace orv {
@@ -27,7 +28,7 @@ struct RestoreOutcome
     bool outputError = false; // writing failed (disk full, rights): the run should end
 };
 
-// Writes the deleted file of the record at `recordOffset` into the open folder `folder` under its
+// Writes the deleted file at `locator` (through the session's file system) into the open folder `folder` under its
 // own name, or "name (1).ext", "name (2).ext"... when that is taken (an existing file is never
 // replaced); "File" + row when the name cannot be one. The file is written under a hidden
 // temporary name, made to belong to the folder's owner, synced and only then given its name, so no
@@ -35,7 +36,14 @@ struct RestoreOutcome
 // and never through a symbolic link, so nothing lands outside the folder, whatever happens to its
 // path meanwhile; `folderPath` only names the file in the outcome. `keepGoing` is asked between
 // pieces (Stop). `written`, when given, hears the bytes written so far and the file's size after
-// every piece, so a large file shows its progress. Decodes into session.MFTFile.
+// every piece, so a large file shows its progress. Opens the file in the session (NTFS: decodes
+// into session.MFTFile).
+RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, std::u16string_view name, int row,
+                            int folder, const std::filesystem::path& folderPath, Pump& pump,
+                            const std::function<bool()>& keepGoing,
+                            const std::function<void(std::int64_t, std::int64_t)>& written = {});
+
+// The same for the NTFS record at `recordOffset` of MftBuffer.
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,
                                 int folder, const std::filesystem::path& folderPath, Pump& pump,
                                 const std::function<bool()>& keepGoing,

@@ -129,7 +129,6 @@ private:
     std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
     bool insideLiveFile(std::int64_t bufferOffset) const;
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name);
-    std::u16string freeKey(const std::u16string& section, const std::u16string& name);
 
     ScanSession& m_session;
     VolumeContext& m_volume;
@@ -145,7 +144,6 @@ private:
     std::int64_t m_clustersPerRecord = 1;
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
-    std::unordered_map<std::u16string, int> m_nextNumber; // folded section + key -> first n to try
     bool m_ended = false; // a stop or skip in the last step
 };
 
@@ -730,23 +728,6 @@ std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, con
     return fromAscii(m_volume.Drive) + u"\\" + path;
 }
 
-std::u16string ExtendedScan::freeKey(const std::u16string& section, const std::u16string& name)
-{
-    if (!m_session.store.valueExists(section, name))
-        return name;
-    // Nothing is deleted while the scan runs, so every number below the last one given out for
-    // this name is taken: the search goes on from there and still finds the lowest free one.
-    int& next =
-        m_nextNumber.try_emplace(ResultsStore::fold(section) + u'\0' + ResultsStore::fold(name), 1).first->second;
-    for (;; ++next) {
-        std::u16string numbered = name + u"(" + fromAscii(std::to_string(next)) + u")";
-        if (!m_session.store.valueExists(section, numbered)) {
-            ++next;
-            return numbered;
-        }
-    }
-}
-
 void ExtendedScan::findFiles()
 {
     startStep(ScanStep::FindFiles);
@@ -792,7 +773,7 @@ void ExtendedScan::findFiles()
                 m_report.outOfMemory = true;
                 return false;
             }
-            m_session.store.write(section, freeKey(section, name),
+            m_session.store.write(section, name,
                                   formatStoredValue(at, facts.date, facts.time, facts.size));
             m_volume.MftBuffer.rememberListed(at, record);
             return true;

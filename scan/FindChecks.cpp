@@ -1,5 +1,6 @@
 #include "scan/FindChecks.h"
 
+#include "scan/EntryVolume.h"
 #include "scan/WildcardMask.h"
 #include "volume/BootSector.h"
 #include "volume/MftExtents.h"
@@ -28,12 +29,27 @@ FindCheckResult RunFindChecks(ScanSession& session, DriveSystem& drives, std::st
     if (!drives.driveExists(drive))
         return {FindCheck::DriveNotFound, {}};
 
+    session.entryVolume.reset();
+    session.listedEntries.clear();
     volume.FileSystemCode = DetectFileSystem(volume, drives, drive);
-    if (volume.FileSystemCode != FileSystemKind::Fat && volume.FileSystemCode != FileSystemKind::Fat32 &&
-        volume.FileSystemCode != FileSystemKind::Ntfs)
+    if (!scannable(volume.FileSystemCode))
         return {FindCheck::UnsupportedFileSystem, {}};
 
     SelectDrive(volume, drives, drive);
+    if (volume.FileSystemCode != FileSystemKind::Ntfs) {
+        // FAT12/16/32 and exFAT: the boot sector and the allocation table (or bitmap) are read
+        // here, so a damaged one is said before the scan starts.
+        std::vector<std::uint8_t> sector;
+        if (!probeSectorZero(volume, sector))
+            return {osMajorVersion >= 6 ? FindCheck::NoAccess : FindCheck::BootSectorError, {}};
+        session.entryVolume = openEntryVolume(volume, [] { return true; });
+        if (!session.entryVolume)
+            return {FindCheck::BootSectorError, {}};
+        std::string why;
+        if (!WildcardMask::compile(NormaliseMask(maskText), &why))
+            return {FindCheck::BadMask, why};
+        return {};
+    }
     switch (readBootSector(volume)) {
     case BootSectorStatus::Ok: break;
     case BootSectorStatus::Unreadable:
@@ -57,6 +73,8 @@ void PrepareScan(ScanSession& session, std::u16string_view maskText)
     session.SkipRequested = false;
     session.store.clear();
     session.listedRecords.clear();
+    session.listedEntries.clear();
+    session.openedEntry = -1;
 }
 
 } // namespace orv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "base/Trim.h"
@@ -60,23 +61,33 @@ std::size_t positionOf(std::uint64_t slot)
 
 } // namespace
 
-std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash) const
+std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash,
+                                          const std::function<bool(const Entry&)>& also) const
 {
     const std::size_t mask = keySlots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const std::uint64_t slot = keySlots[at];
-        if (slot == 0 ||
-            (static_cast<std::uint32_t>(slot >> 32) == hash && equalFolded(entries[positionOf(slot)].key(), key)))
+        if (slot == 0)
+            return at;
+        if (static_cast<std::uint32_t>(slot >> 32) != hash)
+            continue;
+        const Entry& entry = entries[positionOf(slot)];
+        if (equalFolded(entry.key(), key) && (!also || also(entry)))
             return at;
     }
 }
 
-const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key) const
+const ResultsStore::Entry* ResultsStore::Section::lookup(std::u16string_view key,
+                                                         std::optional<std::u16string_view> locator) const
 {
     if (keySlots.empty())
         return nullptr;
-    const std::uint64_t slot = keySlots[slotOf(key, foldedHash(key))];
-    if (slot == 0 || entries[positionOf(slot)].deleted())
+    // Several files of one folder may share a name (case folded): each is its own entry, told apart
+    // by where it lies. Without a place, the first live one answers.
+    const std::uint64_t slot = keySlots[slotOf(key, foldedHash(key), [&](const Entry& entry) {
+        return !entry.deleted() && (!locator || storedLocator(entry.value()) == *locator);
+    })];
+    if (slot == 0)
         return nullptr;
     return &entries[positionOf(slot)];
 }
@@ -167,7 +178,8 @@ void ResultsStore::loadIni(const std::filesystem::path& iniFile)
             section = line.substr(1, line.size() - 2);
             continue;
         }
-        const auto equals = line.find(u'=');
+        // Names may hold "=" and values never do: the line splits at its last one.
+        const auto equals = line.rfind(u'=');
         if (section && equals != std::u16string::npos)
             write(*section, line.substr(0, equals), line.substr(equals + 1));
     }
@@ -198,7 +210,11 @@ void ResultsStore::write(std::u16string_view section, std::u16string_view key, s
     if ((target.entries.size() + 1) * 2 > target.keySlots.size())
         target.grow();
     const std::uint32_t hash = foldedHash(key);
-    const std::size_t at = target.slotOf(key, hash);
+    // A name written again for the same place replaces its value; a second file of the same name
+    // (another record or entry) is a line of its own, so no deleted file hides another.
+    const std::u16string_view locator = storedLocator(value);
+    const std::size_t at =
+        target.slotOf(key, hash, [&](const Entry& entry) { return storedLocator(entry.value()) == locator; });
     const std::uint64_t slot = target.keySlots[at];
     const auto entryOf = [&](std::u16string_view spelling) {
         return Entry{m_text.add(spelling, value), static_cast<std::uint32_t>(spelling.size()),
@@ -224,18 +240,19 @@ const ResultsStore::Section* ResultsStore::find(std::u16string_view section) con
 }
 
 std::u16string ResultsStore::read(std::u16string_view section, std::u16string_view key,
-                                  std::u16string_view fallback) const
+                                  std::u16string_view fallback, std::optional<std::u16string_view> locator) const
 {
     if (const Section* s = find(section))
-        if (const Entry* entry = s->lookup(key))
+        if (const Entry* entry = s->lookup(key, locator))
             return std::u16string(entry->value());
     return std::u16string(fallback);
 }
 
-bool ResultsStore::valueExists(std::u16string_view section, std::u16string_view key) const
+bool ResultsStore::valueExists(std::u16string_view section, std::u16string_view key,
+                               std::optional<std::u16string_view> locator) const
 {
     const Section* s = find(section);
-    return s && s->lookup(key) != nullptr;
+    return s && s->lookup(key, locator) != nullptr;
 }
 
 bool ResultsStore::sectionExists(std::u16string_view section) const
@@ -243,13 +260,14 @@ bool ResultsStore::sectionExists(std::u16string_view section) const
     return find(section) != nullptr;
 }
 
-void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view key)
+void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view key,
+                              std::optional<std::u16string_view> locator)
 {
     const auto sectionAt = m_index.find(fold(section));
     if (sectionAt == m_index.end())
         return;
     Section& s = m_sections[sectionAt->second];
-    if (const Entry* entry = s.lookup(key)) {
+    if (const Entry* entry = s.lookup(key, locator)) {
         s.entries[static_cast<std::size_t>(entry - s.entries.data())].valueState |= Entry::kDeleted;
         --m_entries;
     }
@@ -295,6 +313,11 @@ std::u16string ResultsStore::text() const
     return out;
 }
 
+std::u16string_view storedLocator(std::u16string_view value)
+{
+    return value.substr(0, value.find(u'#'));
+}
+
 StoredFile parseStoredValue(std::u16string_view value)
 {
     StoredFile file;
@@ -333,6 +356,10 @@ void parseStoredValue(std::u16string_view value, StoredFile& into)
     into.recordOffset = number(fields[0]);
     if (into.recordOffset && *into.recordOffset < 0)
         into.recordOffset.reset();
+    if (into.recordOffset)
+        into.locator = FileLocator{FileLocator::Kind::MftRecord, *into.recordOffset};
+    else
+        into.locator = parseLocator(fields[0]);
     into.date.assign(fields[1]);
     into.time.assign(fields[2]);
     into.size = number(fields[3]).value_or(0);
@@ -344,6 +371,44 @@ std::u16string formatStoredValue(std::int64_t recordOffset, std::u16string_view 
     std::u16string value;
     appendStoredValue(value, recordOffset, date, time, size);
     return value;
+}
+
+std::u16string formatStoredValue(const FileLocator& locator, std::u16string_view date, std::u16string_view time,
+                                 std::int64_t size)
+{
+    if (locator.kind == FileLocator::Kind::MftRecord)
+        return formatStoredValue(locator.value, date, time, size);
+    std::u16string value = locatorText(locator);
+    const std::u16string rest = formatStoredValue(0, date, time, size);
+    value += std::u16string_view(rest).substr(rest.find(u'#'));
+    return value;
+}
+
+std::optional<FileLocator> parseLocator(std::u16string_view field)
+{
+    FileLocator locator;
+    if (!field.empty() && field.front() == u'e') {
+        locator.kind = FileLocator::Kind::DirectoryEntry;
+        field.remove_prefix(1);
+    }
+    if (field.empty() || field.size() > 18)
+        return std::nullopt;
+    std::int64_t n = 0;
+    for (const char16_t c : field) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c - u'0');
+    }
+    locator.value = n;
+    return locator;
+}
+
+std::u16string locatorText(const FileLocator& locator)
+{
+    const std::string digits = std::to_string(locator.value);
+    std::u16string text(locator.kind == FileLocator::Kind::DirectoryEntry ? u"e" : u"");
+    text.append(digits.begin(), digits.end());
+    return text;
 }
 
 void appendStoredValue(std::u16string& out, std::int64_t recordOffset, std::u16string_view date,

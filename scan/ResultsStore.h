@@ -2,12 +2,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "scan/FileLocator.h"
 
 namespace orv {
 
@@ -26,12 +29,20 @@ public:
 
     void clear();
 
+    // A key names a file in its folder, and one folder may hold several deleted files of one name
+    // (saved and deleted twice, or names that differ only in case): each file is its own entry,
+    // told apart by the locator its value starts with (see storedLocator). Writing a key again for
+    // the same locator replaces the value.
     void write(std::u16string_view section, std::u16string_view key, std::u16string_view value);
-    // The value, or `fallback` when the section or key is missing.
-    std::u16string read(std::u16string_view section, std::u16string_view key, std::u16string_view fallback = {}) const;
-    bool valueExists(std::u16string_view section, std::u16string_view key) const;
+    // The value, or `fallback` when the section or key is missing. With a locator, the value of
+    // that file of the name; without, the first one written.
+    std::u16string read(std::u16string_view section, std::u16string_view key, std::u16string_view fallback = {},
+                        std::optional<std::u16string_view> locator = std::nullopt) const;
+    bool valueExists(std::u16string_view section, std::u16string_view key,
+                     std::optional<std::u16string_view> locator = std::nullopt) const;
     bool sectionExists(std::u16string_view section) const;
-    void deleteKey(std::u16string_view section, std::u16string_view key);
+    void deleteKey(std::u16string_view section, std::u16string_view key,
+                   std::optional<std::u16string_view> locator = std::nullopt);
 
     // Section names in the order they were first written; sections whose keys were all deleted
     // stay listed, as they do in an INI file.
@@ -107,9 +118,12 @@ private:
         std::vector<Entry> entries;
         std::vector<std::uint64_t> keySlots;
         // The slot of `key`: the one holding it, or the empty one where it would go.
-        std::size_t slotOf(std::u16string_view key, std::uint32_t hash) const;
-        // The live entry of `key`, or nothing.
-        const Entry* lookup(std::u16string_view key) const;
+        // The slot of `key` for which `also` holds (any, without it), or the empty one where it
+        // would go.
+        std::size_t slotOf(std::u16string_view key, std::uint32_t hash,
+                           const std::function<bool(const Entry&)>& also = {}) const;
+        // The first live entry of `key` (with the locator, when one is given), or nothing.
+        const Entry* lookup(std::u16string_view key, std::optional<std::u16string_view> locator = std::nullopt) const;
         void grow();
     };
 
@@ -123,10 +137,15 @@ private:
     std::size_t m_entries = 0;
 };
 
+// The first field of a stored value, which says where the file lies: the record offset of an NTFS
+// file, or the locator of another file system's (see FileLocator).
+std::u16string_view storedLocator(std::u16string_view value);
+
 // The fields of a stored value: RecordOffset#date#time#size.
 struct StoredFile
 {
-    std::optional<std::int64_t> recordOffset; // nothing when the first field is not a number
+    std::optional<FileLocator> locator; // nothing when the first field names no place
+    std::optional<std::int64_t> recordOffset; // the locator of an NTFS record; nothing otherwise
     std::u16string date;
     std::u16string time;
     std::int64_t size = 0;
@@ -137,6 +156,9 @@ StoredFile parseStoredValue(std::u16string_view value);
 // one value after another.
 void parseStoredValue(std::u16string_view value, StoredFile& into);
 std::u16string formatStoredValue(std::int64_t recordOffset, std::u16string_view date, std::u16string_view time,
+                                 std::int64_t size);
+// The value of a file listed at `locator`.
+std::u16string formatStoredValue(const FileLocator& locator, std::u16string_view date, std::u16string_view time,
                                  std::int64_t size);
 // The same appended to `out`.
 void appendStoredValue(std::u16string& out, std::int64_t recordOffset, std::u16string_view date,

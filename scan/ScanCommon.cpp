@@ -58,8 +58,6 @@ FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, st
                 test = FileTest::SystemName;
             continue;
         }
-        if (const auto equals = name.find(u'='); equals != std::u16string::npos)
-            name.erase(equals, 1);
         if (mask && !mask->matches(name)) {
             if (test != FileTest::Listed)
                 test = FileTest::MaskedOut;

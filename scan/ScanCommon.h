@@ -49,8 +49,7 @@ private:
 };
 
 // What a scan lists of a record it surveyed and fixed up (extension records included, found through
-// the volume's MftBuffer): its long names with the first "=" removed (a name becomes a key of the
-// store), one per hard link, their parents, the unnamed $DATA's residency and size, and the
+// the volume's MftBuffer): its long names exactly as the volume holds them, one per hard link, their parents, the unnamed $DATA's residency and size, and the
 // creation date and time. NotAFile for directories, extension records and records without a name
 // or content; SystemName for names that begin with "$"; MaskedOut when no name passes the mask.
 FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, std::int64_t recordOffset,

@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "scan/ListedFileFacts.h"
 #include "scan/ResultsStore.h"
+#include "volume/FoundEntry.h"
 #include "volume/MftRecord.h"
 #include "volume/VolumeContext.h"
 
@@ -110,6 +113,12 @@ struct ScanSession
     // more than the store holds (creation times, residency, grades); empty otherwise.
     bool keepListedRecords = false;
     ListedRecords listedRecords;
+
+    // A FAT-family volume of the last Find and the directory entries its scan listed: a listed
+    // file's locator is its place here. Empty for NTFS.
+    std::shared_ptr<class EntryVolume> entryVolume;
+    std::vector<FoundEntry> listedEntries;
+    std::int64_t openedEntry = -1; // the listed entry made ready to be read (restore, preview)
 
     // "find.ini" beside the program: the Extended scan starts its store from it when it exists.
     std::filesystem::path findIniFile;

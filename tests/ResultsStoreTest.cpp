@@ -15,7 +15,7 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
     ResultsStore store;
     store.write(u"C:\\b\\", u"a.txt", u"1#d#t#10");
     store.write(u"C:\\a\\", u"z.txt", u"2#d#t#20");
-    store.write(u"C:\\B\\", u"A.TXT", u"3#d#t#30");
+    store.write(u"C:\\B\\", u"A.TXT", u"1#d#t#30"); // the same file again
     store.write(u"c:\\b\\", u"second.txt", u"4#d#t#40");
     store.write(u"C:\\\u0414\u043e\u043a\\", u"\u0424\u0410\u0419\u041b.txt", u"5#d#t#50");
     store.write(u"C:\\\u0434\u043e\u043a\\", u"\u0444\u0430\u0439\u043b.TXT", u"6#d#t#60");
@@ -23,7 +23,7 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
     EXPECT_EQ(store.sections(), (std::vector<std::u16string>{u"C:\\b\\", u"C:\\a\\", u"C:\\\u0414\u043e\u043a\\"}));
     EXPECT_EQ(store.keys(u"C:\\B\\"), (std::vector<std::u16string>{u"a.txt", u"second.txt"}))
         << "the key keeps its first spelling and place; the value is replaced";
-    EXPECT_EQ(store.read(u"c:\\b\\", u"A.txt"), u"3#d#t#30");
+    EXPECT_EQ(store.read(u"c:\\b\\", u"A.txt"), u"1#d#t#30");
     EXPECT_EQ(store.read(u"C:\\\u0434\u043e\u043a\\", u"\u0444\u0430\u0439\u043b.txt"), u"6#d#t#60");
     EXPECT_EQ(store.read(u"C:\\none\\", u"x", u"fallback"), u"fallback");
     EXPECT_TRUE(store.valueExists(u"C:\\A\\", u"Z.TXT"));
@@ -42,6 +42,41 @@ TEST(ResultsStore, NamesCompareWithoutCaseAndKeepTheirFirstOrder)
     store.clear();
     EXPECT_TRUE(store.sections().empty());
     EXPECT_EQ(store.entryCount(), 0u);
+}
+
+// A folder may hold several deleted files of one name (saved and deleted twice, or names that differ
+// only in case): each is its own entry, found by where it lies; and a name keeps every "=" it has,
+// also through an INI file.
+TEST(ResultsStore, FilesOfOneNameStayApartAndNamesKeepTheirEquals)
+{
+    ResultsStore store;
+    store.write(u"C:\\D\\", u"README.txt", u"1024#d#t#1");
+    store.write(u"C:\\D\\", u"readme.TXT", u"2048#d#t#2");
+    store.write(u"C:\\D\\", u"README.txt", u"e7#d#t#3");
+    store.write(u"C:\\D\\", u"x=y=z.txt", u"4096#d#t#4");
+    EXPECT_EQ(store.entryCount(), 4u);
+    EXPECT_EQ(store.keys(u"C:\\D\\"),
+              (std::vector<std::u16string>{u"README.txt", u"readme.TXT", u"README.txt", u"x=y=z.txt"}));
+    EXPECT_EQ(store.read(u"C:\\D\\", u"readme.txt"), u"1024#d#t#1") << "without a place: the first";
+    EXPECT_EQ(store.read(u"C:\\D\\", u"readme.txt", {}, u"2048"), u"2048#d#t#2");
+    EXPECT_EQ(store.read(u"C:\\D\\", u"readme.txt", {}, u"e7"), u"e7#d#t#3");
+    EXPECT_FALSE(store.valueExists(u"C:\\D\\", u"readme.txt", u"999"));
+
+    store.deleteKey(u"C:\\D\\", u"README.TXT", u"2048");
+    EXPECT_EQ(store.entryCount(), 3u);
+    EXPECT_TRUE(store.valueExists(u"C:\\D\\", u"readme.txt", u"1024"));
+    EXPECT_FALSE(store.valueExists(u"C:\\D\\", u"readme.txt", u"2048"));
+    store.deleteKey(u"C:\\D\\", u"README.TXT", u"1024");
+    EXPECT_EQ(store.read(u"C:\\D\\", u"readme.txt"), u"e7#d#t#3") << "a deleted first one hides no other";
+
+    const test::TempFolder folder;
+    const auto ini = folder.path() / "find.ini";
+    std::ofstream(ini, std::ios::binary) << toUtf8(store.text());
+    const ResultsStore loaded(ini);
+    EXPECT_EQ(loaded.read(u"C:\\D\\", u"x=y=z.txt"), u"4096#d#t#4");
+    const StoredFile entry = parseStoredValue(loaded.read(u"C:\\D\\", u"README.txt"));
+    EXPECT_EQ(entry.locator, (FileLocator{FileLocator::Kind::DirectoryEntry, 7}));
+    EXPECT_FALSE(entry.recordOffset);
 }
 
 // Names and values are kept in large shared blocks of text: many of them, long ones and rewritten

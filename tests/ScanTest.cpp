@@ -68,16 +68,13 @@ public:
     int lastWidth = -1;
 };
 
-// Folder and name as the scans file them: "C:\Docs\Projects\" and the name with its first "="
-// removed.
+// Folder and name as the scans file them: "C:\Docs\Projects\" and the name as it is.
 std::pair<std::u16string, std::u16string> expectedPlace(const std::string& path)
 {
     const auto slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::replace(folder.begin(), folder.end(), '/', '\\');
     std::u16string name = fromUtf8(slash == std::string::npos ? path : path.substr(slash + 1));
-    if (const auto equals = name.find(u'='); equals != std::u16string::npos)
-        name.erase(equals, 1);
     return {u"C:\\" + fromUtf8(folder), name};
 }
 
@@ -538,14 +535,14 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     layout.records[30] = deletedFile(u"root.txt", 5);
     layout.records[31] = deletedFile(u"orphan.txt", 0); // parent 0: no folder, not listed
     layout.records[32] = RecordBuilder().directory(true).fileName(u"Docs", 5).indexRoot().build();
-    layout.records[33] = deletedFile(u"a=b=c.txt", 32); // only the first "=" goes
+    layout.records[33] = deletedFile(u"a=b=c.txt", 32); // every "=" stays
     layout.records[34] = deletedFile(u"lost.txt", 35); // its folder's record was reused
     layout.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
     layout.records[36] = deletedFile(u"$R123.txt", 5); // recycle-bin names are not listed
     layout.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
     layout.records[38] = deletedFile(u"inold.txt", 37); // a deleted folder keeps its name
     layout.records[39] = deletedFile(u"report.doc", 32, 100);
-    layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200); // same name, same folder: the later wins
+    layout.records[40] = deletedFile(u"REPORT.DOC", 32, 200); // same name, same folder: both listed
     layout.records[41] = RecordBuilder().inUse(false).fileName(u"nostdinfo.txt", 5).residentData({1, 2}).build();
     layout.records[20] = deletedFile(u"system-numbered.txt", 5); // below record 28: never a candidate
     // A folder whose names live in an extension record, as a folder of thousands of files has them.
@@ -591,14 +588,16 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
         {u"E:\\one.txt", u"3 " + shortDate},
         {u"E:\\Unknown Deleted Folder\\orphan.txt", u"10 " + shortDate}, // record 0 is no folder
         {u"E:\\Unknown Deleted Folder\\lost.txt", u"10 " + shortDate},
-        {u"E:\\Docs\\ab=c.txt", u"10 " + shortDate},
-        {u"E:\\Docs\\report.doc", u"200 " + shortDate}, // the later record under the first spelling
+        {u"E:\\Docs\\a=b=c.txt", u"10 " + shortDate},
+        {u"E:\\Docs\\report.doc", u"100 " + shortDate},
+        {u"E:\\Docs\\REPORT.DOC", u"200 " + shortDate}, // a name of one folder twice: two files
         {u"E:\\Docs\\two.txt", u"3 " + shortDate},
         {u"E:\\OldDir\\inold.txt", u"10 " + shortDate},
         {u"E:\\Big Folder\\inbig.txt", u"10 " + shortDate},
     };
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(session.FilesFound, 11) << "the repeated name counts as found twice, stored once";
+    EXPECT_EQ(session.FilesFound, 11);
+    EXPECT_EQ(session.store.entryCount(), 11u) << "no deleted file hides another of its name";
 }
 
 } // namespace

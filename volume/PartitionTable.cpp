@@ -420,7 +420,7 @@ PartitionPick pickPartition(const PartitionTable& table, std::optional<int> requ
     }
     int ntfsCount = 0, ntfsNumber = 0;
     for (const Partition& p : table.partitions)
-        if (p.fileSystem == FileSystemKind::Ntfs) {
+        if (scannable(p.fileSystem)) {
             ++ntfsCount;
             ntfsNumber = p.number;
         }

@@ -60,8 +60,14 @@ FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector)
     const LeReader r(sector);
     if (const auto oem = r.slice(3, 8); oem && contains(*oem, "NTFS"))
         return FileSystemKind::Ntfs;
+    if (const auto oem = r.slice(3, 8); oem && contains(*oem, "EXFAT"))
+        return FileSystemKind::ExFat;
     if (const auto fat32Type = r.slice(0x52, 8); fat32Type && contains(*fat32Type, "FAT32"))
         return FileSystemKind::Fat32;
+    // The type words of FAT12 and FAT16 are only a label; the scan tells the two apart by the
+    // cluster count, as the file system itself does.
+    if (const auto fatType = r.slice(0x36, 8); fatType && contains(*fatType, "FAT12"))
+        return FileSystemKind::Fat12;
     if (const auto fatType = r.slice(0x36, 8); fatType && contains(*fatType, "FAT"))
         return FileSystemKind::Fat;
     return FileSystemKind::Unknown;
@@ -84,7 +90,7 @@ FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::st
         return FileSystemKind::Unknown;
     const std::string letter = normaliseDriveLetter(driveText);
     const std::string name = letter.empty() ? std::string() : drives.fileSystemName(letter);
-    for (const FileSystemKind kind : {FileSystemKind::Fat, FileSystemKind::Fat32, FileSystemKind::Ntfs})
+    for (const FileSystemKind kind : {FileSystemKind::Ntfs})
         if (name == fileSystemName(kind))
             return kind;
 
@@ -106,7 +112,9 @@ std::string_view fileSystemName(FileSystemKind kind)
     switch (kind) {
     case FileSystemKind::Ntfs: return "NTFS";
     case FileSystemKind::Fat32: return "FAT32";
-    case FileSystemKind::Fat: return "FAT";
+    case FileSystemKind::Fat: return "FAT16";
+    case FileSystemKind::Fat12: return "FAT12";
+    case FileSystemKind::ExFat: return "exFAT";
     case FileSystemKind::Unknown: break;
     }
     return "";

@@ -30,10 +30,10 @@ FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::st
 // so the drive of the last Find keeps its description.
 FileSystemKind fileSystemOfDrive(DriveSystem& drives, std::string_view driveText);
 
-// "NTFS", "FAT32" or "FAT" (the names the operating system reports), "" for an unknown one.
+// "NTFS", "FAT12", "FAT16", "FAT32" or "exFAT", "" for an unknown one.
 std::string_view fileSystemName(FileSystemKind kind);
 
-// The file system a boot sector's identifying words give: the OEM name "NTFS    " at
+// The file system a boot sector's identifying words give: the OEM name "NTFS    " or "EXFAT   " at
 // bytes 3..10, "FAT32" in the FAT32 file-system type at 0x52, "FAT" in the FAT12/16 type at 0x36.
 FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector);
 

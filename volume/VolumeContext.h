@@ -17,10 +17,19 @@ namespace orv {
 // CLI's `drives --json` report.
 enum class FileSystemKind : std::uint8_t {
     Unknown = 0,
-    Fat = 16,
+    Fat12 = 12,
+    Fat = 16, // FAT16
     Fat32 = 32,
     Ntfs = 64,
+    ExFat = 128,
 };
+
+// The file systems a scan can read.
+constexpr bool scannable(FileSystemKind kind)
+{
+    return kind == FileSystemKind::Ntfs || kind == FileSystemKind::Fat12 || kind == FileSystemKind::Fat ||
+        kind == FileSystemKind::Fat32 || kind == FileSystemKind::ExFat;
+}
 
 // The description of the drive of the last Find: its geometry, where its $MFT lies, and the
 // loaded $MFT and cluster bitmap. Every number that counts sectors, clusters or bytes is 64-bit,

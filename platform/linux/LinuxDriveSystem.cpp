@@ -209,7 +209,7 @@ std::vector<int> LinuxDriveSystem::volumesOf(const std::string& path)
     identifyFileSystems(*image.device, table);
     std::vector<int> volumes;
     for (const Partition& p : table.partitions)
-        if (p.fileSystem == FileSystemKind::Ntfs)
+        if (scannable(p.fileSystem))
             volumes.push_back(p.number);
     if (!volumes.empty())
         layout.volumes = volumes;

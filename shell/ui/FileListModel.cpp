@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "results/FileSystem.h"
 #include "scan/ListedFileFacts.h"
 #include "shell/ui/MessageDialogs.h"
 #include "volume/FileTime.h"
@@ -154,19 +155,27 @@ void FileListModel::showFolder(const std::u16string& section)
         }
         StoredFile stored = parseStoredValue(value);
         m_rows.push_back({std::u16string(key), std::move(stored.date), std::move(stored.time), stored.size,
-                          stored.recordOffset, std::nullopt});
+                          stored.locator, std::nullopt});
     });
     endResetModel();
 }
 
-std::optional<std::int64_t> FileListModel::recordOffset(int row) const
+std::optional<FileLocator> FileListModel::locator(int row) const
 {
     if (row < 0 || row >= rowCount())
         return std::nullopt;
     const Row& shown = m_rows[static_cast<std::size_t>(row)];
-    if (!shown.recordOffset || shown.name.empty() || !m_session.store.valueExists(m_folder, shown.name))
+    if (!shown.locator || shown.name.empty() ||
+        !m_session.store.valueExists(m_folder, shown.name, locatorText(*shown.locator)))
         return std::nullopt;
-    return shown.recordOffset;
+    return shown.locator;
+}
+
+std::optional<FileLocator> FileListModel::listedLocator(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return std::nullopt;
+    return m_rows[static_cast<std::size_t>(row)].locator;
 }
 
 std::int64_t FileListModel::fileSize(int row) const
@@ -184,14 +193,10 @@ QString FileListModel::fileName(int row) const
 Grade FileListModel::gradeOf(const Row& row) const
 {
     if (!row.grade) {
-        if (!row.recordOffset) {
-            row.grade = Grade::None;
-        } else {
-            // Rows are graded when they are first drawn, which may happen inside a restore's or a
-            // preview's pumping while it streams the file decoded in the session: grading decodes
-            // into a record of its own.
-            row.grade = AnalyzeProbabilityNTFS(m_session.volume, m_graded, *row.recordOffset, row.name);
-        }
+        // Rows are graded when they are first drawn, which may happen inside a restore's or a
+        // preview's pumping while it streams the file opened in the session: grading never
+        // disturbs that file.
+        row.grade = row.locator ? fileSystemOf(m_session).grade(m_session, *row.locator, row.name) : Grade::None;
     }
     return *row.grade;
 }
@@ -278,9 +283,9 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 
 std::optional<std::int64_t> FileListModel::creationTimeOf(const Row& row) const
 {
-    if (!row.recordOffset)
+    if (!row.locator)
         return std::nullopt;
-    const auto facts = listedFileFacts(m_session.volume, *row.recordOffset);
+    const auto facts = fileSystemOf(m_session).facts(m_session, *row.locator);
     const auto fileTime = facts ? facts->creationTime : std::nullopt;
     if (!fileTime || *fileTime > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         return std::nullopt;

@@ -50,7 +50,9 @@ public:
     const std::u16string& folder() const { return m_folder; }
 
     // The record of a row while the store still lists its file; a wiped file has none.
-    std::optional<std::int64_t> recordOffset(int row) const;
+    std::optional<FileLocator> locator(int row) const;
+    // Where the row's file was listed, whether or not the store still lists it.
+    std::optional<FileLocator> listedLocator(int row) const;
     QString fileName(int row) const;
     std::int64_t fileSize(int row) const;
 
@@ -68,7 +70,7 @@ private:
         std::u16string date;
         std::u16string time;
         std::int64_t size = 0;
-        std::optional<std::int64_t> recordOffset;
+        std::optional<FileLocator> locator;
         mutable std::optional<Grade> grade;
     };
     Grade gradeOf(const Row& row) const;
@@ -80,7 +82,6 @@ private:
     std::u16string m_folder;
     std::vector<Row> m_rows;
     mutable FileIcons m_icons;
-    mutable TMFTFile m_graded;
 };
 
 // The size line of the information panel: bytes below 1 KB, whole KB below 1 MB, whole MB below

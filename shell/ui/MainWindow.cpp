@@ -14,6 +14,7 @@
 #include "platform/DriveSystem.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
+#include "results/FileSystem.h"
 #include "scan/NormalScan.h"
 #include "shell/InstallStatistics.h"
 #include "shell/LanguageLayout.h"
@@ -263,8 +264,9 @@ void TForm1::ShowForm()
     for (const DriveEntry& entry : m_services.drives.drives()) {
         if (entry.letter == "A:")
             continue;
-        if (fileSystemOfDrive(m_services.drives, entry.letter) == FileSystemKind::Ntfs)
-            m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (NTFS)"));
+        if (const FileSystemKind kind = fileSystemOfDrive(m_services.drives, entry.letter); scannable(kind))
+            m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (") +
+                                QString::fromLatin1(fileSystemName(kind)) + QStringLiteral(")"));
     }
     if (m_driveBox->count() > 0)
         m_driveBox->setCurrentIndex(0);
@@ -404,11 +406,11 @@ bool TForm1::runScan(ScanMode mode)
     bool bootSectorError = false;
     bool outOfMemory = false;
     if (mode == ScanMode::Normal) {
-        outOfMemory = NTFSFind1(m_session, pump, *this, memory).outOfMemory;
+        outOfMemory = fileSystemOf(m_session).normalScan(m_session, pump, *this, memory).outOfMemory;
     } else {
         const ExtendedReach reach =
             m_modeBox->currentIndex() == kWholeVolumeMode ? ExtendedReach::WholeVolume : ExtendedReach::Probes;
-        const ExtendedScanReport report = NTFSFind2(m_session, pump, *this, memory, reach);
+        const ExtendedScanReport report = fileSystemOf(m_session).extendedScan(m_session, pump, *this, memory, reach);
         bootSectorError = report.bootSectorError;
         outOfMemory = report.outOfMemory;
     }

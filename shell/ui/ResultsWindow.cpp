@@ -457,13 +457,13 @@ void TForm2::FlistChange()
 
 void TForm2::showPreview(int row)
 {
-    const std::optional<std::int64_t> offset = m_model->recordOffset(row);
-    if (!offset)
+    const std::optional<FileLocator> file = m_model->locator(row);
+    if (!file)
         return;
     const Preview preview = [&] {
         GuiPump pump(m_pumpInterval);
         const FlagScope busy(m_services.session.ResultsBusy);
-        return PreviewFileNTFS(m_services.session, *offset, pump);
+        return PreviewFile(m_services.session, *file, pump);
     }();
     if (preview.outcome == Preview::Outcome::Icon) {
         m_preview->setPixmap(m_icons.forExtension(QStringLiteral(".JPG")).pixmap(32, 32));
@@ -559,8 +559,10 @@ void TForm2::DeselectLabelClick()
 std::vector<FileRow> TForm2::fileRows() const
 {
     std::vector<FileRow> rows(static_cast<std::size_t>(m_model->rowCount()));
-    for (int row = 0; row < m_model->rowCount(); ++row)
+    for (int row = 0; row < m_model->rowCount(); ++row) {
         rows[static_cast<std::size_t>(row)].name = m_model->fileName(row).toStdU16String();
+        rows[static_cast<std::size_t>(row)].locator = m_model->listedLocator(row);
+    }
     for (const QItemSelectionRange& range : m_list->selectionModel()->selection())
         for (int row = range.top(); row <= range.bottom() && row < m_model->rowCount(); ++row)
             rows[static_cast<std::size_t>(row)].selected = true;

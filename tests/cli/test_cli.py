@@ -98,7 +98,7 @@ def manifest(name):
 def place(path):
     """Folder and name as the scans file a manifest path."""
     folder, _, name = path.rpartition("/")
-    return "C:\\" + (folder.replace("/", "\\") + "\\" if folder else ""), name.replace("=", "", 1)
+    return "C:\\" + (folder.replace("/", "\\") + "\\" if folder else ""), name
 
 
 def without_number(name):

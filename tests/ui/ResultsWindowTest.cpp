@@ -644,8 +644,8 @@ private slots:
         QCOMPARE(window.WipeButton()->caption()->text(), QStringLiteral("Wipe"));
         // The rows stay until the folder is chosen again; the wiped one no longer has a record.
         QCOMPARE(h.shownNames(), names);
-        QVERIFY(!window.model()->recordOffset(0));
-        QVERIFY(window.model()->recordOffset(1));
+        QVERIFY(!window.model()->locator(0));
+        QVERIFY(window.model()->locator(1));
 
         h.window.reset();
         rescan(h);

@@ -1,0 +1,90 @@
+// NTFS behind the file-system seam: a listed file is a record of MftBuffer.
+
+#include "results/FileSystem.h"
+#include "scan/NormalScan.h"
+
+namespace orv {
+
+namespace {
+
+class NtfsFileSystem final : public FileSystem
+{
+public:
+    ScanReport normalScan(ScanSession& session, Pump& pump, ScanProgress& progress,
+                          std::uint64_t availablePhysicalMemory) override
+    {
+        return NTFSFind1(session, pump, progress, availablePhysicalMemory);
+    }
+
+    ExtendedScanReport extendedScan(ScanSession& session, Pump& pump, ScanProgress& progress,
+                                    std::uint64_t availablePhysicalMemory, ExtendedReach reach) override
+    {
+        return NTFSFind2(session, pump, progress, availablePhysicalMemory, reach);
+    }
+
+    std::optional<ListedFileFacts> facts(ScanSession& session, const FileLocator& file) override
+    {
+        if (file.kind != FileLocator::Kind::MftRecord)
+            return std::nullopt;
+        if (const ListedRecord* listed = session.listedRecords.find(file.value))
+            return listed->facts();
+        return listedFileFacts(session.volume, file.value);
+    }
+
+    Grade grade(ScanSession& session, const FileLocator& file, std::u16string_view name) override
+    {
+        if (file.kind != FileLocator::Kind::MftRecord)
+            return Grade::None;
+        if (const ListedRecord* listed = session.listedRecords.find(file.value))
+            return gradeOf(session.volume, listed->grade(), name);
+        // A record of its own: the list grades rows while a restore or a preview streams the file
+        // decoded in the session.
+        return AnalyzeProbabilityNTFS(session.volume, m_graded, file.value, name);
+    }
+
+    OpenedFile open(ScanSession& session, const FileLocator& file) override
+    {
+        OpenedFile opened;
+        if (file.kind != FileLocator::Kind::MftRecord || file.value < 0 ||
+            DecodeRecordNTFS(session.volume, static_cast<std::size_t>(file.value), session.MFTFile) ==
+                RecordStatus::NotARecord) {
+            opened.reason = "no MFT record at this offset";
+            return opened;
+        }
+        const TMFTFile& decoded = session.MFTFile;
+        opened.found = true;
+        opened.size = decoded.FSize;
+        opened.encrypted = decoded.Encrypted;
+        // Only a stored first cluster holds the file's first bytes as they are: a compressed one,
+        // or a hole, holds no signature.
+        if (!decoded.ClusterList.empty() && decoded.CompressionUnit == 0 && !decoded.ClusterList.front().hole)
+            opened.firstStoredCluster = decoded.ClusterList.front().start;
+        return opened;
+    }
+
+    ContentReport stream(ScanSession& session, Pump& pump, const std::function<bool()>& keepGoing,
+                         const std::function<bool(std::span<const std::uint8_t>)>& sink) override
+    {
+        return streamFileContent(session.volume, session.MFTFile, pump, keepGoing, sink);
+    }
+
+    WipeOutcome wipe(ScanSession& session, const FileLocator& file) override
+    {
+        if (file.kind != FileLocator::Kind::MftRecord)
+            return {false, "no MFT record at this offset"};
+        return WipeFileNTFS(session, file.value);
+    }
+
+private:
+    TMFTFile m_graded;
+};
+
+} // namespace
+
+FileSystem& ntfsFileSystem()
+{
+    static NtfsFileSystem ntfs;
+    return ntfs;
+}
+
+} // namespace orv
