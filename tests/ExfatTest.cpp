@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "base/Utf16.h"
@@ -361,4 +362,176 @@ TEST_F(ExfatImage, CertaintyFollowsWhoHoldsTheClusters)
         EXPECT_EQ(it->certainty, c.certainty);
         EXPECT_EQ(it->content.size(), c.runs);
     }
+}
+
+// After a quick format the old root is gone, but its folders lie in free clusters: each is found by
+// its shape and listed under "Folder N\", subfolders under their parent, every file with the
+// content it had.
+TEST_F(ExfatImage, ExtendedScanFindsTheFoldersOfAFormattedVolume)
+{
+    open("exfat-formatted");
+    EXPECT_EQ(toUtf8(volume->geometry().label), "AFTER");
+    EXPECT_TRUE(scan(*device, *volume).empty()) << "the new root lists nothing deleted";
+
+    std::uint64_t lastDone = 0, lastTotal = 0;
+    std::vector<FoundEntry> found;
+    EXPECT_TRUE(extendedScan(
+        *device, *volume, false,
+        [&](const FoundEntry& e) {
+            found.push_back(e);
+            return true;
+        },
+        [] { return true; },
+        [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_GE(done, lastDone);
+            lastDone = done, lastTotal = total;
+        }));
+    EXPECT_EQ(lastDone, lastTotal);
+    EXPECT_GT(lastTotal, 400u) << "the free clusters were examined";
+
+    // "Photos\2023\tiny.txt" is found as "Folder N\2023\tiny.txt" (N = the old Photos' cluster).
+    std::map<std::string, std::string> topFolders; // old top folder -> "Folder N"
+    for (const Row& r : manifest("exfat-formatted")) {
+        SCOPED_TRACE(r.path);
+        const auto cut = r.path.find('\\');
+        if (cut == std::string::npos || cut + 1 == r.path.size())
+            continue; // the old root's own entries went with its cluster; top folders have no entry
+        const std::string below = r.path.substr(cut);
+        const auto it = std::find_if(found.begin(), found.end(), [&](const FoundEntry& e) {
+            const std::string p = pathOf(e);
+            return p.rfind("Folder ", 0) == 0 && p.size() > below.size() &&
+                p.compare(p.size() - below.size(), below.size(), below) == 0 && (e.directory || e.size == r.size);
+        });
+        ASSERT_NE(it, found.end()) << "not found";
+        const std::string folder = pathOf(*it).substr(0, pathOf(*it).size() - below.size());
+        EXPECT_EQ(topFolders.emplace(r.path.substr(0, cut), folder).first->second, folder)
+            << "one old folder, one Folder N";
+        EXPECT_TRUE(it->deleted);
+        if (r.kind == "file") {
+            EXPECT_EQ(contentSha(*device, *volume, *it), r.sha256);
+            EXPECT_EQ(it->certainty, ContentCertainty::Exact);
+        }
+    }
+    EXPECT_EQ(topFolders.size(), 2u);
+}
+
+// The walk reads every cluster once: a deleted folder that names its own parent, or a FAT chain
+// that loops, ends the walk instead of repeating it.
+TEST_F(ExfatImage, LoopsAndStopsEndTheWalk)
+{
+    open("exfat");
+    const auto before = scan(*device, *volume);
+    const auto deeper = std::find_if(before.begin(), before.end(),
+                                     [](const FoundEntry& e) { return pathOf(e) == "Old\\Sub\\Deeper\\"; });
+    const auto old =
+        std::find_if(before.begin(), before.end(), [](const FoundEntry& e) { return pathOf(e) == "Old\\"; });
+    ASSERT_NE(deeper, before.end());
+    ASSERT_NE(old, before.end());
+
+    // Old\Sub\Deeper's stream entry points back at Old (checksum fixed up, so the set is trusted).
+    std::vector<std::uint8_t> set = deeper->entryBytes;
+    put(set, 32 + 20, old->content.front().first, 4);
+    put(set, 2, entrySetChecksum(set, true), 2);
+    std::uint64_t at = deeper->pieces.front().position;
+    ASSERT_EQ(deeper->pieces.size(), 1u);
+    std::copy(set.begin(), set.end(), device->bytes().begin() + static_cast<std::ptrdiff_t>(at));
+    // And the root's FAT entry points at the root itself.
+    const Geometry& g = volume->geometry();
+    put(device->bytes(), g.fatPosition + g.rootCluster * 4, g.rootCluster, 4);
+    auto looped = loadVolume(*device);
+    ASSERT_TRUE(looped);
+    const auto after = scan(*device, *looped);
+    std::set<std::string> paths;
+    for (const auto& e : after)
+        paths.insert(pathOf(e) + std::to_string(e.size));
+    EXPECT_LE(after.size(), before.size());
+    EXPECT_GE(after.size(), before.size() - 1) << "only Deeper's own file is out of reach";
+    EXPECT_EQ(paths.size(), after.size()) << "an entry listed twice";
+
+    // Stop after a few directories: false, and what was found so far is still handed over.
+    int calls = 0;
+    std::size_t visited = 0;
+    EXPECT_FALSE(normalScan(
+        *device, *looped,
+        [&](const FoundEntry&) {
+            ++visited;
+            return true;
+        },
+        [&] { return ++calls < 3; }));
+    EXPECT_LT(visited, after.size());
+}
+
+TEST_F(ExfatImage, WipeClearsOnlyTheEntrySet)
+{
+    open("exfat");
+    const std::vector<std::uint8_t> original = device->bytes();
+    const auto found = scan(*device, *volume);
+    const auto pick = [&](const std::string& path, std::uint64_t size) {
+        const auto it = std::find_if(found.begin(), found.end(),
+                                     [&](const FoundEntry& e) { return pathOf(e) == path && e.size == size; });
+        EXPECT_NE(it, found.end()) << path;
+        return *it;
+    };
+    const FoundEntry readme = pick("Docs\\readme.txt", 3000); // in a live folder
+    const FoundEntry deep = pick("Old\\Sub\\deep.bin", 10000); // in a deleted folder
+    const FoundEntry longName = pick("Many\\entry number 17 with a name long enough for three name entries.txt", 629);
+
+    for (const FoundEntry* e : {&readme, &deep, &longName})
+        EXPECT_EQ(wipeEntries(*device, *volume, *e), WipeResult::Wiped) << pathOf(*e);
+    EXPECT_EQ(wipeEntries(*device, *volume, readme), WipeResult::Changed) << "wiped twice";
+
+    // Only the sets' bytes changed; each slot keeps a type that neither ends the folder nor is in use.
+    const auto& now = device->bytes();
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        if (now[i] == original[i])
+            continue;
+        bool inside = false;
+        for (const FoundEntry* e : {&readme, &deep, &longName})
+            for (const EntryPiece& p : e->pieces)
+                inside = inside || (i >= p.position && i < p.position + p.length);
+        ASSERT_TRUE(inside) << "byte " << i << " changed outside the entry sets";
+    }
+    for (const FoundEntry* e : {&readme, &deep, &longName})
+        for (const EntryPiece& p : e->pieces)
+            for (std::uint64_t slot = p.position; slot < p.position + p.length; slot += 32) {
+                EXPECT_NE(now[slot], 0x00);
+                EXPECT_EQ(now[slot] & 0x80, 0);
+                EXPECT_TRUE(std::all_of(now.begin() + static_cast<std::ptrdiff_t>(slot + 1),
+                                        now.begin() + static_cast<std::ptrdiff_t>(slot + 32),
+                                        [](std::uint8_t b) { return b == 0; }));
+            }
+    const auto after = scan(*device, *volume);
+    EXPECT_EQ(after.size(), found.size() - 3) << "the wiped sets are gone, every other one stays";
+
+    // A set that is in use in a live folder is refused, and nothing is written.
+    FoundEntry live = pick("x=y=z.txt", 700);
+    for (std::size_t k = 0; k < live.entryBytes.size(); k += 32)
+        live.entryBytes[k] |= 0x80;
+    std::copy(live.entryBytes.begin(), live.entryBytes.end(),
+              device->bytes().begin() + static_cast<std::ptrdiff_t>(live.pieces.front().position));
+    const int writes = device->writes;
+    EXPECT_EQ(wipeEntries(*device, *volume, live), WipeResult::Live);
+    EXPECT_EQ(device->writes, writes);
+
+    test::ScribbleThenFailDevice failing;
+    EXPECT_EQ(wipeEntries(failing, *volume, pick("a=b.txt", 4096)), WipeResult::IoError);
+}
+
+// Sets a quick format left in use in free clusters belong to no folder any more: Wipe takes them.
+TEST_F(ExfatImage, WipeTakesTheEntriesOfAFormerVolume)
+{
+    open("exfat-formatted");
+    std::vector<FoundEntry> found;
+    extendedScan(
+        *device, *volume, false,
+        [&](const FoundEntry& e) {
+            found.push_back(e);
+            return true;
+        },
+        [] { return true; }, nullptr);
+    const auto song =
+        std::find_if(found.begin(), found.end(), [](const FoundEntry& e) { return e.name == u"song.mp3"; });
+    ASSERT_NE(song, found.end());
+    ASSERT_NE(song->entryBytes[0] & 0x80, 0) << "the set was live before the format";
+    EXPECT_EQ(wipeEntries(*device, *volume, *song), WipeResult::Wiped);
 }
