@@ -2,8 +2,8 @@
 
 #include "cli/Command.h"
 #include "cli/Output.h"
-#include "scan/EntryVolume.h"
 #include "cli/Source.h"
+#include "scan/EntryVolume.h"
 #include "volume/SectorIo.h"
 
 namespace orv::cli {

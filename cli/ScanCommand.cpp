@@ -99,56 +99,55 @@ private:
         // The files of a folder follow one another: its name is made JSON once for them all.
         std::u16string_view folder;
         std::string folderJson;
-        forEachListedFile(session.store,
-                          [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                              // What the scan kept of the file, or else what its file system reads again.
-                              std::optional<ListedFileFacts> facts;
-                              Grade grade = Grade::None;
-                              if (stored.locator) {
-                                  facts = fileSystem.facts(session, *stored.locator);
-                                  grade = fileSystem.grade(session, *stored.locator, key);
-                              }
-                              std::string created;
-                              if (facts && facts->creationTime)
-                                  created = isoTimes.text(*facts->creationTime);
+        forEachListedFile(
+            session.store, [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
+                // What the scan kept of the file, or else what its file system reads again.
+                std::optional<ListedFileFacts> facts;
+                Grade grade = Grade::None;
+                if (stored.locator) {
+                    facts = fileSystem.facts(session, *stored.locator);
+                    grade = fileSystem.grade(session, *stored.locator, key);
+                }
+                std::string created;
+                if (facts && facts->creationTime)
+                    created = isoTimes.text(*facts->creationTime);
 
-                              json.beginObject(JsonWriter::Layout::Inline);
-                              if (section.data() != folder.data() || section.size() != folder.size()) {
-                                  folder = section;
-                                  folderJson.clear();
-                                  Output::appendString(folderJson, section);
-                              }
-                              json.key("folder").json(folderJson);
-                              json.key("name").string(key);
-                              json.key("record_offset").numberOrNull(stored.recordOffset);
-                              if (stored.locator && stored.locator->kind == FileLocator::Kind::DirectoryEntry &&
-                                  static_cast<std::uint64_t>(stored.locator->value) < session.listedEntries.size()) {
-                                  // Where the file's directory entries begin on the volume.
-                                  const FoundEntry& entry =
-                                      session.listedEntries[static_cast<std::size_t>(stored.locator->value)];
-                                  json.key("entry_offset")
-                                      .numberOrNull(entry.pieces.empty() ? std::nullopt
-                                                                         : std::optional(static_cast<std::int64_t>(
-                                                                               entry.pieces.front().position)));
-                              }
-                              json.key("date").string(std::u16string_view(stored.date));
-                              json.key("time").string(std::u16string_view(stored.time));
-                              json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
-                              json.key("size").number(stored.size);
-                              json.key("resident").boolean(facts && facts->hasData && facts->resident);
-                              json.key("recoverability").string(gradeKey(grade));
-                              if (m_options.extended) {
-                                  // The cluster size the file's runs are read with: the volume's for a record of the
-                                  // $MFT in use now, an earlier file system's as its records tell it, or null where
-                                  // they do not (its runs are then read with the volume's).
-                                  std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
-                                  if (stored.recordOffset)
-                                      if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
-                                          clusterSize = *earlier > 0 ? earlier : std::nullopt;
-                                  json.key("earlier_cluster_size").numberOrNull(clusterSize);
-                              }
-                              json.endObject();
-                          });
+                json.beginObject(JsonWriter::Layout::Inline);
+                if (section.data() != folder.data() || section.size() != folder.size()) {
+                    folder = section;
+                    folderJson.clear();
+                    Output::appendString(folderJson, section);
+                }
+                json.key("folder").json(folderJson);
+                json.key("name").string(key);
+                json.key("record_offset").numberOrNull(stored.recordOffset);
+                if (stored.locator && stored.locator->kind == FileLocator::Kind::DirectoryEntry &&
+                    static_cast<std::uint64_t>(stored.locator->value) < session.listedEntries.size()) {
+                    // Where the file's directory entries begin on the volume.
+                    const FoundEntry& entry = session.listedEntries[static_cast<std::size_t>(stored.locator->value)];
+                    json.key("entry_offset")
+                        .numberOrNull(entry.pieces.empty()
+                                          ? std::nullopt
+                                          : std::optional(static_cast<std::int64_t>(entry.pieces.front().position)));
+                }
+                json.key("date").string(std::u16string_view(stored.date));
+                json.key("time").string(std::u16string_view(stored.time));
+                json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
+                json.key("size").number(stored.size);
+                json.key("resident").boolean(facts && facts->hasData && facts->resident);
+                json.key("recoverability").string(gradeKey(grade));
+                if (m_options.extended) {
+                    // The cluster size the file's runs are read with: the volume's for a record of the
+                    // $MFT in use now, an earlier file system's as its records tell it, or null where
+                    // they do not (its runs are then read with the volume's).
+                    std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
+                    if (stored.recordOffset)
+                        if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
+                            clusterSize = *earlier > 0 ? earlier : std::nullopt;
+                    json.key("earlier_cluster_size").numberOrNull(clusterSize);
+                }
+                json.endObject();
+            });
         json.endArray();
         json.endObject();
         out << "\n";

@@ -45,8 +45,8 @@ public:
                                     std::uint64_t availablePhysicalMemory, ExtendedReach reach) override
     {
         ExtendedScanReport report;
-        static_cast<ScanReport&>(report) = listEntryVolume(session, pump, progress, true,
-                                                           reach == ExtendedReach::WholeVolume, availablePhysicalMemory);
+        static_cast<ScanReport&>(report) = listEntryVolume(
+            session, pump, progress, true, reach == ExtendedReach::WholeVolume, availablePhysicalMemory);
         return report;
     }
 
@@ -88,6 +88,7 @@ public:
         }
         session.openedEntry = file.value;
         opened.found = true;
+        opened.emptyIsWhole = true;
         opened.size = static_cast<std::int64_t>(std::min<std::uint64_t>(entry->size, INT64_MAX));
         // No signature check before a preview: the decoder itself tells a reused first cluster.
         return opened;

@@ -28,6 +28,9 @@ struct OpenedFile
     std::string reason;
     std::int64_t size = 0;
     bool encrypted = false; // its bytes are ciphertext
+    // A size of 0 is the file itself (a directory entry says so), not a record without content:
+    // it restores as an empty file.
+    bool emptyIsWhole = false;
     // The cluster its first bytes lie in as they are (not compressed, not a hole), for the
     // signature check of a preview; nothing when there is none.
     std::optional<std::int64_t> firstStoredCluster;

@@ -93,9 +93,9 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
             outcome.status = RestoreOutcome::Status::Failed;
             outcome.reason = "its folder cannot be made inside the restore folder";
         } else if (const auto locator = locatorOf(session, row.folder, row.name, row.locator)) {
-            outcome = UndeleteFile(
-                session, *locator, row.name, static_cast<int>(i), folder, restoreFolder / relative, pump, keepGoing,
-                [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
+            outcome = UndeleteFile(session, *locator, row.name, static_cast<int>(i), folder, restoreFolder / relative,
+                                   pump, keepGoing,
+                                   [&ui](std::int64_t written, std::int64_t size) { ui.fileProgress(written, size); });
             using Status = RestoreOutcome::Status;
             if (outcome.status == Status::Restored || outcome.status == Status::Damaged ||
                 outcome.status == Status::Encrypted)

@@ -31,7 +31,7 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         outcome.reason = file.reason;
         return outcome;
     }
-    if (file.size == 0) {
+    if (file.size == 0 && !file.emptyIsWhole) {
         outcome.reason = "the file is empty";
         return outcome;
     }
@@ -55,17 +55,16 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
 
     int writeError = 0;
     std::int64_t total = 0;
-    const ContentReport content =
-        fileSystem.stream(session, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
-            if (writeAll(out.get(), bytes)) {
-                total += static_cast<std::int64_t>(bytes.size());
-                if (written)
-                    written(total, file.size);
-                return true;
-            }
-            writeError = errno;
-            return false;
-        });
+    const ContentReport content = fileSystem.stream(session, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
+        if (writeAll(out.get(), bytes)) {
+            total += static_cast<std::int64_t>(bytes.size());
+            if (written)
+                written(total, file.size);
+            return true;
+        }
+        writeError = errno;
+        return false;
+    });
     outcome.bytes = content.written;
     outcome.stopped = content.stopped;
     if (!content.outputFailed && writeError == 0 && !content.stopped && ::fsync(out.get()) != 0)

@@ -98,10 +98,10 @@ ScanReport listEntryVolume(ScanSession& session, Pump& pump, ScanProgress& progr
     };
     try {
         extended ? volume->extendedScan(*session.volume.Device, wholeVolume, visit, keepGoing,
-                                   [&](std::uint64_t done, std::uint64_t total) {
-                                       if (total > 0)
-                                           shown.show(static_cast<std::int64_t>(done * 100 / total));
-                                   })
+                                        [&](std::uint64_t done, std::uint64_t total) {
+                                            if (total > 0)
+                                                shown.show(static_cast<std::int64_t>(done * 100 / total));
+                                        })
                  : volume->normalScan(*session.volume.Device, visit, keepGoing);
         session.SkipRequested = false;
         // A Stop shows as the running flag cleared; a Skip only ends the search early.

@@ -54,9 +54,11 @@ public:
     std::vector<std::pair<std::string, std::uint64_t>> layout() const override
     {
         const auto& g = m_volume.geometry();
-        std::vector<std::pair<std::string, std::uint64_t>> lines{
-            {"fat_offset", g.fatPosition}, {"fat_bytes", g.fatBytes},     {"fat_count", g.fatCount},
-            {"data_offset", g.dataPosition}, {"root_cluster", g.rootCluster}};
+        std::vector<std::pair<std::string, std::uint64_t>> lines{{"fat_offset", g.fatPosition},
+                                                                 {"fat_bytes", g.fatBytes},
+                                                                 {"fat_count", g.fatCount},
+                                                                 {"data_offset", g.dataPosition},
+                                                                 {"root_cluster", g.rootCluster}};
         if (g.rootDirBytes > 0) {
             lines.emplace_back("root_directory_offset", g.rootDirPosition);
             lines.emplace_back("root_directory_bytes", g.rootDirBytes);

@@ -773,8 +773,7 @@ void ExtendedScan::findFiles()
                 m_report.outOfMemory = true;
                 return false;
             }
-            m_session.store.write(section, name,
-                                  formatStoredValue(at, facts.date, facts.time, facts.size));
+            m_session.store.write(section, name, formatStoredValue(at, facts.date, facts.time, facts.size));
             m_volume.MftBuffer.rememberListed(at, record);
             return true;
         };

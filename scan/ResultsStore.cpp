@@ -239,8 +239,8 @@ const ResultsStore::Section* ResultsStore::find(std::u16string_view section) con
     return found == m_index.end() ? nullptr : &m_sections[found->second];
 }
 
-std::u16string ResultsStore::read(std::u16string_view section, std::u16string_view key,
-                                  std::u16string_view fallback, std::optional<std::u16string_view> locator) const
+std::u16string ResultsStore::read(std::u16string_view section, std::u16string_view key, std::u16string_view fallback,
+                                  std::optional<std::u16string_view> locator) const
 {
     if (const Section* s = find(section))
         if (const Entry* entry = s->lookup(key, locator))
@@ -261,7 +261,7 @@ bool ResultsStore::sectionExists(std::u16string_view section) const
 }
 
 void ResultsStore::deleteKey(std::u16string_view section, std::u16string_view key,
-                              std::optional<std::u16string_view> locator)
+                             std::optional<std::u16string_view> locator)
 {
     const auto sectionAt = m_index.find(fold(section));
     if (sectionAt == m_index.end())

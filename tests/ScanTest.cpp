@@ -87,9 +87,9 @@ struct Listed
 std::vector<Listed> listing(const ResultsStore& store)
 {
     std::vector<Listed> all;
-    for (const auto& section : store.sections())
-        for (const auto& key : store.keys(section))
-            all.push_back({section, key, parseStoredValue(store.read(section, key))});
+    store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+        all.push_back({std::u16string(section), std::u16string(key), parseStoredValue(value)});
+    });
     return all;
 }
 

@@ -131,7 +131,8 @@ TEST(DetectFileSystem, FallsBackToTheBootSectorsWords)
         {"unknown mounted name goes to the boot sector", bootSector("NTFS    "), "ext4", FileSystemKind::Ntfs},
         {"FAT32 type word", fat32, "", FileSystemKind::Fat32},
         {"FAT16 type word", fat16, "", FileSystemKind::Fat},
-        {"nothing we know", bootSector("EXFAT   "), "", FileSystemKind::Unknown},
+        {"exFAT OEM name", bootSector("EXFAT   "), "", FileSystemKind::ExFat},
+        {"nothing we know", bootSector("mkfs.ext"), "", FileSystemKind::Unknown},
         {"empty sector", Bytes(512, 0), "", FileSystemKind::Unknown},
     };
     for (const Case& c : cases) {

@@ -34,7 +34,7 @@ struct EntryPiece
 // How sure the walk is of a deleted file's content, strongest first. The grade follows from it.
 enum class ContentCertainty : std::uint8_t {
     Exact, // free clusters the entries name exactly: NoFatChain, a single cluster, an empty file,
-           // or a contiguous run whose end the next cluster's owner confirms
+    // or a contiguous run whose end the next cluster's owner confirms
     Guessed, // a contiguous guess from the first cluster that had to skip clusters held by others
     FirstClusterInUse, // the first cluster belongs to a live file (or another listed one) now
 };

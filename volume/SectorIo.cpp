@@ -90,7 +90,8 @@ FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::st
         return FileSystemKind::Unknown;
     const std::string letter = normaliseDriveLetter(driveText);
     const std::string name = letter.empty() ? std::string() : drives.fileSystemName(letter);
-    for (const FileSystemKind kind : {FileSystemKind::Ntfs})
+    for (const FileSystemKind kind : {FileSystemKind::Fat12, FileSystemKind::Fat, FileSystemKind::Fat32,
+                                      FileSystemKind::ExFat, FileSystemKind::Ntfs})
         if (name == fileSystemName(kind))
             return kind;
 

@@ -12,9 +12,9 @@
 
 #include "base/Utf16.h"
 #include "platform/DriveSystem.h"
+#include "results/FileSystem.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
-#include "results/FileSystem.h"
 #include "scan/NormalScan.h"
 #include "shell/InstallStatistics.h"
 #include "shell/LanguageLayout.h"
