@@ -19,13 +19,15 @@ const char* fileSystemText(const Partition& p)
     return name.empty() ? "-" : name.data();
 }
 
-// number, start, size, file system, GPT name or MBR type: one partition a line.
+// number, start, size, file system, GPT name or MBR type: one partition a line. A GPT name is the
+// disk's own text, so it is escaped as names from a volume are.
 void listPartitions(const PartitionTable& table)
 {
     std::fprintf(stderr, "  %-4s %15s %15s  %-9s %s\n", "N", "start", "size", "file sys", "type");
     for (const Partition& p : table.partitions)
         std::fprintf(stderr, "  %-4d %15llu %15llu  %-9s %s\n", p.number, static_cast<unsigned long long>(p.firstByte),
-                     static_cast<unsigned long long>(p.byteCount), fileSystemText(p), partitionTypeText(p).c_str());
+                     static_cast<unsigned long long>(p.byteCount), fileSystemText(p),
+                     printable(partitionTypeText(p)).c_str());
 }
 
 } // namespace
@@ -46,7 +48,7 @@ DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, cons
     DiskSource source;
     const OpenedImage image = openImage(path);
     if (!image.device) {
-        std::cerr << image.problem << '\n';
+        std::cerr << printable(image.problem) << '\n';
         source.status = kExitFailed;
         return source;
     }
@@ -62,7 +64,7 @@ DiskSource addPathSource(LinuxDriveSystem& drives, const std::string& path, cons
         drives.addDrive(letter, path, pick.number);
         return source;
     case Outcome::Refused:
-        std::cerr << source.table.problem << '\n';
+        std::cerr << printable(source.table.problem) << '\n';
         source.status = kExitFailed;
         return source;
     case Outcome::NoTable:
@@ -122,7 +124,7 @@ void printPartitions(Output& out, const PartitionTable& table)
         const bool known = p.fileSystem != FileSystemKind::Unknown && !p.extended;
         out << "  " << std::int64_t{p.number} << " " << static_cast<std::int64_t>(p.firstByte) << "+"
             << static_cast<std::int64_t>(p.byteCount) << " " << (known ? fileSystemText(p) : "-") << " "
-            << partitionTypeText(p) << "\n";
+            << printable(partitionTypeText(p)) << "\n";
     }
 }
 

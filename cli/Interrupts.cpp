@@ -11,6 +11,7 @@ namespace orv::cli {
 namespace {
 
 volatile std::sig_atomic_t g_interrupts = 0;
+int g_scopes = 0; // scopes open now; only the outermost sets and resets the handler
 
 extern "C" void onInterrupt(int)
 {
@@ -23,15 +24,20 @@ const std::string_view kStepTexts[] = {lang::kProcessMessage1.english, lang::kEx
 
 } // namespace
 
-InterruptScope::InterruptScope()
+InterruptScope::InterruptScope() : m_outermost(g_scopes == 0)
 {
+    ++g_scopes;
+    if (!m_outermost)
+        return;
     g_interrupts = 0;
     std::signal(SIGINT, onInterrupt);
 }
 
 InterruptScope::~InterruptScope()
 {
-    std::signal(SIGINT, SIG_DFL);
+    --g_scopes;
+    if (m_outermost)
+        std::signal(SIGINT, SIG_DFL);
 }
 
 int InterruptScope::count()

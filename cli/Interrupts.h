@@ -11,7 +11,9 @@
 
 namespace orv::cli {
 
-// Counts Ctrl-C from its construction on, and gives Ctrl-C back its default meaning at its end.
+// Counts Ctrl-C from its construction on, and gives Ctrl-C back the meaning it had at its end. A
+// scope inside another keeps counting for the outer one: a command that writes after its scan
+// (wipe) holds one around both, so a Ctrl-C that comes between them is seen, not fatal.
 class InterruptScope
 {
 public:
@@ -21,6 +23,9 @@ public:
     InterruptScope& operator=(const InterruptScope&) = delete;
 
     static int count(); // Ctrl-C pressed so far
+
+private:
+    bool m_outermost;
 };
 
 // The pump of a scan: turns Ctrl-C into Skip or Stop and, when asked to, redraws the progress

@@ -278,4 +278,9 @@ std::string printable(std::u16string_view name)
     return text;
 }
 
+std::string printable(std::string_view utf8)
+{
+    return printable(fromUtf8(utf8));
+}
+
 } // namespace orv::cli

@@ -77,6 +77,9 @@ std::string padded(std::string_view text, std::size_t width);
 // a terminal may take as commands, and line breaks, which would forge listing lines) are written
 // as \xNN; everything else as UTF-8.
 std::string printable(std::u16string_view name);
+// The same for a text from the volume or a disk that is UTF-8 already (a GPT partition's name, a
+// container's complaint about its header).
+std::string printable(std::string_view utf8);
 
 class JsonWriter
 {

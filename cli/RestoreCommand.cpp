@@ -56,6 +56,8 @@ public:
     void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override
     {
         using Status = RestoreOutcome::Status;
+        if (outcome.status == Status::Failed)
+            ++m_failed;
         if (!m_asJson) {
             if (outcome.status != Status::Restored && !m_quiet)
                 std::cerr << printable(folder) << printable(name) << ": " << outcome.reason << "\n";
@@ -74,9 +76,14 @@ public:
         m_json.endObject();
     }
 
+    // Files that could not be written (a folder that cannot be made, a name refused): the run did
+    // not do what was asked, whatever else it restored.
+    int failed() const { return m_failed; }
+
 private:
     Output& m_out;
     JsonWriter m_json;
+    int m_failed = 0;
     bool m_asJson;
     bool m_quiet;
 };
@@ -134,7 +141,8 @@ public:
         // A run stopped by Ctrl-C did not do what was asked.
         if (InterruptScope::count() != 0)
             return kExitFailed;
-        return result.end == OperationResult::End::Ran && !result.outputError ? kExitDone : kExitFailed;
+        return result.end == OperationResult::End::Ran && !result.outputError && report.failed() == 0 ? kExitDone
+                                                                                                      : kExitFailed;
     }
 
 private:

@@ -56,18 +56,24 @@ public:
         ScanSession session;
         // Every file's creation time, residency and grade are taken while the scan reads its record.
         session.keepListedRecords = m_options.source.json;
-        if (const int status = scanVolume(drives, m_options, session, !m_options.source.json); status != kExitDone)
+        ScanEnd end = ScanEnd::Finished;
+        if (const int status = scanVolume(drives, m_options, session, !m_options.source.json, &end);
+            status != kExitDone)
             return status;
+        // A stopped scan lists what it found until then, but it did not do what was asked: a script
+        // must not take the listing for the volume's whole.
+        const bool stopped = end == ScanEnd::Stopped;
+        const int status = stopped ? kExitFailed : kExitDone;
         Output out;
         if (m_options.source.json) {
-            printJson(session, out);
+            printJson(session, out, stopped);
             if (session.store.entryCount() == 0)
                 std::cerr << kNotFound << '\n';
-            return kExitDone;
+            return status;
         }
         if (session.store.entryCount() == 0) {
             out << kNotFound << "\n";
-            return kExitDone;
+            return status;
         }
         std::int64_t listed = 0;
         forEachListedFile(session.store,
@@ -77,11 +83,11 @@ public:
                               ++listed;
                           });
         out << listed << " deleted file(s) found.\n";
-        return kExitDone;
+        return status;
     }
 
 private:
-    void printJson(ScanSession& session, Output& out) const
+    void printJson(ScanSession& session, Output& out, bool stopped) const
     {
         JsonWriter json(out);
         json.beginObject();
@@ -93,6 +99,9 @@ private:
         json.key("records_examined").number(session.RecordsExamined);
         // The files listed below: a name found twice in one folder is listed once.
         json.key("files_found").number(static_cast<std::int64_t>(session.store.entryCount()));
+        // Only a stopped scan says so: a finished one keeps the members it always had.
+        if (stopped)
+            json.key("stopped").boolean(true);
         json.key("files").beginArray();
         IsoTimes isoTimes;
         FileSystem& fileSystem = fileSystemOf(session);

@@ -50,7 +50,8 @@ std::vector<ChosenFile> chooseFiles(const ResultsStore& store, const std::string
 
 } // namespace
 
-int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress)
+int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress,
+               ScanEnd* end)
 {
     session.findIniFile = programFolder() / "find.ini";
     int sourceStatus = kExitDone;
@@ -106,6 +107,8 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     if (report.outOfMemory)
         return fail(std::string(lang::kDriveMessage12.english));
 
+    if (end)
+        *end = report.end;
     if (!options.quiet) {
         if (report.end == ScanEnd::Stopped)
             std::cerr << "Stopped: the files found until then are listed.\n";

@@ -26,8 +26,9 @@ struct ScanOptions
 
 // Runs the Find checks and the scan; kExitDone when the session holds the results, else the
 // status to exit with (the message printed). Notes on what the scan could not do go to stderr
-// unless quiet.
-int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress);
+// unless quiet. `end`, when given, hears whether the scan ran to its end or was stopped (Ctrl-C).
+int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession& session, bool drawProgress,
+               ScanEnd* end = nullptr);
 
 // Every file of the store in store order: sections in order, keys in order.
 template <typename Visit>

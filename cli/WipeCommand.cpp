@@ -4,6 +4,7 @@
 
 #include "base/Utf16.h"
 #include "cli/Command.h"
+#include "cli/Interrupts.h"
 #include "cli/Output.h"
 #include "cli/Scanning.h"
 #include "results/FileSystem.h"
@@ -37,6 +38,10 @@ public:
             std::cerr << "Wiping destroys the files' records for good; say --yes to go ahead.\n";
             return kExitUsage;
         }
+        // One scope from the scan to the last record: Ctrl-C after the scan must not end the process
+        // between two records with nothing said. The record being written is finished, no further
+        // one is begun, and the files wiped until then are named.
+        const InterruptScope interrupts;
         ScanSession session;
         std::vector<ChosenFile> chosen;
         if (const int status = scanAndChoose(drives, m_scan, m_folder, m_names, session, chosen); status != kExitDone)
@@ -44,20 +49,35 @@ public:
         if (chosen.empty())
             return fail(kNoFilesSelected);
         int wiped = 0;
+        std::size_t reached = 0;
+        std::vector<const ChosenFile*> wipedFiles;
         for (const ChosenFile& file : chosen) {
+            if (InterruptScope::count() != 0)
+                break;
+            ++reached;
             const WipeOutcome outcome = file.stored.locator ? fileSystemOf(session).wipe(session, *file.stored.locator)
                                                             : WipeOutcome{false, "no MFT record at this offset"};
             if (file.stored.locator)
                 session.store.deleteKey(file.folder, file.name, locatorText(*file.stored.locator));
             else
                 session.store.deleteKey(file.folder, file.name);
-            if (outcome.wiped)
+            if (outcome.wiped) {
                 ++wiped;
-            else if (!m_scan.quiet)
+                wipedFiles.push_back(&file);
+            } else if (!m_scan.quiet) {
                 std::cerr << printable(file.folder) << printable(file.name) << ": " << outcome.reason << "\n";
+            }
+        }
+        const bool stopped = reached < chosen.size();
+        if (stopped) {
+            // Which records are gone is what the user needs to know now: the listing said more.
+            for (const ChosenFile* file : wipedFiles)
+                std::cout << printable(file->folder) << printable(file->name) << "\n";
+            std::cerr << "Stopped: only the " << wiped << " file(s) listed on standard output were wiped; the "
+                      << chosen.size() - reached << " not reached are untouched.\n";
         }
         std::cout << wiped << " " << kFilesWiped << "\n";
-        return wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;
+        return !stopped && wiped == static_cast<int>(chosen.size()) ? kExitDone : kExitFailed;
     }
 
 private:

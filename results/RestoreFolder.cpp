@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +35,11 @@ int createTemporary(int folder, std::string& name)
         name = std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++counter);
         const int fd =
             ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+        // The lock tells a restore started later that this file's writer is alive (the id in the
+        // name does too, but not across process namespaces). It goes with the descriptor.
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // A file system without locks: the process id in the name still guards the file.
+        }
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -62,6 +69,30 @@ std::optional<std::string> publishTemporary(int folder, const std::string& tempo
     return std::nullopt;
 }
 
+namespace {
+
+// True unless the process whose id a temporary file's name holds is surely gone. A name without
+// an id (or with ours: this run starts only now and writes nothing yet) is judged by its lock alone.
+bool writerMayRun(std::string_view name)
+{
+    name.remove_prefix(kTemporaryPrefix.size());
+    const std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash > 9)
+        return false;
+    pid_t pid = 0;
+    for (const char c : name.substr(0, dash)) {
+        if (c < '0' || c > '9')
+            return false;
+        pid = pid * 10 + (c - '0');
+    }
+    if (pid <= 0 || pid == ::getpid())
+        return false;
+    // EPERM: it runs, as another user.
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
 void removeLeftTemporaries(int folder)
 {
     const int copy = ::dup(folder);
@@ -77,8 +108,16 @@ void removeLeftTemporaries(int folder)
         if (std::string_view(entry->d_name).starts_with(kTemporaryPrefix))
             left.push_back(entry->d_name);
     ::closedir(dir);
-    for (const std::string& name : left)
+    for (const std::string& name : left) {
+        if (writerMayRun(name))
+            continue;
+        // Opened without following a link and without waiting on a FIFO; the lock is taken only to
+        // learn that nobody holds it, and held while the name goes.
+        const UniqueFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (file.get() >= 0 && ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            continue;
         ::unlinkat(folder, name.c_str(), 0);
+    }
 }
 
 int openRestoreFolder(const std::filesystem::path& folder)

@@ -16,8 +16,8 @@ std::string restoreFileName(std::u16string_view name);
 
 // A new, hidden temporary file directly inside the open folder `folder`, for a file being
 // restored: never a file that was there (a FIFO, a hard link or a link planted under a restored
-// name is never opened), readable by its owner only. Its name goes to `name`; the descriptor, or
-// -1 with errno set.
+// name is never opened), readable by its owner only. Its name, which holds this process's id, goes
+// to `name`; the descriptor, which holds a lock on the file while it is open, or -1 with errno set.
 int createTemporary(int folder, std::string& name);
 
 // Gives the whole temporary file its final name: `name` when it is free, else "stem (1).ext",
@@ -25,11 +25,13 @@ int createTemporary(int folder, std::string& name);
 // cannot be a name here (errno set).
 std::optional<std::string> publishTemporary(int folder, const std::string& temporary, const std::string& name);
 
-// The prefix of the temporary files: a run that was killed leaves only such a file, which the
-// next restore into that folder removes.
+// The prefix of the temporary files ("PREFIX<pid>-<n>"): a run that was killed leaves only such a
+// file, which the next restore into that folder removes.
 inline constexpr std::string_view kTemporaryPrefix = ".orvandel-restore-";
 
-// Removes the temporary files a killed restore left directly inside `folder`.
+// Removes the temporary files a killed restore left directly inside `folder`. Another restore into
+// the same folder may be writing one right now: a file is removed only when its writer is gone,
+// that is when the process its name holds no longer runs and nobody holds its lock.
 void removeLeftTemporaries(int folder);
 
 // The restore folder, opened once for a whole run: every file and kept-path folder is then made

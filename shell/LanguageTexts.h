@@ -70,6 +70,9 @@ inline constexpr LanguageText kDriveMessage5{"Drive", "Message5",
 inline constexpr LanguageText kDriveMessage8{"Drive", "Message8", "Error reading boot sector (NTFS)!"};
 inline constexpr LanguageText kDriveMessage9{"Drive", "Message9", "MFT list reading error!"};
 inline constexpr LanguageText kDriveMessage12{"Drive", "Message12", "Not enough memory to finish the scan!"};
+// A disk image handed to the program that is not one: a FIFO, a character device, a folder.
+inline constexpr LanguageText kDriveNotAnImage{"Drive", "NotAnImage",
+                                               "This is neither a disk image file nor a drive that can be read!"};
 
 // [File]
 inline constexpr LanguageText kFileMask{"File", "Mask", "File or mask to find"};
@@ -202,6 +205,7 @@ inline constexpr std::array kAllTexts{
     kDriveMessage8,
     kDriveMessage9,
     kDriveMessage12,
+    kDriveNotAnImage,
     kFileMask,
     kFileType12,
     kFileType1,

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -114,6 +117,41 @@ TEST_F(KeptPathFolder, FoldersBelongToTheRestoreFoldersOwner)
     ASSERT_EQ(::mkdir((root / "Theirs").c_str(), 0777), 0);
     ASSERT_EQ(::chown((root / "Theirs").c_str(), 9876, 9876), 0);
     EXPECT_LT(keptPathFolder(restore.get(), u"C:\\Theirs\\", relative), 0);
+}
+
+// Two restores into one folder: the second one's start-up cleanup removes what a killed run left,
+// never the file another live run is writing.
+TEST_F(KeptPathFolder, CleanupRemovesOnlyTemporariesWhoseWriterIsGone)
+{
+    const UniqueFd folder(openRestoreFolder(root));
+    ASSERT_GE(folder.get(), 0);
+    // A process that has ended: its id names a writer that is gone.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string prefix(kTemporaryPrefix);
+    const std::string deadName = prefix + std::to_string(gone) + "-1";
+    const std::string deadButLocked = prefix + std::to_string(gone) + "-2";
+    const std::string liveName = prefix + std::to_string(::getppid()) + "-1"; // a running process
+    const std::string noId = prefix + "old";
+    for (const std::string& name : {deadName, deadButLocked, liveName, noId})
+        std::ofstream(root / name) << "part of a file";
+    // Written now by a writer in another process namespace, say: its id means nothing here.
+    const UniqueFd locked(::open((root / deadButLocked).c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(locked.get(), LOCK_EX), 0);
+    // Being written by this very process.
+    std::string ours;
+    const UniqueFd writing(createTemporary(folder.get(), ours));
+    ASSERT_GE(writing.get(), 0);
+
+    removeLeftTemporaries(folder.get());
+    EXPECT_FALSE(fs::exists(root / deadName));
+    EXPECT_FALSE(fs::exists(root / noId));
+    EXPECT_TRUE(fs::exists(root / deadButLocked));
+    EXPECT_TRUE(fs::exists(root / liveName));
+    EXPECT_TRUE(fs::exists(root / ours)) << "the file being written stays";
 }
 
 } // namespace

@@ -271,7 +271,7 @@ const char* containerFormatName(ContainerFormat format)
 
 ContainerFormat containerFormatOf(const std::string& path)
 {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd fd(openImageFile(path));
     struct stat info
     {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -303,6 +303,9 @@ ContainerFormat containerFormatOf(const std::string& path)
 
 OpenedImage openImage(const std::string& path)
 {
+    // Refused before anything else opens it by path: a FIFO would hold the caller.
+    if (std::string problem; openImageFile(path, &problem).get() < 0)
+        return {nullptr, ContainerFormat::Raw, problem};
     const ContainerFormat format = containerFormatOf(path);
     switch (format) {
     case ContainerFormat::Raw: return {std::make_shared<FileDevice>(path), format, {}};

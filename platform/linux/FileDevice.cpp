@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "base/FdTransfer.h"
@@ -14,10 +16,35 @@
 
 namespace orv {
 
+UniqueFd openImageFile(const std::string& path, std::string* problem)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info
+    {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
+        if (problem)
+            *problem = path + ": " + std::strerror(errno);
+        return UniqueFd();
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        if (problem)
+            *problem = path + " is neither a disk image file nor a block device.";
+        return UniqueFd();
+    }
+    // Reads of the image itself may wait for the disk, as every read does.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        if (problem)
+            *problem = path + ": " + std::strerror(errno);
+        return UniqueFd();
+    }
+    return fd;
+}
+
 int FileDevice::readable()
 {
     if (m_read.get() < 0)
-        m_read = UniqueFd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC));
+        m_read = openImageFile(m_path);
     return m_read.get();
 }
 

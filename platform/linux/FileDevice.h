@@ -7,6 +7,12 @@
 
 namespace orv {
 
+// Opens a disk image file or block device for reading without waiting: opening a FIFO blocks
+// until someone writes to it, and a window thread or a scan would hang there. What is neither a
+// regular file nor a block device (a FIFO, a character device such as /dev/zero, a socket, a
+// folder) is refused: -1, with `problem` (when given) saying why.
+UniqueFd openImageFile(const std::string& path, std::string* problem = nullptr);
+
 // A block device or an image file by its path. The path is opened once, at the first transfer,
 // and the descriptor kept for every later one: the bytes read and written are those of the file
 // first opened, even when the path is made to name another file meanwhile (a folder another user

@@ -172,6 +172,8 @@ void LinuxDriveSystem::addDrive(const std::string& letter, const std::string& pa
 
 std::string LinuxDriveSystem::addImage(const std::string& path)
 {
+    if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+        return {};
     const std::vector<DriveEntry> table = drives();
     std::set<std::string> taken;
     for (const DriveEntry& entry : table) {

@@ -40,7 +40,8 @@ public:
 
     // A disk image opened for this run: it takes the first free letter from C: up, and each further
     // NTFS partition in it the free letters after that. The letter, or an empty text when the
-    // image is already a drive or no letter is free.
+    // image is already a drive, no letter is free, or the path names something that is neither a
+    // file nor a block device (a FIFO would hold every later look at the drive table).
     std::string addImage(const std::string& path);
 
     std::vector<DriveEntry> drives() override;

@@ -1,9 +1,12 @@
 #include "shell/ui/Program.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QUrl>
 
 #include "platform/DriveSystem.h"
+#include "platform/linux/FileDevice.h"
+#include "platform/linux/LinuxDriveSystem.h"
 #include "shell/ui/OptionsAbout.h"
 #include "shell/ui/ResultsWindow.h"
 
@@ -53,6 +56,19 @@ Program::Program(Services services)
         TForm2 window(std::move(windowServices));
         window.run();
     });
+}
+
+bool addImage(LinuxDriveSystem& drives, TForm1& form, const QString& path)
+{
+    const std::string local = QFile::encodeName(path).toStdString();
+    if (openImageFile(local).get() < 0) {
+        form.ShowInformation(path + QStringLiteral(": ") + text(form.texts(), lang::kDriveNotAnImage));
+        return false;
+    }
+    if (drives.addImage(local).empty())
+        return false;
+    form.DeviceChange();
+    return true;
 }
 
 } // namespace orv::ui

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -16,6 +17,7 @@
 
 #include "platform/SystemMemory.h"
 #include "platform/linux/CurlHttpClient.h"
+#include "platform/linux/FileDevice.h"
 #include "platform/linux/LinuxDriveSystem.h"
 #include "platform/linux/LinuxSystemFacts.h"
 #include "platform/linux/RegistryFileBackend.h"
@@ -119,9 +121,16 @@ int main(int argc, char** argv)
     instance.listen();
     orv::ui::setUpIconTheme();
 
+    // Images that open join the list before it is first shown; the others are refused with a
+    // message once the window is there.
     orv::LinuxDriveSystem drives(orv::LinuxDriveSources{orv::LinuxDriveSources::defaultDriveMapFile()});
-    for (const QString& image : images)
-        drives.addImage(image.toStdString());
+    QStringList refused;
+    for (const QString& image : images) {
+        if (orv::openImageFile(QFile::encodeName(image).toStdString()).get() >= 0)
+            drives.addImage(QFile::encodeName(image).toStdString());
+        else
+            refused.append(image);
+    }
     orv::RegistryFileBackend settings;
     orv::LinuxSystemFacts facts;
     orv::CurlHttpClient http;
@@ -132,12 +141,12 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &orv::ui::SingleInstance::activationRequested, program.form1.get(),
                      &orv::ui::TForm1::activateFromSecondStart);
     QObject::connect(&instance, &orv::ui::SingleInstance::imageHanded, program.form1.get(),
-                     [&drives, &program](const QString& image) {
-                         if (!drives.addImage(image.toStdString()).empty())
-                             program.form1->DeviceChange();
-                     });
+                     [&drives, &program](const QString& image) { orv::ui::addImage(drives, *program.form1, image); });
     QObject::connect(program.form1.get(), &orv::ui::TForm1::closed, &app, &QCoreApplication::quit);
 
     program.form1->show();
+    for (const QString& image : refused)
+        QTimer::singleShot(0, program.form1.get(),
+                           [&drives, &program, image] { orv::ui::addImage(drives, *program.form1, image); });
     return app.exec();
 }

@@ -272,14 +272,23 @@ class RestoreAndWipe(CliCase):
         self.assertEqual(os.listdir(out_dir), ["frag-deleted.bin"])
         self.assertEqual(self.run_cli("restore", IMAGE, "--to", out_dir, "--name", "x").returncode, 2)
 
-    def test_restore_does_not_follow_a_link_in_the_restore_folder(self):
+    def test_restore_does_not_follow_a_link_in_the_restore_folder_and_its_failures_fail_the_run(self):
         out_dir, elsewhere = os.path.join(self.tmp, "out"), os.path.join(self.tmp, "elsewhere")
         os.makedirs(out_dir)
         os.makedirs(elsewhere)
         os.symlink(elsewhere, os.path.join(out_dir, "Docs"))
-        self.run_cli("restore", IMAGE, "--to", out_dir, "--keep-paths", "--quiet")
+        result = self.run_cli("restore", IMAGE, "--to", out_dir, "--keep-paths", "--json", "--quiet", timeout=120)
         self.assertEqual(os.listdir(elsewhere), [])
         self.assertTrue(os.path.isfile(os.path.join(out_dir, "Old", "a.txt")))
+        report = json.loads(result.stdout)
+        failed = {f["folder"] for f in report if f["status"] == "failed"}
+        self.assertTrue(failed and all(folder.startswith("C:\\Docs\\") for folder in failed), failed)
+        self.assertEqual(result.returncode, 1, "a file that failed fails the run")
+
+        # Only the files whose folder is the link: all of them fail, and so does the run.
+        result = self.run_cli("restore", IMAGE, "--to", out_dir, "--folder", "C:\\Docs\\", "--keep-paths")
+        self.assertEqual((result.returncode, result.stdout), (1, "0 file(s) restored!\n"), result.stderr)
+        self.assertEqual(os.listdir(elsewhere), [])
 
     def test_wipe_changes_one_record_and_the_file_is_gone_for_every_tool(self):
         path = self.image_copy()
@@ -533,6 +542,171 @@ class Interrupted(CliCase):
             listed = json.loads(self.run_cli("scan", path, "--json").stdout)["files"]
             self.assertIn(("C:\\", "small.txt"), {(f["folder"], f["name"]) for f in listed})
         self.assertGreater(stopped, 0, "Ctrl-C came during a scan")
+
+
+def grow_mft(path, clusters):
+    """Makes the $MFT of a fresh mkntfs volume claim `clusters` clusters from its start (records of
+    zeros after the real ones), so that a Normal scan takes long enough to be interrupted."""
+    with open(path, "r+b") as f:
+        boot = f.read(512)
+        cluster = int.from_bytes(boot[11:13], "little") * boot[13]
+        mft = int.from_bytes(boot[0x30:0x38], "little")
+        f.seek(mft * cluster)
+        record = bytearray(f.read(1024))
+        at = int.from_bytes(record[0x14:0x16], "little")
+        while int.from_bytes(record[at:at + 4], "little") != 0x80:
+            at += int.from_bytes(record[at + 4:at + 8], "little")
+        record[at + 0x18:at + 0x20] = (clusters - 1).to_bytes(8, "little")
+        record[at + 0x28:at + 0x40] = (clusters * cluster).to_bytes(8, "little") * 3
+        runs = at + int.from_bytes(record[at + 0x20:at + 0x22], "little")
+        record[runs:runs + 8] = b"\x33" + clusters.to_bytes(3, "little") + mft.to_bytes(3, "little") + b"\0"
+        f.seek(mft * cluster)
+        f.write(record)
+
+
+def bytes_read(process):
+    try:
+        with open(f"/proc/{process.pid}/io") as f:
+            return int(next(line for line in f if line.startswith("rchar:")).split()[1])
+    except (OSError, StopIteration):
+        return 0
+
+
+@unittest.skipUnless(shutil.which("mkntfs"), "making the volume needs mkntfs")
+class StoppedScan(CliCase):
+    def test_scan_stopped_by_ctrl_c_fails_and_says_so_in_its_json(self):
+        path = os.path.join(self.tmp, "long.img")
+        with open(path, "wb") as f:
+            f.truncate(1 << 30)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", path], check=True, capture_output=True)
+        grow_mft(path, 0x30000)  # 786,432 records: seconds of reading
+        whole = json.loads(self.run_cli("scan", path, "--json", timeout=120).stdout)
+        self.assertNotIn("stopped", whole)
+        for mode in ([], ["--quiet"]):
+            with self.subTest(mode=mode):
+                process = subprocess.Popen([CLI, "scan", path, "--json", *mode], stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True, env=self.env)
+                while bytes_read(process) < (64 << 20) and process.poll() is None:
+                    time.sleep(0.001)
+                process.send_signal(signal.SIGINT)
+                stdout, stderr = process.communicate(timeout=120)
+                out = json.loads(stdout)
+                self.assertLess(out["records_examined"], whole["records_examined"], "the signal came in time")
+                self.assertEqual(process.returncode, 1, stderr)
+                self.assertIs(out["stopped"], True)
+                self.assertEqual(out["files_found"], len(out["files"]))
+
+
+class VolumeTexts(CliCase):
+    def test_partition_names_reach_the_terminal_escaped(self):
+        # The GPT disk's two names rewritten with a terminal's commands (a window title, a bell, a
+        # line that would forge a listing row), the checksums made right again.
+        import zlib
+        path = os.path.join(self.tmp, "gpt.img")
+        shutil.copyfile(os.path.join(FIXTURES, "disk-gpt-two.img"), path)
+        names = ["\x1b]0;owned\x07A\rB", "x\n  9 0+0 NTFS forged\x1b[2J\x9b"]
+        with open(path, "r+b") as f:
+            size = f.seek(0, os.SEEK_END)
+            for header_at in (512, size - 512):
+                f.seek(header_at)
+                header = bytearray(f.read(92))
+                entries, count, entry_size = (int.from_bytes(header[72:80], "little") * 512,
+                                              int.from_bytes(header[80:84], "little"),
+                                              int.from_bytes(header[84:88], "little"))
+                f.seek(entries)
+                table = bytearray(f.read(count * entry_size))
+                for i, name in enumerate(names):
+                    table[i * entry_size + 56:i * entry_size + 128] = name.encode("utf-16-le").ljust(72, b"\0")
+                f.seek(entries)
+                f.write(table)
+                header[88:92] = zlib.crc32(table).to_bytes(4, "little")
+                header[16:20] = bytes(4)
+                header_size = int.from_bytes(header[12:16], "little")
+                header[16:20] = zlib.crc32(bytes(header[:header_size])).to_bytes(4, "little")
+                f.seek(header_at)
+                f.write(header)
+        for args in (["info", path], ["scan", path]):
+            with self.subTest(args=args):
+                result = subprocess.run([CLI, *args], capture_output=True, env=self.env, timeout=60)
+                shown = result.stdout + result.stderr
+                self.assertEqual(result.returncode, 0 if args[0] == "info" else 2, shown)
+                for raw in (b"\x1b", b"\x07", b"\r", "\x9b".encode()):
+                    self.assertNotIn(raw, shown)
+                self.assertNotIn(b"\n  9 0+0", shown)
+                self.assertIn(b"\\x1b]0;owned\\x07A\\x0dB", shown)
+                self.assertIn(b"x\\x0a  9 0+0 NTFS forged\\x1b[2J\\x9b", shown)
+        listed = json.loads(self.run_cli("info", path, "--json").stdout)["partitions"]
+        self.assertEqual([p["gpt_name"] for p in listed], names, "JSON keeps the names whole")
+
+    def test_a_fifo_or_a_character_device_is_refused_at_once(self):
+        fifo = os.path.join(self.tmp, "pipe.img")
+        os.mkfifo(fifo)
+        for source in (fifo, "/dev/zero"):
+            for command in (["info", source], ["scan", source, "--json"]):
+                with self.subTest(command=command):
+                    result = self.run_cli(*command, timeout=10)
+                    self.assertEqual((result.returncode, result.stdout), (1, ""), result.stderr)
+                    self.assertIn("neither a disk image file nor a block device", result.stderr)
+
+
+@unittest.skipUnless(can_mount(), "making the volume needs root, FUSE and ntfs-3g")
+class InterruptedWipe(CliCase):
+    """A volume with 400 deleted files in one folder: a wipe of them all writes long enough to be
+    interrupted after its scan."""
+    COUNT = 400
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="orv-many-")
+        cls.image = os.path.join(cls.dir, "many.img")
+        with open(cls.image, "wb") as f:
+            f.truncate(64 << 20)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", cls.image], check=True, capture_output=True)
+        mount = os.path.join(cls.dir, "mnt")
+        with Mounted(cls.image, mount, False):
+            os.makedirs(os.path.join(mount, "many"))
+            for i in range(cls.COUNT):
+                with open(os.path.join(mount, "many", f"w{i:03}.txt"), "w") as f:
+                    f.write(f"file {i}\n")
+            for i in range(cls.COUNT):
+                os.remove(os.path.join(mount, "many", f"w{i:03}.txt"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+    def test_ctrl_c_during_the_wipe_finishes_the_record_and_names_the_wiped_files(self):
+        path = os.path.join(self.tmp, "copy.img")
+        names = [f"w{i:03}.txt" for i in range(self.COUNT)]
+        interrupted = 0
+        for _ in range(5):
+            shutil.copyfile(self.image, path)
+            before = os.stat(path).st_mtime_ns
+            process = subprocess.Popen([CLI, "wipe", path, "--folder", "C:\\many\\", "--name", *names, "--yes"],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env)
+            # The first record written changes the image: the scan is over, the wipe has begun.
+            while os.stat(path).st_mtime_ns == before and process.poll() is None:
+                time.sleep(0.0005)
+            process.send_signal(signal.SIGINT)
+            stdout, stderr = process.communicate(timeout=120)
+            self.assertGreaterEqual(process.returncode, 0, f"killed by the signal: {stderr}")
+            lines = stdout.splitlines()
+            if process.returncode == 0:
+                self.assertEqual(lines, [f"{self.COUNT} file(s) wiped!"])
+                continue  # every record was written before the signal came
+            interrupted += 1
+            self.assertEqual(process.returncode, 1, stderr)
+            self.assertIn("Stopped", stderr)
+            wiped = [line.removeprefix("C:\\many\\") for line in lines[:-1]]
+            self.assertEqual(lines[-1], f"{len(wiped)} file(s) wiped!")
+            self.assertLess(len(wiped), self.COUNT)
+            self.assertLessEqual(set(wiped), set(names))
+            # What the report says is what the volume holds: the wiped records are gone, and every
+            # other one is whole (a record cut midway would not be listed).
+            listed = json.loads(self.run_cli("scan", path, "--json").stdout)["files"]
+            self.assertEqual(sorted(f["name"] for f in listed if f["folder"] == "C:\\many\\"),
+                             sorted(set(names) - set(wiped)))
+        self.assertGreater(interrupted, 0, "Ctrl-C came during a wipe")
 
 
 class Failures(CliCase):

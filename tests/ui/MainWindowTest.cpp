@@ -8,9 +8,21 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
 
 #include "shell/ui/AnimationPlayer.h"
+#include "shell/ui/Program.h"
 #include "shell/ui/SingleInstance.h"
 #include "tests/ui/UiTestSupport.h"
 
@@ -93,6 +105,8 @@ private slots:
     void closeIsRefusedWhileScanning();
     void maskControls();
     void secondStartActivatesTheFirst();
+    void socketOfAnotherUserIsNeverTrusted();
+    void imageThatIsNoFileIsRefusedWithoutFreezing();
 };
 
 void MainWindowTest::listsOnlyNtfsDrivesButNeverA()
@@ -423,6 +437,151 @@ void MainWindowTest::secondStartActivatesTheFirst()
     QTRY_VERIFY(app.form().isMinimized());
     QVERIFY(second.activateRunningCopy());
     QTRY_VERIFY(!app.form().isMinimized());
+}
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+sockaddr_un socketAddress(const QString& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray bytes = path.toLocal8Bit();
+    std::memcpy(address.sun_path, bytes.constData(), std::min<std::size_t>(bytes.size(), sizeof address.sun_path - 1));
+    return address;
+}
+
+// Runs `body` in a child process as the user nobody and gives its exit status. Only system calls
+// happen in the child: it is a copy of a process with threads.
+template <typename Body>
+pid_t asNobody(Body body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(3);
+        ::_exit(body());
+    }
+    return child;
+}
+
+} // namespace
+
+void MainWindowTest::socketOfAnotherUserIsNeverTrusted()
+{
+    // The place of the socket: the runtime folder only when it is this user's and private.
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir runtime;
+    QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0700) == 0);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QCOMPARE(SingleInstance::defaultName(), runtime.path() + QStringLiteral("/OrvandelRestore"));
+    QVERIFY(::chmod(QFile::encodeName(runtime.path()).constData(), 0777) == 0);
+    const QString fallback = SingleInstance::defaultName();
+    QVERIFY2(!fallback.startsWith(runtime.path()), qPrintable(fallback));
+    QVERIFY(fallback.isEmpty() || SingleInstance::privateFolder(QFileInfo(fallback).path()));
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+
+    if (::geteuid() != 0)
+        QSKIP("another user's socket needs root to make");
+    QTemporaryDir shared;
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 0777) == 0);
+    const QString path = shared.path() + QStringLiteral("/socket");
+    const QString got = shared.path() + QStringLiteral("/got");
+
+    // Another user listens where a copy of ours would: nothing is handed to it, and this copy is
+    // told to run as the first.
+    int ready[2];
+    QVERIFY(::pipe(ready) == 0);
+    const sockaddr_un address = socketAddress(path);
+    const QByteArray gotPath = QFile::encodeName(got);
+    const pid_t thief = asNobody([&] {
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener, 4) != 0)
+            return 4;
+        if (::chmod(address.sun_path, 0777) != 0 || ::write(ready[1], "x", 1) != 1)
+            return 5;
+        const int taken = ::open(gotPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int peer = ::accept(listener, nullptr, nullptr);
+        char buffer[512];
+        for (ssize_t n; peer >= 0 && (n = ::read(peer, buffer, sizeof buffer)) > 0;)
+            if (::write(taken, buffer, static_cast<std::size_t>(n)) != n)
+                return 6;
+        return 0;
+    });
+    char byte = 0;
+    QCOMPARE(::read(ready[0], &byte, 1), ssize_t{1});
+    SingleInstance second(path);
+    QVERIFY(!second.activateRunningCopy({QStringLiteral("/cases/secret.E01")}));
+    ::kill(thief, SIGKILL);
+    ::waitpid(thief, nullptr, 0);
+    QFile taken(got);
+    QVERIFY(taken.open(QIODevice::ReadOnly));
+    QCOMPARE(taken.readAll(), QByteArray());
+    QFile::remove(path);
+
+    // Another user's process connects to our copy: it is heard from no more than a stranger.
+    SingleInstance first(path);
+    QVERIFY(first.listen());
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0777) == 0);
+    QSignalSpy activated(&first, &SingleInstance::activationRequested);
+    QSignalSpy handed(&first, &SingleInstance::imageHanded);
+    const pid_t stranger = asNobody([&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            return 4;
+        const char orders[] = "open /dev/sda\n1152\n";
+        return ::write(fd, orders, sizeof orders - 1) == static_cast<ssize_t>(sizeof orders - 1) ? 0 : 5;
+    });
+    int status = -1;
+    while (::waitpid(stranger, &status, WNOHANG) == 0)
+        QTest::qWait(10);
+    QCOMPARE(WEXITSTATUS(status), 0); // it reached the socket and said its piece
+    QTest::qWait(300);
+    QCOMPARE(activated.count(), 0);
+    QCOMPARE(handed.count(), 0);
+    // Our own user is still heard.
+    QVERIFY(SingleInstance(path).activateRunningCopy());
+    QTRY_COMPARE(activated.count(), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
+{
+    Started app({});
+    QTemporaryDir folder;
+    const QString fifo = folder.path() + QStringLiteral("/pipe.img");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const auto listed = [&app] { return app.system.drives.drives().size(); };
+    const std::size_t before = listed();
+
+    // Handed over by a second start, as a copy that runs already gets it.
+    const QString name = QStringLiteral("orv-test-fifo-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance first(name);
+    QVERIFY(first.listen());
+    connect(&first, &SingleInstance::imageHanded, &app.form(),
+            [&app](const QString& image) { addImage(app.system.drives, app.form(), image); });
+    UserScript user;
+    acceptMessage(user, app);
+    QVERIFY(SingleInstance(name).activateRunningCopy({fifo}));
+    QTRY_VERIFY(user.done());
+    QCOMPARE(app.messages.size(), 1);
+    QVERIFY2(app.messages[0].startsWith(fifo + QStringLiteral(": ")), qPrintable(app.messages[0]));
+    QVERIFY2(app.messages[0].contains(QStringLiteral("neither a disk image")), qPrintable(app.messages[0]));
+
+    // Named on the command line; a character device is refused the same way; an image joins.
+    for (const QString& refused : {fifo, QStringLiteral("/dev/zero")}) {
+        acceptMessage(user, app);
+        QVERIFY(!addImage(app.system.drives, app.form(), refused));
+        QVERIFY(user.done());
+    }
+    QCOMPARE(app.messages.size(), 3);
+    QCOMPARE(listed(), before);
+    QVERIFY(app.system.drives.addImage(fifo.toStdString()).empty());
+    QVERIFY(addImage(app.system.drives, app.form(), fixture("ntfs-c4096")));
+    QCOMPARE(listed(), before + 1);
 }
 
 QTEST_MAIN(MainWindowTest)
