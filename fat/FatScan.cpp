@@ -375,10 +375,10 @@ bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, 
     // Found folders that another found folder names are reached through it; the rest start a
     // tree of their own.
     std::unordered_set<std::uint64_t> named;
-    for (const auto& [first, parent] : found) {
+    for (const auto& start : found) {
         if (walker.stopped())
             break;
-        (void)parent;
+        const std::uint64_t first = start.first;
         FolderBytes probe;
         probe.bytes.resize(g.bytesPerCluster);
         if (!device.read(g.clusterPosition(first), probe.bytes))

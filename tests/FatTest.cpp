@@ -349,6 +349,13 @@ TEST(FatDirectory, NamesAsTheEntriesGiveThem)
     cases.push_back(
         {"deleted long name", withShort(deletedLong, deletedShort), u"x=y=z and a long tail.txt", true, true});
     cases.push_back({"checksum of another name", withShort(badChecksum, longShort), u"XYZ~1.TXT", false, false});
+    // A deleted set whose farthest entry (with the name's end) a later file took: what is left
+    // fills its entry exactly and looks whole, but the short extension says it is not.
+    auto cutShort = shortEntry("DRAFTR~1DOC", 0x20, 9, 900);
+    auto cutLong = longEntries(u"Draft report.doc", std::span(cutShort).first<11>(), true);
+    cutLong.erase(cutLong.begin());
+    cutShort[0] = 0xE5;
+    cases.push_back({"long name missing its end", withShort(cutLong, cutShort), u"_RAFTR~1.DOC", true, false});
     // The deleted long-name entries of an earlier file before a deleted 8.3 one: not its name.
     cases.push_back({"stale long name", withShort(deletedLong, deleted), u"_EPORT.TXT", true, false});
 
@@ -395,9 +402,10 @@ TEST(FatDirectory, WhatIsNotAFileIsSkipped)
 std::string shownName(const std::string& path)
 {
     static const std::map<std::string, std::string> kShort = {
-        {"REPORT.TXT", "_EPORT.TXT"}, {"notes.txt", "_otes.txt"},   {"BUDGET.XLS", "_UDGET.XLS"},
-        {"TINY.TXT", "_INY.TXT"},     {"victim.bin", "_ictim.bin"}, {"draft.doc", "_raft.doc"},
-        {"XEPORT.TXT", "_EPORT.TXT"}, {"empty.dat", "_mpty.dat"},   {"IMG0002.JPG", "_MG0002.JPG"}};
+        {"REPORT.TXT", "_EPORT.TXT"},  {"notes.txt", "_otes.txt"},   {"BUDGET.XLS", "_UDGET.XLS"},
+        {"TINY.TXT", "_INY.TXT"},      {"victim.bin", "_ictim.bin"}, {"draft.doc", "_raft.doc"},
+        {"XEPORT.TXT", "_EPORT.TXT"},  {"wall2.bin", "_all2.bin"},   {"empty.dat", "_mpty.dat"},
+        {"IMG0002.JPG", "_MG0002.JPG"}};
     const auto slash = path.rfind('\\');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);

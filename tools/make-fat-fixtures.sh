@@ -116,6 +116,16 @@ fill() {
     echo -e "Frag/slot.txt\t0\te3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\tlive\t" >>"$records"
     rewind
     put "Frag/fragmented video.mp4" 7000 frag
+    # The same, but the file it jumps (one cluster) is deleted afterwards: a guess that steps over
+    # live clusters only would take that file's cluster into this one.
+    put "Frag/gap2.bin" 1500 gap2
+    put "Frag/wall2.bin" 400 wall2
+    del "Frag/gap2.bin"
+    forget "Frag/gap2.bin"
+    : >"$work/empty" && mcopy -i "$img" "$work/empty" ::/Frag/slot2.txt
+    echo -e "Frag/slot2.txt\t0\te3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\tlive\t" >>"$records"
+    rewind
+    put "Frag/second fragmented.mp4" 3000 frag2
     # A deleted file whose clusters a later file (in another folder, so that the deleted entry
     # stays) took.
     put "Reuse/victim.bin" 3000 victim
@@ -140,6 +150,8 @@ fill() {
     del "Café menü.txt"
     del "empty.dat"
     del "Frag/fragmented video.mp4"
+    del "Frag/wall2.bin"
+    del "Frag/second fragmented.mp4"
     deltree "Old"
 }
 
