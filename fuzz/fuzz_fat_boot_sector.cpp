@@ -35,7 +35,9 @@ void checkEntry(const orv::FoundEntry& e, const orv::fat::Geometry& g, std::uint
     }
     require(clusters * g.bytesPerCluster <= e.size + g.bytesPerCluster - 1 || e.content.empty(),
             "the content map is longer than the file");
-    if (e.size == 0)
+    if (e.directory)
+        require(e.content.empty() && e.size == 0, "a folder with content");
+    else if (e.size == 0)
         require(e.content.empty() && e.certainty == orv::ContentCertainty::Exact, "an empty file has content");
 }
 
