@@ -47,8 +47,7 @@ struct Geometry
 // clusters, a cluster count that does not fit the layout (a FAT32 layout with fewer clusters than
 // FAT32 has is refused, since a reader going by the count would take it for FAT16), areas past
 // `deviceBytes` when it is known.
-std::optional<Geometry> parseBootSector(std::span<const std::uint8_t> sector,
-                                        std::optional<std::uint64_t> deviceBytes);
+std::optional<Geometry> parseBootSector(std::span<const std::uint8_t> sector, std::optional<std::uint64_t> deviceBytes);
 
 // The allocation state of the volume: the first FAT copy (the second when the first cannot be
 // read), read once, in pieces, asking keepGoing between them.

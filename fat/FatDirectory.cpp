@@ -32,11 +32,23 @@ char16_t oemChar(std::uint8_t byte)
 bool forbiddenShortChar(std::uint8_t c)
 {
     switch (c) {
-    case '"': case '*': case '+': case ',': case '/': case ':': case ';': case '<': case '=': case '>':
-    case '?': case '[': case '\\': case ']': case '|': case 0x7F:
-        return true;
-    default:
-        return c < 0x20;
+    case '"':
+    case '*':
+    case '+':
+    case ',':
+    case '/':
+    case ':':
+    case ';':
+    case '<':
+    case '=':
+    case '>':
+    case '?':
+    case '[':
+    case '\\':
+    case ']':
+    case '|':
+    case 0x7F: return true;
+    default: return c < 0x20;
     }
 }
 
@@ -67,7 +79,7 @@ bool plausibleAttributes(std::uint8_t attributes)
 bool isLongNameSlot(std::span<const std::uint8_t> slot)
 {
     return (slot[entry::kAttributes] & 0x3F) == entry::kLongName && slot[entry::kLongType] == 0 &&
-           slot[entry::kLongCluster] == 0 && slot[entry::kLongCluster + 1] == 0;
+        slot[entry::kLongCluster] == 0 && slot[entry::kLongCluster + 1] == 0;
 }
 
 bool isDotName(std::span<const std::uint8_t> name, int dots)
@@ -282,8 +294,8 @@ bool plausibleSlot(std::span<const std::uint8_t> slot, bool fat32, std::uint64_t
     if (!plausibleShortName(slot.first(11), !deleted, true))
         return false;
     const LeReader r(slot);
-    const std::uint64_t cluster = (fat32 ? std::uint64_t{*r.u16(entry::kClusterHigh)} << 16 : 0) |
-                                  *r.u16(entry::kClusterLow);
+    const std::uint64_t cluster =
+        (fat32 ? std::uint64_t{*r.u16(entry::kClusterHigh)} << 16 : 0) | *r.u16(entry::kClusterLow);
     return cluster <= lastCluster;
 }
 

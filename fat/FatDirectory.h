@@ -36,8 +36,8 @@ inline constexpr std::size_t kLongCluster = 0x1A; // u16, 0
 inline constexpr std::uint8_t kDeleted = 0xE5;
 inline constexpr std::uint8_t kEnd = 0x00;
 inline constexpr std::uint8_t kRealE5 = 0x05; // a live name that starts with byte 0xE5
-inline constexpr std::uint8_t kReadOnly = 0x01, kHidden = 0x02, kSystem = 0x04, kVolumeLabel = 0x08,
-                              kDirectory = 0x10, kArchive = 0x20, kLongName = 0x0F, kReservedBits = 0xC0;
+inline constexpr std::uint8_t kReadOnly = 0x01, kHidden = 0x02, kSystem = 0x04, kVolumeLabel = 0x08, kDirectory = 0x10,
+                              kArchive = 0x20, kLongName = 0x0F, kReservedBits = 0xC0;
 } // namespace entry
 
 // One short entry with its long name when that survives.

@@ -267,7 +267,7 @@ void mapContent(std::vector<Listed>& listed, const Volume& volume,
         const std::uint64_t first = l.firstCluster;
         if (e.directory) {
             e.certainty = g.validCluster(first) && volume.clusterInUse(first) ? ContentCertainty::FirstClusterInUse
-                                                                               : ContentCertainty::Exact;
+                                                                              : ContentCertainty::Exact;
             continue;
         }
         if (e.size == 0) {
@@ -342,9 +342,7 @@ bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, 
     // Every cluster the walk did not read as a folder (free ones only, unless the whole volume
     // is asked for) is examined for the shape of a folder's first cluster.
     std::map<std::uint64_t, std::uint64_t> found; // first cluster -> the cluster its ".." names
-    auto candidate = [&](std::uint64_t c) {
-        return !walker.folderRead(c) && (wholeVolume || !volume.clusterInUse(c));
-    };
+    auto candidate = [&](std::uint64_t c) { return !walker.folderRead(c) && (wholeVolume || !volume.clusterInUse(c)); };
     const std::uint64_t total = g.clusterCount;
     const std::uint64_t perPiece = std::max<std::uint64_t>(1, kReadPiece / g.bytesPerCluster);
     std::vector<std::uint8_t> buffer;
@@ -377,10 +375,10 @@ bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, 
     // Found folders that another found folder names are reached through it; the rest start a
     // tree of their own.
     std::unordered_set<std::uint64_t> named;
-    for (const auto& [first, parent] : found) {
+    for (const auto& start : found) {
         if (walker.stopped())
             break;
-        (void)parent;
+        const std::uint64_t first = start.first;
         FolderBytes probe;
         probe.bytes.resize(g.bytesPerCluster);
         if (!device.read(g.clusterPosition(first), probe.bytes))

@@ -79,8 +79,7 @@ std::uint64_t Geometry::clusterPosition(std::uint64_t cluster) const
     return dataPosition + (cluster - 2) * bytesPerCluster; // fits: checked against the sectors when parsed
 }
 
-std::optional<Geometry> parseBootSector(std::span<const std::uint8_t> sector,
-                                        std::optional<std::uint64_t> deviceBytes)
+std::optional<Geometry> parseBootSector(std::span<const std::uint8_t> sector, std::optional<std::uint64_t> deviceBytes)
 {
     const LeReader r(sector);
     if (!r.has(0, 512))
@@ -130,7 +129,9 @@ std::optional<Geometry> parseBootSector(std::span<const std::uint8_t> sector,
     g.clusterCount = (g.totalSectors - metaSectors) / g.sectorsPerCluster;
     if (g.clusterCount == 0)
         return std::nullopt;
-    g.kindName = g.clusterCount <= kMaxFat12Clusters ? "FAT12" : g.clusterCount <= kMaxFat16Clusters ? "FAT16" : "FAT32";
+    g.kindName = g.clusterCount <= kMaxFat12Clusters ? "FAT12"
+        : g.clusterCount <= kMaxFat16Clusters        ? "FAT16"
+                                                     : "FAT32";
     // The layout must be the one the count's kind has: a FAT32 boot sector over too few clusters
     // (or a FAT16 one over too many) would have its table read with the wrong width.
     if ((g.kindName == "FAT32") != fat32Layout || g.clusterCount > kMaxFat32Clusters)

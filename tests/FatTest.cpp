@@ -349,6 +349,13 @@ TEST(FatDirectory, NamesAsTheEntriesGiveThem)
     cases.push_back(
         {"deleted long name", withShort(deletedLong, deletedShort), u"x=y=z and a long tail.txt", true, true});
     cases.push_back({"checksum of another name", withShort(badChecksum, longShort), u"XYZ~1.TXT", false, false});
+    // A deleted set whose farthest entry (with the name's end) a later file took: what is left
+    // fills its entry exactly and looks whole, but the short extension says it is not.
+    auto cutShort = shortEntry("DRAFTR~1DOC", 0x20, 9, 900);
+    auto cutLong = longEntries(u"Draft report.doc", std::span(cutShort).first<11>(), true);
+    cutLong.erase(cutLong.begin());
+    cutShort[0] = 0xE5;
+    cases.push_back({"long name missing its end", withShort(cutLong, cutShort), u"_RAFTR~1.DOC", true, false});
     // The deleted long-name entries of an earlier file before a deleted 8.3 one: not its name.
     cases.push_back({"stale long name", withShort(deletedLong, deleted), u"_EPORT.TXT", true, false});
 
@@ -395,9 +402,10 @@ TEST(FatDirectory, WhatIsNotAFileIsSkipped)
 std::string shownName(const std::string& path)
 {
     static const std::map<std::string, std::string> kShort = {
-        {"REPORT.TXT", "_EPORT.TXT"}, {"notes.txt", "_otes.txt"},   {"BUDGET.XLS", "_UDGET.XLS"},
-        {"TINY.TXT", "_INY.TXT"},     {"victim.bin", "_ictim.bin"}, {"draft.doc", "_raft.doc"},
-        {"XEPORT.TXT", "_EPORT.TXT"}, {"empty.dat", "_mpty.dat"},   {"IMG0002.JPG", "_MG0002.JPG"}};
+        {"REPORT.TXT", "_EPORT.TXT"},  {"notes.txt", "_otes.txt"},   {"BUDGET.XLS", "_UDGET.XLS"},
+        {"TINY.TXT", "_INY.TXT"},      {"victim.bin", "_ictim.bin"}, {"draft.doc", "_raft.doc"},
+        {"XEPORT.TXT", "_EPORT.TXT"},  {"wall2.bin", "_all2.bin"},   {"empty.dat", "_mpty.dat"},
+        {"IMG0002.JPG", "_MG0002.JPG"}};
     const auto slash = path.rfind('\\');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -507,6 +515,50 @@ TEST(FatScan, StopEndsTheWalk)
         image.device, *image.volume, [](const FoundEntry&) { return false; }, [] { return true; }));
 }
 
+TEST(FatScan, LoopsInChainsAndFoldersEnd)
+{
+    Image image("fat32");
+    ASSERT_TRUE(image.volume);
+    const auto before = image.scan();
+    const auto& g = image.volume->geometry();
+
+    // The root folder's chain led back to its start, and the deleted folder "Old\Sub" naming
+    // "Old" itself as its first cluster: the walk still ends.
+    std::uint64_t last = g.rootCluster;
+    for (int i = 0; i < 100; ++i) {
+        const auto next = image.volume->nextInChain(last);
+        if (!next)
+            break;
+        last = *next;
+    }
+    auto bytes = image.device.bytes();
+    for (int i = 0; i < 4; ++i)
+        bytes[g.fatPosition + last * 4 + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(g.rootCluster >> (8 * i));
+    const Scanned* sub = find(before, "Old\\Sub");
+    ASSERT_TRUE(sub);
+    const EntryPiece shortEntryAt = sub->entry.pieces.back();
+    const std::uint64_t shortAt = shortEntryAt.position + shortEntryAt.length - 32;
+    const Scanned* old = find(before, "Old");
+    ASSERT_TRUE(old);
+    const std::uint64_t oldShort = old->entry.pieces.back().position + old->entry.pieces.back().length - 32;
+    for (const std::size_t field : {0x14u, 0x15u, 0x1Au, 0x1Bu})
+        bytes[shortAt + field] = bytes[oldShort + field];
+
+    test::MemoryDevice looped(bytes);
+    const auto volume = Volume::load(looped, g, [] { return true; });
+    ASSERT_TRUE(volume);
+    std::vector<std::string> paths;
+    EXPECT_TRUE(normalScan(
+        looped, *volume, [&](const FoundEntry& e) { return paths.push_back(toUtf8(e.folder + e.name)), true; },
+        [] { return true; }));
+    // "Old\Sub" is still listed; what lay below it cannot be reached any more.
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "Old\\Sub"), paths.end());
+    EXPECT_EQ(std::find(paths.begin(), paths.end(), "Old\\Sub\\_UDGET.XLS"), paths.end());
+    EXPECT_NE(std::find(paths.begin(), paths.end(), "Holiday Photo 2023 from the beach.jpg"), paths.end());
+    EXPECT_LT(paths.size(), before.size());
+}
+
 // ---------------------------------------------------------------------------------------------
 // The Extended scan after a quick format
 
@@ -539,6 +591,26 @@ TEST(FatScan, ExtendedScanFindsTheFoldersAQuickFormatHid)
     }
     EXPECT_EQ(found, expected);
     EXPECT_EQ(expected, 5);
+    // The whole-volume reach finds the same files (the data area holds nothing else), and its
+    // progress runs to the cluster count.
+    std::uint64_t lastDone = 0, lastTotal = 0;
+    std::size_t wholeCount = 0;
+    EXPECT_TRUE(extendedScan(
+        image.device, *image.volume, true, [&](const FoundEntry&) { return ++wholeCount, true; }, [] { return true; },
+        [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_LE(done, total);
+            EXPECT_GE(done, lastDone);
+            lastDone = done;
+            lastTotal = total;
+        }));
+    EXPECT_EQ(wholeCount, listed.size());
+    EXPECT_EQ(lastTotal, image.volume->geometry().clusterCount);
+    EXPECT_EQ(lastDone, lastTotal);
+    // Stop during the search: false, and nothing from beyond the stop.
+    int asked = 0;
+    EXPECT_FALSE(extendedScan(
+        image.device, *image.volume, false, [](const FoundEntry&) { return true; }, [&] { return ++asked < 2; }, {}));
+
     // "Plans" and "2023" are found through their parents, not as folders of their own.
     for (const Scanned& s : listed)
         EXPECT_EQ(s.path.find("\\Folder "), std::string::npos) << s.path;
@@ -554,7 +626,9 @@ TEST(FatWipe, OnlyTheEntryBytesChange)
         Image image(name);
         ASSERT_TRUE(image.volume);
         const auto listed = image.scan();
-        for (const char* path : {"x=y=z.txt", "Old\\Sub\\Deeper\\_INY.TXT", "Kept\\_raft.doc"}) {
+        // The long name lies in two pieces on FAT32 (the root folder's clusters are apart there).
+        for (const char* path :
+             {"x=y=z.txt", "Old\\Sub\\Deeper\\_INY.TXT", "Kept\\_raft.doc", "Holiday Photo 2023 from the beach.jpg"}) {
             SCOPED_TRACE(path);
             const Scanned* s = find(listed, path);
             ASSERT_TRUE(s);
@@ -583,7 +657,7 @@ TEST(FatWipe, OnlyTheEntryBytesChange)
         EXPECT_FALSE(find(again, "x=y=z.txt"));
         EXPECT_FALSE(find(again, "Old\\Sub\\Deeper\\_INY.TXT"));
         EXPECT_TRUE(find(again, "Old\\Sub\\Deeper\\deep file.bin"));
-        EXPECT_EQ(again.size(), listed.size() - 3);
+        EXPECT_EQ(again.size(), listed.size() - 4);
     }
 }
 
