@@ -6,7 +6,7 @@
 #include <QTreeWidget>
 
 #include "scan/FindChecks.h"
-#include "scan/NormalScan.h"
+#include "results/FileSystem.h"
 #include "shell/ui/OptionsAbout.h"
 #include "shell/ui/ResultsWindow.h"
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
         PrepareScan(session, u"");
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
-        NTFSFind1(session, pump, progress, std::uint64_t{1} << 30);
+        fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{.session = session,
                                        .texts = form.texts(),
                                        .showNote = [] { return false; },
