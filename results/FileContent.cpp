@@ -14,6 +14,9 @@ std::string ContentReport::reason() const
 {
     std::string text;
     const auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (undecodableUnit >= 0)
+        add("it is compressed in units of 2^" + std::to_string(undecodableUnit) +
+            " clusters, which no volume writes and which cannot be decoded; its content is left out");
     if (recordDamaged)
         add("the record is damaged");
     if (partLost)
@@ -112,6 +115,13 @@ public:
         if (m_bytesPerCluster <= 0 || m_volume.BytesPerSector <= 0 || m_file.FSize <= 0)
             return m_report;
         m_report.partLost = m_file.Incomplete;
+        if (m_file.UndecodableCompressionUnit >= 0) {
+            // Read as it lies, the stream would be LZNT1 bytes; decoded with a guessed unit, other
+            // bytes in other places. Neither is the file.
+            m_report.undecodableUnit = m_file.UndecodableCompressionUnit;
+            m_report.damaged = true;
+            return m_report;
+        }
         const bool done = m_file.CompressionUnit > 0 ? compressed() : plain();
         if (done && m_report.written < m_file.FSize)
             tail();

@@ -18,6 +18,8 @@ struct ContentReport
     std::int64_t badUnits = 0; // compressed units that could not be decompressed (zeros)
     std::int64_t firstBadUnit = -1; // the first of them, counted from 0
     bool recordDamaged = false; // the run list cannot describe the file: it ends early
+    int undecodableUnit = -1; // the compression-unit field of a file compressed in units we cannot
+        // decode (nothing of it is given); -1 otherwise
     bool partLost = false; // an extension record holding part of the run list is gone
     bool damaged = false; // any of the above: the file is not exactly what was deleted
     bool stopped = false; // keepGoing said no: the file holds what came before

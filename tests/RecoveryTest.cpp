@@ -446,6 +446,34 @@ TEST(Restore, CompressedUnitsAreDecompressedStoredOrZeros)
     EXPECT_TRUE(std::equal(written.begin() + 65536, written.end(), expected.begin() + 65536));
 }
 
+TEST(Restore, CompressionUnitsOtherThanWindowsWritesAreDamagedNeverRestored)
+{
+    // The same runs as a sound 16-cluster unit file; only the unit field differs. Decoded with
+    // any other unit, or read raw (unit 0 and 255 once were), the bytes would be wrong.
+    Bytes image = patternImage();
+    const Bytes unit = repeatingUnit();
+    std::copy(unit.begin(), unit.end(), image.begin() + 10 * 4096);
+    const Bytes runs = {0x11, 0x01, 0x0A, 0x01, 0x0F, 0x00};
+    for (const int unitLog2 : {0, 1, 2, 3, 5, 8, 16, 31, 255}) {
+        SCOPED_TRACE(unitLog2);
+        const Bytes record =
+            RecordBuilder()
+                .inUse(false)
+                .fileName(u"f.bin", 5)
+                .dataSegment(runs, 65536, {.flags = 0x0001, .unitLog2 = static_cast<std::uint8_t>(unitLog2)})
+                .build();
+        BuiltSession built(image, {record}, {});
+        Bytes written;
+        const RestoreOutcome outcome = restoreRecord(built, 0, written);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
+        EXPECT_EQ(outcome.reason,
+                  "it is compressed in units of 2^" + std::to_string(unitLog2) +
+                      " clusters, which no volume writes and which cannot be decoded; its content is left out");
+        EXPECT_TRUE(written.empty()) << "no bytes that are not the file's";
+        EXPECT_NE(AnalyzeProbabilityNTFS(built.session, 0, u"f.bin"), Grade::Good);
+    }
+}
+
 TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
 {
     const Bytes image = patternImage();
