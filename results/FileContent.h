@@ -43,4 +43,17 @@ ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pum
                                 const std::function<bool()>& keepGoing,
                                 const std::function<bool(std::span<const std::uint8_t>)>& sink);
 
+// The same, with the zeros the file holds but its volume never stored (holes, runs that cannot be
+// read, the part past the valid length or past the runs) handed to `gap` as a count of bytes
+// instead of to `sink`, so a restored file can be sparse where the original was. A file whose
+// runs claim more stored bytes than its volume holds is a damaged record: its content ends there.
+ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pump& pump,
+                                const std::function<bool()>& keepGoing,
+                                const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                                const std::function<bool(std::int64_t)>& gap);
+
+// The bytes a restore of the file writes to disk at most when its gaps are left as holes: what its
+// runs store, up to its size. The resident bytes for a resident file.
+std::int64_t storedContentBytes(VolumeContext& volume, const TMFTFile& file);
+
 } // namespace orv
