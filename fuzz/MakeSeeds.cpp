@@ -96,6 +96,16 @@ void makeBootSectorSeeds(const fs::path& dir)
     write(dir / "synthetic-64k-clusters", systemRecords(wide));
 }
 
+void makeOverlapSeed(const fs::path& dir)
+{
+    // Two $MFT runs of 2^63 - 16 clusters, the second starting inside the first: their ends lie
+    // past the largest cluster number, and the overlap check once overflowed on them.
+    VolumeLayout overlapping;
+    overlapping.mftRunList = {0x18, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x04, 0x18,
+                              0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x60, 0x00};
+    write(dir / "mft-runs-overlap-past-the-largest-cluster", systemRecords(overlapping));
+}
+
 void makeRecordSeeds(const fs::path& dir)
 {
     const Bytes runs = {0x21, 0x04, 0x00, 0x01, 0x11, 0x02, 0x10, 0x21, 0x03, 0xF0, 0xFE, 0x00};
@@ -225,6 +235,19 @@ void makeLznt1Seeds(const fs::path& dir)
     write(dir / "header-longer-than-input", {7, 0xFF, 0xBF, 0x00, 'a'});
 }
 
+// Volumes whose counts claim far more than the image holds: a $MFT run of 2^62 clusters, and a
+// boot sector of 2^62 sectors, whose probe points once overflowed their percentage.
+void makeScanSeeds(const fs::path& dir)
+{
+    write(dir / "synthetic-512-sectors", systemRecords(VolumeLayout{}));
+    VolumeLayout longRun;
+    longRun.mftRunList = {0x18, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x04, 0x00};
+    write(dir / "mft-run-of-2-to-the-62-clusters", systemRecords(longRun));
+    VolumeLayout claimed;
+    claimed.totalSectors = std::uint64_t{1} << 62;
+    write(dir / "total-sectors-2-to-the-62", systemRecords(claimed));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -235,9 +258,11 @@ int main(int argc, char** argv)
     }
     const fs::path corpus = argv[1];
     makeBootSectorSeeds(corpus / "fuzz_boot_sector");
+    makeOverlapSeed(corpus / "fuzz_boot_sector");
     makeRecordSeeds(corpus / "fuzz_record");
     makeDataRunSeeds(corpus / "fuzz_data_runs");
     makeAttributeListSeeds(corpus / "fuzz_attribute_list");
     makeLznt1Seeds(corpus / "fuzz_lznt1");
+    makeScanSeeds(corpus / "fuzz_scan");
     return 0;
 }

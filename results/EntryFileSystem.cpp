@@ -90,12 +90,14 @@ public:
         opened.found = true;
         opened.emptyIsWhole = true;
         opened.size = static_cast<std::int64_t>(std::min<std::uint64_t>(entry->size, INT64_MAX));
+        opened.storedBytes = opened.size;
         // No signature check before a preview: the decoder itself tells a reused first cluster.
         return opened;
     }
 
     ContentReport stream(ScanSession& session, Pump& pump, const std::function<bool()>& keepGoing,
-                         const std::function<bool(std::span<const std::uint8_t>)>& sink) override
+                         const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                         const std::function<bool(std::int64_t)>& gap) override
     {
         ContentReport report;
         const FoundEntry* entry = entryAt(session, {FileLocator::Kind::DirectoryEntry, session.openedEntry});
@@ -114,11 +116,13 @@ public:
                 }
                 const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(length, kContentChunk));
                 chunk.assign(take, 0);
+                bool given = true;
                 if (!readable || !device.read(position, chunk)) {
                     std::fill(chunk.begin(), chunk.end(), std::uint8_t{0});
                     report.zeroedBytes += static_cast<std::int64_t>(take);
+                    given = !gap;
                 }
-                if (!sink(chunk)) {
+                if (!(given ? sink(chunk) : gap(static_cast<std::int64_t>(take)))) {
                     report.outputFailed = true;
                     return false;
                 }

@@ -14,6 +14,9 @@ std::string ContentReport::reason() const
 {
     std::string text;
     const auto add = [&](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+    if (undecodableUnit >= 0)
+        add("it is compressed in units of 2^" + std::to_string(undecodableUnit) +
+            " clusters, which no volume writes and which cannot be decoded; its content is left out");
     if (recordDamaged)
         add("the record is damaged");
     if (partLost)
@@ -93,8 +96,9 @@ class ContentWriter
 {
 public:
     ContentWriter(VolumeContext& volume, const TMFTFile& file, Pump& pump, const std::function<bool()>& keepGoing,
-                  const std::function<bool(std::span<const std::uint8_t>)>& sink)
-        : m_volume(volume), m_file(file), m_pump(pump), m_keepGoing(keepGoing), m_sink(sink),
+                  const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                  const std::function<bool(std::int64_t)>& gap)
+        : m_volume(volume), m_file(file), m_pump(pump), m_keepGoing(keepGoing), m_sink(sink), m_gap(gap),
           m_bytesPerCluster(file.BytesPerCluster > 0 ? file.BytesPerCluster : volume.BytesPerCluster),
           m_map(volumeClusterCount(volume, m_bytesPerCluster), file.ClusterList)
     {}
@@ -112,6 +116,13 @@ public:
         if (m_bytesPerCluster <= 0 || m_volume.BytesPerSector <= 0 || m_file.FSize <= 0)
             return m_report;
         m_report.partLost = m_file.Incomplete;
+        if (m_file.UndecodableCompressionUnit >= 0) {
+            // Read as it lies, the stream would be LZNT1 bytes; decoded with a guessed unit, other
+            // bytes in other places. Neither is the file.
+            m_report.undecodableUnit = m_file.UndecodableCompressionUnit;
+            m_report.damaged = true;
+            return m_report;
+        }
         const bool done = m_file.CompressionUnit > 0 ? compressed() : plain();
         if (done && m_report.written < m_file.FSize)
             tail();
@@ -148,6 +159,17 @@ private:
 
     std::int64_t left() const { return m_file.FSize - m_report.written; }
 
+    // Counts stored clusters the runs hand over: more than the volume holds is a damaged record,
+    // however the runs repeat them. False then.
+    bool takeStored(std::int64_t clusters)
+    {
+        m_storedClusters += clusters;
+        if (m_storedClusters <= m_map.volumeClusters())
+            return true;
+        m_report.recordDamaged = true;
+        return false;
+    }
+
     // Zeros for bytes the runs do not give: only while a volume could have held them, as a length
     // beyond that is a damaged record rather than a file.
     bool zeros(std::int64_t bytes, bool unread)
@@ -156,12 +178,20 @@ private:
             if (!goOn())
                 return false;
             const std::int64_t piece = std::min(bytes, kContentChunk);
-            m_buffer.assign(static_cast<std::size_t>(piece), 0);
             if (unread)
                 m_report.zeroedBytes +=
                     std::max<std::int64_t>(std::min(piece, m_file.ValidLength - m_report.written), 0);
-            if (!put(m_buffer))
-                return false;
+            if (m_gap) {
+                if (!m_gap(piece)) {
+                    m_report.outputFailed = true;
+                    return false;
+                }
+                m_report.written += piece;
+            } else {
+                m_buffer.assign(static_cast<std::size_t>(piece), 0);
+                if (!put(m_buffer))
+                    return false;
+            }
             bytes -= piece;
         }
         return true;
@@ -175,6 +205,8 @@ private:
             if (!piece)
                 return true;
             const std::int64_t bytes = std::min(piece->count * m_bytesPerCluster, left());
+            if (piece->kind != ClusterMap::Kind::Hole && !takeStored(piece->count))
+                return false;
             if (piece->kind != ClusterMap::Kind::Data || m_report.written >= m_file.ValidLength) {
                 if (!zeros(bytes, piece->kind == ClusterMap::Kind::Unreadable))
                     return false;
@@ -231,7 +263,14 @@ private:
             }
             if (covered == 0)
                 return true; // the runs end here
+            if (!takeStored(real))
+                return false;
             const std::int64_t bytes = std::min(unitBytes, left());
+            if (real == 0 && m_gap) {
+                if (!zeros(bytes, false))
+                    return false;
+                continue;
+            }
             if (real == unitClusters) {
                 // Stored as is: compressing did not make it smaller.
                 if (unreadable)
@@ -268,7 +307,9 @@ private:
     Pump& m_pump;
     const std::function<bool()>& m_keepGoing;
     const std::function<bool(std::span<const std::uint8_t>)>& m_sink;
+    const std::function<bool(std::int64_t)>& m_gap;
     std::int64_t m_bytesPerCluster;
+    std::int64_t m_storedClusters = 0;
     ClusterMap m_map;
     ContentReport m_report;
     std::vector<std::uint8_t> m_buffer;
@@ -280,7 +321,36 @@ ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pum
                                 const std::function<bool()>& keepGoing,
                                 const std::function<bool(std::span<const std::uint8_t>)>& sink)
 {
-    return ContentWriter(volume, file, pump, keepGoing, sink).run();
+    return ContentWriter(volume, file, pump, keepGoing, sink, {}).run();
+}
+
+ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pump& pump,
+                                const std::function<bool()>& keepGoing,
+                                const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                                const std::function<bool(std::int64_t)>& gap)
+{
+    return ContentWriter(volume, file, pump, keepGoing, sink, gap).run();
+}
+
+std::int64_t storedContentBytes(VolumeContext& volume, const TMFTFile& file)
+{
+    if (file.Resident)
+        return static_cast<std::int64_t>(file.ResidentBuf.size());
+    const std::int64_t bytesPerCluster = file.BytesPerCluster > 0 ? file.BytesPerCluster : volume.BytesPerCluster;
+    if (bytesPerCluster <= 0 || file.FSize <= 0)
+        return 0;
+    if (file.CompressionUnit > 0)
+        return file.FSize; // a unit with any stored cluster comes out whole
+    const std::int64_t volumeClusters = volumeClusterCount(volume, bytesPerCluster);
+    std::int64_t clusters = 0;
+    for (const DataRun& run : file.ClusterList) {
+        // Only clusters that can be read are written; the rest, like holes, stay holes.
+        if (run.hole || run.length <= 0 || run.start < 0 || run.start >= volumeClusters ||
+            run.length > volumeClusters - run.start)
+            continue;
+        clusters = run.length > volumeClusters - clusters ? volumeClusters : clusters + run.length;
+    }
+    return clusters >= file.FSize / bytesPerCluster + 1 ? file.FSize : std::min(file.FSize, clusters * bytesPerCluster);
 }
 
 } // namespace orv

@@ -18,6 +18,8 @@ struct ContentReport
     std::int64_t badUnits = 0; // compressed units that could not be decompressed (zeros)
     std::int64_t firstBadUnit = -1; // the first of them, counted from 0
     bool recordDamaged = false; // the run list cannot describe the file: it ends early
+    int undecodableUnit = -1; // the compression-unit field of a file compressed in units we cannot
+        // decode (nothing of it is given); -1 otherwise
     bool partLost = false; // an extension record holding part of the run list is gone
     bool damaged = false; // any of the above: the file is not exactly what was deleted
     bool stopped = false; // keepGoing said no: the file holds what came before
@@ -40,5 +42,18 @@ inline constexpr std::int64_t kContentChunk = 4 * 1024 * 1024;
 ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pump& pump,
                                 const std::function<bool()>& keepGoing,
                                 const std::function<bool(std::span<const std::uint8_t>)>& sink);
+
+// The same, with the zeros the file holds but its volume never stored (holes, runs that cannot be
+// read, the part past the valid length or past the runs) handed to `gap` as a count of bytes
+// instead of to `sink`, so a restored file can be sparse where the original was. A file whose
+// runs claim more stored bytes than its volume holds is a damaged record: its content ends there.
+ContentReport streamFileContent(VolumeContext& volume, const TMFTFile& file, Pump& pump,
+                                const std::function<bool()>& keepGoing,
+                                const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                                const std::function<bool(std::int64_t)>& gap);
+
+// The bytes a restore of the file writes to disk at most when its gaps are left as holes: what its
+// runs store, up to its size. The resident bytes for a resident file.
+std::int64_t storedContentBytes(VolumeContext& volume, const TMFTFile& file);
 
 } // namespace orv

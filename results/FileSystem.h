@@ -27,6 +27,8 @@ struct OpenedFile
     bool found = false; // false: nothing usable lies at the locator; `reason` says why
     std::string reason;
     std::int64_t size = 0;
+    // The bytes a restore writes to disk at most, its holes left as holes.
+    std::int64_t storedBytes = 0;
     bool encrypted = false; // its bytes are ciphertext
     // A size of 0 is the file itself (a directory entry says so), not a record without content:
     // it restores as an empty file.
@@ -53,9 +55,13 @@ public:
     virtual Grade grade(ScanSession& session, const FileLocator& file, std::u16string_view name) = 0;
 
     // Makes the file ready to be read; its content then comes from stream(), in order, at its size.
+    // The zeros the volume never stored for it (holes, what cannot be read) go to `gap` as a count
+    // of bytes when one is given, so a restored file can be sparse where the original was; to
+    // `sink` otherwise.
     virtual OpenedFile open(ScanSession& session, const FileLocator& file) = 0;
     virtual ContentReport stream(ScanSession& session, Pump& pump, const std::function<bool()>& keepGoing,
-                                 const std::function<bool(std::span<const std::uint8_t>)>& sink) = 0;
+                                 const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                                 const std::function<bool(std::int64_t)>& gap) = 0;
 
     // Overwrites what names the file on the volume, only while it is still as the scan found it.
     virtual WipeOutcome wipe(ScanSession& session, const FileLocator& file) = 0;

@@ -120,7 +120,8 @@ Preview PreviewFile(ScanSession& session, const FileLocator& locator, Pump& pump
         [&](std::span<const std::uint8_t> piece) {
             bytes.insert(bytes.end(), piece.begin(), piece.end());
             return true;
-        });
+        },
+        {});
     if (auto image = decodeJpeg(bytes)) {
         preview.outcome = Preview::Outcome::Picture;
         preview.image = std::move(*image);

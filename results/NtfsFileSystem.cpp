@@ -54,6 +54,7 @@ public:
         const TMFTFile& decoded = session.MFTFile;
         opened.found = true;
         opened.size = decoded.FSize;
+        opened.storedBytes = storedContentBytes(session.volume, decoded);
         opened.encrypted = decoded.Encrypted;
         // Only a stored first cluster holds the file's first bytes as they are: a compressed one,
         // or a hole, holds no signature.
@@ -63,8 +64,11 @@ public:
     }
 
     ContentReport stream(ScanSession& session, Pump& pump, const std::function<bool()>& keepGoing,
-                         const std::function<bool(std::span<const std::uint8_t>)>& sink) override
+                         const std::function<bool(std::span<const std::uint8_t>)>& sink,
+                         const std::function<bool(std::int64_t)>& gap) override
     {
+        if (gap)
+            return streamFileContent(session.volume, session.MFTFile, pump, keepGoing, sink, gap);
         return streamFileContent(session.volume, session.MFTFile, pump, keepGoing, sink);
     }
 

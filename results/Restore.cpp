@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "base/FdTransfer.h"
@@ -36,6 +38,24 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         return outcome;
     }
 
+    // What the file needs on disk, its holes left as holes, against what the folder's file system
+    // has left: a file that cannot fit is refused before anything is written, and the others go on.
+    const std::int64_t needed = file.storedBytes;
+    struct statvfs space
+    {};
+    if (::fstatvfs(folder, &space) == 0 && space.f_frsize > 0) {
+        const std::uint64_t blocks = space.f_bavail;
+        const std::uint64_t freeBytes = blocks > std::numeric_limits<std::uint64_t>::max() / space.f_frsize
+            ? std::numeric_limits<std::uint64_t>::max()
+            : blocks * space.f_frsize;
+        if (static_cast<std::uint64_t>(needed) > freeBytes) {
+            outcome.status = RestoreOutcome::Status::Failed;
+            outcome.reason = "not enough free space in the restore folder: the file needs " + std::to_string(needed) +
+                " bytes, " + std::to_string(freeBytes) + " are free";
+            return outcome;
+        }
+    }
+
     std::string temporary;
     UniqueFd out(createTemporary(folder, temporary));
     if (out.get() < 0) {
@@ -55,16 +75,33 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
 
     int writeError = 0;
     std::int64_t total = 0;
-    const ContentReport content = fileSystem.stream(session, pump, keepGoing, [&](std::span<const std::uint8_t> bytes) {
-        if (writeAll(out.get(), bytes)) {
-            total += static_cast<std::int64_t>(bytes.size());
+    const ContentReport content = fileSystem.stream(
+        session, pump, keepGoing,
+        [&](std::span<const std::uint8_t> bytes) {
+            if (writeAll(out.get(), bytes)) {
+                total += static_cast<std::int64_t>(bytes.size());
+                if (written)
+                    written(total, file.size);
+                return true;
+            }
+            writeError = errno;
+            return false;
+        },
+        [&](std::int64_t bytes) {
+            // Zeros the volume never stored stay a hole here too: the file keeps its bytes and
+            // takes no more room than the original did.
+            if (::lseek(out.get(), static_cast<off_t>(bytes), SEEK_CUR) < 0) {
+                writeError = errno;
+                return false;
+            }
+            total += bytes;
             if (written)
                 written(total, file.size);
             return true;
-        }
+        });
+    // A file that ends in a hole gets its size here.
+    if (!content.outputFailed && writeError == 0 && ::ftruncate(out.get(), static_cast<off_t>(total)) != 0)
         writeError = errno;
-        return false;
-    });
     outcome.bytes = content.written;
     outcome.stopped = content.stopped;
     if (!content.outputFailed && writeError == 0 && !content.stopped && ::fsync(out.get()) != 0)

@@ -142,6 +142,7 @@ private:
     std::vector<DataRun> m_currentMft; // the $MFT the boot sector names, before the scan
     std::vector<std::uint8_t> m_mftBitmap; // which of its records it gives out now; empty when unknown
     std::int64_t m_clustersPerRecord = 1;
+    std::int64_t m_clusters = 0; // the clusters the device really holds, whatever the boot sector claims
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
     bool m_ended = false; // a stop or skip in the last step
@@ -250,7 +251,7 @@ std::optional<std::int64_t> ExtendedScan::recordStart(std::int64_t cluster, std:
 
 bool ExtendedScan::holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
 {
-    if (cluster < 0 || cluster >= m_volume.TotalClusters)
+    if (cluster < 0 || cluster >= m_clusters)
         return false;
     return recordStart(cluster, buffer).has_value();
 }
@@ -263,10 +264,10 @@ std::optional<std::int64_t> ExtendedScan::edge(std::int64_t from, bool upwards, 
     const std::int64_t direction = upwards ? 1 : -1;
     std::int64_t good = from;
     std::int64_t bad = from;
-    for (std::int64_t distance = 1;; distance *= 2) { // ends at the volume's edges at the latest
+    for (std::int64_t distance = 1;; distance *= 2) { // ends at the device's edges at the latest
         if (!stepGoesOn())
             return std::nullopt;
-        const std::int64_t at = from + direction * distance;
+        const std::int64_t at = from + direction * std::min(distance, m_clusters);
         if (!holdsRecord(at, cluster)) {
             bad = at;
             break;
@@ -302,7 +303,7 @@ void ExtendedScan::probe(std::vector<DataRun>& found, std::vector<std::uint8_t>&
 {
     // Probes from cluster 0 on, never less than a cluster apart, over the whole volume: a small
     // stick is probed cluster by cluster, and the last probes reach the volume's end.
-    const std::int64_t total = m_volume.TotalClusters;
+    const std::int64_t total = m_clusters;
     const std::int64_t probeStep = std::max<std::int64_t>(1, total / kProbePoints);
     const auto covered = [&](std::int64_t at) {
         return std::any_of(found.begin(), found.end(),
@@ -311,7 +312,7 @@ void ExtendedScan::probe(std::vector<DataRun>& found, std::vector<std::uint8_t>&
     for (std::int64_t probe = 0; probe < total; probe += probeStep) {
         if (!stepGoesOn())
             break;
-        m_shown.show(probe * 100 / total);
+        m_shown.showShare(probe, total);
         if (covered(probe) || !holdsRecord(probe, cluster))
             continue;
         if (const auto region = regionAround(probe, cluster))
@@ -344,12 +345,7 @@ void ExtendedScan::sweep(std::vector<DataRun>& regions)
     // smaller than records. What is kept grows with the records found, never with the volume.
     const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
     const std::int64_t recordSize = m_volume.MftRecordSize;
-    std::int64_t total = m_volume.TotalClusters;
-    if (const auto deviceBytes = m_volume.Device ? m_volume.Device->size() : std::nullopt)
-        total = std::min<std::int64_t>(
-            total,
-            static_cast<std::int64_t>(std::min<std::uint64_t>(*deviceBytes, std::numeric_limits<std::int64_t>::max())) /
-                bytesPerCluster);
+    const std::int64_t total = m_clusters;
     if (total <= 0 || recordSize <= 0)
         return;
     const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
@@ -360,7 +356,7 @@ void ExtendedScan::sweep(std::vector<DataRun>& regions)
     for (std::int64_t first = 0; first < total; first += pieceClusters) {
         if (!stepGoesOn())
             break;
-        m_shown.show(first * 100 / total);
+        m_shown.showShare(first, total);
         const std::int64_t clusters = std::min(pieceClusters, total - first);
         const std::int64_t bytes = clusters * bytesPerCluster;
         const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
@@ -446,13 +442,17 @@ bool ExtendedScan::readRegions()
     for (std::int64_t i = 0; i < count; ++i) {
         const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
         m_regions.push_back({write, extent.start, extent.length});
-        const bool skipped = !stepGoesOn();
+        bool skipped = !stepGoesOn();
         if (count > 1 && !skipped)
             m_shown.show(i * 100 / (count - 1));
-        for (std::int64_t done = 0; done < extent.length; done += kChunkClusters) {
-            const std::int64_t clusters = std::min(kChunkClusters, extent.length - done);
-            const std::int64_t position = !skipped && stepGoesOn() ? (extent.start + done) * bytesPerCluster : -1;
+        for (std::int64_t done = 0; done < extent.length;) {
+            // Once skipped or stopped, the rest of the region is one piece that reads as zeros.
+            const bool read = !skipped && stepGoesOn();
+            skipped = !read;
+            const std::int64_t clusters = read ? std::min(kChunkClusters, extent.length - done) : extent.length - done;
+            const std::int64_t position = read ? (extent.start + done) * bytesPerCluster : -1;
             const std::int64_t bytes = clusters * bytesPerCluster;
+            done += clusters;
             if (!pieces.empty() &&
                 (pieces.back().position < 0 ? position < 0 : pieces.back().position + pieces.back().length == position))
                 pieces.back().length += bytes;
@@ -677,8 +677,8 @@ void ExtendedScan::findFolders()
     std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
-            continue;
-        m_shown.show(at * 100 / total);
+            break;
+        m_shown.showShare(at, total);
         if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy))
             continue;
         const std::span<std::uint8_t> record(copy);
@@ -740,7 +740,7 @@ void ExtendedScan::findFiles()
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
             return;
-        m_shown.show(at * 100 / total);
+        m_shown.showShare(at, total);
         if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy, 3))
             continue;
         const std::span<std::uint8_t> record(copy);
@@ -809,7 +809,18 @@ ExtendedScanReport ExtendedScan::run()
     }
     if (!ReadMftExtentsNTFS(m_volume))
         m_volume.MftRecordSize = 1024;
-    m_currentMft = m_volume.MftExtentList;
+    // Every loop of the scan is bounded by what the device holds: a run list or a boot sector may
+    // claim 2^62 clusters of a 16 MiB image.
+    m_clusters = volumeClusterCount(m_volume);
+    m_currentMft.clear();
+    for (const DataRun& extent : m_volume.MftExtentList) {
+        if (extent.start < 0 || extent.start >= m_clusters || extent.length <= 0)
+            break; // the records after it cannot be placed
+        m_currentMft.push_back({extent.start, std::min(extent.length, m_clusters - extent.start), false});
+        if (m_currentMft.back().length != extent.length)
+            break;
+    }
+    m_volume.MftExtentList = m_currentMft;
     m_volume.CurrentMftExtents = m_currentMft;
     m_volume.EarlierRegions.clear();
     m_clustersPerRecord =

@@ -95,10 +95,11 @@ GradeBasis gradeBasis(VolumeContext& volume, const TMFTFile& file)
     // definition (its content is zeros), except inside a compressed file, where it is only the
     // room the compression saved. What cannot be read at all (lost with an extension record, or
     // outside the volume) counts as overwritten.
-    const bool compressed = file.CompressionUnit > 0;
+    const bool compressed = file.CompressionUnit > 0 || file.UndecodableCompressionUnit >= 0;
     const std::int64_t volumeClusters = volumeClusterCount(volume);
     std::int64_t total = 0, used = 0;
-    bool lost = file.Incomplete;
+    // Compressed in units we cannot decode: its content cannot come back as it was.
+    bool lost = file.Incomplete || file.UndecodableCompressionUnit >= 0;
     const auto add = [](std::int64_t& sum, std::int64_t n) {
         sum = n > std::numeric_limits<std::int64_t>::max() - sum ? std::numeric_limits<std::int64_t>::max() : sum + n;
     };

@@ -115,7 +115,9 @@ bool loadVolumeBitmap(ScanSession& session, Pump& pump)
         if (run.length > 0)
             clusters = run.length > kInt64Max / volume.BytesPerCluster - clusters ? kInt64Max / volume.BytesPerCluster
                                                                                   : clusters + run.length;
-    const std::int64_t bitmapBytes = (std::max<std::int64_t>(volume.TotalClusters, 0) + 7) / 8;
+    // One bit per cluster the device really holds: a boot sector may claim far more.
+    const std::int64_t bitmapClusters = volume.TotalClusters > 0 ? volumeClusterCount(volume) : 0;
+    const std::int64_t bitmapBytes = bitmapClusters / 8 + (bitmapClusters % 8 != 0);
     const std::int64_t cap =
         (bitmapBytes + volume.BytesPerCluster - 1) / volume.BytesPerCluster * volume.BytesPerCluster;
     const std::int64_t size = std::min(clusters * volume.BytesPerCluster, cap);

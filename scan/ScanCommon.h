@@ -88,6 +88,14 @@ public:
         m_progress.progressBar(static_cast<int>(2 * percent));
         m_progress.progressLabel(static_cast<int>(percent));
     }
+    // `done` of `total`, for counts of any size: a product with 100 could overflow.
+    void showShare(std::int64_t done, std::int64_t total)
+    {
+        if (total > 0 && done >= 0)
+            show(done >= total
+                     ? 100
+                     : static_cast<std::int64_t>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
+    }
     std::int64_t percent() const { return m_percent; }
 
 private:

@@ -215,6 +215,19 @@ TEST(ReadMftExtentsNTFS, WideRunHeaderEndsTheListKeepingEarlierExtents)
     EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 8}}));
 }
 
+TEST(ReadMftExtentsNTFS, TwoHugeRunsThatOverlapKeepOnlyTheFirst)
+{
+    // Both ends lie past the largest cluster number: the overlap is still seen, and the second
+    // run, which would place records 96 clusters into the first, is dropped.
+    VolumeLayout layout;
+    layout.mftRunList = {0x18, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x04, // 2^63 - 16 at 4
+                         0x18, 0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x60, // and again at 100
+                         0x00};
+    VolumeContext ctx = geometryOf(layout);
+    ASSERT_TRUE(ReadMftExtentsNTFS(ctx));
+    EXPECT_EQ(ctx.MftExtentList, (std::vector<DataRun>{{4, 0x7FFF'FFFF'FFFF'FFF0}}));
+}
+
 TEST(ReadMftRecordNTFS, FollowsTheExtentsAcrossClusterBoundaries)
 {
     // 512-byte clusters: every 1,024-byte record spans two clusters, and record 3 starts in the

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -392,6 +396,102 @@ TEST(Restore, HolesAndUnreadableRunsAreZerosOfTheirLengthAndLaterRunsStillCount)
     }
 }
 
+// The bytes a file takes on disk, whatever its size says.
+std::uint64_t allocatedBytes(const std::filesystem::path& path)
+{
+    struct stat st
+    {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_blocks) * 512 : ~std::uint64_t{0};
+}
+
+TEST(Restore, HolesStayHolesAndNoRecordMakesItWriteMoreThanItsVolumeHolds)
+{
+    // A 256 KiB volume. A sparse file of 64 MiB comes back sparse and byte for byte; a run list that
+    // claims 256 MiB of stored clusters outside the volume is a damaged record, not 256 MiB of zeros.
+    const Bytes image = patternImage();
+    constexpr std::uint64_t kSparseSize = std::uint64_t{64} << 20;
+    struct Case
+    {
+        const char* what;
+        Bytes runs;
+        std::uint64_t size;
+        RestoreOutcome::Status status;
+        std::uint64_t length; // of the restored file
+    };
+    const Case cases[] = {
+        {"one cluster, then a hole to 64 MiB",
+         {0x11, 0x01, 0x0A, 0x03, 0xFF, 0x3F, 0x00, 0x00},
+         kSparseSize,
+         RestoreOutcome::Status::Restored,
+         kSparseSize},
+        {"a run of 256 MiB outside the volume",
+         {0x11, 0x01, 0x0A, 0x31, 0x00, 0x00, 0x01, 0x00, 0x10, 0x00, 0x00},
+         std::uint64_t{256} << 20,
+         RestoreOutcome::Status::Damaged,
+         4096},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes record = RecordBuilder().inUse(false).fileName(u"f.bin", 5).nonResidentData(c.runs, c.size).build();
+        BuiltSession built(image, {record}, {});
+        const TempFolder temp;
+        NoPump pump;
+        const RestoreOutcome outcome = UndeleteFileNTFS(built.session, 0, u"f.bin", 0, temp.path(), pump, kAlways);
+        EXPECT_EQ(outcome.status, c.status) << outcome.reason;
+        const auto path = temp.path() / "f.bin";
+        ASSERT_EQ(std::filesystem::file_size(path), c.length);
+        EXPECT_LE(allocatedBytes(path), std::uint64_t{1} << 20) << "zeros the volume never stored take no room";
+        std::ifstream in(path, std::ios::binary);
+        Bytes piece(4096);
+        in.read(reinterpret_cast<char*>(piece.data()), 4096);
+        EXPECT_TRUE(piece == clusters(image, 10, 1));
+        if (c.length > 4096) {
+            // The rest reads as zeros, to the last byte.
+            in.seekg(static_cast<std::streamoff>(c.length - 4096));
+            in.read(reinterpret_cast<char*>(piece.data()), 4096);
+            EXPECT_TRUE(std::all_of(piece.begin(), piece.end(), [](std::uint8_t b) { return b == 0; }));
+        }
+    }
+}
+
+TEST(Restore, AFileTheRestoreFolderCannotHoldIsRefusedAndTheOthersGoOn)
+{
+    const TempFolder temp;
+    const auto folder = temp.path() / "small";
+    std::filesystem::create_directory(folder);
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    struct Unmount
+    {
+        std::filesystem::path path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{folder};
+    const Bytes image = patternImage();
+    // 40 stored clusters (160 KiB) do not fit in 64 KiB; the 1 GiB file that is one cluster and
+    // then a hole does.
+    const Bytes big = RecordBuilder()
+                          .inUse(false)
+                          .fileName(u"big.bin", 5)
+                          .nonResidentData({0x11, 0x28, 0x0A, 0x00}, 40 * 4096)
+                          .build();
+    const Bytes sparse = RecordBuilder()
+                             .inUse(false)
+                             .fileName(u"sparse.bin", 5)
+                             .nonResidentData({0x11, 0x01, 0x0A, 0x03, 0xFF, 0xFF, 0x03, 0x00}, std::uint64_t{1} << 30)
+                             .build();
+    BuiltSession built(image, {big, sparse}, {});
+    NoPump pump;
+    const RestoreOutcome refused = UndeleteFileNTFS(built.session, 0, u"big.bin", 0, folder, pump, kAlways);
+    EXPECT_EQ(refused.status, RestoreOutcome::Status::Failed);
+    EXPECT_FALSE(refused.outputError) << "the next file may fit";
+    EXPECT_EQ(refused.reason.rfind("not enough free space in the restore folder: the file needs 163840 bytes", 0), 0u)
+        << refused.reason;
+    EXPECT_TRUE(std::filesystem::is_empty(folder)) << "nothing written for it";
+    const RestoreOutcome next = UndeleteFileNTFS(built.session, 1024, u"sparse.bin", 1, folder, pump, kAlways);
+    EXPECT_EQ(next.status, RestoreOutcome::Status::Restored) << next.reason;
+    EXPECT_EQ(std::filesystem::file_size(folder / "sparse.bin"), std::uint64_t{1} << 30);
+}
+
 // One compression unit of 16 chunks, each "ab" and a back-reference that repeats it to 4,096 bytes.
 Bytes repeatingUnit()
 {
@@ -444,6 +544,34 @@ TEST(Restore, CompressedUnitsAreDecompressedStoredOrZeros)
     ASSERT_EQ(written.size(), size);
     EXPECT_TRUE(std::all_of(written.begin(), written.begin() + 65536, [](std::uint8_t b) { return b == 0; }));
     EXPECT_TRUE(std::equal(written.begin() + 65536, written.end(), expected.begin() + 65536));
+}
+
+TEST(Restore, CompressionUnitsOtherThanWindowsWritesAreDamagedNeverRestored)
+{
+    // The same runs as a sound 16-cluster unit file; only the unit field differs. Decoded with
+    // any other unit, or read raw (unit 0 and 255 once were), the bytes would be wrong.
+    Bytes image = patternImage();
+    const Bytes unit = repeatingUnit();
+    std::copy(unit.begin(), unit.end(), image.begin() + 10 * 4096);
+    const Bytes runs = {0x11, 0x01, 0x0A, 0x01, 0x0F, 0x00};
+    for (const int unitLog2 : {0, 1, 2, 3, 5, 8, 16, 31, 255}) {
+        SCOPED_TRACE(unitLog2);
+        const Bytes record =
+            RecordBuilder()
+                .inUse(false)
+                .fileName(u"f.bin", 5)
+                .dataSegment(runs, 65536, {.flags = 0x0001, .unitLog2 = static_cast<std::uint8_t>(unitLog2)})
+                .build();
+        BuiltSession built(image, {record}, {});
+        Bytes written;
+        const RestoreOutcome outcome = restoreRecord(built, 0, written);
+        EXPECT_EQ(outcome.status, RestoreOutcome::Status::Damaged);
+        EXPECT_EQ(outcome.reason,
+                  "it is compressed in units of 2^" + std::to_string(unitLog2) +
+                      " clusters, which no volume writes and which cannot be decoded; its content is left out");
+        EXPECT_TRUE(written.empty()) << "no bytes that are not the file's";
+        EXPECT_NE(AnalyzeProbabilityNTFS(built.session, 0, u"f.bin"), Grade::Good);
+    }
 }
 
 TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)

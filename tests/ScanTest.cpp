@@ -644,3 +644,77 @@ TEST(NormalScanBounds, AnMftRunListClaimingTheWholeVolumeLoadsOnlyTheMftsData)
 
 } // namespace
 } // namespace orv
+
+namespace orv {
+namespace {
+
+// A 16 MiB volume whose $MFT run list or boot sector claims far more than the device holds. Every
+// scan ends by itself in moments, and a Stop at any step of it ends it at that step.
+TEST(ScanBounds, ClaimsBeyondTheDeviceEndQuicklyAndStopAtAnyStep)
+{
+    using test::RecordBuilder;
+    struct Claim
+    {
+        const char* what;
+        test::Bytes mftRunList;
+        std::uint64_t mftDataSize;
+        std::uint64_t totalSectors;
+    };
+    const Claim claims[] = {
+        {"$MFT run of 2^62 clusters", {0x18, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x04, 0x00}, 64 * 1024, 0},
+        {"$MFT of 2^40 records", {0x15, 0, 0, 0, 0, 0x40, 0x04, 0x00}, std::uint64_t{1} << 50, 0},
+        {"boot sector claiming 2^62 sectors", {0x11, 0x08, 0x04, 0x00}, 8 * 4096, std::uint64_t{1} << 62},
+    };
+    enum class Mode { Normal, Extended, Sweep };
+    for (const Claim& claim : claims) {
+        test::VolumeLayout layout;
+        layout.clusters = 4096; // 16 MiB of 4 KiB clusters
+        layout.totalSectors = claim.totalSectors;
+        layout.mftRunList = claim.mftRunList;
+        layout.records[0] = RecordBuilder()
+                                .standardInformation(0)
+                                .fileName(u"$MFT", 5)
+                                .nonResidentData(claim.mftRunList, claim.mftDataSize)
+                                .build();
+        layout.records[5] = RecordBuilder().directory(true).fileName(u".", 5).indexRoot().build();
+        layout.records[30] = RecordBuilder().inUse(false).fileName(u"gone.txt", 5).residentData({'x'}).build();
+        // One device for every scan: they only read it.
+        const auto device = std::make_shared<test::MemoryDevice>(test::buildVolume(layout));
+        for (const Mode mode : {Mode::Normal, Mode::Extended, Mode::Sweep}) {
+            SCOPED_TRACE(std::string(claim.what) + ", scan " + std::to_string(static_cast<int>(mode)));
+            const auto scan = [&](std::optional<std::int64_t> stopAfter, std::int64_t& steps) {
+                test::FakeDriveSystem drives;
+                drives.add("E:", device);
+                ScanSession session;
+                EXPECT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
+                PrepareScan(session, u"");
+                TestPump pump(session);
+                pump.stopAfter = stopAfter;
+                ScanProgress progress;
+                const ScanEnd end = mode == Mode::Normal
+                    ? NTFSFind1(session, pump, progress, kPlentyOfMemory).end
+                    : NTFSFind2(session, pump, progress, kPlentyOfMemory,
+                                mode == Mode::Sweep ? ExtendedReach::WholeVolume : ExtendedReach::Probes)
+                          .end;
+                steps = pump.steps;
+                if (!stopAfter) {
+                    EXPECT_TRUE(session.store.valueExists(u"E:\\", u"gone.txt"));
+                }
+                return end;
+            };
+            std::int64_t total = 0;
+            const auto started = std::chrono::steady_clock::now();
+            ASSERT_EQ(scan(std::nullopt, total), ScanEnd::Finished);
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+            for (std::int64_t eighth = 0; eighth < 8; ++eighth) {
+                const std::int64_t stopAfter = 1 + total * eighth / 8;
+                std::int64_t steps = 0;
+                EXPECT_EQ(scan(stopAfter, steps), ScanEnd::Stopped) << "stopped at step " << stopAfter;
+                EXPECT_LE(steps, stopAfter + 2) << "the loop that ran went on after the Stop";
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace orv

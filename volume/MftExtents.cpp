@@ -26,12 +26,18 @@ struct MftSegment
 // would be read from the wrong place, and a crafted list would list the same records twice.
 void dropOverlaps(VolumeContext& ctx)
 {
+    // Run lengths come from the disk: an end past the largest cluster number saturates there.
+    const auto end = [](const DataRun& run) {
+        std::int64_t last = 0;
+        return __builtin_add_overflow(run.start, run.length, &last) ? std::numeric_limits<std::int64_t>::max() : last;
+    };
     std::vector<DataRun> kept;
     for (const DataRun& extent : ctx.MftExtentList) {
-        const bool overlaps = std::any_of(kept.begin(), kept.end(), [&](const DataRun& k) {
-            return extent.start < k.start + k.length && k.start < extent.start + extent.length;
-        });
-        if (overlaps || extent.start < 0)
+        if (extent.start < 0 || extent.length < 0)
+            break;
+        const bool overlaps = std::any_of(
+            kept.begin(), kept.end(), [&](const DataRun& k) { return extent.start < end(k) && k.start < end(extent); });
+        if (overlaps)
             break;
         kept.push_back(extent);
     }

@@ -364,6 +364,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
     file.FSize = 0;
     file.ValidLength = 0;
     file.CompressionUnit = 0;
+    file.UndecodableCompressionUnit = -1;
     file.Encrypted = false;
     file.Incomplete = false;
     file.BytesPerCluster = 0;
@@ -449,8 +450,12 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
                 firstSeen = true;
                 file.FSize = static_cast<std::int64_t>(*dataSize);
                 file.ValidLength = validSize ? static_cast<std::int64_t>(std::min(*validSize, *dataSize)) : file.FSize;
-                if ((*flags & attr::kFlagCompressed) && *unit != 0 && *unit <= 16)
+                // Another unit size would be decoded into wrong bytes (or, unit 0, handed over as
+                // the raw LZNT1 stream), so it is kept apart and the file reported as damaged.
+                if ((*flags & attr::kFlagCompressed) && *unit == attr::kWindowsCompressionUnit)
                     file.CompressionUnit = std::int64_t{1} << *unit;
+                else if (*flags & attr::kFlagCompressed)
+                    file.UndecodableCompressionUnit = *unit;
                 if (*flags & attr::kFlagEncrypted)
                     file.Encrypted = true;
             }
@@ -469,6 +474,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
         file.FSize = 0;
         file.ValidLength = 0;
         file.CompressionUnit = 0;
+        file.UndecodableCompressionUnit = -1;
         file.Encrypted = false;
         return RecordStatus::Corrupt;
     }

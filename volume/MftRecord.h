@@ -33,6 +33,8 @@ struct TMFTFile
     std::vector<DataRun> ClusterList; // the runs of the file's content, in file order, holes included
     std::int64_t ValidLength = 0; // bytes written to the file; the rest up to FSize reads as zeros
     std::int64_t CompressionUnit = 0; // clusters per LZNT1 compression unit; 0 when not compressed
+    int UndecodableCompressionUnit = -1; // the unit field (log2 of clusters) of a stream compressed in
+        // units we cannot decode; -1 when there is none
     bool Encrypted = false; // EFS: the clusters hold ciphertext
     bool Incomplete = false; // part of the run list is lost (a missing extension record)
     std::int64_t BytesPerCluster = 0; // the cluster size its runs count in when not the volume's (an

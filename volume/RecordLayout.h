@@ -45,6 +45,8 @@ inline constexpr std::size_t kFlags = 0x0C; // u16: compressed, encrypted, spars
 inline constexpr std::size_t kLowestVcn = 0x10; // u64, non-resident: the segment's first cluster in the stream
 inline constexpr std::size_t kHighestVcn = 0x18; // u64, non-resident: its last
 inline constexpr std::size_t kCompressionUnit = 0x22; // u8, non-resident: log2 of clusters per unit
+// The one unit Windows writes (16 clusters): the only one whose LZNT1 layout we know is right.
+inline constexpr std::uint8_t kWindowsCompressionUnit = 4;
 inline constexpr std::size_t kAllocatedSize = 0x28; // u64, non-resident
 inline constexpr std::size_t kDataSize = 0x30; // u64, non-resident
 inline constexpr std::size_t kInitializedSize = 0x38; // u64, non-resident: bytes past it read as zeros

@@ -218,7 +218,9 @@ Bytes buildVolume(const VolumeLayout& layout)
         for (std::size_t i = 0; i < bytes.size(); ++i, ++fileOffset) {
             std::size_t skipped = 0;
             for (const DataRun& extent : extents) {
-                const std::size_t extentBytes = static_cast<std::size_t>(extent.length) * clusterSize;
+                // An extent may claim more than the image holds; what lies past its end is not laid.
+                const std::size_t extentBytes =
+                    std::min(static_cast<std::size_t>(extent.length), layout.clusters) * clusterSize;
                 if (fileOffset < skipped + extentBytes) {
                     const std::size_t at = static_cast<std::size_t>(extent.start) * clusterSize + fileOffset - skipped;
                     image.at(at) = bytes[i];

@@ -5,8 +5,8 @@
 #include <QTableView>
 #include <QTreeWidget>
 
-#include "scan/FindChecks.h"
 #include "results/FileSystem.h"
+#include "scan/FindChecks.h"
 #include "shell/ui/OptionsAbout.h"
 #include "shell/ui/ResultsWindow.h"
 
