@@ -303,9 +303,14 @@ ContainerFormat containerFormatOf(const std::string& path)
 
 OpenedImage openImage(const std::string& path)
 {
-    // Refused before anything else opens it by path: a FIFO would hold the caller.
-    if (std::string problem; openImageFile(path, &problem).get() < 0)
+    // What is neither a file nor a block device is refused before anything opens it by path: a
+    // FIFO would hold the caller. A path that cannot be opened now is left to its reads, which
+    // fail as a missing drive does.
+    if (struct stat info{}; ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        std::string problem;
+        openImageFile(path, &problem);
         return {nullptr, ContainerFormat::Raw, problem};
+    }
     const ContainerFormat format = containerFormatOf(path);
     switch (format) {
     case ContainerFormat::Raw: return {std::make_shared<FileDevice>(path), format, {}};
