@@ -345,6 +345,9 @@ TEST_F(ExfatImage, CertaintyFollowsWhoHoldsTheClusters)
     const Case cases[] = {
         // The fragmented file's chain was zeroed: the guess fills B's gap, steps over C and goes on.
         {"Frag\\big fragmented.bin", 30000, ContentCertainty::Guessed, 2},
+        // Here the cluster after the gap is free too, but a deleted entry starts there: stepped over.
+        {"Frag2\\big after a gap.bin", 20000, ContentCertainty::Guessed, 2},
+        {"Frag2\\C.bin", 4096, ContentCertainty::Exact, 1},
         // B's clusters were the big file's first ones, and the big file is newer.
         {"Frag\\B.bin", 8192, ContentCertainty::FirstClusterInUse, 1},
         {"reused.bin", 12288, ContentCertainty::FirstClusterInUse, 1},
