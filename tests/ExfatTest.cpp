@@ -272,6 +272,8 @@ TEST(ExfatEntrySet, RefusesBrokenSets)
         {"name longer than its entries", [](auto& b) { b[35] = 16; }, true},
         {"name length zero", [](auto& b) { b[35] = 0; }, true},
         {"control character in the name", [](auto& b) { b[64 + 2] = 0x07; }, true},
+        {"backslash in the name", [](auto& b) { b[64 + 4] = '\\'; }, true},
+        {"name \"..\"", [](auto& b) { b[35] = 2, b[64 + 2] = '.', b[64 + 4] = '.'; }, true},
         {"secondary count below two", [](auto& b) { b[1] = 1; }, true},
         {"set runs past the bytes", [](auto& b) { b[1] = 3; }, true},
     };
