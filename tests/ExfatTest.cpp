@@ -331,6 +331,20 @@ TEST_F(ExfatImage, NormalScanListsEveryDeletedFileWithItsContent)
         }
     }
     EXPECT_EQ(found.size(), expected) << "listed more than the volume's deleted entries";
+
+    // No folder hides in the free clusters or in the live files of this volume: both reaches of
+    // the Extended scan list what the Normal scan lists.
+    for (const bool whole : {false, true}) {
+        std::size_t extended = 0;
+        EXPECT_TRUE(extendedScan(
+            *device, *volume, whole,
+            [&](const FoundEntry&) {
+                ++extended;
+                return true;
+            },
+            [] { return true; }, nullptr));
+        EXPECT_EQ(extended, found.size()) << (whole ? "whole volume" : "free clusters");
+    }
 }
 
 TEST_F(ExfatImage, CertaintyFollowsWhoHoldsTheClusters)
