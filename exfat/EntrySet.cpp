@@ -1,5 +1,7 @@
 #include "exfat/EntrySet.h"
 
+#include <string_view>
+
 #include "volume/LeReader.h"
 
 namespace orv::exfat {
@@ -114,11 +116,15 @@ std::optional<EntrySetInfo> decodeEntrySet(std::span<const std::uint8_t> bytes)
             return std::nullopt;
         for (std::size_t c = 0; c < kNameCharsPerEntry && info.name.size() < nameLength; ++c) {
             const char16_t unit = static_cast<char16_t>(*r.u16(at + 2 + 2 * c));
-            if (unit < 0x20)
-                return std::nullopt; // control characters and NUL never belong to a stored name
+            // Control characters and the characters exFAT forbids in a name never belong to a
+            // stored one; a backslash taken in would also pose as a folder of the path.
+            if (unit < 0x20 || std::u16string_view(u"\"*/:<>?\\|").find(unit) != std::u16string_view::npos)
+                return std::nullopt;
             info.name.push_back(unit);
         }
     }
+    if (info.name == u"." || info.name == u"..")
+        return std::nullopt;
     // Whatever follows the names (vendor entries) must be secondaries of the same in-use state.
     for (std::size_t n = 2 + nameEntries; n < entries; ++n) {
         const std::uint8_t t = bytes[n * kEntrySize];

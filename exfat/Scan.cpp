@@ -427,7 +427,7 @@ void Scanner::computeContent(Listed& item, const std::map<std::uint64_t, std::ve
         return;
     }
     const std::uint64_t needed = clustersFor(info.dataLength, m_g.bytesPerCluster);
-    // Another listed entry starts at `c` and is not older than this one: the cluster is its.
+    // Another listed entry starts at `c` (`anyAge`), or one not older than this one does.
     const auto startTaken = [&](std::uint64_t c, bool anyAge) {
         const auto it = starts.find(c);
         if (it == starts.end())
@@ -496,7 +496,9 @@ void Scanner::computeContent(Listed& item, const std::map<std::uint64_t, std::ve
     bool skipped = false;
     std::uint64_t taken = 0, steps = 0;
     for (std::uint64_t c = first; c <= last && taken < needed && steps <= kGuessSkipBudget; ++c) {
-        if (!m_volume.clusterInUse(c) && (c == first || !startTaken(c, false))) {
+        // Past the first cluster another entry's start is its whatever the ages: it may have been
+        // alive when this file was written and deleted since.
+        if (!m_volume.clusterInUse(c) && (c == first || !startTaken(c, true))) {
             addCluster(c);
             ++taken;
         } else {

@@ -272,6 +272,8 @@ TEST(ExfatEntrySet, RefusesBrokenSets)
         {"name longer than its entries", [](auto& b) { b[35] = 16; }, true},
         {"name length zero", [](auto& b) { b[35] = 0; }, true},
         {"control character in the name", [](auto& b) { b[64 + 2] = 0x07; }, true},
+        {"backslash in the name", [](auto& b) { b[64 + 4] = '\\'; }, true},
+        {"name \"..\"", [](auto& b) { b[35] = 2, b[64 + 2] = '.', b[64 + 4] = '.'; }, true},
         {"secondary count below two", [](auto& b) { b[1] = 1; }, true},
         {"set runs past the bytes", [](auto& b) { b[1] = 3; }, true},
     };
@@ -329,6 +331,20 @@ TEST_F(ExfatImage, NormalScanListsEveryDeletedFileWithItsContent)
         }
     }
     EXPECT_EQ(found.size(), expected) << "listed more than the volume's deleted entries";
+
+    // No folder hides in the free clusters or in the live files of this volume: both reaches of
+    // the Extended scan list what the Normal scan lists.
+    for (const bool whole : {false, true}) {
+        std::size_t extended = 0;
+        EXPECT_TRUE(extendedScan(
+            *device, *volume, whole,
+            [&](const FoundEntry&) {
+                ++extended;
+                return true;
+            },
+            [] { return true; }, nullptr));
+        EXPECT_EQ(extended, found.size()) << (whole ? "whole volume" : "free clusters");
+    }
 }
 
 TEST_F(ExfatImage, CertaintyFollowsWhoHoldsTheClusters)
@@ -345,6 +361,9 @@ TEST_F(ExfatImage, CertaintyFollowsWhoHoldsTheClusters)
     const Case cases[] = {
         // The fragmented file's chain was zeroed: the guess fills B's gap, steps over C and goes on.
         {"Frag\\big fragmented.bin", 30000, ContentCertainty::Guessed, 2},
+        // Here the cluster after the gap is free too, but a deleted entry starts there: stepped over.
+        {"Frag2\\big after a gap.bin", 20000, ContentCertainty::Guessed, 2},
+        {"Frag2\\C.bin", 4096, ContentCertainty::Exact, 1},
         // B's clusters were the big file's first ones, and the big file is newer.
         {"Frag\\B.bin", 8192, ContentCertainty::FirstClusterInUse, 1},
         {"reused.bin", 12288, ContentCertainty::FirstClusterInUse, 1},

@@ -195,6 +195,16 @@ delete "Frag/B.bin"
 sleep 2
 put "Frag/big fragmented.bin" 30000 frag-big
 mark "Frag/B.bin" overwritten
+# The same again, but the one-cluster file after the gap is deleted later too: its cluster is free
+# when the guess reaches it, and only its entry says it is not the big file's.
+folder "Frag2"
+put "Frag2/A.bin" 4096 frag2-a
+put "Frag2/B.bin" 4096 frag2-b
+put "Frag2/C.bin" 4096 frag2-c
+delete "Frag2/B.bin"
+sleep 2
+put "Frag2/big after a gap.bin" 20000 frag2-big
+mark "Frag2/B.bin" overwritten
 put "reused.bin" 12288 reused
 put "after reused.txt" 100 after-reused # bounds the hole its entry set leaves
 delete "reused.bin"
@@ -212,6 +222,7 @@ forget "Docs/hole.txt"
 delete "Docs/readme.txt"
 put "Docs/readme.txt" 5000 readme-2
 delete "Docs/readme.txt"
+delete "Frag2/C.bin" "Frag2/big after a gap.bin"
 delete "empty.txt" "x=y=z.txt" "a=b.txt" "Ünïcödé Bericht – 2024.txt" "Frag/big fragmented.bin"
 for i in 03 17 18 31; do
     delete "Many/entry number $i with a name long enough for three name entries.txt"
