@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <fstream>
-#include <functional>
 #include <sstream>
 
 #include "base/Trim.h"
@@ -61,8 +60,8 @@ std::size_t positionOf(std::uint64_t slot)
 
 } // namespace
 
-std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash,
-                                          const std::function<bool(const Entry&)>& also) const
+template <typename Also>
+std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t hash, const Also& also) const
 {
     const std::size_t mask = keySlots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
@@ -72,7 +71,7 @@ std::size_t ResultsStore::Section::slotOf(std::u16string_view key, std::uint32_t
         if (static_cast<std::uint32_t>(slot >> 32) != hash)
             continue;
         const Entry& entry = entries[positionOf(slot)];
-        if (equalFolded(entry.key(), key) && (!also || also(entry)))
+        if (equalFolded(entry.key(), key) && also(entry))
             return at;
     }
 }

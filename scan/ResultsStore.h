@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,10 +117,9 @@ private:
         std::vector<Entry> entries;
         std::vector<std::uint64_t> keySlots;
         // The slot of `key`: the one holding it, or the empty one where it would go.
-        // The slot of `key` for which `also` holds (any, without it), or the empty one where it
-        // would go.
-        std::size_t slotOf(std::u16string_view key, std::uint32_t hash,
-                           const std::function<bool(const Entry&)>& also = {}) const;
+        // The slot of `key` for which `also` holds, or the empty one where it would go.
+        template <typename Also>
+        std::size_t slotOf(std::u16string_view key, std::uint32_t hash, const Also& also) const;
         // The first live entry of `key` (with the locator, when one is given), or nothing.
         const Entry* lookup(std::u16string_view key, std::optional<std::u16string_view> locator = std::nullopt) const;
         void grow();
