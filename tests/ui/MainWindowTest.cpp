@@ -95,7 +95,7 @@ class MainWindowTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { setUpIconTheme(); }
-    void listsOnlyNtfsDrivesButNeverA();
+    void listsScannableDrivesButNeverA();
     void findReportsEachFailingCheck_data();
     void findReportsEachFailingCheck();
     void normalScanListsTheDeletedFiles();
@@ -109,24 +109,27 @@ private slots:
     void imageThatIsNoFileIsRefusedWithoutFreezing();
 };
 
-void MainWindowTest::listsOnlyNtfsDrivesButNeverA()
+void MainWindowTest::listsScannableDrivesButNeverA()
 {
     const QString notNtfs = QDir::temp().filePath(QStringLiteral("orv-zero.img"));
     {
         std::ofstream(notNtfs.toStdString()) << std::string(65536, '\0');
     }
     Started app({QStringLiteral("A: ") + fixture("demo"), QStringLiteral("D: ") + notNtfs,
-                 QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo")});
+                 QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo"),
+                 QStringLiteral("G: ") + fixture("fat12"), QStringLiteral("H: ") + fixture("exfat")});
     QStringList listed;
     for (int i = 0; i < app.form().DriveBox()->count(); ++i)
         listed << app.form().DriveBox()->itemText(i);
-    QCOMPARE(listed, (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)")}));
+    QCOMPARE(listed,
+             (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)"), QStringLiteral("G: (FAT12)"),
+                          QStringLiteral("H: (exFAT)")}));
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
 
     // A device change rebuilds the list and selects its first entry again.
     app.form().DriveBox()->setCurrentIndex(1);
     app.form().DeviceChange();
-    QCOMPARE(app.form().DriveBox()->count(), 2);
+    QCOMPARE(app.form().DriveBox()->count(), 4);
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
     QFile::remove(notNtfs);
 }

@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "results/FileSystem.h"
 #include "scan/FindChecks.h"
 #include "scan/NormalScan.h"
 #include "shell/ui/ResultsWindow.h"
@@ -123,7 +124,7 @@ private:
         PrepareScan(h.session, u"");
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
-        NTFSFind1(h.session, pump, progress, std::uint64_t{1} << 30);
+        fileSystemOf(h.session).normalScan(h.session, pump, progress, std::uint64_t{1} << 30);
         h.restoreFolder = m_folder / "restored";
         return true;
     }
@@ -150,7 +151,7 @@ private:
         PrepareScan(h.session, u"");
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
-        NTFSFind1(h.session, pump, progress, std::uint64_t{1} << 30);
+        fileSystemOf(h.session).normalScan(h.session, pump, progress, std::uint64_t{1} << 30);
     }
 
 private slots:
@@ -652,6 +653,47 @@ private slots:
         QVERIFY(!h.session.store.valueExists(section, first));
         for (qsizetype i = 1; i < names.size(); ++i)
             QVERIFY(h.session.store.valueExists(section, names[i].toStdU16String()));
+    }
+
+    // Two deleted files of one name in one folder of a FAT32 stick are two rows, and each row
+    // restores and wipes its own file, never the other.
+    void filesOfOneNameOnAFatVolumeStayApart()
+    {
+        Harness h;
+        if (!scanDemo(h, "fat32"))
+            QSKIP("fixture images are not unpacked");
+        h.open();
+        TForm2& window = *h.window;
+        window.show();
+        showFolder(h, QStringLiteral("C:\\"));
+        std::vector<int> rows;
+        for (int row = 0; row < window.model()->rowCount(); ++row)
+            if (window.model()->fileName(row) == QStringLiteral("_EPORT.TXT"))
+                rows.push_back(row);
+        QCOMPARE(rows.size(), std::size_t{2});
+        const int smaller = window.model()->fileSize(rows[0]) < window.model()->fileSize(rows[1]) ? rows[0] : rows[1];
+        const int larger = smaller == rows[0] ? rows[1] : rows[0];
+        const std::int64_t largerSize = window.model()->fileSize(larger);
+        QVERIFY(largerSize > window.model()->fileSize(smaller));
+
+        window.FList()->selectionModel()->select(window.model()->index(larger, 0),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        click(window.RestoreButton()->normalPicture());
+        QCOMPARE(h.messages.last(), QStringLiteral("1 file(s) restored!"));
+        QCOMPARE(static_cast<std::int64_t>(std::filesystem::file_size(h.restoreFolder / "_EPORT.TXT")), largerSize);
+
+        window.FList()->selectionModel()->select(window.model()->index(smaller, 0),
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        click(window.WipeButton()->normalPicture());
+        QCOMPARE(h.messages.last(), QStringLiteral("1 file(s) wiped!"));
+        h.window.reset();
+        rescan(h);
+        std::vector<std::int64_t> left;
+        h.session.store.forEachIn(u"C:\\", [&](std::u16string_view key, std::u16string_view value) {
+            if (key == u"_EPORT.TXT")
+                left.push_back(parseStoredValue(value).size);
+        });
+        QCOMPARE(left, std::vector<std::int64_t>{largerSize});
     }
 
     void previewOfADeletedPhoto()
