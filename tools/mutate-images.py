@@ -2,7 +2,7 @@
 """Mutated images through orvandel-cli: scan, scan --extended and restore of each, run by hand.
 
 Takes the committed fixture images, damages one structure of a copy at a time (the boot sector,
-records of the $MFT, the partition tables) and runs the three commands on it, best under a
+records of the $MFT, the partition tables; a FAT or exFAT boot sector, allocation table or folders) and runs the three commands on it, best under a
 sanitizer build:
 
     bash tools/build.sh build-sanitize -DORV_BUILD_TESTS=ON -DORV_BUILD_GUI=OFF \\
@@ -29,6 +29,7 @@ import time
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures")
 VOLUMES = ["ntfs-c512", "ntfs-c4096", "ntfs-c65536", "ntfs-s4096", "ntfs-features", "demo"]
 DISKS = ["disk-gpt-two", "disk-mbr-logical"]
+FAT_FAMILY = ["fat12", "fat16", "fat32", "fat32-formatted", "exfat", "exfat-formatted"]
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "SUMMARY: UndefinedBehavior")
 
 # Values a damaged or hostile disk puts into a field of each width.
@@ -45,7 +46,7 @@ def volume_starts(image):
     """Byte offsets of the NTFS volumes in an image: 0, or the partitions of its MBR or GPT."""
     with open(image, "rb") as f:
         head = f.read(34 * 512)
-    if head[3:11] == b"NTFS    ":
+    if head[3:11] in (b"NTFS    ", b"EXFAT   ") or head[0x36:0x39] == b"FAT" or head[0x52:0x57] == b"FAT32":
         return [0]
     starts = []
     if head[512:520] == b"EFI PART":
@@ -104,6 +105,27 @@ def mutate(rng, data, structure, base):
                 field(at, rng.choice([1, 2, 4, 8]))
             else:
                 flips(start, record, rng.randint(1, 16))
+    elif structure == "fat-boot":
+        # The BPB of FAT12/16/32 and the exFAT boot sector's fields, whichever the volume has.
+        if data[base + 3:base + 11] == b"EXFAT   ":
+            fields = [(0x40, 8), (0x48, 8), (0x50, 4), (0x54, 4), (0x58, 4), (0x5C, 4), (0x60, 4), (0x6C, 1),
+                      (0x6D, 1), (0x6E, 1)]
+        else:
+            fields = [(0x0B, 2), (0x0D, 1), (0x0E, 2), (0x10, 1), (0x11, 2), (0x13, 2), (0x16, 2), (0x20, 4),
+                      (0x24, 4), (0x2C, 4)]
+        for _ in range(rng.randint(1, 3)):
+            at, width = rng.choice(fields)
+            field(base + at, width)
+        if rng.random() < 0.3:
+            flips(base, 512, rng.randint(1, 8))
+    elif structure == "fat-tables":
+        # The allocation table, the root folder and the first folders: bytes and whole fields.
+        reach = min(len(data) - base, 4 << 20)
+        for _ in range(rng.randint(1, 24)):
+            if rng.random() < 0.5:
+                field(base + 512 + rng.randrange(reach - 520) // 4 * 4, rng.choice([1, 2, 4]))
+            else:
+                flips(base + 512, reach - 512, 1)
     elif structure == "partitions":
         if rng.random() < 0.5:
             for _ in range(rng.randint(1, 3)):
@@ -150,7 +172,7 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix="orv-mutate-")
     os.makedirs(work, exist_ok=True)
     originals = {}
-    for name in VOLUMES + DISKS:
+    for name in VOLUMES + DISKS + FAT_FAMILY:
         packed = os.path.join(FIXTURES, name + ".img.xz")
         if not os.path.exists(packed):
             continue
@@ -164,7 +186,12 @@ def main():
     for number in range(args.count):
         name = rng.choice(sorted(originals))
         data = originals[name]
-        structures = ["partitions", "boot", "mft"] if name in DISKS else ["boot", "mft", "mft"]
+        if name in FAT_FAMILY:
+            structures = ["fat-boot", "fat-tables", "fat-tables"]
+        elif name in DISKS:
+            structures = ["partitions", "boot", "mft"]
+        else:
+            structures = ["boot", "mft", "mft"]
         structure = rng.choice(structures)
         with open(image, "wb") as f:
             f.write(data)
