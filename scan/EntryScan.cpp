@@ -1,5 +1,7 @@
 // The scans of a FAT-family volume: the file system's walk finds the entries, this lists them.
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "base/Utf16.h"
@@ -97,12 +99,16 @@ ScanReport listEntryVolume(ScanSession& session, Pump& pump, ScanProgress& progr
         return true;
     };
     try {
-        extended ? volume->extendedScan(*session.volume.Device, wholeVolume, visit, keepGoing,
-                                        [&](std::uint64_t done, std::uint64_t total) {
-                                            if (total > 0)
-                                                shown.show(static_cast<std::int64_t>(done * 100 / total));
-                                        })
-                 : volume->normalScan(*session.volume.Device, visit, keepGoing);
+        if (extended) {
+            const auto clamp = [](std::uint64_t n) {
+                return static_cast<std::int64_t>(std::min<std::uint64_t>(n, INT64_MAX));
+            };
+            volume->extendedScan(
+                *session.volume.Device, wholeVolume, visit, keepGoing,
+                [&](std::uint64_t done, std::uint64_t total) { shown.showShare(clamp(done), clamp(total)); });
+        } else {
+            volume->normalScan(*session.volume.Device, visit, keepGoing);
+        }
         session.SkipRequested = false;
         // A Stop shows as the running flag cleared; a Skip only ends the search early.
         return finish(report.outOfMemory ? ScanEnd::Stopped : ScanEnd::Finished);
