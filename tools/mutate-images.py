@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Mutated images through orvandel-cli: scan, scan --extended and restore of each, run by hand.
 
-Takes the committed fixture images, damages one structure of a copy at a time (the boot sector,
-records of the $MFT, the partition tables; a FAT or exFAT boot sector, allocation table or folders) and runs the three commands on it, best under a
+Takes the committed fixture images and containers made of one of them (VHD, VHDX, VMDK, qcow2,
+E01), damages one structure of a copy at a time (the boot sector, records of the $MFT, the partition
+tables; a FAT or exFAT boot sector, allocation table or folders; a container's header and tables) and runs the three commands on it, best under a
 sanitizer build:
 
     bash tools/build.sh build-sanitize -DORV_BUILD_TESTS=ON -DORV_BUILD_GUI=OFF \\
@@ -30,6 +31,15 @@ FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests
 VOLUMES = ["ntfs-c512", "ntfs-c4096", "ntfs-c65536", "ntfs-s4096", "ntfs-features", "demo"]
 DISKS = ["disk-gpt-two", "disk-mbr-logical"]
 FAT_FAMILY = ["fat12", "fat16", "fat32", "fat32-formatted", "exfat", "exfat-formatted"]
+# Containers made of ntfs-c4096 at the start (nothing of theirs is committed): name, file extension,
+# command making OUT from RAW.
+CONTAINERS = [
+    ("container-vhd", ".vhd", ["qemu-img", "convert", "-O", "vpc", "-o", "force_size=on", "{raw}", "{out}"]),
+    ("container-vhdx", ".vhdx", ["qemu-img", "convert", "-O", "vhdx", "{raw}", "{out}"]),
+    ("container-vmdk", ".vmdk", ["qemu-img", "convert", "-O", "vmdk", "{raw}", "{out}"]),
+    ("container-qcow2", ".qcow2", ["qemu-img", "convert", "-O", "qcow2", "-c", "{raw}", "{out}"]),
+    ("container-e01", ".E01", ["ewfacquire", "-u", "-c", "best", "-t", "{base}", "{raw}"]),
+]
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "SUMMARY: UndefinedBehavior")
 
 # Values a damaged or hostile disk puts into a field of each width.
@@ -126,6 +136,17 @@ def mutate(rng, data, structure, base):
                 field(base + 512 + rng.randrange(reach - 520) // 4 * 4, rng.choice([1, 2, 4]))
             else:
                 flips(base + 512, reach - 512, 1)
+    elif structure == "container":
+        # A container's header and tables lie at its start; a VHD's footer at its end.
+        head = min(len(data), 1 << 16)
+        for _ in range(rng.randint(1, 16)):
+            if rng.random() < 0.5:
+                field(rng.randrange(max(head - 8, 1)) // 4 * 4, rng.choice([1, 2, 4, 8]))
+            else:
+                flips(0, head, 1)
+        if rng.random() < 0.3:
+            tail = min(len(data), 4096)
+            flips(len(data) - tail, tail, rng.randint(1, 8))
     elif structure == "partitions":
         if rng.random() < 0.5:
             for _ in range(rng.randint(1, 3)):
@@ -178,15 +199,35 @@ def main():
             continue
         with lzma.open(packed) as f:
             originals[name] = bytearray(f.read())
+    extensions = {}
+    raw = os.path.join(work, "raw.img")
+    if "ntfs-c4096" in originals:
+        with open(raw, "wb") as f:
+            f.write(originals["ntfs-c4096"])
+        for name, extension, command in CONTAINERS:
+            out = os.path.join(work, name + extension)
+            made = [a.format(raw=raw, out=out, base=os.path.join(work, name)) for a in command]
+            try:
+                subprocess.run(made, check=True, capture_output=True, stdin=subprocess.DEVNULL, timeout=120)
+            except (OSError, subprocess.SubprocessError):
+                continue  # its tool is missing: that container is left out
+            with open(out, "rb") as f:
+                originals[name] = bytearray(f.read())
+            extensions[name] = extension
+            os.remove(out)
+        os.remove(raw)
     rng = random.Random(args.seed)
     counts = {"images": 0, "runs": 0, "bad": 0}
     slowest = (0.0, "")
     bad = []
-    image = os.path.join(work, "mutated.img")
     for number in range(args.count):
         name = rng.choice(sorted(originals))
         data = originals[name]
-        if name in FAT_FAMILY:
+        # Containers are told by their signatures; E01 segments are also found by their extension.
+        image = os.path.join(work, "mutated" + extensions.get(name, ".img"))
+        if name in extensions:
+            structures = ["container"]
+        elif name in FAT_FAMILY:
             structures = ["fat-boot", "fat-tables", "fat-tables"]
         elif name in DISKS:
             structures = ["partitions", "boot", "mft"]
@@ -195,7 +236,7 @@ def main():
         structure = rng.choice(structures)
         with open(image, "wb") as f:
             f.write(data)
-        starts = volume_starts(image) or [0]
+        starts = [0] if name in extensions else volume_starts(image) or [0]
         undo = mutate(rng, data, structure, rng.choice(starts))
         with open(image, "wb") as f:
             f.write(data)
@@ -219,10 +260,10 @@ def main():
                     f.write(f"{verdict}: {' '.join(command)}\n{stderr[-4000:]}\n")
                 print(f"#{number} {name} {structure} {command[0]} {command[2:3]}: {verdict}", flush=True)
         shutil.rmtree(out, ignore_errors=True)
+        os.remove(image)
         if (number + 1) % 50 == 0:
             print(f"{number + 1} images, {counts['runs']} runs, {counts['bad']} bad, slowest {slowest[0]:.1f} s",
                   flush=True)
-    os.remove(image)
     print(f"images {counts['images']}, runs {counts['runs']}, bad runs {counts['bad']}, "
           f"slowest {slowest[0]:.1f} s ({slowest[1]}); work folder {work}")
     for entry in bad:
