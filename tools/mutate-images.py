@@ -163,7 +163,10 @@ def mutate(rng, data, structure, base):
 
 
 def run(cli, args, limit):
+    # The libraries' own leaks that tools/test.sh suppresses are suppressed here too.
+    suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1:exitcode=86:abort_on_error=0",
+               LSAN_OPTIONS=f"suppressions={suppressions}",
                UBSAN_OPTIONS="halt_on_error=1:exitcode=87:print_stacktrace=1", LC_ALL="C.UTF-8")
     started = time.monotonic()
     try:
@@ -188,6 +191,7 @@ def main():
     parser.add_argument("--seed", type=int, default=30)
     parser.add_argument("--limit", type=float, default=60.0, help="seconds one command may take")
     parser.add_argument("--work", help="folder for the images and the bad cases (default: a new one)")
+    parser.add_argument("--only", default="", help="take only the images whose name starts so (e.g. container-)")
     args = parser.parse_args()
 
     work = args.work or tempfile.mkdtemp(prefix="orv-mutate-")
@@ -216,6 +220,7 @@ def main():
             extensions[name] = extension
             os.remove(out)
         os.remove(raw)
+    originals = {name: data for name, data in originals.items() if name.startswith(args.only)}
     rng = random.Random(args.seed)
     counts = {"images": 0, "runs": 0, "bad": 0}
     slowest = (0.0, "")
