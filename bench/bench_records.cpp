@@ -10,8 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "ntfs/MftRecord.h"
 #include "tests/support/RecordBuilder.h"
-#include "volume/MftRecord.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "ntfs/VolumeContext.h"
 #include "platform/linux/ContainerDevice.h"
 #include "volume/SectorIo.h"
-#include "volume/VolumeContext.h"
 
 namespace orv::cli {
 

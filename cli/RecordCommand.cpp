@@ -3,8 +3,8 @@
 #include "cli/Command.h"
 #include "cli/Output.h"
 #include "cli/Source.h"
-#include "volume/MftExtents.h"
-#include "volume/MftRecord.h"
+#include "ntfs/MftExtents.h"
+#include "ntfs/MftRecord.h"
 
 namespace orv::cli {
 

@@ -4,9 +4,9 @@
 #include <iostream>
 
 #include "cli/Output.h"
+#include "ntfs/BootSector.h"
+#include "ntfs/MftExtents.h"
 #include "scan/EntryVolume.h"
-#include "volume/BootSector.h"
-#include "volume/MftExtents.h"
 #include "volume/SectorIo.h"
 
 namespace orv::cli {

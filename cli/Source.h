@@ -9,8 +9,8 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/DiskSource.h"
+#include "ntfs/VolumeContext.h"
 #include "platform/linux/LinuxDriveSystem.h"
-#include "volume/VolumeContext.h"
 
 namespace orv::cli {
 

@@ -24,7 +24,7 @@ endif()
 function(orv_core_library name)
     add_library(${name} STATIC ${ARGN})
     target_link_libraries(${name} PRIVATE orv_options)
-    # Every include names its header by the path from the project root ("volume/BootSector.h"), so
+    # Every include names its header by the path from the project root ("ntfs/BootSector.h"), so
     # each include line shows the layer it reaches into.
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
 endfunction()

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/MftRecord.h"
 #include "volume/LeReader.h"
-#include "volume/MftRecord.h"
 
 namespace orv::fuzz {
 

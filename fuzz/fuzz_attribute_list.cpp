@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz/RecordChecks.h"
-#include "volume/MftRecord.h"
+#include "ntfs/MftRecord.h"
 
 namespace {
 

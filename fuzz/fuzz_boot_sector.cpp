@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fuzz/RecordChecks.h"
+#include "ntfs/BootSector.h"
+#include "ntfs/MftExtents.h"
+#include "ntfs/MftRecord.h"
 #include "tests/support/Devices.h"
-#include "volume/BootSector.h"
-#include "volume/MftExtents.h"
-#include "volume/MftRecord.h"
 #include "volume/SectorIo.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/RecordChecks.h"
-#include "volume/DataRuns.h"
+#include "ntfs/DataRuns.h"
 #include "volume/LeReader.h"
 
 namespace {

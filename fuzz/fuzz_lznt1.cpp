@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/RecordChecks.h"
-#include "volume/Lznt1.h"
+#include "ntfs/Lznt1.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

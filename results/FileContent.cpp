@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "volume/BootSector.h"
-#include "volume/Lznt1.h"
+#include "ntfs/BootSector.h"
+#include "ntfs/Lznt1.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

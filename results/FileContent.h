@@ -5,9 +5,9 @@
 #include <span>
 #include <string>
 
+#include "ntfs/BootSector.h"
+#include "ntfs/MftRecord.h"
 #include "scan/ScanSession.h"
-#include "volume/BootSector.h"
-#include "volume/MftRecord.h"
 
 namespace orv {
 

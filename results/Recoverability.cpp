@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "ntfs/BootSector.h"
 #include "results/FileContent.h"
-#include "volume/BootSector.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

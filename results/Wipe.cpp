@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "ntfs/BootSector.h"
+#include "ntfs/MftRecord.h"
 #include "scan/ScanCommon.h"
-#include "volume/BootSector.h"
-#include "volume/MftRecord.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

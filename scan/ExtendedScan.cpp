@@ -6,12 +6,12 @@
 #include <new>
 #include <unordered_map>
 
+#include "ntfs/AttributeCursor.h"
+#include "ntfs/BootSector.h"
+#include "ntfs/DataRuns.h"
+#include "ntfs/MftExtents.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
-#include "volume/AttributeCursor.h"
-#include "volume/BootSector.h"
-#include "volume/DataRuns.h"
-#include "volume/MftExtents.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

@@ -1,9 +1,9 @@
 #include "scan/FindChecks.h"
 
+#include "ntfs/BootSector.h"
+#include "ntfs/MftExtents.h"
 #include "scan/EntryVolume.h"
 #include "scan/WildcardMask.h"
-#include "volume/BootSector.h"
-#include "volume/MftExtents.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "volume/BootSector.h"
+#include "ntfs/BootSector.h"
 
 namespace orv {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <span>
 
-#include "volume/MftRecord.h"
-#include "volume/VolumeContext.h"
+#include "ntfs/MftRecord.h"
+#include "ntfs/VolumeContext.h"
 
 namespace orv {
 

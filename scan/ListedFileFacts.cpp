@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "ntfs/MftRecord.h"
 #include "scan/ScanCommon.h"
-#include "volume/MftRecord.h"
 
 namespace orv {
 

@@ -4,8 +4,8 @@
 #include <deque>
 #include <optional>
 
+#include "ntfs/VolumeContext.h"
 #include "scan/GradeBasis.h"
-#include "volume/VolumeContext.h"
 
 namespace orv {
 

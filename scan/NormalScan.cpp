@@ -11,10 +11,10 @@
 #include <system_error>
 #include <thread>
 
+#include "ntfs/BootSector.h"
 #include "scan/GradeBasis.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
-#include "volume/BootSector.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
+#include "ntfs/BootSector.h"
 #include "scan/DateText.h"
 #include "scan/WildcardMask.h"
-#include "volume/BootSector.h"
 #include "volume/LeReader.h"
 #include "volume/SectorIo.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/MftRecord.h"
 #include "scan/ScanSession.h"
-#include "volume/MftRecord.h"
 
 namespace orv {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "ntfs/MftRecord.h"
+#include "ntfs/VolumeContext.h"
 #include "scan/ListedFileFacts.h"
 #include "scan/ResultsStore.h"
 #include "volume/FoundEntry.h"
-#include "volume/MftRecord.h"
-#include "volume/VolumeContext.h"
 
 namespace orv {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "ntfs/BootSector.h"
+#include "ntfs/MftExtents.h"
+#include "ntfs/MftRecord.h"
 #include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
-#include "volume/BootSector.h"
-#include "volume/MftExtents.h"
-#include "volume/MftRecord.h"
 
 namespace orv {
 namespace {

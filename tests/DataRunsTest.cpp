@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "volume/DataRuns.h"
+#include "ntfs/DataRuns.h"
 
 namespace orv {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "ntfs/MftRecord.h"
 #include "tests/support/RecordBuilder.h"
-#include "volume/MftRecord.h"
 
 namespace orv {
 namespace {

@@ -1,4 +1,4 @@
-#include "volume/MftView.h"
+#include "ntfs/MftView.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "ntfs/VolumeContext.h"
 #include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
 #include "volume/PartitionDevice.h"
 #include "volume/PartitionTable.h"
-#include "volume/VolumeContext.h"
 
 namespace orv {
 namespace {

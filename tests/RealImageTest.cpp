@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ntfs/BootSector.h"
+#include "ntfs/MftExtents.h"
+#include "ntfs/MftRecord.h"
 #include "platform/linux/FileDevice.h"
 #include "results/Sha256.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
-#include "volume/BootSector.h"
-#include "volume/MftExtents.h"
-#include "volume/MftRecord.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "base/Utf16.h"
+#include "ntfs/BootSector.h"
 #include "platform/linux/FileDevice.h"
 #include "platform/linux/LinuxDriveSystem.h"
 #include "results/FileContent.h"
@@ -25,7 +26,6 @@
 #include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestPumps.h"
-#include "volume/BootSector.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

@@ -28,7 +28,7 @@ Bytes patterned(std::size_t size)
 TEST(ReadSectors, ReadsTheBytesOfTheSectorsAsked)
 {
     const Bytes volume = patterned(16 * 512);
-    VolumeContext ctx;
+    VolumeDevice ctx;
     ctx.Device = std::make_shared<MemoryDevice>(volume);
     ctx.BytesPerSector = 512;
     Bytes out(3 * 512);
@@ -56,7 +56,7 @@ public:
 TEST(ReadSectors, ReachesPositionsBeyond4GiBAnd2TiB)
 {
     auto device = std::make_shared<PositionDevice>();
-    VolumeContext ctx;
+    VolumeDevice ctx;
     ctx.Device = device;
     ctx.BytesPerSector = 512;
     Bytes out(512);
@@ -72,7 +72,7 @@ TEST(ReadSectors, ReachesPositionsBeyond4GiBAnd2TiB)
 
 TEST(ReadSectors, FailedReadLeavesZerosNeverStaleBytes)
 {
-    VolumeContext ctx;
+    VolumeDevice ctx;
     ctx.BytesPerSector = 512;
     Bytes out(1024, 0x55);
 
@@ -107,7 +107,7 @@ TEST(DetectFileSystem, TrustsTheMountedNameBeforeAnyRead)
     FakeDriveSystem drives;
     auto device = std::make_shared<MemoryDevice>(Bytes(4096));
     drives.add("E:", device, "FAT32");
-    VolumeContext ctx;
+    VolumeDevice ctx;
     EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), FileSystemKind::Fat32);
     EXPECT_EQ(device->reads, 0);
     EXPECT_TRUE(ctx.Drive.empty()) << "only the fallback changes the drive";
@@ -139,10 +139,10 @@ TEST(DetectFileSystem, FallsBackToTheBootSectorsWords)
         SCOPED_TRACE(c.what);
         FakeDriveSystem drives;
         drives.add("F:", std::make_shared<MemoryDevice>(c.sector), c.mountedName);
-        VolumeContext ctx;
+        VolumeDevice ctx;
         EXPECT_EQ(DetectFileSystem(ctx, drives, "F:"), c.expected);
         EXPECT_EQ(ctx.Drive, "F:");
-        VolumeContext slash;
+        VolumeDevice slash;
         EXPECT_EQ(DetectFileSystem(slash, drives, "F:\\"), c.expected) << "C: and C:\\ are the same drive";
     }
 }
@@ -154,7 +154,7 @@ TEST(DetectFileSystem, ProbesTheSectorSizeLikeTheDiskWants)
     std::copy_n("NTFS    ", 8, volume.begin() + 3);
     FakeDriveSystem drives;
     drives.add("G:", std::make_shared<MemoryDevice>(volume, 4096));
-    VolumeContext ctx;
+    VolumeDevice ctx;
     EXPECT_EQ(DetectFileSystem(ctx, drives, "G:"), FileSystemKind::Ntfs);
     EXPECT_EQ(ctx.BytesPerSector, 4096);
 }
@@ -163,7 +163,7 @@ TEST(DetectFileSystem, NoDriveNoFileSystem)
 {
     FakeDriveSystem drives;
     drives.add("E:", std::make_shared<test::ScribbleThenFailDevice>());
-    VolumeContext ctx;
+    VolumeDevice ctx;
     EXPECT_EQ(DetectFileSystem(ctx, drives, ""), FileSystemKind::Unknown);
     EXPECT_EQ(DetectFileSystem(ctx, drives, "Q:"), FileSystemKind::Unknown) << "not in the drive table";
     EXPECT_EQ(DetectFileSystem(ctx, drives, "E:"), FileSystemKind::Unknown) << "unreadable at every probe size";

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/SectorDevice.h"
-#include "volume/VolumeContext.h"
+#include "volume/VolumeDevice.h"
 
 namespace orv {
 

@@ -4,12 +4,14 @@
 #include <limits>
 #include <string>
 
+#include "volume/LeReader.h"
+
 namespace orv {
 
 namespace {
 
 // The byte position of a sector, or nothing when it lies beyond the 64-bit range.
-std::optional<std::uint64_t> bytePosition(const VolumeContext& ctx, std::uint64_t sector)
+std::optional<std::uint64_t> bytePosition(const VolumeDevice& ctx, std::uint64_t sector)
 {
     if (ctx.BytesPerSector <= 0)
         return std::nullopt;
@@ -26,7 +28,7 @@ bool contains(std::span<const std::uint8_t> bytes, std::string_view word)
 
 } // namespace
 
-bool ReadSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out)
+bool ReadSectors(VolumeDevice& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out)
 {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
     const auto position = bytePosition(ctx, firstSector);
@@ -39,7 +41,7 @@ bool ReadSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<std::u
     return false;
 }
 
-bool WriteSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in)
+bool WriteSectors(VolumeDevice& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in)
 {
     const auto position = bytePosition(ctx, firstSector);
     if (!ctx.Device || !position)
@@ -47,7 +49,7 @@ bool WriteSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<const
     return ctx.Device->write(*position, in);
 }
 
-bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
+bool SelectDrive(VolumeDevice& ctx, DriveSystem& drives, std::string_view driveText)
 {
     const std::string letter = normaliseDriveLetter(driveText);
     ctx.Drive = letter.empty() ? std::string(driveText) : letter;
@@ -73,7 +75,7 @@ FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector)
     return FileSystemKind::Unknown;
 }
 
-bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector)
+bool probeSectorZero(VolumeDevice& ctx, std::vector<std::uint8_t>& sector)
 {
     for (std::int64_t k = 1; k <= 8; ++k) {
         ctx.BytesPerSector = 512 * k;
@@ -84,7 +86,7 @@ bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector)
     return false;
 }
 
-FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText)
+FileSystemKind DetectFileSystem(VolumeDevice& ctx, DriveSystem& drives, std::string_view driveText)
 {
     if (driveText.empty())
         return FileSystemKind::Unknown;
@@ -104,7 +106,7 @@ FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::st
 
 FileSystemKind fileSystemOfDrive(DriveSystem& drives, std::string_view driveText)
 {
-    VolumeContext probe;
+    VolumeDevice probe;
     return DetectFileSystem(probe, drives, driveText);
 }
 

@@ -5,26 +5,26 @@
 #include <string_view>
 
 #include "platform/DriveSystem.h"
-#include "volume/VolumeContext.h"
+#include "volume/VolumeDevice.h"
 
 namespace orv {
 
 // Reads out.size() bytes from sector `firstSector` of the context's drive. The buffer is zeroed
 // first, and zeroed again when anything fails, so a caller never finds stale bytes: unreadable
 // sectors read as zeros.
-bool ReadSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out);
+bool ReadSectors(VolumeDevice& ctx, std::uint64_t firstSector, std::span<std::uint8_t> out);
 
 // Writes in.size() bytes at sector `firstSector` of the context's drive.
-bool WriteSectors(VolumeContext& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in);
+bool WriteSectors(VolumeDevice& ctx, std::uint64_t firstSector, std::span<const std::uint8_t> in);
 
 // Makes `driveText` ("E:" or "E:\") the context's drive: sets Drive and Device. False when the
 // text is not a drive letter or the letter is not in the drive table (Device is then null).
-bool SelectDrive(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
+bool SelectDrive(VolumeDevice& ctx, DriveSystem& drives, std::string_view driveText);
 
 // Which file system the drive carries: the mounted file system's name when the operating system
 // knows it, else the boot sector's own words. Only the boot-sector fallback changes Drive and
 // BytesPerSector.
-FileSystemKind DetectFileSystem(VolumeContext& ctx, DriveSystem& drives, std::string_view driveText);
+FileSystemKind DetectFileSystem(VolumeDevice& ctx, DriveSystem& drives, std::string_view driveText);
 
 // The file system of a drive of the table, for the drive lists: detected on a context of its own,
 // so the drive of the last Find keeps its description.
@@ -39,6 +39,6 @@ FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector);
 
 // Probes the sector size the way the boot-sector readers do: 512 x k for k = 1..8, the first
 // size that reads sector 0 wins. Leaves that size in BytesPerSector and sector 0 in `sector`.
-bool probeSectorZero(VolumeContext& ctx, std::vector<std::uint8_t>& sector);
+bool probeSectorZero(VolumeDevice& ctx, std::vector<std::uint8_t>& sector);
 
 } // namespace orv

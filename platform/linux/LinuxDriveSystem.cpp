@@ -14,7 +14,7 @@
 #include "platform/linux/FileDevice.h"
 #include "volume/PartitionDevice.h"
 #include "volume/PartitionTable.h"
-#include "volume/VolumeContext.h"
+#include "volume/VolumeDevice.h"
 
 namespace orv {
 

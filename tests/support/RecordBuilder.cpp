@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "volume/DataRuns.h"
+#include "ntfs/DataRuns.h"
 
 namespace orv::test {
 

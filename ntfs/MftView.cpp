@@ -1,4 +1,4 @@
-#include "volume/MftView.h"
+#include "ntfs/MftView.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "base/FdTransfer.h"
-#include "volume/MftRecord.h"
+#include "ntfs/MftRecord.h"
 
 namespace orv {
 

@@ -1,13 +1,13 @@
-#include "volume/MftExtents.h"
+#include "ntfs/MftExtents.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
 
-#include "volume/AttributeCursor.h"
-#include "volume/BootSector.h"
+#include "ntfs/AttributeCursor.h"
+#include "ntfs/BootSector.h"
+#include "ntfs/MftRecord.h"
 #include "volume/LeReader.h"
-#include "volume/MftRecord.h"
 #include "volume/SectorIo.h"
 
 namespace orv {

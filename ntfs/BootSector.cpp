@@ -1,4 +1,4 @@
-#include "volume/BootSector.h"
+#include "ntfs/BootSector.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,10 +1,10 @@
-#include "volume/MftRecord.h"
+#include "ntfs/MftRecord.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "volume/AttributeCursor.h"
-#include "volume/BootSector.h"
+#include "ntfs/AttributeCursor.h"
+#include "ntfs/BootSector.h"
 #include "volume/LeReader.h"
 #include "volume/SectorIo.h"
 

@@ -1,50 +1,22 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/SectorDevice.h"
-#include "volume/DataRuns.h"
-#include "volume/MftView.h"
+#include "ntfs/DataRuns.h"
+#include "ntfs/MftView.h"
+#include "volume/VolumeDevice.h"
 
 namespace orv {
 
-// What the identification of a drive found. The values are the codes the Find checks and the
-// CLI's `drives --json` report.
-enum class FileSystemKind : std::uint8_t {
-    Unknown = 0,
-    Fat12 = 12,
-    Fat = 16, // FAT16
-    Fat32 = 32,
-    Ntfs = 64,
-    ExFat = 128,
-};
-
-// The file systems a scan can read.
-constexpr bool scannable(FileSystemKind kind)
+// The description of the drive of the last Find: the device and geometry every file system has,
+// and on NTFS where its $MFT lies and the loaded $MFT and cluster bitmap. Every number that
+// counts sectors, clusters or bytes is 64-bit, so volumes of 2 TiB and more are described as they
+// are.
+struct VolumeContext : VolumeDevice
 {
-    return kind == FileSystemKind::Ntfs || kind == FileSystemKind::Fat12 || kind == FileSystemKind::Fat ||
-        kind == FileSystemKind::Fat32 || kind == FileSystemKind::ExFat;
-}
-
-// The description of the drive of the last Find: its geometry, where its $MFT lies, and the
-// loaded $MFT and cluster bitmap. Every number that counts sectors, clusters or bytes is 64-bit,
-// so volumes of 2 TiB and more are described as they are.
-struct VolumeContext
-{
-    std::string Drive; // "E:"
-    std::shared_ptr<SectorDevice> Device; // the bytes behind Drive; null when Drive is unknown
-    FileSystemKind FileSystemCode = FileSystemKind::Unknown;
-
-    std::int64_t BytesPerSector = 0;
-    std::int64_t SectorsPerCluster = 0;
-    std::int64_t BytesPerCluster = 0;
-    std::int64_t TotalSectors = 0;
-    std::int64_t TotalClusters = 0;
     std::int64_t MftStartCluster = 0;
     std::int64_t MftRecordSize = 0;
 

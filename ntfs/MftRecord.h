@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "base/Utf16.h"
-#include "volume/AttributeCursor.h"
-#include "volume/DataRuns.h"
+#include "ntfs/AttributeCursor.h"
+#include "ntfs/DataRuns.h"
+#include "ntfs/RecordLayout.h"
+#include "ntfs/VolumeContext.h"
 #include "volume/FileTime.h"
-#include "volume/RecordLayout.h"
-#include "volume/VolumeContext.h"
 
 namespace orv {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <span>
 
+#include "ntfs/RecordLayout.h"
 #include "volume/LeReader.h"
-#include "volume/RecordLayout.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "volume/Lznt1.h"
+#include "ntfs/Lznt1.h"
 
 #include <algorithm>
 

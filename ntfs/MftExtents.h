@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "volume/VolumeContext.h"
+#include "ntfs/VolumeContext.h"
 
 namespace orv {
 
