@@ -5,6 +5,7 @@
 #include <string>
 
 #include "exfat/EntrySet.h"
+#include "volume/ClusterSearch.h"
 
 namespace orv::exfat {
 
@@ -15,6 +16,11 @@ constexpr std::uint64_t kGuessSkipBudget = 65536; // clusters a contiguous guess
 constexpr std::size_t kBatchBytes = 4u << 20; // Extended scan: read this much between keepGoing calls
 constexpr std::uint32_t kNoOwner = 0xFFFFFFFF;
 constexpr std::uint32_t kTiedOwners = 0xFFFFFFFE;
+// How far the search for a deleted folder's later cluster reads (free clusters only), for one
+// folder and for the whole walk, and how many clusters it may pass over without reading.
+constexpr std::uint64_t kFolderSearchBytes = 256ull << 20;
+constexpr std::uint64_t kWalkSearchBytes = 1ull << 30;
+constexpr std::uint64_t kFolderSearchSpan = std::uint64_t{1} << 22;
 
 struct Listed
 {
@@ -71,6 +77,7 @@ private:
     {
         std::u16string path; // the folder's path, ending in "\" (empty for the root)
         bool deleted = false;
+        bool grow = false; // a deleted folder whose chain is gone: its later clusters are searched for
         std::vector<std::uint64_t> clusters;
     };
 
@@ -82,6 +89,7 @@ private:
     std::vector<std::uint64_t> liveClusters(const EntrySetInfo& info) const;
     std::vector<std::uint64_t> deletedClusters(const EntrySetInfo& info) const;
     bool looksLikeDirectory(std::span<const std::uint8_t> cluster) const;
+    void growDeleted(DirectoryBytes& dir);
 
     void computeContent(Listed& item, const std::map<std::uint64_t, std::vector<std::size_t>>& starts,
                         std::size_t self) const;
@@ -92,6 +100,7 @@ private:
     const std::function<bool()>& m_keepGoing;
     ClusterSet m_walked;
     std::vector<Listed> m_listed;
+    std::uint64_t m_searchBudget = kWalkSearchBytes;
 };
 
 DirectoryBytes Scanner::readDirectory(const std::vector<std::uint64_t>& clusters)
@@ -184,22 +193,71 @@ std::vector<std::uint64_t> Scanner::liveClusters(const EntrySetInfo& info) const
     return clusters;
 }
 
-// A deleted folder's clusters: its contiguous run when NoFatChain said so, else the free clusters
-// from its first one on (its chain is gone); clusters in use now hold someone else's bytes.
+// A deleted folder's clusters: its contiguous run when NoFatChain said so, else its first cluster
+// (growDeleted finds the rest by their shape); a cluster in use now holds someone else's bytes.
 std::vector<std::uint64_t> Scanner::deletedClusters(const EntrySetInfo& info) const
 {
     const std::uint64_t want = clustersFor(std::min(info.dataLength, kMaxDirectoryBytes), m_g.bytesPerCluster);
     std::vector<std::uint64_t> clusters;
-    std::uint64_t skipped = 0;
     for (std::uint64_t c = info.firstCluster; c >= 2 && c <= m_volume.lastCluster() && clusters.size() < want; ++c) {
-        if (!m_volume.clusterInUse(c))
-            clusters.push_back(c);
-        else if (info.noFatChain || ++skipped > kGuessSkipBudget)
+        if (m_volume.clusterInUse(c))
             break;
-        if (clusters.empty())
-            break; // the first cluster is in use: nothing of the folder is left to read
+        clusters.push_back(c);
+        if (!info.noFatChain)
+            break;
     }
     return clusters;
+}
+
+// The later clusters of a deleted folder whose chain is gone, while its last one read has no
+// end-of-directory mark: the next cluster of the chain the FAT may still hold, the cluster right
+// after, or the nearest free cluster further on that is shaped like a folder's (a folder that
+// grew after files were written into it lies past their content). The length the entry gave is
+// no bound: a writer may have shrunk the folder as its files were deleted.
+void Scanner::growDeleted(DirectoryBytes& dir)
+{
+    auto hasEndMark = [](std::span<const std::uint8_t> bytes) {
+        for (std::size_t at = 0; at < bytes.size(); at += kEntrySize)
+            if (bytes[at] == 0)
+                return true;
+        return false;
+    };
+    auto usable = [&](std::uint64_t c) {
+        return c >= 2 && c <= m_volume.lastCluster() && !m_walked.has(c) && !m_volume.clusterInUse(c);
+    };
+    std::vector<std::uint8_t> cluster(m_g.bytesPerCluster);
+    auto shapedAt = [&](std::uint64_t c) {
+        return usable(c) && readBytes(m_device, m_g.clusterPosition(c), cluster, m_g.bytesPerSector) &&
+            looksLikeDirectory(cluster);
+    };
+    while (!dir.clusters.empty() && !hasEndMark(dir.bytes) && dir.bytes.size() < kMaxDirectoryBytes && m_keepGoing()) {
+        const std::uint64_t last = dir.clusters.back();
+        std::optional<std::uint64_t> next;
+        if (const auto chained = m_volume.nextInChain(last); chained && shapedAt(*chained))
+            next = chained;
+        else if (shapedAt(last + 1))
+            next = last + 1;
+        else {
+            ClusterSearch search;
+            search.from = last + 1;
+            search.last = m_volume.lastCluster();
+            search.bytesPerCluster = m_g.bytesPerCluster;
+            search.position = [&](std::uint64_t c) { return m_g.clusterPosition(c); };
+            search.skip = [&](std::uint64_t c) { return !usable(c); };
+            for (const auto& [slot, info] : entrySets(dir.bytes))
+                if (!info.directory() && info.dataLength > 0 && info.firstCluster >= 2)
+                    search.passOver.emplace_back(info.firstCluster,
+                                                 info.firstCluster + clustersFor(info.dataLength, m_g.bytesPerCluster));
+            search.matches = [&](std::span<const std::uint8_t> bytes) { return looksLikeDirectory(bytes); };
+            search.keepGoing = m_keepGoing;
+            next = searchForward(m_device, search, {kFolderSearchBytes, kFolderSearchSpan}, m_searchBudget);
+        }
+        if (!next)
+            break;
+        const DirectoryBytes more = readDirectory({*next});
+        dir.clusters.insert(dir.clusters.end(), more.clusters.begin(), more.clusters.end());
+        dir.bytes.insert(dir.bytes.end(), more.bytes.begin(), more.bytes.end());
+    }
 }
 
 bool Scanner::walk()
@@ -224,7 +282,9 @@ bool Scanner::walk()
             return false;
         Pending dir = std::move(stack.back());
         stack.pop_back();
-        const DirectoryBytes bytes = readDirectory(dir.clusters);
+        DirectoryBytes bytes = readDirectory(dir.clusters);
+        if (dir.grow)
+            growDeleted(bytes);
         std::vector<Pending> children;
         for (const auto& [slot, info] : entrySets(bytes.bytes)) {
             const bool deleted = dir.deleted || !info.inUse;
@@ -235,6 +295,7 @@ bool Scanner::walk()
                 child.path = dir.path + info.name + u'\\';
                 child.deleted = deleted;
                 child.clusters = deleted ? deletedClusters(info) : liveClusters(info);
+                child.grow = deleted && !info.noFatChain;
                 children.push_back(std::move(child));
             }
         }

@@ -6,6 +6,7 @@
 
 #include "fat/Fat.h"
 #include "fat/FatDirectory.h"
+#include "volume/ClusterSearch.h"
 
 namespace orv::fat {
 
@@ -19,6 +20,13 @@ constexpr int kMaxDepth = 128;
 constexpr std::uint64_t kMaxSkippedClusters = 65536;
 // The Extended scan reads the data area in pieces of this size.
 constexpr std::uint64_t kReadPiece = 4 * 1024 * 1024;
+// How far the search for a deleted folder's later cluster reads (free clusters only), for one
+// folder and for the whole walk: enough for thousands of small files written before the folder
+// grew, bounded so that a card of deleted photos stays a quick scan.
+constexpr std::uint64_t kFolderSearchBytes = 256ull * 1024 * 1024;
+constexpr std::uint64_t kWalkSearchBytes = 1024ull * 1024 * 1024;
+// How many clusters the search may pass over (in use, or another file's content) without reading.
+constexpr std::uint64_t kFolderSearchSpan = std::uint64_t{1} << 22;
 
 // A folder's bytes as read, and where each cluster of them lies on the device.
 struct FolderBytes
@@ -156,25 +164,65 @@ private:
             return std::nullopt;
         std::uint64_t cluster = first;
         while (!hasEndMark(f.bytes) && f.bytes.size() < kMaxFolderBytes) {
-            std::uint64_t skipped = 0;
-            ++cluster;
-            while (m_g.validCluster(cluster) && blocked(cluster) && skipped < kMaxSkippedClusters) {
-                ++cluster;
-                ++skipped;
-            }
-            if (!m_g.validCluster(cluster) || blocked(cluster))
+            auto next = nextContiguous(cluster);
+            if (!next)
+                next = searchContinuation(f, cluster + 1);
+            if (!next)
                 break;
-            FolderBytes next;
-            if (!appendCluster(next, cluster) || !looksLikeFolderContinuation(next.bytes, m_fat32, m_g.lastCluster()))
-                break;
-            f.bytes.insert(f.bytes.end(), next.bytes.begin(), next.bytes.end());
-            f.clusters.push_back(cluster);
+            cluster = *next;
+            appendCluster(f, cluster);
         }
         for (const std::uint64_t c : f.clusters) {
             m_folderClusters.insert(c);
             m_deletedFolderClusters.insert(c);
         }
         return f;
+    }
+
+    bool continuationAt(std::uint64_t cluster)
+    {
+        FolderBytes probe;
+        return appendCluster(probe, cluster) && looksLikeFolderContinuation(probe.bytes, m_fat32, m_g.lastCluster());
+    }
+
+    // The next cluster of a deleted folder when it lies right after the last one, stepping over
+    // clusters others hold (they were taken before the folder grew).
+    std::optional<std::uint64_t> nextContiguous(std::uint64_t last)
+    {
+        std::uint64_t cluster = last + 1, skipped = 0;
+        while (m_g.validCluster(cluster) && blocked(cluster) && skipped < kMaxSkippedClusters) {
+            ++cluster;
+            ++skipped;
+        }
+        if (!m_g.validCluster(cluster) || blocked(cluster) || !continuationAt(cluster))
+            return std::nullopt;
+        return cluster;
+    }
+
+    // A folder that grew after files were written into it has its later clusters past those
+    // files' content (mtools writes a whole folder's files first; Windows takes the next free
+    // cluster when the folder fills): the nearest free cluster from `from` shaped like a folder's
+    // continuation, without reading the clusters others hold or the content of the files this
+    // folder already names.
+    std::optional<std::uint64_t> searchContinuation(const FolderBytes& f, std::uint64_t from)
+    {
+        ClusterSearch search;
+        search.from = from;
+        search.last = m_g.lastCluster();
+        search.bytesPerCluster = m_g.bytesPerCluster;
+        search.position = [&](std::uint64_t c) { return m_g.clusterPosition(c); };
+        search.skip = [&](std::uint64_t c) { return blocked(c); };
+        walkDirectory(f.bytes, m_fat32, [&](const DirectoryRecord& r) {
+            if (!r.dotEntry && !r.directory() && r.size > 0 && m_g.validCluster(r.firstCluster))
+                search.passOver.emplace_back(r.firstCluster,
+                                             r.firstCluster + (r.size + m_g.bytesPerCluster - 1) / m_g.bytesPerCluster);
+            return true;
+        });
+        search.matches = [&](std::span<const std::uint8_t> bytes) {
+            return looksLikeFolderContinuation(bytes, m_fat32, m_g.lastCluster());
+        };
+        search.keepGoing = [&] { return keepGoing(); };
+        return searchForward(m_device, search, {kFolderSearchBytes, kFolderSearchSpan}, m_searchBudget);
     }
 
     static bool hasEndMark(std::span<const std::uint8_t> bytes)
@@ -235,6 +283,7 @@ private:
     const std::function<bool()>& m_keepGoing;
     bool m_stopped = false;
     bool m_requireFree = true;
+    std::uint64_t m_searchBudget = kWalkSearchBytes;
     std::vector<Listed> m_listed;
     std::unordered_set<std::uint64_t> m_folderClusters;
     std::unordered_set<std::uint64_t> m_deletedFolderClusters;

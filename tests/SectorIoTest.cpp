@@ -8,6 +8,7 @@
 #include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
+#include "volume/ClusterSearch.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -195,6 +196,40 @@ TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
     std::ifstream moved(folder / "moved.img", std::ios::binary);
     const std::string written(std::istreambuf_iterator<char>(moved), {});
     EXPECT_EQ(written.substr(1024, 512), std::string(512, '\0'));
+}
+
+// The search for a folder's later cluster: clusters others hold are never read, the named files'
+// content is jumped, the nearest match wins, and the read budget ends it.
+TEST(ClusterSearch, ReadsOnlyWhatItMayAndStopsAtItsBudget)
+{
+    constexpr std::uint64_t kCluster = 512, kClusters = 64;
+    std::vector<std::uint8_t> bytes(kCluster * kClusters, 0);
+    for (const std::uint64_t marked : {20u, 30u, 40u})
+        bytes[marked * kCluster] = 0xD1;
+    test::MemoryDevice device(bytes);
+    ClusterSearch search;
+    search.from = 10;
+    search.last = kClusters - 1;
+    search.bytesPerCluster = kCluster;
+    search.position = [](std::uint64_t c) { return c * kCluster; };
+    search.skip = [](std::uint64_t c) { return c >= 12 && c < 16; };
+    search.passOver = {{16, 18}, {17, 21}}; // overlapping, so 16..20 are jumped and 20 is never seen
+    search.matches = [](std::span<const std::uint8_t> cluster) { return cluster[0] == 0xD1; };
+
+    std::uint64_t budget = kCluster * kClusters;
+    EXPECT_EQ(searchForward(device, search, {budget, kClusters}, budget), 30u);
+    for (const std::uint64_t position : device.readPositions)
+        EXPECT_FALSE(position >= 12 * kCluster && position < 21 * kCluster) << position / kCluster;
+    // Two reads: 10..11 (12 is held), then from 21 on in one piece up to the volume's end.
+    EXPECT_EQ(device.readPositions, (std::vector<std::uint64_t>{10 * kCluster, 21 * kCluster}));
+    EXPECT_EQ(budget, (kClusters - 2 - 43) * kCluster);
+
+    // Too little budget, or too short a span, to reach cluster 30.
+    std::uint64_t small = 5 * kCluster;
+    EXPECT_EQ(searchForward(device, search, {kCluster * kClusters, kClusters}, small), std::nullopt);
+    EXPECT_EQ(small, 0u);
+    budget = kCluster * kClusters;
+    EXPECT_EQ(searchForward(device, search, {budget, 15}, budget), std::nullopt);
 }
 
 } // namespace

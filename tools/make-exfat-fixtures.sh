@@ -184,6 +184,13 @@ folder "Many"
 for i in $(seq -w 1 40); do
     put "Many/entry number $i with a name long enough for three name entries.txt" $((10#$i * 37)) "many-$i"
 done
+# A folder that grew while its files were written: its second cluster lies after the files its
+# first one names, and the driver shrinks the folder as they are deleted, so its entry ends up
+# giving one cluster. Deleted last, so that no later file takes its clusters.
+folder "Crowd"
+for i in $(seq -w 1 40); do
+    put "Crowd/crowd member $i with a name for three entries.txt" $((10#$i * 53)) "crowd-$i"
+done
 # Fragmentation: B's gap is taken first by the big file, which then continues after C.
 folder "Frag"
 put "Frag/A.bin" 8192 frag-a
@@ -228,6 +235,7 @@ for i in 03 17 18 31; do
     delete "Many/entry number $i with a name long enough for three name entries.txt"
 done
 delete_tree "Old"
+delete_tree "Crowd"
 release
 finish exfat "$img"
 

@@ -53,6 +53,22 @@ deltree() {
 }
 
 # forget PATH: a file whose entry a later file took; nothing can list it, so the manifest does not.
+# put_many FOLDER COUNT: COUNT files with long names written into FOLDER by one mcopy, which
+# writes every file's content before it grows the folder: the folder's later clusters lie past them.
+put_many() {
+    local folder=$1 count=$2 dir=$work/many i name
+    rm -rf "$dir" && mkdir -p "$dir"
+    for i in $(seq -w 1 "$count"); do
+        python3 -c 'import random, sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' \
+            "$folder-$i" "$((10#$i * 53))" >"$dir/crowd member $i with a long name.txt"
+    done
+    mcopy -i "$img" -m "$dir"/* "::/$folder/"
+    for i in $(seq -w 1 "$count"); do
+        name="crowd member $i with a long name.txt"
+        echo -e "$folder/$name\t$((10#$i * 53))\t$(sha256sum "$dir/$name" | cut -d' ' -f1)\tlive\t$(mshowfat -i "$img" "::/$folder/$name" | grep -o '<[0-9-]*>' | tr -d '<>' | tr '\n' ' ' || true)" >>"$records"
+    done
+}
+
 forget() {
     grep -v "^$1	" "$records" >"$records.new" || true
     mv "$records.new" "$records"
@@ -86,7 +102,8 @@ rewind() {
 # and FAT16 hands out the first free cluster, so every file meant to stay recoverable is deleted
 # only after the last write; the files meant to lose clusters are deleted before a write.
 fill() {
-    mmd -i "$img" ::/Kept ::/Frag ::/Reuse ::/Old ::/Old/Sub ::/Old/Sub/Deeper
+    mmd -i "$img" ::/Kept ::/Frag ::/Reuse ::/Old ::/Old/Sub ::/Old/Sub/Deeper ::/Crowd
+    put_many Crowd 30
     put "Long File Name Document.txt" 1500 live-long
     put "README.TXT" 700 live-readme
     put "Kept/photo kept.jpg" 4000 live-photo
@@ -153,6 +170,7 @@ fill() {
     del "Frag/wall2.bin"
     del "Frag/second fragmented.mp4"
     deltree "Old"
+    deltree "Crowd"
 }
 
 # A tree that a quick format hides: its folders stay in the data area, their entries do not.

@@ -98,18 +98,25 @@ void SingleInstance::onConnection()
         }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // Every line is taken before any is acted on: acting may show a message, whose loop
-            // can see the other copy hang up and delete this socket.
+            // Every line is taken now and acted on once the socket's own signal has returned:
+            // acting may show a message, whose loop can see the other copy hang up and delete
+            // this socket while Qt is still inside its readyRead.
             QList<QByteArray> lines;
             while (socket->canReadLine())
                 lines.append(socket->readLine().trimmed());
-            for (const QByteArray& line : lines) {
-                // Anything but the activation number and image lines is not ours and is ignored.
-                if (line == QByteArray::number(kActivation))
-                    emit activationRequested();
-                else if (line.startsWith(kOpen) && line.size() > kOpen.size())
-                    emit imageHanded(QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(kOpen.size()))));
-            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, lines] {
+                    for (const QByteArray& line : lines) {
+                        // Anything but the activation number and image lines is not ours and is ignored.
+                        if (line == QByteArray::number(kActivation))
+                            emit activationRequested();
+                        else if (line.startsWith(kOpen) && line.size() > kOpen.size())
+                            emit imageHanded(
+                                QString::fromUtf8(QByteArray::fromPercentEncoding(line.mid(kOpen.size()))));
+                    }
+                },
+                Qt::QueuedConnection);
         });
     }
 }
