@@ -30,10 +30,12 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
     FileSystem& fileSystem = fileSystemOf(session);
     const OpenedFile file = fileSystem.open(session, locator);
     if (!file.found) {
+        outcome.problem = RestoreOutcome::Problem::NotOnVolume;
         outcome.reason = file.reason;
         return outcome;
     }
     if (file.size == 0 && !file.emptyIsWhole) {
+        outcome.problem = RestoreOutcome::Problem::Empty;
         outcome.reason = "the file is empty";
         return outcome;
     }
@@ -50,6 +52,7 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
             : blocks * space.f_frsize;
         if (static_cast<std::uint64_t>(needed) > freeBytes) {
             outcome.status = RestoreOutcome::Status::Failed;
+            outcome.problem = RestoreOutcome::Problem::NoRoom;
             outcome.reason = "not enough free space in the restore folder: the file needs " + std::to_string(needed) +
                 " bytes, " + std::to_string(freeBytes) + " are free";
             return outcome;
@@ -61,6 +64,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
     if (out.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true; // the restore folder refuses files: every other file would fail too
+        outcome.problem = RestoreOutcome::Problem::CannotCreate;
+        outcome.error = errno;
         outcome.reason = "cannot create a file in the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }
@@ -112,6 +117,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         discard();
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotWrite;
+        outcome.error = writeError ? writeError : EIO;
         outcome.reason = "writing failed: " + std::string(std::strerror(writeError ? writeError : EIO));
         return outcome;
     }
@@ -129,6 +136,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         discard();
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotName;
+        outcome.error = error;
         outcome.reason = "cannot name the file in the restore folder: " + std::string(std::strerror(error));
         return outcome;
     }
@@ -162,6 +171,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         RestoreOutcome outcome;
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotOpenFolder;
+        outcome.error = errno;
         outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }

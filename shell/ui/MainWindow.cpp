@@ -1,5 +1,7 @@
 #include "shell/ui/MainWindow.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
@@ -55,6 +57,7 @@ std::u16string toU16(const QString& text)
 TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QStringLiteral("main")), m_services(services)
 {
     setObjectName(QStringLiteral("TForm1"));
+    setAccessibleRole(this, kMainWindowRole);
     setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
     setFont(skinFont(QStringLiteral("Arial"), 11, false));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -103,10 +106,12 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_aviPanel->setPalette(panel);
     m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), QSize(154, 115)));
     m_animation = new AnimationPlayer(m_aviPanel, this);
+    setAccessibleRole(m_aviPanel, QAccessible::Animation);
 
     m_progressBar = addLabel(QStringLiteral("ProgressBar"), QRect(39, 247, 0, 31), kLabelColour, labelFont);
     m_progressBar->setPixmap(skinPicture(QStringLiteral("progress"), QSize(200, 31)));
     m_progressBar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setAccessibleRole(m_progressBar, QAccessible::ProgressBar);
     m_progressLabel = addLabel(QStringLiteral("ProgressLabel"), QRect(126, 256, 60, 14), QColor(Qt::white),
                                skinFont(QStringLiteral("Arial"), 11, true));
     m_progressLabel->hide();
@@ -215,10 +220,14 @@ void TForm1::CreateTexts()
     m_closeButton->setCaptionText(text(m_texts, lang::kButtonsClose));
 
     // Screen readers name the choices after the labels above them.
-    m_driveBox->setAccessibleName(m_driveLabel->text());
-    m_modeBox->setAccessibleName(m_modeLabel->text());
-    m_maskEdit->setAccessibleName(m_maskLabel->text());
-    m_maskBox->setAccessibleName(text(m_texts, lang::kAccessFileTypes));
+    m_driveBox->setAccessibleName(spokenText(m_driveLabel->text()));
+    m_modeBox->setAccessibleName(spokenText(m_modeLabel->text()));
+    m_maskEdit->setAccessibleName(spokenText(m_maskLabel->text()));
+    // The arrow beside the mask chooses a mask for it: named by the same caption, its list by kind.
+    m_maskBox->setAccessibleName(spokenText(m_maskLabel->text()));
+    m_maskBox->setAccessibleDescription(text(m_texts, lang::kAccessFileTypes));
+    m_progressBar->setAccessibleName(text(m_texts, lang::kAccessProgress));
+    m_aviPanel->setAccessibleName(text(m_texts, lang::kAccessAnimation));
     fitTexts();
     fitComboBox(m_modeBox);
 }
@@ -235,9 +244,9 @@ void TForm1::ShowInformation(const QString& message)
     m_information->showMessage(message);
 }
 
-bool TForm1::AskConfirmation(const QString& question)
+bool TForm1::AskConfirmation(const QString& question, ConfirmationDialog::Default answer)
 {
-    return m_confirmation && m_confirmation->ask(question);
+    return m_confirmation && m_confirmation->ask(question, answer);
 }
 
 void TForm1::showEvent(QShowEvent* event)

@@ -51,7 +51,8 @@ public:
     // window and handed to it.
     void setConfirmation(ConfirmationDialog* dialog) { m_confirmation = dialog; }
     void ShowInformation(const QString& message);
-    bool AskConfirmation(const QString& question);
+    bool AskConfirmation(const QString& question,
+                         ConfirmationDialog::Default answer = ConfirmationDialog::Default::Yes);
 
     // The window that shows the store after a scan that found files; a later window replaces
     // the interim list.

@@ -1,5 +1,7 @@
 #include "shell/ui/OptionsAbout.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -50,7 +52,7 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
     field.setColor(QPalette::Base, Qt::white);
     field.setColor(QPalette::Text, Qt::black);
     m_folder->setPalette(field);
-    m_folder->setAccessibleName(m_prompt->text());
+    m_folder->setAccessibleName(spokenText(m_prompt->text()));
 
     ImageButton* browseButton = addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25),
                                           QStringLiteral("browse_normal"), QStringLiteral("browse_hover"));
@@ -154,6 +156,8 @@ TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)
         // The keyboard opens a link through a plate over it, as it presses a button.
         auto* key = new KeyPlate(this, label->objectName() + QStringLiteral("Key"), label->geometry());
         key->describe(label->text(), urls(i));
+        // The link is read through its key plate, once.
+        hideFromAssistiveTechnology(label);
         connect(key, &QAbstractButton::clicked, this, [this, i] {
             if (m_openUrl)
                 m_openUrl(QUrl(urls(i)));

@@ -1,5 +1,7 @@
 #include "shell/ui/ResultsWindow.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QImage>
@@ -46,6 +48,38 @@ QString qs(const std::u16string& text)
 // smaller, and if that is not enough its label takes the plate's room between `leftEdge` (right of
 // the picture on the plate) and `rightEdge`, rather than cutting the word at both ends. A soft
 // hyphen in a translation is a place where the word may break across the two lines.
+// Names joined by commas, the first few of them and how many more.
+QString listedNames(const QStringList& list)
+{
+    QString line = list.mid(0, kNamesListed).join(QStringLiteral(", "));
+    if (list.size() > kNamesListed)
+        line += QStringLiteral(", \u2026 (+") + QString::number(list.size() - kNamesListed) + QLatin1Char(')');
+    return line;
+}
+
+// Why the file `name` was not written, in the catalogue's language.
+QString problemText(const LanguageCatalogue& texts, const QString& name, const RestoreOutcome& outcome)
+{
+    using Problem = RestoreOutcome::Problem;
+    const auto withCause = [&](const LanguageText& entry) {
+        return text(texts, entry).arg(name, causeText(texts, outcome.error));
+    };
+    switch (outcome.problem) {
+    case Problem::NotOnVolume: return text(texts, lang::kRestoredNotOnVolume).arg(name);
+    case Problem::NotListed: return text(texts, lang::kRestoredNotListed).arg(name);
+    case Problem::Empty: return text(texts, lang::kRestoredEmpty).arg(name);
+    case Problem::NoRoom: return text(texts, lang::kRestoredNoRoom).arg(name);
+    case Problem::FolderNotMade: return text(texts, lang::kRestoredFolderNotMade).arg(name);
+    case Problem::CannotCreate: return withCause(lang::kRestoredCannotCreate);
+    case Problem::CannotWrite: return withCause(lang::kRestoredCannotWrite);
+    case Problem::CannotName: return withCause(lang::kRestoredCannotName);
+    case Problem::CannotOpenFolder: return withCause(lang::kRestoredCannotOpenFolder);
+    case Problem::None: break;
+    }
+    // A skip with no kind of its own (nothing chosen it could be).
+    return text(texts, lang::kRestoredNotOnVolume).arg(name);
+}
+
 void fitCaption(QLabel* label, int leftEdge, int rightEdge)
 {
     QFont font = label->font();
@@ -75,6 +109,8 @@ TForm2::TForm2(ResultsServices services)
     : SkinDialog(QSize(kWindowWidth, kWindowHeight), QStringLiteral("results")), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TForm2"));
+    // The program's second main window, not a question: a frame for assistive technology.
+    setAccessibleRole(this, kMainWindowRole);
     setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
     setFont(skinFont(QStringLiteral("Arial"), 11, false));
     const LanguageCatalogue& texts = m_services.texts;
@@ -236,7 +272,14 @@ TForm2::TForm2(ResultsServices services)
     connect(m_deselectKey, &QAbstractButton::clicked, this, &TForm2::DeselectLabelClick);
     m_tree->setAccessibleName(text(texts, lang::kAccessFolders));
     m_list->setAccessibleName(text(texts, lang::kAccessFiles));
-    m_findEdit->setAccessibleName(m_findLabel->text());
+    m_findEdit->setAccessibleName(spokenText(m_findLabel->text()));
+    m_splitter->setAccessibleName(text(texts, lang::kAccessDivider));
+    m_progressBar->setAccessibleName(text(texts, lang::kAccessProgress));
+    m_preview->setAccessibleName(text(texts, lang::kAccessPreview));
+    setAccessibleRole(m_preview, QAccessible::Graphic);
+    // The links are read through their key plates, once.
+    hideFromAssistiveTechnology(m_selectLabel);
+    hideFromAssistiveTechnology(m_deselectLabel);
     // Through the lists, the selection links, the search, the commands, then the top row.
     QWidget* order[] = {m_tree,
                         m_list,
@@ -638,6 +681,8 @@ void TForm2::runStarted()
     m_stoppedNames.clear();
     m_damagedNames.clear();
     m_encryptedNames.clear();
+    m_problemLines.clear();
+    m_notWipedNames.clear();
     m_whole = 0;
     setCommandsEnabled(m_running, false);
 }
@@ -682,21 +727,28 @@ void TForm2::fileRestored(const std::u16string& folder, const std::u16string& na
     case Status::Encrypted: m_encryptedNames.push_back(qs(name)); break;
     case Status::Stopped: m_stoppedNames.push_back(qs(name)); break;
     case Status::Skipped:
-    case Status::Failed: break;
+    case Status::Failed: m_problemLines.push_back(problemText(m_services.texts, qs(name), outcome)); break;
     }
+}
+
+void TForm2::fileNotWiped(const std::u16string& name, const std::string& reason)
+{
+    Q_UNUSED(reason);
+    m_notWipedNames.push_back(qs(name));
+}
+
+bool TForm2::askRestoreInto(const std::filesystem::path& folder)
+{
+    return m_services.ask &&
+        m_services.ask(text(m_services.texts, lang::kFileMessage7) + QLatin1Char('\n') +
+                       text(m_services.texts, lang::kFileRestoreInto) + QLatin1Char(' ') +
+                       QString::fromStdString(folder.string()));
 }
 
 QString TForm2::restoreSummary(int done) const
 {
-    if (m_stoppedNames.isEmpty() && m_damagedNames.isEmpty() && m_encryptedNames.isEmpty())
+    if (m_stoppedNames.isEmpty() && m_damagedNames.isEmpty() && m_encryptedNames.isEmpty() && m_problemLines.isEmpty())
         return QString::number(done) + QLatin1Char(' ') + text(m_services.texts, lang::kFileMessage14);
-    const auto names = [](const QStringList& list) {
-        QStringList shown = list.mid(0, kNamesListed);
-        QString line = shown.join(QStringLiteral(", "));
-        if (list.size() > kNamesListed)
-            line += QStringLiteral(", \u2026 (+") + QString::number(list.size() - kNamesListed) + QLatin1Char(')');
-        return line;
-    };
     QStringList lines{QString::number(m_whole) + QLatin1Char(' ') + text(m_services.texts, lang::kRestoredWhole)};
     const std::pair<const LanguageText*, const QStringList*> groups[] = {
         {&lang::kRestoredStopped, &m_stoppedNames},
@@ -705,7 +757,11 @@ QString TForm2::restoreSummary(int done) const
     };
     for (const auto& [title, list] : groups)
         if (!list->isEmpty())
-            lines << text(m_services.texts, *title) + QLatin1Char(' ') + names(*list);
+            lines << text(m_services.texts, *title) + QLatin1Char(' ') + listedNames(*list);
+    // Each file that was not written says why, the first few of them.
+    lines << m_problemLines.mid(0, kNamesListed);
+    if (m_problemLines.size() > kNamesListed)
+        lines << QStringLiteral("\u2026 (+") + QString::number(m_problemLines.size() - kNamesListed) + QLatin1Char(')');
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -782,6 +838,9 @@ void TForm2::closeEvent(QCloseEvent* event)
 
 bool TForm2::AskConfirmation(const LanguageText& question)
 {
+    const bool wipe = question.section == lang::kFileMessage9.section && question.key == lang::kFileMessage9.key;
+    if (wipe && m_services.askDefaultNo)
+        return m_services.askDefaultNo(text(m_services.texts, question));
     return m_services.ask && m_services.ask(text(m_services.texts, question));
 }
 
@@ -790,15 +849,23 @@ void TForm2::ShowInformation(const LanguageText& message, std::optional<int> cou
     // The end of a restore counts the files restored whole and names those that are not.
     const bool restoreEnd =
         count && message.section == lang::kFileMessage14.section && message.key == lang::kFileMessage14.key;
-    const QString line = restoreEnd ? restoreSummary(*count)
-        : count                     ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
-                                    : text(m_services.texts, message);
+    const bool wipeEnd =
+        count && message.section == lang::kFileMessage10.section && message.key == lang::kFileMessage10.key;
+    QString line = restoreEnd ? restoreSummary(*count)
+        : count               ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
+                              : text(m_services.texts, message);
+    if (wipeEnd && !m_notWipedNames.isEmpty())
+        line += QLatin1Char('\n') + text(m_services.texts, lang::kFileNotWiped) + QLatin1Char(' ') +
+            listedNames(m_notWipedNames);
     if (m_services.inform)
         m_services.inform(line);
 }
 
 void TForm2::ShowProblem(const std::string& message)
 {
+    // The failure that ended a restore is named, in the user's language, by the summary that follows.
+    if (!m_problemLines.isEmpty())
+        return;
     if (m_services.inform)
         m_services.inform(QString::fromStdString(message));
 }

@@ -572,8 +572,8 @@ void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
     QVERIFY(SingleInstance(name).activateRunningCopy({fifo}));
     QTRY_VERIFY(user.done());
     QCOMPARE(app.messages.size(), 1);
-    QVERIFY2(app.messages[0].startsWith(fifo + QStringLiteral(": ")), qPrintable(app.messages[0]));
-    QVERIFY2(app.messages[0].contains(QStringLiteral("neither a disk image")), qPrintable(app.messages[0]));
+    QVERIFY2(app.messages[0].contains(fifo + QStringLiteral(": it is neither a disk image nor a drive")),
+             qPrintable(app.messages[0]));
 
     // Named on the command line; a character device is refused the same way; an image joins.
     for (const QString& refused : {fifo, QStringLiteral("/dev/zero")}) {
@@ -586,6 +586,22 @@ void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
     QVERIFY(app.system.drives.addImage(fifo.toStdString()).empty());
     QVERIFY(addImage(app.system.drives, app.form(), fixture("ntfs-c4096")));
     QCOMPARE(listed(), before + 1);
+
+    // Named together on the command line: one message names each that did not join, and why.
+    const QString zeros = folder.path() + QStringLiteral("/zero.img");
+    QFile zeroFile(zeros);
+    QVERIFY(zeroFile.open(QIODevice::WriteOnly) && zeroFile.resize(1 << 20));
+    zeroFile.close();
+    const QString refusals =
+        addImages(app.system.drives, app.form(),
+                  {zeros, folder.path() + QStringLiteral("/does-not-exist.img"), folder.path(), fixture("ntfs-c512")});
+    const QStringList lines = refusals.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("These could not be opened:"));
+    QCOMPARE(lines.mid(1),
+             (QStringList{QStringLiteral("zero.img: it holds no NTFS, FAT or exFAT volume"),
+                          QStringLiteral("does-not-exist.img: it does not exist"),
+                          QFileInfo(folder.path()).fileName() +
+                              QStringLiteral(": it is neither a disk image nor a drive")}));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -790,7 +790,9 @@ private slots:
         click(form.FindButton()->normalPicture());
         QVERIFY(user.done());
         QCOMPARE(seen,
-                 (QStringList{QStringLiteral("notice"), QStringLiteral("Restore selected files?"),
+                 (QStringList{QStringLiteral("notice"),
+                              QStringLiteral("Restore selected files?\nThey will be saved in: ") +
+                                  QString::fromStdString((copies / "restored").string()),
                               QStringLiteral("3 file(s) restored!")}));
         QCOMPARE(sha256((copies / "restored" / "sunset.jpg").string()),
                  QStringLiteral("6f6e69809783a838d9815dd6c9fb4784781f3038ab91c56195fdfc694238f122"));
