@@ -90,7 +90,8 @@ if(ORV_BUILD_GUI)
     endif()
     # The skin's fonts at their intended sizes, and the file-type icons where no desktop brings a
     # theme.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, adwaita-icon-theme")
+    # Qt's translations give Qt's own dialogs the chosen language; xdg-utils opens the manual.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, adwaita-icon-theme, qt6-translations-l10n, xdg-utils")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

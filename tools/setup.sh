@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
     qt6-base-dev qt6-svg-dev
+    # Qt's own dialogs (the folder picker) in the program's seven languages
+    qt6-translations-l10n
     # the desktop program's scanning animation (optional at build time; the plug-ins play it)
     qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # the skin's fonts at their intended sizes (Liberation Sans stands in for Arial with the same

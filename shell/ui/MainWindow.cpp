@@ -1,6 +1,7 @@
 #include "shell/ui/MainWindow.h"
 
 #include "shell/ui/Accessibility.h"
+#include "shell/ui/LanguageLocale.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -72,6 +73,7 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder,
                                      LanguageIndexForLocale(m_services.facts.messagesLocale()));
     m_texts = LoadLanguageCatalogue(m_folders.ApplicationFolder, m_startup.LanguageIndex);
+    useLanguage(m_startup.LanguageIndex);
 
     const QFont labelFont = skinFont(QStringLiteral("Arial"), 11, false);
     m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(54, 52, 120, 16), kLabelColour, labelFont);

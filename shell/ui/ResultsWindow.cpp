@@ -1,6 +1,7 @@
 #include "shell/ui/ResultsWindow.h"
 
 #include "shell/ui/Accessibility.h"
+#include "shell/ui/LanguageLocale.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -147,6 +148,7 @@ TForm2::TForm2(ResultsServices services)
     m_list = new QTableView(m_splitter);
     m_list->setObjectName(QStringLiteral("FList"));
     m_model = new FileListModel(m_services.session, texts, this);
+    m_model->setLocale(languageLocale(m_services.languageIndex));
     m_list->setModel(m_model);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -479,7 +481,7 @@ void TForm2::FlistChange()
     const QString name = m_model->fileName(row);
     const std::int64_t size = m_model->fileSize(row);
     setFittedText(m_label1b, name);
-    setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size));
+    setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size, languageLocale(m_services.languageIndex)));
     setFittedText(m_label3b, m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
     if (size == 0)
         return;

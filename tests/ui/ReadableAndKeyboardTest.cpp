@@ -258,6 +258,9 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     Started app(language, [](TForm1& form) { form.setResultsWindow([](ScanSession&) {}); });
     TForm1& form = app.form();
     const LanguageCatalogue& texts = form.texts();
+    // Qt's own dialogs (the folder picker of Options) speak the chosen language too.
+    const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+    QVERIFY2((lookIn == QLatin1String("Look in:")) == (language == 1), qPrintable(lookIn));
     QStringList faults = unreadable(&form) + unnamed(&form) + unspoken(&form, QAccessible::Window);
 
     // Scanning (the step text, Stop), then the Stop question, answered No.

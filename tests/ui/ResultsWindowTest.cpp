@@ -18,6 +18,7 @@
 #include "results/FileSystem.h"
 #include "scan/FindChecks.h"
 #include "scan/NormalScan.h"
+#include "shell/ui/LanguageLocale.h"
 #include "shell/ui/ResultsWindow.h"
 #include "tests/support/RecordBuilder.h"
 #include "tests/ui/UiTestSupport.h"
@@ -348,6 +349,37 @@ private slots:
         QCOMPARE(model.fileName(1), QStringLiteral("c.txt"));
         QCOMPARE(model.fileName(2), QStringLiteral("a.txt"));
         QCOMPARE(model.data(model.index(0, FileListModel::Date)).toString(), QStringLiteral("15.06.2021"));
+        // In another language the date is written its way, from the record's time.
+        model.setLocale(languageLocale(6));
+        QCOMPARE(model.data(model.index(0, FileListModel::Date)).toString(), QStringLiteral("15.06.2021"));
+        model.setLocale(languageLocale(2));
+        QCOMPARE(model.data(model.index(0, FileListModel::Date)).toString(), QStringLiteral("15.06.21"));
+    }
+
+    // Sizes in the program's own English units, or in the chosen language's units and numbers.
+    void sizesInTheChosenLanguage()
+    {
+        const struct
+        {
+            int language;
+            qint64 bytes;
+            const char* size;
+            const char* column;
+        } table[] = {
+            {1, 1536, "1 Kb", "1 Kb"},
+            {2, 512, "512 Bytes", "512 Bytes"},
+            {2, 1536, "1 kB", "1 kB"},
+            {2, 5 * 1048576 + 1, "5 MB", "5 MB"},
+            {2, 3000000000, "3000000000", "2 GB"},
+            {3, 1536, "1 ko", "1 ko"},
+            {6, 1536, "1 кБ", "1 кБ"},
+            {6, 2 * 1048576, "2 МБ", "2 МБ"},
+        };
+        for (const auto& row : table) {
+            const std::optional<QLocale> locale = languageLocale(row.language);
+            QCOMPARE(sizeText(row.bytes, locale), QString::fromUtf8(row.size));
+            QCOMPARE(columnSizeText(row.bytes, locale), QString::fromUtf8(row.column));
+        }
     }
 
     void sizeTexts_data()
