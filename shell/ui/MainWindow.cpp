@@ -317,11 +317,15 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::TopButton2Click()
 {
-    const QString help = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Orvandel.chm");
-    if (QFileInfo::exists(help))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(help));
-    else
-        ShowInformation(text(m_texts, lang::kMessagesHelpNotFound));
+    // The manual beside the program (a build tree), or where the package installs it.
+    const QString folder = QString::fromStdString(m_folders.ApplicationFolder) + QLatin1Char('/');
+    for (const QString& help :
+         {folder + QStringLiteral("manual.html"), folder + QStringLiteral(ORV_MANUAL_FROM_PROGRAM)})
+        if (QFileInfo(help).isFile()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(help).canonicalFilePath()));
+            return;
+        }
+    ShowInformation(text(m_texts, lang::kMessagesHelpNotFound));
 }
 
 void TForm1::TopButton5Click()

@@ -2,6 +2,7 @@
 // Extended scan with Stop and Skip confirmed while they run, the refused close, the mask
 // controls, the single running copy.
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QSignalSpy>
@@ -107,6 +108,7 @@ private slots:
     void secondStartActivatesTheFirst();
     void socketOfAnotherUserIsNeverTrusted();
     void imageThatIsNoFileIsRefusedWithoutFreezing();
+    void helpOpensTheManualInTheBrowser();
 };
 
 void MainWindowTest::listsScannableDrivesButNeverA()
@@ -602,6 +604,36 @@ void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
                           QStringLiteral("does-not-exist.img: it does not exist"),
                           QFileInfo(folder.path()).fileName() +
                               QStringLiteral(": it is neither a disk image nor a drive")}));
+}
+
+// Help opens the manual through the desktop's handler of files; without a manual it says so.
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void MainWindowTest::helpOpensTheManualInTheBrowser()
+{
+    Started app({});
+    OpenedUrls browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "open");
+    UserScript user;
+    acceptMessage(user, app);
+    click(app.form().TopButton(2)->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(app.messages, QStringList{QStringLiteral("Help file not found!")});
+    QVERIFY(browser.opened.isEmpty());
+
+    const std::filesystem::path manual = app.system.folder / "manual.html";
+    std::filesystem::copy_file(ORV_RESOURCES_DIR "/manual/manual.html", manual);
+    click(app.form().TopButton(2)->normalPicture());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(manual.string()))});
+    QCOMPARE(app.messages.size(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)
