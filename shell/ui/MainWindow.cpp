@@ -34,6 +34,8 @@ const QColor kCounterColour(0xC5, 0xDD, 0xFD);
 // ModeBox: Normal, Extended, and the Extended scan that reads the whole volume.
 constexpr int kWholeVolumeMode = 2;
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
+// The light panel behind the drive, mode and mask, as the window's picture draws it.
+const QRect kChoicePanel(40, 44, 366, 54);
 
 struct MaskType
 {
@@ -76,26 +78,36 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     useLanguage(m_startup.LanguageIndex);
 
     const QFont labelFont = skinFont(QStringLiteral("Arial"), 11, false);
-    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(54, 52, 120, 16), kLabelColour, labelFont);
-    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(176, 52, 95, 16), kLabelColour, labelFont);
-    m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(276, 36, 130, 30), kLabelColour, labelFont,
+    // The choices share the panel drawn at the top (kChoicePanel): the mode is widest, as its
+    // whole-disc entry is the longest text; the mask's two-line caption stays inside the panel.
+    setPanels({kChoicePanel});
+    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(48, 52, 110, 16), kLabelColour, labelFont);
+    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(164, 52, 140, 16), kLabelColour, labelFont);
+    m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(310, 45, 94, 24), kLabelColour, labelFont,
                            Qt::AlignLeft | Qt::AlignBottom);
     m_maskLabel->setWordWrap(true);
 
     m_driveBox = new QComboBox(this);
     m_driveBox->setObjectName(QStringLiteral("DriveBox"));
-    m_driveBox->setGeometry(54, 70, 112, 22);
+    m_driveBox->setGeometry(48, 70, 110, 22);
     m_modeBox = new QComboBox(this);
     m_modeBox->setObjectName(QStringLiteral("ModeBox"));
-    m_modeBox->setGeometry(176, 70, 91, 22);
+    m_modeBox->setGeometry(164, 70, 140, 22);
     m_maskEdit = new QLineEdit(QStringLiteral("*.*"), this);
     m_maskEdit->setObjectName(QStringLiteral("MaskEdit"));
-    m_maskEdit->setGeometry(275, 70, 91, 22);
+    m_maskEdit->setGeometry(310, 70, 72, 22);
     m_maskEdit->installEventFilter(this);
     m_maskBox = new QComboBox(this);
     m_maskBox->setObjectName(QStringLiteral("MaskBox"));
-    m_maskBox->setGeometry(368, 70, 20, 22);
+    m_maskBox->setGeometry(384, 70, 20, 22);
     m_maskBox->view()->setMinimumWidth(150);
+    // The focus frame of the choices is drawn on the dark panel: in the captions' light blue.
+    for (QComboBox* box : {m_driveBox, m_modeBox, m_maskBox}) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Highlight, kCaptionColour);
+        palette.setColor(QPalette::HighlightedText, Qt::black);
+        box->setPalette(palette);
+    }
 
     m_hintLabel =
         addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont, Qt::AlignCenter);
@@ -275,12 +287,18 @@ void TForm1::ShowForm()
     for (const DriveEntry& entry : m_services.drives.drives()) {
         if (entry.letter == "A:")
             continue;
-        if (const FileSystemKind kind = fileSystemOfDrive(m_services.drives, entry.letter); scannable(kind))
-            m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (") +
-                                QString::fromLatin1(fileSystemName(kind)) + QStringLiteral(")"));
+        if (const FileSystemKind kind = fileSystemOfDrive(m_services.drives, entry.letter); scannable(kind)) {
+            const QString drive = QString::fromStdString(entry.letter) + QStringLiteral(" (") +
+                QString::fromLatin1(fileSystemName(kind)) + QStringLiteral(")");
+            // Seven images would all read "D: (NTFS)": an image file is also named by its file name.
+            const QFileInfo source(QString::fromStdString(entry.path));
+            const bool image = source.isFile() && !entry.path.starts_with("/dev/");
+            m_driveBox->addItem(image ? drive + QLatin1Char(' ') + source.fileName() : drive, drive);
+        }
     }
     if (m_driveBox->count() > 0)
         m_driveBox->setCurrentIndex(0);
+    fitComboBox(m_driveBox);
 
     m_findButton->setPictures(m_idleNormal, m_idleHover);
     m_progressBar->resize(0, m_progressBar->height());
@@ -379,7 +397,7 @@ void TForm1::Button1Click()
 
 void TForm1::findCommand()
 {
-    const FindCheckResult check = RunFindChecks(m_session, m_services.drives, m_driveBox->currentText().toStdString(),
+    const FindCheckResult check = RunFindChecks(m_session, m_services.drives, m_driveBox->currentData().toString().toStdString(),
                                                 toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
     switch (check.check) {
     case FindCheck::Ok: break;

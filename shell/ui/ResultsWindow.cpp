@@ -34,11 +34,14 @@ constexpr int kListReserve = 400;
 constexpr int kPreviewBox = 48;
 constexpr int kBarSteps = 1000;
 // The right edge that the information panel's values keep to.
-constexpr int kPanelRight = kWindowWidth - 16;
+// The right edge of the information panel (it ends at 685), less a margin.
+constexpr int kPanelRight = 680;
 // How many names of stopped or damaged files the final message lists before it only counts.
 constexpr int kNamesListed = 3;
 const QColor kLabelColour(210, 232, 253);
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
+const QColor kFocusedSelection(0x30, 0x8C, 0xC6);
+const QColor kUnfocusedSelection(0xD4, 0xDE, 0xE8);
 
 QString qs(const std::u16string& text)
 {
@@ -112,6 +115,8 @@ TForm2::TForm2(ResultsServices services)
     setObjectName(QStringLiteral("TForm2"));
     // The program's second main window, not a question: a frame for assistive technology.
     setAccessibleRole(this, kMainWindowRole);
+    // The list panel and the information panel, as the window's picture draws them.
+    setPanels({QRect(26, 44, 650, 334), QRect(20, 410, 665, 68)});
     setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
     setFont(skinFont(QStringLiteral("Arial"), 11, false));
     const LanguageCatalogue& texts = m_services.texts;
@@ -172,18 +177,27 @@ TForm2::TForm2(ResultsServices services)
     // the room, as it does when the splitter moves.
     const int widths[] = {176, 80, 54, 60, 70};
     const QFontMetrics headerMetrics(header->font());
-    // The headings the window was drawn for ("Recoverability") just fit their columns; one that does
-    // not gets its width and a margin on each side, as the header draws it centred.
+    // A heading needs its text and the header's margin on each side: a column narrower than that
+    // ("Recoverability", "Dimensione") is widened to it.
     const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int column = 0; column < FileListModel::ColumnCount; ++column) {
         const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
-        const int text = headerMetrics.horizontalAdvance(heading);
-        const bool fits = column == FileListModel::Name || text <= widths[column];
-        m_list->setColumnWidth(column, fits ? widths[column] : text + 2 * headerMargin + 2);
+        const int needed = headerMetrics.horizontalAdvance(heading) + 2 * headerMargin + 2;
+        m_list->setColumnWidth(column, column == FileListModel::Name ? widths[column] : std::max(widths[column], needed));
     }
     QPalette listPalette = m_list->palette();
     listPalette.setColor(QPalette::Base, Qt::white);
     m_list->setPalette(listPalette);
+    // The tree and the list each keep a selection: the one with the focus draws it in the strong
+    // colour, the other in a pale one, so the keyboard's place can be seen.
+    for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{m_tree, m_list}) {
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Active, QPalette::Highlight, kFocusedSelection);
+        palette.setColor(QPalette::Active, QPalette::HighlightedText, Qt::white);
+        palette.setColor(QPalette::Inactive, QPalette::Highlight, kUnfocusedSelection);
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
+        view->setPalette(palette);
+    }
     m_list->installEventFilter(this);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
@@ -226,12 +240,12 @@ TForm2::TForm2(ResultsServices services)
     // The information panel: the current file's picture, name, size and grade.
     m_preview = addLabel(QStringLiteral("PreviewImage"), QRect(256, 420, kPreviewBox, kPreviewBox), kLabelColour, plain,
                          Qt::AlignCenter);
-    const int valueLeft = languageLayout(m_services.languageIndex).gradeValueLeft;
     // The names of the panel's lines take the width of their text, as the value column allows.
     const std::pair<const char*, const LanguageText*> names[] = {
         {"Label1a", &lang::kFileFile}, {"Label2a", &lang::kFileSize}, {"Label3a", &lang::kFileRecoverability}};
-    // A value starts where the design puts it, or a few pixels after a longer name
-    // ("Wiederherstellbarkeit"), so name and value never run together; it ends at the panel's edge.
+    // The values share one left edge: where the panel's design puts them, or a gap after the longest
+    // name ("Wiederherstellbarkeit"), so no name and value run together and the three stay in line;
+    // they end at the panel's edge.
     int nameRight[3] = {};
     for (int line = 0; line < 3; ++line) {
         QLabel* label =
@@ -240,13 +254,11 @@ TForm2::TForm2(ResultsServices services)
         label->resize(label->sizeHint().width(), 14);
         nameRight[line] = label->x() + label->width();
     }
-    const auto valueBox = [&](int line, int left) {
-        const int x = std::max(left, nameRight[line] + 4);
-        return QRect(x, 420 + 16 * line, kPanelRight - x, 14);
-    };
-    m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0, 420), kLabelColour, bold);
-    m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1, 420), kLabelColour, bold);
-    m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2, valueLeft), kLabelColour, bold);
+    const int valueLeft = std::max(420, *std::max_element(std::begin(nameRight), std::end(nameRight)) + 8);
+    const auto valueBox = [&](int line) { return QRect(valueLeft, 420 + 16 * line, kPanelRight - valueLeft, 14); };
+    m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0), kLabelColour, bold);
+    m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1), kLabelColour, bold);
+    m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2), kLabelColour, bold);
 
     // The three large buttons, each with its two-line caption right of its picture.
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);

@@ -124,8 +124,8 @@ void MainWindowTest::listsScannableDrivesButNeverA()
     for (int i = 0; i < app.form().DriveBox()->count(); ++i)
         listed << app.form().DriveBox()->itemText(i);
     QCOMPARE(listed,
-             (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)"), QStringLiteral("G: (FAT12)"),
-                          QStringLiteral("H: (exFAT)")}));
+             (QStringList{QStringLiteral("E: (NTFS) ntfs-c512.img"), QStringLiteral("F: (NTFS) demo.img"),
+                          QStringLiteral("G: (FAT12) fat12.img"), QStringLiteral("H: (exFAT) exfat.img")}));
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
 
     // A device change rebuilds the list and selects its first entry again.

@@ -80,6 +80,17 @@ QStringList unreadable(QWidget* window)
             faults << where + label->objectName() + QStringLiteral(" does not fit: ") + text;
         if (!window->rect().contains(QRect(label->mapTo(window, QPoint(0, 0)), label->size())))
             faults << where + label->objectName() + QStringLiteral(" runs past the window: ") + text;
+        // A text on a panel of the window's picture stays on it, and no two texts touch.
+        const QRect placed(label->mapTo(window, QPoint(0, 0)), label->size());
+        if (auto* skin = qobject_cast<SkinWindow*>(window))
+            for (const QRect& panel : skin->panels())
+                if (panel.intersects(placed) && !panel.contains(placed))
+                    faults << where + label->objectName() + QStringLiteral(" sticks out of its panel: ") + text;
+        for (QLabel* other : window->findChildren<QLabel*>())
+            if (other != label && other->parentWidget() == label->parentWidget() && !other->text().isEmpty() &&
+                other->isVisibleTo(window) && other->pixmap().isNull() && other->geometry().intersects(label->geometry()) &&
+                label->objectName() < other->objectName())
+                faults << where + label->objectName() + QStringLiteral(" runs into ") + other->objectName();
         // Only a file's name may be cut (it can be of any length); its tooltip then holds it whole.
         if (!label->toolTip().isEmpty() && label->objectName() != QLatin1String("Label1b"))
             faults << where + label->objectName() + QStringLiteral(" is cut: ") + label->toolTip();
@@ -88,9 +99,11 @@ QStringList unreadable(QWidget* window)
         if (header->orientation() != Qt::Horizontal || !header->isVisibleTo(window))
             continue;
         const QFontMetrics metrics(header->font());
+        // The header draws a heading inside its margins.
+        const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         for (int section = 0; section < header->count(); ++section) {
             const QString heading = header->model()->headerData(section, Qt::Horizontal).toString();
-            if (metrics.horizontalAdvance(heading) > header->sectionSize(section))
+            if (metrics.horizontalAdvance(heading) + margins > header->sectionSize(section))
                 faults << where + QStringLiteral("heading does not fit: ") + heading;
         }
     }

@@ -224,15 +224,14 @@ private slots:
     void windowPlacesItsControlsAndLimitsTheSplitter_data()
     {
         QTest::addColumn<int>("language");
-        QTest::addColumn<int>("valueLeft");
-        QTest::newRow("English") << 1 << 420;
-        QTest::newRow("German") << 2 << 430;
-        QTest::newRow("Portuguese") << 7 << 430;
+        QTest::newRow("English") << 1;
+        QTest::newRow("German") << 2;
+        QTest::newRow("Russian") << 6;
+        QTest::newRow("Portuguese") << 7;
     }
     void windowPlacesItsControlsAndLimitsTheSplitter()
     {
         QFETCH(int, language);
-        QFETCH(int, valueLeft);
         Harness h;
         h.language = language;
         h.open();
@@ -254,9 +253,15 @@ private slots:
             QCOMPARE(control->geometry(), place);
         }
         QCOMPARE(window.ResultLabel()->pos(), QPoint(32, 382));
-        // A file's name ends at the panel's edge, not past the window.
-        QCOMPARE(window.Label1b()->geometry(), QRect(420, 420, 705 - 16 - 420, 14));
-        QCOMPARE(window.Label3b()->x(), valueLeft);
+        // The values stand in one column, clear of the longest name, and end inside the panel.
+        const int valueLeft = window.Label1b()->x();
+        QVERIFY(valueLeft >= 420);
+        for (QLabel* value : {window.Label1b(), window.Label2b(), window.Label3b()}) {
+            QCOMPARE(value->x(), valueLeft);
+            QCOMPARE(value->geometry().right(), 679);
+        }
+        for (const char* name : {"Label1a", "Label2a", "Label3a"})
+            QVERIFY(window.findChild<QLabel*>(QLatin1String(name))->geometry().right() + 4 < valueLeft);
         QVERIFY(!window.ProgressBar()->isVisible());
         QVERIFY(window.dragBandContains(QPoint(500, 10)));
         QVERIFY(!window.dragBandContains(QPoint(540, 10))); // the top buttons are not part of the band
@@ -272,7 +277,7 @@ private slots:
         };
         QCOMPARE(window.DList()->width(), 170);
         QCOMPARE(list->columnWidth(FileListModel::Date), 80);
-        QCOMPARE(list->columnWidth(FileListModel::Recoverability), 70);
+        QVERIFY(list->columnWidth(FileListModel::Recoverability) >= 70);
         QVERIFY(fileColumnFits());
         // The tree keeps at least 170 pixels and leaves the list at least 400 of the window.
         QSplitter* splitter = window.ListSplitter();
