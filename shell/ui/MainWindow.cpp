@@ -397,8 +397,9 @@ void TForm1::Button1Click()
 
 void TForm1::findCommand()
 {
-    const FindCheckResult check = RunFindChecks(m_session, m_services.drives, m_driveBox->currentData().toString().toStdString(),
-                                                toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
+    const FindCheckResult check =
+        RunFindChecks(m_session, m_services.drives, m_driveBox->currentData().toString().toStdString(),
+                      toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
     switch (check.check) {
     case FindCheck::Ok: break;
     case FindCheck::DriveNotFound: ShowInformation(text(m_texts, lang::kDriveMessage3)); return;

@@ -183,7 +183,8 @@ TForm2::TForm2(ResultsServices services)
     for (int column = 0; column < FileListModel::ColumnCount; ++column) {
         const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
         const int needed = headerMetrics.horizontalAdvance(heading) + 2 * headerMargin + 2;
-        m_list->setColumnWidth(column, column == FileListModel::Name ? widths[column] : std::max(widths[column], needed));
+        m_list->setColumnWidth(column,
+                               column == FileListModel::Name ? widths[column] : std::max(widths[column], needed));
     }
     QPalette listPalette = m_list->palette();
     listPalette.setColor(QPalette::Base, Qt::white);

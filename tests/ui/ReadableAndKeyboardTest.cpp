@@ -88,8 +88,8 @@ QStringList unreadable(QWidget* window)
                     faults << where + label->objectName() + QStringLiteral(" sticks out of its panel: ") + text;
         for (QLabel* other : window->findChildren<QLabel*>())
             if (other != label && other->parentWidget() == label->parentWidget() && !other->text().isEmpty() &&
-                other->isVisibleTo(window) && other->pixmap().isNull() && other->geometry().intersects(label->geometry()) &&
-                label->objectName() < other->objectName())
+                other->isVisibleTo(window) && other->pixmap().isNull() &&
+                other->geometry().intersects(label->geometry()) && label->objectName() < other->objectName())
                 faults << where + label->objectName() + QStringLiteral(" runs into ") + other->objectName();
         // Only a file's name may be cut (it can be of any length); its tooltip then holds it whole.
         if (!label->toolTip().isEmpty() && label->objectName() != QLatin1String("Label1b"))
