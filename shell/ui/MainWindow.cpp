@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QUrl>
 
@@ -120,6 +121,11 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_aviPanel->setPalette(panel);
     m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), QSize(154, 115)));
     m_animation = new AnimationPlayer(m_aviPanel, this);
+    m_sweepTimer.setInterval(80);
+    connect(&m_sweepTimer, &QTimer::timeout, this, [this] {
+        m_sweepAngle = (m_sweepAngle + 12) % 360;
+        m_aviPanel->setPixmap(sweepPicture(m_sweepAngle));
+    });
     setAccessibleRole(m_aviPanel, QAccessible::Animation);
 
     m_progressBar = addLabel(QStringLiteral("ProgressBar"), QRect(39, 247, 0, 31), kLabelColour, labelFont);
@@ -522,6 +528,8 @@ void TForm1::startAnimation()
 {
     const QString clip = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Recovery.avi");
     m_aviPlaying = m_animation->start(clip);
+    m_sweepAngle = 0;
+    m_sweepTimer.start();
 }
 
 void TForm1::stopAnimation()
@@ -529,6 +537,26 @@ void TForm1::stopAnimation()
     if (m_aviPlaying)
         m_animation->stop();
     m_aviPlaying = false;
+    m_sweepTimer.stop();
+    m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), m_aviPanel->size()));
+}
+
+QPixmap TForm1::sweepPicture(int angle) const
+{
+    // The still picture with its sweep turned by `angle` degrees about the disc's centre.
+    QPixmap picture = skinPicture(QStringLiteral("still"), m_aviPanel->size());
+    const QPointF centre(77, 57);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xD9, 0xE6, 0xF7));
+    painter.drawEllipse(centre, 38.5, 38.5);
+    painter.setBrush(QColor(0x3B, 0x82, 0xDB, 0x99));
+    painter.drawPie(QRectF(centre.x() - 40, centre.y() - 40, 80, 80), (90 - angle) * 16, -58 * 16);
+    painter.setPen(QPen(QColor(0x2A, 0x66, 0xB5), 2));
+    painter.setBrush(QColor(0xF0, 0xF0, 0xF0));
+    painter.drawEllipse(centre, 8, 8);
+    return picture;
 }
 
 void TForm1::stepStarted(ScanStep step)

@@ -127,6 +127,7 @@ private:
     void setCaptionFontForLanguage(bool busy);
     void startAnimation();
     void stopAnimation();
+    QPixmap sweepPicture(int angle) const;
 
     // ScanProgress: the scans drive the labels and the bar through these.
     void stepStarted(ScanStep step) override;
@@ -169,6 +170,10 @@ private:
 
     AnimationPlayer* m_animation = nullptr;
     bool m_aviPlaying = false;
+    // The scanning picture's sweep turns while a scan runs, also before the clip is loaded and
+    // where no clip can play.
+    QTimer m_sweepTimer;
+    int m_sweepAngle = 0;
 };
 
 } // namespace orv::ui

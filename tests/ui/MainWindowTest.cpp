@@ -103,6 +103,7 @@ private slots:
     void normalScanStopsWhenStopIsConfirmed();
     void extendedScanSkipsAStepWhenConfirmed();
     void scanRunsWithTheAnimationClip();
+    void scanningPictureMovesWhileTheBarGrows();
     void closeIsRefusedWhileScanning();
     void maskControls();
     void secondStartActivatesTheFirst();
@@ -365,6 +366,25 @@ void MainWindowTest::scanRunsWithTheAnimationClip()
     QVERIFY(isIdle(app.form()));
     for (QWidget* video : panel->findChildren<QWidget*>())
         QVERIFY(!video->isVisible());
+}
+
+void MainWindowTest::scanningPictureMovesWhileTheBarGrows()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    const auto* panel = app.form().findChild<QLabel*>(QStringLiteral("AviPanel"));
+    const QImage still = panel->pixmap().toImage();
+    QList<QImage> seen;
+    UserScript user;
+    user.then([&app] { return app.form().session().ScanRunning; },
+              [&] {
+                  // The scan waits here, as a long one would: the picture turns meanwhile.
+                  QTRY_VERIFY(panel->pixmap().toImage() != still);
+                  seen << panel->pixmap().toImage();
+                  QTRY_VERIFY(panel->pixmap().toImage() != seen.first());
+              });
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QTRY_COMPARE(panel->pixmap().toImage(), still);
 }
 
 void MainWindowTest::closeIsRefusedWhileScanning()
