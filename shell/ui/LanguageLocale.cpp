@@ -17,7 +17,7 @@ std::optional<QLocale> languageLocale(std::int32_t languageIndex)
     case 4: return QLocale(QLocale::Spanish, QLocale::Spain);
     case 5: return QLocale(QLocale::Italian, QLocale::Italy);
     case 6: return QLocale(QLocale::Russian, QLocale::Russia);
-    case 7: return QLocale(QLocale::Portuguese, QLocale::Portugal); // the language file is Portugal's
+    case 7: return QLocale(QLocale::Portuguese, QLocale::Brazil); // the language file is Brazil's
     default: return std::nullopt;
     }
 }
@@ -33,11 +33,11 @@ void useLanguage(std::int32_t languageIndex)
     QLocale::setDefault(chosen);
     if (!locale || !QCoreApplication::instance())
         return;
-    // qtbase holds the texts of Qt's dialogs; Portugal's Portuguese has none of its own, so Brazil's
-    // stands in.
+    // qtbase holds the texts of Qt's dialogs; a language without its country's own file takes the
+    // language's general one.
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    const std::pair<QLocale, QString> candidates[] = {
-        {chosen, QStringLiteral("qtbase")}, {QLocale(chosen.language(), QLocale::Brazil), QStringLiteral("qtbase")}};
+    const std::pair<QLocale, QString> candidates[] = {{chosen, QStringLiteral("qtbase")},
+                                                      {QLocale(chosen.language()), QStringLiteral("qtbase")}};
     for (const auto& [candidate, catalogue] : candidates) {
         auto translator = std::make_unique<QTranslator>();
         if (translator->load(candidate, catalogue, QStringLiteral("_"), folder) &&

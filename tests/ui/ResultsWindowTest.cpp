@@ -18,6 +18,7 @@
 #include "results/FileSystem.h"
 #include "scan/FindChecks.h"
 #include "scan/NormalScan.h"
+#include "shell/LanguageCatalogue.h"
 #include "shell/ui/LanguageLocale.h"
 #include "shell/ui/ResultsWindow.h"
 #include "tests/support/RecordBuilder.h"
@@ -157,6 +158,32 @@ private:
 
 private slots:
     void initTestCase() { setUpIconTheme(); }
+
+    // A file that could not be restored is named with the reason, in the window's language: an
+    // empty file, and a row whose file a wipe took meanwhile.
+    void restoreSaysWhyAFileDidNotComeBackInTheUsersLanguage()
+    {
+        Harness h;
+        if (!scanDemo(h, "ntfs-c4096"))
+            QSKIP("fixture images are not unpacked");
+        h.texts = LoadLanguageCatalogue(ORV_RESOURCES_DIR, 2);
+        h.language = 2;
+        h.open();
+        showFolder(h, QStringLiteral("C:\\"));
+        h.select(QStringLiteral("gone-empty.dat"));
+        h.window->Button1Click();
+        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n"
+                                                   "gone-empty.dat ist leer: Es gibt nichts wiederherzustellen."));
+        const QString other = h.shownNames().filter(QStringLiteral(".txt")).value(0);
+        QVERIFY(!other.isEmpty());
+        h.select(other);
+        h.window->Button2Click(); // wiped: its row stays in view until the folder is chosen again
+        h.window->FList()->clearSelection();
+        h.select(other);
+        h.window->Button1Click();
+        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n") + other +
+                     QStringLiteral(": Die Datei ist nicht mehr in den Ergebnissen (sie wurde vernichtet)."));
+    }
     void treeFollowsTheSectionsInStoreOrder()
     {
         Harness h;
