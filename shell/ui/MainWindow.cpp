@@ -82,18 +82,18 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     // The choices share the panel drawn at the top (kChoicePanel): the mode is widest, as its
     // whole-disc entry is the longest text; the mask's two-line caption stays inside the panel.
     setPanels({kChoicePanel});
-    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(48, 52, 110, 16), kLabelColour, labelFont);
-    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(164, 52, 140, 16), kLabelColour, labelFont);
+    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(48, 52, 102, 16), kLabelColour, labelFont);
+    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(156, 52, 148, 16), kLabelColour, labelFont);
     m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(310, 45, 94, 24), kLabelColour, labelFont,
                            Qt::AlignLeft | Qt::AlignBottom);
     m_maskLabel->setWordWrap(true);
 
     m_driveBox = new QComboBox(this);
     m_driveBox->setObjectName(QStringLiteral("DriveBox"));
-    m_driveBox->setGeometry(48, 70, 110, 22);
+    m_driveBox->setGeometry(48, 70, 102, 22);
     m_modeBox = new QComboBox(this);
     m_modeBox->setObjectName(QStringLiteral("ModeBox"));
-    m_modeBox->setGeometry(164, 70, 140, 22);
+    m_modeBox->setGeometry(156, 70, 148, 22);
     m_maskEdit = new QLineEdit(QStringLiteral("*.*"), this);
     m_maskEdit->setObjectName(QStringLiteral("MaskEdit"));
     m_maskEdit->setGeometry(310, 70, 72, 22);

@@ -119,6 +119,9 @@ QStringList unreadable(QWidget* window)
         const int list = std::max(field.width(), box->view()->minimumWidth() - (box->width() - field.width()));
         for (int i = 0; i < box->count(); ++i) {
             const int advance = box->fontMetrics().horizontalAdvance(box->itemText(i));
+            // The mode is read in its box, whichever is chosen ("Erweitert (ganzer Datenträger)").
+            if (box->objectName() == QLatin1String("ModeBox") && advance > field.width())
+                faults << where + QStringLiteral("mode cut in its box: ") + box->itemText(i);
             if (advance > list)
                 faults << where + box->objectName() + QStringLiteral(" entry does not fit: ") + box->itemText(i);
             else if (advance > field.width() && i == box->currentIndex() && box->toolTip() != box->itemText(i))
