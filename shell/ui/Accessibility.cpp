@@ -38,7 +38,18 @@ QList<QWidget*> shownChildren(const QWidget* parent)
 class WindowInterface final : public QAccessibleWidget
 {
 public:
-    WindowInterface(QWidget* window, QAccessible::Role role) : QAccessibleWidget(window, role) {}
+    explicit WindowInterface(QWidget* window) : QAccessibleWidget(window) {}
+
+    // Asked anew each time: a window's interface may be made while the window is still being built,
+    // before its own constructor gave it its role.
+    QAccessible::Role role() const override
+    {
+        const QVariant role = widget()->property(kRole);
+        if (role.isValid())
+            return static_cast<QAccessible::Role>(role.toInt());
+        // A skinned dialog asks or tells something; the other skinned windows are main windows.
+        return qobject_cast<const SkinDialog*>(widget()) ? QAccessible::Dialog : kMainWindowRole;
+    }
 
     QString text(QAccessible::Text kind) const override
     {
@@ -148,13 +159,8 @@ QAccessibleInterface* programInterfaces(const QString& className, QObject* objec
     if (!widget || className != QLatin1String(object->metaObject()->className()))
         return nullptr;
     const QVariant role = widget->property(kRole);
-    if (qobject_cast<SkinWindow*>(widget)) {
-        // A skinned dialog asks or tells something; the other skinned windows are main windows.
-        QAccessible::Role shown = qobject_cast<SkinDialog*>(widget) ? QAccessible::Dialog : kMainWindowRole;
-        if (role.isValid())
-            shown = static_cast<QAccessible::Role>(role.toInt());
-        return new WindowInterface(widget, shown);
-    }
+    if (qobject_cast<SkinWindow*>(widget))
+        return new WindowInterface(widget);
     if (auto* box = qobject_cast<QComboBox*>(widget); box && className == QLatin1String("QComboBox"))
         return new ComboInterface(box);
     if (auto* label = qobject_cast<QLabel*>(widget); label && role.isValid())
@@ -189,6 +195,11 @@ void hideFromAssistiveTechnology(QWidget* widget)
 void setAccessibleRole(QWidget* widget, QAccessible::Role role)
 {
     widget->setProperty(kRole, static_cast<int>(role));
+    // An interface made before (a screen reader listening while the window is built) was Qt's own:
+    // the next one asked for is made with the role.
+    if (!qobject_cast<SkinWindow*>(widget) && QAccessible::isActive())
+        if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget))
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 
 } // namespace orv::ui
