@@ -72,6 +72,9 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_folders = LocateFolders(m_services.facts);
     m_session.findIniFile = std::filesystem::path(m_folders.ApplicationFolder) / "find.ini";
     m_session.store = ResultsStore(m_session.findIniFile);
+    // The results window grades its rows and sorts by creation time from what the scan kept of
+    // each record, instead of reading every listed record again while the list is drawn.
+    m_session.keepListedRecords = true;
     // The first start speaks the user's language; later starts keep the stored choice.
     m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder,
                                      LanguageIndexForLocale(m_services.facts.messagesLocale()));
