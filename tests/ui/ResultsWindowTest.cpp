@@ -172,8 +172,9 @@ private slots:
         showFolder(h, QStringLiteral("C:\\"));
         h.select(QStringLiteral("gone-empty.dat"));
         h.window->Button1Click();
-        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n"
-                                                   "gone-empty.dat ist leer: Es gibt nichts wiederherzustellen."));
+        QCOMPARE(h.messages.last(),
+                 QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n"
+                                "gone-empty.dat ist leer: Es gibt nichts wiederherzustellen."));
         const QString other = h.shownNames().filter(QStringLiteral(".txt")).value(0);
         QVERIFY(!other.isEmpty());
         h.select(other);
@@ -181,7 +182,8 @@ private slots:
         h.window->FList()->clearSelection();
         h.select(other);
         h.window->Button1Click();
-        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n") + other +
+        QCOMPARE(h.messages.last(),
+                 QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n") + other +
                      QStringLiteral(": Die Datei ist nicht mehr in den Ergebnissen (sie wurde vernichtet)."));
     }
     void treeFollowsTheSectionsInStoreOrder()
@@ -653,9 +655,21 @@ private slots:
         window.show();
         showFolder(h, QStringLiteral("C:\\Documents\\Reports\\2026\\"));
         QCOMPARE(h.shownNames().size(), 6);
-        // The volume lost everything after its first clusters since the scan: what lay in
-        // clusters is written as zeros and named; resident contents come whole from the record.
-        std::filesystem::resize_file(m_folder / "demo.img", 64 * 1024);
+        // The volume's clusters past its first ones cannot be read since the scan (its $MFT, which
+        // the scan's view reads, still can): what lay in clusters is written as zeros and named;
+        // resident contents come whole from the record.
+        struct LostAfter : SectorDevice
+        {
+            std::shared_ptr<SectorDevice> bytes;
+            bool read(std::uint64_t at, std::span<std::uint8_t> out) override
+            {
+                return at + out.size() <= 64 * 1024 && bytes->read(at, out);
+            }
+            bool write(std::uint64_t, std::span<const std::uint8_t>) override { return false; }
+        };
+        auto lost = std::make_shared<LostAfter>();
+        lost->bytes = h.session.volume.Device;
+        h.session.volume.Device = lost;
         window.SelectLabelClick();
         click(window.RestoreButton()->normalPicture());
         const QStringList lines = h.messages.last().split(QLatin1Char('\n'));
