@@ -73,6 +73,7 @@ void PrepareScan(ScanSession& session, std::u16string_view maskText)
     session.SkipRequested = false;
     session.store.clear();
     session.listedRecords.clear();
+    session.recycledFiles.clear();
     session.listedEntries.clear();
     session.openedEntry = -1;
 }
