@@ -16,6 +16,7 @@
 #include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
+#include "volume/LeReader.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -30,6 +31,7 @@ constexpr std::int64_t kFirstCandidate = 28; // records 0 to 27 belong to the fi
 constexpr std::int64_t kRootRecord = 5;
 constexpr std::size_t kLongestPath = 256;
 constexpr std::u16string_view kUnknownFolder = u"Unknown Deleted Folder\\";
+constexpr std::int64_t kPieceBytesForIndex = 1024 * 1024;
 
 // Whether a record's bytes hold "$I" in UTF-16: the first test of an $I file in use, cheap enough
 // to make on every record of the $MFT.
@@ -86,6 +88,29 @@ void clipExtentsToDataSize(VolumeContext& volume)
         wanted -= extent.length;
     }
     std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
+}
+
+// The extension records of a bare $MFT file by the base record each names, read from their
+// headers in pieces.
+void indexExtensionRecords(VolumeContext& volume, std::int64_t loaded)
+{
+    const std::int64_t recordSize = volume.MftRecordSize;
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytesForIndex / recordSize * recordSize);
+    std::vector<std::uint8_t> piece;
+    for (std::int64_t first = 0; first + recordSize <= loaded; first += pieceBytes) {
+        piece.resize(static_cast<std::size_t>(std::min(pieceBytes, (loaded - first) / recordSize * recordSize)));
+        volume.MftBuffer.readThrough(first, piece);
+        for (std::size_t at = 0; at + static_cast<std::size_t>(recordSize) <= piece.size();
+             at += static_cast<std::size_t>(recordSize)) {
+            const auto record = std::span<const std::uint8_t>(piece).subspan(at, static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record))
+                continue;
+            if (const std::uint64_t base = LeReader(record).u64(mft::kBaseRecord).value_or(0) & 0xFFFF'FFFF'FFFFull)
+                volume.ExtensionsByBase.emplace_back(
+                    base, static_cast<std::uint64_t>((first + static_cast<std::int64_t>(at)) / recordSize));
+        }
+    }
+    std::sort(volume.ExtensionsByBase.begin(), volume.ExtensionsByBase.end());
 }
 
 enum class Climb { Found, SkipFile, Stopped };
@@ -647,12 +672,21 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     if (!session.ScanRunning)
         return finish(ScanEnd::Stopped);
 
+    volume.ExtensionsByBase.clear();
+    if (volume.FileSystemCode == FileSystemKind::MftFile)
+        indexExtensionRecords(volume, session.MftLoadedBytes);
+    pump.step();
+    if (!session.ScanRunning)
+        return finish(ScanEnd::Stopped);
+
     // $Bitmap (record 6) tells the grades which clusters are in use now.
     session.MFTFile.ClusterList.clear();
     volume.MftBufferByNumber = true; // the buffer is the $MFT: record N lies at N x MftRecordSize
     volume.RecordIndex.clear();
     volume.EarlierRegions.clear();
-    if (6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
+    // A bare $MFT file holds no clusters: $Bitmap's runs would name bytes of other records.
+    if (volume.FileSystemCode != FileSystemKind::MftFile &&
+        6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
         DecodeRecordNTFS(volume, static_cast<std::size_t>(6 * volume.MftRecordSize), session.MFTFile);
     if (!loadVolumeBitmap(session, pump))
         return finish(ScanEnd::Stopped);

@@ -135,6 +135,9 @@ std::optional<RecycleInfo> readRecycleInfo(VolumeContext& volume, std::int64_t r
                                     .first(static_cast<std::size_t>(
                                         std::clamp<std::int64_t>(file.ResidentLength, 0, file.ResidentBuf.size()))));
     // Kept in clusters: its first run holds all of it, as it is never larger than a few clusters.
+    // A bare $MFT file has none.
+    if (volume.FileSystemCode == FileSystemKind::MftFile)
+        return std::nullopt;
     const std::int64_t bytesPerCluster = file.BytesPerCluster > 0 ? file.BytesPerCluster : volume.BytesPerCluster;
     if (file.ClusterList.empty() || file.ClusterList.front().hole || file.Encrypted || file.CompressionUnit > 0 ||
         bytesPerCluster <= 0 || volume.BytesPerSector <= 0 || file.FSize <= 0 || file.FSize > kLargestInfo)

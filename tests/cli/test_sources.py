@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """What users and examiners bring beyond a plain deleted file: the emptied Recycle Bin (its $R files
 listed under the paths their $I files give), checked against the manifest the fixture script wrote
-and verified with rifiuti2.
+and verified with rifiuti2; and a bare $MFT file copied off a volume, which must list what the
+volume's own Normal scan lists.
 
 Environment: ORV_CLI (the binary), ORV_FIXTURES (the unpacked fixture images)."""
 
@@ -135,6 +136,89 @@ class RecycleBin(CliCase):
                 self.assertEqual(listed[found]["deleted"], deleted.replace(" ", "T") + "+00:00")
             checked += 1
         self.assertEqual(checked, 5)
+
+
+class BareMft(CliCase):
+    """A $MFT copied off a volume (icat IMAGE 0) lists every deleted file the volume's Normal scan
+    lists, in the same folders with the same sizes and times; resident files restore as from the
+    volume, the others are skipped with the reason; the copy is never written."""
+
+    def sources(self):
+        pairs = [(os.path.join(FIXTURES, name + ".mft"), os.path.join(FIXTURES, name + ".img"))
+                 for name in ("ntfs-recycle", "ntfs-s4096")]
+        # A larger one, with hard links, DOS names and extension records, when icat is there.
+        if shutil.which("icat"):
+            mft = os.path.join(self.tmp, "features.mft")
+            image = os.path.join(FIXTURES, "ntfs-features.img")
+            with open(mft, "wb") as f:
+                subprocess.run(["icat", image, "0"], stdout=f, check=True)
+            pairs.append((mft, image))
+        return pairs
+
+    @staticmethod
+    def listing(scan):
+        return sorted((f["folder"], f["name"], f["size"], f["created"], f["resident"], json.dumps(f.get("recycle_bin")))
+                      for f in scan["files"])
+
+    def test_lists_what_the_volume_lists_in_both_scans(self):
+        for mft, image in self.sources():
+            with self.subTest(mft=os.path.basename(mft)):
+                volume = self.listing(self.scan_json(image))
+                self.assertGreater(len(volume), 5)
+                self.assertEqual(self.listing(self.scan_json(mft)), volume)
+                self.assertEqual(self.listing(self.scan_json(mft, "--extended")), volume)
+                grades = {(f["folder"], f["name"]): f["recoverability"] for f in self.scan_json(mft)["files"]}
+                for f in self.scan_json(mft)["files"]:
+                    if not f["resident"] and f["size"] > 0:
+                        self.assertEqual(grades[(f["folder"], f["name"])], "Poor")
+
+    def test_resident_files_restore_as_from_the_volume_and_the_others_are_skipped(self):
+        for mft, image in self.sources()[:2]:
+            with self.subTest(mft=os.path.basename(mft)):
+                reports = {}
+                for source in (mft, image):
+                    out = os.path.join(self.tmp, os.path.basename(source) + "-out")
+                    result = self.run_cli("restore", source, "--to", out, "--keep-paths", "--json", "--quiet")
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    reports[source] = {(r["folder"], r["name"]): r for r in json.loads(result.stdout)}
+                self.assertEqual(sorted(reports[mft]), sorted(reports[image]))
+                resident = {(f["folder"], f["name"]) for f in self.scan_json(mft)["files"] if f["resident"]}
+                restored = 0
+                for key, report in reports[mft].items():
+                    if key in resident:
+                        self.assertEqual(report["status"], reports[image][key]["status"], key)
+                        self.assertEqual(report["sha256"], reports[image][key]["sha256"], key)
+                        restored += report["status"] == "restored"
+                    else:
+                        self.assertEqual(report["status"], "skipped", key)
+                        self.assertIn("copied $MFT file does not hold", report["reason"])
+                self.assertGreater(restored, 0)
+
+    def test_info_says_what_it_is_and_wipe_is_refused(self):
+        for mft, record_size in ((os.path.join(FIXTURES, "ntfs-recycle.mft"), 1024),
+                                 (os.path.join(FIXTURES, "ntfs-s4096.mft"), 4096)):
+            info = json.loads(self.run_cli("info", mft, "--json").stdout)
+            self.assertEqual(info["file_system"], "$MFT")
+            self.assertEqual(info["mft_record_size"], record_size)
+            self.assertEqual(info["records"], os.path.getsize(mft) // record_size)
+            self.assertEqual(info["first_record_fixups"], record_size // 512)
+        copy = os.path.join(self.tmp, "copy.mft")
+        shutil.copyfile(os.path.join(FIXTURES, "ntfs-recycle.mft"), copy)
+        before = open(copy, "rb").read()
+        result = self.run_cli("wipe", copy, "--folder", "C:\\Docs", "--name", "plain.txt", "--yes")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("copied $MFT file", result.stderr)
+        self.assertEqual(open(copy, "rb").read(), before)
+
+    def test_a_file_that_only_begins_like_records_is_refused(self):
+        # The first record's update sequence must end each of its strides: a torn copy is no source.
+        torn = bytearray(open(os.path.join(FIXTURES, "ntfs-recycle.mft"), "rb").read()[:65536])
+        torn[510] ^= 0xFF
+        path = os.path.join(self.tmp, "torn.mft")
+        open(path, "wb").write(torn)
+        result = self.run_cli("scan", path)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("supports only", result.stdout + result.stderr)
 
 
 if __name__ == "__main__":

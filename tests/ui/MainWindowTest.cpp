@@ -117,19 +117,21 @@ void MainWindowTest::listsScannableDrivesButNeverA()
     }
     Started app({QStringLiteral("A: ") + fixture("demo"), QStringLiteral("D: ") + notNtfs,
                  QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo"),
-                 QStringLiteral("G: ") + fixture("fat12"), QStringLiteral("H: ") + fixture("exfat")});
+                 QStringLiteral("G: ") + fixture("fat12"), QStringLiteral("H: ") + fixture("exfat"),
+                 // A bare $MFT file copied off a volume is a source too.
+                 QStringLiteral("I: " ORV_FIXTURES_DIR "/ntfs-s4096.mft")});
     QStringList listed;
     for (int i = 0; i < app.form().DriveBox()->count(); ++i)
         listed << app.form().DriveBox()->itemText(i);
     QCOMPARE(listed,
              (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)"), QStringLiteral("G: (FAT12)"),
-                          QStringLiteral("H: (exFAT)")}));
+                          QStringLiteral("H: (exFAT)"), QStringLiteral("I: ($MFT)")}));
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
 
     // A device change rebuilds the list and selects its first entry again.
     app.form().DriveBox()->setCurrentIndex(1);
     app.form().DeviceChange();
-    QCOMPARE(app.form().DriveBox()->count(), 4);
+    QCOMPARE(app.form().DriveBox()->count(), 5);
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
     QFile::remove(notNtfs);
 }
