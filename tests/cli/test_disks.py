@@ -205,5 +205,41 @@ class Containers(DiskCase):
         self.assertIn("qcow2 image cannot be opened", result.stderr)
 
 
+class ContainerSets(DiskCase):
+    """Containers as they reach an examiner: an E01 set split into segments, opened from its first;
+    VMDKs renamed after they were made, whose descriptors still name the old files."""
+
+    def test_segmented_e01_opens_from_its_first_segment(self):
+        if not shutil.which("ewfacquire"):
+            self.skipTest("ewfacquire (ewf-tools) is missing: run tools/setup.sh")
+        base = os.path.join(self.tmp, "set")
+        subprocess.run(["ewfacquire", "-u", "-c", "none", "-S", "1MiB", "-t", base, fixture("demo")], check=True,
+                       capture_output=True, stdin=subprocess.DEVNULL)
+        segments = sorted(n for n in os.listdir(self.tmp) if n.startswith("set.E"))
+        self.assertGreater(len(segments), 3)
+        self.assertEqual(self.scan(base + ".E01"), self.scan(fixture("demo")))
+        self.assertEqual(self.restore(base + ".E01"), self.restore(fixture("demo")))
+
+    def test_renamed_vmdks_open(self):
+        if not shutil.which("qemu-img"):
+            self.skipTest("qemu-img (qemu-utils) is missing")
+        raw = self.scan(fixture("demo"))
+        made = os.path.join(self.tmp, "made")
+        os.mkdir(made)
+        for subformat, files in (("monolithicSparse", {"disk.vmdk": "evidence.vmdk"}),
+                                 ("monolithicFlat", {"disk.vmdk": "evidence.vmdk", "disk-flat.vmdk": "evidence-flat.vmdk"})):
+            with self.subTest(subformat):
+                subprocess.run(["qemu-img", "convert", "-O", "vmdk", "-o", f"subformat={subformat}", fixture("demo"),
+                                os.path.join(made, "disk.vmdk")], check=True, capture_output=True)
+                # Moved into a folder of its own under another name: the old names are nowhere.
+                moved = os.path.join(self.tmp, subformat)
+                os.mkdir(moved)
+                for old, new in files.items():
+                    os.rename(os.path.join(made, old), os.path.join(moved, new))
+                self.assertEqual(self.scan(os.path.join(moved, "evidence.vmdk")), raw)
+        self.assertEqual([n for n in os.listdir(tempfile.gettempdir()) if n.startswith("orvandel-vmdk")], [],
+                         "the links made to open them are removed again")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
