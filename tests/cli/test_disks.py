@@ -9,6 +9,7 @@ import hashlib
 import json
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -144,6 +145,26 @@ class Partitions(DiskCase):
         mapped = [d for d in drives if d["source"].endswith("disk-gpt-two.img")]
         self.assertEqual([(d["letter"], d["file_system"], d["partition"]) for d in mapped], [("E:", 64, 1), ("F:", 64, 2)])
         self.assertEqual(self.scan("F:"), self.scan(fixture("ntfs-c4096"), "--drive", "F:"))
+
+
+    def test_mbr_of_a_disk_with_4096_byte_sectors(self):
+        """An MBR written for a disk of 4096-byte logical sectors counts in them: its partitions hold
+        their volumes only at that size (at 512 bytes the one below lies at 128 KiB, on zeros)."""
+        with open(fixture("ntfs-s4096"), "rb") as f:
+            volume = f.read()
+        first, sectors = 256, len(volume) // 4096
+        disk = bytearray(first * 4096)
+        disk[446:462] = struct.pack("<B3sB3sII", 0, b"\0" * 3, 0x07, b"\0" * 3, first, sectors)
+        disk[510:512] = b"\x55\xaa"
+        path = os.path.join(self.tmp, "disk-4k.img")
+        with open(path, "wb") as f:
+            f.write(bytes(disk) + volume + bytes(4096 * 16))
+        info = json.loads(self.run_cli("info", path, "--json").stdout)
+        self.assertEqual([(p["number"], p["start"], p["size"]) for p in info["partitions"]], [(1, first * 4096, len(volume))])
+        self.assertEqual(self.scan(path), self.scan(fixture("ntfs-s4096")))
+        if shutil.which("mmls"):
+            listed = subprocess.run(["mmls", "-b", "4096", path], capture_output=True, text=True).stdout
+            self.assertRegex(listed, r"0000000256\s+0000002303\s+0000002048\s+NTFS")
 
 
 CONTAINERS = [
