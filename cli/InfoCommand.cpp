@@ -3,6 +3,7 @@
 #include "cli/Command.h"
 #include "cli/Output.h"
 #include "cli/Source.h"
+#include "ntfs/BareMft.h"
 #include "scan/EntryVolume.h"
 #include "volume/SectorIo.h"
 
@@ -31,9 +32,17 @@ public:
 
         // A FAT-family volume adds where its tables and data lie.
         std::vector<std::pair<std::string, std::uint64_t>> layout;
-        if (ctx.FileSystemCode != FileSystemKind::Ntfs)
+        if (ctx.FileSystemCode != FileSystemKind::Ntfs && ctx.FileSystemCode != FileSystemKind::MftFile)
             if (const auto entries = openEntryVolume(ctx, [] { return true; }))
                 layout = entries->layout();
+        // A bare $MFT file: how many records it holds, and the first record's fixups, which tell
+        // that the copy is whole records as written.
+        if (ctx.FileSystemCode == FileSystemKind::MftFile)
+            if (const auto header = openBareMft(ctx)) {
+                layout.emplace_back("records", static_cast<std::uint64_t>(ctx.TotalClusters));
+                layout.emplace_back("first_record_update_sequence", header->updateSequenceNumber);
+                layout.emplace_back("first_record_fixups", static_cast<std::uint64_t>(header->strides));
+            }
         std::vector<Field> fields = {
             {"drive", ctx.Drive},
             {"file_system", std::string(fileSystemName(ctx.FileSystemCode))},

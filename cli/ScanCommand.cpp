@@ -145,6 +145,17 @@ private:
                 json.key("size").number(stored.size);
                 json.key("resident").boolean(facts && facts->hasData && facts->resident);
                 json.key("recoverability").string(gradeKey(grade));
+                // A file that came out of the emptied Recycle Bin: when it was put there and the
+                // full path it had before, as its $I file says.
+                if (stored.recordOffset)
+                    if (const auto it = session.recycledFiles.find(*stored.recordOffset);
+                        it != session.recycledFiles.end()) {
+                        const auto local = fileTimeToLocal(it->second.deletedTime);
+                        json.key("recycle_bin").beginObject(JsonWriter::Layout::Inline);
+                        json.key("deleted").stringOrNull(local ? std::optional(isoText(*local)) : std::nullopt);
+                        json.key("original").string(std::u16string_view(it->second.originalPath));
+                        json.endObject();
+                    }
                 if (m_options.extended) {
                     // The cluster size the file's runs are read with: the volume's for a record of the
                     // $MFT in use now, an earlier file system's as its records tell it, or null where

@@ -74,6 +74,8 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     if (options.forWipe && session.volume.Device && session.volume.Device->readOnly())
         return fail("Wipe is refused: the source is a disk image container (E01, VHD, VHDX, VMDK or qcow2), which is "
                     "only ever read.");
+    if (options.forWipe && session.volume.FileSystemCode == FileSystemKind::MftFile)
+        return fail("Wipe is refused: the source is a copied $MFT file, which is evidence and only ever read.");
     if (options.forWipe && mountedWritable(session.volume))
         return fail(std::string(lang::kFileWipeMounted.english));
     PrepareScan(session, mask);

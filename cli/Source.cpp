@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/Output.h"
+#include "ntfs/BareMft.h"
 #include "ntfs/BootSector.h"
 #include "ntfs/MftExtents.h"
 #include "scan/EntryVolume.h"
@@ -62,6 +63,8 @@ int openVolume(LinuxDriveSystem& drives, const SourceOptions& options, VolumeCon
         return kExitDone; // a disk whose partitions are all there is to show
     ctx.FileSystemCode = DetectFileSystem(ctx, drives, letter);
     SelectDrive(ctx, drives, letter);
+    if (ctx.FileSystemCode == FileSystemKind::MftFile)
+        return openBareMft(ctx) ? kExitDone : fail(kMftListError);
     if (scannable(ctx.FileSystemCode) && ctx.FileSystemCode != FileSystemKind::Ntfs)
         return openEntryVolume(ctx, [] { return true; }) ? kExitDone : fail(kBootSectorError);
     if (!ReadBootSectorNTFS(ctx))

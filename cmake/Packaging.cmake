@@ -54,6 +54,9 @@ add_custom_target(package_documents ALL DEPENDS ${CMAKE_BINARY_DIR}/package/chan
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/package/copyright ${CMAKE_BINARY_DIR}/package/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${ORV_PACKAGE_NAME})
+# The licence's full text goes with the program wherever it is installed; Debian's copyright file
+# above names it (GPL-3.0-or-later) in its machine-readable form.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${ORV_PACKAGE_NAME})
 
 # The Debian package. Its library dependencies come from the binaries (dpkg-shlibdeps); ntfs-3g and
 # The Sleuth Kit are only the tests' peers and are no dependency. pkexec is, because the desktop
@@ -78,6 +81,7 @@ The package holds the desktop program orvandel and the command-line
 tool orvandel-cli for scripts and servers.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.orvandel.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -8,37 +8,16 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/CountingPump.h"
 #include "fuzz/RecordChecks.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
 #include "scan/NormalScan.h"
 #include "tests/support/Devices.h"
 
-namespace {
-
+using orv::fuzz::CountingPump;
+using orv::fuzz::kMostSteps;
 using orv::fuzz::require;
-
-// Far more steps than a scan of any input the fuzzer makes needs; one that takes them runs on
-// over bytes that are not there.
-constexpr std::int64_t kMostSteps = 2'000'000;
-
-class CountingPump final : public orv::Pump
-{
-public:
-    explicit CountingPump(orv::ScanSession& session) : m_session(session) {}
-    void step() override
-    {
-        if (++m_steps >= kMostSteps)
-            m_session.ScanRunning = false;
-    }
-    std::int64_t steps() const { return m_steps; }
-
-private:
-    orv::ScanSession& m_session;
-    std::int64_t m_steps = 0;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

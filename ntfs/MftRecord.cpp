@@ -189,7 +189,9 @@ bool attributeListBytes(VolumeContext* ctx, std::span<const std::uint8_t> attrib
     }
     const auto size = a.u64(attr::kDataSize);
     const auto runsOffset = a.u16(attr::kRunListOffset);
-    if (!ctx || !size || !runsOffset || *size > kLongestAttributeList || ctx->BytesPerCluster <= 0)
+    // A bare $MFT file holds none of the clusters a list's runs name.
+    if (!ctx || !size || !runsOffset || *size > kLongestAttributeList || ctx->BytesPerCluster <= 0 ||
+        ctx->FileSystemCode == FileSystemKind::MftFile)
         return false;
     out.assign(static_cast<std::size_t>(*size), 0);
     std::size_t filled = 0;
@@ -214,8 +216,18 @@ std::optional<std::vector<std::uint64_t>>
 recordsInAttributeList(VolumeContext* ctx, std::span<const std::uint8_t> attribute, std::uint64_t base)
 {
     std::vector<std::uint8_t> entries;
-    if (!attributeListBytes(ctx, attribute, entries))
-        return std::nullopt;
+    if (!attributeListBytes(ctx, attribute, entries)) {
+        if (!ctx || ctx->ExtensionsByBase.empty())
+            return std::nullopt;
+        // A list kept in clusters that are not there (a bare $MFT file): the records that name
+        // this one as their base.
+        std::vector<std::uint64_t> others;
+        auto at = std::lower_bound(ctx->ExtensionsByBase.begin(), ctx->ExtensionsByBase.end(),
+                                   std::pair<std::uint64_t, std::uint64_t>(base, 0));
+        for (; at != ctx->ExtensionsByBase.end() && at->first == base; ++at)
+            others.push_back(at->second);
+        return others;
+    }
     std::vector<std::uint64_t> others;
     const LeReader r(entries);
     for (std::size_t at = 0; r.has(at, listEntry::kMinimum);) {

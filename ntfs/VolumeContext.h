@@ -48,6 +48,10 @@ struct VolumeContext : VolumeDevice
         bool operator==(const EarlierRecords&) const = default;
     };
     std::vector<EarlierRecords> EarlierRegions;
+    // A bare $MFT file holds no clusters, so a non-resident $ATTRIBUTE_LIST cannot be read: its
+    // extension records are found by the base record each names instead. (base, extension)
+    // record numbers, sorted; empty for a volume.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ExtensionsByBase;
     std::vector<std::uint8_t> VolumeBitmap;
 };
 

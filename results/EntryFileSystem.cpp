@@ -183,6 +183,7 @@ private:
 } // namespace
 
 FileSystem& ntfsFileSystem();
+FileSystem& bareMftFileSystem();
 
 FileSystem& entryFileSystem()
 {
@@ -192,7 +193,9 @@ FileSystem& entryFileSystem()
 
 FileSystem& fileSystemOf(const ScanSession& session)
 {
-    return session.entryVolume ? entryFileSystem() : ntfsFileSystem();
+    if (session.entryVolume)
+        return entryFileSystem();
+    return session.volume.FileSystemCode == FileSystemKind::MftFile ? bareMftFileSystem() : ntfsFileSystem();
 }
 
 } // namespace orv

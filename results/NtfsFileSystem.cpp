@@ -7,7 +7,7 @@ namespace orv {
 
 namespace {
 
-class NtfsFileSystem final : public FileSystem
+class NtfsFileSystem : public FileSystem
 {
 public:
     ScanReport normalScan(ScanSession& session, Pump& pump, ScanProgress& progress,
@@ -83,12 +83,58 @@ private:
     TMFTFile m_graded;
 };
 
+// A bare $MFT file copied off a volume: the same records, without the clusters their runs name.
+// What lies inside a record (resident content) comes back byte for byte; the rest is listed with
+// the reason it cannot, and the file itself, evidence, is never written.
+class BareMftFileSystem final : public NtfsFileSystem
+{
+public:
+    // Every record of the file is read by the Normal scan already; there is no volume to probe.
+    ExtendedScanReport extendedScan(ScanSession& session, Pump& pump, ScanProgress& progress,
+                                    std::uint64_t availablePhysicalMemory, ExtendedReach) override
+    {
+        ExtendedScanReport report;
+        static_cast<ScanReport&>(report) = normalScan(session, pump, progress, availablePhysicalMemory);
+        return report;
+    }
+
+    // Content outside the record cannot come back from this source, whatever the volume held.
+    Grade grade(ScanSession& session, const FileLocator& file, std::u16string_view name) override
+    {
+        const auto listed = facts(session, file);
+        if (listed && listed->hasData && !listed->resident)
+            return Grade::Poor;
+        return NtfsFileSystem::grade(session, file, name);
+    }
+
+    OpenedFile open(ScanSession& session, const FileLocator& file) override
+    {
+        OpenedFile opened = NtfsFileSystem::open(session, file);
+        if (opened.found && !session.MFTFile.Resident && opened.size > 0) {
+            opened = {};
+            opened.reason = "its content lies in clusters of the volume, which a copied $MFT file does not hold";
+        }
+        return opened;
+    }
+
+    WipeOutcome wipe(ScanSession&, const FileLocator&) override
+    {
+        return {false, "a copied $MFT file is evidence and is only ever read"};
+    }
+};
+
 } // namespace
 
 FileSystem& ntfsFileSystem()
 {
     static NtfsFileSystem ntfs;
     return ntfs;
+}
+
+FileSystem& bareMftFileSystem()
+{
+    static BareMftFileSystem mft;
+    return mft;
 }
 
 } // namespace orv

@@ -11,6 +11,7 @@
 #include "ntfs/DataRuns.h"
 #include "ntfs/MftExtents.h"
 #include "scan/GradeBasis.h"
+#include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
 #include "volume/SectorIo.h"
@@ -129,7 +130,10 @@ private:
     // Inside the $MFT in use now: whether it gives the record out; nothing outside that $MFT.
     std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
     bool insideLiveFile(std::int64_t bufferOffset) const;
-    std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name);
+    // The path a file is listed under; a file inside a folder put in the Recycle Bin whole is
+    // listed under that folder's original path, and `recycled` then says where it came from.
+    std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name,
+                                             RecycledFile* recycled = nullptr);
 
     ScanSession& m_session;
     VolumeContext& m_volume;
@@ -146,6 +150,7 @@ private:
     std::int64_t m_clusters = 0; // the clusters the device really holds, whatever the boot sector claims
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
+    RecycleBinIndex m_bin; // the Recycle Bin's $I files, in use or deleted
     bool m_ended = false; // a stop or skip in the last step
 };
 
@@ -689,20 +694,29 @@ void ExtendedScan::findFolders()
         // Folders in use and deleted folders alike; a folder's name may live in an extension
         // record, and of its names the long one counts.
         const auto parts = readRecordParts(&m_volume, record, at);
-        if (!parts || !parts->directory)
+        if (!parts)
             continue;
         const auto names = longNames(parts->names);
         if (names.empty())
             continue;
         const std::u16string* name = &names.front().name;
         const std::optional<std::int64_t> parent = names.front().parent;
-        if (name->empty() || name->front() == u'$')
+        if (!parts->directory) {
+            // A Recycle Bin's $I file says where the $R file beside it came from.
+            if (const auto id = recycleId(*name, u'I'); id && parts->hasData)
+                if (auto info = readRecycleInfo(m_volume, at))
+                    m_bin.add(*parent, *id, std::move(*info));
+            continue;
+        }
+        // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
+        if (name->empty() || (name->front() == u'$' && !recycleId(*name) && !isRecycleBinFolder(*name)))
             continue;
         m_folders.add(at, static_cast<std::uint64_t>(*parent), *name);
     }
 }
 
-std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, const std::u16string& name)
+std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, const std::u16string& name,
+                                                       RecycledFile* recycled)
 {
     std::u16string path = name;
     if (parent == kRootRecord) {
@@ -721,6 +735,13 @@ std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, con
             current = folder->parent;
             if (folder->name.empty())
                 break;
+            if (const auto id = recycleId(folder->name))
+                if (const RecycleInfo* info = m_bin.find(static_cast<std::int64_t>(folder->parent), *id)) {
+                    const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
+                    if (recycled)
+                        *recycled = {info->deletedTime, info->originalPath + u"\\" + path};
+                    return place.folder + place.name + u"\\" + path;
+                }
             path = folder->name + u"\\" + path;
             if (current == kRootRecord || path.size() > kLongestPath)
                 break;
@@ -776,11 +797,29 @@ void ExtendedScan::findFiles()
                 ListedRecord(at, {facts.creationTime, true, facts.resident, facts.size}, grade));
         };
 
+        // A file of the Recycle Bin with a readable $I is listed where that says it came from.
+        std::optional<std::u16string> binPath;
+        if (facts.recycled) {
+            if (const RecycleInfo* info = m_bin.find(facts.parent, *recycleId(facts.name))) {
+                const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
+                if (!place.name.empty()) {
+                    binPath = place.folder + place.name;
+                    facts.name = place.name;
+                    m_session.recycledFiles[at] = {info->deletedTime, info->originalPath};
+                }
+            }
+            if (mask && !mask->matches(facts.name))
+                continue;
+        }
+
         // A file with several hard links is listed under each of its names.
         const auto list = [&](std::int64_t parent, const std::u16string& name) {
-            const auto path = folderPath(static_cast<std::uint64_t>(parent), name);
+            RecycledFile recycled;
+            const auto path = binPath ? binPath : folderPath(static_cast<std::uint64_t>(parent), name, &recycled);
             if (!path)
                 return false;
+            if (!recycled.originalPath.empty())
+                m_session.recycledFiles[at] = recycled;
             const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
             if (++m_session.FilesFound % 10 == 0)
                 m_progress.filesFound(m_session.FilesFound);

@@ -1,5 +1,6 @@
 #include "scan/FindChecks.h"
 
+#include "ntfs/BareMft.h"
 #include "ntfs/BootSector.h"
 #include "ntfs/MftExtents.h"
 #include "scan/EntryVolume.h"
@@ -36,6 +37,15 @@ FindCheckResult RunFindChecks(ScanSession& session, DriveSystem& drives, std::st
         return {FindCheck::UnsupportedFileSystem, {}};
 
     SelectDrive(volume, drives, drive);
+    if (volume.FileSystemCode == FileSystemKind::MftFile) {
+        // A bare $MFT file: its first record gives the record size; there is no boot sector.
+        if (!openBareMft(volume))
+            return {FindCheck::MftListError, {}};
+        std::string why;
+        if (!WildcardMask::compile(NormaliseMask(maskText), &why))
+            return {FindCheck::BadMask, why};
+        return {};
+    }
     if (volume.FileSystemCode != FileSystemKind::Ntfs) {
         // FAT12/16/32 and exFAT: the boot sector and the allocation table (or bitmap) are read
         // here, so a damaged one is said before the scan starts.
@@ -73,6 +83,7 @@ void PrepareScan(ScanSession& session, std::u16string_view maskText)
     session.SkipRequested = false;
     session.store.clear();
     session.listedRecords.clear();
+    session.recycledFiles.clear();
     session.listedEntries.clear();
     session.openedEntry = -1;
 }

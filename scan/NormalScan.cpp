@@ -13,8 +13,10 @@
 
 #include "ntfs/BootSector.h"
 #include "scan/GradeBasis.h"
+#include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
+#include "volume/LeReader.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -29,6 +31,15 @@ constexpr std::int64_t kFirstCandidate = 28; // records 0 to 27 belong to the fi
 constexpr std::int64_t kRootRecord = 5;
 constexpr std::size_t kLongestPath = 256;
 constexpr std::u16string_view kUnknownFolder = u"Unknown Deleted Folder\\";
+constexpr std::int64_t kPieceBytesForIndex = 1024 * 1024;
+
+// Whether a record's bytes hold "$I" in UTF-16: the first test of an $I file in use, cheap enough
+// to make on every record of the $MFT.
+bool mayNameRecycleInfo(std::span<const std::uint8_t> record)
+{
+    constexpr std::uint8_t kText[] = {'$', 0, 'I', 0};
+    return std::search(record.begin(), record.end(), std::begin(kText), std::end(kText)) != record.end();
+}
 
 // The bytes of the extents, saturating: a crafted run list must not wrap the sum.
 std::int64_t totalBytes(const VolumeContext& volume)
@@ -77,6 +88,29 @@ void clipExtentsToDataSize(VolumeContext& volume)
         wanted -= extent.length;
     }
     std::erase_if(volume.MftExtentList, [](const DataRun& extent) { return extent.length <= 0; });
+}
+
+// The extension records of a bare $MFT file by the base record each names, read from their
+// headers in pieces.
+void indexExtensionRecords(VolumeContext& volume, std::int64_t loaded)
+{
+    const std::int64_t recordSize = volume.MftRecordSize;
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytesForIndex / recordSize * recordSize);
+    std::vector<std::uint8_t> piece;
+    for (std::int64_t first = 0; first + recordSize <= loaded; first += pieceBytes) {
+        piece.resize(static_cast<std::size_t>(std::min(pieceBytes, (loaded - first) / recordSize * recordSize)));
+        volume.MftBuffer.readThrough(first, piece);
+        for (std::size_t at = 0; at + static_cast<std::size_t>(recordSize) <= piece.size();
+             at += static_cast<std::size_t>(recordSize)) {
+            const auto record = std::span<const std::uint8_t>(piece).subspan(at, static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record))
+                continue;
+            if (const std::uint64_t base = LeReader(record).u64(mft::kBaseRecord).value_or(0) & 0xFFFF'FFFF'FFFFull)
+                volume.ExtensionsByBase.emplace_back(
+                    base, static_cast<std::uint64_t>((first + static_cast<std::int64_t>(at)) / recordSize));
+        }
+    }
+    std::sort(volume.ExtensionsByBase.begin(), volume.ExtensionsByBase.end());
 }
 
 enum class Climb { Found, SkipFile, Stopped };
@@ -144,11 +178,22 @@ private:
     std::vector<std::uint8_t> m_record;
 };
 
+// A folder put in the Recycle Bin whole ("$R<id>") that a climb passed through: its $I file lies
+// beside it in `binFolder`, and `below` is the path from it down to the file's folder.
+struct RecycledFolder
+{
+    std::int64_t binFolder = 0;
+    std::u16string id;
+    std::u16string below;
+};
+
 // Builds the folder path of a file from its parent record upwards.
-Climb climbFolders(ScanSession& session, Pump& pump, FolderSteps& steps, std::int64_t parent, std::u16string& path)
+Climb climbFolders(ScanSession& session, Pump& pump, FolderSteps& steps, std::int64_t parent, std::u16string& path,
+                   std::optional<RecycledFolder>& recycled)
 {
     VolumeContext& volume = session.volume;
     path.clear();
+    recycled.reset();
     std::int64_t current = parent;
     for (;;) {
         pump.step();
@@ -161,6 +206,9 @@ Climb climbFolders(ScanSession& session, Pump& pump, FolderSteps& steps, std::in
             return Climb::SkipFile;
         const std::u16string& name = step.name;
         if (step.directory) {
+            // The outermost such folder counts: the one the bin holds.
+            if (const auto id = recycleId(name))
+                recycled = RecycledFolder{step.parent, std::u16string(*id), path};
             path = name + u"\\" + path;
         } else {
             // The folder's record now holds something else; what it names above is not this
@@ -205,6 +253,15 @@ struct FoundName
     std::uint32_t valueAt = 0, valueLength = 0; // its stored value, likewise
     MftView::Digest digest{};
     ListedRecord listed; // when the session keeps them
+    bool recycled = false; // a "$R" file of the Recycle Bin, listed under its original name
+};
+
+// An "$I" file of the Recycle Bin, deleted or not: which $R it describes, in which folder.
+struct FoundRecycleInfo
+{
+    std::int64_t offset = 0;
+    std::int64_t parent = 0;
+    std::u16string id;
 };
 
 // What the walkers found in one piece of the $MFT.
@@ -213,6 +270,7 @@ struct PieceFindings
     std::int64_t index = -1;
     std::u16string text;
     std::vector<FoundName> names;
+    std::vector<FoundRecycleInfo> recycleInfos;
     std::int64_t records = 0; // examined
     std::int64_t damaged = 0;
     std::exception_ptr failure;
@@ -235,6 +293,7 @@ public:
         out.index = index;
         out.text.clear();
         out.names.clear();
+        out.recycleInfos.clear();
         out.records = 0;
         out.damaged = 0;
         out.failure = nullptr;
@@ -267,8 +326,21 @@ private:
             // Most records are told apart by their first bytes.
             const auto header = std::span<const std::uint8_t>(m_piece).subspan(static_cast<std::size_t>(within),
                                                                                static_cast<std::size_t>(recordSize));
-            if (!mft::startsLikeRecord(header) || (header[mft::kFlags] & mft::kFlagInUse))
+            if (!mft::startsLikeRecord(header))
                 continue;
+            if (header[mft::kFlags] & mft::kFlagInUse) {
+                // A Recycle Bin's $I file in use still says where a deleted $R file came from.
+                // Only records that hold the UTF-16 text "$I" anywhere are read further.
+                if (mayNameRecycleInfo(header)) {
+                    std::copy(header.begin(), header.end(), m_candidate.begin());
+                    ScanReport ignored;
+                    const std::span<std::uint8_t> record(m_candidate);
+                    if (fixUpAndSurvey(record, ignored) &&
+                        takeFileFacts(&m_volume, record, r, nullptr, m_dates, m_facts) == FileTest::RecycleInfo)
+                        out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
+                }
+                continue;
+            }
             std::copy(header.begin(), header.end(), m_candidate.begin());
             const std::span<std::uint8_t> record(m_candidate);
             if (!fixUpAndSurvey(record, report))
@@ -276,6 +348,8 @@ private:
             const FileTest test = takeFileFacts(&m_volume, record, r, m_mask, m_dates, m_facts);
             if (test == FileTest::Damaged)
                 ++report.damagedRecords;
+            if (test == FileTest::RecycleInfo)
+                out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
             if (test != FileTest::Listed)
                 continue;
             found(r, record, out);
@@ -287,6 +361,7 @@ private:
     {
         FoundName found;
         found.offset = r;
+        found.recycled = m_facts.recycled;
         found.valueAt = static_cast<std::uint32_t>(out.text.size());
         appendStoredValue(out.text, r, m_facts.date, m_facts.time, m_facts.size);
         found.valueLength = static_cast<std::uint32_t>(out.text.size() - found.valueAt);
@@ -447,9 +522,36 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
 
     std::int64_t cachedParent = 0;
     std::u16string cachedPath;
+    std::optional<RecycledFolder> cachedRecycled;
     std::u16string path;
+    std::optional<RecycledFolder> recycled;
     int width = 0;
     FolderSteps steps(volume, loaded);
+
+    // Files of the Recycle Bin are listed once every $I file is known, at the end: an $I file
+    // may lie anywhere in the $MFT, before or after its $R file.
+    struct Deferred
+    {
+        FoundName found;
+        std::u16string section, name, value;
+        std::optional<RecycledFolder> folder;
+    };
+    std::vector<Deferred> deferred;
+    std::vector<FoundRecycleInfo> infos;
+
+    const auto list = [&](const std::u16string& section, std::u16string_view name, std::u16string_view value,
+                          const FoundName& found) {
+        if (static_cast<std::int64_t>(session.store.entryCount()) >= budget / kBytesPerListedFile) {
+            report.outOfMemory = true;
+            return false;
+        }
+        session.store.write(section, name, value);
+        volume.MftBuffer.rememberListed(found.offset, found.digest);
+        if (session.keepListedRecords)
+            session.listedRecords.add(found.listed);
+        progress.filesFound(++session.FilesFound);
+        return true;
+    };
 
     for (std::int64_t index = 0; index < pieces; ++index) {
         PieceFindings* findings = nullptr;
@@ -473,31 +575,67 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
             progress.progressLabel(static_cast<int>(percent));
         }
 
+        infos.insert(infos.end(), findings->recycleInfos.begin(), findings->recycleInfos.end());
         const std::u16string_view text(findings->text);
         for (const FoundName& found : findings->names) {
             if (found.parent != cachedParent) {
-                const Climb climb = climbFolders(session, pump, steps, found.parent, path);
+                const Climb climb = climbFolders(session, pump, steps, found.parent, path, recycled);
                 if (climb == Climb::Stopped)
                     return ScanEnd::Stopped;
                 if (climb == Climb::SkipFile || !finishPath(volume.Drive, path))
                     continue;
                 cachedParent = found.parent;
                 cachedPath = path;
+                cachedRecycled = recycled;
             }
             if (cachedPath.empty())
                 continue; // parent 0: the cache's starting state, no folder
-            if (static_cast<std::int64_t>(session.store.entryCount()) >= budget / kBytesPerListedFile) {
-                report.outOfMemory = true;
-                return ScanEnd::Stopped;
+            const std::u16string_view name = text.substr(found.nameAt, found.nameLength);
+            const std::u16string_view value = text.substr(found.valueAt, found.valueLength);
+            if (found.recycled || cachedRecycled) {
+                deferred.push_back({found, cachedPath, std::u16string(name), std::u16string(value), cachedRecycled});
+                continue;
             }
-            session.store.write(cachedPath, text.substr(found.nameAt, found.nameLength),
-                                text.substr(found.valueAt, found.valueLength));
-            volume.MftBuffer.rememberListed(found.offset, found.digest);
-            if (session.keepListedRecords)
-                session.listedRecords.add(found.listed);
-            progress.filesFound(++session.FilesFound);
+            if (!list(cachedPath, name, value, found))
+                return ScanEnd::Stopped;
         }
         walkers.done(index);
+    }
+
+    if (deferred.empty())
+        return ScanEnd::Finished;
+    RecycleBinIndex bin;
+    for (const FoundRecycleInfo& info : infos) {
+        pump.step();
+        if (!session.ScanRunning)
+            return ScanEnd::Stopped;
+        if (auto content = readRecycleInfo(volume, info.offset))
+            bin.add(info.parent, info.id, std::move(*content));
+    }
+    for (Deferred& file : deferred) {
+        pump.step();
+        if (!session.ScanRunning)
+            return ScanEnd::Stopped;
+        // Without a readable $I the file stays where it is, under its bin name.
+        if (file.found.recycled) {
+            if (const RecycleInfo* info = bin.find(file.found.parent, *recycleId(file.name))) {
+                ListedPlace place = originalPlace(volume.Drive, info->originalPath);
+                if (!place.name.empty()) {
+                    file.section = std::move(place.folder);
+                    file.name = std::move(place.name);
+                    session.recycledFiles[file.found.offset] = {info->deletedTime, info->originalPath};
+                }
+            }
+            if (mask && !mask->matches(file.name))
+                continue;
+        } else if (const RecycleInfo* info = bin.find(file.folder->binFolder, file.folder->id)) {
+            const ListedPlace place = originalPlace(volume.Drive, info->originalPath);
+            file.section = place.folder + place.name + u"\\" + file.folder->below;
+            session.recycledFiles[file.found.offset] = {info->deletedTime,
+                                                        info->originalPath + u"\\" + file.folder->below + file.name};
+        }
+        if (!list(file.section, file.name, file.value, file.found))
+            return ScanEnd::Stopped;
     }
     return ScanEnd::Finished;
 }
@@ -534,12 +672,21 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     if (!session.ScanRunning)
         return finish(ScanEnd::Stopped);
 
+    volume.ExtensionsByBase.clear();
+    if (volume.FileSystemCode == FileSystemKind::MftFile)
+        indexExtensionRecords(volume, session.MftLoadedBytes);
+    pump.step();
+    if (!session.ScanRunning)
+        return finish(ScanEnd::Stopped);
+
     // $Bitmap (record 6) tells the grades which clusters are in use now.
     session.MFTFile.ClusterList.clear();
     volume.MftBufferByNumber = true; // the buffer is the $MFT: record N lies at N x MftRecordSize
     volume.RecordIndex.clear();
     volume.EarlierRegions.clear();
-    if (6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
+    // A bare $MFT file holds no clusters: $Bitmap's runs would name bytes of other records.
+    if (volume.FileSystemCode != FileSystemKind::MftFile &&
+        6 * volume.MftRecordSize + volume.MftRecordSize <= session.MftLoadedBytes)
         DecodeRecordNTFS(volume, static_cast<std::size_t>(6 * volume.MftRecordSize), session.MFTFile);
     if (!loadVolumeBitmap(session, pump))
         return finish(ScanEnd::Stopped);

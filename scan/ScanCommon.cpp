@@ -5,6 +5,7 @@
 
 #include "ntfs/BootSector.h"
 #include "scan/DateText.h"
+#include "scan/RecycleBin.h"
 #include "scan/WildcardMask.h"
 #include "volume/LeReader.h"
 #include "volume/SectorIo.h"
@@ -53,18 +54,28 @@ FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, st
                 test = FileTest::NoName;
             continue;
         }
-        if (name.front() == u'$') {
-            if (test != FileTest::Listed)
+        // A file put in the Recycle Bin: listed under the name its $I file gives, which the mask
+        // is then tried on.
+        const bool recycled = recycleId(name).has_value();
+        if (recycleId(name, u'I') && test != FileTest::Listed && test != FileTest::RecycleInfo) {
+            test = FileTest::RecycleInfo;
+            facts.name = name;
+            facts.parent = entry.parent;
+            continue;
+        }
+        if (name.front() == u'$' && !recycled) {
+            if (test != FileTest::Listed && test != FileTest::RecycleInfo)
                 test = FileTest::SystemName;
             continue;
         }
-        if (mask && !mask->matches(name)) {
+        if (!recycled && mask && !mask->matches(name)) {
             if (test != FileTest::Listed)
                 test = FileTest::MaskedOut;
             continue;
         }
         test = FileTest::Listed;
         if (first) {
+            facts.recycled = recycled;
             facts.name = std::move(name);
             facts.parent = entry.parent;
             first = false;
@@ -72,6 +83,8 @@ FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, st
             facts.moreLinks.push_back({std::move(name), entry.parent});
         }
     }
+    if (test == FileTest::RecycleInfo)
+        return test;
     if (test != FileTest::Listed)
         return parts->damaged ? FileTest::Damaged : test;
 

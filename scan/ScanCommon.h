@@ -31,9 +31,14 @@ struct FileFacts
     std::optional<std::uint64_t> creationTime; // FILETIME (UTC) of its $STANDARD_INFORMATION
     std::u16string date; // empty when the record has no $STANDARD_INFORMATION
     std::u16string time;
+    // Its name is a Recycle Bin content name ("$R..."): the scan lists it under the original name
+    // its $I file gives and tries the mask on that name, not on this one.
+    bool recycled = false;
 };
 
-enum class FileTest { Listed, NotAFile, Damaged, NoName, SystemName, MaskedOut };
+// RecycleInfo: a Recycle Bin index file ("$I..."), never listed itself; `name` and `parent` say
+// which $R file it describes.
+enum class FileTest { Listed, NotAFile, Damaged, NoName, SystemName, MaskedOut, RecycleInfo };
 
 // The date and time texts of creation times, made once per second of time: files written together
 // share them, and formatting in the user's locale is the costliest part of listing a file.
@@ -51,7 +56,8 @@ private:
 // What a scan lists of a record it surveyed and fixed up (extension records included, found through
 // the volume's MftBuffer): its long names exactly as the volume holds them, one per hard link, their parents, the unnamed $DATA's residency and size, and the
 // creation date and time. NotAFile for directories, extension records and records without a name
-// or content; SystemName for names that begin with "$"; MaskedOut when no name passes the mask.
+// or content; SystemName for names that begin with "$" (a Recycle Bin's "$R" content is listed,
+// its "$I" index files are RecycleInfo); MaskedOut when no name passes the mask.
 FileTest takeFileFacts(VolumeContext* volume, std::span<std::uint8_t> record, std::int64_t recordOffset,
                        const class WildcardMask* mask, DateTexts& dates, FileFacts& facts);
 

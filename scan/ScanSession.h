@@ -9,6 +9,7 @@
 #include "ntfs/MftRecord.h"
 #include "ntfs/VolumeContext.h"
 #include "scan/ListedFileFacts.h"
+#include "scan/RecycleBin.h"
 #include "scan/ResultsStore.h"
 #include "volume/FoundEntry.h"
 
@@ -113,6 +114,10 @@ struct ScanSession
     // more than the store holds (creation times, residency, grades); empty otherwise.
     bool keepListedRecords = false;
     ListedRecords listedRecords;
+
+    // The files the scan listed out of the Recycle Bin (by record offset): when they were put in
+    // it and their original path.
+    RecycledFiles recycledFiles;
 
     // A FAT-family volume of the last Find and the directory entries its scan listed: a listed
     // file's locator is its place here. Empty for NTFS.

@@ -537,7 +537,7 @@ TEST(NormalScanRules, FilesFoldersAndNamesAsTheScanTakesThem)
     layout.records[33] = deletedFile(u"a=b=c.txt", 32); // every "=" stays
     layout.records[34] = deletedFile(u"lost.txt", 35); // its folder's record was reused
     layout.records[35] = RecordBuilder().fileName(u"reused.bin", 32).residentData({1}).build();
-    layout.records[36] = deletedFile(u"$R123.txt", 5); // recycle-bin names are not listed
+    layout.records[36] = deletedFile(u"$I123.txt", 5); // a recycle-bin index file is never listed
     layout.records[37] = RecordBuilder().inUse(false).directory(true).fileName(u"OldDir", 5).indexRoot().build();
     layout.records[38] = deletedFile(u"inold.txt", 37); // a deleted folder keeps its name
     layout.records[39] = deletedFile(u"report.doc", 32, 100);

@@ -1,7 +1,8 @@
-# Unpacks every tests/fixtures/*.img.xz into DEST (skipping those already up to date) and copies
+# Unpacks every tests/fixtures/*.img.xz and *.mft.xz into DEST (skipping those already up to date) and copies
 # the manifests beside them.
 file(MAKE_DIRECTORY ${DEST})
-file(GLOB images ${SOURCE}/*.img.xz)
+# Bare $MFT files (*.mft.xz), copied off the volumes of the images, are unpacked the same way.
+file(GLOB images ${SOURCE}/*.img.xz ${SOURCE}/*.mft.xz)
 foreach(packed IN LISTS images)
     get_filename_component(name ${packed} NAME)
     string(REGEX REPLACE "\\.xz$" "" name ${name})

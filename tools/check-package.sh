@@ -24,7 +24,7 @@ mkdir -p "$XDG_CONFIG_HOME"
 
 echo "== Installed files"
 for file in /usr/bin/orvandel-cli /usr/bin/orvandel /usr/lib/orvandel/English.ini \
-    /usr/share/applications/orvandel.desktop /usr/share/polkit-1/actions/org.orvandel.pkexec.policy \
+    /usr/share/applications/org.orvandel.Orvandel.desktop /usr/share/polkit-1/actions/org.orvandel.pkexec.policy \
     /usr/share/man/man1/orvandel-cli.1.gz /usr/share/man/man1/orvandel.1.gz \
     /usr/share/bash-completion/completions/orvandel-cli /usr/share/metainfo/org.orvandel.Orvandel.metainfo.xml; do
     [ -e "$file" ] || { echo "missing after installing: $file" >&2; exit 1; }
@@ -33,6 +33,20 @@ done
 [ -f /usr/lib/orvandel/../../share/orvandel/manual.html ] || { echo "the manual is not installed" >&2; exit 1; }
 /usr/bin/orvandel-cli --version
 /usr/bin/orvandel --version
+
+echo "== The desktop entry and the MIME types, as a desktop sees them after installing"
+desktop-file-validate /usr/share/applications/org.orvandel.Orvandel.desktop
+# shared-mime-info's trigger has read /usr/share/mime/packages/: an E01 file is known by its name
+# and, renamed, by its first bytes; the desktop entry is the handler that desktop-file-utils lists.
+printf 'EVF\x09\x0d\x0a\xff\x00\x01\x01\x00\x00' >evidence.E01
+cp evidence.E01 evidence.bin
+for file in evidence.E01 evidence.bin; do
+    type=$(xdg-mime query filetype "$file")
+    [ "$type" = application/x-ewf-image ] || { echo "$file is $type after installing, not application/x-ewf-image" >&2; exit 1; }
+done
+handler=$(xdg-mime query default application/x-ewf-image)
+[ "$handler" = org.orvandel.Orvandel.desktop ] || { echo "E01 files open with '$handler'" >&2; exit 1; }
+echo "E01 files are application/x-ewf-image and open with $handler"
 
 echo "== orvandel-cli info on the demo volume, from the installed files"
 xz -dc "$repo/tests/fixtures/demo.img.xz" >demo.img
@@ -43,7 +57,7 @@ xz -dc "$repo/tests/fixtures/demo.img.xz" >demo.img
 # display of its own: it must come up with its main window and keep running.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     echo "== The desktop program from the desktop entry's command"
-    command=$(sed -n 's/^Exec=//p' /usr/share/applications/orvandel.desktop | sed 's/ %[fFuU]//g')
+    command=$(sed -n 's/^Exec=//p' /usr/share/applications/org.orvandel.Orvandel.desktop | sed 's/ %[fFuU]//g')
     # pkexec asks polkit on the system bus, which a container has not; as root it only hands on.
     if [ "${command%% *}" = pkexec ] && [ ! -S /run/dbus/system_bus_socket ]; then
         echo "(no system bus for polkit: the entry's program is started without pkexec)"

@@ -33,6 +33,11 @@ packages=(
     # pkexec is what the installed desktop entry starts the program through, and the desktop
     # program is started from it under Xvfb to look at it
     dpkg-dev file fakeroot scdoc lintian appstream pkexec xvfb xauth
+    # the installed package's desktop entry and MIME registration, checked as a desktop sees them:
+    # desktop-file-validate, and xdg-mime (which asks File::MimeInfo outside a desktop session)
+    desktop-file-utils xdg-utils libfile-mimeinfo-perl
+    # the Recycle Bin's index files ($I, INFO2) as a peer reads them
+    rifiuti2
     # the completion for zsh is tried in zsh itself
     zsh
 )

@@ -107,16 +107,16 @@ bool hasBootSignature(const LeReader& r)
 class MbrReader
 {
 public:
-    MbrReader(SectorDevice& disk, std::uint64_t diskBytes, PartitionTable& table)
-        : m_disk(disk), m_diskBytes(diskBytes), m_table(table)
+    MbrReader(SectorDevice& disk, std::uint64_t diskBytes, PartitionTable& table, std::uint64_t sectorSize = kSector)
+        : m_disk(disk), m_diskBytes(diskBytes), m_table(table), m_sectorSize(sectorSize)
     {}
 
     // Adds a partition of `sectors` sectors at sector `firstLba`; false (and the table's problem
     // set) when it does not lie inside the disk.
     bool add(int number, std::uint64_t firstLba, std::uint64_t sectors, std::uint8_t type)
     {
-        const auto first = checkedBytes(firstLba, kSector);
-        const auto count = checkedBytes(sectors, kSector);
+        const auto first = checkedBytes(firstLba, m_sectorSize);
+        const auto count = checkedBytes(sectors, m_sectorSize);
         const auto end = first && count ? checkedEnd(*first, *count) : std::nullopt;
         if (!end || *end > m_diskBytes) {
             m_table.problem = outsideText(number, first.value_or(UINT64_MAX), count.value_or(UINT64_MAX), m_diskBytes);
@@ -142,7 +142,7 @@ public:
         std::set<std::uint64_t> visited;
         std::uint64_t recordLba = extendedLba;
         while (nextNumber < 5 + kMaxLogicalPartitions && visited.insert(recordLba).second) {
-            const auto position = checkedBytes(recordLba, kSector);
+            const auto position = checkedBytes(recordLba, m_sectorSize);
             if (!position || *position >= m_diskBytes)
                 return true;
             const auto sector = readBytes(m_disk, *position, kSector);
@@ -177,7 +177,29 @@ private:
     SectorDevice& m_disk;
     std::uint64_t m_diskBytes;
     PartitionTable& m_table;
+    std::uint64_t m_sectorSize; // the unit of the table's sector numbers
 };
+
+// How many of the primary partitions lie inside the disk and begin with a boot sector we know when
+// the table's sector numbers count `sectorSize` bytes: an MBR written for a disk of 4096-byte
+// logical sectors counts in them, and only at that size do its partitions hold their volumes.
+int volumesFoundAt(SectorDevice& disk, std::uint64_t diskBytes, const MbrEntry (&entries)[4], std::uint64_t sectorSize)
+{
+    int found = 0;
+    for (const MbrEntry& e : entries) {
+        if (e.type == 0 || e.sectors == 0 || isExtendedType(e.type))
+            continue;
+        const auto first = checkedBytes(e.firstLba, sectorSize);
+        const auto count = checkedBytes(e.sectors, sectorSize);
+        const auto end = first && count ? checkedEnd(*first, *count) : std::nullopt;
+        if (!end || *end > diskBytes)
+            continue;
+        if (const auto sector = readBytes(disk, *first, MbrReader::kSector);
+            sector && fileSystemFromBootSector(*sector) != FileSystemKind::Unknown)
+            ++found;
+    }
+    return found;
+}
 
 struct GptHeader
 {
@@ -370,7 +392,9 @@ PartitionTable readPartitionTable(SectorDevice& disk)
     }
 
     table.scheme = PartitionScheme::Mbr;
-    MbrReader reader(disk, *diskBytes, table);
+    if (volumesFoundAt(disk, *diskBytes, entries, 4096) > volumesFoundAt(disk, *diskBytes, entries, 512))
+        table.sectorSize = 4096;
+    MbrReader reader(disk, *diskBytes, table, table.sectorSize);
     for (int slot = 0; slot < 4; ++slot) {
         const MbrEntry& e = entries[slot];
         if (e.type == 0 || e.sectors == 0)

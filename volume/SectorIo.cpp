@@ -86,6 +86,28 @@ bool probeSectorZero(VolumeDevice& ctx, std::vector<std::uint8_t>& sector)
     return false;
 }
 
+std::optional<BareMftHeader> bareMftHeader(std::span<const std::uint8_t> bytes)
+{
+    const LeReader r(bytes);
+    const auto signature = r.slice(0, 4);
+    if (!signature || !std::equal(signature->begin(), signature->end(), "FILE"))
+        return std::nullopt;
+    const auto usaOffset = r.u16(0x04), usaCount = r.u16(0x06), firstAttribute = r.u16(0x14);
+    const auto used = r.u32(0x18), allocated = r.u32(0x1C);
+    if (!usaOffset || !usaCount || !firstAttribute || !used || !allocated ||
+        (*allocated != 1024 && *allocated != 4096) || bytes.size() < *allocated)
+        return std::nullopt;
+    const int strides = static_cast<int>(*allocated / 512);
+    if (*usaCount != strides + 1 || *usaOffset < 0x28 || *usaOffset % 2 != 0 ||
+        *usaOffset + 2u * *usaCount > *firstAttribute || *firstAttribute >= *allocated || *used > *allocated)
+        return std::nullopt;
+    const std::uint16_t number = *r.u16(*usaOffset);
+    for (int k = 1; k <= strides; ++k)
+        if (r.u16(static_cast<std::size_t>(512 * k - 2)) != number)
+            return std::nullopt;
+    return BareMftHeader{*allocated, number, strides};
+}
+
 FileSystemKind DetectFileSystem(VolumeDevice& ctx, DriveSystem& drives, std::string_view driveText)
 {
     if (driveText.empty())
@@ -101,7 +123,19 @@ FileSystemKind DetectFileSystem(VolumeDevice& ctx, DriveSystem& drives, std::str
     std::vector<std::uint8_t> sector;
     if (!probeSectorZero(ctx, sector))
         return FileSystemKind::Unknown;
-    return fileSystemFromBootSector(sector);
+    if (const FileSystemKind kind = fileSystemFromBootSector(sector); kind != FileSystemKind::Unknown)
+        return kind;
+    // No boot sector: a file of MFT records copied off a volume begins with its first record.
+    std::vector<std::uint8_t> record(4096);
+    const std::int64_t bytesPerSector = ctx.BytesPerSector;
+    ctx.BytesPerSector = 512;
+    for (const std::size_t size : {std::size_t{4096}, std::size_t{1024}}) {
+        record.resize(size);
+        if (ReadSectors(ctx, 0, record) && bareMftHeader(record))
+            return FileSystemKind::MftFile;
+    }
+    ctx.BytesPerSector = bytesPerSector;
+    return FileSystemKind::Unknown;
 }
 
 FileSystemKind fileSystemOfDrive(DriveSystem& drives, std::string_view driveText)
@@ -118,6 +152,7 @@ std::string_view fileSystemName(FileSystemKind kind)
     case FileSystemKind::Fat: return "FAT16";
     case FileSystemKind::Fat12: return "FAT12";
     case FileSystemKind::ExFat: return "exFAT";
+    case FileSystemKind::MftFile: return "$MFT";
     case FileSystemKind::Unknown: break;
     }
     return "";

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/DriveSystem.h"
 #include "volume/VolumeDevice.h"
@@ -40,5 +42,21 @@ FileSystemKind fileSystemFromBootSector(std::span<const std::uint8_t> sector);
 // Probes the sector size the way the boot-sector readers do: 512 x k for k = 1..8, the first
 // size that reads sector 0 wins. Leaves that size in BytesPerSector and sector 0 in `sector`.
 bool probeSectorZero(VolumeDevice& ctx, std::vector<std::uint8_t>& sector);
+
+// What the first record of a bare $MFT file says of itself: its size (1,024 or 4,096 bytes) and
+// its update sequence, whose number ends every 512-byte stride of a record as written.
+struct BareMftHeader
+{
+    std::int64_t recordSize = 0;
+    std::uint16_t updateSequenceNumber = 0;
+    int strides = 0; // 512-byte strides of the record
+};
+
+// The header of the record at the start of `bytes` when they begin like a file of MFT records
+// (collection tools copy $MFT off a live volume): the "FILE" signature, an allocated size of
+// 1,024 or 4,096 bytes that the bytes hold, an update-sequence array with one entry per stride
+// that lies before the first attribute, every stride ending in the sequence number, and a used
+// size inside the record. Nothing otherwise.
+std::optional<BareMftHeader> bareMftHeader(std::span<const std::uint8_t> bytes);
 
 } // namespace orv

@@ -12,6 +12,7 @@ namespace orv {
 // CLI's `drives --json` report.
 enum class FileSystemKind : std::uint8_t {
     Unknown = 0,
+    MftFile = 1, // a bare $MFT copied off a volume: records only, no volume around them
     Fat12 = 12,
     Fat = 16, // FAT16
     Fat32 = 32,
@@ -23,7 +24,7 @@ enum class FileSystemKind : std::uint8_t {
 constexpr bool scannable(FileSystemKind kind)
 {
     return kind == FileSystemKind::Ntfs || kind == FileSystemKind::Fat12 || kind == FileSystemKind::Fat ||
-        kind == FileSystemKind::Fat32 || kind == FileSystemKind::ExFat;
+        kind == FileSystemKind::Fat32 || kind == FileSystemKind::ExFat || kind == FileSystemKind::MftFile;
 }
 
 // The drive being read, as every file system sees it: its name, its bytes, and the geometry its

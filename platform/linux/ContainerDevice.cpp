@@ -1,6 +1,7 @@
 #include "platform/linux/ContainerDevice.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +9,12 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <libewf.h>
 #include <libqcow.h>
@@ -31,8 +37,16 @@ template <typename Library>
 class LibraryDevice final : public SectorDevice
 {
 public:
-    LibraryDevice(typename Library::Handle* handle, std::uint64_t mediaSize) : m_handle(handle), m_size(mediaSize) {}
-    ~LibraryDevice() override { Library::closeAndFree(m_handle); }
+    // `afterClose` runs once the handle is closed: it removes what opening it needed beside it.
+    LibraryDevice(typename Library::Handle* handle, std::uint64_t mediaSize, std::function<void()> afterClose = {})
+        : m_handle(handle), m_size(mediaSize), m_afterClose(std::move(afterClose))
+    {}
+    ~LibraryDevice() override
+    {
+        Library::closeAndFree(m_handle);
+        if (m_afterClose)
+            m_afterClose();
+    }
     LibraryDevice(const LibraryDevice&) = delete;
     LibraryDevice& operator=(const LibraryDevice&) = delete;
 
@@ -58,6 +72,7 @@ public:
 private:
     typename Library::Handle* m_handle;
     std::uint64_t m_size;
+    std::function<void()> m_afterClose;
 };
 
 // The first line of a library's error, for a message.
@@ -200,6 +215,78 @@ OpenedImage openVhdi(const std::string& path, ContainerFormat format)
     return opened;
 }
 
+// The extent files a VMDK descriptor names, as it names them (file names, no folders).
+std::vector<std::pair<std::string, int>> vmdkExtents(libvmdk_handle_t* handle)
+{
+    std::vector<std::pair<std::string, int>> extents;
+    int count = 0;
+    if (libvmdk_handle_get_number_of_extents(handle, &count, nullptr) != 1)
+        return extents;
+    for (int i = 0; i < count; ++i) {
+        libvmdk_extent_descriptor_t* extent = nullptr;
+        if (libvmdk_handle_get_extent_descriptor(handle, i, &extent, nullptr) != 1)
+            continue;
+        int type = 0;
+        size_t size = 0;
+        std::string name;
+        if (libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, nullptr) == 1 && size > 1) {
+            std::vector<std::uint8_t> text(size);
+            if (libvmdk_extent_descriptor_get_utf8_filename(extent, text.data(), text.size(), nullptr) == 1)
+                name.assign(reinterpret_cast<const char*>(text.data()));
+        }
+        libvmdk_extent_descriptor_get_type(extent, &type, nullptr);
+        libvmdk_extent_descriptor_free(&extent, nullptr);
+        extents.emplace_back(std::filesystem::path(name).filename().string(), type);
+    }
+    return extents;
+}
+
+// A VMDK renamed after it was made still names its extents by the old name: a monolithic one names
+// itself (its descriptor is embedded in its one sparse extent), a descriptor with a flat extent
+// names "<old name>-flat.vmdk". Where a named extent is missing, the file itself (one sparse
+// extent) or the name with the descriptor's own stem in place of the old one stands in for it.
+// Returns a private folder of links under the names the descriptor gives, or nothing when every
+// extent is where it says or no stand-in is there.
+std::optional<std::filesystem::path> vmdkStandIns(const std::filesystem::path& descriptor,
+                                                  const std::vector<std::pair<std::string, int>>& extents)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path folder = descriptor.parent_path().empty() ? fs::path(".") : descriptor.parent_path();
+    std::vector<std::pair<std::string, fs::path>> links;
+    bool standIn = false;
+    for (const auto& [name, type] : extents) {
+        if (name.empty())
+            return std::nullopt;
+        fs::path found = folder / name;
+        if (!fs::exists(found, error)) {
+            if (extents.size() == 1 && type == LIBVMDK_EXTENT_TYPE_SPARSE) {
+                found = descriptor;
+            } else if (const auto dash = name.rfind('-'); dash != std::string::npos) {
+                found = folder / (descriptor.stem().string() + name.substr(dash));
+                if (!fs::exists(found, error))
+                    return std::nullopt;
+            } else {
+                return std::nullopt;
+            }
+            standIn = true;
+        }
+        links.emplace_back(name, fs::absolute(found, error));
+    }
+    if (!standIn)
+        return std::nullopt;
+    std::string pattern = (fs::temp_directory_path(error) / "orvandel-vmdk.XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        return std::nullopt;
+    const fs::path linkFolder(pattern);
+    for (const auto& [name, target] : links)
+        if (::symlink(target.c_str(), (linkFolder / name).c_str()) != 0) {
+            fs::remove_all(linkFolder, error);
+            return std::nullopt;
+        }
+    return linkFolder;
+}
+
 OpenedImage openVmdk(const std::string& path)
 {
     OpenedImage opened{nullptr, ContainerFormat::Vmdk, {}};
@@ -210,18 +297,27 @@ OpenedImage openVmdk(const std::string& path)
     std::string folder = std::filesystem::path(path).parent_path().string();
     if (folder.empty())
         folder.push_back('.');
-    const bool ok = libvmdk_handle_initialize(&handle, &error) == 1 &&
-        libvmdk_handle_open(handle, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1 &&
-        libvmdk_handle_set_extent_data_files_path(handle, folder.c_str(), folder.size(), &error) == 1 &&
+    bool ok = libvmdk_handle_initialize(&handle, &error) == 1 &&
+        libvmdk_handle_open(handle, path.c_str(), LIBVMDK_OPEN_READ, &error) == 1;
+    std::optional<std::filesystem::path> standIns;
+    if (ok && (standIns = vmdkStandIns(path, vmdkExtents(handle))))
+        folder = standIns->string();
+    ok = ok && libvmdk_handle_set_extent_data_files_path(handle, folder.c_str(), folder.size(), &error) == 1 &&
         libvmdk_handle_open_extent_data_files(handle, &error) == 1 &&
         libvmdk_handle_get_media_size(handle, &size, &error) == 1;
+    const auto removeStandIns = [standIns] {
+        std::error_code ignored;
+        if (standIns)
+            std::filesystem::remove_all(*standIns, ignored);
+    };
     if (!ok) {
         opened.problem = cannotOpen(opened.format, takeError(error, libvmdk_error_sprint, libvmdk_error_free));
         if (handle)
             Vmdk::closeAndFree(handle);
+        removeStandIns();
         return opened;
     }
-    opened.device = std::make_shared<LibraryDevice<Vmdk>>(handle, size);
+    opened.device = std::make_shared<LibraryDevice<Vmdk>>(handle, size, removeStandIns);
     return opened;
 }
 

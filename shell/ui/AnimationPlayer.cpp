@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #ifdef ORV_HAVE_MULTIMEDIA
+#include <QMediaFormat>
 #include <QMediaMetaData>
 #include <QMediaPlayer>
 #include <QPointer>
@@ -52,12 +53,20 @@ AnimationPlayer::~AnimationPlayer()
 
 bool AnimationPlayer::available()
 {
-    return true;
+    // Being built with Qt Multimedia is not enough: only a media backend that reads AVI files plays
+    // the clip (with no GStreamer plug-ins at all the player even crashes). The backend lists what
+    // it can read on this machine. It does not list Motion JPEG among its codecs even where it
+    // decodes it: the plug-ins that read AVI bring the JPEG decoder with them.
+    static const bool playable = [] {
+        QMediaFormat format;
+        return format.supportedFileFormats(QMediaFormat::Decode).contains(QMediaFormat::AVI);
+    }();
+    return playable;
 }
 
 bool AnimationPlayer::start(const QString& clip)
 {
-    if (!QFileInfo::exists(clip) || !m_impl->panel)
+    if (!available() || !QFileInfo::exists(clip) || !m_impl->panel)
         return false;
     if (!m_impl->player) {
         m_impl->video = new QVideoWidget(m_impl->panel);

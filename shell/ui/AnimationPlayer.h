@@ -21,7 +21,8 @@ public:
     bool start(const QString& clip);
     void stop();
 
-    // Whether this build can play clips at all.
+    // Whether the clip can play here: this build has Qt Multimedia and its backend reads AVI files
+    // on this machine.
     static bool available();
 
 private:

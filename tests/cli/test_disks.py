@@ -9,6 +9,7 @@ import hashlib
 import json
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -146,6 +147,26 @@ class Partitions(DiskCase):
         self.assertEqual(self.scan("F:"), self.scan(fixture("ntfs-c4096"), "--drive", "F:"))
 
 
+    def test_mbr_of_a_disk_with_4096_byte_sectors(self):
+        """An MBR written for a disk of 4096-byte logical sectors counts in them: its partitions hold
+        their volumes only at that size (at 512 bytes the one below lies at 128 KiB, on zeros)."""
+        with open(fixture("ntfs-s4096"), "rb") as f:
+            volume = f.read()
+        first, sectors = 256, len(volume) // 4096
+        disk = bytearray(first * 4096)
+        disk[446:462] = struct.pack("<B3sB3sII", 0, b"\0" * 3, 0x07, b"\0" * 3, first, sectors)
+        disk[510:512] = b"\x55\xaa"
+        path = os.path.join(self.tmp, "disk-4k.img")
+        with open(path, "wb") as f:
+            f.write(bytes(disk) + volume + bytes(4096 * 16))
+        info = json.loads(self.run_cli("info", path, "--json").stdout)
+        self.assertEqual([(p["number"], p["start"], p["size"]) for p in info["partitions"]], [(1, first * 4096, len(volume))])
+        self.assertEqual(self.scan(path), self.scan(fixture("ntfs-s4096")))
+        if shutil.which("mmls"):
+            listed = subprocess.run(["mmls", "-b", "4096", path], capture_output=True, text=True).stdout
+            self.assertRegex(listed, r"0000000256\s+0000002303\s+0000002048\s+NTFS")
+
+
 CONTAINERS = [
     # (name, file, command making it from RAW into OUT)
     ("E01", "demo.E01", ["ewfacquire", "-u", "-c", "best", "-t", "{out_base}", "{raw}"]),
@@ -203,6 +224,42 @@ class Containers(DiskCase):
         result = self.run_cli("scan", out)
         self.assertEqual(result.returncode, 1)
         self.assertIn("qcow2 image cannot be opened", result.stderr)
+
+
+class ContainerSets(DiskCase):
+    """Containers as they reach an examiner: an E01 set split into segments, opened from its first;
+    VMDKs renamed after they were made, whose descriptors still name the old files."""
+
+    def test_segmented_e01_opens_from_its_first_segment(self):
+        if not shutil.which("ewfacquire"):
+            self.skipTest("ewfacquire (ewf-tools) is missing: run tools/setup.sh")
+        base = os.path.join(self.tmp, "set")
+        subprocess.run(["ewfacquire", "-u", "-c", "none", "-S", "1MiB", "-t", base, fixture("demo")], check=True,
+                       capture_output=True, stdin=subprocess.DEVNULL)
+        segments = sorted(n for n in os.listdir(self.tmp) if n.startswith("set.E"))
+        self.assertGreater(len(segments), 3)
+        self.assertEqual(self.scan(base + ".E01"), self.scan(fixture("demo")))
+        self.assertEqual(self.restore(base + ".E01"), self.restore(fixture("demo")))
+
+    def test_renamed_vmdks_open(self):
+        if not shutil.which("qemu-img"):
+            self.skipTest("qemu-img (qemu-utils) is missing")
+        raw = self.scan(fixture("demo"))
+        made = os.path.join(self.tmp, "made")
+        os.mkdir(made)
+        for subformat, files in (("monolithicSparse", {"disk.vmdk": "evidence.vmdk"}),
+                                 ("monolithicFlat", {"disk.vmdk": "evidence.vmdk", "disk-flat.vmdk": "evidence-flat.vmdk"})):
+            with self.subTest(subformat):
+                subprocess.run(["qemu-img", "convert", "-O", "vmdk", "-o", f"subformat={subformat}", fixture("demo"),
+                                os.path.join(made, "disk.vmdk")], check=True, capture_output=True)
+                # Moved into a folder of its own under another name: the old names are nowhere.
+                moved = os.path.join(self.tmp, subformat)
+                os.mkdir(moved)
+                for old, new in files.items():
+                    os.rename(os.path.join(made, old), os.path.join(moved, new))
+                self.assertEqual(self.scan(os.path.join(moved, "evidence.vmdk")), raw)
+        self.assertEqual([n for n in os.listdir(tempfile.gettempdir()) if n.startswith("orvandel-vmdk")], [],
+                         "the links made to open them are removed again")
 
 
 if __name__ == "__main__":

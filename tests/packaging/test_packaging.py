@@ -184,8 +184,22 @@ class Metainfo(unittest.TestCase):
         if not shutil.which("appstreamcli"):
             self.skipTest("appstreamcli is not installed (bash tools/setup.sh)")
         path = os.path.join(SOURCE, "resources", "desktop", "org.orvandel.Orvandel.metainfo.xml")
-        result = run("appstreamcli", "validate", "--no-net", path)
+        result = run("appstreamcli", "validate", "--pedantic", "--no-net", path)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        # Pedantic notes (P:) and infos pass; no warning or error may name the file.
+        self.assertNotRegex(result.stdout, r"(?m)^[EW]:", result.stdout)
+
+    def test_desktop_entry_is_named_after_the_id_and_declares_the_licence(self):
+        metainfo = ElementTree.parse(os.path.join(SOURCE, "resources", "desktop", "org.orvandel.Orvandel.metainfo.xml"))
+        component_id = metainfo.find("id").text
+        self.assertEqual(metainfo.find("launchable").text, component_id + ".desktop")
+        self.assertTrue(os.path.exists(os.path.join(SOURCE, "resources", "desktop", component_id + ".desktop.in")))
+        self.assertEqual(metainfo.find("project_license").text, "GPL-3.0-or-later")
+        # Software centres fetch screenshots from their addresses: none may point at a made-up domain.
+        for image in metainfo.iter("image"):
+            self.assertNotIn(".example", image.text)
+        with open(os.path.join(SOURCE, "LICENSE")) as f:
+            self.assertIn("GNU GENERAL PUBLIC LICENSE\n                       Version 3", f.read(200))
 
 
 if __name__ == "__main__":

@@ -120,19 +120,22 @@ void MainWindowTest::listsScannableDrivesButNeverA()
     }
     Started app({QStringLiteral("A: ") + fixture("demo"), QStringLiteral("D: ") + notNtfs,
                  QStringLiteral("E: ") + fixture("ntfs-c512"), QStringLiteral("F: ") + fixture("demo"),
-                 QStringLiteral("G: ") + fixture("fat12"), QStringLiteral("H: ") + fixture("exfat")});
+                 QStringLiteral("G: ") + fixture("fat12"), QStringLiteral("H: ") + fixture("exfat"),
+                 // A bare $MFT file copied off a volume is a source too.
+                 QStringLiteral("I: " ORV_FIXTURES_DIR "/ntfs-s4096.mft")});
     QStringList listed;
     for (int i = 0; i < app.form().DriveBox()->count(); ++i)
         listed << app.form().DriveBox()->itemText(i);
     QCOMPARE(listed,
              (QStringList{QStringLiteral("E: (NTFS) ntfs-c512.img"), QStringLiteral("F: (NTFS) demo.img"),
-                          QStringLiteral("G: (FAT12) fat12.img"), QStringLiteral("H: (exFAT) exfat.img")}));
+                          QStringLiteral("G: (FAT12) fat12.img"), QStringLiteral("H: (exFAT) exfat.img"),
+                          QStringLiteral("I: ($MFT) ntfs-s4096.mft")}));
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
 
     // A device change rebuilds the list and selects its first entry again.
     app.form().DriveBox()->setCurrentIndex(1);
     app.form().DeviceChange();
-    QCOMPARE(app.form().DriveBox()->count(), 4);
+    QCOMPARE(app.form().DriveBox()->count(), 5);
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
     QFile::remove(notNtfs);
 }
@@ -346,7 +349,7 @@ void MainWindowTest::scanRunsWithTheAnimationClip()
 {
     // The clip beside the program plays during the scan and stops with it; the scan is the same.
     if (!AnimationPlayer::available())
-        QSKIP("built without Qt Multimedia");
+        QSKIP("no AVI playback here (built without Qt Multimedia, or no GStreamer plug-ins)");
     Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
     QVERIFY(QFile::copy(QStringLiteral(ORV_RESOURCES_DIR "/Recovery.avi"), qPath(app.system.folder / "Recovery.avi")));
     QWidget* panel = app.form().findChild<QWidget*>(QStringLiteral("AviPanel"));
