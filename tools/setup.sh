@@ -33,6 +33,8 @@ packages=(
     # pkexec is what the installed desktop entry starts the program through, and the desktop
     # program is started from it under Xvfb to look at it
     dpkg-dev file fakeroot scdoc lintian appstream pkexec xvfb xauth
+    # the desktop program's windows walked as a screen reader walks them (AT-SPI on a session bus)
+    at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0
     # the installed package's desktop entry and MIME registration, checked as a desktop sees them:
     # desktop-file-validate, and xdg-mime (which asks File::MimeInfo outside a desktop session)
     desktop-file-utils xdg-utils libfile-mimeinfo-perl

@@ -187,6 +187,14 @@ QString spokenText(const QString& text)
     return spoken.simplified();
 }
 
+void descriptionChanged(QWidget* window)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(window, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
 void hideFromAssistiveTechnology(QWidget* widget)
 {
     widget->setProperty(kHidden, true);

@@ -28,6 +28,10 @@ void hideFromAssistiveTechnology(QWidget* widget);
 // for a control (a progress bar drawn as a picture grows as the scan goes).
 void setAccessibleRole(QWidget* widget, QAccessible::Role role);
 
+// The window's description (a message dialog's text) changed: a screen reader that holds the old
+// one is told, since one dialog shows message after message.
+void descriptionChanged(QWidget* window);
+
 // The role of the program's main windows: shown to screen readers as frames.
 inline constexpr QAccessible::Role kMainWindowRole = QAccessible::Window;
 

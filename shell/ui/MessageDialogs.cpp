@@ -184,6 +184,7 @@ void InformationDialog::showMessage(const QString& message)
     // The program's messages join two texts with a carriage return; a label breaks lines at "\n".
     // A long message is drawn smaller rather than cut at the box's edge.
     setFittedText(infoLabel(), QString(message).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    descriptionChanged(this);
     exec();
 }
 
@@ -213,6 +214,7 @@ void ConfirmationDialog::showEvent(QShowEvent* event)
 bool ConfirmationDialog::ask(const QString& question, Default answer)
 {
     setFittedText(infoLabel(), QString(question).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    descriptionChanged(this);
     setDefaultButton(answer == Default::No ? m_no : m_yes);
     exec();
     setDefaultButton(m_yes);
