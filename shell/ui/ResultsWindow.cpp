@@ -657,6 +657,11 @@ void TForm2::Button1Click()
         askStop(m_restore);
         return;
     }
+    // A folder without files (a drive's root) has nothing to choose: said, not passed over in silence.
+    if (m_model->rowCount() == 0) {
+        ShowInformation(lang::kFileMessage2, std::nullopt);
+        return;
+    }
     const std::filesystem::path folder = m_services.restoreFolder();
     m_running = m_restore;
     GuiPump pump(m_pumpInterval);
@@ -671,6 +676,10 @@ void TForm2::Button2Click()
 {
     if (busy()) {
         askStop(m_wipe);
+        return;
+    }
+    if (m_model->rowCount() == 0) {
+        ShowInformation(lang::kFileMessage2, std::nullopt);
         return;
     }
     m_running = m_wipe;

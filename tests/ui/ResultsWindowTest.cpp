@@ -169,6 +169,11 @@ private slots:
         h.texts = LoadLanguageCatalogue(ORV_RESOURCES_DIR, 2);
         h.language = 2;
         h.open();
+        // A folder without files: Restore and Wipe say that nothing is chosen.
+        h.window->model()->showFolder(u"C:\\no such folder\\");
+        h.window->Button1Click();
+        h.window->Button2Click();
+        QCOMPARE(h.messages, QStringList(2, QStringLiteral("Keine Dateien ausgewählt!")));
         showFolder(h, QStringLiteral("C:\\"));
         h.select(QStringLiteral("gone-empty.dat"));
         h.window->Button1Click();
