@@ -100,6 +100,8 @@ public:
         CLI::Option* extended = command.add_flag("--extended", m_scan.extended, "deep scan");
         command.add_flag("--sweep", m_scan.sweep, "with --extended: read the whole volume, not probes of it")
             ->needs(extended);
+        command.add_flag("--no-shadow-copies", m_scan.noShadowCopies,
+                         "leave out the files only the volume's shadow copies hold");
         command.add_option("--mask", m_scan.mask, "file name mask, e.g. *.jpg");
         command.add_option("--folder", m_folder, "only the files of this folder, e.g. C:\\Docs\\");
         command.add_option("--name", m_names, "only these files of --folder");

@@ -182,7 +182,7 @@ private:
 
 } // namespace
 
-FileSystem& ntfsFileSystem();
+FileSystem& ntfsWithShadowCopies();
 
 FileSystem& entryFileSystem()
 {
@@ -192,7 +192,7 @@ FileSystem& entryFileSystem()
 
 FileSystem& fileSystemOf(const ScanSession& session)
 {
-    return session.entryVolume ? entryFileSystem() : ntfsFileSystem();
+    return session.entryVolume ? entryFileSystem() : ntfsWithShadowCopies();
 }
 
 } // namespace orv
