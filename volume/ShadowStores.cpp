@@ -226,8 +226,8 @@ public:
         while (done < out.size()) {
             const std::size_t piece = std::min<std::size_t>(out.size() - done, std::size_t{16} << 20);
             libvshadow_error_t* error = nullptr;
-            const ssize_t got = vshadow().readAt(
-                m_store, out.data() + done, piece, static_cast<off64_t>(bytePosition + done), &error);
+            const ssize_t got =
+                vshadow().readAt(m_store, out.data() + done, piece, static_cast<off64_t>(bytePosition + done), &error);
             if (error)
                 vshadow().errorFree(&error);
             if (got <= 0)
@@ -285,10 +285,9 @@ ShadowStores openShadowStores(const std::shared_ptr<SectorDevice>& volume, std::
 
     auto shadow = std::make_shared<ShadowVolume>();
     auto* io = new VolumeIo{volume, volumeBytes, 0};
-    if (api.handleInitialize(&shadow->m_io, reinterpret_cast<intptr_t*>(io), freeIo, cloneIo, openIo, closeIo,
-                                  readIo, writeIo, seekIo, existsIo, isOpenIo, sizeIo,
-                                  LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
-                                  nullptr) != 1) {
+    if (api.handleInitialize(&shadow->m_io, reinterpret_cast<intptr_t*>(io), freeIo, cloneIo, openIo, closeIo, readIo,
+                             writeIo, seekIo, existsIo, isOpenIo, sizeIo,
+                             LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION, nullptr) != 1) {
         delete io;
         return found;
     }
