@@ -172,9 +172,8 @@ private slots:
         showFolder(h, QStringLiteral("C:\\"));
         h.select(QStringLiteral("gone-empty.dat"));
         h.window->Button1Click();
-        QCOMPARE(h.messages.last(),
-                 QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n"
-                                "gone-empty.dat ist leer: Es gibt nichts wiederherzustellen."));
+        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n"
+                                                   "gone-empty.dat ist leer: Es gibt nichts wiederherzustellen."));
         const QString other = h.shownNames().filter(QStringLiteral(".txt")).value(0);
         QVERIFY(!other.isEmpty());
         h.select(other);
@@ -182,8 +181,7 @@ private slots:
         h.window->FList()->clearSelection();
         h.select(other);
         h.window->Button1Click();
-        QCOMPARE(h.messages.last(),
-                 QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n") + other +
+        QCOMPARE(h.messages.last(), QStringLiteral("0 Datei(en) vollständig wiederhergestellt.\n") + other +
                      QStringLiteral(": Die Datei ist nicht mehr in den Ergebnissen (sie wurde vernichtet)."));
     }
     void treeFollowsTheSectionsInStoreOrder()
