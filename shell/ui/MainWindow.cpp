@@ -437,6 +437,10 @@ bool TForm1::runScan(ScanMode mode)
     const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
     m_maskEdit->setText(QString::fromStdU16String(mask));
     PrepareScan(m_session, mask);
+    // The desktop program always lists what the volume's shadow copies hold, under folders named
+    // in the user's language.
+    m_session.ListShadowCopies = true;
+    m_session.ShadowCopyFolder = text(m_texts, lang::kFileShadowCopy).toStdU16String();
     m_label1b->setText(QStringLiteral("0"));
     m_label2b->setText(QStringLiteral("0"));
     setScanningLook(mode == ScanMode::Extended);
