@@ -131,7 +131,7 @@ private:
         if (report.end != ScanEnd::Finished || !session.ListShadowCopies)
             return;
         const FlagScope running(session.ScanRunning);
-        if (listShadowCopies(session, pump, progress, availablePhysicalMemory) == ScanEnd::Stopped)
+        if (listShadowCopies(session, pump, progress, availablePhysicalMemory, report) == ScanEnd::Stopped)
             report.end = ScanEnd::Stopped;
     }
 };

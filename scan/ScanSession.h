@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,9 @@ struct ShadowCopy
     std::uint64_t creationTime = 0; // NTFS time (UTC)
     std::string identifier;
     std::shared_ptr<ScanSession> session; // null when the copy cannot be read from this volume
+    // The volume's byte ranges where the copy may differ from the volume as it is now; nothing
+    // when that is not known (then every block may differ).
+    std::optional<std::vector<ByteRange>> changed;
 };
 
 // The state of the scans: the volume of the last Find, the loaded $MFT, the decoded record, the

@@ -13,7 +13,6 @@
 #include "ntfs/BootSector.h"
 #include "ntfs/MftExtents.h"
 #include "ntfs/RecordLayout.h"
-#include "scan/NormalScan.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
 #include "volume/FileTime.h"
@@ -180,47 +179,57 @@ private:
     std::unordered_multimap<std::uint64_t, Held> m_files;
 };
 
-// One in-use file record of a volume, with the names it is listed under.
-struct LiveRecord
+// One file record of a volume, with the names it is listed under.
+struct FoundRecord
 {
     FileFacts facts;
     std::uint64_t modified = 0;
+    bool inUse = false;
 };
 
-// Calls visit(offset, record bytes, facts, modified) for every in-use file record of the volume from
-// record 16 on, its record fixed up. `skip(offset, raw)` may pass over a record before it is decoded.
-template <typename Skip, typename Visit>
-bool walkInUseFiles(ScanSession& session, VolumeContext& volume, std::int64_t loaded, Pump& pump, Skip&& skip,
-                    Visit&& visit)
+// Calls visit(offset, found) for every file record of the volume from record 16 on that is in use,
+// and with `deleted` also for those that are not (from record 28 on, as the Normal scan takes
+// them). `skipPiece(first, length)` may pass over a stretch of the $MFT before it is read, and
+// `skip(offset, raw)` a record before it is decoded. False when stopped.
+template <typename SkipPiece, typename Skip, typename Visit>
+bool walkFiles(ScanSession& session, VolumeContext& volume, std::int64_t loaded, bool deleted, Pump& pump,
+               SkipPiece&& skipPiece, Skip&& skip, Visit&& visit)
 {
+    constexpr std::int64_t kFirstDeleted = 28; // records 0 to 27 belong to the file system itself
     const std::int64_t size = volume.MftRecordSize;
     constexpr std::int64_t kPiece = 1024 * 1024;
     const std::int64_t pieceBytes = std::max(size, kPiece / size * size);
     std::vector<std::uint8_t> piece;
     std::vector<std::uint8_t> record(static_cast<std::size_t>(size));
     DateTexts dates;
-    LiveRecord found;
+    FoundRecord found;
     ScanReport ignored;
     for (std::int64_t first = kFirstCandidate * size; first < loaded; first += pieceBytes) {
         pump.step();
         if (!session.ScanRunning)
             return false;
         const std::int64_t length = std::min(pieceBytes, loaded - first);
+        if (skipPiece(first, length))
+            continue;
         piece.assign(static_cast<std::size_t>(length), 0);
         volume.MftBuffer.read(first, piece);
         for (std::int64_t within = 0; within + size <= length; within += size) {
+            const std::int64_t offset = first + within;
             const auto raw = std::span<const std::uint8_t>(piece).subspan(static_cast<std::size_t>(within),
                                                                           static_cast<std::size_t>(size));
-            if (!mft::startsLikeRecord(raw) || !(raw[mft::kFlags] & mft::kFlagInUse) || skip(first + within, raw))
+            if (!mft::startsLikeRecord(raw))
+                continue;
+            found.inUse = raw[mft::kFlags] & mft::kFlagInUse;
+            if ((!found.inUse && (!deleted || offset / size < kFirstDeleted)) || skip(offset, raw))
                 continue;
             std::copy(raw.begin(), raw.end(), record.begin());
             const auto survey = fixUpAndSurvey(record, ignored);
             if (!survey)
                 continue;
-            if (takeFileFacts(&volume, record, first + within, nullptr, dates, found.facts) != FileTest::Listed)
+            if (takeFileFacts(&volume, record, offset, nullptr, dates, found.facts) != FileTest::Listed)
                 continue;
             found.modified = modifiedTime(record, *survey).value_or(0);
-            visit(first + within, std::span<const std::uint8_t>(record), found);
+            visit(offset, std::as_const(found));
         }
     }
     return true;
@@ -257,8 +266,11 @@ std::u16string shadowCopyFolderName(std::u16string_view words, int number, std::
 }
 
 ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progress,
-                         std::uint64_t availablePhysicalMemory)
+                         std::uint64_t availablePhysicalMemory, ScanReport& report)
 {
+    // What a listed file costs to keep, as the Normal scan counts it.
+    constexpr std::int64_t kBytesPerListedFile = 400;
+    const auto mostFiles = static_cast<std::size_t>(memoryBudget(availablePhysicalMemory) / kBytesPerListedFile);
     session.shadowCopies.clear();
     session.shadowCopiesElsewhere = 0;
     session.shadowCopiesDamaged = 0;
@@ -272,7 +284,7 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
                                                      static_cast<std::uint64_t>(volume.BytesPerSector));
     session.shadowCopiesElsewhere = stores.elsewhere;
     for (const ShadowStore& store : stores.stores) {
-        ShadowCopy copy{store.number, store.creationTime, store.identifier, nullptr};
+        ShadowCopy copy{store.number, store.creationTime, store.identifier, nullptr, store.changed};
         if (store.device) {
             auto copySession = std::make_shared<ScanSession>();
             VolumeContext& copyVolume = copySession->volume;
@@ -307,9 +319,10 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
     LiveFiles liveFiles;
     {
         FolderPaths paths(live, liveLoaded);
-        const bool walked = walkInUseFiles(
-            session, live, liveLoaded, pump, [](std::int64_t, std::span<const std::uint8_t>) { return false; },
-            [&](std::int64_t, std::span<const std::uint8_t>, const LiveRecord& found) {
+        const bool walked = walkFiles(
+            session, live, liveLoaded, false, pump, [](std::int64_t, std::int64_t) { return false; },
+            [](std::int64_t, std::span<const std::uint8_t>) { return false; },
+            [&](std::int64_t, const FoundRecord& found) {
                 const auto add = [&](std::int64_t parent, const std::u16string& name) {
                     if (const auto folder = paths.of(parent))
                         liveFiles.add(*folder + name, {found.facts.size, found.modified});
@@ -324,7 +337,6 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
 
     const auto mask = session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(session.FileMask);
     const std::u16string drive = fromAscii(volume.Drive) + u"\\";
-    ScanProgress quiet;
     std::vector<std::uint8_t> liveRecord(static_cast<std::size_t>(std::max<std::int64_t>(recordSize, 0)));
     for (ShadowCopy& copy : session.shadowCopies) {
         if (!copy.session)
@@ -338,6 +350,12 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
             const auto locator = shadowCopyLocator(copy.number, recordOffset);
             if (!locator)
                 return;
+            if (session.store.entryCount() >= mostFiles) {
+                // Said, never passed off as copies that hold less.
+                report.outOfMemory = true;
+                session.ScanRunning = false;
+                return;
+            }
             // As the Normal scan keys a name: its first "=" would end the key.
             if (const auto equals = key.find(u'='); equals != std::u16string::npos)
                 key.erase(equals, 1);
@@ -345,61 +363,66 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
             progress.filesFound(++session.FilesFound);
         };
 
-        // The copy's own deleted records, as the Normal scan finds them there.
+        // The copy read like a volume: its $MFT, and its $Bitmap for the grades of its deleted files.
         CopyPump copyPump(session, copySession, pump);
-        ScanReport copyReport;
-        try {
-            copyReport = NTFSFind1(copySession, copyPump, quiet, availablePhysicalMemory);
-        } catch (const std::bad_alloc&) {
-            copyReport.end = ScanEnd::Stopped;
-        }
-        session.RecordsExamined += copySession.RecordsExamined;
-        if (!session.ScanRunning)
-            return ScanEnd::Stopped;
-        StoredFile stored;
-        copySession.store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-            parseStoredValue(value, stored);
-            if (!stored.recordOffset)
-                return;
-            std::u16string_view inside = section;
-            const std::u16string copyDrive = fromAscii(copySession.volume.Drive) + u"\\";
-            if (inside.substr(0, copyDrive.size()) == copyDrive)
-                inside.remove_prefix(copyDrive.size());
-            listFile(folder + std::u16string(inside), std::u16string(key), *stored.recordOffset, stored.date,
-                     stored.time, stored.size);
-        });
-        copySession.store.clear();
+        VolumeContext& copyVolume = copySession.volume;
         copySession.ScanRunning = true;
-
-        // The files in use in the copy that the live volume does not hold as they were. A record
-        // the copy holds byte for byte as the live volume does is the same file in the same state;
-        // only the others are decoded, so the work follows what changed since the copy was made.
+        copySession.MftLoadedBytes = openMft(copyVolume);
         const std::int64_t copyLoaded = copySession.MftLoadedBytes;
-        FolderPaths copyPaths(copySession.volume, copyLoaded);
+        copySession.MFTFile.ClusterList.clear();
+        if (7 * copyVolume.MftRecordSize <= copyLoaded)
+            DecodeRecordNTFS(copyVolume, static_cast<std::size_t>(6 * copyVolume.MftRecordSize), copySession.MFTFile);
+        try {
+            if (!loadVolumeBitmap(copySession, copyPump))
+                return ScanEnd::Stopped;
+        } catch (const std::bad_alloc&) {
+            copyVolume.VolumeBitmap.clear(); // its deleted files are graded as if nothing took their clusters
+        }
+
+        // The files in use in the copy that the live volume does not hold as they were, and the
+        // copy's own deleted records. A record the copy holds byte for byte as the live volume does
+        // is the same file in the same state (deleted ones the live scan lists itself); only the
+        // others are decoded, so the work follows what changed since the copy was made.
+        FolderPaths copyPaths(copyVolume, copyLoaded);
         const auto unchanged = [&](std::int64_t offset, std::span<const std::uint8_t> raw) {
-            if (copySession.volume.MftRecordSize != recordSize || offset + recordSize > liveLoaded)
+            if (copyVolume.MftRecordSize != recordSize || offset + recordSize > liveLoaded)
                 return false;
             return live.MftBuffer.read(offset, liveRecord) && std::equal(raw.begin(), raw.end(), liveRecord.begin());
         };
+        // Where the copy kept no block, its $MFT reads as the live one does: not read at all.
+        const auto keptNothing = [&](std::int64_t first, std::int64_t length) {
+            if (!copy.changed || copyVolume.MftRecordSize != recordSize || first + length > liveLoaded)
+                return false;
+            for (std::int64_t at = first; at < first + length; at += recordSize) {
+                const std::int64_t position = copyVolume.MftBuffer.devicePosition(at);
+                if (position < 0 || position != live.MftBuffer.devicePosition(at) ||
+                    meetsRanges(*copy.changed, static_cast<std::uint64_t>(position),
+                                static_cast<std::uint64_t>(recordSize)))
+                    return false;
+            }
+            return true;
+        };
         DateTexts dates;
-        const bool walked =
-            walkInUseFiles(session, copySession.volume, copyLoaded, copyPump, unchanged,
-                           [&](std::int64_t offset, std::span<const std::uint8_t>, const LiveRecord& found) {
-                               std::u16string date, time;
-                               if (found.facts.creationTime)
-                                   dates.format(*found.facts.creationTime, date, time);
-                               const auto list = [&](std::int64_t parent, const std::u16string& name) {
-                                   if (mask && !mask->matches(name))
-                                       return;
-                                   const auto path = copyPaths.of(parent);
-                                   if (!path || liveFiles.holds(*path + name, {found.facts.size, found.modified}))
-                                       return;
-                                   listFile(folder + *path, name, offset, date, time, found.facts.size);
-                               };
-                               list(found.facts.parent, found.facts.name);
-                               for (const FileLink& link : found.facts.moreLinks)
-                                   list(link.parent, link.name);
-                           });
+        const bool walked = walkFiles(
+            session, copyVolume, copyLoaded, true, copyPump, keptNothing, unchanged,
+            [&](std::int64_t offset, const FoundRecord& found) {
+                std::u16string date, time;
+                if (found.facts.creationTime)
+                    dates.format(*found.facts.creationTime, date, time);
+                const auto list = [&](std::int64_t parent, const std::u16string& name) {
+                    if (mask && !mask->matches(name))
+                        return;
+                    const auto path = copyPaths.of(parent);
+                    if (!path || (found.inUse && liveFiles.holds(*path + name, {found.facts.size, found.modified})))
+                        return;
+                    listFile(folder + *path, name, offset, date, time, found.facts.size);
+                };
+                list(found.facts.parent, found.facts.name);
+                for (const FileLink& link : found.facts.moreLinks)
+                    list(link.parent, link.name);
+            });
+        // Its $MFT is read again on demand (grades, restore): the blocks the walk cached go.
+        openMft(copyVolume);
         session.RecordsExamined += copyLoaded / std::max<std::int64_t>(recordSize, 1);
         progress.recordsExamined(session.RecordsExamined / 100 * 100);
         if (!walked)

@@ -16,8 +16,9 @@ namespace orv {
 // A copy whose data lies elsewhere or that does not read as NTFS is counted and skipped; a damaged
 // copy never takes what was listed before it down. Nothing is done when ListShadowCopies is clear.
 // Tests the session's ScanRunning after every pump step, as the scans do.
+// Lists no more files than the memory budget keeps: beyond it, report.outOfMemory and Stopped.
 ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progress,
-                         std::uint64_t availablePhysicalMemory);
+                         std::uint64_t availablePhysicalMemory, ScanReport& report);
 
 // The folder of copy `number`, made at `creationTime`, from the catalogue's words ("%1" the
 // number, "%2" the local time as "YYYY-MM-DD HH:MM"), without the drive or a closing "\".

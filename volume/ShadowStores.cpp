@@ -38,6 +38,10 @@ struct Vshadow
     decltype(&libvshadow_store_get_volume_size) volumeSize = nullptr;
     decltype(&libvshadow_store_get_identifier) identifier = nullptr;
     decltype(&libvshadow_store_get_creation_time) creationTime = nullptr;
+    decltype(&libvshadow_store_get_number_of_blocks) blockCount = nullptr;
+    decltype(&libvshadow_store_get_block_by_index) getBlock = nullptr;
+    decltype(&libvshadow_block_get_values) blockValues = nullptr;
+    decltype(&libvshadow_block_free) blockFree = nullptr;
     decltype(&libvshadow_error_sprint) errorSprint = nullptr;
     decltype(&libvshadow_error_free) errorFree = nullptr;
 };
@@ -75,6 +79,10 @@ const Vshadow& vshadow()
             take(library, "libvshadow_store_get_volume_size", v.volumeSize) &&
             take(library, "libvshadow_store_get_identifier", v.identifier) &&
             take(library, "libvshadow_store_get_creation_time", v.creationTime) &&
+            take(library, "libvshadow_store_get_number_of_blocks", v.blockCount) &&
+            take(library, "libvshadow_store_get_block_by_index", v.getBlock) &&
+            take(library, "libvshadow_block_get_values", v.blockValues) &&
+            take(library, "libvshadow_block_free", v.blockFree) &&
             take(library, "libvshadow_error_sprint", v.errorSprint) &&
             take(library, "libvshadow_error_free", v.errorFree);
         return v;
@@ -268,7 +276,62 @@ std::string takeError(libvshadow_error_t* error)
     return message;
 }
 
+// Every volume block one store keeps (its old content, or where it forwards a read), as byte ranges;
+// nothing when its block list cannot be read.
+std::optional<std::vector<ByteRange>> keptBlocks(const Vshadow& api, libvshadow_store_t* store)
+{
+    constexpr std::uint64_t kBlockBytes = 16384; // a store keeps the volume in blocks of 16 KiB
+    int count = 0;
+    if (api.blockCount(store, &count, nullptr) != 1 || count < 0)
+        return std::nullopt;
+    std::vector<ByteRange> ranges;
+    ranges.reserve(static_cast<std::size_t>(count) * 2);
+    for (int index = 0; index < count; ++index) {
+        libvshadow_block_t* block = nullptr;
+        if (api.getBlock(store, index, &block, nullptr) != 1 || !block)
+            return std::nullopt;
+        off64_t original = 0, relative = 0, offset = 0;
+        std::uint32_t flags = 0, sectors = 0;
+        const int got = api.blockValues(block, &original, &relative, &offset, &flags, &sectors, nullptr);
+        api.blockFree(&block, nullptr);
+        if (got != 1)
+            return std::nullopt;
+        for (const off64_t at : {original, relative})
+            if (at >= 0)
+                ranges.push_back({static_cast<std::uint64_t>(at) / kBlockBytes * kBlockBytes, kBlockBytes});
+    }
+    return ranges;
+}
+
+void mergeRanges(std::vector<ByteRange>& ranges)
+{
+    std::sort(ranges.begin(), ranges.end(), [](const ByteRange& a, const ByteRange& b) { return a.first < b.first; });
+    std::vector<ByteRange> merged;
+    for (const ByteRange& range : ranges) {
+        if (!merged.empty() && range.first <= merged.back().first + merged.back().count) {
+            const std::uint64_t end = std::max(merged.back().first + merged.back().count, range.first + range.count);
+            merged.back().count = end - merged.back().first;
+        } else {
+            merged.push_back(range);
+        }
+    }
+    ranges = std::move(merged);
+}
+
 } // namespace
+
+bool meetsRanges(const std::vector<ByteRange>& ranges, std::uint64_t first, std::uint64_t count)
+{
+    if (count == 0)
+        return false;
+    // The last range that starts before the end of [first, first + count).
+    auto after = std::upper_bound(ranges.begin(), ranges.end(), first + (count - 1),
+                                  [](std::uint64_t at, const ByteRange& range) { return at < range.first; });
+    if (after == ranges.begin())
+        return false;
+    const ByteRange& range = *std::prev(after);
+    return range.count > 0 && range.first + (range.count - 1) >= first;
+}
 
 ShadowStores openShadowStores(const std::shared_ptr<SectorDevice>& volume, std::uint64_t volumeBytes)
 {
@@ -313,14 +376,22 @@ ShadowStores openShadowStores(const std::shared_ptr<SectorDevice>& volume, std::
         found.problem = takeError(error);
         return found;
     }
+    std::vector<std::size_t> catalogueIndex; // of each entry of found.stores
+    // What each store keeps, in the catalogue's order, in which a read falls through.
+    std::vector<std::optional<std::vector<ByteRange>>> kept;
     for (int index = 0; index < count; ++index) {
         libvshadow_store_t* store = nullptr;
         if (api.getStore(shadow->m_volume, index, &store, &error) != 1 || !store) {
             found.problem = takeError(error);
             error = nullptr;
+            kept.push_back(std::nullopt);
             continue;
         }
         ShadowStore entry;
+        {
+            const std::lock_guard lock(shadow->m_reading);
+            kept.push_back(keptBlocks(api, store));
+        }
         std::uint64_t fileTime = 0;
         if (api.creationTime(store, &fileTime, nullptr) == 1)
             entry.creationTime = fileTime;
@@ -337,6 +408,20 @@ ShadowStores openShadowStores(const std::shared_ptr<SectorDevice>& volume, std::
             api.storeFree(&store, nullptr);
         }
         found.stores.push_back(std::move(entry));
+        catalogueIndex.push_back(kept.size() - 1);
+    }
+    for (std::size_t i = 0; i < found.stores.size(); ++i) {
+        std::vector<ByteRange> changed;
+        bool known = true;
+        for (std::size_t k = catalogueIndex[i]; k < kept.size() && known; ++k) {
+            known = kept[k].has_value();
+            if (known)
+                changed.insert(changed.end(), kept[k]->begin(), kept[k]->end());
+        }
+        if (known) {
+            mergeRanges(changed);
+            found.stores[i].changed = std::move(changed);
+        }
     }
     // Numbered from the oldest: the catalogue's order is its own.
     std::stable_sort(found.stores.begin(), found.stores.end(),

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,15 @@ struct ShadowStore
     // The whole volume as it stood, read-only; null when the copy's data lies on another volume
     // (Windows can keep it there), where it cannot be read from this one.
     std::shared_ptr<SectorDevice> device;
+    // Where the copy may differ from the volume as it is now: the blocks this copy and every later
+    // one kept (a read of the copy falls through to later copies, then to the volume), as sorted,
+    // merged [first, first + count) byte ranges of the volume. Outside them the copy reads exactly
+    // as the volume does. Nothing when the copies' block lists could not be read.
+    std::optional<std::vector<ByteRange>> changed;
 };
+
+// True when [first, first + count) meets one of the sorted, merged `ranges`.
+bool meetsRanges(const std::vector<ByteRange>& ranges, std::uint64_t first, std::uint64_t count);
 
 struct ShadowStores
 {
