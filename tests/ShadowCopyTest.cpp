@@ -204,6 +204,28 @@ TEST_F(ShadowCopies, LeftOutOnRequestAndAStopKeepsWhatWasListed)
     EXPECT_GE(stopped, 3);
 }
 
+TEST(ShadowCopyRanges, MeetsOnlyRangesItTouches)
+{
+    const std::vector<ByteRange> kept = {{16384, 16384}, {65536, 32768}};
+    struct Case
+    {
+        const char* what;
+        std::uint64_t first, count;
+        bool meets;
+    };
+    const Case cases[] = {
+        {"before every range", 0, 16384, false}, {"last byte touches the first range", 1, 16384, true},
+        {"inside a range", 70000, 10, true},     {"between two ranges", 32768, 32768, false},
+        {"spans a range", 0, 1 << 20, true},     {"right after the last range", 98304, 4096, false},
+        {"empty stretch", 20000, 0, false},      {"near the end of the address space", UINT64_MAX - 10, 10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(meetsRanges(kept, c.first, c.count), c.meets);
+    }
+    EXPECT_FALSE(meetsRanges({}, 0, 1 << 20));
+}
+
 TEST_F(ShadowCopies, FolderNamesFollowTheCatalogueWords)
 {
     const std::uint64_t made = 132598898400000000; // 2021-03-10 22:44:00 UTC

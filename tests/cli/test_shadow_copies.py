@@ -129,6 +129,42 @@ class OneCopyInTheVolume(ShadowCase):
             subprocess.run(["fusermount", "-u", mount], capture_output=True)
 
 
+class SeveralCopies(ShadowCase):
+    def test_copies_are_numbered_from_the_oldest_as_vshadowinfo_lists_them(self):
+        # The disk's catalogue rewritten to name its one store six times, an hour apart and newest
+        # first: six copies of one state, each read through the same store.
+        disk = os.path.join(self.tmp, "six.raw")
+        subprocess.run(["cp", "--sparse=always", ONE_COPY, disk], check=True)
+        with open(disk, "r+b") as f:
+            f.seek(ONE_COPY_PARTITION + 0x1E00 + 48)
+            catalogue = ONE_COPY_PARTITION + struct.unpack("<Q", f.read(8))[0]
+            f.seek(catalogue)
+            block = f.read(16384)
+            entries = bytearray(block[:128])
+            for i in reversed(range(6)):
+                info, place = bytearray(block[128:256]), bytearray(block[256:384])
+                info[16] = place[16] = (info[16] + i) & 0xFF
+                struct.pack_into("<Q", info, 48, struct.unpack_from("<Q", info, 48)[0] + i * 36_000_000_000)
+                entries += info + place
+            f.seek(catalogue)
+            f.write(bytes(entries) + bytes(16384 - len(entries)))
+        info = json.loads(self.run_cli("info", disk, "--json").stdout)["shadow_copies"]
+        self.assertEqual([(c["number"], c["creation_time"]) for c in info],
+                         [(n + 1, f"2021-03-{10 + (22 + n) // 24:02}T{(22 + n) % 24:02}:44:00Z") for n in range(6)])
+        if have("vshadowinfo"):
+            peer = subprocess.run(["vshadowinfo", "-o", str(ONE_COPY_PARTITION), disk], capture_output=True,
+                                  text=True, check=True).stdout
+            self.assertEqual(sorted(re.findall(r"Identifier\s*:\s*(\S+)", peer)),
+                             sorted(c["identifier"] for c in info))
+        files = self.scan(disk)
+        self.assertEqual(sorted({f["shadow_copy"] for f in files}), [1, 2, 3, 4, 5, 6])
+        # Every copy lists the same files, in its own folder.
+        per_copy = [sorted((f["folder"].split("\\", 2)[2], f["name"], f["size"]) for f in files
+                           if f["shadow_copy"] == n) for n in range(1, 7)]
+        self.assertTrue(per_copy[0])
+        self.assertTrue(all(listing == per_copy[0] for listing in per_copy))
+
+
 class CopiesOnAnotherVolume(ShadowCase):
     def test_live_listing_as_before_a_note_and_exit_0(self):
         result = self.run_cli("scan", ELSEWHERE, "--partition", "2", "--json")
