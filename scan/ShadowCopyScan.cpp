@@ -40,7 +40,7 @@ public:
     void step() override
     {
         m_pump.step();
-        if (!m_session.ScanRunning)
+        if (!m_session.ScanRunning || m_session.SkipRequested)
             m_copy.ScanRunning = false;
     }
 
@@ -206,7 +206,7 @@ bool walkFiles(ScanSession& session, VolumeContext& volume, std::int64_t loaded,
     ScanReport ignored;
     for (std::int64_t first = kFirstCandidate * size; first < loaded; first += pieceBytes) {
         pump.step();
-        if (!session.ScanRunning)
+        if (!session.ScanRunning || session.SkipRequested)
             return false;
         const std::int64_t length = std::min(pieceBytes, loaded - first);
         if (skipPiece(first, length))
@@ -268,6 +268,13 @@ std::u16string shadowCopyFolderName(std::u16string_view words, int number, std::
 ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progress,
                          std::uint64_t availablePhysicalMemory, ScanReport& report)
 {
+    // A Skip in an Extended scan leaves its current step, and the copies are its last: they end
+    // there, with what they listed. A Stop stops the scan.
+    session.SkipRequested = false;
+    const auto ended = [&] {
+        session.SkipRequested = false;
+        return session.ScanRunning ? ScanEnd::Finished : ScanEnd::Stopped;
+    };
     // What a listed file costs to keep, as the Normal scan counts it.
     constexpr std::int64_t kBytesPerListedFile = 400;
     const auto mostFiles = static_cast<std::size_t>(memoryBudget(availablePhysicalMemory) / kBytesPerListedFile);
@@ -303,8 +310,8 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
     if (!anyReadable)
         return ScanEnd::Finished;
     pump.step();
-    if (!session.ScanRunning)
-        return ScanEnd::Stopped;
+    if (!session.ScanRunning || session.SkipRequested)
+        return ended();
 
     // The live volume as the copies are compared with it: its own $MFT, whatever the scan before
     // read (the Extended scan's regions hold more than the files in use now).
@@ -332,7 +339,7 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
                     add(link.parent, link.name);
             });
         if (!walked)
-            return ScanEnd::Stopped;
+            return ended();
     }
 
     const auto mask = session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(session.FileMask);
@@ -374,7 +381,7 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
             DecodeRecordNTFS(copyVolume, static_cast<std::size_t>(6 * copyVolume.MftRecordSize), copySession.MFTFile);
         try {
             if (!loadVolumeBitmap(copySession, copyPump))
-                return ScanEnd::Stopped;
+                return ended();
         } catch (const std::bad_alloc&) {
             copyVolume.VolumeBitmap.clear(); // its deleted files are graded as if nothing took their clusters
         }
@@ -426,7 +433,7 @@ ScanEnd listShadowCopies(ScanSession& session, Pump& pump, ScanProgress& progres
         session.RecordsExamined += copyLoaded / std::max<std::int64_t>(recordSize, 1);
         progress.recordsExamined(session.RecordsExamined / 100 * 100);
         if (!walked)
-            return ScanEnd::Stopped;
+            return ended();
     }
     return ScanEnd::Finished;
 }

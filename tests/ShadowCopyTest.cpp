@@ -202,6 +202,23 @@ TEST_F(ShadowCopies, LeftOutOnRequestAndAStopKeepsWhatWasListed)
             EXPECT_NE(std::find(got.begin(), got.end(), file), got.end());
     }
     EXPECT_GE(stopped, 3);
+
+    // A Skip (an Extended scan's Ctrl-C or Skip button) ends the copies, not the scan.
+    ScanSession skipped;
+    ASSERT_TRUE(open(skipped));
+    struct Skipping final : Pump
+    {
+        ScanSession& s;
+        explicit Skipping(ScanSession& session) : s(session) {}
+        void step() override
+        {
+            if (!s.shadowCopies.empty())
+                s.SkipRequested = true;
+        }
+    } skipping(skipped);
+    EXPECT_EQ(scan(skipped, skipping).end, ScanEnd::Finished);
+    EXPECT_FALSE(skipped.SkipRequested);
+    EXPECT_EQ(listed(skipped), listed(without));
 }
 
 TEST(ShadowCopyRanges, MeetsOnlyRangesItTouches)
