@@ -78,8 +78,8 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     if (options.forWipe && mountedWritable(session.volume))
         return fail(std::string(lang::kFileWipeMounted.english));
     PrepareScan(session, mask);
-    // A wipe works on the live volume's records alone: a copy's files are never its business.
-    session.ListShadowCopies = !options.noShadowCopies && !options.forWipe;
+    // A wipe lists the copies too, so that a copy's file it is given is refused with the reason.
+    session.ListShadowCopies = !options.noShadowCopies;
 
     // Before a wipe, Ctrl-C stops the Extended scan at once instead of skipping a step, and the wipe
     // does not follow: a part of the scan is no ground to destroy records on.

@@ -98,6 +98,21 @@ class OneCopyInTheVolume(ShadowCase):
         with open(os.path.join(to, "test.txt"), "rb") as f:
             self.assertEqual(hashlib.sha256(f.read()).hexdigest(), OLDER_TEST_TXT)
 
+    def test_wipe_refuses_a_copys_file_and_writes_nothing(self):
+        disk = os.path.join(self.tmp, "wipe.raw")
+        subprocess.run(["cp", "--sparse=always", ONE_COPY, disk], check=True)
+        result = self.run_cli("wipe", disk, "--folder", COPY_FOLDER, "--name", "test.txt", "--yes")
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("test.txt: Files of a shadow copy cannot be wiped: a shadow copy is only ever read.",
+                      result.stderr)
+        self.assertIn("0 file(s) wiped", result.stdout)
+        # The $MFT, where a wipe writes, is as it was.
+        mft = ONE_COPY_PARTITION + 262144 * 4096
+        with open(disk, "rb") as wiped, open(ONE_COPY, "rb") as original:
+            wiped.seek(mft)
+            original.seek(mft)
+            self.assertEqual(wiped.read(64 * 4096), original.read(64 * 4096))
+
     def test_every_restored_file_is_what_icat_reads_through_vshadowmount(self):
         if not (have("vshadowmount") and have("fls") and have("icat") and os.path.exists("/dev/fuse")):
             self.skipTest("needs vshadowmount, The Sleuth Kit and FUSE")
