@@ -472,6 +472,9 @@ bool TForm1::runScan(ScanMode mode)
         ShowInformation(text(m_texts, lang::kDriveMessage12));
         return false;
     }
+    // Copies whose data lies on another volume cannot be read from this one: said once, not hidden.
+    if (m_session.shadowCopiesElsewhere > 0)
+        ShowInformation(text(m_texts, lang::kFileShadowCopiesElsewhere).arg(m_session.shadowCopiesElsewhere));
     return showScanOutcome();
 }
 
