@@ -94,7 +94,8 @@ class OneCopyInTheVolume(ShadowCase):
                               "--json", "--quiet")
         self.assertEqual(result.returncode, 0, result.stderr)
         report = json.loads(result.stdout)
-        self.assertEqual([(r["status"], r["sha256"]) for r in report], [("restored", OLDER_TEST_TXT)])
+        self.assertEqual([(r["status"], r["sha256"], r["shadow_copy"]) for r in report],
+                         [("restored", OLDER_TEST_TXT, 1)])
         with open(os.path.join(to, "test.txt"), "rb") as f:
             self.assertEqual(hashlib.sha256(f.read()).hexdigest(), OLDER_TEST_TXT)
 
