@@ -111,8 +111,25 @@ TEST_F(ShadowCopies, OlderVersionIsListedGradedReadAndRefusedAWipe)
     EXPECT_EQ(parseLocator(locatorText(*stored.locator)), stored.locator);
 
     FileSystem& fileSystem = fileSystemOf(session);
-    // In use in the copy: its clusters are its own there, not taken by another file.
     EXPECT_EQ(fileSystem.grade(session, *stored.locator, u"test.txt"), Grade::Good);
+    {
+        // With a copy's bitmap that marks every cluster used, a file in use in the copy is still
+        // whole there (the clusters are its own), while the copy's deleted file is not.
+        std::vector<std::uint8_t>& bitmap = session.shadowCopies.front().session->volume.VolumeBitmap;
+        const std::vector<std::uint8_t> kept = bitmap;
+        std::fill(bitmap.begin(), bitmap.end(), std::uint8_t{0xFF});
+        EXPECT_EQ(fileSystem.grade(session, *stored.locator, u"test.txt"), Grade::Good);
+        std::optional<FileLocator> deletedInCopy;
+        session.store.forEachIn(std::u16string(kCopyFolder) + u"System Volume Information\\",
+                                [&](std::u16string_view, std::u16string_view value) {
+                                    const StoredFile file = parseStoredValue(value);
+                                    if (file.time == u"22:43:00")
+                                        deletedInCopy = file.locator;
+                                });
+        ASSERT_TRUE(deletedInCopy);
+        EXPECT_EQ(fileSystem.grade(session, *deletedInCopy, u"{3808876b-c176-4e48-b7ae-04046e6cc752}"), Grade::Poor);
+        bitmap = kept;
+    }
     const OpenedFile opened = fileSystem.open(session, *stored.locator);
     ASSERT_TRUE(opened.found) << opened.reason;
     EXPECT_EQ(opened.size, 703800);
