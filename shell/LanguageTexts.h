@@ -125,6 +125,15 @@ inline constexpr LanguageText kFileWipeReadOnly{
 inline constexpr LanguageText kFileRestoreInto{"File", "RestoreInto", "They will be saved in:"};
 inline constexpr LanguageText kFileNotWiped{"File", "NotWiped",
                                             "Not wiped, no longer as the scan found them or refused by the drive:"};
+// The folder of the files a Volume Shadow Copy holds: its number from the oldest, and when it was
+// made (local time, "2021-03-10 23:44").
+inline constexpr LanguageText kFileShadowCopy{"File", "ShadowCopy", "Shadow copy %1 (%2)"};
+inline constexpr LanguageText kFileShadowCopiesElsewhere{
+    "File", "ShadowCopiesElsewhere",
+    "%1 shadow copies of the drive keep their data on another drive and cannot be read from this one: they are "
+    "left out."};
+inline constexpr LanguageText kFileWipeShadowCopy{
+    "File", "WipeShadowCopy", "Files of a shadow copy cannot be wiped: a shadow copy is only ever read."};
 
 // [MenuItems]
 inline constexpr LanguageText kMenuItemsCheckAll{"MenuItems", "CheckAll", "Select all"};
@@ -288,6 +297,9 @@ inline constexpr std::array kAllTexts{
     kFileWipeReadOnly,
     kFileRestoreInto,
     kFileNotWiped,
+    kFileShadowCopy,
+    kFileShadowCopiesElsewhere,
+    kFileWipeShadowCopy,
     kMenuItemsCheckAll,
     kMenuItemsUnCheckAll,
     kProcessScanned,

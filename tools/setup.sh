@@ -28,6 +28,8 @@ packages=(
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
     # the tools that make such containers and partition tables for the fixtures
     libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk
+    # Volume Shadow Copies inside an NTFS volume, and the peers that list and mount them
+    libvshadow-dev libvshadow-utils
     # the Debian package: CPack works out its dependencies with dpkg-shlibdeps (dpkg-dev, file),
     # scdoc writes the manual pages, lintian and appstreamcli check the package and its metainfo;
     # pkexec is what the installed desktop entry starts the program through, and the desktop

@@ -440,6 +440,10 @@ bool TForm1::runScan(ScanMode mode)
     const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
     m_maskEdit->setText(QString::fromStdU16String(mask));
     PrepareScan(m_session, mask);
+    // The desktop program always lists what the volume's shadow copies hold, under folders named
+    // in the user's language.
+    m_session.ListShadowCopies = true;
+    m_session.ShadowCopyFolder = text(m_texts, lang::kFileShadowCopy).toStdU16String();
     m_label1b->setText(QStringLiteral("0"));
     m_label2b->setText(QStringLiteral("0"));
     setScanningLook(mode == ScanMode::Extended);
@@ -471,6 +475,9 @@ bool TForm1::runScan(ScanMode mode)
         ShowInformation(text(m_texts, lang::kDriveMessage12));
         return false;
     }
+    // Copies whose data lies on another volume cannot be read from this one: said once, not hidden.
+    if (m_session.shadowCopiesElsewhere > 0)
+        ShowInformation(text(m_texts, lang::kFileShadowCopiesElsewhere).arg(m_session.shadowCopiesElsewhere));
     return showScanOutcome();
 }
 

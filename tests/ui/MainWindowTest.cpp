@@ -110,6 +110,7 @@ private slots:
     void socketOfAnotherUserIsNeverTrusted();
     void imageThatIsNoFileIsRefusedWithoutFreezing();
     void helpOpensTheManualInTheBrowser();
+    void shadowCopiesAreListedAndThoseElsewhereSaid();
 };
 
 void MainWindowTest::listsScannableDrivesButNeverA()
@@ -660,4 +661,41 @@ void MainWindowTest::helpOpensTheManualInTheBrowser()
 }
 
 QTEST_MAIN(MainWindowTest)
+void MainWindowTest::shadowCopiesAreListedAndThoseElsewhereSaid()
+{
+    const QString oneCopy = QStringLiteral(ORV_SHADOW_DISKS "/vss_2_stor.raw");
+    const QString elsewhere = QStringLiteral(ORV_SHADOW_DISKS "/vss_3_volstor.raw");
+    if (!QFileInfo::exists(oneCopy) || !QFileInfo::exists(elsewhere))
+        QSKIP("the shadow-copy disks are not unpacked");
+    // A copy's folder carries its creation time in local time.
+    qputenv("TZ", "UTC");
+    ::tzset();
+    {
+        Started app({QStringLiteral("E: ") + oneCopy});
+        UserScript user;
+        click(app.form().FindButton()->normalPicture());
+        QVERIFY(user.done());
+        QVERIFY2(app.results.contains(QStringLiteral("E:\\Shadow copy 1 (2021-03-10 22:44)\\test.txt")),
+                 qPrintable(app.results.join(QLatin1Char('\n'))));
+        QVERIFY(app.messages.isEmpty());
+    }
+    {
+        // The disk's two NTFS partitions take E: and F:; the copies of the second keep their data on
+        // the first.
+        Started app({QStringLiteral("E: ") + elsewhere});
+        QCOMPARE(app.form().DriveBox()->count(), 2);
+        app.form().DriveBox()->setCurrentIndex(1);
+        UserScript user;
+        acceptMessage(user, app);
+        acceptMessage(user, app);
+        click(app.form().FindButton()->normalPicture());
+        QVERIFY(user.done());
+        QCOMPARE(app.messages,
+                 (QStringList{QStringLiteral("2 shadow copies of the drive keep their data on another drive and cannot "
+                                             "be read from this one: they are left out."),
+                              QStringLiteral("Found 0 deleted files on this drive!")}));
+        QVERIFY(isIdle(app.form()));
+    }
+}
+
 #include "MainWindowTest.moc"

@@ -78,6 +78,8 @@ int main(int argc, char** argv)
     ScanSession session;
     if (RunFindChecks(session, system.drives, "E:", u"", 10).check == FindCheck::Ok) {
         PrepareScan(session, u"");
+        // As the main window's Find names the folders of shadow copies: in the chosen language.
+        session.ShadowCopyFolder = text(form.texts(), lang::kFileShadowCopy).toStdU16String();
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
         fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
