@@ -58,6 +58,8 @@ public:
         ListedFileFacts facts;
         facts.hasData = true;
         facts.size = static_cast<std::int64_t>(entry->size);
+        if (const auto& t = entry->modified)
+            facts.localTime = LocalDateTime{t->year, t->month, t->day, t->hour, t->minute, t->second};
         return facts;
     }
 

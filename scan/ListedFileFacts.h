@@ -6,6 +6,7 @@
 
 #include "ntfs/VolumeContext.h"
 #include "scan/GradeBasis.h"
+#include "volume/FileTime.h"
 
 namespace orv {
 
@@ -18,6 +19,9 @@ struct ListedFileFacts
     bool hasData = false; // an unnamed $DATA: the file's content
     bool resident = false; // that content lies inside the record
     std::int64_t size = 0; // its size in bytes
+    // The date and time the listing shows, where the volume keeps them as local time (the FAT
+    // family's modification time); an NTFS file's come from creationTime.
+    std::optional<LocalDateTime> localTime = std::nullopt;
 };
 
 // The facts of the file whose record lies at `recordOffset` of MftBuffer (as a store entry gives

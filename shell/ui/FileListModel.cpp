@@ -301,12 +301,18 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 
 QString FileListModel::dateText(const Row& row) const
 {
-    // Another language writes the date its own way ("10.12.26"), from the time in the record.
-    if (m_locale && !row.date.empty())
-        if (const auto created = creationTimeOf(row))
-            if (const auto local = fileTimeToLocal(static_cast<std::uint64_t>(*created)))
-                if (const QDate day(local->year, local->month, local->day); day.isValid())
-                    return m_locale->toString(day, QLocale::ShortFormat);
+    // Another language writes the date its own way ("10.12.26"), from the time the file system
+    // keeps: an NTFS record's creation time, a FAT entry's local time.
+    if (m_locale && !row.date.empty() && row.locator) {
+        const auto facts = fileSystemOf(m_session).facts(m_session, *row.locator);
+        std::optional<LocalDateTime> local = facts ? facts->localTime : std::nullopt;
+        if (!local)
+            if (const auto created = creationTimeOf(row))
+                local = fileTimeToLocal(static_cast<std::uint64_t>(*created));
+        if (local)
+            if (const QDate day(local->year, local->month, local->day); day.isValid())
+                return m_locale->toString(day, QLocale::ShortFormat);
+    }
     return qs(row.date);
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTableView>
 #include <QTest>
@@ -754,6 +755,13 @@ private slots:
             if (window.model()->fileName(row) == QStringLiteral("_EPORT.TXT"))
                 rows.push_back(row);
         QCOMPARE(rows.size(), std::size_t{2});
+        // In German a FAT entry's date is written as German dates are, from the entry's own time.
+        const QString shown = window.model()->data(window.model()->index(rows[0], FileListModel::Date)).toString();
+        window.model()->setLocale(languageLocale(2));
+        const QString german = window.model()->data(window.model()->index(rows[0], FileListModel::Date)).toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d\\d$")).match(german).hasMatch(),
+                 qPrintable(shown + QStringLiteral(" -> ") + german));
+        window.model()->setLocale(std::nullopt);
         const int smaller = window.model()->fileSize(rows[0]) < window.model()->fileSize(rows[1]) ? rows[0] : rows[1];
         const int larger = smaller == rows[0] ? rows[1] : rows[0];
         const std::int64_t largerSize = window.model()->fileSize(larger);

@@ -76,6 +76,7 @@ int main(int argc, char** argv)
     // The results window over the image scanned as drive E:, showing its first folder that holds
     // a photo, with that photo as the current row; then Options and About.
     ScanSession session;
+    bool restoring = false;
     if (RunFindChecks(session, system.drives, "E:", u"", 10).check == FindCheck::Ok) {
         PrepareScan(session, u"");
         // As the main window's Find names the folders of shadow copies: in the chosen language.
@@ -85,7 +86,12 @@ int main(int argc, char** argv)
         fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{.session = session,
                                        .texts = form.texts(),
-                                       .inform = [&form](const QString& message) { form.ShowInformation(message); },
+                                       // Only the restore below is drawn with its message.
+                                       .inform =
+                                           [&form, &restoring](const QString& message) {
+                                               if (restoring)
+                                                   form.ShowInformation(message);
+                                           },
                                        .ask = [](const QString&) { return true; },
                                        .showNote = [] { return false; },
                                        .restoreFolder = [&out] { return std::filesystem::path(out.toStdString()); },
@@ -105,24 +111,23 @@ int main(int argc, char** argv)
         QApplication::processEvents();
         save(&results, QStringLiteral("results"));
 
-        // A restore that cannot give a file back says why: an empty file of the folder, if any.
-        results.FindEdit()->setText(QStringLiteral("*"));
-        for (int found = 0; found < 50 && model->rowCount() >= 0; ++found) {
-            int empty = -1;
-            for (int row = 0; row < model->rowCount() && empty < 0; ++row)
-                if (!model->fileName(row).isEmpty() && model->fileSize(row) == 0)
-                    empty = row;
-            if (empty >= 0) {
-                results.FList()->selectRow(empty);
-                user.then([] { return modal("TForm6a") != nullptr; },
-                          [&] {
-                              save(modal("TForm6a"), QStringLiteral("restore-refused"));
-                              clickButton(modal("TForm6a"), "Button1A");
-                          });
-                results.Button1Click();
-                break;
-            }
-            results.FindButtonClick();
+        // A restore that cannot give a file back says why: an empty file of the folder shown, if
+        // it holds one (the root of ntfs-c4096 does).
+        results.FindEdit()->clear();
+        int empty = -1;
+        for (int row = 0; row < model->rowCount() && empty < 0; ++row)
+            if (!model->fileName(row).isEmpty() && model->fileSize(row) == 0)
+                empty = row;
+        if (empty >= 0) {
+            results.FList()->selectRow(empty);
+            user.then([] { return modal("TForm6a") != nullptr; },
+                      [&] {
+                          save(modal("TForm6a"), QStringLiteral("restore-refused"));
+                          clickButton(modal("TForm6a"), "Button1A");
+                      });
+            restoring = true;
+            results.Button1Click();
+            restoring = false;
         }
     }
     // Qt's own folder picker, as Options opens it, in the chosen language.
