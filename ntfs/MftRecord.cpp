@@ -380,6 +380,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
     file.Encrypted = false;
     file.Incomplete = false;
     file.BytesPerCluster = 0;
+    file.ClusterOrigin = 0;
 
     ApplyRecordFixups(record);
 
@@ -540,6 +541,7 @@ RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> reco
     // An earlier file system's record counts its clusters in that file system's size.
     if (const auto earlier = earlierClusterSize(ctx, recordOffset); earlier && *earlier > 0)
         file.BytesPerCluster = *earlier;
+    file.ClusterOrigin = earlierOrigin(ctx, recordOffset);
     return status;
 }
 

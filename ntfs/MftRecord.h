@@ -39,6 +39,8 @@ struct TMFTFile
     bool Incomplete = false; // part of the run list is lost (a missing extension record)
     std::int64_t BytesPerCluster = 0; // the cluster size its runs count in when not the volume's (an
         // earlier file system's); 0: the volume's
+    std::int64_t ClusterOrigin = 0; // where its cluster 0 lies on the volume, in bytes (an earlier
+        // file system that began at another sector); 0: the volume's own
 };
 
 // One $FILE_NAME of a record: a file has one per hard link, plus a DOS alias beside a long name.
