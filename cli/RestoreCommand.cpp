@@ -104,6 +104,7 @@ public:
         command.add_option("--folder", m_folder, "only the files of this folder, e.g. C:\\Docs\\");
         command.add_option("--name", m_names, "only these files of --folder");
         command.add_flag("--keep-paths", m_keepPaths, "rebuild the files' folders inside --to");
+        command.add_flag("--streams", m_streams, "also write each named stream beside its file, as NAME:STREAM");
         command.add_flag("--quiet", m_scan.quiet, "no progress line and no notes on stderr");
     }
 
@@ -135,6 +136,7 @@ public:
         Output out;
         RestoreReport report(out, m_scan.source.json, m_scan.quiet);
         RestorePump pump(session.ResultsBusy);
+        session.RestoreStreams = m_streams;
         const InterruptScope interrupts;
         const OperationResult result = RunRestore(
             session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false, report, pump);
@@ -151,6 +153,7 @@ private:
     std::string m_folder;
     std::vector<std::string> m_names;
     bool m_keepPaths = false;
+    bool m_streams = false;
 };
 
 } // namespace
