@@ -2,10 +2,12 @@
 
 #include "cli/Command.h"
 #include "cli/Output.h"
+#include "cli/ShadowCopyNotes.h"
 #include "cli/Source.h"
 #include "ntfs/BareMft.h"
 #include "scan/EntryVolume.h"
 #include "volume/SectorIo.h"
+#include "volume/ShadowStores.h"
 
 namespace orv::cli {
 
@@ -56,6 +58,11 @@ public:
         };
         for (const auto& [key, value] : layout)
             fields.push_back({key, static_cast<std::int64_t>(value)});
+        // The Volume Shadow Copies an NTFS volume keeps, each a volume as it stood.
+        ShadowStores shadows;
+        if (ctx.FileSystemCode == FileSystemKind::Ntfs)
+            shadows = openShadowStores(ctx.Device, static_cast<std::uint64_t>(ctx.TotalSectors * ctx.BytesPerSector));
+        noteShadowCopies(shadows.elsewhere, 0, shadows.problem);
         Output out;
         if (!m_options.json) {
             printFields(out, fields);
@@ -67,6 +74,9 @@ public:
             for (const DataRun& extent : ctx.MftExtentList)
                 out << " " << extent.start << "+" << extent.length;
             out << "\n";
+            for (const ShadowStore& store : shadows.stores)
+                out << "shadow_copy: " << std::int64_t{store.number} << " " << utcIsoText(store.creationTime) << " "
+                    << store.identifier << (store.device ? "" : " (data on another volume)") << "\n";
             if (isDisk)
                 printPartitions(out, disk.table);
             return kExitDone;
@@ -79,6 +89,16 @@ public:
             json.beginObject();
             json.key("start").number(extent.start);
             json.key("length").number(extent.length);
+            json.endObject();
+        }
+        json.endArray();
+        json.key("shadow_copies").beginArray();
+        for (const ShadowStore& store : shadows.stores) {
+            json.beginObject();
+            json.key("number").number(std::int64_t{store.number});
+            json.key("creation_time").string(utcIsoText(store.creationTime));
+            json.key("identifier").string(store.identifier);
+            json.key("readable").boolean(store.device != nullptr);
             json.endObject();
         }
         json.endArray();

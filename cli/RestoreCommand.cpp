@@ -73,8 +73,17 @@ public:
         m_json.key("status").string(kStatus[static_cast<int>(outcome.status)]);
         m_json.key("reason").string(outcome.reason);
         m_json.key("sha256").stringOrNull(hash.empty() ? std::nullopt : std::optional(hash));
+        // The files are reported in the order of the rows given: a file of a shadow copy says which.
+        if (m_next < m_rows.size() && m_rows[m_next].folder == folder && m_rows[m_next].name == name) {
+            const std::optional<FileLocator>& locator = m_rows[m_next++].locator;
+            if (locator && locator->kind == FileLocator::Kind::ShadowCopyRecord)
+                m_json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*locator)});
+        }
         m_json.endObject();
     }
+
+    // The rows the run works on, in order.
+    void expect(const std::vector<ListedRow>& rows) { m_rows = rows; }
 
     // Files that could not be written (a folder that cannot be made, a name refused): the run did
     // not do what was asked, whatever else it restored.
@@ -84,6 +93,8 @@ private:
     Output& m_out;
     JsonWriter m_json;
     int m_failed = 0;
+    std::vector<ListedRow> m_rows;
+    std::size_t m_next = 0;
     bool m_asJson;
     bool m_quiet;
 };
@@ -100,6 +111,8 @@ public:
         CLI::Option* extended = command.add_flag("--extended", m_scan.extended, "deep scan");
         command.add_flag("--sweep", m_scan.sweep, "with --extended: read the whole volume, not probes of it")
             ->needs(extended);
+        command.add_flag("--no-shadow-copies", m_scan.noShadowCopies,
+                         "leave out the files only the volume's shadow copies hold");
         command.add_option("--mask", m_scan.mask, "file name mask, e.g. *.jpg");
         command.add_option("--folder", m_folder, "only the files of this folder, e.g. C:\\Docs\\");
         command.add_option("--name", m_names, "only these files of --folder");
@@ -135,6 +148,7 @@ public:
 
         Output out;
         RestoreReport report(out, m_scan.source.json, m_scan.quiet);
+        report.expect(rows);
         RestorePump pump(session.ResultsBusy);
         session.RestoreStreams = m_streams;
         const InterruptScope interrupts;

@@ -47,6 +47,8 @@ public:
             .add_flag("--sweep", m_options.sweep,
                       "with --extended: read the whole volume, not probes of it (slower, misses no MFT fragment)")
             ->needs(extended);
+        parser().add_flag("--no-shadow-copies", m_options.noShadowCopies,
+                          "leave out the files only the volume's shadow copies hold");
         parser().add_option("--mask", m_options.mask, "file name mask, e.g. *.jpg (default *.*)");
         parser().add_flag("--quiet", m_options.quiet, "no progress line and no notes on stderr");
     }
@@ -168,6 +170,8 @@ private:
                         json.key("original").string(std::u16string_view(it->second.originalPath));
                         json.endObject();
                     }
+                if (stored.locator && stored.locator->kind == FileLocator::Kind::ShadowCopyRecord)
+                    json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*stored.locator)});
                 if (m_options.extended) {
                     // The cluster size the file's runs are read with: the volume's for a record of the
                     // $MFT in use now, an earlier file system's as its records tell it, or null where

@@ -9,6 +9,7 @@
 #include "base/Utf16.h"
 #include "cli/Interrupts.h"
 #include "cli/Output.h"
+#include "cli/ShadowCopyNotes.h"
 #include "platform/SystemMemory.h"
 #include "results/FileSystem.h"
 #include "results/Wipe.h"
@@ -79,6 +80,8 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
     if (options.forWipe && mountedWritable(session.volume))
         return fail(std::string(lang::kFileWipeMounted.english));
     PrepareScan(session, mask);
+    // A wipe lists the copies too, so that a copy's file it is given is refused with the reason.
+    session.ListShadowCopies = !options.noShadowCopies;
 
     // Before a wipe, Ctrl-C stops the Extended scan at once instead of skipping a step, and the wipe
     // does not follow: a part of the scan is no ground to destroy records on.
@@ -118,6 +121,7 @@ int scanVolume(LinuxDriveSystem& drives, const ScanOptions& options, ScanSession
             std::cerr << report.recordsNotLoaded << " MFT records could not be read (beyond the volume's end).\n";
         if (report.damagedRecords > 0)
             std::cerr << "MFT records skipped as damaged: " << report.damagedRecords << "\n";
+        noteShadowCopies(session.shadowCopiesElsewhere, session.shadowCopiesDamaged);
     }
     return kExitDone;
 }

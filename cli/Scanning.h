@@ -22,6 +22,7 @@ struct ScanOptions
     std::string mask;
     bool quiet = false;
     bool forWipe = false; // a read-only source (a container) is refused before the scan
+    bool noShadowCopies = false; // leave out the files only the volume's shadow copies hold
 };
 
 // Runs the Find checks and the scan; kExitDone when the session holds the results, else the

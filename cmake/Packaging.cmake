@@ -86,7 +86,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.orvandel.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(ORV_BUILD_GUI)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec")
+    # libvshadow is loaded at run time (never linked), so dpkg-shlibdeps cannot see it.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, libvshadow1")
     # Qt Multimedia plays the scanning clip through GStreamer, whose plug-ins no library pulls in;
     # with none at all the player crashes, so they are a dependency, not a recommendation.
     if(ORV_HAVE_MULTIMEDIA)
@@ -94,7 +95,8 @@ if(ORV_BUILD_GUI)
     endif()
     # The skin's fonts at their intended sizes, and the file-type icons where no desktop brings a
     # theme.
-    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, adwaita-icon-theme")
+    # Qt's translations give Qt's own dialogs the chosen language; xdg-utils opens the manual.
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, adwaita-icon-theme, qt6-translations-l10n, xdg-utils")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

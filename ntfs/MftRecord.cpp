@@ -559,7 +559,7 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
         return RecordStatus::NotARecord;
     // Decoded in a copy of its own: the fixups never touch the view every reader shares.
     std::vector<std::uint8_t> record(size);
-    ctx.MftBuffer.read(static_cast<std::int64_t>(recordOffset), record);
+    ctx.MftBuffer.readAlone(static_cast<std::int64_t>(recordOffset), record);
     return decodeRecordOfView(ctx, record, static_cast<std::int64_t>(recordOffset), file);
 }
 

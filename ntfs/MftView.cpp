@@ -389,6 +389,23 @@ bool MftView::read(std::int64_t offset, std::span<std::uint8_t> out)
     return true;
 }
 
+bool MftView::readAlone(std::int64_t offset, std::span<std::uint8_t> out)
+{
+    if (const auto done = readOutsideOrHeld(offset, out))
+        return *done;
+    {
+        const std::lock_guard lock(m_lock);
+        const std::int64_t index = offset / kBlockBytes;
+        const auto within = static_cast<std::size_t>(offset % kBlockBytes);
+        for (const Block& b : m_blocks)
+            if (b.index == index && within + out.size() <= b.length) {
+                std::copy_n(b.data + within, out.size(), out.begin());
+                return true;
+            }
+    }
+    return readThrough(offset, out);
+}
+
 bool MftView::readThrough(std::int64_t offset, std::span<std::uint8_t> out)
 {
     if (const auto done = readOutsideOrHeld(offset, out))

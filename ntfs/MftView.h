@@ -64,6 +64,10 @@ public:
     // Copies the bytes at [offset, offset + out.size()) into `out` through the cache. False (and
     // zeros) when they do not lie wholly inside the view. Safe from several threads at once.
     bool read(std::int64_t offset, std::span<std::uint8_t> out);
+    // A record looked up alone (a restore, a preview, a grade, a listing's facts), outside any walk:
+    // from a block the cache holds already, or else just these bytes from the device, so that a
+    // lookup never pulls a whole block in nor takes the place of a block a walk is using.
+    bool readAlone(std::int64_t offset, std::span<std::uint8_t> out);
     // The same straight from the device, past the cache: for a walk that reads each stretch once.
     // Where the device is a plain file or block device, several threads read at once.
     bool readThrough(std::int64_t offset, std::span<std::uint8_t> out);

@@ -56,6 +56,11 @@ public:
     // its writes always fail, and operations that would write refuse it before they start.
     virtual bool readOnly() const { return false; }
 
+    // True when a write can be tried at all: not a container, and the file or block device can be
+    // opened for writing (a read-only image file, a device without rights, a read-only medium
+    // cannot). Asked before a wipe's question, so a refusal is said before anything is chosen.
+    virtual bool canWrite() { return !readOnly(); }
+
     // Every mount of the file system in `part` of these bytes: of the block device itself (or its
     // partition covering `part`), of the image file, or of a loop device backed by it. Empty for a
     // source nothing can mount (memory, containers) or that nobody mounted.

@@ -182,8 +182,8 @@ private:
 
 } // namespace
 
-FileSystem& ntfsFileSystem();
 FileSystem& bareMftFileSystem();
+FileSystem& ntfsWithShadowCopies();
 
 FileSystem& entryFileSystem()
 {
@@ -195,7 +195,8 @@ FileSystem& fileSystemOf(const ScanSession& session)
 {
     if (session.entryVolume)
         return entryFileSystem();
-    return session.volume.FileSystemCode == FileSystemKind::MftFile ? bareMftFileSystem() : ntfsFileSystem();
+    // A bare $MFT file has no volume, so no shadow copies either.
+    return session.volume.FileSystemCode == FileSystemKind::MftFile ? bareMftFileSystem() : ntfsWithShadowCopies();
 }
 
 } // namespace orv

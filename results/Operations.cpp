@@ -91,6 +91,7 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
         const int folder = layout == RestoreLayout::KeepPaths ? kept.get() : folderFd;
         if (folder < 0) {
             outcome.status = RestoreOutcome::Status::Failed;
+            outcome.problem = RestoreOutcome::Problem::FolderNotMade;
             outcome.reason = "its folder cannot be made inside the restore folder";
         } else if (const auto locator = locatorOf(session, row.folder, row.name, row.locator)) {
             outcome = UndeleteFile(session, *locator, row.name, static_cast<int>(i), folder, restoreFolder / relative,
@@ -107,6 +108,7 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
                 problem = outcome.reason;
             }
         } else {
+            outcome.problem = RestoreOutcome::Problem::NotListed;
             outcome.reason = "the file is no longer listed";
         }
         ui.fileRestored(row.folder, row.name, outcome);
@@ -208,12 +210,17 @@ void wipeRows(ScanSession& session, const std::vector<FileRow>& rows, const std:
         if (const int p = result.done * 100 / result.selected; p != shown)
             ui.progress(shown = p);
         const auto locator = locatorOf(session, currentFolderPath, row.name, row.locator);
-        if (locator && fileSystemOf(session).wipe(session, *locator).wiped)
-            ++result.done;
-        if (locator)
-            session.store.deleteKey(currentFolderPath, row.name, locatorText(*locator));
-        else
+        if (!locator) {
+            // Listed no more (an earlier wipe took it): nothing is left to keep.
             session.store.deleteKey(currentFolderPath, row.name);
+            continue;
+        }
+        if (const WipeOutcome wiped = fileSystemOf(session).wipe(session, *locator); !wiped.wiped) {
+            ui.fileNotWiped(row.name, wiped.reason);
+            continue;
+        }
+        ++result.done;
+        session.store.deleteKey(currentFolderPath, row.name, locatorText(*locator));
     }
     ui.progress(100);
 }
@@ -240,7 +247,7 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
         return result;
     if (showNote)
         ui.ShowImportantNotice();
-    // Both refusals come before the folder is made: a refused restore leaves nothing behind.
+    // Both refusals come before the question and the folder: a refused restore leaves nothing behind.
     const std::u16string restoreFolderText = fromUtf8(restoreFolder.string());
     if (std::any_of(rows.begin(), rows.end(), [&](const ListedRow& row) { return row.folder == restoreFolderText; })) {
         ui.ShowInformation(lang::kFileMessage6);
@@ -250,6 +257,11 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
     if (const auto device = fileSystemOf(restoreFolder); device && onScannedVolume(session.volume, *device)) {
         ui.ShowInformation(lang::kFileRestoreOnScannedDrive);
         result.end = OperationResult::End::Refused;
+        return result;
+    }
+    // The folder is made only once the user agreed: a No leaves nothing behind.
+    if (!ui.askRestoreInto(restoreFolder)) {
+        result.end = OperationResult::End::Declined;
         return result;
     }
     const UniqueFd folder(makeRestoreFolder(restoreFolder) ? openRestoreFolder(restoreFolder) : -1);
@@ -262,10 +274,6 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
     if (struct stat opened{}; ::fstat(folder.get(), &opened) != 0 || onScannedVolume(session.volume, opened.st_dev)) {
         ui.ShowInformation(lang::kFileRestoreOnScannedDrive);
         result.end = OperationResult::End::Refused;
-        return result;
-    }
-    if (!ui.AskConfirmation(lang::kFileMessage7)) {
-        result.end = OperationResult::End::Declined;
         return result;
     }
 
@@ -291,8 +299,26 @@ OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows, 
     }
     if (!rowsChosen(rows, ui, result))
         return result;
+    // A shadow copy is only ever read: when every chosen file is a copy's, nothing is asked.
+    if (std::all_of(rows.begin(), rows.end(), [&](const FileRow& row) {
+            if (!row.selected)
+                return true;
+            const auto locator = locatorOf(session, currentFolderPath, row.name, row.locator);
+            return locator && locator->kind == FileLocator::Kind::ShadowCopyRecord;
+        })) {
+        ui.ShowInformation(lang::kFileWipeShadowCopy);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
     if (mountedWritable(session.volume)) {
         ui.ShowInformation(lang::kFileWipeMounted);
+        result.end = OperationResult::End::Refused;
+        return result;
+    }
+    // Refused before the question: a container is only ever read, and an image file or device
+    // opened without write access would turn every wipe into a silent no.
+    if (session.volume.Device && !session.volume.Device->canWrite()) {
+        ui.ShowInformation(session.volume.Device->readOnly() ? lang::kFileWipeContainer : lang::kFileWipeReadOnly);
         result.end = OperationResult::End::Refused;
         return result;
     }

@@ -39,6 +39,15 @@ public:
     {
         (void)folder, (void)name, (void)outcome;
     }
+    // A selected file of a wipe whose record was left as it was: it no longer matches the scan, or
+    // the volume refused the write. Its row stays listed.
+    virtual void fileNotWiped(const std::u16string& name, const std::string& reason) { (void)name, (void)reason; }
+    // The question before a restore, naming the folder the files go to.
+    virtual bool askRestoreInto(const std::filesystem::path& folder)
+    {
+        (void)folder;
+        return AskConfirmation(lang::kFileMessage7);
+    }
 };
 
 // A row of the file list: its caption (the store key) and whether it is selected.
@@ -90,6 +99,8 @@ OperationResult RunRestore(ScanSession& session, const std::vector<ListedRow>& r
 
 // The Wipe command: its checks and messages, then the record of every selected row of the shown
 // folder overwritten with zeros (only when it still matches the scan) and its store entry removed.
+// A source that cannot be written is refused before the question; a row whose record was not
+// wiped keeps its store entry.
 OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows, const std::u16string& currentFolderPath,
                         int osMajorVersion, OperationUi& ui, Pump& pump);
 

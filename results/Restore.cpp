@@ -32,10 +32,12 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
     const OpenedFile file =
         stream ? fileSystem.openStream(session, locator, *stream) : fileSystem.open(session, locator);
     if (!file.found) {
+        outcome.problem = RestoreOutcome::Problem::NotOnVolume;
         outcome.reason = file.reason;
         return outcome;
     }
     if (file.size == 0 && !file.emptyIsWhole) {
+        outcome.problem = RestoreOutcome::Problem::Empty;
         outcome.reason = "the file is empty";
         return outcome;
     }
@@ -52,6 +54,7 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
             : blocks * space.f_frsize;
         if (static_cast<std::uint64_t>(needed) > freeBytes) {
             outcome.status = RestoreOutcome::Status::Failed;
+            outcome.problem = RestoreOutcome::Problem::NoRoom;
             outcome.reason = "not enough free space in the restore folder: the file needs " + std::to_string(needed) +
                 " bytes, " + std::to_string(freeBytes) + " are free";
             return outcome;
@@ -63,6 +66,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
     if (out.get() < 0) {
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true; // the restore folder refuses files: every other file would fail too
+        outcome.problem = RestoreOutcome::Problem::CannotCreate;
+        outcome.error = errno;
         outcome.reason = "cannot create a file in the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }
@@ -114,6 +119,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         discard();
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotWrite;
+        outcome.error = writeError ? writeError : EIO;
         outcome.reason = "writing failed: " + std::string(std::strerror(writeError ? writeError : EIO));
         return outcome;
     }
@@ -131,6 +138,8 @@ RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, st
         discard();
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotName;
+        outcome.error = error;
         outcome.reason = "cannot name the file in the restore folder: " + std::string(std::strerror(error));
         return outcome;
     }
@@ -164,6 +173,8 @@ RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset,
         RestoreOutcome outcome;
         outcome.status = RestoreOutcome::Status::Failed;
         outcome.outputError = true;
+        outcome.problem = RestoreOutcome::Problem::CannotOpenFolder;
+        outcome.error = errno;
         outcome.reason = "cannot open the restore folder: " + std::string(std::strerror(errno));
         return outcome;
     }

@@ -21,6 +21,23 @@ struct RestoreOutcome
         Stopped, // Stop came while it was written: what was written is removed, as it is not the file
     };
     Status status = Status::Skipped;
+    // Why a file was skipped or failed, as a kind the desktop program words in the user's language
+    // (`reason` is the English wording the command line prints), and the system's error number
+    // behind it when there is one.
+    enum class Problem {
+        None,
+        NotOnVolume, // its record or entry is no longer there as scanned (wiped, reused)
+        NotListed, // the results no longer list it
+        Empty, // a file of size 0: nothing to write
+        NoRoom, // the restore folder's disk has too little free space for it
+        FolderNotMade, // its folder could not be made inside the restore folder
+        CannotCreate, // no file can be made in the restore folder
+        CannotWrite, // writing its bytes failed
+        CannotName, // the written file could not be given its name
+        CannotOpenFolder, // the restore folder could not be opened
+    };
+    Problem problem = Problem::None;
+    int error = 0;
     std::string reason;
     std::filesystem::path path; // the file written
     std::int64_t bytes = 0;

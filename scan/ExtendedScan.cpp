@@ -10,6 +10,7 @@
 #include "ntfs/BootSector.h"
 #include "ntfs/DataRuns.h"
 #include "ntfs/MftExtents.h"
+#include "scan/GradeBasis.h"
 #include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
@@ -828,6 +829,7 @@ void ExtendedScan::findFiles()
     const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
     FileFacts facts;
     DateTexts dates;
+    TMFTFile decoded;
     std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
     for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
         if (!stepGoesOn())
@@ -851,6 +853,20 @@ void ExtendedScan::findFiles()
             ++m_report.damagedRecords;
         if (test != FileTest::Listed)
             continue;
+        // A listing that shows more than the store (the JSON: creation time, residency, grade) takes
+        // it from the record in hand here, as the Normal scan does, instead of reading every listed
+        // record again afterwards.
+        bool kept = !m_session.keepListedRecords;
+        const auto keep = [&] {
+            if (kept)
+                return;
+            kept = true;
+            GradeBasis grade;
+            if (decodeRecordOfView(m_volume, record, at, decoded) != RecordStatus::NotARecord)
+                grade = gradeBasis(m_volume, decoded);
+            m_session.listedRecords.add(
+                ListedRecord(at, {facts.creationTime, true, facts.resident, facts.size}, grade));
+        };
 
         // A file of the Recycle Bin with a readable $I is listed where that says it came from.
         std::optional<std::u16string> binPath;
@@ -885,6 +901,7 @@ void ExtendedScan::findFiles()
             }
             m_session.store.write(section, name, formatStoredValue(at, facts.date, facts.time, facts.size));
             m_volume.MftBuffer.rememberListed(at, record);
+            keep();
             return true;
         };
         if (!list(facts.parent, facts.name))

@@ -14,7 +14,7 @@ std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64
     // One buffer for every call: a listing asks this of every file it shows.
     thread_local std::vector<std::uint8_t> record;
     record.resize(static_cast<std::size_t>(volume.MftRecordSize));
-    if (!volume.MftBuffer.read(recordOffset, record))
+    if (!volume.MftBuffer.readAlone(recordOffset, record))
         return std::nullopt;
     ApplyRecordFixups(record);
     const auto parts = readRecordParts(&volume, record, recordOffset);

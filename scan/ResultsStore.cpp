@@ -389,6 +389,9 @@ std::optional<FileLocator> parseLocator(std::u16string_view field)
     if (!field.empty() && field.front() == u'e') {
         locator.kind = FileLocator::Kind::DirectoryEntry;
         field.remove_prefix(1);
+    } else if (!field.empty() && field.front() == u's') {
+        locator.kind = FileLocator::Kind::ShadowCopyRecord;
+        field.remove_prefix(1);
     }
     if (field.empty() || field.size() > 18)
         return std::nullopt;
@@ -405,7 +408,9 @@ std::optional<FileLocator> parseLocator(std::u16string_view field)
 std::u16string locatorText(const FileLocator& locator)
 {
     const std::string digits = std::to_string(locator.value);
-    std::u16string text(locator.kind == FileLocator::Kind::DirectoryEntry ? u"e" : u"");
+    std::u16string text(locator.kind == FileLocator::Kind::DirectoryEntry         ? u"e"
+                            : locator.kind == FileLocator::Kind::ShadowCopyRecord ? u"s"
+                                                                                  : u"");
     text.append(digits.begin(), digits.end());
     return text;
 }

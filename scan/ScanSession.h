@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,22 @@ struct ScanReport
     bool outOfMemory = false; // the $MFT or the regions could not be held in memory
 };
 
+struct ScanSession;
+
+// A Volume Shadow Copy of the volume of the last Find: the volume as it stood when the copy was
+// made, read like a volume of its own in a session of its own (its $MFT, bitmap and decoded
+// record), so a file it holds is graded, previewed and restored from the copy.
+struct ShadowCopy
+{
+    int number = 0; // 1 for the oldest
+    std::uint64_t creationTime = 0; // NTFS time (UTC)
+    std::string identifier;
+    std::shared_ptr<ScanSession> session; // null when the copy cannot be read from this volume
+    // The volume's byte ranges where the copy may differ from the volume as it is now; nothing
+    // when that is not known (then every block may differ).
+    std::optional<std::vector<ByteRange>> changed;
+};
+
 // The state of the scans: the volume of the last Find, the loaded $MFT, the decoded record, the
 // results, the counters and what runs now. The program makes one and passes it by reference;
 // tests make their own.
@@ -127,6 +144,17 @@ struct ScanSession
     std::shared_ptr<class EntryVolume> entryVolume;
     std::vector<FoundEntry> listedEntries;
     std::int64_t openedEntry = -1; // the listed entry made ready to be read (restore, preview)
+
+    // The shadow copies of the last Find's NTFS volume, oldest first, and those whose data lies on
+    // another volume (listed with no session). The scans list what the copies hold beyond the
+    // live volume unless ListShadowCopies is cleared; ShadowCopyFolder is the catalogue's words
+    // for a copy's folder ("Shadow copy %1 (%2)": its number and local creation time).
+    bool ListShadowCopies = true;
+    std::u16string ShadowCopyFolder = u"Shadow copy %1 (%2)";
+    std::vector<ShadowCopy> shadowCopies;
+    int shadowCopiesElsewhere = 0;
+    int shadowCopiesDamaged = 0; // in the volume, but their copy of the volume cannot be read as NTFS
+    int openedShadowCopy = 0; // the copy whose file is made ready to be read; 0 for the volume itself
 
     // "find.ini" beside the program: the Extended scan starts its store from it when it exists.
     std::filesystem::path findIniFile;

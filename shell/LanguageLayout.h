@@ -14,18 +14,17 @@ struct LanguageLayout
     bool smallFindCaption = false; // main window: the Find button's caption at 8 points, 7 while it reads Stop
     bool smallSaveCaption = false; // Options: the Save caption at 9 pixels
     int noticeCheckLeft = 80; // Important notice: the left edge of its check box
-    int gradeValueLeft = 420; // results window: the left edge of the grade in the information panel
 };
 
 // One row per language file, in LanguageIndex order (1 is English).
 inline constexpr std::array<LanguageLayout, 7> kLanguageLayouts{{
     /* English    */ {},
-    /* German     */ {.smallFoundLabel = true, .gradeValueLeft = 430},
+    /* German     */ {.smallFoundLabel = true},
     /* French     */ {.smallFoundLabel = true, .smallSaveCaption = true},
     /* Spanish    */ {.smallFoundLabel = true, .noticeCheckLeft = 110},
     /* Italian    */ {.smallFindCaption = true},
     /* Russian    */ {.noticeCheckLeft = 70},
-    /* Portuguese */ {.gradeValueLeft = 430},
+    /* Portuguese */ {},
 }};
 
 // The layout for a LanguageIndex; a number without a language file lays out as English does.

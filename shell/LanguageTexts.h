@@ -73,6 +73,8 @@ inline constexpr LanguageText kDriveMessage12{"Drive", "Message12", "Not enough 
 // A disk image handed to the program that is not one: a FIFO, a character device, a folder.
 inline constexpr LanguageText kDriveNotAnImage{"Drive", "NotAnImage",
                                                "This is neither a disk image file nor a drive that can be read!"};
+inline constexpr LanguageText kDriveNotOpened{"Drive", "NotOpened", "These could not be opened:"};
+inline constexpr LanguageText kDriveNoFileSystem{"Drive", "NoFileSystem", "it holds no NTFS, FAT or exFAT volume"};
 
 // [File]
 inline constexpr LanguageText kFileMask{"File", "Mask", "File or mask to find"};
@@ -116,6 +118,24 @@ inline constexpr LanguageText kFileRestoreOnScannedDrive{
 // The driver of a volume mounted read-write may write its cached copy of a record back.
 inline constexpr LanguageText kFileWipeMounted{"File", "WipeMounted",
                                                "The drive is mounted for writing. Unmount it before wiping files!"};
+inline constexpr LanguageText kFileWipeContainer{"File", "WipeContainer",
+                                                 "The drive is a disk image container (E01, VHD, VHDX, VMDK or qcow2), "
+                                                 "which is only ever read: its files cannot be wiped."};
+inline constexpr LanguageText kFileWipeReadOnly{
+    "File", "WipeReadOnly",
+    "The drive cannot be written (a read-only image, medium or device): its files cannot be wiped."};
+inline constexpr LanguageText kFileRestoreInto{"File", "RestoreInto", "They will be saved in:"};
+inline constexpr LanguageText kFileNotWiped{"File", "NotWiped",
+                                            "Not wiped, no longer as the scan found them or refused by the drive:"};
+// The folder of the files a Volume Shadow Copy holds: its number from the oldest, and when it was
+// made (local time, "2021-03-10 23:44").
+inline constexpr LanguageText kFileShadowCopy{"File", "ShadowCopy", "Shadow copy %1 (%2)"};
+inline constexpr LanguageText kFileShadowCopiesElsewhere{
+    "File", "ShadowCopiesElsewhere",
+    "%1 shadow copies of the drive keep their data on another drive and cannot be read from this one: they are "
+    "left out."};
+inline constexpr LanguageText kFileWipeShadowCopy{
+    "File", "WipeShadowCopy", "Files of a shadow copy cannot be wiped: a shadow copy is only ever read."};
 
 // [MenuItems]
 inline constexpr LanguageText kMenuItemsCheckAll{"MenuItems", "CheckAll", "Select all"};
@@ -157,6 +177,22 @@ inline constexpr LanguageText kRestoredDamaged{"Restored", "Damaged",
 inline constexpr LanguageText kRestoredEncrypted{"Restored", "Encrypted",
                                                  "Restored encrypted, unreadable without the key:"};
 inline constexpr LanguageText kRestoredStopped{"Restored", "Stopped", "Stopped while being restored, not kept:"};
+inline constexpr LanguageText kRestoredNotOnVolume{
+    "Restored", "NotOnVolume", "%1: its record is no longer on the drive as the scan found it (wiped or reused)."};
+inline constexpr LanguageText kRestoredNotListed{"Restored", "NotListed",
+                                                 "%1: it is no longer in the results (it was wiped)."};
+inline constexpr LanguageText kRestoredEmpty{"Restored", "Empty", "%1 is empty: there is nothing to restore."};
+inline constexpr LanguageText kRestoredNoRoom{
+    "Restored", "NoRoom", "%1 does not fit: the disk of the restore folder has too little free space."};
+inline constexpr LanguageText kRestoredFolderNotMade{"Restored", "FolderNotMade",
+                                                     "%1: its folder cannot be made inside the restore folder."};
+inline constexpr LanguageText kRestoredCannotCreate{"Restored", "CannotCreate",
+                                                    "%1 cannot be created in the restore folder: %2."};
+inline constexpr LanguageText kRestoredCannotWrite{"Restored", "CannotWrite", "%1 cannot be written: %2."};
+inline constexpr LanguageText kRestoredCannotName{"Restored", "CannotName",
+                                                  "%1 cannot be given its name in the restore folder: %2."};
+inline constexpr LanguageText kRestoredCannotOpenFolder{"Restored", "CannotOpenFolder",
+                                                        "The restore folder cannot be opened for %1: %2."};
 
 // [Mask]: why a file mask cannot be used, one text per kind of fault.
 inline constexpr LanguageText kMaskUnclosed{"Mask", "Unclosed", "The mask has a \"[\" without \"]\"."};
@@ -168,6 +204,22 @@ inline constexpr LanguageText kMaskRangeBackwards{"Mask", "RangeBackwards", "A r
 inline constexpr LanguageText kAccessFolders{"Access", "Folders", "Folders"};
 inline constexpr LanguageText kAccessFiles{"Access", "Files", "Deleted files"};
 inline constexpr LanguageText kAccessFileTypes{"Access", "FileTypes", "File types"};
+inline constexpr LanguageText kAccessProgress{"Access", "Progress", "Progress"};
+inline constexpr LanguageText kAccessPreview{"Access", "Preview", "Preview of the file"};
+inline constexpr LanguageText kAccessDivider{"Access", "Divider", "Divider between folders and files"};
+inline constexpr LanguageText kAccessAnimation{"Access", "Animation", "Scanning animation"};
+
+// [Cause]: why a file could not be written or a source opened, after a text that names it.
+inline constexpr LanguageText kCauseDiskFull{"Cause", "DiskFull", "the disk is full"};
+inline constexpr LanguageText kCauseReadOnly{"Cause", "ReadOnly", "the disk is read-only"};
+inline constexpr LanguageText kCauseNoAccess{"Cause", "NoAccess", "you have no permission to write there"};
+inline constexpr LanguageText kCauseQuota{"Cause", "Quota", "your disk quota is used up"};
+inline constexpr LanguageText kCauseNameTooLong{"Cause", "NameTooLong", "the name is too long for that disk"};
+inline constexpr LanguageText kCauseInputOutput{"Cause", "InputOutput", "the disk reported a read or write error"};
+inline constexpr LanguageText kCauseNotFound{"Cause", "NotFound", "it does not exist"};
+inline constexpr LanguageText kCauseNotAnImage{"Cause", "NotAnImage", "it is neither a disk image nor a drive"};
+inline constexpr LanguageText kCauseNoReadAccess{"Cause", "NoReadAccess", "you have no permission to read it"};
+inline constexpr LanguageText kCauseOther{"Cause", "Other", "system error %1"};
 
 // Every entry above, in file order.
 inline constexpr std::array kAllTexts{
@@ -208,6 +260,8 @@ inline constexpr std::array kAllTexts{
     kDriveMessage9,
     kDriveMessage12,
     kDriveNotAnImage,
+    kDriveNotOpened,
+    kDriveNoFileSystem,
     kFileMask,
     kFileType12,
     kFileType1,
@@ -243,6 +297,13 @@ inline constexpr std::array kAllTexts{
     kFileMessage16,
     kFileRestoreOnScannedDrive,
     kFileWipeMounted,
+    kFileWipeContainer,
+    kFileWipeReadOnly,
+    kFileRestoreInto,
+    kFileNotWiped,
+    kFileShadowCopy,
+    kFileShadowCopiesElsewhere,
+    kFileWipeShadowCopy,
     kMenuItemsCheckAll,
     kMenuItemsUnCheckAll,
     kProcessScanned,
@@ -265,6 +326,15 @@ inline constexpr std::array kAllTexts{
     kRestoredDamaged,
     kRestoredEncrypted,
     kRestoredStopped,
+    kRestoredNotOnVolume,
+    kRestoredNotListed,
+    kRestoredEmpty,
+    kRestoredNoRoom,
+    kRestoredFolderNotMade,
+    kRestoredCannotCreate,
+    kRestoredCannotWrite,
+    kRestoredCannotName,
+    kRestoredCannotOpenFolder,
     kMaskUnclosed,
     kMaskEmptySet,
     kMaskRangeStart,
@@ -272,6 +342,20 @@ inline constexpr std::array kAllTexts{
     kAccessFolders,
     kAccessFiles,
     kAccessFileTypes,
+    kAccessProgress,
+    kAccessPreview,
+    kAccessDivider,
+    kAccessAnimation,
+    kCauseDiskFull,
+    kCauseReadOnly,
+    kCauseNoAccess,
+    kCauseQuota,
+    kCauseNameTooLong,
+    kCauseInputOutput,
+    kCauseNotFound,
+    kCauseNotAnImage,
+    kCauseNoReadAccess,
+    kCauseOther,
 };
 
 } // namespace lang

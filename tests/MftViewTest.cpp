@@ -44,6 +44,30 @@ Bytes expectedView(const Bytes& device)
     return view;
 }
 
+// A record looked up alone reads that record, not the block around it, and leaves the blocks a
+// walk is using where they are; one that lies in a block the cache holds comes from there.
+TEST(MftView, ALookupReadsItsRecordAndKeepsTheWalksBlocks)
+{
+    const Bytes bytes = pattern(static_cast<std::size_t>(40 * kMiB));
+    const auto device = std::make_shared<test::MemoryDevice>(bytes);
+    MftView view;
+    view.open(device, {{0, 40 * kMiB}});
+    Bytes record(1024);
+    ASSERT_TRUE(view.read(0, record)); // a walk reads its first block
+    const int walked = device->reads;
+    for (std::int64_t lookup = 1; lookup <= 32; ++lookup) {
+        const std::int64_t at = lookup * kMiB + 4096;
+        ASSERT_TRUE(view.readAlone(at, record));
+        EXPECT_TRUE(std::equal(record.begin(), record.end(), bytes.begin() + at));
+    }
+    EXPECT_EQ(device->reads - walked, 32) << "one read of its own bytes per lookup";
+    const int looked = device->reads;
+    ASSERT_TRUE(view.readAlone(2048, record));
+    ASSERT_TRUE(view.read(kMiB - 1024, record));
+    EXPECT_EQ(device->reads, looked) << "the walk's block is still cached and serves both";
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), bytes.begin() + kMiB - 1024));
+}
+
 TEST(MftView, ReadsThePiecesBackToBackMappedOrRead)
 {
     const Bytes device = pattern(static_cast<std::size_t>(4 * kMiB));

@@ -119,7 +119,7 @@ TEST_F(Operations, RestoreChecksAskAndCount)
     rows[0].selected = rows[2].selected = true;
     ui.answer = false;
     EXPECT_EQ(RunRestore(session, rows, kShown, folder / "out", true, ui, pump).end, OperationResult::End::Declined);
-    EXPECT_TRUE(std::filesystem::is_empty(folder / "out")) << "declined: nothing written";
+    EXPECT_FALSE(std::filesystem::exists(folder / "out")) << "declined: no folder made, nothing written";
     EXPECT_EQ(RunRestore(session, rows, kShown, std::filesystem::path("C:\\Docs\\Projects\\"), false, ui, pump).end,
               OperationResult::End::Refused);
     EXPECT_FALSE(std::filesystem::exists("C:\\Docs\\Projects\\")) << "a refused restore makes no folder";
@@ -212,6 +212,59 @@ TEST_F(Operations, WipeShowsItsProgressAndRemovesTheEntries)
     if (rows.size() > 4) {
         EXPECT_TRUE(session.store.valueExists(kShown, rows[4].name)) << "rows not selected stay";
     }
+}
+
+// The volume's bytes through a medium that refuses writes: either known before (a read-only image,
+// device or medium) or only when a write is tried (a failing disk).
+class RefusingMedium final : public SectorDevice
+{
+public:
+    RefusingMedium(std::shared_ptr<SectorDevice> bytes, bool knownBefore)
+        : m_bytes(std::move(bytes)), m_knownBefore(knownBefore)
+    {}
+    bool read(std::uint64_t at, std::span<std::uint8_t> out) override { return m_bytes->read(at, out); }
+    bool write(std::uint64_t, std::span<const std::uint8_t>) override { return false; }
+    std::optional<std::uint64_t> size() override { return m_bytes->size(); }
+    bool canWrite() override { return !m_knownBefore; }
+
+private:
+    std::shared_ptr<SectorDevice> m_bytes;
+    bool m_knownBefore;
+};
+
+// A wipe that cannot write says why before its question, or names the files it left; either way
+// every row whose record was not wiped stays listed.
+TEST_F(Operations, WipeThatCannotWriteKeepsItsRows)
+{
+    rows[0].selected = rows[1].selected = true;
+    struct NamingUi : RecordingUi
+    {
+        void fileNotWiped(const std::u16string& name, const std::string& reason) override
+        {
+            notWiped.push_back(name);
+            EXPECT_FALSE(reason.empty());
+        }
+        std::vector<std::u16string> notWiped;
+    };
+    StopPump pump(session.ResultsBusy);
+    const std::shared_ptr<SectorDevice> bytes = session.volume.Device;
+    for (const bool knownBefore : {true, false}) {
+        SCOPED_TRACE(knownBefore ? "refused before" : "refused by the write");
+        session.volume.Device = std::make_shared<RefusingMedium>(bytes, knownBefore);
+        NamingUi ui;
+        const OperationResult result = RunWipe(session, rows, kShown, 10, ui, pump);
+        EXPECT_EQ(result.done, 0);
+        if (knownBefore) {
+            EXPECT_EQ(result.end, OperationResult::End::Refused);
+            EXPECT_EQ(ui.shown, std::vector<std::string>{"WipeReadOnly"}) << "said before any question";
+        } else {
+            EXPECT_EQ(ui.shown, (std::vector<std::string>{"Message9", "started", "finished", "0 Message10"}));
+            EXPECT_EQ(ui.notWiped, (std::vector<std::u16string>{rows[0].name, rows[1].name}));
+        }
+        EXPECT_TRUE(session.store.valueExists(kShown, rows[0].name));
+        EXPECT_TRUE(session.store.valueExists(kShown, rows[1].name));
+    }
+    session.volume.Device = bytes;
 }
 
 // Swaps two names back and forth (RENAME_EXCHANGE) until it ends, as a local user racing a restore

@@ -29,6 +29,8 @@ for file in /usr/bin/orvandel-cli /usr/bin/orvandel /usr/lib/orvandel/English.in
     /usr/share/bash-completion/completions/orvandel-cli /usr/share/metainfo/org.orvandel.Orvandel.metainfo.xml; do
     [ -e "$file" ] || { echo "missing after installing: $file" >&2; exit 1; }
 done
+# The manual Help opens, where the program looks for it from its own folder.
+[ -f /usr/lib/orvandel/../../share/orvandel/manual.html ] || { echo "the manual is not installed" >&2; exit 1; }
 /usr/bin/orvandel-cli --version
 /usr/bin/orvandel --version
 

@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
     qt6-base-dev qt6-svg-dev
+    # Qt's own dialogs (the folder picker) in the program's seven languages
+    qt6-translations-l10n
     # the desktop program's scanning animation (optional at build time; the plug-ins play it)
     qt6-multimedia-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # the skin's fonts at their intended sizes (Liberation Sans stands in for Arial with the same
@@ -26,11 +28,15 @@ packages=(
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
     # the tools that make such containers and partition tables for the fixtures
     libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk
+    # Volume Shadow Copies inside an NTFS volume, and the peers that list and mount them
+    libvshadow-dev libvshadow-utils
     # the Debian package: CPack works out its dependencies with dpkg-shlibdeps (dpkg-dev, file),
     # scdoc writes the manual pages, lintian and appstreamcli check the package and its metainfo;
     # pkexec is what the installed desktop entry starts the program through, and the desktop
     # program is started from it under Xvfb to look at it
     dpkg-dev file fakeroot scdoc lintian appstream pkexec xvfb xauth
+    # the desktop program's windows walked as a screen reader walks them (AT-SPI on a session bus)
+    at-spi2-core dbus-daemon python3-pyatspi gir1.2-atspi-2.0
     # the installed package's desktop entry and MIME registration, checked as a desktop sees them:
     # desktop-file-validate, and xdg-mime (which asks File::MimeInfo outside a desktop session)
     desktop-file-utils xdg-utils libfile-mimeinfo-perl

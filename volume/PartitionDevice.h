@@ -33,6 +33,7 @@ public:
             m_disk->willRead(m_first + bytePosition, count);
     }
     bool readOnly() const override { return m_disk->readOnly(); }
+    bool canWrite() override { return m_disk->canWrite(); }
     std::vector<SourceMount> mounts(ByteRange part) override
     {
         const std::uint64_t first = part.first < m_count ? part.first : m_count;

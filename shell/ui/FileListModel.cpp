@@ -116,26 +116,44 @@ QIcon FileIcons::forName(const QString& name)
     return forExtension(extensionOf(name));
 }
 
-QString sizeText(std::int64_t bytes)
+namespace {
+
+// `count` whole units of 1024^power in the locale's form ("3 kB", "3 ko", "3 кБ"), or in the
+// program's own English ("3 Kb") without one.
+QString inUnits(std::int64_t count, int power, const std::optional<QLocale>& locale)
+{
+    static const char* const kOwn[] = {" b", " Kb", " Mb", " Gb", " Tb"};
+    if (!locale)
+        return QString::number(count) + QLatin1String(kOwn[power]);
+    // The locale's unit: what it writes for one whole unit, without the number.
+    const qint64 one = qint64{1} << (10 * power);
+    QString unit = locale->formattedDataSize(power == 0 ? 2 : one, 0, QLocale::DataSizeTraditionalFormat);
+    unit.remove(0, locale->toString(power == 0 ? 2 : 1).size());
+    return locale->toString(static_cast<qlonglong>(count)) + unit;
+}
+
+} // namespace
+
+QString sizeText(std::int64_t bytes, const std::optional<QLocale>& locale)
 {
     constexpr std::int64_t kb = 1024, mb = kb * 1024, gb = mb * 1024;
     if (bytes < kb)
-        return QString::number(bytes) + QStringLiteral(" b");
+        return inUnits(bytes, 0, locale);
     if (bytes < mb)
-        return QString::number(bytes / kb) + QStringLiteral(" Kb");
+        return inUnits(bytes / kb, 1, locale);
     if (bytes < gb)
-        return QString::number(bytes / mb) + QStringLiteral(" Mb");
+        return inUnits(bytes / mb, 2, locale);
     return QString::number(bytes);
 }
 
-QString columnSizeText(std::int64_t bytes)
+QString columnSizeText(std::int64_t bytes, const std::optional<QLocale>& locale)
 {
     constexpr std::int64_t kb = 1024, mb = kb * 1024, gb = mb * 1024, tb = gb * 1024;
     if (bytes < gb)
-        return sizeText(bytes);
+        return sizeText(bytes, locale);
     if (bytes < tb)
-        return QString::number(bytes / gb) + QStringLiteral(" Gb");
-    return QString::number(bytes / tb) + QStringLiteral(" Tb");
+        return inUnits(bytes / gb, 3, locale);
+    return inUnits(bytes / tb, 4, locale);
 }
 
 FileListModel::FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent)
@@ -221,16 +239,16 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         switch (column) {
         case Name: return qs(row.name);
-        case Date: return qs(row.date);
+        case Date: return dateText(row);
         case Time: return qs(row.time);
-        case Size: return row.name.empty() ? QString() : columnSizeText(row.size);
+        case Size: return row.name.empty() ? QString() : columnSizeText(row.size, m_locale);
         case Recoverability: return gradeText(m_texts, gradeOf(row));
         }
         break;
     case Qt::ToolTipRole:
         // The column shows a size it can hold; the exact bytes are one look away.
         if (column == Size && !row.name.empty())
-            return QString::number(row.size) + QStringLiteral(" b");
+            return inUnits(row.size, 0, m_locale);
         break;
     case SortRole:
         switch (column) {
@@ -279,6 +297,17 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     case Recoverability: return text(m_texts, lang::kFileRecoverability);
     }
     return {};
+}
+
+QString FileListModel::dateText(const Row& row) const
+{
+    // Another language writes the date its own way ("10.12.26"), from the time in the record.
+    if (m_locale && !row.date.empty())
+        if (const auto created = creationTimeOf(row))
+            if (const auto local = fileTimeToLocal(static_cast<std::uint64_t>(*created)))
+                if (const QDate day(local->year, local->month, local->day); day.isValid())
+                    return m_locale->toString(day, QLocale::ShortFormat);
+    return qs(row.date);
 }
 
 std::optional<std::int64_t> FileListModel::creationTimeOf(const Row& row) const

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QDate>
 #include <QHash>
 #include <QIcon>
+#include <QLocale>
 
 #include <optional>
 #include <string>
@@ -44,6 +46,8 @@ public:
     static constexpr int SortRole = Qt::UserRole + 1;
 
     FileListModel(ScanSession& session, const LanguageCatalogue& texts, QObject* parent = nullptr);
+    // Dates and sizes in that language's form (see languageLocale); without one, as stored.
+    void setLocale(std::optional<QLocale> locale) { m_locale = std::move(locale); }
 
     // Lists the files of a store section; an empty section empties the list.
     void showFolder(const std::u16string& section);
@@ -76,20 +80,23 @@ private:
     Grade gradeOf(const Row& row) const;
     // The creation time (FILETIME) kept in the row's record, for sorting by date and time.
     std::optional<std::int64_t> creationTimeOf(const Row& row) const;
+    QString dateText(const Row& row) const;
 
     ScanSession& m_session;
     const LanguageCatalogue& m_texts;
+    std::optional<QLocale> m_locale;
     std::u16string m_folder;
     std::vector<Row> m_rows;
     mutable FileIcons m_icons;
 };
 
 // The size line of the information panel: bytes below 1 KB, whole KB below 1 MB, whole MB below
-// 1 GB, and the bare byte count from 1 GB on.
-QString sizeText(std::int64_t bytes);
+// 1 GB, and the bare byte count from 1 GB on. The units are the program's own ("b", "Kb", "Mb"),
+// or with a locale that language's, and so is the form of the number.
+QString sizeText(std::int64_t bytes, const std::optional<QLocale>& locale = std::nullopt);
 // The Size column's text: as sizeText below 1 GB, whole GB and TB above, so it always fits the
 // column (the exact bytes are its tooltip and its sort value).
-QString columnSizeText(std::int64_t bytes);
+QString columnSizeText(std::int64_t bytes, const std::optional<QLocale>& locale = std::nullopt);
 // The grade in the window's language; empty for a row that is no file record.
 QString gradeText(const LanguageCatalogue& texts, Grade grade);
 

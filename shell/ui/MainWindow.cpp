@@ -1,5 +1,8 @@
 #include "shell/ui/MainWindow.h"
 
+#include "shell/ui/Accessibility.h"
+#include "shell/ui/LanguageLocale.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScreen>
 #include <QUrl>
 
@@ -31,6 +35,8 @@ const QColor kCounterColour(0xC5, 0xDD, 0xFD);
 // ModeBox: Normal, Extended, and the Extended scan that reads the whole volume.
 constexpr int kWholeVolumeMode = 2;
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
+// The light panel behind the drive, mode and mask, as the window's picture draws it.
+const QRect kChoicePanel(40, 44, 366, 54);
 
 struct MaskType
 {
@@ -55,6 +61,7 @@ std::u16string toU16(const QString& text)
 TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QStringLiteral("main")), m_services(services)
 {
     setObjectName(QStringLiteral("TForm1"));
+    setAccessibleRole(this, kMainWindowRole);
     setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
     setFont(skinFont(QStringLiteral("Arial"), 11, false));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -65,32 +72,46 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_folders = LocateFolders(m_services.facts);
     m_session.findIniFile = std::filesystem::path(m_folders.ApplicationFolder) / "find.ini";
     m_session.store = ResultsStore(m_session.findIniFile);
+    // The results window grades its rows and sorts by creation time from what the scan kept of
+    // each record, instead of reading every listed record again while the list is drawn.
+    m_session.keepListedRecords = true;
     // The first start speaks the user's language; later starts keep the stored choice.
     m_startup = ApplyStartupSettings(m_services.settings, m_folders.RestoreFolder,
                                      LanguageIndexForLocale(m_services.facts.messagesLocale()));
     m_texts = LoadLanguageCatalogue(m_folders.ApplicationFolder, m_startup.LanguageIndex);
+    useLanguage(m_startup.LanguageIndex);
 
     const QFont labelFont = skinFont(QStringLiteral("Arial"), 11, false);
-    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(54, 52, 120, 16), kLabelColour, labelFont);
-    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(176, 52, 95, 16), kLabelColour, labelFont);
-    m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(276, 36, 130, 30), kLabelColour, labelFont,
+    // The choices share the panel drawn at the top (kChoicePanel): the mode is widest, as its
+    // whole-disc entry is the longest text; the mask's two-line caption stays inside the panel.
+    setPanels({kChoicePanel});
+    m_driveLabel = addLabel(QStringLiteral("DriveLabel"), QRect(48, 52, 102, 16), kLabelColour, labelFont);
+    m_modeLabel = addLabel(QStringLiteral("ModeLabel"), QRect(156, 52, 148, 16), kLabelColour, labelFont);
+    m_maskLabel = addLabel(QStringLiteral("MaskLabel"), QRect(310, 45, 94, 24), kLabelColour, labelFont,
                            Qt::AlignLeft | Qt::AlignBottom);
     m_maskLabel->setWordWrap(true);
 
     m_driveBox = new QComboBox(this);
     m_driveBox->setObjectName(QStringLiteral("DriveBox"));
-    m_driveBox->setGeometry(54, 70, 112, 22);
+    m_driveBox->setGeometry(48, 70, 102, 22);
     m_modeBox = new QComboBox(this);
     m_modeBox->setObjectName(QStringLiteral("ModeBox"));
-    m_modeBox->setGeometry(176, 70, 91, 22);
+    m_modeBox->setGeometry(156, 70, 148, 22);
     m_maskEdit = new QLineEdit(QStringLiteral("*.*"), this);
     m_maskEdit->setObjectName(QStringLiteral("MaskEdit"));
-    m_maskEdit->setGeometry(275, 70, 91, 22);
+    m_maskEdit->setGeometry(310, 70, 72, 22);
     m_maskEdit->installEventFilter(this);
     m_maskBox = new QComboBox(this);
     m_maskBox->setObjectName(QStringLiteral("MaskBox"));
-    m_maskBox->setGeometry(368, 70, 20, 22);
+    m_maskBox->setGeometry(384, 70, 20, 22);
     m_maskBox->view()->setMinimumWidth(150);
+    // The focus frame of the choices is drawn on the dark panel: in the captions' light blue.
+    for (QComboBox* box : {m_driveBox, m_modeBox, m_maskBox}) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Highlight, kCaptionColour);
+        palette.setColor(QPalette::HighlightedText, Qt::black);
+        box->setPalette(palette);
+    }
 
     m_hintLabel =
         addLabel(QStringLiteral("HintLabel"), QRect(22, 100, 400, 30), kLabelColour, labelFont, Qt::AlignCenter);
@@ -103,10 +124,17 @@ TForm1::TForm1(Services services) : SkinWindow(nullptr, QSize(446, 360), QString
     m_aviPanel->setPalette(panel);
     m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), QSize(154, 115)));
     m_animation = new AnimationPlayer(m_aviPanel, this);
+    m_sweepTimer.setInterval(80);
+    connect(&m_sweepTimer, &QTimer::timeout, this, [this] {
+        m_sweepAngle = (m_sweepAngle + 12) % 360;
+        m_aviPanel->setPixmap(sweepPicture(m_sweepAngle));
+    });
+    setAccessibleRole(m_aviPanel, QAccessible::Animation);
 
     m_progressBar = addLabel(QStringLiteral("ProgressBar"), QRect(39, 247, 0, 31), kLabelColour, labelFont);
     m_progressBar->setPixmap(skinPicture(QStringLiteral("progress"), QSize(200, 31)));
     m_progressBar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setAccessibleRole(m_progressBar, QAccessible::ProgressBar);
     m_progressLabel = addLabel(QStringLiteral("ProgressLabel"), QRect(126, 256, 60, 14), QColor(Qt::white),
                                skinFont(QStringLiteral("Arial"), 11, true));
     m_progressLabel->hide();
@@ -215,10 +243,14 @@ void TForm1::CreateTexts()
     m_closeButton->setCaptionText(text(m_texts, lang::kButtonsClose));
 
     // Screen readers name the choices after the labels above them.
-    m_driveBox->setAccessibleName(m_driveLabel->text());
-    m_modeBox->setAccessibleName(m_modeLabel->text());
-    m_maskEdit->setAccessibleName(m_maskLabel->text());
-    m_maskBox->setAccessibleName(text(m_texts, lang::kAccessFileTypes));
+    m_driveBox->setAccessibleName(spokenText(m_driveLabel->text()));
+    m_modeBox->setAccessibleName(spokenText(m_modeLabel->text()));
+    m_maskEdit->setAccessibleName(spokenText(m_maskLabel->text()));
+    // The arrow beside the mask chooses a mask for it: named by the same caption, its list by kind.
+    m_maskBox->setAccessibleName(spokenText(m_maskLabel->text()));
+    m_maskBox->setAccessibleDescription(text(m_texts, lang::kAccessFileTypes));
+    m_progressBar->setAccessibleName(text(m_texts, lang::kAccessProgress));
+    m_aviPanel->setAccessibleName(text(m_texts, lang::kAccessAnimation));
     fitTexts();
     fitComboBox(m_modeBox);
 }
@@ -235,9 +267,9 @@ void TForm1::ShowInformation(const QString& message)
     m_information->showMessage(message);
 }
 
-bool TForm1::AskConfirmation(const QString& question)
+bool TForm1::AskConfirmation(const QString& question, ConfirmationDialog::Default answer)
 {
-    return m_confirmation && m_confirmation->ask(question);
+    return m_confirmation && m_confirmation->ask(question, answer);
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -264,12 +296,18 @@ void TForm1::ShowForm()
     for (const DriveEntry& entry : m_services.drives.drives()) {
         if (entry.letter == "A:")
             continue;
-        if (const FileSystemKind kind = fileSystemOfDrive(m_services.drives, entry.letter); scannable(kind))
-            m_driveBox->addItem(QString::fromStdString(entry.letter) + QStringLiteral(" (") +
-                                QString::fromLatin1(fileSystemName(kind)) + QStringLiteral(")"));
+        if (const FileSystemKind kind = fileSystemOfDrive(m_services.drives, entry.letter); scannable(kind)) {
+            const QString drive = QString::fromStdString(entry.letter) + QStringLiteral(" (") +
+                QString::fromLatin1(fileSystemName(kind)) + QStringLiteral(")");
+            // Seven images would all read "D: (NTFS)": an image file is also named by its file name.
+            const QFileInfo source(QString::fromStdString(entry.path));
+            const bool image = source.isFile() && !entry.path.starts_with("/dev/");
+            m_driveBox->addItem(image ? drive + QLatin1Char(' ') + source.fileName() : drive, drive);
+        }
     }
     if (m_driveBox->count() > 0)
         m_driveBox->setCurrentIndex(0);
+    fitComboBox(m_driveBox);
 
     m_findButton->setPictures(m_idleNormal, m_idleHover);
     m_progressBar->resize(0, m_progressBar->height());
@@ -306,11 +344,15 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::TopButton2Click()
 {
-    const QString help = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Orvandel.chm");
-    if (QFileInfo::exists(help))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(help));
-    else
-        ShowInformation(text(m_texts, lang::kMessagesHelpNotFound));
+    // The manual beside the program (a build tree), or where the package installs it.
+    const QString folder = QString::fromStdString(m_folders.ApplicationFolder) + QLatin1Char('/');
+    for (const QString& help :
+         {folder + QStringLiteral("manual.html"), folder + QStringLiteral(ORV_MANUAL_FROM_PROGRAM)})
+        if (QFileInfo(help).isFile()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(help).canonicalFilePath()));
+            return;
+        }
+    ShowInformation(text(m_texts, lang::kMessagesHelpNotFound));
 }
 
 void TForm1::TopButton5Click()
@@ -364,8 +406,9 @@ void TForm1::Button1Click()
 
 void TForm1::findCommand()
 {
-    const FindCheckResult check = RunFindChecks(m_session, m_services.drives, m_driveBox->currentText().toStdString(),
-                                                toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
+    const FindCheckResult check =
+        RunFindChecks(m_session, m_services.drives, m_driveBox->currentData().toString().toStdString(),
+                      toU16(m_maskEdit->text()), m_folders.OsMajorVersion);
     switch (check.check) {
     case FindCheck::Ok: break;
     case FindCheck::DriveNotFound: ShowInformation(text(m_texts, lang::kDriveMessage3)); return;
@@ -397,6 +440,10 @@ bool TForm1::runScan(ScanMode mode)
     const std::u16string mask = NormaliseMask(toU16(m_maskEdit->text()));
     m_maskEdit->setText(QString::fromStdU16String(mask));
     PrepareScan(m_session, mask);
+    // The desktop program always lists what the volume's shadow copies hold, under folders named
+    // in the user's language.
+    m_session.ListShadowCopies = true;
+    m_session.ShadowCopyFolder = text(m_texts, lang::kFileShadowCopy).toStdU16String();
     m_label1b->setText(QStringLiteral("0"));
     m_label2b->setText(QStringLiteral("0"));
     setScanningLook(mode == ScanMode::Extended);
@@ -428,6 +475,9 @@ bool TForm1::runScan(ScanMode mode)
         ShowInformation(text(m_texts, lang::kDriveMessage12));
         return false;
     }
+    // Copies whose data lies on another volume cannot be read from this one: said once, not hidden.
+    if (m_session.shadowCopiesElsewhere > 0)
+        ShowInformation(text(m_texts, lang::kFileShadowCopiesElsewhere).arg(m_session.shadowCopiesElsewhere));
     return showScanOutcome();
 }
 
@@ -488,6 +538,8 @@ void TForm1::startAnimation()
 {
     const QString clip = QString::fromStdString(m_folders.ApplicationFolder) + QStringLiteral("/Recovery.avi");
     m_aviPlaying = m_animation->start(clip);
+    m_sweepAngle = 0;
+    m_sweepTimer.start();
 }
 
 void TForm1::stopAnimation()
@@ -495,6 +547,26 @@ void TForm1::stopAnimation()
     if (m_aviPlaying)
         m_animation->stop();
     m_aviPlaying = false;
+    m_sweepTimer.stop();
+    m_aviPanel->setPixmap(skinPicture(QStringLiteral("still"), m_aviPanel->size()));
+}
+
+QPixmap TForm1::sweepPicture(int angle) const
+{
+    // The still picture with its sweep turned by `angle` degrees about the disc's centre.
+    QPixmap picture = skinPicture(QStringLiteral("still"), m_aviPanel->size());
+    const QPointF centre(77, 57);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xD9, 0xE6, 0xF7));
+    painter.drawEllipse(centre, 38.5, 38.5);
+    painter.setBrush(QColor(0x3B, 0x82, 0xDB, 0x99));
+    painter.drawPie(QRectF(centre.x() - 40, centre.y() - 40, 80, 80), (90 - angle) * 16, -58 * 16);
+    painter.setPen(QPen(QColor(0x2A, 0x66, 0xB5), 2));
+    painter.setBrush(QColor(0xF0, 0xF0, 0xF0));
+    painter.drawEllipse(centre, 8, 8);
+    return picture;
 }
 
 void TForm1::stepStarted(ScanStep step)

@@ -51,7 +51,8 @@ public:
     // window and handed to it.
     void setConfirmation(ConfirmationDialog* dialog) { m_confirmation = dialog; }
     void ShowInformation(const QString& message);
-    bool AskConfirmation(const QString& question);
+    bool AskConfirmation(const QString& question,
+                         ConfirmationDialog::Default answer = ConfirmationDialog::Default::Yes);
 
     // The window that shows the store after a scan that found files; a later window replaces
     // the interim list.
@@ -126,6 +127,7 @@ private:
     void setCaptionFontForLanguage(bool busy);
     void startAnimation();
     void stopAnimation();
+    QPixmap sweepPicture(int angle) const;
 
     // ScanProgress: the scans drive the labels and the bar through these.
     void stepStarted(ScanStep step) override;
@@ -168,6 +170,10 @@ private:
 
     AnimationPlayer* m_animation = nullptr;
     bool m_aviPlaying = false;
+    // The scanning picture's sweep turns while a scan runs, also before the clip is loaded and
+    // where no clip can play.
+    QTimer m_sweepTimer;
+    int m_sweepAngle = 0;
 };
 
 } // namespace orv::ui

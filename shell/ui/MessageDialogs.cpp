@@ -1,11 +1,14 @@
 #include "shell/ui/MessageDialogs.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "scan/WildcardMask.h"
 #include "shell/LanguageLayout.h"
@@ -20,6 +23,21 @@ const QColor kWhite(0xFF, 0xFF, 0xFF);
 QString text(const LanguageCatalogue& texts, const LanguageText& entry)
 {
     return QString::fromStdString(texts.Lookup(entry));
+}
+
+QString causeText(const LanguageCatalogue& texts, int error)
+{
+    switch (error) {
+    case ENOSPC: return text(texts, lang::kCauseDiskFull);
+    case EROFS: return text(texts, lang::kCauseReadOnly);
+    case EACCES:
+    case EPERM: return text(texts, lang::kCauseNoAccess);
+    case EDQUOT: return text(texts, lang::kCauseQuota);
+    case ENAMETOOLONG: return text(texts, lang::kCauseNameTooLong);
+    case EIO: return text(texts, lang::kCauseInputOutput);
+    case ENOENT: return text(texts, lang::kCauseNotFound);
+    default: return text(texts, lang::kCauseOther).arg(error);
+    }
 }
 
 QString maskFaultText(const LanguageCatalogue& texts, std::u16string_view mask)
@@ -152,6 +170,8 @@ InformationDialog::InformationDialog(const LanguageCatalogue& texts)
                     QRect(20, 40, 284, 84))
 {
     setObjectName(QStringLiteral("TForm6a"));
+    // A message is read out as it opens.
+    setAccessibleRole(this, QAccessible::AlertMessage);
     ImageButton* close = addDialogButton(QStringLiteral("Button1"), QPoint(114, 140), text(texts, lang::kButtonsClose),
                                          skinFont(QStringLiteral("Verdana"), 11, true));
     connect(close, &ImageButton::clicked, this, &QWidget::close);
@@ -164,6 +184,7 @@ void InformationDialog::showMessage(const QString& message)
     // The program's messages join two texts with a carriage return; a label breaks lines at "\n".
     // A long message is drawn smaller rather than cut at the box's edge.
     setFittedText(infoLabel(), QString(message).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    descriptionChanged(this);
     exec();
 }
 
@@ -173,15 +194,14 @@ ConfirmationDialog::ConfirmationDialog(const LanguageCatalogue& texts)
 {
     setObjectName(QStringLiteral("TForm6b"));
     const QFont font = skinFont(QStringLiteral("Verdana"), 11, true);
-    ImageButton* yes =
-        addDialogButton(QStringLiteral("Button1"), QPoint(58, 140), text(texts, lang::kButtonsYes), font);
-    ImageButton* no = addDialogButton(QStringLiteral("Button2"), QPoint(170, 140), text(texts, lang::kButtonsNo), font);
-    connect(yes, &ImageButton::clicked, this, [this] {
+    m_yes = addDialogButton(QStringLiteral("Button1"), QPoint(58, 140), text(texts, lang::kButtonsYes), font);
+    m_no = addDialogButton(QStringLiteral("Button2"), QPoint(170, 140), text(texts, lang::kButtonsNo), font);
+    connect(m_yes, &ImageButton::clicked, this, [this] {
         m_answer = QStringLiteral("Yes");
         close();
     });
-    connect(no, &ImageButton::clicked, this, &QWidget::close);
-    setDefaultButton(yes);
+    connect(m_no, &ImageButton::clicked, this, &QWidget::close);
+    setDefaultButton(m_yes);
     fitTexts();
 }
 
@@ -191,10 +211,13 @@ void ConfirmationDialog::showEvent(QShowEvent* event)
     MessageDialog::showEvent(event);
 }
 
-bool ConfirmationDialog::ask(const QString& question)
+bool ConfirmationDialog::ask(const QString& question, Default answer)
 {
     setFittedText(infoLabel(), QString(question).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    descriptionChanged(this);
+    setDefaultButton(answer == Default::No ? m_no : m_yes);
     exec();
+    setDefaultButton(m_yes);
     return m_answer == QLatin1String("Yes");
 }
 
@@ -220,7 +243,7 @@ ImportantNotice::ImportantNotice(const LanguageCatalogue& texts, std::int32_t la
     if (m_checkLabel->geometry().right() > width() - 12)
         m_checkLabel->resize(width() - 12 - m_checkLabel->x(), m_checkLabel->height());
     m_checkLabel->setCursor(Qt::PointingHandCursor);
-    m_check->setAccessibleName(m_checkLabel->text());
+    m_check->setAccessibleName(spokenText(m_checkLabel->text()));
 
     ImageButton* next =
         addDialogButton(QStringLiteral("Button1"), QPoint(110, 196), text(texts, lang::kButtonsContinue),

@@ -79,7 +79,9 @@ class ConfirmationDialog final : public MessageDialog
     Q_OBJECT
 public:
     explicit ConfirmationDialog(const LanguageCatalogue& texts);
-    bool ask(const QString& question);
+    // Enter answers with the default button: Yes, or No for a question whose Yes cannot be undone.
+    enum class Default { Yes, No };
+    bool ask(const QString& question, Default answer = Default::Yes);
     QString answer() const { return m_answer; }
 
 protected:
@@ -87,6 +89,8 @@ protected:
 
 private:
     QString m_answer = QStringLiteral("No");
+    ImageButton* m_yes;
+    ImageButton* m_no;
 };
 
 // TForm6c, the notice before a restore. Continue with the box ticked turns the notice off for
@@ -109,6 +113,9 @@ private:
 };
 
 QString text(const LanguageCatalogue& texts, const LanguageText& entry);
+
+// What a system error number means for the user, in the catalogue's language ("the disk is full").
+QString causeText(const LanguageCatalogue& texts, int error);
 
 // Why a mask that is not well formed cannot be used, in the catalogue's language; empty for a
 // well-formed mask.

@@ -1,5 +1,7 @@
 #include "shell/ui/OptionsAbout.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -51,14 +53,14 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
     field.setColor(QPalette::Base, Qt::white);
     field.setColor(QPalette::Text, Qt::black);
     m_folder->setPalette(field);
-    m_folder->setAccessibleName(m_prompt->text());
+    m_folder->setAccessibleName(spokenText(m_prompt->text()));
 
     // A file's named streams (its Zone.Identifier, say) come back beside it only when asked for.
     m_streams = new QCheckBox(text(texts, lang::kFileRestoreStreams), this);
     m_streams->setObjectName(QStringLiteral("StreamsBox"));
     m_streams->setGeometry(16, 114, 286, 18);
     m_streams->setFont(skinFont(QStringLiteral("Arial"), 9, false));
-    m_streams->setAccessibleName(m_streams->text());
+    m_streams->setAccessibleName(spokenText(m_streams->text()));
 
     ImageButton* browseButton = addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25),
                                           QStringLiteral("browse_normal"), QStringLiteral("browse_hover"));
@@ -166,6 +168,8 @@ TForm5a::TForm5a(const LanguageCatalogue& texts, std::function<void(const QUrl&)
         // The keyboard opens a link through a plate over it, as it presses a button.
         auto* key = new KeyPlate(this, label->objectName() + QStringLiteral("Key"), label->geometry());
         key->describe(label->text(), urls(i));
+        // The link is read through its key plate, once.
+        hideFromAssistiveTechnology(label);
         connect(key, &QAbstractButton::clicked, this, [this, i] {
             if (m_openUrl)
                 m_openUrl(QUrl(urls(i)));

@@ -2,7 +2,12 @@
 
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "platform/DriveSystem.h"
 #include "platform/linux/FileDevice.h"
@@ -10,6 +15,7 @@
 #include "shell/Settings.h"
 #include "shell/ui/OptionsAbout.h"
 #include "shell/ui/ResultsWindow.h"
+#include "volume/SectorIo.h"
 
 namespace orv::ui {
 
@@ -38,6 +44,10 @@ Program::Program(Services services)
             .texts = main->texts(),
             .inform = [main](const QString& message) { main->ShowInformation(message); },
             .ask = [main](const QString& question) { return main->AskConfirmation(question); },
+            .askDefaultNo =
+                [main](const QString& question) {
+                    return main->AskConfirmation(question, ConfirmationDialog::Default::No);
+                },
             .importantNotice =
                 [main] {
                     ImportantNotice notice(main->texts(), main->startup().LanguageIndex, main->settingsBackend(),
@@ -64,17 +74,53 @@ Program::Program(Services services)
     });
 }
 
-bool addImage(LinuxDriveSystem& drives, TForm1& form, const QString& path)
+namespace {
+
+// Adds the image at `path` to the drive table; why it cannot join the drive list, or an empty text
+// when it did (or was a drive already).
+QString joinImage(LinuxDriveSystem& drives, const LanguageCatalogue& texts, const QString& path)
 {
     const std::string local = QFile::encodeName(path).toStdString();
-    if (openImageFile(local).get() < 0) {
-        form.ShowInformation(path + QStringLiteral(": ") + text(form.texts(), lang::kDriveNotAnImage));
+    struct stat info
+    {};
+    if (::stat(local.c_str(), &info) != 0)
+        return causeText(texts, errno);
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+        return text(texts, lang::kCauseNotAnImage);
+    errno = 0;
+    if (openImageFile(local).get() < 0)
+        return errno == EACCES || errno == EPERM ? text(texts, lang::kCauseNoReadAccess)
+            : errno != 0                         ? causeText(texts, errno)
+                                                 : text(texts, lang::kCauseNotAnImage);
+    const std::string letter = drives.addImage(local);
+    if (!letter.empty() && !scannable(fileSystemOfDrive(drives, letter)))
+        return text(texts, lang::kDriveNoFileSystem);
+    return {};
+}
+
+} // namespace
+
+bool addImage(LinuxDriveSystem& drives, TForm1& form, const QString& path)
+{
+    const QString problem = joinImage(drives, form.texts(), path);
+    if (!problem.isEmpty()) {
+        form.ShowInformation(text(form.texts(), lang::kDriveNotOpened) + QLatin1Char('\n') + path +
+                             QStringLiteral(": ") + problem);
         return false;
     }
-    if (drives.addImage(local).empty())
-        return false;
     form.DeviceChange();
     return true;
+}
+
+QString addImages(LinuxDriveSystem& drives, TForm1& form, const QStringList& paths)
+{
+    QStringList lines;
+    for (const QString& path : paths)
+        if (const QString problem = joinImage(drives, form.texts(), path); !problem.isEmpty())
+            lines << QFileInfo(path).fileName() + QStringLiteral(": ") + problem;
+    if (lines.isEmpty())
+        return {};
+    return text(form.texts(), lang::kDriveNotOpened) + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
 }
 
 } // namespace orv::ui

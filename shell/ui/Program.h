@@ -27,4 +27,9 @@ struct Program
 // writes to it. True when a drive was added.
 bool addImage(LinuxDriveSystem& drives, TForm1& form, const QString& path);
 
+// Every image named on the command line joins the drive list; those that cannot, and why (missing,
+// unreadable, no disk image, no volume the program can scan), are named in one message, in the
+// user's language, once the main window shows. The message, or an empty text when all joined.
+QString addImages(LinuxDriveSystem& drives, TForm1& form, const QStringList& paths);
+
 } // namespace orv::ui

@@ -1,5 +1,8 @@
 #include "shell/ui/ResultsWindow.h"
 
+#include "shell/ui/Accessibility.h"
+#include "shell/ui/LanguageLocale.h"
+
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QImage>
@@ -32,11 +35,14 @@ constexpr int kListReserve = 400;
 constexpr int kPreviewBox = 48;
 constexpr int kBarSteps = 1000;
 // The right edge that the information panel's values keep to.
-constexpr int kPanelRight = kWindowWidth - 16;
+// The right edge of the information panel (it ends at 685), less a margin.
+constexpr int kPanelRight = 680;
 // How many names of stopped or damaged files the final message lists before it only counts.
 constexpr int kNamesListed = 3;
 const QColor kLabelColour(210, 232, 253);
 const QColor kCaptionColour(0xB0, 0xCB, 0xFB);
+const QColor kFocusedSelection(0x30, 0x8C, 0xC6);
+const QColor kUnfocusedSelection(0xD4, 0xDE, 0xE8);
 
 QString qs(const std::u16string& text)
 {
@@ -47,6 +53,38 @@ QString qs(const std::u16string& text)
 // smaller, and if that is not enough its label takes the plate's room between `leftEdge` (right of
 // the picture on the plate) and `rightEdge`, rather than cutting the word at both ends. A soft
 // hyphen in a translation is a place where the word may break across the two lines.
+// Names joined by commas, the first few of them and how many more.
+QString listedNames(const QStringList& list)
+{
+    QString line = list.mid(0, kNamesListed).join(QStringLiteral(", "));
+    if (list.size() > kNamesListed)
+        line += QStringLiteral(", \u2026 (+") + QString::number(list.size() - kNamesListed) + QLatin1Char(')');
+    return line;
+}
+
+// Why the file `name` was not written, in the catalogue's language.
+QString problemText(const LanguageCatalogue& texts, const QString& name, const RestoreOutcome& outcome)
+{
+    using Problem = RestoreOutcome::Problem;
+    const auto withCause = [&](const LanguageText& entry) {
+        return text(texts, entry).arg(name, causeText(texts, outcome.error));
+    };
+    switch (outcome.problem) {
+    case Problem::NotOnVolume: return text(texts, lang::kRestoredNotOnVolume).arg(name);
+    case Problem::NotListed: return text(texts, lang::kRestoredNotListed).arg(name);
+    case Problem::Empty: return text(texts, lang::kRestoredEmpty).arg(name);
+    case Problem::NoRoom: return text(texts, lang::kRestoredNoRoom).arg(name);
+    case Problem::FolderNotMade: return text(texts, lang::kRestoredFolderNotMade).arg(name);
+    case Problem::CannotCreate: return withCause(lang::kRestoredCannotCreate);
+    case Problem::CannotWrite: return withCause(lang::kRestoredCannotWrite);
+    case Problem::CannotName: return withCause(lang::kRestoredCannotName);
+    case Problem::CannotOpenFolder: return withCause(lang::kRestoredCannotOpenFolder);
+    case Problem::None: break;
+    }
+    // A skip with no kind of its own (nothing chosen it could be).
+    return text(texts, lang::kRestoredNotOnVolume).arg(name);
+}
+
 void fitCaption(QLabel* label, int leftEdge, int rightEdge)
 {
     QFont font = label->font();
@@ -76,6 +114,10 @@ TForm2::TForm2(ResultsServices services)
     : SkinDialog(QSize(kWindowWidth, kWindowHeight), QStringLiteral("results")), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("TForm2"));
+    // The program's second main window, not a question: a frame for assistive technology.
+    setAccessibleRole(this, kMainWindowRole);
+    // The list panel and the information panel, as the window's picture draws them.
+    setPanels({QRect(26, 44, 650, 334), QRect(20, 410, 665, 68)});
     setWindowTitle(QString::fromUtf8(kProductName.data(), static_cast<int>(kProductName.size())));
     setFont(skinFont(QStringLiteral("Arial"), 11, false));
     const LanguageCatalogue& texts = m_services.texts;
@@ -112,6 +154,7 @@ TForm2::TForm2(ResultsServices services)
     m_list = new QTableView(m_splitter);
     m_list->setObjectName(QStringLiteral("FList"));
     m_model = new FileListModel(m_services.session, texts, this);
+    m_model->setLocale(languageLocale(m_services.languageIndex));
     m_list->setModel(m_model);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -135,18 +178,28 @@ TForm2::TForm2(ResultsServices services)
     // the room, as it does when the splitter moves.
     const int widths[] = {176, 80, 54, 60, 70};
     const QFontMetrics headerMetrics(header->font());
-    // The headings the window was drawn for ("Recoverability") just fit their columns; one that does
-    // not gets its width and a margin on each side, as the header draws it centred.
+    // A heading needs its text and the header's margin on each side: a column narrower than that
+    // ("Recoverability", "Dimensione") is widened to it.
     const int headerMargin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
     for (int column = 0; column < FileListModel::ColumnCount; ++column) {
         const QString heading = m_model->headerData(column, Qt::Horizontal).toString();
-        const int text = headerMetrics.horizontalAdvance(heading);
-        const bool fits = column == FileListModel::Name || text <= widths[column];
-        m_list->setColumnWidth(column, fits ? widths[column] : text + 2 * headerMargin + 2);
+        const int needed = headerMetrics.horizontalAdvance(heading) + 2 * headerMargin + 2;
+        m_list->setColumnWidth(column,
+                               column == FileListModel::Name ? widths[column] : std::max(widths[column], needed));
     }
     QPalette listPalette = m_list->palette();
     listPalette.setColor(QPalette::Base, Qt::white);
     m_list->setPalette(listPalette);
+    // The tree and the list each keep a selection: the one with the focus draws it in the strong
+    // colour, the other in a pale one, so the keyboard's place can be seen.
+    for (QAbstractItemView* view : std::initializer_list<QAbstractItemView*>{m_tree, m_list}) {
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Active, QPalette::Highlight, kFocusedSelection);
+        palette.setColor(QPalette::Active, QPalette::HighlightedText, Qt::white);
+        palette.setColor(QPalette::Inactive, QPalette::Highlight, kUnfocusedSelection);
+        palette.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
+        view->setPalette(palette);
+    }
     m_list->installEventFilter(this);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
@@ -189,12 +242,12 @@ TForm2::TForm2(ResultsServices services)
     // The information panel: the current file's picture, name, size and grade.
     m_preview = addLabel(QStringLiteral("PreviewImage"), QRect(256, 420, kPreviewBox, kPreviewBox), kLabelColour, plain,
                          Qt::AlignCenter);
-    const int valueLeft = languageLayout(m_services.languageIndex).gradeValueLeft;
     // The names of the panel's lines take the width of their text, as the value column allows.
     const std::pair<const char*, const LanguageText*> names[] = {
         {"Label1a", &lang::kFileFile}, {"Label2a", &lang::kFileSize}, {"Label3a", &lang::kFileRecoverability}};
-    // A value starts where the design puts it, or a few pixels after a longer name
-    // ("Wiederherstellbarkeit"), so name and value never run together; it ends at the panel's edge.
+    // The values share one left edge: where the panel's design puts them, or a gap after the longest
+    // name ("Wiederherstellbarkeit"), so no name and value run together and the three stay in line;
+    // they end at the panel's edge.
     int nameRight[3] = {};
     for (int line = 0; line < 3; ++line) {
         QLabel* label =
@@ -203,13 +256,11 @@ TForm2::TForm2(ResultsServices services)
         label->resize(label->sizeHint().width(), 14);
         nameRight[line] = label->x() + label->width();
     }
-    const auto valueBox = [&](int line, int left) {
-        const int x = std::max(left, nameRight[line] + 4);
-        return QRect(x, 420 + 16 * line, kPanelRight - x, 14);
-    };
-    m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0, 420), kLabelColour, bold);
-    m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1, 420), kLabelColour, bold);
-    m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2, valueLeft), kLabelColour, bold);
+    const int valueLeft = std::max(420, *std::max_element(std::begin(nameRight), std::end(nameRight)) + 8);
+    const auto valueBox = [&](int line) { return QRect(valueLeft, 420 + 16 * line, kPanelRight - valueLeft, 14); };
+    m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0), kLabelColour, bold);
+    m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1), kLabelColour, bold);
+    m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2), kLabelColour, bold);
     m_streamsName = addLabel(QStringLiteral("StreamsName"), QRect(320, 468, 0, 14), kLabelColour, bold);
     m_streamsName->setText(text(texts, lang::kFileStreams));
     m_streamsName->resize(m_streamsName->sizeHint().width(), 14);
@@ -244,7 +295,14 @@ TForm2::TForm2(ResultsServices services)
     connect(m_deselectKey, &QAbstractButton::clicked, this, &TForm2::DeselectLabelClick);
     m_tree->setAccessibleName(text(texts, lang::kAccessFolders));
     m_list->setAccessibleName(text(texts, lang::kAccessFiles));
-    m_findEdit->setAccessibleName(m_findLabel->text());
+    m_findEdit->setAccessibleName(spokenText(m_findLabel->text()));
+    m_splitter->setAccessibleName(text(texts, lang::kAccessDivider));
+    m_progressBar->setAccessibleName(text(texts, lang::kAccessProgress));
+    m_preview->setAccessibleName(text(texts, lang::kAccessPreview));
+    setAccessibleRole(m_preview, QAccessible::Graphic);
+    // The links are read through their key plates, once.
+    hideFromAssistiveTechnology(m_selectLabel);
+    hideFromAssistiveTechnology(m_deselectLabel);
     // Through the lists, the selection links, the search, the commands, then the top row.
     QWidget* order[] = {m_tree,
                         m_list,
@@ -446,7 +504,7 @@ void TForm2::FlistChange()
     const QString name = m_model->fileName(row);
     const std::int64_t size = m_model->fileSize(row);
     setFittedText(m_label1b, name);
-    setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size));
+    setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size, languageLocale(m_services.languageIndex)));
     setFittedText(m_label3b, m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
     if (const std::optional<FileLocator> file = m_model->locator(row)) {
         QStringList streams;
@@ -619,6 +677,11 @@ void TForm2::Button1Click()
         askStop(m_restore);
         return;
     }
+    // A folder without files (a drive's root) has nothing to choose: said, not passed over in silence.
+    if (m_model->rowCount() == 0) {
+        ShowInformation(lang::kFileMessage2, std::nullopt);
+        return;
+    }
     const std::filesystem::path folder = m_services.restoreFolder();
     m_running = m_restore;
     GuiPump pump(m_pumpInterval);
@@ -634,6 +697,10 @@ void TForm2::Button2Click()
 {
     if (busy()) {
         askStop(m_wipe);
+        return;
+    }
+    if (m_model->rowCount() == 0) {
+        ShowInformation(lang::kFileMessage2, std::nullopt);
         return;
     }
     m_running = m_wipe;
@@ -659,6 +726,8 @@ void TForm2::runStarted()
     m_stoppedNames.clear();
     m_damagedNames.clear();
     m_encryptedNames.clear();
+    m_problemLines.clear();
+    m_notWipedNames.clear();
     m_whole = 0;
     setCommandsEnabled(m_running, false);
 }
@@ -703,21 +772,28 @@ void TForm2::fileRestored(const std::u16string& folder, const std::u16string& na
     case Status::Encrypted: m_encryptedNames.push_back(qs(name)); break;
     case Status::Stopped: m_stoppedNames.push_back(qs(name)); break;
     case Status::Skipped:
-    case Status::Failed: break;
+    case Status::Failed: m_problemLines.push_back(problemText(m_services.texts, qs(name), outcome)); break;
     }
+}
+
+void TForm2::fileNotWiped(const std::u16string& name, const std::string& reason)
+{
+    Q_UNUSED(reason);
+    m_notWipedNames.push_back(qs(name));
+}
+
+bool TForm2::askRestoreInto(const std::filesystem::path& folder)
+{
+    return m_services.ask &&
+        m_services.ask(text(m_services.texts, lang::kFileMessage7) + QLatin1Char('\n') +
+                       text(m_services.texts, lang::kFileRestoreInto) + QLatin1Char(' ') +
+                       QString::fromStdString(folder.string()));
 }
 
 QString TForm2::restoreSummary(int done) const
 {
-    if (m_stoppedNames.isEmpty() && m_damagedNames.isEmpty() && m_encryptedNames.isEmpty())
+    if (m_stoppedNames.isEmpty() && m_damagedNames.isEmpty() && m_encryptedNames.isEmpty() && m_problemLines.isEmpty())
         return QString::number(done) + QLatin1Char(' ') + text(m_services.texts, lang::kFileMessage14);
-    const auto names = [](const QStringList& list) {
-        QStringList shown = list.mid(0, kNamesListed);
-        QString line = shown.join(QStringLiteral(", "));
-        if (list.size() > kNamesListed)
-            line += QStringLiteral(", \u2026 (+") + QString::number(list.size() - kNamesListed) + QLatin1Char(')');
-        return line;
-    };
     QStringList lines{QString::number(m_whole) + QLatin1Char(' ') + text(m_services.texts, lang::kRestoredWhole)};
     const std::pair<const LanguageText*, const QStringList*> groups[] = {
         {&lang::kRestoredStopped, &m_stoppedNames},
@@ -726,7 +802,11 @@ QString TForm2::restoreSummary(int done) const
     };
     for (const auto& [title, list] : groups)
         if (!list->isEmpty())
-            lines << text(m_services.texts, *title) + QLatin1Char(' ') + names(*list);
+            lines << text(m_services.texts, *title) + QLatin1Char(' ') + listedNames(*list);
+    // Each file that was not written says why, the first few of them.
+    lines << m_problemLines.mid(0, kNamesListed);
+    if (m_problemLines.size() > kNamesListed)
+        lines << QStringLiteral("\u2026 (+") + QString::number(m_problemLines.size() - kNamesListed) + QLatin1Char(')');
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -803,6 +883,9 @@ void TForm2::closeEvent(QCloseEvent* event)
 
 bool TForm2::AskConfirmation(const LanguageText& question)
 {
+    const bool wipe = question.section == lang::kFileMessage9.section && question.key == lang::kFileMessage9.key;
+    if (wipe && m_services.askDefaultNo)
+        return m_services.askDefaultNo(text(m_services.texts, question));
     return m_services.ask && m_services.ask(text(m_services.texts, question));
 }
 
@@ -811,15 +894,23 @@ void TForm2::ShowInformation(const LanguageText& message, std::optional<int> cou
     // The end of a restore counts the files restored whole and names those that are not.
     const bool restoreEnd =
         count && message.section == lang::kFileMessage14.section && message.key == lang::kFileMessage14.key;
-    const QString line = restoreEnd ? restoreSummary(*count)
-        : count                     ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
-                                    : text(m_services.texts, message);
+    const bool wipeEnd =
+        count && message.section == lang::kFileMessage10.section && message.key == lang::kFileMessage10.key;
+    QString line = restoreEnd ? restoreSummary(*count)
+        : count               ? QString::number(*count) + QLatin1Char(' ') + text(m_services.texts, message)
+                              : text(m_services.texts, message);
+    if (wipeEnd && !m_notWipedNames.isEmpty())
+        line += QLatin1Char('\n') + text(m_services.texts, lang::kFileNotWiped) + QLatin1Char(' ') +
+            listedNames(m_notWipedNames);
     if (m_services.inform)
         m_services.inform(line);
 }
 
 void TForm2::ShowProblem(const std::string& message)
 {
+    // The failure that ended a restore is named, in the user's language, by the summary that follows.
+    if (!m_problemLines.isEmpty())
+        return;
     if (m_services.inform)
         m_services.inform(QString::fromStdString(message));
 }

@@ -32,6 +32,8 @@ struct ResultsServices
     const LanguageCatalogue& texts;
     std::function<void(const QString&)> inform{};
     std::function<bool(const QString&)> ask{};
+    // A question whose Yes cannot be undone (Wipe): Enter answers No. Without it, `ask`.
+    std::function<bool(const QString&)> askDefaultNo{};
     std::function<void()> importantNotice{};
     std::function<bool()> showNote{};
     // Whether Restore also writes each named stream beside its file (Options).
@@ -129,6 +131,8 @@ private:
     void counter(int done, int selected) override;
     void fileProgress(std::int64_t written, std::int64_t size) override;
     void fileRestored(const std::u16string& folder, const std::u16string& name, const RestoreOutcome& outcome) override;
+    void fileNotWiped(const std::u16string& name, const std::string& reason) override;
+    bool askRestoreInto(const std::filesystem::path& folder) override;
     void runFinished() override;
     // The final message of a restore: the design's count when every file came whole, otherwise
     // the files restored whole and the names of those stopped, damaged or encrypted.
@@ -178,6 +182,9 @@ private:
     QStringList m_stoppedNames;
     QStringList m_damagedNames;
     QStringList m_encryptedNames;
+    // Why each file that was not written was not, one line each, in the user's language.
+    QStringList m_problemLines;
+    QStringList m_notWipedNames;
 };
 
 } // namespace orv::ui

@@ -1,5 +1,7 @@
 #include "shell/ui/SkinWidgets.h"
 
+#include "shell/ui/Accessibility.h"
+
 #include <QAbstractItemView>
 #include <QEvent>
 #include <QFontMetrics>
@@ -93,9 +95,9 @@ KeyPlate::KeyPlate(QWidget* window, const QString& name, QRect geometry) : QAbst
 
 void KeyPlate::describe(const QString& name, const QString& description)
 {
-    setText(name);
-    setAccessibleName(name);
-    setAccessibleDescription(description.isEmpty() ? name : description);
+    setText(spokenText(name));
+    setAccessibleName(spokenText(name));
+    setAccessibleDescription(spokenText(description.isEmpty() ? name : description));
     setToolTip(QString());
 }
 
@@ -218,6 +220,8 @@ ImageButton::ImageButton(SkinWindow* window, const QString& name, QRect geometry
     for (QLabel* picture : {m_a, m_b}) {
         picture->setGeometry(geometry);
         track(picture);
+        // The key plate is the button for assistive technology; its pictures only draw it.
+        hideFromAssistiveTechnology(picture);
     }
     setPictures(normal, hover);
     m_b->hide();
@@ -254,6 +258,7 @@ QLabel* ImageButton::addCaption(QRect geometry, const QString& text, const QColo
     palette.setColor(QPalette::WindowText, colour);
     m_label->setPalette(palette);
     m_label->setAttribute(Qt::WA_TranslucentBackground);
+    hideFromAssistiveTechnology(m_label);
     track(m_label);
     m_label->raise();
     m_plate->raise();
@@ -336,8 +341,10 @@ bool ImageButton::eventFilter(QObject* watched, QEvent* event)
 SkinWindow::SkinWindow(QWidget* parent, QSize clientSize, const QString& background)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_background(new QLabel(this))
 {
+    installAccessibility();
     setFixedSize(clientSize);
     m_background->setObjectName(QStringLiteral("WndImage"));
+    hideFromAssistiveTechnology(m_background);
     m_background->setGeometry(QRect(QPoint(0, 0), clientSize));
     m_background->setPixmap(skinPicture(background, clientSize));
     m_background->setMouseTracking(true);

@@ -123,6 +123,11 @@ public:
     // Fits every label of the window that shows a text (see fitLabel).
     void fitTexts();
 
+    // The panels the window's picture draws (window coordinates): a label that overlaps one lies
+    // wholly inside it.
+    void setPanels(std::vector<QRect> panels) { m_panels = std::move(panels); }
+    const std::vector<QRect>& panels() const { return m_panels; }
+
     ImageButton* addButton(const QString& name, QRect geometry, const QString& normalPicture,
                            const QString& hoverPicture);
 
@@ -139,6 +144,7 @@ private:
     QLabel* m_background;
     std::vector<ImageButton*> m_buttons;
     std::function<bool(QPoint)> m_dragBand;
+    std::vector<QRect> m_panels;
     // Moving by hand when the window system cannot move the window itself (no window manager).
     bool m_dragging = false;
     QPoint m_dragOffset;

@@ -17,7 +17,6 @@
 
 #include "platform/SystemMemory.h"
 #include "platform/linux/CurlHttpClient.h"
-#include "platform/linux/FileDevice.h"
 #include "platform/linux/LinuxDriveSystem.h"
 #include "platform/linux/LinuxSystemFacts.h"
 #include "platform/linux/RegistryFileBackend.h"
@@ -121,16 +120,7 @@ int main(int argc, char** argv)
     instance.listen();
     orv::ui::setUpIconTheme();
 
-    // Images that open join the list before it is first shown; the others are refused with a
-    // message once the window is there.
     orv::LinuxDriveSystem drives(orv::LinuxDriveSources{orv::LinuxDriveSources::defaultDriveMapFile()});
-    QStringList refused;
-    for (const QString& image : images) {
-        if (orv::openImageFile(QFile::encodeName(image).toStdString()).get() >= 0)
-            drives.addImage(QFile::encodeName(image).toStdString());
-        else
-            refused.append(image);
-    }
     orv::RegistryFileBackend settings;
     orv::LinuxSystemFacts facts;
     orv::CurlHttpClient http;
@@ -144,9 +134,11 @@ int main(int argc, char** argv)
                      [&drives, &program](const QString& image) { orv::ui::addImage(drives, *program.form1, image); });
     QObject::connect(program.form1.get(), &orv::ui::TForm1::closed, &app, &QCoreApplication::quit);
 
+    // Images that open join the list before it is first shown; the others are named, with why,
+    // in one message once the window is there.
+    const QString refused = orv::ui::addImages(drives, *program.form1, images);
     program.form1->show();
-    for (const QString& image : refused)
-        QTimer::singleShot(0, program.form1.get(),
-                           [&drives, &program, image] { orv::ui::addImage(drives, *program.form1, image); });
+    if (!refused.isEmpty())
+        QTimer::singleShot(0, program.form1.get(), [&program, refused] { program.form1->ShowInformation(refused); });
     return app.exec();
 }

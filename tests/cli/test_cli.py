@@ -52,7 +52,8 @@ class Contract(CliCase):
         info = json.loads(result.stdout)
         self.assertEqual(list(info), ["drive", "file_system", "bytes_per_sector", "sectors_per_cluster",
                                       "bytes_per_cluster", "total_sectors", "total_clusters", "mft_start_cluster",
-                                      "mft_record_size", "mft_extents"])
+                                      "mft_record_size", "mft_extents", "shadow_copies"])
+        self.assertEqual(info["shadow_copies"], [])
         self.assertEqual(info["drive"], "C:")
         self.assertEqual(info["file_system"], "NTFS")
         self.assertEqual(info["mft_extents"], [{"start": 4, "length": 31}])

@@ -2,6 +2,7 @@
 // Extended scan with Stop and Skip confirmed while they run, the refused close, the mask
 // controls, the single running copy.
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QSignalSpy>
@@ -102,11 +103,14 @@ private slots:
     void normalScanStopsWhenStopIsConfirmed();
     void extendedScanSkipsAStepWhenConfirmed();
     void scanRunsWithTheAnimationClip();
+    void scanningPictureMovesWhileTheBarGrows();
     void closeIsRefusedWhileScanning();
     void maskControls();
     void secondStartActivatesTheFirst();
     void socketOfAnotherUserIsNeverTrusted();
     void imageThatIsNoFileIsRefusedWithoutFreezing();
+    void helpOpensTheManualInTheBrowser();
+    void shadowCopiesAreListedAndThoseElsewhereSaid();
 };
 
 void MainWindowTest::listsScannableDrivesButNeverA()
@@ -124,8 +128,9 @@ void MainWindowTest::listsScannableDrivesButNeverA()
     for (int i = 0; i < app.form().DriveBox()->count(); ++i)
         listed << app.form().DriveBox()->itemText(i);
     QCOMPARE(listed,
-             (QStringList{QStringLiteral("E: (NTFS)"), QStringLiteral("F: (NTFS)"), QStringLiteral("G: (FAT12)"),
-                          QStringLiteral("H: (exFAT)"), QStringLiteral("I: ($MFT)")}));
+             (QStringList{QStringLiteral("E: (NTFS) ntfs-c512.img"), QStringLiteral("F: (NTFS) demo.img"),
+                          QStringLiteral("G: (FAT12) fat12.img"), QStringLiteral("H: (exFAT) exfat.img"),
+                          QStringLiteral("I: ($MFT) ntfs-s4096.mft")}));
     QCOMPARE(app.form().DriveBox()->currentIndex(), 0);
 
     // A device change rebuilds the list and selects its first entry again.
@@ -367,6 +372,25 @@ void MainWindowTest::scanRunsWithTheAnimationClip()
         QVERIFY(!video->isVisible());
 }
 
+void MainWindowTest::scanningPictureMovesWhileTheBarGrows()
+{
+    Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
+    const auto* panel = app.form().findChild<QLabel*>(QStringLiteral("AviPanel"));
+    const QImage still = panel->pixmap().toImage();
+    QList<QImage> seen;
+    UserScript user;
+    user.then([&app] { return app.form().session().ScanRunning; },
+              [&] {
+                  // The scan waits here, as a long one would: the picture turns meanwhile.
+                  QTRY_VERIFY(panel->pixmap().toImage() != still);
+                  seen << panel->pixmap().toImage();
+                  QTRY_VERIFY(panel->pixmap().toImage() != seen.first());
+              });
+    click(app.form().FindButton()->normalPicture());
+    QVERIFY(user.done());
+    QTRY_COMPARE(panel->pixmap().toImage(), still);
+}
+
 void MainWindowTest::closeIsRefusedWhileScanning()
 {
     Started app({QStringLiteral("E: ") + fixture("ntfs-c512")});
@@ -574,8 +598,8 @@ void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
     QVERIFY(SingleInstance(name).activateRunningCopy({fifo}));
     QTRY_VERIFY(user.done());
     QCOMPARE(app.messages.size(), 1);
-    QVERIFY2(app.messages[0].startsWith(fifo + QStringLiteral(": ")), qPrintable(app.messages[0]));
-    QVERIFY2(app.messages[0].contains(QStringLiteral("neither a disk image")), qPrintable(app.messages[0]));
+    QVERIFY2(app.messages[0].contains(fifo + QStringLiteral(": it is neither a disk image nor a drive")),
+             qPrintable(app.messages[0]));
 
     // Named on the command line; a character device is refused the same way; an image joins.
     for (const QString& refused : {fifo, QStringLiteral("/dev/zero")}) {
@@ -588,7 +612,90 @@ void MainWindowTest::imageThatIsNoFileIsRefusedWithoutFreezing()
     QVERIFY(app.system.drives.addImage(fifo.toStdString()).empty());
     QVERIFY(addImage(app.system.drives, app.form(), fixture("ntfs-c4096")));
     QCOMPARE(listed(), before + 1);
+
+    // Named together on the command line: one message names each that did not join, and why.
+    const QString zeros = folder.path() + QStringLiteral("/zero.img");
+    QFile zeroFile(zeros);
+    QVERIFY(zeroFile.open(QIODevice::WriteOnly) && zeroFile.resize(1 << 20));
+    zeroFile.close();
+    const QString refusals =
+        addImages(app.system.drives, app.form(),
+                  {zeros, folder.path() + QStringLiteral("/does-not-exist.img"), folder.path(), fixture("ntfs-c512")});
+    const QStringList lines = refusals.split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("These could not be opened:"));
+    QCOMPARE(lines.mid(1),
+             (QStringList{QStringLiteral("zero.img: it holds no NTFS, FAT or exFAT volume"),
+                          QStringLiteral("does-not-exist.img: it does not exist"),
+                          QFileInfo(folder.path()).fileName() +
+                              QStringLiteral(": it is neither a disk image nor a drive")}));
+}
+
+// Help opens the manual through the desktop's handler of files; without a manual it says so.
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+void MainWindowTest::helpOpensTheManualInTheBrowser()
+{
+    Started app({});
+    OpenedUrls browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &browser, "open");
+    UserScript user;
+    acceptMessage(user, app);
+    click(app.form().TopButton(2)->normalPicture());
+    QVERIFY(user.done());
+    QCOMPARE(app.messages, QStringList{QStringLiteral("Help file not found!")});
+    QVERIFY(browser.opened.isEmpty());
+
+    const std::filesystem::path manual = app.system.folder / "manual.html";
+    std::filesystem::copy_file(ORV_RESOURCES_DIR "/manual/manual.html", manual);
+    click(app.form().TopButton(2)->normalPicture());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(browser.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(manual.string()))});
+    QCOMPARE(app.messages.size(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)
+void MainWindowTest::shadowCopiesAreListedAndThoseElsewhereSaid()
+{
+    const QString oneCopy = QStringLiteral(ORV_SHADOW_DISKS "/vss_2_stor.raw");
+    const QString elsewhere = QStringLiteral(ORV_SHADOW_DISKS "/vss_3_volstor.raw");
+    if (!QFileInfo::exists(oneCopy) || !QFileInfo::exists(elsewhere))
+        QSKIP("the shadow-copy disks are not unpacked");
+    // A copy's folder carries its creation time in local time.
+    qputenv("TZ", "UTC");
+    ::tzset();
+    {
+        Started app({QStringLiteral("E: ") + oneCopy});
+        UserScript user;
+        click(app.form().FindButton()->normalPicture());
+        QVERIFY(user.done());
+        QVERIFY2(app.results.contains(QStringLiteral("E:\\Shadow copy 1 (2021-03-10 22:44)\\test.txt")),
+                 qPrintable(app.results.join(QLatin1Char('\n'))));
+        QVERIFY(app.messages.isEmpty());
+    }
+    {
+        // The disk's two NTFS partitions take E: and F:; the copies of the second keep their data on
+        // the first.
+        Started app({QStringLiteral("E: ") + elsewhere});
+        QCOMPARE(app.form().DriveBox()->count(), 2);
+        app.form().DriveBox()->setCurrentIndex(1);
+        UserScript user;
+        acceptMessage(user, app);
+        acceptMessage(user, app);
+        click(app.form().FindButton()->normalPicture());
+        QVERIFY(user.done());
+        QCOMPARE(app.messages,
+                 (QStringList{QStringLiteral("2 shadow copies of the drive keep their data on another drive and cannot "
+                                             "be read from this one: they are left out."),
+                              QStringLiteral("Found 0 deleted files on this drive!")}));
+        QVERIFY(isIdle(app.form()));
+    }
+}
+
 #include "MainWindowTest.moc"

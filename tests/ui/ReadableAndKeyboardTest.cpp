@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QSet>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTableView>
@@ -79,6 +80,17 @@ QStringList unreadable(QWidget* window)
             faults << where + label->objectName() + QStringLiteral(" does not fit: ") + text;
         if (!window->rect().contains(QRect(label->mapTo(window, QPoint(0, 0)), label->size())))
             faults << where + label->objectName() + QStringLiteral(" runs past the window: ") + text;
+        // A text on a panel of the window's picture stays on it, and no two texts touch.
+        const QRect placed(label->mapTo(window, QPoint(0, 0)), label->size());
+        if (auto* skin = qobject_cast<SkinWindow*>(window))
+            for (const QRect& panel : skin->panels())
+                if (panel.intersects(placed) && !panel.contains(placed))
+                    faults << where + label->objectName() + QStringLiteral(" sticks out of its panel: ") + text;
+        for (QLabel* other : window->findChildren<QLabel*>())
+            if (other != label && other->parentWidget() == label->parentWidget() && !other->text().isEmpty() &&
+                other->isVisibleTo(window) && other->pixmap().isNull() &&
+                other->geometry().intersects(label->geometry()) && label->objectName() < other->objectName())
+                faults << where + label->objectName() + QStringLiteral(" runs into ") + other->objectName();
         // Only a file's name may be cut (it can be of any length); its tooltip then holds it whole.
         if (!label->toolTip().isEmpty() && label->objectName() != QLatin1String("Label1b"))
             faults << where + label->objectName() + QStringLiteral(" is cut: ") + label->toolTip();
@@ -87,9 +99,11 @@ QStringList unreadable(QWidget* window)
         if (header->orientation() != Qt::Horizontal || !header->isVisibleTo(window))
             continue;
         const QFontMetrics metrics(header->font());
+        // The header draws a heading inside its margins.
+        const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         for (int section = 0; section < header->count(); ++section) {
             const QString heading = header->model()->headerData(section, Qt::Horizontal).toString();
-            if (metrics.horizontalAdvance(heading) > header->sectionSize(section))
+            if (metrics.horizontalAdvance(heading) + margins > header->sectionSize(section))
                 faults << where + QStringLiteral("heading does not fit: ") + heading;
         }
     }
@@ -105,6 +119,9 @@ QStringList unreadable(QWidget* window)
         const int list = std::max(field.width(), box->view()->minimumWidth() - (box->width() - field.width()));
         for (int i = 0; i < box->count(); ++i) {
             const int advance = box->fontMetrics().horizontalAdvance(box->itemText(i));
+            // The mode is read in its box, whichever is chosen ("Erweitert (ganzer Datenträger)").
+            if (box->objectName() == QLatin1String("ModeBox") && advance > field.width())
+                faults << where + QStringLiteral("mode cut in its box: ") + box->itemText(i);
             if (advance > list)
                 faults << where + box->objectName() + QStringLiteral(" entry does not fit: ") + box->itemText(i);
             else if (advance > field.width() && i == box->currentIndex() && box->toolTip() != box->itemText(i))
@@ -141,6 +158,62 @@ QStringList unnamed(QWidget* window)
             if (button->keyPlate()->accessibleDescription().isEmpty())
                 faults << window->objectName() + QLatin1Char('.') + button->objectName() +
                         QStringLiteral(": no description");
+    return faults;
+}
+
+// What a screen reader finds in a window through the accessibility tree: the window with its role
+// (a frame, a dialog, an alert whose description is its message), every control once and named,
+// the drop-down lists named by their captions with the entry shown as their value, and no soft
+// hyphen in any name.
+QStringList unspoken(QWidget* window, QAccessible::Role role)
+{
+    QStringList faults;
+    const QString where = window->objectName() + QLatin1Char('.');
+    QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window);
+    if (!top)
+        return {where + QStringLiteral(" no accessible interface")};
+    if (top->role() != role)
+        faults << where + QStringLiteral(" role %1, not %2").arg(top->role()).arg(role);
+    if (top->text(QAccessible::Name).isEmpty())
+        faults << where + QStringLiteral(" no name");
+    if (auto* message = qobject_cast<MessageDialog*>(window);
+        message && top->text(QAccessible::Description) != fullText(message->infoLabel()).simplified())
+        faults << where + QStringLiteral(" description is not its message: ") + top->text(QAccessible::Description);
+    const QSet<QAccessible::Role> controls{QAccessible::PushButton,  QAccessible::ComboBox, QAccessible::EditableText,
+                                           QAccessible::CheckBox,    QAccessible::Tree,     QAccessible::Table,
+                                           QAccessible::ProgressBar, QAccessible::Splitter, QAccessible::Animation};
+    QList<QAccessibleInterface*> nodes;
+    std::function<void(QAccessibleInterface*)> collect = [&](QAccessibleInterface* node) {
+        for (int i = 0; i < node->childCount(); ++i)
+            if (QAccessibleInterface* child = node->child(i); child && child->object() &&
+                child->object()->isWidgetType() && static_cast<QWidget*>(child->object())->window() == window) {
+                nodes << child;
+                collect(child);
+            }
+    };
+    collect(top);
+    QList<QRect> buttons;
+    for (QAccessibleInterface* node : nodes) {
+        const QString name = node->text(QAccessible::Name);
+        const QString what = where + node->object()->objectName() + QLatin1Char(' ');
+        if (name.contains(QChar(0x00AD)))
+            faults << what + QStringLiteral("soft hyphen in: ") + name;
+        if (controls.contains(node->role()) && name.trimmed().isEmpty())
+            faults << what + QStringLiteral("no name");
+        if (node->role() == QAccessible::PushButton)
+            buttons << node->rect();
+        if (auto* box = qobject_cast<QComboBox*>(node->object())) {
+            if (name != box->accessibleName())
+                faults << what + QStringLiteral("named by its entry: ") + name;
+            if (node->text(QAccessible::Value) != box->currentText())
+                faults << what + QStringLiteral("value is not its entry");
+        }
+    }
+    // A button is there once: nothing else lies on it (its pictures, its caption).
+    for (QAccessibleInterface* node : nodes)
+        for (const QRect& button : buttons)
+            if (node->role() != QAccessible::PushButton && !node->rect().isEmpty() && button.contains(node->rect()))
+                faults << where + node->object()->objectName() + QStringLiteral(" lies on a button");
     return faults;
 }
 
@@ -201,7 +274,10 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     Started app(language, [](TForm1& form) { form.setResultsWindow([](ScanSession&) {}); });
     TForm1& form = app.form();
     const LanguageCatalogue& texts = form.texts();
-    QStringList faults = unreadable(&form) + unnamed(&form);
+    // Qt's own dialogs (the folder picker of Options) speak the chosen language too.
+    const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+    QVERIFY2((lookIn == QLatin1String("Look in:")) == (language == 1), qPrintable(lookIn));
+    QStringList faults = unreadable(&form) + unnamed(&form) + unspoken(&form, QAccessible::Window);
 
     // Scanning (the step text, Stop), then the Stop question, answered No.
     UserScript user;
@@ -212,7 +288,8 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
               });
     user.then([] { return modal("TForm6b") != nullptr; },
               [&] {
-                  faults << unreadable(modal("TForm6b")) << unnamed(modal("TForm6b"));
+                  faults << unreadable(modal("TForm6b")) << unnamed(modal("TForm6b"))
+                         << unspoken(modal("TForm6b"), QAccessible::Dialog);
                   clickButton(modal("TForm6b"), "Button2A");
               });
     click(form.FindButton()->normalPicture());
@@ -237,7 +314,7 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     for (const QString& message : shown) {
         user.then([] { return modal("TForm6a") != nullptr; },
                   [&] {
-                      faults << unreadable(modal("TForm6a"));
+                      faults << unreadable(modal("TForm6a")) << unspoken(modal("TForm6a"), QAccessible::AlertMessage);
                       clickButton(modal("TForm6a"), "Button1A");
                   });
         form.ShowInformation(message);
@@ -257,7 +334,7 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     ImportantNotice notice(texts, language, app.system.settings, showNote);
     user.then([&notice] { return notice.isVisible(); },
               [&] {
-                  faults << unreadable(&notice) << unnamed(&notice);
+                  faults << unreadable(&notice) << unnamed(&notice) << unspoken(&notice, QAccessible::Dialog);
                   notice.close();
               });
     notice.exec();
@@ -266,7 +343,8 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     options.show();
     TForm5a about(texts, {});
     about.show();
-    faults << unreadable(&options) << unnamed(&options) << unreadable(&about) << unnamed(&about);
+    faults << unreadable(&options) << unnamed(&options) << unreadable(&about) << unnamed(&about)
+           << unspoken(&options, QAccessible::Dialog) << unspoken(&about, QAccessible::Dialog);
 
     // The results window with the information panel filled by a photo of the demo volume.
     ScanSession session;
@@ -289,7 +367,7 @@ void ReadableAndKeyboardTest::everyWindowReadsWholeInEveryLanguage()
     QVERIFY(results.model()->rowCount() > 0);
     results.FList()->selectRow(0);
     QVERIFY(!results.Label3b()->text().isEmpty());
-    faults << unreadable(&results) << unnamed(&results);
+    faults << unreadable(&results) << unnamed(&results) << unspoken(&results, QAccessible::Window);
 
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
@@ -367,7 +445,10 @@ void ReadableAndKeyboardTest::keyboardAloneRestoresFiles()
         press(Qt::Key_Return);
     });
     user.then(dialogWithFocus("TForm6b"), [&] {
-        QCOMPARE(infoText(modal("TForm6b")), QStringLiteral("Restore selected files?"));
+        // The question says where the files go.
+        QCOMPARE(infoText(modal("TForm6b")),
+                 QStringLiteral("Restore selected files?\nThey will be saved in: ") +
+                     QString::fromStdString(form.restoreFolder()));
         press(Qt::Key_Enter);
     });
     user.then(dialogWithFocus("TForm6a"), [&] {

@@ -2,6 +2,7 @@
 // dialog), for a look at their layout in any language: screens OUTDIR LANGUAGE IMAGE.
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QTableView>
 #include <QTreeWidget>
 
@@ -77,13 +78,17 @@ int main(int argc, char** argv)
     ScanSession session;
     if (RunFindChecks(session, system.drives, "E:", u"", 10).check == FindCheck::Ok) {
         PrepareScan(session, u"");
+        // As the main window's Find names the folders of shadow copies: in the chosen language.
+        session.ShadowCopyFolder = text(form.texts(), lang::kFileShadowCopy).toStdU16String();
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
         fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{.session = session,
                                        .texts = form.texts(),
+                                       .inform = [&form](const QString& message) { form.ShowInformation(message); },
+                                       .ask = [](const QString&) { return true; },
                                        .showNote = [] { return false; },
-                                       .restoreFolder = [] { return std::filesystem::path("/tmp"); },
+                                       .restoreFolder = [&out] { return std::filesystem::path(out.toStdString()); },
                                        .osMajorVersion = 10,
                                        .mountPoint = [](const std::string&) { return std::filesystem::path(); },
                                        .languageIndex = language});
@@ -99,7 +104,34 @@ int main(int argc, char** argv)
             }
         QApplication::processEvents();
         save(&results, QStringLiteral("results"));
+
+        // A restore that cannot give a file back says why: an empty file of the folder, if any.
+        results.FindEdit()->setText(QStringLiteral("*"));
+        for (int found = 0; found < 50 && model->rowCount() >= 0; ++found) {
+            int empty = -1;
+            for (int row = 0; row < model->rowCount() && empty < 0; ++row)
+                if (!model->fileName(row).isEmpty() && model->fileSize(row) == 0)
+                    empty = row;
+            if (empty >= 0) {
+                results.FList()->selectRow(empty);
+                user.then([] { return modal("TForm6a") != nullptr; },
+                          [&] {
+                              save(modal("TForm6a"), QStringLiteral("restore-refused"));
+                              clickButton(modal("TForm6a"), "Button1A");
+                          });
+                results.Button1Click();
+                break;
+            }
+            results.FindButtonClick();
+        }
     }
+    // Qt's own folder picker, as Options opens it, in the chosen language.
+    QFileDialog picker(nullptr, QStringLiteral("Options"), QStringLiteral("/tmp"));
+    picker.setOption(QFileDialog::DontUseNativeDialog);
+    picker.setFileMode(QFileDialog::Directory);
+    picker.show();
+    QApplication::processEvents();
+    save(&picker, QStringLiteral("folder-picker"));
     std::string restoreFolder = "/home/user/Desktop/Restored Files";
     TForm3 options(form.texts(), language, system.settings, restoreFolder);
     options.show();

@@ -142,10 +142,18 @@ void SkinAndDialogsTest::confirmationAnswersFromTheKeyboard()
         key(Qt::Key_Space);
     });
     user.then(withFocus, [&] { key(Qt::Key_Space); });
+    // A question whose Yes cannot be undone (Wipe) holds the focus on No: Enter, Enter answers No.
+    user.then(withFocus, [&] {
+        QCOMPARE(QApplication::focusWidget()->accessibleName(), QStringLiteral("No"));
+        key(Qt::Key_Return);
+    });
+    user.then(withFocus, [&] { key(Qt::Key_Return); });
     QCOMPARE(dialog.ask(QStringLiteral("Enter?")), true);
     QCOMPARE(dialog.ask(QStringLiteral("Esc?")), false);
     QCOMPARE(dialog.ask(QStringLiteral("No?")), false);
     QCOMPARE(dialog.ask(QStringLiteral("Space?")), true);
+    QCOMPARE(dialog.ask(QStringLiteral("Wipe?"), ConfirmationDialog::Default::No), false);
+    QCOMPARE(dialog.ask(QStringLiteral("Enter again?")), true); // the next question is Yes by default again
     QVERIFY(user.done());
 }
 

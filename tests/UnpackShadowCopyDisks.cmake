@@ -1,0 +1,21 @@
+# Unpacks the Windows-made disks with shadow copies (SOURCE/*.tar.gz, each a sparse raw disk) into
+# DEST when SOURCE holds them; does nothing when it does not (the tests that need them then skip).
+# GNU tar writes the sparse files back sparse: 5 GiB disks of about 20 MiB on disk.
+if(NOT IS_DIRECTORY ${SOURCE})
+    message(STATUS "no shadow-copy disks in ${SOURCE}: their tests skip")
+    return()
+endif()
+file(MAKE_DIRECTORY ${DEST})
+file(GLOB packs ${SOURCE}/*.tar.gz)
+foreach(packed IN LISTS packs)
+    get_filename_component(name ${packed} NAME)
+    string(REGEX REPLACE "\\.tar\\.gz$" "" name ${name})
+    set(stamp ${DEST}/${name}.unpacked)
+    if(NOT EXISTS ${stamp} OR ${packed} IS_NEWER_THAN ${stamp})
+        execute_process(COMMAND tar -xzf ${packed} WORKING_DIRECTORY ${DEST} RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+            message(FATAL_ERROR "cannot unpack ${packed}")
+        endif()
+        file(TOUCH ${stamp})
+    endif()
+endforeach()
