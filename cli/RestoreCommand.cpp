@@ -117,6 +117,7 @@ public:
         command.add_option("--folder", m_folder, "only the files of this folder, e.g. C:\\Docs\\");
         command.add_option("--name", m_names, "only these files of --folder");
         command.add_flag("--keep-paths", m_keepPaths, "rebuild the files' folders inside --to");
+        command.add_flag("--streams", m_streams, "also write each named stream beside its file, as NAME:STREAM");
         command.add_flag("--quiet", m_scan.quiet, "no progress line and no notes on stderr");
     }
 
@@ -149,6 +150,7 @@ public:
         RestoreReport report(out, m_scan.source.json, m_scan.quiet);
         report.expect(rows);
         RestorePump pump(session.ResultsBusy);
+        session.RestoreStreams = m_streams;
         const InterruptScope interrupts;
         const OperationResult result = RunRestore(
             session, rows, m_to, m_keepPaths ? RestoreLayout::KeepPaths : RestoreLayout::Flat, false, report, pump);
@@ -165,6 +167,7 @@ private:
     std::string m_folder;
     std::vector<std::string> m_names;
     bool m_keepPaths = false;
+    bool m_streams = false;
 };
 
 } // namespace

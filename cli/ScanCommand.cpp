@@ -147,6 +147,18 @@ private:
                 json.key("size").number(stored.size);
                 json.key("resident").boolean(facts && facts->hasData && facts->resident);
                 json.key("recoverability").string(gradeKey(grade));
+                // The named streams beside its content (NTFS), when it has any.
+                if (stored.locator)
+                    if (const auto streams = fileSystem.streams(session, *stored.locator); !streams.empty()) {
+                        json.key("streams").beginArray(JsonWriter::Layout::Inline);
+                        for (const NamedStream& stream : streams) {
+                            json.beginObject(JsonWriter::Layout::Inline);
+                            json.key("name").string(std::u16string_view(stream.name));
+                            json.key("size").number(stream.size);
+                            json.endObject();
+                        }
+                        json.endArray();
+                    }
                 // A file that came out of the emptied Recycle Bin: when it was put there and the
                 // full path it had before, as its $I file says.
                 if (stored.recordOffset)

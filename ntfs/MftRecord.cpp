@@ -131,6 +131,34 @@ bool isUnnamedData(const LeReader& r, const AttributeHeader& a)
     return a.type == attr::kData && r.u8(a.position + attr::kNameLength) == std::uint8_t{0};
 }
 
+// The name of a $DATA attribute (empty for the unnamed stream); nothing when it does not fit.
+std::optional<std::u16string> dataStreamName(const LeReader& r, const AttributeHeader& a)
+{
+    const auto length = r.u8(a.position + attr::kNameLength);
+    const auto offset = r.u16(a.position + 0x0A);
+    if (!length || !offset || *offset + 2u * *length > a.length)
+        return std::nullopt;
+    std::u16string name;
+    for (std::size_t i = 0; i < *length; ++i) {
+        const auto c = r.u16(a.position + *offset + 2 * i);
+        if (!c)
+            return std::nullopt;
+        name.push_back(static_cast<char16_t>(*c));
+    }
+    return name;
+}
+
+// Whether the attribute is the $DATA a decode is after: the unnamed stream, or the one named `stream`.
+bool isWantedData(const LeReader& r, const AttributeHeader& a, const std::u16string* stream)
+{
+    if (!stream)
+        return isUnnamedData(r, a);
+    if (a.type != attr::kData)
+        return false;
+    const auto name = dataStreamName(r, a);
+    return name && !name->empty() && *name == *stream;
+}
+
 // The extension record `number` of base record `base`, read from MftBuffer and fixed up in `out`;
 // false when it is not there or names another base.
 bool extensionRecord(VolumeContext& ctx, std::uint64_t number, std::uint64_t base, std::int64_t nearOffset,
@@ -367,7 +395,8 @@ std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::ui
     return parts;
 }
 
-RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, VolumeContext* ctx, std::int64_t recordOffset)
+RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, VolumeContext* ctx, std::int64_t recordOffset,
+                          const std::u16string* stream)
 {
     file.ClusterList.clear();
     file.Resident = false;
@@ -380,6 +409,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
     file.Encrypted = false;
     file.Incomplete = false;
     file.BytesPerCluster = 0;
+    file.ClusterOrigin = 0;
 
     ApplyRecordFixups(record);
 
@@ -409,7 +439,7 @@ RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, Volume
                 }
                 return;
             }
-            if (!isUnnamedData(r, a) || corrupt)
+            if (!isWantedData(r, a, stream) || corrupt)
                 return;
             const auto attribute = r.slice(a.position, a.length);
             if (!attribute) {
@@ -533,13 +563,46 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
     return decodeRecordOfView(ctx, record, static_cast<std::int64_t>(recordOffset), file);
 }
 
-RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
-                                TMFTFile& file)
+std::vector<NamedStream> namedStreams(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset)
 {
-    const RecordStatus status = decodeRecord(record, file, &ctx, recordOffset);
+    std::vector<NamedStream> streams;
+    bool incomplete = false;
+    walkFileAttributes(
+        ctx, record, recordOffset,
+        [&](std::span<const std::uint8_t> bytes, const AttributeHeader& a) {
+            const LeReader r(bytes);
+            if (a.type != attr::kData)
+                return;
+            const auto name = dataStreamName(r, a);
+            if (!name || name->empty())
+                return;
+            const auto attribute = r.slice(a.position, a.length);
+            if (!attribute)
+                return;
+            const LeReader d(*attribute);
+            const auto nonResident = d.u8(attr::kNonResident);
+            std::optional<std::uint64_t> size;
+            if (nonResident == std::uint8_t{0})
+                size = d.u32(attr::kContentLength);
+            else if (nonResident && d.u64(attr::kLowestVcn) == std::uint64_t{0})
+                size = d.u64(attr::kDataSize);
+            if (!size || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return; // a later segment of a stream, or one whose size cannot be read
+            if (std::none_of(streams.begin(), streams.end(), [&](const NamedStream& s) { return s.name == *name; }))
+                streams.push_back({*name, static_cast<std::int64_t>(*size), nonResident == std::uint8_t{0}});
+        },
+        incomplete);
+    return streams;
+}
+
+RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
+                                TMFTFile& file, const std::u16string* stream)
+{
+    const RecordStatus status = decodeRecord(record, file, &ctx, recordOffset, stream);
     // An earlier file system's record counts its clusters in that file system's size.
     if (const auto earlier = earlierClusterSize(ctx, recordOffset); earlier && *earlier > 0)
         file.BytesPerCluster = *earlier;
+    file.ClusterOrigin = earlierOrigin(ctx, recordOffset);
     return status;
 }
 

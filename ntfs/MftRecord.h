@@ -39,6 +39,8 @@ struct TMFTFile
     bool Incomplete = false; // part of the run list is lost (a missing extension record)
     std::int64_t BytesPerCluster = 0; // the cluster size its runs count in when not the volume's (an
         // earlier file system's); 0: the volume's
+    std::int64_t ClusterOrigin = 0; // where its cluster 0 lies on the volume, in bytes (an earlier
+        // file system that began at another sector); 0: the volume's own
 };
 
 // One $FILE_NAME of a record: a file has one per hard link, plus a DOS alias beside a long name.
@@ -137,8 +139,22 @@ std::optional<RecordParts> readRecordParts(VolumeContext* ctx, std::span<std::ui
 // the extension records too when a context is given). A record without an unnamed $DATA decodes
 // to an empty, non-resident file. Corrupt when the $DATA's fields point outside the attribute or
 // record.
+// With `stream`, the named $DATA of that name instead: a stream beside the file's content.
 RecordStatus decodeRecord(std::span<std::uint8_t> record, TMFTFile& file, VolumeContext* ctx = nullptr,
-                          std::int64_t recordOffset = -1);
+                          std::int64_t recordOffset = -1, const std::u16string* stream = nullptr);
+
+// A named $DATA stream of a file (Zone.Identifier and the like): its name and size.
+struct NamedStream
+{
+    std::u16string name;
+    std::int64_t size = 0;
+    bool resident = false;
+    bool operator==(const NamedStream&) const = default;
+};
+
+// The named streams of the file of a fixed-up record, its extension records included, each once,
+// in the order they are stored.
+std::vector<NamedStream> namedStreams(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset);
 
 // decodeRecord on the record at `recordOffset` of the context's MftBuffer. NotARecord when a
 // whole record does not fit in the buffer at that offset.
@@ -147,6 +163,6 @@ RecordStatus DecodeRecordNTFS(VolumeContext& ctx, std::size_t recordOffset, TMFT
 // decodeRecord on a copy of the record at `recordOffset` of the context's MftBuffer that the caller
 // already holds, with the cluster size of an earlier file system where the record belongs to one.
 RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
-                                TMFTFile& file);
+                                TMFTFile& file, const std::u16string* stream = nullptr);
 
 } // namespace orv

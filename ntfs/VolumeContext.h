@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -22,6 +24,10 @@ struct VolumeContext : VolumeDevice
 
     // The $MFT's own data, in file order: extent 0 holds records 0, 1, 2, ...
     std::vector<DataRun> MftExtentList;
+    // Where each extent's records begin in its first cluster, in bytes (a whole number of
+    // sectors): the Extended scan's regions of an earlier file system that began at another
+    // sector than this one. Empty when every extent begins at its cluster's start.
+    std::vector<std::int64_t> MftExtentShifts;
     // The $MFT the volume names now, as the last scan found it: a record inside it is live while
     // its in-use flag is set; the Extended scan's regions may lie elsewhere.
     std::vector<DataRun> CurrentMftExtents;
@@ -45,6 +51,9 @@ struct VolumeContext : VolumeDevice
         std::int64_t bufferOffset = 0;
         std::int64_t bytes = 0;
         std::int64_t bytesPerCluster = 0;
+        // Where that file system's cluster 0 lies on this volume, in bytes: not 0 when it began
+        // at another sector (a disk partitioned anew), as its $MFT's record 0 tells.
+        std::int64_t origin = 0;
         bool operator==(const EarlierRecords&) const = default;
     };
     std::vector<EarlierRecords> EarlierRegions;
@@ -55,6 +64,23 @@ struct VolumeContext : VolumeDevice
     std::vector<std::uint8_t> VolumeBitmap;
 };
 
+// Where extent `i`'s records begin in its first cluster, in bytes.
+inline std::int64_t mftExtentShift(const VolumeContext& ctx, std::size_t i)
+{
+    return i < ctx.MftExtentShifts.size() ? ctx.MftExtentShifts[i] : 0;
+}
+
+// The bytes extent `i` gives MftBuffer: its clusters, or, when its records begin past its first
+// cluster's start, the whole records that follow from there.
+inline std::int64_t mftExtentBytes(const VolumeContext& ctx, std::size_t i)
+{
+    const std::int64_t bytes = ctx.MftExtentList[i].length * ctx.BytesPerCluster;
+    const std::int64_t shift = mftExtentShift(ctx, i);
+    if (shift == 0 || ctx.MftRecordSize <= 0)
+        return bytes;
+    return std::max<std::int64_t>(bytes - shift, 0) / ctx.MftRecordSize * ctx.MftRecordSize;
+}
+
 // The cluster size the record at `recordOffset` of MftBuffer counts its runs in when it belongs to
 // an earlier file system: a size, or 0 where it could not be told. Nothing for a record of the
 // file system the volume carries now.
@@ -64,6 +90,16 @@ inline std::optional<std::int64_t> earlierClusterSize(const VolumeContext& ctx, 
         if (recordOffset >= stretch.bufferOffset && recordOffset - stretch.bufferOffset < stretch.bytes)
             return stretch.bytesPerCluster;
     return std::nullopt;
+}
+
+// Where the clusters of the record at `recordOffset` of MftBuffer count from on this volume, in
+// bytes: 0 for the file system the volume carries now.
+inline std::int64_t earlierOrigin(const VolumeContext& ctx, std::int64_t recordOffset)
+{
+    for (const VolumeContext::EarlierRecords& stretch : ctx.EarlierRegions)
+        if (recordOffset >= stretch.bufferOffset && recordOffset - stretch.bufferOffset < stretch.bytes)
+            return stretch.origin;
+    return 0;
 }
 
 } // namespace orv

@@ -81,15 +81,24 @@ private:
 
 // Clusters of `bytesPerCluster` bytes, a whole number of sectors: the volume's, or an earlier file
 // system's.
+// `origin` is where that file system's cluster 0 lies on the volume.
 bool readClusters(VolumeContext& volume, std::int64_t bytesPerCluster, std::int64_t cluster,
-                  std::span<std::uint8_t> into)
+                  std::span<std::uint8_t> into, std::int64_t origin = 0)
 {
     std::int64_t position = 0;
-    if (cluster < 0 || volume.BytesPerSector <= 0 || __builtin_mul_overflow(cluster, bytesPerCluster, &position)) {
+    if (cluster < 0 || volume.BytesPerSector <= 0 || origin < 0 ||
+        __builtin_mul_overflow(cluster, bytesPerCluster, &position) ||
+        __builtin_add_overflow(position, origin, &position)) {
         std::fill(into.begin(), into.end(), std::uint8_t{0});
         return false;
     }
-    return ReadSectors(volume, static_cast<std::uint64_t>(position / volume.BytesPerSector), into);
+    if (position % volume.BytesPerSector == 0)
+        return ReadSectors(volume, static_cast<std::uint64_t>(position / volume.BytesPerSector), into);
+    // Clusters of a file system that began inside one of this volume's sectors.
+    if (volume.Device && volume.Device->read(static_cast<std::uint64_t>(position), into))
+        return true;
+    std::fill(into.begin(), into.end(), std::uint8_t{0});
+    return false;
 }
 
 class ContentWriter
@@ -218,7 +227,7 @@ private:
             const std::int64_t readBytes =
                 (bytes + m_volume.BytesPerSector - 1) / m_volume.BytesPerSector * m_volume.BytesPerSector;
             m_buffer.resize(static_cast<std::size_t>(readBytes));
-            if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster, m_buffer))
+            if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster, m_buffer, m_file.ClusterOrigin))
                 m_report.zeroedBytes +=
                     std::max<std::int64_t>(std::min(bytes, m_file.ValidLength - m_report.written), 0);
             if (!put(std::span(m_buffer).first(static_cast<std::size_t>(bytes))))
@@ -252,7 +261,8 @@ private:
                 if (piece->kind == ClusterMap::Kind::Data) {
                     if (!readClusters(m_volume, m_bytesPerCluster, piece->cluster,
                                       std::span(stored).subspan(static_cast<std::size_t>(real * bpc),
-                                                                static_cast<std::size_t>(piece->count * bpc))))
+                                                                static_cast<std::size_t>(piece->count * bpc)),
+                                      m_file.ClusterOrigin))
                         unreadable = true;
                     real += piece->count;
                 } else if (piece->kind == ClusterMap::Kind::Unreadable) {

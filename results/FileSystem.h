@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "results/FileContent.h"
 #include "results/Recoverability.h"
@@ -65,6 +66,17 @@ public:
 
     // Overwrites what names the file on the volume, only while it is still as the scan found it.
     virtual WipeOutcome wipe(ScanSession& session, const FileLocator& file) = 0;
+
+    // The named streams beside a file's content (an NTFS file's Zone.Identifier and the like);
+    // none where the file system has none.
+    virtual std::vector<NamedStream> streams(ScanSession&, const FileLocator&) { return {}; }
+    // Makes one of them ready to be read as open() makes the file; stream() then gives its bytes.
+    virtual OpenedFile openStream(ScanSession&, const FileLocator&, const std::u16string&)
+    {
+        OpenedFile none;
+        none.reason = "this file system keeps no named streams";
+        return none;
+    }
 };
 
 // The file system of the session's volume (of the last Find).

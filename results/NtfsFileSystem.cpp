@@ -79,6 +79,45 @@ public:
         return WipeFileNTFS(session, file.value);
     }
 
+    std::vector<NamedStream> streams(ScanSession& session, const FileLocator& file) override
+    {
+        VolumeContext& volume = session.volume;
+        if (file.kind != FileLocator::Kind::MftRecord || file.value < 0 || volume.MftRecordSize <= 0 ||
+            static_cast<std::uint64_t>(file.value) + static_cast<std::uint64_t>(volume.MftRecordSize) >
+                volume.MftBuffer.size())
+            return {};
+        // A copy of its own, fixed up: the view every reader shares stays as read.
+        std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.MftRecordSize));
+        volume.MftBuffer.read(file.value, record);
+        ApplyRecordFixups(record);
+        return namedStreams(&volume, record, file.value);
+    }
+
+    OpenedFile openStream(ScanSession& session, const FileLocator& file, const std::u16string& name) override
+    {
+        OpenedFile opened;
+        VolumeContext& volume = session.volume;
+        if (file.kind != FileLocator::Kind::MftRecord || file.value < 0 || volume.MftRecordSize <= 0 ||
+            static_cast<std::uint64_t>(file.value) + static_cast<std::uint64_t>(volume.MftRecordSize) >
+                volume.MftBuffer.size()) {
+            opened.reason = "no MFT record at this offset";
+            return opened;
+        }
+        std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.MftRecordSize));
+        volume.MftBuffer.read(file.value, record);
+        if (decodeRecordOfView(volume, record, file.value, session.MFTFile, &name) != RecordStatus::Ok) {
+            opened.reason = "the stream's attribute is damaged";
+            return opened;
+        }
+        const TMFTFile& decoded = session.MFTFile;
+        opened.found = true;
+        opened.size = decoded.FSize;
+        opened.storedBytes = storedContentBytes(volume, decoded);
+        opened.encrypted = decoded.Encrypted;
+        opened.emptyIsWhole = true; // an empty stream is a stream
+        return opened;
+    }
+
 private:
     TMFTFile m_graded;
 };
@@ -109,17 +148,27 @@ public:
 
     OpenedFile open(ScanSession& session, const FileLocator& file) override
     {
-        OpenedFile opened = NtfsFileSystem::open(session, file);
-        if (opened.found && !session.MFTFile.Resident && opened.size > 0) {
-            opened = {};
-            opened.reason = "its content lies in clusters of the volume, which a copied $MFT file does not hold";
-        }
-        return opened;
+        return insideRecordOnly(session, NtfsFileSystem::open(session, file));
+    }
+
+    OpenedFile openStream(ScanSession& session, const FileLocator& file, const std::u16string& name) override
+    {
+        return insideRecordOnly(session, NtfsFileSystem::openStream(session, file, name));
     }
 
     WipeOutcome wipe(ScanSession&, const FileLocator&) override
     {
         return {false, "a copied $MFT file is evidence and is only ever read"};
+    }
+
+private:
+    static OpenedFile insideRecordOnly(ScanSession& session, OpenedFile opened)
+    {
+        if (opened.found && !session.MFTFile.Resident && opened.size > 0) {
+            opened = {};
+            opened.reason = "its content lies in clusters of the volume, which a copied $MFT file does not hold";
+        }
+        return opened;
     }
 };
 

@@ -115,6 +115,29 @@ std::string restoreRows(ScanSession& session, const std::vector<ListedRow>& rows
         ui.counter(result.done, result.selected);
         if (result.outputError)
             break;
+        // Its named streams beside it, each as "NAME:STREAM" after the name the file was given.
+        using Status = RestoreOutcome::Status;
+        const auto locator = session.RestoreStreams && !outcome.path.empty() &&
+                (outcome.status == Status::Restored || outcome.status == Status::Damaged ||
+                 outcome.status == Status::Encrypted)
+            ? locatorOf(session, row.folder, row.name, row.locator)
+            : std::nullopt;
+        for (const NamedStream& stream :
+             locator ? fileSystemOf(session).streams(session, *locator) : std::vector<NamedStream>{}) {
+            if (!session.ResultsBusy)
+                break;
+            const std::u16string name = fromUtf8(outcome.path.filename().string()) + u":" + stream.name;
+            const RestoreOutcome written = UndeleteFile(session, *locator, name, static_cast<int>(i), folder,
+                                                        restoreFolder / relative, pump, keepGoing, {}, &stream.name);
+            ui.fileRestored(row.folder, row.name + u":" + stream.name, written);
+            if (written.outputError) {
+                result.outputError = true;
+                problem = written.reason;
+                break;
+            }
+        }
+        if (result.outputError)
+            break;
     }
     ui.progress(100);
     return problem;

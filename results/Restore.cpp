@@ -22,13 +22,15 @@ namespace orv {
 RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, std::u16string_view name, int row,
                             int folder, const std::filesystem::path& folderPath, Pump& pump,
                             const std::function<bool()>& keepGoing,
-                            const std::function<void(std::int64_t, std::int64_t)>& written)
+                            const std::function<void(std::int64_t, std::int64_t)>& written,
+                            const std::u16string* stream)
 {
     RestoreOutcome outcome;
     if (!keepGoing())
         return outcome;
     FileSystem& fileSystem = fileSystemOf(session);
-    const OpenedFile file = fileSystem.open(session, locator);
+    const OpenedFile file =
+        stream ? fileSystem.openStream(session, locator, *stream) : fileSystem.open(session, locator);
     if (!file.found) {
         outcome.problem = RestoreOutcome::Problem::NotOnVolume;
         outcome.reason = file.reason;

@@ -55,10 +55,12 @@ struct RestoreOutcome
 // pieces (Stop). `written`, when given, hears the bytes written so far and the file's size after
 // every piece, so a large file shows its progress. Opens the file in the session (NTFS: decodes
 // into session.MFTFile).
+// With `stream`, that named stream of the file is written instead, under `name` as given.
 RestoreOutcome UndeleteFile(ScanSession& session, const FileLocator& locator, std::u16string_view name, int row,
                             int folder, const std::filesystem::path& folderPath, Pump& pump,
                             const std::function<bool()>& keepGoing,
-                            const std::function<void(std::int64_t, std::int64_t)>& written = {});
+                            const std::function<void(std::int64_t, std::int64_t)>& written = {},
+                            const std::u16string* stream = nullptr);
 
 // The same for the NTFS record at `recordOffset` of MftBuffer.
 RestoreOutcome UndeleteFileNTFS(ScanSession& session, std::int64_t recordOffset, std::u16string_view name, int row,

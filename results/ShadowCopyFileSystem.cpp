@@ -105,6 +105,32 @@ public:
         return ntfs().stream(*copy, pump, keepGoing, sink, gap);
     }
 
+    std::vector<NamedStream> streams(ScanSession& session, const FileLocator& file) override
+    {
+        if (file.kind != FileLocator::Kind::ShadowCopyRecord)
+            return ntfs().streams(session, file);
+        const auto [copy, record] = copyOf(session, file);
+        return copy ? ntfs().streams(*copy, record) : std::vector<NamedStream>{};
+    }
+
+    // As open(): a stream of a copy's file is read from the copy.
+    OpenedFile openStream(ScanSession& session, const FileLocator& file, const std::u16string& name) override
+    {
+        session.openedShadowCopy = 0;
+        if (file.kind != FileLocator::Kind::ShadowCopyRecord)
+            return ntfs().openStream(session, file, name);
+        const auto [copy, record] = copyOf(session, file);
+        if (!copy) {
+            OpenedFile missing;
+            missing.reason = "the shadow copy is not open";
+            return missing;
+        }
+        OpenedFile opened = ntfs().openStream(*copy, record, name);
+        if (opened.found)
+            session.openedShadowCopy = shadowCopyOf(file);
+        return opened;
+    }
+
     WipeOutcome wipe(ScanSession& session, const FileLocator& file) override
     {
         if (file.kind == FileLocator::Kind::ShadowCopyRecord)

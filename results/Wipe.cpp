@@ -25,8 +25,9 @@ std::vector<Piece> locate(const VolumeContext& volume, std::int64_t offset, std:
 {
     std::vector<Piece> pieces;
     std::int64_t start = 0;
-    for (const DataRun& extent : volume.MftExtentList) {
-        const std::int64_t length = extent.length * volume.BytesPerCluster;
+    for (std::size_t i = 0; i < volume.MftExtentList.size(); ++i) {
+        const DataRun& extent = volume.MftExtentList[i];
+        const std::int64_t length = mftExtentBytes(volume, i);
         const std::int64_t wanted = offset + [&] {
             std::int64_t found = 0;
             for (const Piece& p : pieces)
@@ -36,7 +37,8 @@ std::vector<Piece> locate(const VolumeContext& volume, std::int64_t offset, std:
         if (wanted >= start && wanted < start + length) {
             const std::int64_t left = size - (wanted - offset);
             const std::int64_t take = std::min(left, start + length - wanted);
-            pieces.push_back({extent.start * volume.BytesPerCluster + (wanted - start), take});
+            pieces.push_back(
+                {extent.start * volume.BytesPerCluster + mftExtentShift(volume, i) + (wanted - start), take});
             if (wanted - offset + take == size)
                 return pieces;
         }

@@ -81,6 +81,17 @@ struct Region
     std::int64_t bufferOffset;
     std::int64_t cluster;
     std::int64_t clusters;
+    std::int64_t shift = 0; // bytes into its first cluster where its first record begins
+    std::int64_t bytes = 0; // in MftBuffer
+};
+
+// Regions as the search finds them: clusters, and where in the first one the records begin. An
+// earlier file system that began at another sector than this one (a disk partitioned anew) has
+// its $MFT at a position that is no cluster boundary here, only a sector boundary.
+struct FoundRegion
+{
+    DataRun run;
+    std::int64_t shift = 0;
 };
 
 class ExtendedScan
@@ -111,8 +122,8 @@ private:
     void loadBitmap();
     void loadMftBitmap();
     void findRegions();
-    void probe(std::vector<DataRun>& found, std::vector<std::uint8_t>& cluster);
-    void sweep(std::vector<DataRun>& found);
+    void probe(std::vector<FoundRegion>& found, std::vector<std::uint8_t>& cluster);
+    void sweep(std::vector<FoundRegion>& found);
     bool readPiece(std::int64_t position, std::span<std::uint8_t> into);
     bool readRegions();
     void indexRecords();
@@ -122,10 +133,11 @@ private:
     void findFolders();
     void findFiles();
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
-    std::optional<DataRun> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
+    std::optional<FoundRegion> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
     bool holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
-    bool startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
-    std::optional<std::int64_t> recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
+    std::optional<std::int64_t> startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
+    std::optional<std::pair<std::int64_t, std::int64_t>> recordStart(std::int64_t cluster,
+                                                                     std::vector<std::uint8_t>& buffer);
     bool readCluster(std::int64_t cluster, std::span<std::uint8_t> into);
     // Inside the $MFT in use now: whether it gives the record out; nothing outside that $MFT.
     std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
@@ -238,20 +250,27 @@ void ExtendedScan::loadMftBitmap()
     }
 }
 
-bool ExtendedScan::startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
+std::optional<std::int64_t> ExtendedScan::startsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
 {
-    buffer[0] = buffer[1] = 0;
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     readCluster(cluster, buffer); // a failed read counts as a cluster without a record
-    return mft::startsLikeRecord(buffer);
+    // A record begins on a sector boundary: the cluster's start, or a later sector of it when the
+    // records belong to a file system that began elsewhere.
+    const std::span<const std::uint8_t> bytes(buffer);
+    for (std::size_t at = 0; at + 512 <= bytes.size() || at == 0; at += 512)
+        if (mft::startsLikeRecord(bytes.subspan(at)))
+            return static_cast<std::int64_t>(at);
+    return std::nullopt;
 }
 
-std::optional<std::int64_t> ExtendedScan::recordStart(std::int64_t cluster, std::vector<std::uint8_t>& buffer)
+std::optional<std::pair<std::int64_t, std::int64_t>> ExtendedScan::recordStart(std::int64_t cluster,
+                                                                               std::vector<std::uint8_t>& buffer)
 {
     // With clusters smaller than records, a record's later clusters do not begin with "FI";
     // such a cluster belongs to the record that begins a few clusters before it.
     for (std::int64_t back = 0; back < m_clustersPerRecord && back <= cluster; ++back)
-        if (startsRecord(cluster - back, buffer))
-            return cluster - back;
+        if (const auto shift = startsRecord(cluster - back, buffer))
+            return std::pair(cluster - back, *shift);
     return std::nullopt;
 }
 
@@ -289,7 +308,7 @@ std::optional<std::int64_t> ExtendedScan::edge(std::int64_t from, bool upwards, 
     return good;
 }
 
-std::optional<DataRun> ExtendedScan::regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster)
+std::optional<FoundRegion> ExtendedScan::regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster)
 {
     const auto low = edge(hit, false, cluster);
     if (!low)
@@ -299,13 +318,13 @@ std::optional<DataRun> ExtendedScan::regionAround(std::int64_t hit, std::vector<
         return std::nullopt;
     // Regions lie back to back in MftBuffer, where records are looked for every record size from
     // its start: a region must begin where a record begins and hold whole records.
-    std::int64_t start = *low;
-    if (m_clustersPerRecord > 1)
-        start = recordStart(start, cluster).value_or(start);
-    return DataRun{start, *high - start + 1};
+    const auto start = recordStart(*low, cluster);
+    if (!start)
+        return FoundRegion{DataRun{*low, *high - *low + 1}, 0};
+    return FoundRegion{DataRun{start->first, *high - start->first + 1}, start->second};
 }
 
-void ExtendedScan::probe(std::vector<DataRun>& found, std::vector<std::uint8_t>& cluster)
+void ExtendedScan::probe(std::vector<FoundRegion>& found, std::vector<std::uint8_t>& cluster)
 {
     // Probes from cluster 0 on, never less than a cluster apart, over the whole volume: a small
     // stick is probed cluster by cluster, and the last probes reach the volume's end.
@@ -313,7 +332,7 @@ void ExtendedScan::probe(std::vector<DataRun>& found, std::vector<std::uint8_t>&
     const std::int64_t probeStep = std::max<std::int64_t>(1, total / kProbePoints);
     const auto covered = [&](std::int64_t at) {
         return std::any_of(found.begin(), found.end(),
-                           [&](const DataRun& r) { return at >= r.start && at - r.start < r.length; });
+                           [&](const FoundRegion& r) { return at >= r.run.start && at - r.run.start < r.run.length; });
     };
     for (std::int64_t probe = 0; probe < total; probe += probeStep) {
         if (!stepGoesOn())
@@ -343,22 +362,27 @@ bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into
     return whole;
 }
 
-void ExtendedScan::sweep(std::vector<DataRun>& regions)
+void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
 {
-    // Reads the volume in large pieces from its first cluster to its last and takes every cluster
-    // that holds a sound record. Records are looked for where a region read into MftBuffer would
-    // have them: every record size from a cluster's start, or at every cluster when clusters are
-    // smaller than records. What is kept grows with the records found, never with the volume.
+    // Reads the volume in large pieces from its first cluster to its last and takes every sector
+    // that begins a sound record: records lie every record size from a cluster's start, or from
+    // another sector when they belong to a file system that began elsewhere. Records back to back
+    // make one region. What is kept grows with the records found, never with the volume.
     const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_clusters;
     if (total <= 0 || recordSize <= 0)
         return;
     const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
-    const std::int64_t stride = std::min(recordSize, bytesPerCluster);
+    constexpr std::int64_t kStride = 512;
     // A record that begins near a piece's end is read whole: each piece reads one record further.
     std::vector<std::uint8_t> piece(static_cast<std::size_t>(pieceClusters * bytesPerCluster + recordSize));
-    std::vector<DataRun> found;
+    // Runs of records back to back, in bytes of the volume.
+    struct Run
+    {
+        std::int64_t first, end;
+    };
+    std::vector<Run> runs;
     for (std::int64_t first = 0; first < total; first += pieceClusters) {
         if (!stepGoesOn())
             break;
@@ -374,35 +398,42 @@ void ExtendedScan::sweep(std::vector<DataRun>& regions)
             m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
                                       static_cast<std::uint64_t>(nextBytes));
         }
-        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += stride) {
+        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride) {
             if (into[static_cast<std::size_t>(at)] != 'F' ||
                 !isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
                 continue;
-            const std::int64_t from = first + at / bytesPerCluster;
-            const std::int64_t to = first + (at + recordSize - 1) / bytesPerCluster + 1;
-            if (!found.empty() && found.back().start + found.back().length >= from)
-                found.back().length = std::max(found.back().length, to - found.back().start);
-            else
-                found.push_back({from, to - from});
+            const std::int64_t position = first * bytesPerCluster + at;
+            // A record that follows the last one (or a few unused ones after it) in its stride
+            // continues its run, as long as no cluster between them lies outside it.
+            if (!runs.empty() && position >= runs.back().end && (position - runs.back().first) % recordSize == 0 &&
+                position / bytesPerCluster <= (runs.back().end - 1) / bytesPerCluster + 1)
+                runs.back().end = position + recordSize;
+            else if (runs.empty() || position >= runs.back().end)
+                runs.push_back({position, position + recordSize});
         }
     }
-    regions.insert(regions.end(), found.begin(), found.end());
+    for (const Run& run : runs) {
+        const std::int64_t from = run.first / bytesPerCluster;
+        const std::int64_t to = (run.end - 1) / bytesPerCluster + 1;
+        regions.push_back({DataRun{from, to - from}, run.first % bytesPerCluster});
+    }
 }
 
 void ExtendedScan::findRegions()
 {
     startStep(ScanStep::FindMftRecords);
     m_volume.MftExtentList.clear();
+    m_volume.MftExtentShifts.clear();
     std::vector<std::uint8_t> cluster(static_cast<std::size_t>(m_volume.BytesPerCluster));
 
     // The $MFT in use now is always read, so the Extended scan lists at least what the Normal scan
     // lists. Its neighbours are searched too: a quick format leaves the earlier, longer $MFT's
     // records right behind the new one.
-    std::vector<DataRun> found;
+    std::vector<FoundRegion> found;
     for (const DataRun& extent : m_currentMft) {
         if (extent.length <= 0)
             continue;
-        found.push_back(extent);
+        found.push_back({extent, 0});
         if (m_reach == ExtendedReach::WholeVolume)
             continue; // the sweep reads the neighbours anyway
         for (const std::int64_t end : {extent.start, extent.start + extent.length - 1}) {
@@ -421,19 +452,42 @@ void ExtendedScan::findRegions()
 
     // Regions that overlap or touch become one, in volume order, so that every record is read once.
     // A region is whole records long; rounding it up may make it reach the next one, which then
-    // joins it too.
-    std::sort(found.begin(), found.end(), [](const DataRun& a, const DataRun& b) { return a.start < b.start; });
+    // joins it too. Records that begin at another sector of their clusters than a region's own
+    // belong to another file system: those regions stay apart.
+    std::sort(found.begin(), found.end(), [](const FoundRegion& a, const FoundRegion& b) {
+        return a.shift != b.shift ? a.shift < b.shift : a.run.start < b.run.start;
+    });
     std::vector<DataRun>& regions = m_volume.MftExtentList;
-    for (const DataRun& region : found) {
-        if (!regions.empty() && region.start <= regions.back().start + regions.back().length) {
+    std::vector<std::int64_t>& shifts = m_volume.MftExtentShifts;
+    for (const FoundRegion& region : found) {
+        if (!regions.empty() && shifts.back() == region.shift &&
+            region.run.start <= regions.back().start + regions.back().length) {
             DataRun& last = regions.back();
-            last.length = std::max(last.length, region.start + region.length - last.start);
+            last.length = std::max(last.length, region.run.start + region.run.length - last.start);
         } else {
-            regions.push_back(region);
+            regions.push_back(region.run);
+            shifts.push_back(region.shift);
         }
         DataRun& last = regions.back();
         last.length = (last.length + m_clustersPerRecord - 1) / m_clustersPerRecord * m_clustersPerRecord;
     }
+    // In volume order, as the buffer is read; regions of one start stay in the order found.
+    std::vector<std::size_t> order(regions.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return regions[a].start < regions[b].start; });
+    std::vector<DataRun> sortedRegions;
+    std::vector<std::int64_t> sortedShifts;
+    for (const std::size_t i : order) {
+        sortedRegions.push_back(regions[i]);
+        sortedShifts.push_back(shifts[i]);
+    }
+    regions = std::move(sortedRegions);
+    // Where every region begins at its cluster's start, there is nothing to keep.
+    if (std::all_of(sortedShifts.begin(), sortedShifts.end(), [](std::int64_t shift) { return shift == 0; }))
+        sortedShifts.clear();
+    shifts = std::move(sortedShifts);
 }
 
 bool ExtendedScan::readRegions()
@@ -447,18 +501,19 @@ bool ExtendedScan::readRegions()
     const auto count = static_cast<std::int64_t>(m_volume.MftExtentList.size());
     for (std::int64_t i = 0; i < count; ++i) {
         const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
-        m_regions.push_back({write, extent.start, extent.length});
+        const std::int64_t shift = mftExtentShift(m_volume, static_cast<std::size_t>(i));
+        const std::int64_t total = mftExtentBytes(m_volume, static_cast<std::size_t>(i));
+        m_regions.push_back({write, extent.start, extent.length, shift, total});
         bool skipped = !stepGoesOn();
         if (count > 1 && !skipped)
             m_shown.show(i * 100 / (count - 1));
-        for (std::int64_t done = 0; done < extent.length;) {
+        for (std::int64_t done = 0; done < total;) {
             // Once skipped or stopped, the rest of the region is one piece that reads as zeros.
             const bool read = !skipped && stepGoesOn();
             skipped = !read;
-            const std::int64_t clusters = read ? std::min(kChunkClusters, extent.length - done) : extent.length - done;
-            const std::int64_t position = read ? (extent.start + done) * bytesPerCluster : -1;
-            const std::int64_t bytes = clusters * bytesPerCluster;
-            done += clusters;
+            const std::int64_t bytes = read ? std::min(kChunkClusters * bytesPerCluster, total - done) : total - done;
+            const std::int64_t position = read ? extent.start * bytesPerCluster + shift + done : -1;
+            done += bytes;
             if (!pieces.empty() &&
                 (pieces.back().position < 0 ? position < 0 : pieces.back().position + pieces.back().length == position))
                 pieces.back().length += bytes;
@@ -480,13 +535,13 @@ std::optional<bool> ExtendedScan::givenOutByCurrentMft(std::int64_t bufferOffset
         return std::nullopt;
     const Region& r = *std::prev(region);
     const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
-    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / bytesPerCluster;
+    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset + r.shift) / bytesPerCluster;
     std::int64_t mftOffset = 0; // of the extents before this one, in the $MFT's own order
     for (const DataRun& extent : m_currentMft) {
         if (cluster >= extent.start && cluster - extent.start < extent.length) {
             if (m_mftBitmap.empty())
                 return true;
-            const std::int64_t withinCluster = (bufferOffset - r.bufferOffset) % bytesPerCluster;
+            const std::int64_t withinCluster = (bufferOffset - r.bufferOffset + r.shift) % bytesPerCluster;
             const std::int64_t number =
                 (mftOffset + (cluster - extent.start) * bytesPerCluster + withinCluster) / m_volume.MftRecordSize;
             const auto byte = static_cast<std::size_t>(number / 8);
@@ -505,7 +560,7 @@ bool ExtendedScan::insideLiveFile(std::int64_t bufferOffset) const
     if (region == m_regions.begin())
         return false;
     const Region& r = *std::prev(region);
-    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset) / m_volume.BytesPerCluster;
+    const std::int64_t cluster = r.cluster + (bufferOffset - r.bufferOffset + r.shift) / m_volume.BytesPerCluster;
     return clusterInUse(m_volume.VolumeBitmap, cluster);
 }
 
@@ -516,9 +571,9 @@ std::optional<std::int64_t> ExtendedScan::volumePosition(std::int64_t bufferOffs
     if (region == m_regions.begin())
         return std::nullopt;
     const Region& r = *std::prev(region);
-    if (bufferOffset - r.bufferOffset >= r.clusters * m_volume.BytesPerCluster)
+    if (bufferOffset - r.bufferOffset >= r.bytes)
         return std::nullopt;
-    return r.cluster * m_volume.BytesPerCluster + (bufferOffset - r.bufferOffset);
+    return r.cluster * m_volume.BytesPerCluster + r.shift + (bufferOffset - r.bufferOffset);
 }
 
 bool ExtendedScan::insideCurrentMft(std::int64_t position) const
@@ -604,6 +659,7 @@ void ExtendedScan::findEarlierClusterSizes()
     {
         std::vector<std::pair<std::int64_t, std::int64_t>> bytes; // (position, length) on the volume
         std::int64_t bytesPerCluster;
+        std::int64_t origin; // where its file system's cluster 0 lies on the volume
     };
     std::vector<Stretch> stretches;
     std::vector<EarlierMft> earlierMfts;
@@ -642,36 +698,51 @@ void ExtendedScan::findEarlierClusterSizes()
                 size = *position / first;
             else
                 size = data->bytesPerCluster;
-            // A copy of the current $MFT's record 0 (its mirror) names the current $MFT.
-            if (size == m_volume.BytesPerCluster && first == m_volume.MftStartCluster)
+            // A copy of the current $MFT's record 0 (its mirror) names the current $MFT; it lies
+            // on one of this volume's cluster boundaries.
+            if (size == m_volume.BytesPerCluster && first == m_volume.MftStartCluster &&
+                *position % m_volume.BytesPerCluster == 0)
                 continue;
         }
         if (!size || !usableClusterSize(*size, bytesPerSector))
             continue;
         stretches.back().witnessed.push_back(*size);
         if (number == 0) {
-            EarlierMft mft{{}, *size};
+            // Record 0 lies where its own first run begins: a file system that began at another
+            // sector than this volume (a disk partitioned anew) has its cluster 0 that far before
+            // it. Only a sector boundary of this volume can be such a start.
+            std::int64_t origin = 0;
+            const std::int64_t first = data->runs.front().start;
+            if (first >= 0 && first < std::numeric_limits<std::int64_t>::max() / *size &&
+                *position % m_volume.BytesPerCluster != 0 && *position - first * *size >= 0 &&
+                (*position - first * *size) % 512 == 0)
+                origin = *position - first * *size;
+            EarlierMft mft{{}, *size, origin};
             for (const DataRun& run : data->runs)
                 if (!run.hole && run.start >= 0 && run.start < std::numeric_limits<std::int64_t>::max() / *size &&
-                    run.length < std::numeric_limits<std::int64_t>::max() / *size)
-                    mft.bytes.emplace_back(run.start * *size, run.length * *size);
+                    run.length < std::numeric_limits<std::int64_t>::max() / *size &&
+                    run.start * *size <= std::numeric_limits<std::int64_t>::max() - origin)
+                    mft.bytes.emplace_back(origin + run.start * *size, run.length * *size);
             earlierMfts.push_back(std::move(mft));
         }
     }
 
     for (Stretch& stretch : stretches) {
         std::vector<std::int64_t> sizes = stretch.witnessed;
+        std::int64_t origin = 0;
         for (const EarlierMft& mft : earlierMfts)
             for (const auto& [position, length] : mft.bytes)
-                if (stretch.position >= position && stretch.position - position < length)
+                if (stretch.position >= position && stretch.position - position < length) {
                     sizes.push_back(mft.bytesPerCluster);
+                    origin = mft.origin;
+                }
         // Without the earlier system records, its files tell it: each one's allocated size is its
         // clusters times the cluster size. Only when every one of them says the same.
         if (sizes.empty())
             sizes = stretch.files;
         const bool agreed = !sizes.empty() &&
             std::all_of(sizes.begin(), sizes.end(), [&](std::int64_t s) { return s == sizes.front(); });
-        m_volume.EarlierRegions.push_back({stretch.bufferOffset, stretch.bytes, agreed ? sizes.front() : 0});
+        m_volume.EarlierRegions.push_back({stretch.bufferOffset, stretch.bytes, agreed ? sizes.front() : 0, origin});
     }
 }
 
@@ -877,6 +948,7 @@ ExtendedScanReport ExtendedScan::run()
             break;
     }
     m_volume.MftExtentList = m_currentMft;
+    m_volume.MftExtentShifts.clear();
     m_volume.CurrentMftExtents = m_currentMft;
     m_volume.EarlierRegions.clear();
     m_clustersPerRecord =

@@ -658,6 +658,7 @@ ScanReport NTFSFind1(ScanSession& session, Pump& pump, ScanProgress& progress, s
     if (volume.BytesPerCluster <= 0 || volume.MftRecordSize <= 0)
         return finish(ScanEnd::Finished);
 
+    volume.MftExtentShifts.clear();
     clipExtentsToDataSize(volume);
     volume.CurrentMftExtents = volume.MftExtentList;
     // The $MFT is read where it lies, record by record: its size costs no memory, so no record is

@@ -132,6 +132,9 @@ struct ScanSession
     bool keepListedRecords = false;
     ListedRecords listedRecords;
 
+    // A restore also writes each named stream of a file beside it, as "NAME:STREAM".
+    bool RestoreStreams = false;
+
     // The files the scan listed out of the Recycle Bin (by record offset): when they were put in
     // it and their original path.
     RecycledFiles recycledFiles;

@@ -99,6 +99,8 @@ inline constexpr LanguageText kFileGood{"File", "Good", "Good"};
 inline constexpr LanguageText kFileAverage{"File", "Average", "Average"};
 inline constexpr LanguageText kFilePoor{"File", "Poor", "Poor"};
 inline constexpr LanguageText kFileSelect2{"File", "Select2", "Select folder to save restored files"};
+inline constexpr LanguageText kFileStreams{"File", "Streams", "Streams"};
+inline constexpr LanguageText kFileRestoreStreams{"File", "RestoreStreams", "Restore named streams beside their files"};
 inline constexpr LanguageText kFileMessage2{"File", "Message2", "No files selected!"};
 inline constexpr LanguageText kFileMessage6{"File", "Message6", "Select another folder to save restored files!"};
 inline constexpr LanguageText kFileMessage7{"File", "Message7", "Restore selected files?"};
@@ -282,6 +284,8 @@ inline constexpr std::array kAllTexts{
     kFileAverage,
     kFilePoor,
     kFileSelect2,
+    kFileStreams,
+    kFileRestoreStreams,
     kFileMessage2,
     kFileMessage6,
     kFileMessage7,

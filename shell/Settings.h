@@ -18,6 +18,7 @@ inline constexpr std::string_view kVersion = "Version"; // text, written once, n
 inline constexpr std::string_view kLanguage = "Language"; // number: the language file
 inline constexpr std::string_view kSaveDir = "SaveDir"; // text: the restore folder
 inline constexpr std::string_view kShowNote = "ShowNote"; // flag: show the notice before a restore
+inline constexpr std::string_view kRestoreStreams = "RestoreStreams"; // flag: restore named streams too
 inline constexpr std::string_view kInstallStat = "InstallStat"; // flag: the statistics request was made
 inline constexpr std::string_view kCompilerVersion = "CompilerVersion"; // text left by the installer
 } // namespace setting

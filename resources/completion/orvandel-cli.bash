@@ -8,7 +8,7 @@ _orvandel_cli_options()
         drives) echo "--help --json" ;;
         info | record) echo "$common" ;;
         scan) echo "$common --extended --sweep --no-shadow-copies --mask --quiet" ;;
-        restore) echo "$common --to --extended --sweep --no-shadow-copies --mask --folder --name --keep-paths --quiet" ;;
+        restore) echo "$common --to --extended --sweep --no-shadow-copies --mask --folder --name --keep-paths --streams --quiet" ;;
         wipe) echo "$common --folder --name --extended --sweep --yes --quiet" ;;
     esac
 }

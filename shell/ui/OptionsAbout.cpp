@@ -2,6 +2,7 @@
 
 #include "shell/ui/Accessibility.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -54,6 +55,13 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
     m_folder->setPalette(field);
     m_folder->setAccessibleName(spokenText(m_prompt->text()));
 
+    // A file's named streams (its Zone.Identifier, say) come back beside it only when asked for.
+    m_streams = new QCheckBox(text(texts, lang::kFileRestoreStreams), this);
+    m_streams->setObjectName(QStringLiteral("StreamsBox"));
+    m_streams->setGeometry(16, 114, 286, 18);
+    m_streams->setFont(skinFont(QStringLiteral("Arial"), 9, false));
+    m_streams->setAccessibleName(spokenText(m_streams->text()));
+
     ImageButton* browseButton = addButton(QStringLiteral("Button1"), QRect(271, 87, 31, 25),
                                           QStringLiteral("browse_normal"), QStringLiteral("browse_hover"));
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
@@ -79,6 +87,8 @@ TForm3::TForm3(const LanguageCatalogue& texts, std::int32_t languageIndex, Setti
 void TForm3::showEvent(QShowEvent* event)
 {
     m_folder->setText(QString::fromStdString(m_restoreFolder));
+    m_streams->setChecked(
+        ReadSettingBool(m_settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kRestoreStreams));
     SkinDialog::showEvent(event);
 }
 
@@ -94,6 +104,8 @@ void TForm3::save()
 {
     m_restoreFolder = m_folder->text().toStdString();
     WriteSettingString(m_settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kSaveDir, m_restoreFolder);
+    WriteSettingBool(m_settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kRestoreStreams,
+                     m_streams->isChecked());
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "shell/LanguageCatalogue.h"
 #include "shell/ui/MessageDialogs.h"
 
+class QCheckBox;
 class QLineEdit;
 class QUrl;
 
@@ -39,6 +40,7 @@ private:
     std::string& m_restoreFolder;
     QLabel* m_prompt;
     QLineEdit* m_folder;
+    QCheckBox* m_streams = nullptr; // restore named streams beside their files
 };
 
 // TForm5a: the program's name and version, and its four addresses opened by the desktop. A link

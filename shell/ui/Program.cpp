@@ -12,6 +12,7 @@
 #include "platform/DriveSystem.h"
 #include "platform/linux/FileDevice.h"
 #include "platform/linux/LinuxDriveSystem.h"
+#include "shell/Settings.h"
 #include "shell/ui/OptionsAbout.h"
 #include "shell/ui/ResultsWindow.h"
 #include "volume/SectorIo.h"
@@ -54,6 +55,11 @@ Program::Program(Services services)
                     notice.exec();
                 },
             .showNote = [main] { return main->showNote(); },
+            .restoreStreams =
+                [main] {
+                    return ReadSettingBool(main->settingsBackend(), RegistryRoot::CurrentUser, kSettingsKey,
+                                           setting::kRestoreStreams);
+                },
             .restoreFolder = [main] { return std::filesystem::path(main->restoreFolder()); },
             .osMajorVersion = main->folders().OsMajorVersion,
             .openUrl = openUrl,

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include "base/Utf16.h"
+#include "results/FileSystem.h"
 #include "results/JpegPreview.h"
 #include "shell/LanguageLayout.h"
 #include "shell/Product.h"
@@ -260,6 +261,13 @@ TForm2::TForm2(ResultsServices services)
     m_label1b = addLabel(QStringLiteral("Label1b"), valueBox(0), kLabelColour, bold);
     m_label2b = addLabel(QStringLiteral("Label2b"), valueBox(1), kLabelColour, bold);
     m_label3b = addLabel(QStringLiteral("Label3b"), valueBox(2), kLabelColour, bold);
+    m_streamsName = addLabel(QStringLiteral("StreamsName"), QRect(320, 468, 0, 14), kLabelColour, bold);
+    m_streamsName->setText(text(texts, lang::kFileStreams));
+    m_streamsName->resize(m_streamsName->sizeHint().width(), 14);
+    const int streamsLeft = m_streamsName->x() + m_streamsName->width() + 4;
+    m_streamsValue = addLabel(QStringLiteral("StreamsValue"), QRect(streamsLeft, 468, kPanelRight - streamsLeft, 14),
+                              kLabelColour, bold);
+    m_streamsName->hide();
 
     // The three large buttons, each with its two-line caption right of its picture.
     const QFont captionFont = skinFont(QStringLiteral("Verdana"), 11, true);
@@ -477,6 +485,8 @@ void TForm2::clearPanel()
     m_label1b->clear();
     m_label2b->clear();
     m_label3b->clear();
+    m_streamsName->hide();
+    m_streamsValue->clear();
 }
 
 void TForm2::FlistChange()
@@ -496,6 +506,16 @@ void TForm2::FlistChange()
     setFittedText(m_label1b, name);
     setFittedText(m_label2b, name.isEmpty() ? QString() : sizeText(size, languageLocale(m_services.languageIndex)));
     setFittedText(m_label3b, m_model->data(m_model->index(row, FileListModel::Recoverability)).toString());
+    if (const std::optional<FileLocator> file = m_model->locator(row)) {
+        QStringList streams;
+        for (const NamedStream& stream : fileSystemOf(m_services.session).streams(m_services.session, *file))
+            streams << QString::fromStdU16String(stream.name) + QStringLiteral(" (") + sizeText(stream.size) +
+                    QLatin1Char(')');
+        if (!streams.isEmpty()) {
+            m_streamsName->show();
+            setFittedText(m_streamsValue, streams.join(QStringLiteral(", ")));
+        }
+    }
     if (size == 0)
         return;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -665,6 +685,7 @@ void TForm2::Button1Click()
     const std::filesystem::path folder = m_services.restoreFolder();
     m_running = m_restore;
     GuiPump pump(m_pumpInterval);
+    m_services.session.RestoreStreams = m_services.restoreStreams && m_services.restoreStreams();
     const OperationResult result = RunRestore(m_services.session, fileRows(), m_model->folder(), folder,
                                               m_services.showNote && m_services.showNote(), *this, pump);
     m_running = nullptr;

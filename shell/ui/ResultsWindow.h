@@ -36,6 +36,8 @@ struct ResultsServices
     std::function<bool(const QString&)> askDefaultNo{};
     std::function<void()> importantNotice{};
     std::function<bool()> showNote{};
+    // Whether Restore also writes each named stream beside its file (Options).
+    std::function<bool()> restoreStreams{};
     std::function<std::filesystem::path()> restoreFolder{};
     std::int32_t osMajorVersion = 7;
     std::function<void(const QUrl&)> openUrl{};
@@ -72,6 +74,7 @@ public:
     QLabel* Label1b() const { return m_label1b; }
     QLabel* Label2b() const { return m_label2b; }
     QLabel* Label3b() const { return m_label3b; }
+    QLabel* StreamsValue() const { return m_streamsValue; }
     QLabel* ResultLabel() const { return m_resultLabel; }
     QLabel* ProgressLabel() const { return m_progressLabel; }
     QProgressBar* ProgressBar() const { return m_progressBar; }
@@ -161,6 +164,9 @@ private:
     QLabel* m_label1b = nullptr;
     QLabel* m_label2b = nullptr;
     QLabel* m_label3b = nullptr;
+    // The named streams of the current file, under the grade; shown only when it has any.
+    QLabel* m_streamsName = nullptr;
+    QLabel* m_streamsValue = nullptr;
     ImageButton* m_restore = nullptr;
     ImageButton* m_wipe = nullptr;
     ImageButton* m_close = nullptr;

@@ -262,5 +262,32 @@ class ContainerSets(DiskCase):
                          "the links made to open them are removed again")
 
 
+class EarlierFileSystemElsewhere(DiskCase):
+    def test_earlier_mft_at_an_odd_sector_is_found_and_restored(self):
+        """A disk partitioned anew: the earlier volume began 9 MiB and 3 sectors into the new one,
+        so its $MFT lies on no cluster boundary of the new volume, only on a sector boundary. Both
+        reaches of the Extended scan find its files, and they restore from its own cluster 0."""
+        if not shutil.which("mkntfs"):
+            self.skipTest("mkntfs (ntfs-3g) is missing: run tools/setup.sh")
+        path = os.path.join(self.tmp, "anew.img")
+        with open(fixture("ntfs-c4096"), "rb") as f:
+            earlier = f.read()
+        with open(path, "wb") as f:
+            f.truncate(32 << 20)
+            f.seek((9 << 20) + 3 * 512)
+            f.write(earlier)
+        subprocess.run(["mkntfs", "-Q", "-F", "-q", "-c", "4096", path], check=True, capture_output=True)
+        before = self.restore(fixture("ntfs-c4096"))
+        self.assertGreater(len(before), 20)
+        self.assertEqual([f for f in self.scan(path)], [], "the new volume has no deleted files of its own")
+        for reach in ((), ("--sweep",)):
+            with self.subTest(reach=reach):
+                listed = {(f["folder"], f["name"]) for f in self.scan(path, "--extended", *reach)}
+                self.assertTrue({(folder, name) for folder, name, _, _ in before} <= listed)
+                restored = [r for r in self.restore(path, "--extended", *reach) if (r[0], r[1]) in
+                            {(folder, name) for folder, name, _, _ in before}]
+                self.assertEqual(restored, before)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

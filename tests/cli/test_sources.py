@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """What users and examiners bring beyond a plain deleted file: the emptied Recycle Bin (its $R files
 listed under the paths their $I files give), checked against the manifest the fixture script wrote
-and verified with rifiuti2; and a bare $MFT file copied off a volume, which must list what the
-volume's own Normal scan lists.
+and verified with rifiuti2; a bare $MFT file copied off a volume, which must list what the
+volume's own Normal scan lists; and the named streams of deleted files.
 
 Environment: ORV_CLI (the binary), ORV_FIXTURES (the unpacked fixture images)."""
 
@@ -219,6 +219,46 @@ class BareMft(CliCase):
         result = self.run_cli("scan", path)
         self.assertEqual(result.returncode, 1)
         self.assertIn("supports only", result.stdout + result.stderr)
+
+
+class NamedStreams(CliCase):
+    """Every named stream of a deleted file (the manifest's "stream" rows) is listed with its size and
+    restored byte for byte beside its file as NAME:STREAM; the file itself stays its content."""
+
+    def test_listed_and_restored_beside_their_files(self):
+        image = os.path.join(FIXTURES, "ntfs-features.img")
+        rows = read_manifest("ntfs-features.manifest.tsv")
+        wanted = {}
+        for row in rows:
+            if row["kind"] == "stream" and row["state"] == "deleted":
+                path, stream = row["path"].rsplit(":", 1)
+                wanted.setdefault(path, {})[stream] = row
+        self.assertTrue(wanted)
+        files = {f["folder"] + f["name"]: f for f in self.scan_json(image)["files"]}
+        for path, streams in wanted.items():
+            listed = files["C:\\" + path.replace("/", "\\")]
+            self.assertEqual(sorted((s["name"], s["size"]) for s in listed["streams"]),
+                             sorted((name, int(row["size"])) for name, row in streams.items()))
+        self.assertFalse([f for f in files.values() if "streams" in f and f["folder"] + f["name"] not in
+                          {"C:\\" + p.replace("/", "\\") for p in wanted}], "only files with streams say so")
+
+        out = os.path.join(self.tmp, "out")
+        folders = sorted({"C:\\" + os.path.dirname(p).replace("/", "\\") for p in wanted})
+        for folder in folders:
+            result = self.run_cli("restore", image, "--to", out, "--keep-paths", "--streams", "--folder", folder,
+                                  "--quiet")
+            self.assertEqual(result.returncode, 0, result.stderr)
+        by_path = {row["path"]: row for row in rows}
+        for path, streams in wanted.items():
+            with open(os.path.join(out, *path.split("/")), "rb") as f:
+                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), by_path[path]["sha256"], path)
+            for name, row in streams.items():
+                with open(os.path.join(out, *path.split("/")) + ":" + name, "rb") as f:
+                    self.assertEqual(hashlib.sha256(f.read()).hexdigest(), row["sha256"], path + ":" + name)
+        # Without --streams, only the files.
+        plain = os.path.join(self.tmp, "plain")
+        self.assertEqual(self.run_cli("restore", image, "--to", plain, "--folder", folders[0], "--quiet").returncode, 0)
+        self.assertFalse([n for _, _, names in os.walk(plain) for n in names if ":" in n])
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // The Options and About dialogs: where their controls sit, the restore folder they show, pick and
 // save, the About links, their placement over the main window, and both opened from the program.
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QScreen>
@@ -324,6 +325,10 @@ void DialogsTest::programOpensOptionsAndAbout()
               [&] {
                   shown << options()->FolderEdit()->text();
                   options()->FolderEdit()->setText(QStringLiteral("/tmp/picked"));
+                  // Named streams are restored only when asked for, and Save keeps the choice.
+                  QCheckBox* streams = options()->findChild<QCheckBox*>(QStringLiteral("StreamsBox"));
+                  QVERIFY(streams && !streams->isChecked());
+                  streams->setChecked(true);
                   clickButton(options(), "Button2A");
               });
     click(form.TopButton(1)->normalPicture());
@@ -333,6 +338,7 @@ void DialogsTest::programOpensOptionsAndAbout()
     QCOMPARE(form.restoreFolder(), std::string("/tmp/picked"));
     QCOMPARE(ReadSettingString(system.settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kSaveDir),
              std::string("/tmp/picked"));
+    QVERIFY(ReadSettingBool(system.settings, RegistryRoot::CurrentUser, kSettingsKey, setting::kRestoreStreams));
 
     user.then([] { return modal("TForm5a") != nullptr; },
               [&] {

@@ -43,6 +43,7 @@ struct Harness
     std::filesystem::path restoreFolder;
     std::filesystem::path mountPoint;
     std::int32_t language = 1;
+    bool restoreStreams = false; // Options: restore named streams beside their files
     std::function<bool(const QString&)> answer = [](const QString&) { return true; };
     std::unique_ptr<TForm2> window;
 
@@ -61,6 +62,7 @@ struct Harness
                 },
             .importantNotice = [] {},
             .showNote = [] { return false; },
+            .restoreStreams = [this] { return restoreStreams; },
             .restoreFolder = [this] { return restoreFolder; },
             .osMajorVersion = 10,
             .openUrl = [this](const QUrl& url) { opened << url; },
@@ -611,6 +613,38 @@ private slots:
             QCOMPARE(sha256(h.restoreFolder / name), QLatin1String(digest));
         QCOMPARE(h.messages.last(), QStringLiteral("6 file(s) restored!"));
         QCOMPARE(h.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(h.restoreFolder.string()))});
+    }
+
+    void namedStreamsAreShownAndRestoredBesideTheFileWhenAsked()
+    {
+        Harness h;
+        if (!scanDemo(h, "ntfs-features"))
+            QSKIP("the ntfs-features fixture is not unpacked");
+        h.open();
+        TForm2& window = *h.window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        showFolder(h, QStringLiteral("C:\\Streams\\"));
+        QCOMPARE(h.shownNames(), QStringList{QStringLiteral("setup-notes.txt")});
+        window.FList()->selectRow(0);
+        QCOMPARE(window.StreamsValue()->text(), QStringLiteral("Summary (19 Kb), Zone.Identifier (87 b)"));
+        const auto streamFile = [&](const char* stream) {
+            return h.restoreFolder / (std::string("setup-notes.txt:") + stream);
+        };
+        // Without the option only the file comes back; with it, every stream beside it.
+        for (const bool withStreams : {false, true}) {
+            std::filesystem::remove_all(h.restoreFolder);
+            h.restoreStreams = withStreams;
+            window.FList()->selectRow(0);
+            click(window.RestoreButton()->normalPicture());
+            QCOMPARE(sha256(h.restoreFolder / "setup-notes.txt"),
+                     QLatin1String("457b519ee1c7c15aeb60c6759cb9004226f4ada91ed6f3610a0ae1fc38f0d9d7"));
+            QCOMPARE(std::filesystem::exists(streamFile("Zone.Identifier")), withStreams);
+        }
+        QCOMPARE(sha256(streamFile("Zone.Identifier")),
+                 QLatin1String("d20b462304009ca12c098726bff1f49b593a0abd1dff6f75315986933213b2c7"));
+        QCOMPARE(sha256(streamFile("Summary")),
+                 QLatin1String("5ac54a2632ee53a83e55bed23d74ea2b91de0ce9d66116f9c58f1e47391b5673"));
     }
 
     void restoreEndNamesAStoppedFileAndTheBarFollowsItsBytes()
