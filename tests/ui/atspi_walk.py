@@ -65,7 +65,7 @@ def main():
 def walk(pyatspi):
     faults = []
 
-    def wait_for(what, test, seconds=30):
+    def wait_for(what, test, seconds=90):
         end = time.time() + seconds
         while time.time() < end:
             found = test()
@@ -162,7 +162,9 @@ def walk(pyatspi):
     field = next(n for n in nodes(results) if n.getRoleName() == "text")
     field.queryEditableText().setTextContents("*.jpg")
     press(results, "Find")
-    time.sleep(1)
+    table = next(n for n in nodes(results) if n.getRoleName() == "table")
+    # The photos' folder is shown once the table holds cells beyond its five column headers.
+    wait_for("the photos' folder", lambda: True if table.childCount > 6 else None)
     # Restore with nothing chosen: an alert says so.
     press(results, "Deselect all")
     press(results, "Restore")
