@@ -68,10 +68,11 @@ set(CPACK_PACKAGE_NAME ${ORV_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Orvandel developers")
 set(CPACK_PACKAGE_CONTACT "Orvandel developers <packages@orvandel.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and restore deleted files on NTFS volumes")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and restore deleted files on NTFS, FAT and exFAT volumes")
 # The summary is the description's first line; this is the text below it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orvandel scans an NTFS volume (a drive, a partition, a disk image, or a
-forensic or virtual-disk container) for deleted files, lists them as a
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Orvandel scans an NTFS, FAT12/16/32 or exFAT volume (a drive, a memory
+card, a partition, a disk image, or a forensic or virtual-disk container)
+for deleted files, lists them as a
 folder tree with a grade of how much of each can still be read, and
 restores them byte for byte into a folder of the user's choice. An
 Extended scan also finds the files of an earlier file system after a

@@ -86,7 +86,8 @@ int main(int argc, char** argv)
         }
         if (std::strcmp(argv[i], "--help") == 0) {
             std::fputs("usage: orvandel [--version] [--help] [IMAGE...]\n"
-                       "Finds and restores deleted files on NTFS drives; each disk IMAGE named joins the drive list.\n",
+                       "Finds and restores deleted files on NTFS, FAT and exFAT drives; each disk IMAGE named joins "
+                       "the drive list.\n",
                        stdout);
             return 0;
         }
