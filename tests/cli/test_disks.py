@@ -15,7 +15,7 @@ import tempfile
 import time
 import unittest
 
-CLI = os.environ.get("ORV_CLI", "build/cli/orvandel-cli")
+from cli_case import CLI, CliCase
 FIXTURES = os.environ.get("ORV_FIXTURES", "build/fixtures")
 
 
@@ -28,25 +28,11 @@ def sha256(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-class DiskCase(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="orv-disks-")
-        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"), TZ="UTC")
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp)
-
-    def run_cli(self, *args, timeout=60):
-        result = subprocess.run([CLI, *args], capture_output=True, text=True, env=self.env, timeout=timeout)
-        self.assertGreaterEqual(result.returncode, 0, f"killed by a signal: {result.stderr}")
-        for marker in ("runtime error", "AddressSanitizer", "LeakSanitizer"):
-            self.assertNotIn(marker, result.stderr)
-        return result
+class DiskCase(CliCase):
+    prefix = "orv-disks-"
 
     def scan(self, source, *extra):
-        result = self.run_cli("scan", source, "--json", "--quiet", *extra)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return json.loads(result.stdout)["files"]
+        return self.scan_json(source, *extra)["files"]
 
     def restore(self, source, *extra):
         """(folder, name, status, sha256) of every file a restore of the whole listing gives."""

@@ -19,7 +19,7 @@ import subprocess
 import tempfile
 import unittest
 
-CLI = os.environ.get("ORV_CLI", "build/cli/orvandel-cli")
+from cli_case import CLI, CliCase
 DISKS = os.environ.get("ORV_SHADOW_DISKS", "build/shadow-copies")
 ONE_COPY = os.path.join(DISKS, "vss_2_stor.raw")
 ELSEWHERE = os.path.join(DISKS, "vss_3_volstor.raw")
@@ -35,26 +35,12 @@ def have(tool):
 
 
 @unittest.skipUnless(os.path.exists(ONE_COPY) and os.path.exists(ELSEWHERE), "shadow-copy disks not unpacked")
-class ShadowCase(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="orv-shadow-")
-        # The copies' folders carry their local creation time.
-        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"), TZ="UTC")
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp)
-
-    def run_cli(self, *args, timeout=120):
-        result = subprocess.run([CLI, *args], capture_output=True, text=True, env=self.env, timeout=timeout)
-        self.assertGreaterEqual(result.returncode, 0, f"killed by a signal: {result.stderr}")
-        for marker in ("runtime error", "AddressSanitizer", "LeakSanitizer"):
-            self.assertNotIn(marker, result.stderr)
-        return result
+class ShadowCase(CliCase):
+    prefix = "orv-shadow-"  # TZ=UTC (CliCase): the copies' folders carry their local creation time
+    timeout = 120
 
     def scan(self, disk, *extra):
-        result = self.run_cli("scan", disk, "--json", "--quiet", *extra)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return json.loads(result.stdout)["files"]
+        return self.scan_json(disk, *extra)["files"]
 
 
 class OneCopyInTheVolume(ShadowCase):

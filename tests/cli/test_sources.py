@@ -15,7 +15,7 @@ import subprocess
 import tempfile
 import unittest
 
-CLI = os.environ.get("ORV_CLI", "build/cli/orvandel-cli")
+from cli_case import CLI, CliCase
 FIXTURES = os.environ.get("ORV_FIXTURES", "build/fixtures")
 RECYCLE = os.path.join(FIXTURES, "ntfs-recycle.img")
 
@@ -31,28 +31,11 @@ def filetime_iso(filetime):
     return when.strftime("%Y-%m-%dT%H:%M:%S+00:00")
 
 
-class CliCase(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="orv-sources-")
-        self.env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"), TZ="UTC")
-
-    def tearDown(self):
-        shutil.rmtree(self.tmp)
-
-    def run_cli(self, *args, timeout=60):
-        result = subprocess.run([CLI, *args], capture_output=True, text=True, env=self.env, timeout=timeout)
-        self.assertGreaterEqual(result.returncode, 0, f"killed by a signal: {result.stderr}")
-        for marker in ("runtime error", "AddressSanitizer", "LeakSanitizer"):
-            self.assertNotIn(marker, result.stderr)
-        return result
-
-    def scan_json(self, image, *options):
-        result = self.run_cli("scan", image, "--json", "--quiet", *options)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        return json.loads(result.stdout)
+class SourceCase(CliCase):
+    prefix = "orv-sources-"
 
 
-class RecycleBin(CliCase):
+class RecycleBin(SourceCase):
     """Each deleted $R file is listed where its $I file (deleted or not) says it came from, a
     deleted $R folder with its tree; without a readable $I it stays under its bin name; the $I
     files are never listed. Both scans, restored byte for byte."""
@@ -138,7 +121,7 @@ class RecycleBin(CliCase):
         self.assertEqual(checked, 5)
 
 
-class BareMft(CliCase):
+class BareMft(SourceCase):
     """A $MFT copied off a volume (icat IMAGE 0) lists every deleted file the volume's Normal scan
     lists, in the same folders with the same sizes and times; resident files restore as from the
     volume, the others are skipped with the reason; the copy is never written."""
@@ -221,7 +204,7 @@ class BareMft(CliCase):
         self.assertIn("supports only", result.stdout + result.stderr)
 
 
-class NamedStreams(CliCase):
+class NamedStreams(SourceCase):
     """Every named stream of a deleted file (the manifest's "stream" rows) is listed with its size and
     restored byte for byte beside its file as NAME:STREAM; the file itself stays its content."""
 
