@@ -25,8 +25,8 @@ public:
 
 enum class Verdict : std::uint8_t {
     Whole, // the whole structure checked out, to the file's real end
-    Cut,   // a good beginning, then a check failed or the bytes ran out: `size` keeps the good part
-    None,  // no file of this format starts here
+    Cut, // a good beginning, then a check failed or the bytes ran out: `size` keeps the good part
+    None, // no file of this format starts here
 };
 
 struct Parse

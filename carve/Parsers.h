@@ -4,6 +4,4 @@
 
 #include "carve/Format.h"
 
-namespace orv::carve {
-
-} // namespace orv::carve
+namespace orv::carve {} // namespace orv::carve
