@@ -172,6 +172,10 @@ private:
                     }
                 if (stored.locator && stored.locator->kind == FileLocator::Kind::ShadowCopyRecord)
                     json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*stored.locator)});
+                // A file whose record is gone, found by its content in the whole-disc scan: its size
+                // is where its format's parser found its end.
+                if (stored.locator && stored.locator->kind == FileLocator::Kind::FoundByContent)
+                    json.key("found_by_content").boolean(true);
                 if (m_options.extended) {
                     // The cluster size the file's runs are read with: the volume's for a record of the
                     // $MFT in use now, an earlier file system's as its records tell it, or null where

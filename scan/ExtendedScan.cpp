@@ -142,6 +142,7 @@ private:
     // Inside the $MFT in use now: whether it gives the record out; nothing outside that $MFT.
     std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
     bool insideLiveFile(std::int64_t bufferOffset) const;
+    void explainContent(std::span<std::uint8_t> record, std::int64_t at, TMFTFile& decoded);
     // The path a file is listed under; a file inside a folder put in the Recycle Bin whole is
     // listed under that folder's original path, and `recycled` then says where it came from.
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name,
@@ -392,6 +393,9 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
         const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
         const auto into = std::span(piece).first(static_cast<std::size_t>(readBytes));
         readPiece(first * bytesPerCluster, into);
+        // Files found by their content ride on the same reads: free clusters that begin a format.
+        if (m_session.carving)
+            m_session.carving->look(static_cast<std::uint64_t>(first), into.first(static_cast<std::size_t>(bytes)));
         // The next piece comes from the device while this one is looked through.
         if (const std::int64_t next = first + pieceClusters; m_volume.Device && next < total) {
             const std::int64_t nextBytes = std::min(pieceClusters, total - next) * bytesPerCluster;
@@ -848,6 +852,8 @@ void ExtendedScan::findFiles()
         const auto survey = fixUpAndSurvey(record, m_report);
         if (!survey)
             continue;
+        if (m_session.carving)
+            explainContent(record, at, decoded);
         const FileTest test = takeFileFacts(&m_volume, record, at, mask ? &*mask : nullptr, dates, facts);
         if (test == FileTest::Damaged)
             ++m_report.damagedRecords;
@@ -912,6 +918,37 @@ void ExtendedScan::findFiles()
     }
 }
 
+void ExtendedScan::explainContent(std::span<std::uint8_t> record, std::int64_t at, TMFTFile& decoded)
+{
+    // Whatever a record still names is the file it names, listed or not (a mask may leave it out):
+    // the clusters of every stream it keeps outside itself (named streams and folder indexes too)
+    // are never a file found by content. An earlier file system's record counts in its own
+    // clusters, from where that file system began.
+    if (decodeRecordOfView(m_volume, record, at, decoded) == RecordStatus::NotARecord)
+        return;
+    const std::int64_t clusterBytes = decoded.BytesPerCluster > 0 ? decoded.BytesPerCluster : m_volume.BytesPerCluster;
+    constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+    const LeReader reader(record);
+    AttributeCursor cursor(record);
+    while (const auto header = cursor.next()) {
+        if (header->type == attr::kEndMarker || reader.u8(header->position + attr::kNonResident).value_or(0) == 0)
+            continue;
+        const auto runs = reader.u16(header->position + attr::kRunListOffset);
+        if (!runs || *runs >= header->length)
+            continue;
+        const auto attribute = cursor.bytes(*header);
+        if (!attribute)
+            continue;
+        decodeDataRuns(LeReader(*attribute), *runs, [&](const DataRun& run) {
+            if (!run.hole && run.start >= 0 && run.length > 0 && run.start < kLargest / clusterBytes &&
+                run.length < kLargest / clusterBytes && decoded.ClusterOrigin >= 0)
+                m_session.carving->explainBytes(
+                    static_cast<std::uint64_t>(decoded.ClusterOrigin + run.start * clusterBytes),
+                    static_cast<std::uint64_t>(run.length * clusterBytes));
+        });
+    }
+}
+
 void ExtendedScan::indexRecords()
 {
     // Extension records are found by the number each record keeps in its header.
@@ -959,6 +996,14 @@ ExtendedScanReport ExtendedScan::run()
 
     loadBitmap();
     loadMftBitmap();
+    // The whole-disc scan also finds files by their content, in the clusters $Bitmap gives as free;
+    // without a readable $Bitmap every cluster could be a live file's, so none is looked at.
+    if (m_session.carving && !m_volume.VolumeBitmap.empty() && m_clusters > 0)
+        m_session.carving->setVolume(
+            {static_cast<std::uint64_t>(m_volume.BytesPerCluster), 0, static_cast<std::uint64_t>(m_clusters - 1), 0},
+            [&bitmap = m_volume.VolumeBitmap](std::uint64_t cluster) {
+                return clusterInUse(bitmap, static_cast<std::int64_t>(cluster));
+            });
     m_pump.step();
     if (m_session.ScanRunning) {
         findRegions();

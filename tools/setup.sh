@@ -23,6 +23,8 @@ packages=(
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
     # FAT12/16/32 and exFAT images without a kernel driver, and TestDisk as a peer on them
     dosfstools mtools exfatprogs exfat-fuse testdisk
+    # real MP3 files for the images of files found by their content
+    lame
     # the CLI tests and the comparisons with the peers
     python3
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
