@@ -6,11 +6,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/linux/FileDevice.h"
+#include "results/FileSystem.h"
+#include "results/Operations.h"
+#include "results/Sha256.h"
 #include "scan/ContentCarving.h"
+#include "scan/EntryVolume.h"
+#include "scan/FindChecks.h"
+#include "shell/LanguageTexts.h"
 #include "tests/support/Devices.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestPumps.h"
 
 namespace orv {
 namespace {
@@ -119,6 +129,80 @@ TEST(ContentCarving, TextClustersAreToldFromBinaryAndSlack)
     // Text, then NULs, then text again is no file's slack.
     EXPECT_FALSE(text(std::string("abc\0\0def", 8), 0).first);
     EXPECT_FALSE(text("", 64).first);
+}
+
+// Through the seam, as the desktop program works: the whole-disc scan of an exFAT image lists the
+// found files beside the named ones, a found file's bytes come from its clusters, and the window
+// refuses to wipe it before asking anything. The other scans find nothing by content.
+TEST(ContentCarving, FoundFilesAreListedReadAndRefusedAWipe)
+{
+    const auto scanned = [](ScanSession& session, ExtendedReach reach) {
+        VolumeContext& volume = session.volume;
+        volume.Drive = "C:";
+        volume.Device = std::make_shared<FileDevice>(test::fixtureImage("carve-exfat").string());
+        volume.FileSystemCode = FileSystemKind::ExFat;
+        session.entryVolume = openEntryVolume(volume, [] { return true; });
+        PrepareScan(session, u"*.*");
+        test::NoPump pump;
+        ScanProgress progress;
+        return fileSystemOf(session).extendedScan(session, pump, progress, std::uint64_t{1} << 32, reach).end;
+    };
+    ScanSession probes;
+    ASSERT_EQ(scanned(probes, ExtendedReach::Probes), ScanEnd::Finished);
+    EXPECT_TRUE(probes.foundByContent.empty());
+
+    ScanSession session;
+    ASSERT_EQ(scanned(session, ExtendedReach::WholeVolume), ScanEnd::Finished);
+    ASSERT_FALSE(session.foundByContent.empty());
+    const std::u16string folder = u"C:\\Found by content\\TXT\\";
+    std::vector<std::pair<std::u16string, FileLocator>> texts;
+    session.store.forEach([&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+        if (const StoredFile f = parseStoredValue(value); section == folder && f.locator)
+            texts.emplace_back(key, *f.locator);
+    });
+    ASSERT_FALSE(texts.empty());
+
+    // The readme written to the volume comes back whole from one of them.
+    std::string readme;
+    std::ifstream manifest(test::fixturesDir() / "carve-exfat.manifest.tsv");
+    for (std::string line; std::getline(manifest, line);)
+        if (line.starts_with("readme-1.txt\t"))
+            readme = line.substr(line.rfind('\t', line.rfind('\t') - 1) + 1, 64);
+    ASSERT_FALSE(readme.empty());
+    FileSystem& fileSystem = fileSystemOf(session);
+    test::NoPump pump;
+    bool restored = false;
+    for (const auto& [name, locator] : texts) {
+        ASSERT_TRUE(fileSystem.open(session, locator).found);
+        std::vector<std::uint8_t> content;
+        fileSystem.stream(
+            session, pump, [] { return true; },
+            [&](std::span<const std::uint8_t> bytes) {
+                content.insert(content.end(), bytes.begin(), bytes.end());
+                return true;
+            },
+            {});
+        restored = restored || sha256Hex(content) == readme;
+    }
+    EXPECT_TRUE(restored);
+
+    const auto& [name, locator] = texts.front();
+    EXPECT_EQ(fileSystem.wipe(session, locator).reason, lang::kFileWipeFoundByContent.english);
+    struct Ui final : OperationUi
+    {
+        bool AskConfirmation(const LanguageText&) override { return asked = true; }
+        void ShowInformation(const LanguageText& text, std::optional<int>) override { shown = text.key; }
+        void ShowProblem(const std::string&) override {}
+        void ShowImportantNotice() override {}
+        void progress(int) override {}
+        void counter(int, int) override {}
+        bool asked = false;
+        std::string_view shown;
+    } ui;
+    const OperationResult result = RunWipe(session, {{name, true, locator}}, folder, 10, ui, pump);
+    EXPECT_EQ(result.end, OperationResult::End::Refused);
+    EXPECT_FALSE(ui.asked);
+    EXPECT_EQ(ui.shown, lang::kFileWipeFoundByContent.key);
 }
 
 } // namespace
