@@ -21,8 +21,9 @@ for img in "$images"/carve-*.img; do
     manifest=$images/$name.manifest.tsv
     # photorec writes into OUT.1, OUT.2, ...
     start=$(date +%s.%N)
-    photorec /log /d "$work/$name-pr" /cmd "$img" \
-        partition_none,options,paranoid,fileopt,everything,enable,freespace,search >/dev/null 2>&1 || true
+    # photorec writes its log into the folder it runs in.
+    (cd "$work" && photorec /log /d "$work/$name-pr" /cmd "$img" \
+        partition_none,options,paranoid,fileopt,everything,enable,freespace,search >/dev/null 2>&1) || true
     pr_time=$(echo "$(date +%s.%N) - $start" | bc)
     start=$(date +%s.%N)
     "$cli" scan "$img" --extended --sweep --json --quiet >"$work/$name.json" || true
