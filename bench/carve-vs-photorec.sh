@@ -9,8 +9,8 @@
 # the unpacked fixtures in build/fixtures); CLI is orvandel-cli (build/cli/orvandel-cli).
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-images=${1:-$repo/build/fixtures}
-cli=${2:-$repo/build/cli/orvandel-cli}
+images=$(readlink -f "${1:-$repo/build/fixtures}")
+cli=$(readlink -f "${2:-$repo/build/cli/orvandel-cli}")
 command -v photorec >/dev/null || { echo "photorec is missing (Debian package testdisk)" >&2; exit 1; }
 work=$(mktemp -d /tmp/orvandel-carve-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
