@@ -135,7 +135,7 @@ class Mtools:
         pass
 
 
-def build(kind, out, cli, seed, samples):
+def build(kind, out, cli, seed, samples, overwrite=0):
     name = {"ntfs": "carve-ntfs", "fat32": "carve-fat32", "exfat": "carve-exfat"}[kind]
     image = os.path.join(out, name + ".img")
     work = tempfile.mkdtemp(prefix="orvandel-carve-")
@@ -190,6 +190,10 @@ def build(kind, out, cli, seed, samples):
         # New small files (inside their records) take free records, some of them the samples'.
         for i in range(len(deleted)):
             volume.put("new-%02d.txt" % i, b"a small new file %d\n" % i)
+    # Live files written after the delete take some of the freed clusters: the samples they land on
+    # are no longer what was written, and must not come back graded Good.
+    for i in range(overwrite):
+        volume.put("later-%02d.bin" % i, noise(rnd.random(), rnd.randint(1, 6) * CLUSTER - 11))
     for n in named:
         volume.remove(n)
     volume.close()
@@ -236,6 +240,7 @@ def main():
     parser.add_argument("--cli", default="build/cli/orvandel-cli")
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--kinds", default="ntfs,fat32,exfat")
+    parser.add_argument("--overwrite", type=int, default=0, help="live files written after the delete")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("make_carving_fixtures: must run as root (the volumes are mounted through FUSE)")
@@ -248,7 +253,7 @@ def main():
     finally:
         shutil.rmtree(stage, ignore_errors=True)
     for kind in args.kinds.split(","):
-        print(build(kind, args.out, os.path.abspath(args.cli), args.seed, samples))
+        print(build(kind, args.out, os.path.abspath(args.cli), args.seed, samples, args.overwrite))
     return 0
 
 
