@@ -12,6 +12,7 @@
 
 #include "platform/linux/FileDevice.h"
 #include "results/FileSystem.h"
+#include "results/JpegPreview.h"
 #include "results/Operations.h"
 #include "results/Sha256.h"
 #include "scan/ContentCarving.h"
@@ -185,6 +186,16 @@ TEST(ContentCarving, FoundFilesAreListedReadAndRefusedAWipe)
         restored = restored || sha256Hex(content) == readme;
     }
     EXPECT_TRUE(restored);
+
+    // Photos found by content preview as pictures.
+    int photos = 0;
+    session.store.forEach([&](std::u16string_view section, std::u16string_view, std::u16string_view value) {
+        if (const StoredFile f = parseStoredValue(value); section == u"C:\\Found by content\\JPG\\" && f.locator) {
+            ++photos;
+            EXPECT_EQ(PreviewFile(session, *f.locator, pump).outcome, Preview::Outcome::Picture);
+        }
+    });
+    EXPECT_EQ(photos, 3);
 
     const auto& [name, locator] = texts.front();
     EXPECT_EQ(fileSystem.wipe(session, locator).reason, lang::kFileWipeFoundByContent.english);
