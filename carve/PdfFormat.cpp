@@ -1,5 +1,679 @@
+// PDF documents. A PDF ends at its last "%%EOF" (an incremental update appends objects, a new
+// cross-reference section and another "%%EOF"), but only at one whose "startxref" points at a
+// cross-reference section that holds: a classic table whose entries each point at "N G obj" for
+// their own object, or a cross-reference stream that decodes into such entries. Once the end is
+// found, every object listed is read: its "endobj", and for a Flate stream its inflating (zlib's
+// Adler-32 checks the bytes). Only then are the contents counted as checked.
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
+
 namespace orv::carve {
-bool beginsPdf(std::span<const std::uint8_t>) { return false; }
-Parse parsePdf(Bytes&, std::uint64_t, std::uint64_t) { return {}; }
+
+namespace {
+
+constexpr std::string_view kEof = "%%EOF";
+// How far before "%%EOF" its "startxref" may lie.
+constexpr std::size_t kStartxrefWindow = 1024;
+// Entries kept from all cross-reference sections; a larger document is cut.
+constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
+// A stream's output may exceed its input this many times (plus an allowance) before inflating
+// stops and its content counts as unchecked, so a bomb in free space does not stall the scan.
+constexpr std::uint64_t kRatioCap = 100;
+constexpr std::uint64_t kRatioAllowance = std::uint64_t{16} << 20;
+// A decoded cross-reference stream larger than this is not followed.
+constexpr std::uint64_t kMaxXrefStream = std::uint64_t{64} << 20;
+// An object without a stream larger than this cannot be told from another file's text.
+constexpr std::uint64_t kMaxPlainObject = 4096;
+
+bool isSpace(std::uint8_t c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0;
 }
+bool isDigit(std::uint8_t c)
+{
+    return c >= '0' && c <= '9';
+}
+bool isDelimiter(std::uint8_t c)
+{
+    return isSpace(c) || c == '/' || c == '[' || c == ']' || c == '<' || c == '>' || c == '(' || c == ')' || c == '%';
+}
+
+std::string_view text(std::span<const std::uint8_t> s)
+{
+    return {reinterpret_cast<const char*>(s.data()), s.size()};
+}
+
+// A small cursor over text held in memory.
+struct Cursor
+{
+    std::string_view s;
+    std::size_t at = 0;
+
+    void skipSpace()
+    {
+        while (at < s.size() && isSpace(static_cast<std::uint8_t>(s[at])))
+            ++at;
+    }
+    // Spaces and comments, as PDF allows between tokens.
+    void skipSpaceAndComments()
+    {
+        for (;;) {
+            skipSpace();
+            if (at >= s.size() || s[at] != '%')
+                return;
+            while (at < s.size() && s[at] != '\n' && s[at] != '\r')
+                ++at;
+        }
+    }
+    std::optional<std::uint64_t> number(std::size_t maxDigits = 19)
+    {
+        const std::size_t start = at;
+        std::uint64_t v = 0;
+        while (at < s.size() && isDigit(static_cast<std::uint8_t>(s[at])) && at - start < maxDigits)
+            v = v * 10 + static_cast<std::uint64_t>(s[at++] - '0');
+        if (at == start)
+            return std::nullopt;
+        return v;
+    }
+    bool take(std::string_view word)
+    {
+        if (s.substr(at, word.size()) != word)
+            return false;
+        at += word.size();
+        return true;
+    }
+};
+
+// The value after a name in a dictionary's text: "/Length 42" gives 42. Names that only begin
+// with the key ("/Width" for "/W") are skipped.
+std::optional<std::size_t> findKey(std::string_view dict, std::string_view key)
+{
+    for (std::size_t at = dict.find(key); at != std::string_view::npos; at = dict.find(key, at + 1)) {
+        const std::size_t after = at + key.size();
+        if (after >= dict.size() || isDelimiter(static_cast<std::uint8_t>(dict[after])))
+            return after;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> numberAfter(std::string_view dict, std::string_view key)
+{
+    const std::optional<std::size_t> at = findKey(dict, key);
+    if (!at)
+        return std::nullopt;
+    Cursor c{dict, *at};
+    c.skipSpace();
+    return c.number();
+}
+
+struct Entry
+{
+    std::uint64_t offset;
+    std::uint32_t number;
+    std::uint32_t generation;
+};
+
+// Where the checks found a fault: the good part, and the end of the unit that failed.
+struct Break
+{
+    std::uint64_t goodUpTo = 0;
+    std::uint64_t brokeAt = 0;
+};
+
+class Inflater
+{
+public:
+    Inflater() { m_ok = inflateInit(&m_zs) == Z_OK; }
+    ~Inflater()
+    {
+        if (m_ok)
+            inflateEnd(&m_zs);
+    }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    enum Outcome : std::uint8_t { Done, Failed, OverBudget };
+
+    // Inflates [at, at + length) through the reader; `out`, when given, receives up to `keep`
+    // bytes of output.
+    Outcome run(BlockReader& reader, std::uint64_t at, std::uint64_t length, std::vector<std::uint8_t>* out,
+                std::uint64_t keep)
+    {
+        if (!m_ok)
+            return Failed;
+        std::vector<std::uint8_t> buffer(BlockReader::kBlock);
+        std::uint64_t fetched = 0;
+        for (;;) {
+            if (m_zs.avail_in == 0) {
+                const std::uint64_t want = std::min<std::uint64_t>(BlockReader::kBlock, length - fetched);
+                const std::span<const std::uint8_t> in
+                    = want == 0 ? std::span<const std::uint8_t>{} : reader.upTo(at + fetched, static_cast<std::size_t>(want));
+                if (in.empty())
+                    return Failed;
+                m_zs.next_in = const_cast<Bytef*>(in.data());
+                m_zs.avail_in = static_cast<uInt>(in.size());
+                fetched += in.size();
+            }
+            m_zs.next_out = buffer.data();
+            m_zs.avail_out = static_cast<uInt>(buffer.size());
+            const int ret = inflate(&m_zs, Z_NO_FLUSH);
+            const std::size_t n = buffer.size() - m_zs.avail_out;
+            if (out != nullptr) {
+                if (out->size() + n > keep)
+                    return OverBudget;
+                out->insert(out->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
+            }
+            if (ret == Z_STREAM_END)
+                return Done;
+            if (ret != Z_OK && !(ret == Z_BUF_ERROR && m_zs.avail_in == 0))
+                return Failed;
+            if (m_zs.total_out > kRatioAllowance + kRatioCap * m_zs.total_in)
+                return OverBudget;
+        }
+    }
+
+private:
+    z_stream m_zs{};
+    bool m_ok = false;
+};
+
+class PdfParser
+{
+public:
+    PdfParser(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
+        : m_scan(bytes, limit), m_reader(bytes, limit), m_stopAfter(stopAfter)
+    {
+    }
+    Parse run();
+
+private:
+    enum class Eof : std::uint8_t { Skip, Valid, Invalid };
+    Eof checkEof(std::uint64_t eof, Break& broke);
+    bool classicSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries);
+    bool streamSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries);
+    bool objectAt(const Entry& e, std::uint64_t eof);
+    std::optional<Break> checkObjects(std::uint64_t fileEnd);
+    std::optional<std::uint64_t> resolveLength(std::string_view dict);
+    Parse cut(Break b, std::uint64_t lastGoodEnd) const;
+
+    BlockReader m_scan; // reads ahead for "%%EOF"
+    BlockReader m_reader; // reads the structures the sections point at
+    std::uint64_t m_stopAfter;
+    std::vector<Entry> m_entries; // of every section that checked out
+    std::vector<std::uint64_t> m_boundaries; // where sections and "startxref" lie
+    std::vector<std::uint64_t> m_ends; // the ends of the "%%EOF" lines that checked out
+    bool m_encrypted = false;
+    bool m_unchecked = false;
+};
+
+// Whether "N G obj" for this entry's object starts at its offset.
+bool PdfParser::objectAt(const Entry& e, std::uint64_t eof)
+{
+    if (e.offset >= eof)
+        return false;
+    const std::span<const std::uint8_t> s = m_reader.upTo(e.offset, 48);
+    Cursor c{text(s)};
+    const std::optional<std::uint64_t> number = c.number(10);
+    if (!number || *number != e.number || !c.take(" "))
+        return false;
+    c.skipSpace();
+    const std::optional<std::uint64_t> generation = c.number(5);
+    if (!generation || *generation != e.generation)
+        return false;
+    c.skipSpace();
+    return c.take("obj") && (c.at == c.s.size() || isDelimiter(static_cast<std::uint8_t>(c.s[c.at])));
+}
+
+// A classic table: "xref", subsections of "first count" and 20-byte entries, then "trailer".
+bool PdfParser::classicSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries)
+{
+    std::uint64_t pos = at + 4;
+    for (;;) {
+        std::span<const std::uint8_t> s = m_reader.upTo(pos, 64);
+        Cursor c{text(s)};
+        c.skipSpace();
+        if (c.take("trailer")) {
+            const std::span<const std::uint8_t> t = m_reader.upTo(pos + c.at, 4096);
+            const std::string_view dict = text(t).substr(0, text(t).find("startxref"));
+            m_encrypted |= findKey(dict, "/Encrypt").has_value();
+            return true;
+        }
+        const std::optional<std::uint64_t> first = c.number(10);
+        if (!first || !c.take(" "))
+            return false;
+        const std::optional<std::uint64_t> count = c.number(10);
+        if (!count)
+            return false;
+        // The subsection's line ends with spaces and an end of line.
+        while (c.at < c.s.size() && (c.s[c.at] == ' ' || c.s[c.at] == '\t'))
+            ++c.at;
+        if (!c.take("\r\n") && !c.take("\n") && !c.take("\r"))
+            return false;
+        pos += c.at;
+        if (*count > (eof - std::min(eof, pos)) / 20 || entries.size() + *count > kMaxEntries)
+            return false;
+        for (std::uint64_t i = 0; i < *count; ++i) {
+            const std::span<const std::uint8_t> row = m_reader.get(pos + 20 * i, 20);
+            if (row.empty())
+                return false;
+            const std::string_view r = text(row);
+            if (!std::all_of(r.begin(), r.begin() + 10, [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); })
+                || r[10] != ' '
+                || !std::all_of(r.begin() + 11, r.begin() + 16, [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); })
+                || r[16] != ' ' || (r[17] != 'n' && r[17] != 'f') || !isSpace(static_cast<std::uint8_t>(r[18]))
+                || !isSpace(static_cast<std::uint8_t>(r[19])))
+                return false;
+            if (r[17] != 'n')
+                continue;
+            Cursor offset{r.substr(0, 10)};
+            Cursor generation{r.substr(11, 5)};
+            entries.push_back(Entry{*offset.number(), static_cast<std::uint32_t>(*first + i),
+                                    static_cast<std::uint32_t>(*generation.number())});
+        }
+        pos += 20 * *count;
+    }
+}
+
+// A cross-reference stream: "N G obj << /Type /XRef /W [...] ... >> stream", rows of fields.
+bool PdfParser::streamSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries)
+{
+    const std::span<const std::uint8_t> s = m_reader.upTo(at, 4096);
+    const std::string_view head = text(s);
+    const std::size_t streamAt = head.find("stream");
+    if (streamAt == std::string_view::npos)
+        return false;
+    const std::string dict(head.substr(0, streamAt));
+    const std::optional<std::size_t> type = findKey(dict, "/Type");
+    if (!type || dict.substr(*type).find("/XRef") > 3)
+        return false;
+    m_encrypted |= findKey(dict, "/Encrypt").has_value();
+    const std::optional<std::size_t> w = findKey(dict, "/W");
+    const std::optional<std::uint64_t> size = numberAfter(dict, "/Size");
+    const std::optional<std::uint64_t> length = numberAfter(dict, "/Length");
+    if (!w || !size || !length)
+        return false;
+    Cursor c{dict, *w};
+    c.skipSpace();
+    if (!c.take("["))
+        return false;
+    std::array<std::uint64_t, 3> widths{};
+    for (std::uint64_t& width : widths) {
+        c.skipSpace();
+        const std::optional<std::uint64_t> v = c.number(2);
+        if (!v || *v > 8)
+            return false;
+        width = *v;
+    }
+    // Subsections: /Index [first count ...], or all objects from 0.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    if (const std::optional<std::size_t> index = findKey(dict, "/Index")) {
+        Cursor i{dict, *index};
+        i.skipSpace();
+        if (!i.take("["))
+            return false;
+        for (;;) {
+            i.skipSpace();
+            if (i.take("]"))
+                break;
+            const std::optional<std::uint64_t> first = i.number(10);
+            i.skipSpace();
+            const std::optional<std::uint64_t> count = i.number(10);
+            if (!first || !count || ranges.size() > 4096)
+                return false;
+            ranges.emplace_back(*first, *count);
+        }
+    } else {
+        ranges.emplace_back(0, *size);
+    }
+    const std::uint64_t rowWidth = widths[0] + widths[1] + widths[2];
+    std::uint64_t rows = 0;
+    for (const auto& r : ranges)
+        rows += std::min<std::uint64_t>(r.second, kMaxXrefStream);
+    // PNG predictors (the usual /Predictor 12) put a filter byte before each row.
+    const std::optional<std::uint64_t> predictor = numberAfter(dict, "/Predictor");
+    const bool png = predictor && *predictor >= 10;
+    if (predictor && *predictor != 1 && !png)
+        return false;
+    const std::uint64_t stride = rowWidth + (png ? 1 : 0);
+    if (rowWidth == 0 || rows > kMaxXrefStream / stride || entries.size() + rows > kMaxEntries)
+        return false;
+
+    std::uint64_t dataAt = at + streamAt + 6;
+    const std::span<const std::uint8_t> eol = m_reader.upTo(dataAt, 2);
+    dataAt += eol.size() >= 2 && eol[0] == '\r' && eol[1] == '\n' ? 2 : (!eol.empty() && eol[0] == '\n' ? 1 : 0);
+    if (dataAt > eof || *length > eof - dataAt)
+        return false;
+    std::vector<std::uint8_t> data;
+    const bool flate = findKey(dict, "/FlateDecode").has_value();
+    if (flate) {
+        Inflater inflater;
+        if (inflater.run(m_reader, dataAt, *length, &data, rows * stride) != Inflater::Done)
+            return false;
+    } else {
+        for (std::uint64_t done = 0; done < *length;) {
+            const std::span<const std::uint8_t> in = m_reader.upTo(
+                dataAt + done, static_cast<std::size_t>(std::min<std::uint64_t>(BlockReader::kBlock, *length - done)));
+            if (in.empty())
+                return false;
+            data.insert(data.end(), in.begin(), in.end());
+            done += in.size();
+        }
+    }
+    if (data.size() < rows * stride)
+        return false;
+    std::vector<std::uint8_t> previous(rowWidth, 0);
+    std::size_t r = 0;
+    for (const auto& [first, count] : ranges) {
+        for (std::uint64_t i = 0; i < count; ++i, ++r) {
+            std::span<std::uint8_t> row(data.data() + r * stride, stride);
+            if (png) {
+                const std::uint8_t filter = row[0];
+                row = row.subspan(1);
+                if (filter == 2) {
+                    for (std::size_t k = 0; k < rowWidth; ++k)
+                        row[k] = static_cast<std::uint8_t>(row[k] + previous[k]);
+                } else if (filter != 0) {
+                    return false; // other predictors are not written for cross-reference streams
+                }
+                std::copy(row.begin(), row.end(), previous.begin());
+            }
+            const std::uint64_t kind = widths[0] == 0 ? 1 : beAt(row, 0, widths[0]);
+            const std::uint64_t field2 = beAt(row, widths[0], widths[1]);
+            const std::uint64_t field3 = beAt(row, widths[0] + widths[1], widths[2]);
+            if (kind == 1)
+                entries.push_back(
+                    Entry{field2, static_cast<std::uint32_t>(first + i), static_cast<std::uint32_t>(field3)});
+            else if (kind > 2)
+                return false;
+        }
+    }
+    return true;
+}
+
+PdfParser::Eof PdfParser::checkEof(std::uint64_t eof, Break& broke)
+{
+    // "startxref", the offset, then this "%%EOF", with only spaces between.
+    const std::uint64_t from = eof - std::min<std::uint64_t>(eof, kStartxrefWindow);
+    const std::span<const std::uint8_t> s = m_reader.get(from, static_cast<std::size_t>(eof - from));
+    const std::string_view before = text(s);
+    const std::size_t keyword = before.rfind("startxref");
+    if (keyword == std::string_view::npos)
+        return Eof::Skip;
+    Cursor c{before, keyword + 9};
+    c.skipSpace();
+    const std::optional<std::uint64_t> target = c.number(19);
+    c.skipSpace();
+    if (!target || c.at != before.size())
+        return Eof::Skip;
+    // A linearized file's first-page trailer says 0: it claims nothing.
+    if (*target == 0)
+        return Eof::Skip;
+    const std::uint64_t startxref = from + keyword;
+    broke = Break{0, 0};
+    if (*target >= startxref) {
+        broke.brokeAt = 0;
+        return Eof::Invalid;
+    }
+    std::vector<Entry> entries;
+    const std::span<const std::uint8_t> at = m_reader.upTo(*target, 4);
+    bool ok = false;
+    if (text(at) == "xref") {
+        ok = classicSection(*target, startxref, entries);
+    } else {
+        ok = streamSection(*target, startxref, entries);
+    }
+    if (!ok) {
+        broke.brokeAt = *target + 1;
+        return Eof::Invalid;
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    std::uint64_t lastGood = 0;
+    for (const Entry& e : entries) {
+        if (!objectAt(e, startxref)) {
+            broke = Break{lastGood, e.offset + 1};
+            return Eof::Invalid;
+        }
+        lastGood = e.offset;
+    }
+    m_entries.insert(m_entries.end(), entries.begin(), entries.end());
+    m_boundaries.push_back(*target);
+    m_boundaries.push_back(startxref);
+    return Eof::Valid;
+}
+
+std::optional<std::uint64_t> PdfParser::resolveLength(std::string_view dict)
+{
+    const std::optional<std::size_t> at = findKey(dict, "/Length");
+    if (!at)
+        return std::nullopt;
+    Cursor c{dict, *at};
+    c.skipSpace();
+    const std::optional<std::uint64_t> value = c.number();
+    if (!value)
+        return std::nullopt;
+    const std::size_t afterValue = c.at;
+    c.skipSpace();
+    const std::optional<std::uint64_t> generation = c.number(5);
+    c.skipSpace();
+    if (!generation || !c.take("R")) {
+        c.at = afterValue;
+        return value;
+    }
+    // An indirect length: the number stored in object `value`.
+    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
+                                    [&](const Entry& e) { return e.number == *value && e.generation == *generation; });
+    if (found == m_entries.end())
+        return std::nullopt;
+    const std::span<const std::uint8_t> s = m_reader.upTo(found->offset, 64);
+    const std::string_view object = text(s);
+    const std::size_t obj = object.find("obj");
+    if (obj == std::string_view::npos)
+        return std::nullopt;
+    Cursor v{object, obj + 3};
+    v.skipSpaceAndComments();
+    return v.number();
+}
+
+// Reads every object listed: its region runs to the next object or section. The first that does
+// not hold is the break.
+std::optional<Break> PdfParser::checkObjects(std::uint64_t fileEnd)
+{
+    std::vector<std::uint64_t> starts;
+    for (const Entry& e : m_entries)
+        starts.push_back(e.offset);
+    starts.insert(starts.end(), m_boundaries.begin(), m_boundaries.end());
+    starts.push_back(fileEnd);
+    std::sort(starts.begin(), starts.end());
+    starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    std::vector<Entry> objects = m_entries;
+    std::sort(objects.begin(), objects.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    objects.erase(std::unique(objects.begin(), objects.end(),
+                              [](const Entry& a, const Entry& b) { return a.offset == b.offset; }),
+                  objects.end());
+    std::uint64_t lastGood = 0;
+    for (const Entry& e : objects) {
+        const std::uint64_t end = *std::upper_bound(starts.begin(), starts.end(), e.offset);
+        const Break broke{lastGood, end};
+        const std::span<const std::uint8_t> s
+            = m_reader.upTo(e.offset, static_cast<std::size_t>(std::min<std::uint64_t>(end - e.offset, BlockReader::kBlock)));
+        const std::string head(text(s));
+        const std::size_t endobj = head.find("endobj");
+        std::size_t stream = head.find("stream");
+        while (stream != std::string::npos && stream >= 3 && head.compare(stream - 3, 3, "end") == 0)
+            stream = head.find("stream", stream + 1);
+        if (stream != std::string::npos && (endobj == std::string::npos || stream < endobj)) {
+            const std::string dict = head.substr(0, stream);
+            const std::optional<std::uint64_t> length = resolveLength(dict);
+            std::uint64_t dataAt = e.offset + stream + 6;
+            if (head.compare(stream + 6, 2, "\r\n") == 0)
+                dataAt += 2;
+            else if (head.compare(stream + 6, 1, "\n") == 0)
+                dataAt += 1;
+            if (!length || *length > end - std::min(end, dataAt)) {
+                m_unchecked = true;
+                lastGood = e.offset;
+                continue;
+            }
+            // After the data: an end of line at most, "endstream", then "endobj".
+            const std::span<const std::uint8_t> tail = m_reader.upTo(dataAt + *length, 64);
+            Cursor t{text(tail)};
+            t.skipSpace();
+            if (!t.take("endstream")) {
+                return broke;
+            }
+            t.skipSpace();
+            if (!t.take("endobj"))
+                return broke;
+            const std::optional<std::size_t> filter = findKey(dict, "/Filter");
+            bool flate = false;
+            if (filter) {
+                Cursor f{dict, *filter};
+                f.skipSpace();
+                f.take("[");
+                f.skipSpace();
+                flate = f.take("/FlateDecode");
+            }
+            if (flate && !m_encrypted) {
+                Inflater inflater;
+                const Inflater::Outcome outcome = inflater.run(m_reader, dataAt, *length, nullptr, 0);
+                if (outcome == Inflater::Failed)
+                    return broke;
+                if (outcome == Inflater::OverBudget)
+                    m_unchecked = true;
+            } else if (*length != 0) {
+                m_unchecked = true; // bytes no check covers
+            }
+        } else if (endobj == std::string::npos) {
+            if (end - e.offset <= BlockReader::kBlock)
+                return broke;
+            m_unchecked = true;
+        } else if (end - e.offset > kMaxPlainObject) {
+            m_unchecked = true;
+        }
+        lastGood = e.offset;
+    }
+    return std::nullopt;
+}
+
+Parse PdfParser::cut(Break b, std::uint64_t lastGoodEnd) const
+{
+    Parse p;
+    p.extension = "pdf";
+    // The last "%%EOF" before the break is where an earlier version of the document ended.
+    std::uint64_t size = 0;
+    for (const std::uint64_t end : m_ends)
+        if (end <= std::max(b.goodUpTo, lastGoodEnd))
+            size = std::max(size, end);
+    p.goodUpTo = std::max(b.goodUpTo, size);
+    p.size = size != 0 ? size : b.goodUpTo;
+    p.brokeAt = b.brokeAt != 0 ? std::max(b.brokeAt, p.goodUpTo) : 0;
+    p.verdict = p.goodUpTo == 0 && p.brokeAt == 0 ? Verdict::None : Verdict::Cut;
+    return p;
+}
+
+Parse PdfParser::run()
+{
+    std::uint64_t pos = 0;
+    std::uint64_t lastEndobj = 0;
+    std::uint64_t lastEof = 0;
+    bool stop = false;
+    std::optional<Break> failure;
+    std::vector<std::uint8_t> block;
+    while (!stop) {
+        const std::span<const std::uint8_t> s = m_scan.upTo(pos, BlockReader::kBlock);
+        if (s.size() < kEof.size())
+            break;
+        block.assign(s.begin(), s.end());
+        const std::string_view b = text(block);
+        const std::size_t endobj = b.rfind("endobj");
+        if (endobj != std::string_view::npos)
+            lastEndobj = std::max<std::uint64_t>(lastEndobj, pos + endobj + 6);
+        for (std::size_t at = b.find(kEof); at != std::string_view::npos && !stop; at = b.find(kEof, at + 1)) {
+            const std::uint64_t eof = pos + at;
+            if (lastEof != 0 && eof <= lastEof)
+                continue;
+            lastEof = eof;
+            Break broke;
+            const Eof verdict = checkEof(eof, broke);
+            if (verdict == Eof::Skip)
+                continue;
+            if (verdict == Eof::Invalid) {
+                if (broke.goodUpTo == 0)
+                    broke.goodUpTo = m_ends.empty() ? std::min(lastEndobj, eof) : m_ends.back();
+                failure = broke;
+                stop = true;
+                break;
+            }
+            // The line's end of line belongs to the file.
+            std::uint64_t end = eof + kEof.size();
+            const std::span<const std::uint8_t> eol = m_reader.upTo(end, 2);
+            end += eol.size() >= 2 && eol[0] == '\r' && eol[1] == '\n' ? 2 : (!eol.empty() && isSpace(eol[0]) && eol[0] != 0 ? 1 : 0);
+            m_ends.push_back(end);
+            if (m_stopAfter != 0 && end > m_stopAfter) {
+                Parse p;
+                p.verdict = Verdict::Cut;
+                p.size = p.goodUpTo = end;
+                p.extension = "pdf";
+                return p;
+            }
+            // An update follows at once with objects, a comment or a section; anything else is
+            // what lay after the file.
+            const std::span<const std::uint8_t> next = m_reader.upTo(end, 256);
+            Cursor c{text(next)};
+            c.skipSpace();
+            const std::string_view rest = c.s.substr(c.at);
+            const bool more = !rest.empty()
+                && (isDigit(static_cast<std::uint8_t>(rest[0])) || rest.starts_with("xref")
+                    || (rest[0] == '%' && !rest.starts_with("%PDF-")));
+            if (!more)
+                stop = true;
+        }
+        if (s.size() < BlockReader::kBlock)
+            break;
+        pos += block.size() - kEof.size();
+    }
+    if (failure)
+        return cut(*failure, 0);
+    if (m_ends.empty())
+        return cut(Break{lastEndobj, 0}, 0);
+    const std::uint64_t fileEnd = m_ends.back();
+    if (const std::optional<Break> broke = checkObjects(fileEnd))
+        return cut(*broke, 0);
+    Parse p;
+    p.verdict = Verdict::Whole;
+    p.size = p.goodUpTo = fileEnd;
+    p.contentChecked = !m_unchecked && !m_encrypted;
+    p.extension = "pdf";
+    return p;
+}
+
+} // namespace
+
+bool beginsPdf(std::span<const std::uint8_t> head)
+{
+    if (head.size() < 9 || text(head.first(5)) != "%PDF-")
+        return false;
+    const std::string_view version = text(head.subspan(5, 3));
+    const bool known = (version[0] == '1' && version[1] == '.' && version[2] >= '0' && version[2] <= '7')
+        || version == "2.0";
+    const std::uint8_t after = head[8];
+    return known && (after == '\r' || after == '\n' || after == ' ' || after == '\t' || after == '%');
+}
+
+Parse parsePdf(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
+{
+    return PdfParser(bytes, limit, stopAfter).run();
+}
+
+} // namespace orv::carve

@@ -104,6 +104,7 @@ private:
     bool readPage(std::uint32_t page);
     bool claim(std::uint32_t page, PageState state);
     void fail(std::uint32_t page);
+    bool missing(std::uint32_t page);
     bool checkTreePage(const Pending& at, std::vector<Pending>& stack);
     bool cell(std::span<const std::uint8_t> page, std::uint8_t type, std::size_t at, std::size_t& size,
               const Pending& from, std::vector<Pending>& stack);
@@ -117,6 +118,7 @@ private:
     std::uint32_t m_pageSize = 0;
     std::uint32_t m_usable = 0;
     std::uint64_t m_pages = 0; // pages the database has, as far as they can be read
+    std::uint64_t m_declared = 0; // pages the header says it has (all the readable ones when it cannot say)
     std::vector<std::uint8_t> m_state; // PageState by page number (1-based)
     std::vector<std::uint8_t> m_page;
     std::vector<std::uint8_t> m_tree; // the b-tree page being checked
@@ -138,8 +140,7 @@ bool SqliteParser::readPage(std::uint32_t page)
 bool SqliteParser::claim(std::uint32_t page, PageState state)
 {
     if (page == 0 || page > m_pages) {
-        if (page > m_pages && (m_firstMissing == 0 || page < m_firstMissing))
-            m_firstMissing = page;
+        missing(page);
         return false;
     }
     if (m_state[page] != Unreached) {
@@ -147,6 +148,16 @@ bool SqliteParser::claim(std::uint32_t page, PageState state)
         return false;
     }
     m_state[page] = state;
+    return true;
+}
+
+// A page the database has but the bytes do not: it is noted as the first one missing.
+bool SqliteParser::missing(std::uint32_t page)
+{
+    if (page <= m_pages || page > m_declared)
+        return false;
+    if (m_firstMissing == 0 || page < m_firstMissing)
+        m_firstMissing = page;
     return true;
 }
 
@@ -161,6 +172,8 @@ bool SqliteParser::overflow(std::uint32_t first, std::uint64_t bytes)
     const std::uint64_t perPage = m_usable - 4;
     std::uint32_t page = first;
     for (std::uint64_t left = bytes; left > 0;) {
+        if (missing(page))
+            return true; // the chain goes on past the bytes there are: not this cell's fault
         if (!claim(page, Checked) || !readPage(page))
             return false;
         const auto next = static_cast<std::uint32_t>(beAt(m_page, 0, 4));
@@ -184,7 +197,7 @@ bool SqliteParser::cell(std::span<const std::uint8_t> page, std::uint8_t type, s
             return false;
         const auto child = static_cast<std::uint32_t>(beAt(page, p, 4));
         p += 4;
-        if (from.depth + 1 > kMaxDepth || child == 0)
+        if (from.depth + 1 > kMaxDepth || child == 0 || child > m_declared)
             return false;
         stack.push_back(Pending{child, from.depth + 1, from.table, from.schema});
         if (type == kTableInterior) {
@@ -244,6 +257,8 @@ bool SqliteParser::cell(std::span<const std::uint8_t> page, std::uint8_t type, s
         if (total != payload)
             return false;
     }
+    if (rootPage > m_declared)
+        return false;
     if (rootPage != 0 && m_roots.size() < m_pages)
         m_roots.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(rootPage, 0xFFFFFFFF)));
     if (local < payload) {
@@ -329,7 +344,7 @@ bool SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
         return false;
     if (interior) {
         const auto right = static_cast<std::uint32_t>(beAt(page, h + 8, 4));
-        if (right == 0 || at.depth + 1 > kMaxDepth)
+        if (right == 0 || right > m_declared || at.depth + 1 > kMaxDepth)
             return false;
         stack.push_back(Pending{right, at.depth + 1, at.table, at.schema});
     }
@@ -356,6 +371,8 @@ void SqliteParser::freelist(std::uint32_t trunk, std::uint64_t count)
     std::uint64_t found = 0;
     std::uint32_t last = 1;
     for (std::uint32_t page = trunk; page != 0;) {
+        if (missing(page))
+            return;
         if (!claim(page, Checked) || !readPage(page)) {
             fail(page);
             return;
@@ -369,7 +386,8 @@ void SqliteParser::freelist(std::uint32_t trunk, std::uint64_t count)
         }
         for (std::uint64_t i = 0; i < leaves; ++i) {
             // A free page's bytes are whatever it held last: reached, but nothing to check.
-            if (!claim(static_cast<std::uint32_t>(beAt(m_page, static_cast<std::size_t>(8 + 4 * i), 4)), Unchecked)) {
+            const auto leaf = static_cast<std::uint32_t>(beAt(m_page, static_cast<std::size_t>(8 + 4 * i), 4));
+            if (!missing(leaf) && !claim(leaf, Unchecked)) {
                 fail(page);
                 return;
             }
@@ -432,6 +450,7 @@ Parse SqliteParser::run()
     // Without a valid count (an old writer), the database is as long as the pages reached.
     const std::uint64_t wanted = countValid && declared != 0 ? declared : kMaxPages;
     m_pages = readablePages(wanted);
+    m_declared = countValid && declared != 0 ? declared : m_pages;
     if (m_pages == 0)
         return none;
     m_state.assign(m_pages + 1, Unreached);

@@ -3,7 +3,9 @@
 and PDF files, each small but longer than two 4096-byte clusters so a cluster can be replaced in
 the middle. Deterministic: run it again and the files come out the same.
 
-    python3 tests/carve/make_documents.py tests/carve/documents
+    python3 tests/carve/make_documents.py tests/carve/documents fuzz/corpus
+
+The second argument, when given, also receives small seeds for the fuzz targets.
 """
 
 import io
@@ -191,6 +193,53 @@ def make_pdfs(out):
     write(out, "xrefstream.pdf", bytes(body))
 
 
+def make_seeds(corpus, scratch):
+    """Small documents of each kind, for the fuzz targets to mutate."""
+    rng = random.Random(28)
+    zips = os.path.join(corpus, "fuzz_carve_zip")
+    os.makedirs(zips, exist_ok=True)
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        add(z, "a.txt", b"found by content\n" * 4, zipfile.ZIP_DEFLATED)
+        add(z, "b.bin", bytes(range(40)), zipfile.ZIP_STORED)
+        z.comment = b"seed"
+    write(zips, "two-members.zip", buf.getvalue())
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        add(z, "mimetype", b"application/vnd.oasis.opendocument.text", zipfile.ZIP_STORED)
+        add(z, "content.xml", words(rng, 30), zipfile.ZIP_DEFLATED)
+    write(zips, "opendocument.odt", buf.getvalue())
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", compression=zipfile.ZIP_DEFLATED) as z:
+        info = zipfile.ZipInfo("large.txt", STAMP)
+        info.compress_type = zipfile.ZIP_DEFLATED
+        with z.open(info, "w", force_zip64=True) as f:
+            f.write(words(rng, 20))
+    write(zips, "zip64.zip", buf.getvalue())
+
+    databases = os.path.join(corpus, "fuzz_carve_sqlite")
+    os.makedirs(databases, exist_ok=True)
+    path = os.path.join(scratch, "seed.sqlite")
+    db = sqlite3.connect(path)
+    db.execute("PRAGMA page_size = 512")
+    db.execute("CREATE TABLE t (id INTEGER PRIMARY KEY, v TEXT)")
+    db.execute("CREATE INDEX t_v ON t (v)")
+    for i in range(12):
+        db.execute("INSERT INTO t (v) VALUES (?)", (words(rng, 120 if i == 3 else 4).decode(),))
+    db.commit()
+    db.execute("DELETE FROM t WHERE id = 5")
+    db.commit()
+    db.close()
+    with open(path, "rb") as f:
+        write(databases, "small.sqlite", f.read())
+
+    pdfs = os.path.join(corpus, "fuzz_carve_pdf")
+    os.makedirs(pdfs, exist_ok=True)
+    document, _, _ = pdf([b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [] /Count 0 >>",
+                          stream(b"BT (seed) Tj ET")], rng)
+    write(pdfs, "small.pdf", bytes(document))
+
+
 def write(out, name, data):
     with open(os.path.join(out, name), "wb") as f:
         f.write(data)
@@ -202,6 +251,8 @@ def main():
     make_zips(out)
     with tempfile.TemporaryDirectory() as scratch:
         make_databases(out, scratch)
+        if len(sys.argv) > 2:
+            make_seeds(sys.argv[2], scratch)
     make_pdfs(out)
 
 
