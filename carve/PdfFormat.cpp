@@ -143,10 +143,13 @@ public:
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
 
-    enum Outcome : std::uint8_t { Done, Failed, OverBudget };
+    // Short: the bytes ran out before the stream ended, which is no fault of the stream.
+    enum Outcome : std::uint8_t { Done, Failed, Short, OverBudget };
 
     // Inflates [at, at + length) through the reader; `out`, when given, receives up to `keep`
     // bytes of output.
+    std::uint64_t consumed() const { return m_zs.total_in; }
+
     Outcome run(BlockReader& reader, std::uint64_t at, std::uint64_t length, std::vector<std::uint8_t>* out,
                 std::uint64_t keep)
     {
@@ -160,7 +163,7 @@ public:
                 const std::span<const std::uint8_t> in
                     = want == 0 ? std::span<const std::uint8_t>{} : reader.upTo(at + fetched, static_cast<std::size_t>(want));
                 if (in.empty())
-                    return Failed;
+                    return want == 0 ? Failed : Short;
                 m_zs.next_in = const_cast<Bytef*>(in.data());
                 m_zs.avail_in = static_cast<uInt>(in.size());
                 fetched += in.size();
@@ -199,11 +202,13 @@ public:
 
 private:
     enum class Eof : std::uint8_t { Skip, Valid, Invalid };
-    Eof checkEof(std::uint64_t eof, Break& broke);
+    Eof checkEof(std::uint64_t eof, std::uint64_t previousEof, Break& broke);
     bool classicSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries);
     bool streamSection(std::uint64_t at, std::uint64_t eof, std::vector<Entry>& entries);
     bool objectAt(const Entry& e, std::uint64_t eof);
     std::optional<Break> checkObjects(std::uint64_t fileEnd);
+    bool object(std::uint64_t offset, std::uint64_t regionEnd, std::uint64_t& end);
+    Break objectsInOrder();
     std::optional<std::uint64_t> resolveLength(std::string_view dict);
     Parse cut(Break b, std::uint64_t lastGoodEnd) const;
 
@@ -211,6 +216,7 @@ private:
     BlockReader m_reader; // reads the structures the sections point at
     std::uint64_t m_stopAfter;
     std::vector<Entry> m_entries; // of every section that checked out
+    std::vector<Entry> m_byNumber; // the same, by object number, for indirect stream lengths
     std::vector<std::uint64_t> m_boundaries; // where sections and "startxref" lie
     std::vector<std::uint64_t> m_ends; // the ends of the "%%EOF" lines that checked out
     bool m_encrypted = false;
@@ -240,6 +246,8 @@ bool PdfParser::classicSection(std::uint64_t at, std::uint64_t eof, std::vector<
 {
     std::uint64_t pos = at + 4;
     for (;;) {
+        if (pos >= eof)
+            return false;
         std::span<const std::uint8_t> s = m_reader.upTo(pos, 64);
         Cursor c{text(s)};
         c.skipSpace();
@@ -338,8 +346,11 @@ bool PdfParser::streamSection(std::uint64_t at, std::uint64_t eof, std::vector<E
     }
     const std::uint64_t rowWidth = widths[0] + widths[1] + widths[2];
     std::uint64_t rows = 0;
-    for (const auto& r : ranges)
-        rows += std::min<std::uint64_t>(r.second, kMaxXrefStream);
+    for (const auto& r : ranges) {
+        if (r.second > kMaxXrefStream)
+            return false;
+        rows += r.second;
+    }
     // PNG predictors (the usual /Predictor 12) put a filter byte before each row.
     const std::optional<std::uint64_t> predictor = numberAfter(dict, "/Predictor");
     const bool png = predictor && *predictor >= 10;
@@ -352,7 +363,7 @@ bool PdfParser::streamSection(std::uint64_t at, std::uint64_t eof, std::vector<E
     std::uint64_t dataAt = at + streamAt + 6;
     const std::span<const std::uint8_t> eol = m_reader.upTo(dataAt, 2);
     dataAt += eol.size() >= 2 && eol[0] == '\r' && eol[1] == '\n' ? 2 : (!eol.empty() && eol[0] == '\n' ? 1 : 0);
-    if (dataAt > eof || *length > eof - dataAt)
+    if (dataAt > eof || *length > eof - dataAt || *length > kMaxXrefStream)
         return false;
     std::vector<std::uint8_t> data;
     const bool flate = findKey(dict, "/FlateDecode").has_value();
@@ -401,10 +412,11 @@ bool PdfParser::streamSection(std::uint64_t at, std::uint64_t eof, std::vector<E
     return true;
 }
 
-PdfParser::Eof PdfParser::checkEof(std::uint64_t eof, Break& broke)
+PdfParser::Eof PdfParser::checkEof(std::uint64_t eof, std::uint64_t previousEof, Break& broke)
 {
-    // "startxref", the offset, then this "%%EOF", with only spaces between.
-    const std::uint64_t from = eof - std::min<std::uint64_t>(eof, kStartxrefWindow);
+    // "startxref", the offset, then this "%%EOF", with only spaces between; never before the
+    // previous "%%EOF", so a run of them costs no more than reading it.
+    const std::uint64_t from = std::max(eof - std::min<std::uint64_t>(eof, kStartxrefWindow), previousEof);
     const std::span<const std::uint8_t> s = m_reader.get(from, static_cast<std::size_t>(eof - from));
     const std::string_view before = text(s);
     const std::size_t keyword = before.rfind("startxref");
@@ -471,9 +483,12 @@ std::optional<std::uint64_t> PdfParser::resolveLength(std::string_view dict)
         return value;
     }
     // An indirect length: the number stored in object `value`.
-    const auto found = std::find_if(m_entries.begin(), m_entries.end(),
-                                    [&](const Entry& e) { return e.number == *value && e.generation == *generation; });
-    if (found == m_entries.end())
+    const auto found = std::lower_bound(
+        m_byNumber.begin(), m_byNumber.end(), std::pair(*value, *generation),
+        [](const Entry& e, const std::pair<std::uint64_t, std::uint64_t>& key) {
+            return std::pair<std::uint64_t, std::uint64_t>(e.number, e.generation) < key;
+        });
+    if (found == m_byNumber.end() || found->number != *value || found->generation != *generation)
         return std::nullopt;
     const std::span<const std::uint8_t> s = m_reader.upTo(found->offset, 64);
     const std::string_view object = text(s);
@@ -483,6 +498,96 @@ std::optional<std::uint64_t> PdfParser::resolveLength(std::string_view dict)
     Cursor v{object, obj + 3};
     v.skipSpaceAndComments();
     return v.number();
+}
+
+// Checks the object at `offset`, which cannot reach past `regionEnd`. False on a definite fault,
+// with `end` past where the fault lies; otherwise `end` is where its "endobj" ends, or 0 when that
+// cannot be told (a stream of unknown length this parser cannot decode).
+bool PdfParser::object(std::uint64_t offset, std::uint64_t regionEnd, std::uint64_t& end)
+{
+    const std::span<const std::uint8_t> s = m_reader.upTo(
+        offset, static_cast<std::size_t>(std::min<std::uint64_t>(regionEnd - offset, BlockReader::kBlock)));
+    const std::string head(text(s));
+    end = offset + head.size();
+    const std::size_t endobj = head.find("endobj");
+    std::size_t stream = head.find("stream");
+    while (stream != std::string::npos && stream >= 3 && head.compare(stream - 3, 3, "end") == 0)
+        stream = head.find("stream", stream + 1);
+    if (stream == std::string::npos || (endobj != std::string::npos && endobj < stream)) {
+        if (endobj == std::string::npos) {
+            if (regionEnd - offset <= BlockReader::kBlock)
+                return false;
+            m_unchecked = true; // larger than this parser reads for one object
+            end = 0;
+            return true;
+        }
+        end = offset + endobj + 6;
+        if (endobj > kMaxPlainObject)
+            m_unchecked = true;
+        return true;
+    }
+    const std::string dict = head.substr(0, stream);
+    std::uint64_t dataAt = offset + stream + 6;
+    if (head.compare(stream + 6, 2, "\r\n") == 0)
+        dataAt += 2;
+    else if (head.compare(stream + 6, 1, "\n") == 0)
+        dataAt += 1;
+    std::optional<std::uint64_t> length = resolveLength(dict);
+    if (length && *length > regionEnd - std::min(regionEnd, dataAt))
+        length.reset();
+    const std::optional<std::size_t> filter = findKey(dict, "/Filter");
+    bool flate = false;
+    if (filter) {
+        Cursor f{dict, *filter};
+        f.skipSpace();
+        f.take("[");
+        f.skipSpace();
+        flate = f.take("/FlateDecode");
+    }
+    std::uint64_t dataEnd = 0;
+    if (flate && !m_encrypted) {
+        // The decoder finds the stream's end by itself, so a missing length does not matter.
+        Inflater inflater;
+        const bool known = length.has_value();
+        const std::uint64_t span = known ? length.value_or(0) : regionEnd - std::min(regionEnd, dataAt);
+        Inflater::Outcome outcome = inflater.run(m_reader, dataAt, span, nullptr, 0);
+        // Without a length the stream may run to the end of the bytes: that is no fault either.
+        if (outcome == Inflater::Failed && !known && inflater.consumed() >= span)
+            outcome = Inflater::Short;
+        if (outcome == Inflater::Failed) {
+            end = dataAt + inflater.consumed() + 1;
+            return false;
+        }
+        if (outcome == Inflater::Short || (outcome == Inflater::OverBudget && !known)) {
+            m_unchecked = true;
+            end = 0;
+            return true;
+        }
+        if (outcome == Inflater::OverBudget)
+            m_unchecked = true;
+        dataEnd = dataAt + (known ? span : inflater.consumed());
+    } else {
+        if (!length) {
+            m_unchecked = true;
+            end = 0;
+            return true;
+        }
+        if (*length != 0)
+            m_unchecked = true; // bytes no check covers
+        dataEnd = dataAt + *length;
+    }
+    // After the data: an end of line at most, "endstream", then "endobj".
+    const std::span<const std::uint8_t> tail = m_reader.upTo(dataEnd, 64);
+    Cursor t{text(tail)};
+    t.skipSpace();
+    end = dataEnd + tail.size();
+    if (!t.take("endstream"))
+        return false;
+    t.skipSpace();
+    if (!t.take("endobj"))
+        return false;
+    end = dataEnd + t.at;
+    return true;
 }
 
 // Reads every object listed: its region runs to the next object or section. The first that does
@@ -496,6 +601,10 @@ std::optional<Break> PdfParser::checkObjects(std::uint64_t fileEnd)
     starts.push_back(fileEnd);
     std::sort(starts.begin(), starts.end());
     starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
+    m_byNumber = m_entries;
+    std::sort(m_byNumber.begin(), m_byNumber.end(), [](const Entry& a, const Entry& b) {
+        return std::pair(a.number, a.generation) < std::pair(b.number, b.generation);
+    });
     std::vector<Entry> objects = m_entries;
     std::sort(objects.begin(), objects.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
     objects.erase(std::unique(objects.begin(), objects.end(),
@@ -503,67 +612,55 @@ std::optional<Break> PdfParser::checkObjects(std::uint64_t fileEnd)
                   objects.end());
     std::uint64_t lastGood = 0;
     for (const Entry& e : objects) {
-        const std::uint64_t end = *std::upper_bound(starts.begin(), starts.end(), e.offset);
-        const Break broke{lastGood, end};
-        const std::span<const std::uint8_t> s
-            = m_reader.upTo(e.offset, static_cast<std::size_t>(std::min<std::uint64_t>(end - e.offset, BlockReader::kBlock)));
-        const std::string head(text(s));
-        const std::size_t endobj = head.find("endobj");
-        std::size_t stream = head.find("stream");
-        while (stream != std::string::npos && stream >= 3 && head.compare(stream - 3, 3, "end") == 0)
-            stream = head.find("stream", stream + 1);
-        if (stream != std::string::npos && (endobj == std::string::npos || stream < endobj)) {
-            const std::string dict = head.substr(0, stream);
-            const std::optional<std::uint64_t> length = resolveLength(dict);
-            std::uint64_t dataAt = e.offset + stream + 6;
-            if (head.compare(stream + 6, 2, "\r\n") == 0)
-                dataAt += 2;
-            else if (head.compare(stream + 6, 1, "\n") == 0)
-                dataAt += 1;
-            if (!length || *length > end - std::min(end, dataAt)) {
+        const std::uint64_t regionEnd = *std::upper_bound(starts.begin(), starts.end(), e.offset);
+        std::uint64_t end = 0;
+        if (!object(e.offset, regionEnd, end))
+            return Break{lastGood, regionEnd};
+        // What lies between the object and the next: spaces and comments, or bytes no check
+        // covers (an object the sections do not list).
+        if (end != 0 && end < regionEnd) {
+            const std::span<const std::uint8_t> gap = m_reader.upTo(end, 4096);
+            Cursor g{text(gap)};
+            g.skipSpaceAndComments();
+            if (regionEnd - end > gap.size() || g.at != std::min<std::uint64_t>(gap.size(), regionEnd - end))
                 m_unchecked = true;
-                lastGood = e.offset;
-                continue;
-            }
-            // After the data: an end of line at most, "endstream", then "endobj".
-            const std::span<const std::uint8_t> tail = m_reader.upTo(dataAt + *length, 64);
-            Cursor t{text(tail)};
-            t.skipSpace();
-            if (!t.take("endstream")) {
-                return broke;
-            }
-            t.skipSpace();
-            if (!t.take("endobj"))
-                return broke;
-            const std::optional<std::size_t> filter = findKey(dict, "/Filter");
-            bool flate = false;
-            if (filter) {
-                Cursor f{dict, *filter};
-                f.skipSpace();
-                f.take("[");
-                f.skipSpace();
-                flate = f.take("/FlateDecode");
-            }
-            if (flate && !m_encrypted) {
-                Inflater inflater;
-                const Inflater::Outcome outcome = inflater.run(m_reader, dataAt, *length, nullptr, 0);
-                if (outcome == Inflater::Failed)
-                    return broke;
-                if (outcome == Inflater::OverBudget)
-                    m_unchecked = true;
-            } else if (*length != 0) {
-                m_unchecked = true; // bytes no check covers
-            }
-        } else if (endobj == std::string::npos) {
-            if (end - e.offset <= BlockReader::kBlock)
-                return broke;
-            m_unchecked = true;
-        } else if (end - e.offset > kMaxPlainObject) {
-            m_unchecked = true;
         }
         lastGood = e.offset;
     }
     return std::nullopt;
+}
+
+// Where a file without a usable end checks out to: its objects read one after another from the
+// header, each as object() checks it, until one fails or the objects stop.
+Break PdfParser::objectsInOrder()
+{
+    m_byNumber.clear(); // lengths must be direct: no section says where objects are
+    const std::span<const std::uint8_t> first = m_reader.upTo(0, 1024);
+    Cursor c{text(first)};
+    c.skipSpaceAndComments();
+    std::uint64_t good = c.at;
+    for (std::uint64_t pos = good; pos < m_reader.end();) {
+        const std::span<const std::uint8_t> s = m_reader.upTo(pos, 128);
+        Cursor o{text(s)};
+        o.skipSpaceAndComments();
+        const std::uint64_t start = pos + o.at;
+        const std::optional<std::uint64_t> number = o.number(10);
+        o.skipSpace();
+        const std::optional<std::uint64_t> generation = o.number(5);
+        o.skipSpace();
+        if (!number || !generation || !o.take("obj"))
+            return Break{good, 0};
+        std::uint64_t end = 0;
+        const bool unchecked = m_unchecked;
+        if (!object(start, m_reader.end(), end))
+            return Break{good, end};
+        // An object this parser could not check ends what it can vouch for.
+        if (end == 0 || m_unchecked != unchecked)
+            return Break{good, 0};
+        good = end;
+        pos = end;
+    }
+    return Break{good, 0};
 }
 
 Parse PdfParser::cut(Break b, std::uint64_t lastGoodEnd) const
@@ -585,7 +682,6 @@ Parse PdfParser::cut(Break b, std::uint64_t lastGoodEnd) const
 Parse PdfParser::run()
 {
     std::uint64_t pos = 0;
-    std::uint64_t lastEndobj = 0;
     std::uint64_t lastEof = 0;
     bool stop = false;
     std::optional<Break> failure;
@@ -596,21 +692,18 @@ Parse PdfParser::run()
             break;
         block.assign(s.begin(), s.end());
         const std::string_view b = text(block);
-        const std::size_t endobj = b.rfind("endobj");
-        if (endobj != std::string_view::npos)
-            lastEndobj = std::max<std::uint64_t>(lastEndobj, pos + endobj + 6);
         for (std::size_t at = b.find(kEof); at != std::string_view::npos && !stop; at = b.find(kEof, at + 1)) {
             const std::uint64_t eof = pos + at;
-            if (lastEof != 0 && eof <= lastEof)
+            if (eof < lastEof)
                 continue;
-            lastEof = eof;
             Break broke;
-            const Eof verdict = checkEof(eof, broke);
+            const Eof verdict = checkEof(eof, lastEof, broke);
+            lastEof = eof + kEof.size();
             if (verdict == Eof::Skip)
                 continue;
             if (verdict == Eof::Invalid) {
-                if (broke.goodUpTo == 0)
-                    broke.goodUpTo = m_ends.empty() ? std::min(lastEndobj, eof) : m_ends.back();
+                if (broke.goodUpTo == 0 && !m_ends.empty())
+                    broke.goodUpTo = m_ends.back();
                 failure = broke;
                 stop = true;
                 break;
@@ -643,10 +736,12 @@ Parse PdfParser::run()
             break;
         pos += block.size() - kEof.size();
     }
-    if (failure)
+    if (failure && failure->goodUpTo != 0)
         return cut(*failure, 0);
-    if (m_ends.empty())
-        return cut(Break{lastEndobj, 0}, 0);
+    if (failure || m_ends.empty()) {
+        const Break inOrder = objectsInOrder();
+        return cut(Break{inOrder.goodUpTo, failure && failure->brokeAt != 0 ? failure->brokeAt : inOrder.brokeAt}, 0);
+    }
     const std::uint64_t fileEnd = m_ends.back();
     if (const std::optional<Break> broke = checkObjects(fileEnd))
         return cut(*broke, 0);

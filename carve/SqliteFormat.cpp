@@ -46,9 +46,9 @@ constexpr std::uint8_t kTableLeaf = 13;
 // Far deeper than any real b-tree (SQLite itself stops at 20 levels).
 constexpr int kMaxDepth = 40;
 // The most pages followed; a larger database is cut there.
-constexpr std::uint64_t kMaxPages = std::uint64_t{1} << 26;
+constexpr std::uint64_t kMaxPages = std::uint64_t{1} << 24;
 
-enum PageState : std::uint8_t { Unreached, Checked, Unchecked, Failed };
+enum PageState : std::uint8_t { Unreached, Checked, Unchecked };
 
 std::optional<std::uint32_t> pageSizeOf(std::span<const std::uint8_t> head)
 {
@@ -96,22 +96,25 @@ private:
     struct Pending
     {
         std::uint32_t page;
+        std::uint32_t parent; // the page that links to it
         int depth;
         bool table; // which kind of tree: a table's pages hold rowids, an index's keys
         bool schema; // the schema table, whose rows give the other trees' roots
     };
 
     bool readPage(std::uint32_t page);
-    bool claim(std::uint32_t page, PageState state);
-    void fail(std::uint32_t page);
+    enum class Tree : std::uint8_t { Good, Bad, Taken };
+    bool claim(std::uint32_t page, PageState state, std::uint32_t referrer);
+    void fail(std::uint32_t low, std::uint32_t high);
+    void fail(std::uint32_t page) { fail(page, page); }
     bool missing(std::uint32_t page);
-    bool checkTreePage(const Pending& at, std::vector<Pending>& stack);
+    Tree checkTreePage(const Pending& at, std::vector<Pending>& stack);
     bool cell(std::span<const std::uint8_t> page, std::uint8_t type, std::size_t at, std::size_t& size,
               const Pending& from, std::vector<Pending>& stack);
-    bool overflow(std::uint32_t first, std::uint64_t bytes);
+    bool overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer);
     void freelist(std::uint32_t trunk, std::uint64_t count);
     void pointerMaps();
-    void walk(std::uint32_t root, bool table, bool schema);
+    void walk(std::uint32_t root, std::uint32_t referrer, bool table, bool schema);
     std::uint64_t readablePages(std::uint64_t wanted);
 
     BlockReader m_reader;
@@ -123,8 +126,12 @@ private:
     std::vector<std::uint8_t> m_page;
     std::vector<std::uint8_t> m_tree; // the b-tree page being checked
     std::vector<std::uint8_t> m_used; // which bytes of the current page a cell or free block covers
-    std::vector<std::uint32_t> m_roots;
-    std::uint64_t m_firstMissing = 0; // the lowest page referred to beyond the readable ones
+    std::vector<std::uint32_t> m_owner; // by page number: the page whose link reached it
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_roots; // root page, the schema page naming it
+    // The first break: the lowest page a check failed on, and with it the highest page that the
+    // same fault may lie in (of two pages linking to one page, either may be the wrong one).
+    std::uint32_t m_breakLow = 0;
+    std::uint32_t m_breakHigh = 0;
 };
 
 bool SqliteParser::readPage(std::uint32_t page)
@@ -136,18 +143,22 @@ bool SqliteParser::readPage(std::uint32_t page)
     return true;
 }
 
-// Takes a page for one use; a page that something else already reached is a contradiction.
-bool SqliteParser::claim(std::uint32_t page, PageState state)
+// Takes a page for one use. A page that another link already reached is a contradiction in one
+// of the two pages that link to it, not in the page itself.
+bool SqliteParser::claim(std::uint32_t page, PageState state, std::uint32_t referrer)
 {
     if (page == 0 || page > m_pages) {
         missing(page);
         return false;
     }
     if (m_state[page] != Unreached) {
-        m_state[page] = Failed;
+        const std::uint32_t other = m_owner[page] != 0 ? m_owner[page] : page;
+        const std::uint32_t self = referrer != 0 ? referrer : page;
+        fail(std::min(self, other), std::max(self, other));
         return false;
     }
     m_state[page] = state;
+    m_owner[page] = referrer;
     return true;
 }
 
@@ -156,26 +167,32 @@ bool SqliteParser::missing(std::uint32_t page)
 {
     if (page <= m_pages || page > m_declared)
         return false;
-    if (m_firstMissing == 0 || page < m_firstMissing)
-        m_firstMissing = page;
+    fail(page);
     return true;
 }
 
-void SqliteParser::fail(std::uint32_t page)
+void SqliteParser::fail(std::uint32_t low, std::uint32_t high)
 {
-    if (page != 0 && page <= m_pages)
-        m_state[page] = Failed;
+    if (low == 0)
+        return;
+    if (m_breakLow == 0 || low < m_breakLow) {
+        m_breakLow = low;
+        m_breakHigh = high;
+    } else if (low == m_breakLow) {
+        m_breakHigh = std::max(m_breakHigh, high);
+    }
 }
 
-bool SqliteParser::overflow(std::uint32_t first, std::uint64_t bytes)
+bool SqliteParser::overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer)
 {
     const std::uint64_t perPage = m_usable - 4;
     std::uint32_t page = first;
     for (std::uint64_t left = bytes; left > 0;) {
         if (missing(page))
             return true; // the chain goes on past the bytes there are: not this cell's fault
-        if (!claim(page, Checked) || !readPage(page))
+        if (!claim(page, Checked, referrer) || !readPage(page))
             return false;
+        referrer = page;
         const auto next = static_cast<std::uint32_t>(beAt(m_page, 0, 4));
         left -= std::min(left, perPage);
         if ((left == 0) != (next == 0)) {
@@ -199,7 +216,7 @@ bool SqliteParser::cell(std::span<const std::uint8_t> page, std::uint8_t type, s
         p += 4;
         if (from.depth + 1 > kMaxDepth || child == 0 || child > m_declared)
             return false;
-        stack.push_back(Pending{child, from.depth + 1, from.table, from.schema});
+        stack.push_back(Pending{child, from.page, from.depth + 1, from.table, from.schema});
         if (type == kTableInterior) {
             std::uint64_t rowid = 0;
             if (!varint(page, p, rowid))
@@ -260,28 +277,23 @@ bool SqliteParser::cell(std::span<const std::uint8_t> page, std::uint8_t type, s
     if (rootPage > m_declared)
         return false;
     if (rootPage != 0 && m_roots.size() < m_pages)
-        m_roots.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(rootPage, 0xFFFFFFFF)));
+        m_roots.emplace_back(static_cast<std::uint32_t>(rootPage), from.page);
     if (local < payload) {
         if (page.size() - p < 4)
             return false;
         const auto first = static_cast<std::uint32_t>(beAt(page, p, 4));
         p += 4;
-        if (!overflow(first, payload - local))
+        if (!overflow(first, payload - local, from.page))
             return false;
     }
     size = std::max<std::size_t>(p - at, 4);
     return true;
 }
 
-bool SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
+SqliteParser::Tree SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
 {
-    if (!claim(at.page, Checked))
-        return false;
-    if (!readPage(at.page)) {
-        if (m_firstMissing == 0 || at.page < m_firstMissing)
-            m_firstMissing = at.page;
-        return false;
-    }
+    if (!claim(at.page, Checked, at.parent) || !readPage(at.page))
+        return Tree::Taken;
     // Its own copy: the cells' overflow chains are read through m_page.
     m_tree.assign(m_page.begin(), m_page.begin() + m_usable);
     const std::span<const std::uint8_t> page = m_tree;
@@ -291,7 +303,7 @@ bool SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
     const bool table = type == kTableInterior || type == kTableLeaf;
     if ((type != kTableInterior && type != kTableLeaf && type != kIndexInterior && type != kIndexLeaf)
         || table != at.table)
-        return false;
+        return Tree::Bad;
     const std::size_t headerSize = interior ? 12 : 8;
     const auto firstFree = static_cast<std::size_t>(beAt(page, h + 1, 2));
     const auto cells = static_cast<std::size_t>(beAt(page, h + 3, 2));
@@ -301,10 +313,10 @@ bool SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
     const std::size_t fragmented = page[h + 7];
     const std::size_t pointers = h + headerSize;
     if (pointers + 2 * cells > contentStart || contentStart > m_usable || fragmented > 60)
-        return false;
+        return Tree::Bad;
     // A leaf without cells is only the empty root of a tree.
     if (cells == 0 && (interior || at.depth > 0))
-        return false;
+        return Tree::Bad;
 
     m_used.assign(m_usable, 0);
     const auto cover = [this, contentStart](std::size_t from, std::size_t length) {
@@ -322,43 +334,46 @@ bool SqliteParser::checkTreePage(const Pending& at, std::vector<Pending>& stack)
         const auto offset = static_cast<std::size_t>(beAt(page, pointers + 2 * i, 2));
         std::size_t size = 0;
         if (offset < contentStart || offset >= m_usable)
-            return false;
+            return Tree::Bad;
         const bool ok = cell(page, type, offset, size, at, stack);
         if (!ok || !cover(offset, size))
-            return false;
+            return Tree::Bad;
         covered += size;
     }
     // Free blocks: a chain in ascending order, each at least four bytes.
     std::size_t free = firstFree;
     for (std::size_t n = 0; free != 0; ++n) {
         if (n > m_usable / 4 || free + 4 > m_usable)
-            return false;
+            return Tree::Bad;
         const auto next = static_cast<std::size_t>(beAt(page, free, 2));
         const auto length = static_cast<std::size_t>(beAt(page, free + 2, 2));
         if (length < 4 || !cover(free, length) || (next != 0 && next <= free + length))
-            return false;
+            return Tree::Bad;
         covered += length;
         free = next;
     }
     if (covered + fragmented != m_usable - contentStart)
-        return false;
+        return Tree::Bad;
     if (interior) {
         const auto right = static_cast<std::uint32_t>(beAt(page, h + 8, 4));
         if (right == 0 || right > m_declared || at.depth + 1 > kMaxDepth)
-            return false;
-        stack.push_back(Pending{right, at.depth + 1, at.table, at.schema});
+            return Tree::Bad;
+        stack.push_back(Pending{right, at.page, at.depth + 1, at.table, at.schema});
     }
-    return true;
+    return Tree::Good;
 }
 
-void SqliteParser::walk(std::uint32_t root, bool table, bool schema)
+void SqliteParser::walk(std::uint32_t root, std::uint32_t referrer, bool table, bool schema)
 {
-    std::vector<Pending> stack{Pending{root, 0, table, schema}};
+    std::vector<Pending> stack{Pending{root, referrer, 0, table, schema}};
     while (!stack.empty()) {
         const Pending at = stack.back();
         stack.pop_back();
         const std::size_t before = stack.size();
-        if (!checkTreePage(at, stack)) {
+        const Tree tree = checkTreePage(at, stack);
+        if (tree == Tree::Taken) {
+            stack.resize(before);
+        } else if (tree == Tree::Bad) {
             // Its children are not to be trusted: they stay unreached.
             stack.resize(before);
             fail(at.page);
@@ -373,10 +388,8 @@ void SqliteParser::freelist(std::uint32_t trunk, std::uint64_t count)
     for (std::uint32_t page = trunk; page != 0;) {
         if (missing(page))
             return;
-        if (!claim(page, Checked) || !readPage(page)) {
-            fail(page);
+        if (!claim(page, Checked, last) || !readPage(page))
             return;
-        }
         last = page;
         const auto next = static_cast<std::uint32_t>(beAt(m_page, 0, 4));
         const std::uint64_t leaves = beAt(m_page, 4, 4);
@@ -387,7 +400,7 @@ void SqliteParser::freelist(std::uint32_t trunk, std::uint64_t count)
         for (std::uint64_t i = 0; i < leaves; ++i) {
             // A free page's bytes are whatever it held last: reached, but nothing to check.
             const auto leaf = static_cast<std::uint32_t>(beAt(m_page, static_cast<std::size_t>(8 + 4 * i), 4));
-            if (!missing(leaf) && !claim(leaf, Unchecked)) {
+            if (!missing(leaf) && !claim(leaf, Unchecked, page)) {
                 fail(page);
                 return;
             }
@@ -408,10 +421,8 @@ void SqliteParser::pointerMaps()
 {
     const std::uint64_t span = m_usable / 5 + 1;
     for (std::uint64_t page = 2; page <= m_pages; page += span) {
-        if (!claim(static_cast<std::uint32_t>(page), Checked) || !readPage(static_cast<std::uint32_t>(page))) {
-            fail(static_cast<std::uint32_t>(page));
+        if (!claim(static_cast<std::uint32_t>(page), Checked, 0) || !readPage(static_cast<std::uint32_t>(page)))
             continue;
-        }
         for (std::uint64_t i = 0; i + 1 < span && page + 1 + i <= m_pages; ++i)
             if (m_page[5 * i] < 1 || m_page[5 * i] > 5)
                 fail(static_cast<std::uint32_t>(page));
@@ -454,6 +465,7 @@ Parse SqliteParser::run()
     if (m_pages == 0)
         return none;
     m_state.assign(m_pages + 1, Unreached);
+    m_owner.assign(m_pages + 1, 0);
 
     // The page that holds the lock byte at 1 GiB is never written.
     const std::uint64_t lockPage = (std::uint64_t{1} << 30) / m_pageSize + 1;
@@ -462,12 +474,11 @@ Parse SqliteParser::run()
     if (beAt(h, header::kLargestRoot, 4) != 0)
         pointerMaps();
     freelist(static_cast<std::uint32_t>(beAt(h, header::kFreelistTrunk, 4)), beAt(h, header::kFreelistCount, 4));
-    walk(1, true, true);
-    // Roots named twice or out of range fail at the page they name, through claim().
+    walk(1, 0, true, true);
     for (std::size_t i = 0; i < m_roots.size(); ++i) {
-        const std::uint32_t root = m_roots[i];
+        const auto [root, named] = m_roots[i];
         if (root > m_pages) {
-            claim(root, Checked); // notes the first page beyond the readable ones
+            missing(root);
             continue;
         }
         // A root's kind decides the tree's kind: its page says whether it is a table or an index.
@@ -476,7 +487,7 @@ Parse SqliteParser::run()
             const std::uint8_t type = m_page[0];
             table = type == kTableInterior || type == kTableLeaf;
         }
-        walk(root, table, false);
+        walk(root, named, table, false);
     }
 
     std::uint64_t total = m_pages;
@@ -486,15 +497,11 @@ Parse SqliteParser::run()
             if (m_state[page] != Unreached)
                 total = page;
     }
-    std::uint64_t firstFailed = 0, firstUnchecked = 0;
-    for (std::uint64_t page = 1; page <= total; ++page) {
-        if (m_state[page] == Failed && firstFailed == 0)
-            firstFailed = page;
-        if (m_state[page] != Checked && firstUnchecked == 0)
+    std::uint64_t firstUnchecked = 0;
+    for (std::uint64_t page = 1; page <= total && firstUnchecked == 0; ++page)
+        if (m_state[page] != Checked)
             firstUnchecked = page;
-    }
-    if (m_firstMissing != 0 && (firstFailed == 0 || m_firstMissing < firstFailed))
-        firstFailed = m_firstMissing;
+    const std::uint64_t firstFailed = m_breakLow;
     const bool complete = countValid && declared != 0 ? m_pages == declared : true;
 
     Parse p;
@@ -513,7 +520,7 @@ Parse SqliteParser::run()
     p.verdict = good == 0 ? Verdict::None : Verdict::Cut;
     p.size = good * m_pageSize;
     p.goodUpTo = p.size;
-    p.brokeAt = firstFailed != 0 ? firstFailed * m_pageSize : 0;
+    p.brokeAt = firstFailed != 0 ? std::uint64_t{m_breakHigh} * m_pageSize : 0;
     return p;
 }
 

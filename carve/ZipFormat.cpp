@@ -281,6 +281,9 @@ ZipParser::Step ZipParser::member(std::uint64_t at, std::uint64_t& next)
     const std::uint64_t dataStart = at + local::kSize + nameLength + extraLength;
     const bool encrypted = (flags & 0x1) != 0;
     const bool descriptor = (flags & 0x8) != 0;
+    // A size that runs past the bytes there may be cannot be walked (nor may it wrap around).
+    if (dataStart > m_reader.end() || (!descriptor && compressed > m_reader.end() - dataStart))
+        return Step::Stop;
 
     std::string* keep = nullptr;
     if (name == "mimetype")

@@ -158,14 +158,31 @@ INSTANTIATE_TEST_SUITE_P(Files, DocumentFormats, testing::ValuesIn(kDocuments),
                              return name;
                          });
 
-// A fragment search asks whether the structure gets past a point; the parse stops there.
-TEST(ZipFormat, stopsOnceTheMembersCheckedOutPastTheOffsetAsked)
+// A fragment search asks whether the structure gets past a point; the parse stops there, short of
+// the file's end: after the first members of an archive, at the first "%%EOF" of an updated PDF.
+TEST(DocumentFormats, stopsOnceTheStructureCheckedOutPastTheOffsetAsked)
 {
-    const std::vector<std::uint8_t> bytes = document("plain.zip");
-    const Parse p = parse("ZIP", bytes, 100);
-    EXPECT_EQ(p.verdict, Verdict::Cut);
-    EXPECT_GT(p.goodUpTo, 100u);
-    EXPECT_LT(p.goodUpTo, bytes.size());
+    struct Case
+    {
+        const char* file;
+        const char* format;
+        std::uint64_t stopAfter;
+        std::uint64_t goodUpTo; // 0: anywhere past stopAfter and short of the end
+    };
+    const Case cases[] = {
+        {"plain.zip", "ZIP", 100, 0},
+        {"updated.pdf", "PDF", 100, document("plain.pdf").size()},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::uint8_t> bytes = document(c.file);
+        const Parse p = parse(c.format, bytes, c.stopAfter);
+        EXPECT_EQ(p.verdict, Verdict::Cut) << c.file;
+        EXPECT_GT(p.goodUpTo, c.stopAfter) << c.file;
+        EXPECT_LT(p.goodUpTo, bytes.size()) << c.file;
+        if (c.goodUpTo != 0) {
+            EXPECT_EQ(p.goodUpTo, c.goodUpTo) << c.file;
+        }
+    }
 }
 
 // A member whose data is wrong breaks the archive there: the members before it are kept and the
