@@ -160,8 +160,9 @@ public:
         for (;;) {
             if (m_zs.avail_in == 0) {
                 const std::uint64_t want = std::min<std::uint64_t>(BlockReader::kBlock, length - fetched);
-                const std::span<const std::uint8_t> in
-                    = want == 0 ? std::span<const std::uint8_t>{} : reader.upTo(at + fetched, static_cast<std::size_t>(want));
+                const std::span<const std::uint8_t> in = want == 0
+                    ? std::span<const std::uint8_t>{}
+                    : reader.upTo(at + fetched, static_cast<std::size_t>(want));
                 if (in.empty())
                     return want == 0 ? Failed : Short;
                 m_zs.next_in = const_cast<Bytef*>(in.data());
@@ -196,8 +197,7 @@ class PdfParser
 public:
     PdfParser(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         : m_scan(bytes, limit), m_reader(bytes, limit), m_stopAfter(stopAfter)
-    {
-    }
+    {}
     Parse run();
 
 private:
@@ -276,11 +276,13 @@ bool PdfParser::classicSection(std::uint64_t at, std::uint64_t eof, std::vector<
             if (row.empty())
                 return false;
             const std::string_view r = text(row);
-            if (!std::all_of(r.begin(), r.begin() + 10, [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); })
-                || r[10] != ' '
-                || !std::all_of(r.begin() + 11, r.begin() + 16, [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); })
-                || r[16] != ' ' || (r[17] != 'n' && r[17] != 'f') || !isSpace(static_cast<std::uint8_t>(r[18]))
-                || !isSpace(static_cast<std::uint8_t>(r[19])))
+            if (!std::all_of(r.begin(), r.begin() + 10,
+                             [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); }) ||
+                r[10] != ' ' ||
+                !std::all_of(r.begin() + 11, r.begin() + 16,
+                             [](char ch) { return isDigit(static_cast<std::uint8_t>(ch)); }) ||
+                r[16] != ' ' || (r[17] != 'n' && r[17] != 'f') || !isSpace(static_cast<std::uint8_t>(r[18])) ||
+                !isSpace(static_cast<std::uint8_t>(r[19])))
                 return false;
             if (r[17] != 'n')
                 continue;
@@ -483,11 +485,11 @@ std::optional<std::uint64_t> PdfParser::resolveLength(std::string_view dict)
         return value;
     }
     // An indirect length: the number stored in object `value`.
-    const auto found = std::lower_bound(
-        m_byNumber.begin(), m_byNumber.end(), std::pair(*value, *generation),
-        [](const Entry& e, const std::pair<std::uint64_t, std::uint64_t>& key) {
-            return std::pair<std::uint64_t, std::uint64_t>(e.number, e.generation) < key;
-        });
+    const auto found =
+        std::lower_bound(m_byNumber.begin(), m_byNumber.end(), std::pair(*value, *generation),
+                         [](const Entry& e, const std::pair<std::uint64_t, std::uint64_t>& key) {
+                             return std::pair<std::uint64_t, std::uint64_t>(e.number, e.generation) < key;
+                         });
     if (found == m_byNumber.end() || found->number != *value || found->generation != *generation)
         return std::nullopt;
     const std::span<const std::uint8_t> s = m_reader.upTo(found->offset, 64);
@@ -711,7 +713,9 @@ Parse PdfParser::run()
             // The line's end of line belongs to the file.
             std::uint64_t end = eof + kEof.size();
             const std::span<const std::uint8_t> eol = m_reader.upTo(end, 2);
-            end += eol.size() >= 2 && eol[0] == '\r' && eol[1] == '\n' ? 2 : (!eol.empty() && isSpace(eol[0]) && eol[0] != 0 ? 1 : 0);
+            end += eol.size() >= 2 && eol[0] == '\r' && eol[1] == '\n'
+                ? 2
+                : (!eol.empty() && isSpace(eol[0]) && eol[0] != 0 ? 1 : 0);
             m_ends.push_back(end);
             if (m_stopAfter != 0 && end > m_stopAfter) {
                 Parse p;
@@ -726,9 +730,9 @@ Parse PdfParser::run()
             Cursor c{text(next)};
             c.skipSpace();
             const std::string_view rest = c.s.substr(c.at);
-            const bool more = !rest.empty()
-                && (isDigit(static_cast<std::uint8_t>(rest[0])) || rest.starts_with("xref")
-                    || (rest[0] == '%' && !rest.starts_with("%PDF-")));
+            const bool more = !rest.empty() &&
+                (isDigit(static_cast<std::uint8_t>(rest[0])) || rest.starts_with("xref") ||
+                 (rest[0] == '%' && !rest.starts_with("%PDF-")));
             if (!more)
                 stop = true;
         }
@@ -760,8 +764,8 @@ bool beginsPdf(std::span<const std::uint8_t> head)
     if (head.size() < 9 || text(head.first(5)) != "%PDF-")
         return false;
     const std::string_view version = text(head.subspan(5, 3));
-    const bool known = (version[0] == '1' && version[1] == '.' && version[2] >= '0' && version[2] <= '7')
-        || version == "2.0";
+    const bool known =
+        (version[0] == '1' && version[1] == '.' && version[2] >= '0' && version[2] <= '7') || version == "2.0";
     const std::uint8_t after = head[8];
     return known && (after == '\r' || after == '\n' || after == ' ' || after == '\t' || after == '%');
 }

@@ -301,8 +301,8 @@ SqliteParser::Tree SqliteParser::checkTreePage(const Pending& at, std::vector<Pe
     const std::uint8_t type = page[h];
     const bool interior = type == kTableInterior || type == kIndexInterior;
     const bool table = type == kTableInterior || type == kTableLeaf;
-    if ((type != kTableInterior && type != kTableLeaf && type != kIndexInterior && type != kIndexLeaf)
-        || table != at.table)
+    if ((type != kTableInterior && type != kTableLeaf && type != kIndexInterior && type != kIndexLeaf) ||
+        table != at.table)
         return Tree::Bad;
     const std::size_t headerSize = interior ? 12 : 8;
     const auto firstFree = static_cast<std::size_t>(beAt(page, h + 1, 2));
@@ -534,11 +534,11 @@ bool beginsSqlite(std::span<const std::uint8_t> head)
     const std::uint8_t read = head[header::kReadVersion];
     const std::optional<std::uint32_t> pageSize = pageSizeOf(head);
     const std::uint64_t encoding = beAt(head, header::kEncoding, 4);
-    return pageSize && write >= 1 && write <= 2 && read >= 1 && read <= 2
-        && *pageSize - head[header::kReserved] >= 480 && head[header::kFractions] == 64
-        && head[header::kFractions + 1] == 32 && head[header::kFractions + 2] == 32 && encoding <= 3
-        && std::all_of(head.begin() + header::kZeroes, head.begin() + header::kZeroes + 20,
-                       [](std::uint8_t b) { return b == 0; });
+    return pageSize && write >= 1 && write <= 2 && read >= 1 && read <= 2 &&
+        *pageSize - head[header::kReserved] >= 480 && head[header::kFractions] == 64 &&
+        head[header::kFractions + 1] == 32 && head[header::kFractions + 2] == 32 && encoding <= 3 &&
+        std::all_of(head.begin() + header::kZeroes, head.begin() + header::kZeroes + 20,
+                    [](std::uint8_t b) { return b == 0; });
 }
 
 Parse parseSqlite(Bytes& bytes, std::uint64_t limit, std::uint64_t /*stopAfter*/)

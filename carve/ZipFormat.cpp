@@ -144,8 +144,7 @@ class ZipParser
 public:
     ZipParser(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         : m_reader(bytes, limit), m_stopAfter(stopAfter)
-    {
-    }
+    {}
 
     Parse run();
 
@@ -198,8 +197,8 @@ Inflated ZipParser::inflateFrom(std::uint64_t at, std::uint64_t known, bool size
             std::size_t want = BlockReader::kBlock;
             if (sizeKnown)
                 want = static_cast<std::size_t>(std::min<std::uint64_t>(want, known - fetched));
-            const std::span<const std::uint8_t> in = want == 0 ? std::span<const std::uint8_t>{}
-                                                               : m_reader.upTo(at + fetched, want);
+            const std::span<const std::uint8_t> in =
+                want == 0 ? std::span<const std::uint8_t>{} : m_reader.upTo(at + fetched, want);
             if (in.empty()) {
                 r.outcome = want == 0 ? Inflated::Failed : Inflated::Short;
                 r.consumed = zs.total_in;
@@ -239,8 +238,8 @@ bool ZipParser::crcOfStored(std::uint64_t at, std::uint64_t size, std::uint32_t&
 {
     crc = 0u;
     for (std::uint64_t done = 0; done < size;) {
-        const std::span<const std::uint8_t> in
-            = m_reader.upTo(at + done, static_cast<std::size_t>(std::min<std::uint64_t>(BlockReader::kBlock, size - done)));
+        const std::span<const std::uint8_t> in = m_reader.upTo(
+            at + done, static_cast<std::size_t>(std::min<std::uint64_t>(BlockReader::kBlock, size - done)));
         if (in.empty())
             return false;
         crc = updateCrc(crc, in.data(), in.size());
@@ -422,9 +421,9 @@ ZipParser::Step ZipParser::centralEntry(std::uint64_t at, std::uint64_t& next)
 
     const auto found = std::lower_bound(m_members.begin(), m_members.end(), localOffset,
                                         [](const Member& m, std::uint64_t offset) { return m.offset < offset; });
-    if (found == m_members.end() || found->offset != localOffset || found->listed || found->nameHash != nameHash
-        || found->nameLength != nameLength || found->crc != crc || found->compressed != compressed
-        || found->uncompressed != uncompressed || found->method != method || diskStart != 0) {
+    if (found == m_members.end() || found->offset != localOffset || found->listed || found->nameHash != nameHash ||
+        found->nameLength != nameLength || found->crc != crc || found->compressed != compressed ||
+        found->uncompressed != uncompressed || found->method != method || diskStart != 0) {
         m_brokeAt = next;
         return Step::Broke;
     }
@@ -452,15 +451,15 @@ bool ZipParser::endRecords(std::uint64_t directoryStart, std::uint64_t directory
         if (r.empty())
             return false;
         const std::uint64_t recordSize = leAt(r, 4, 8);
-        if (recordSize < 44 || recordSize > (1 << 16) || leAt(r, 16, 4) != 0 || leAt(r, 20, 4) != 0
-            || leAt(r, 24, 8) != count || leAt(r, 32, 8) != count || leAt(r, 40, 8) != directorySize
-            || leAt(r, 48, 8) != directoryStart)
+        if (recordSize < 44 || recordSize > (1 << 16) || leAt(r, 16, 4) != 0 || leAt(r, 20, 4) != 0 ||
+            leAt(r, 24, 8) != count || leAt(r, 32, 8) != count || leAt(r, 40, 8) != directorySize ||
+            leAt(r, 48, 8) != directoryStart)
             return false;
         const std::uint64_t record = at;
         at += 12 + recordSize;
         const std::span<const std::uint8_t> l = m_reader.get(at, 20);
-        if (l.empty() || leAt(l, 0, 4) != kZip64LocatorSig || leAt(l, 4, 4) != 0 || leAt(l, 8, 8) != record
-            || leAt(l, 16, 4) > 1)
+        if (l.empty() || leAt(l, 0, 4) != kZip64LocatorSig || leAt(l, 4, 4) != 0 || leAt(l, 8, 8) != record ||
+            leAt(l, 16, 4) > 1)
             return false;
         at += 20;
         sig = m_reader.le(at, 4);
@@ -474,10 +473,10 @@ bool ZipParser::endRecords(std::uint64_t directoryStart, std::uint64_t directory
     const auto fits = [zip64](std::uint64_t field, std::uint64_t full, std::uint64_t actual) {
         return field == actual || (zip64 && field == full);
     };
-    if (!fits(leAt(e, end::kDisk, 2), 0xFFFF, 0) || !fits(leAt(e, end::kDirectoryDisk, 2), 0xFFFF, 0)
-        || !fits(leAt(e, end::kEntriesHere, 2), 0xFFFF, count) || !fits(leAt(e, end::kEntries, 2), 0xFFFF, count)
-        || !fits(leAt(e, end::kDirectorySize, 4), kFull32, directorySize)
-        || !fits(leAt(e, end::kDirectoryOffset, 4), kFull32, directoryStart))
+    if (!fits(leAt(e, end::kDisk, 2), 0xFFFF, 0) || !fits(leAt(e, end::kDirectoryDisk, 2), 0xFFFF, 0) ||
+        !fits(leAt(e, end::kEntriesHere, 2), 0xFFFF, count) || !fits(leAt(e, end::kEntries, 2), 0xFFFF, count) ||
+        !fits(leAt(e, end::kDirectorySize, 4), kFull32, directorySize) ||
+        !fits(leAt(e, end::kDirectoryOffset, 4), kFull32, directoryStart))
         return false;
     fileEnd = at + end::kSize + leAt(e, end::kCommentLength, 2);
     return !m_reader.get(fileEnd - 1, 1).empty();
@@ -570,8 +569,8 @@ bool beginsZip(std::span<const std::uint8_t> head)
     // Versions needed stay below 6.4 in practice; the flag bits above 13 are reserved; the methods
     // are those writers use (stored, deflate, deflate64, bzip2, LZMA, zstd, xz, PPMd, AES).
     static constexpr std::array<std::uint64_t, 10> kMethods{0, 8, 9, 12, 14, 20, 93, 95, 98, 99};
-    return (version & 0xFF) <= 63 && (flags & 0xC000) == 0 && nameLength > 0 && nameLength <= 4096
-        && std::find(kMethods.begin(), kMethods.end(), method) != kMethods.end();
+    return (version & 0xFF) <= 63 && (flags & 0xC000) == 0 && nameLength > 0 && nameLength <= 4096 &&
+        std::find(kMethods.begin(), kMethods.end(), method) != kMethods.end();
 }
 
 Parse parseZip(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)

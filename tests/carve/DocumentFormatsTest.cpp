@@ -59,22 +59,16 @@ struct Document
 // contentChecked false: the bomb is walked by its sizes past the inflate cap; free pages of a
 // database hold nothing to check; a cross-reference stream's offsets are not all checked.
 const Document kDocuments[] = {
-    {"plain.zip", "ZIP", "zip", true},
-    {"descriptors.zip", "ZIP", "zip", true},
-    {"zip64.zip", "ZIP", "zip", true},
-    {"document.docx", "ZIP", "docx", true},
-    {"sheet.ods", "ZIP", "ods", true},
-    {"bomb.zip", "ZIP", "zip", false},
-    {"plain.sqlite", "SQLite", "sqlite", true},
-    {"freelist.sqlite", "SQLite", "sqlite", false},
-    {"plain.pdf", "PDF", "pdf", true},
-    {"updated.pdf", "PDF", "pdf", true},
+    {"plain.zip", "ZIP", "zip", true},          {"descriptors.zip", "ZIP", "zip", true},
+    {"zip64.zip", "ZIP", "zip", true},          {"document.docx", "ZIP", "docx", true},
+    {"sheet.ods", "ZIP", "ods", true},          {"bomb.zip", "ZIP", "zip", false},
+    {"plain.sqlite", "SQLite", "sqlite", true}, {"freelist.sqlite", "SQLite", "sqlite", false},
+    {"plain.pdf", "PDF", "pdf", true},          {"updated.pdf", "PDF", "pdf", true},
     {"xrefstream.pdf", "PDF", "pdf", true},
 };
 
 class DocumentFormats : public testing::TestWithParam<Document>
-{
-};
+{};
 
 TEST_P(DocumentFormats, signatureIsSeenInTheFirstBytes)
 {
