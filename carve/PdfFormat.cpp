@@ -454,7 +454,9 @@ PdfParser::Eof PdfParser::checkEof(std::uint64_t eof, std::uint64_t previousEof,
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
     std::uint64_t lastGood = 0;
     for (const Entry& e : entries) {
-        if (!objectAt(e, startxref)) {
+        // Not bounded by this section's place: a linearized file's first section lists the first
+        // page's objects, which lie after it.
+        if (!objectAt(e, m_reader.end())) {
             broke = Break{lastGood, e.offset + 1};
             return Eof::Invalid;
         }
@@ -614,6 +616,8 @@ std::optional<Break> PdfParser::checkObjects(std::uint64_t fileEnd)
                   objects.end());
     std::uint64_t lastGood = 0;
     for (const Entry& e : objects) {
+        if (e.offset >= fileEnd)
+            return Break{lastGood, e.offset + 1}; // listed beyond where the file ends
         const std::uint64_t regionEnd = *std::upper_bound(starts.begin(), starts.end(), e.offset);
         std::uint64_t end = 0;
         if (!object(e.offset, regionEnd, end))

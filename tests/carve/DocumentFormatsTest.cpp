@@ -64,6 +64,7 @@ const Document kDocuments[] = {
     {"sheet.ods", "ZIP", "ods", true},          {"bomb.zip", "ZIP", "zip", false},
     {"plain.sqlite", "SQLite", "sqlite", true}, {"freelist.sqlite", "SQLite", "sqlite", false},
     {"plain.pdf", "PDF", "pdf", true},          {"updated.pdf", "PDF", "pdf", true},
+    {"linearized.pdf", "PDF", "pdf", true},
     {"xrefstream.pdf", "PDF", "pdf", true},
 };
 

@@ -11,6 +11,7 @@ The second argument, when given, also receives small seeds for the fuzz targets.
 import io
 import os
 import random
+import re
 import sqlite3
 import sys
 import tempfile
@@ -152,6 +153,11 @@ def stream(data):
     return b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % len(packed) + packed + b"\nendstream"
 
 
+def renumber(obj):
+    """The object with every reference moved one number up."""
+    return re.sub(rb"(\d+) 0 R", lambda m: b"%d 0 R" % (int(m.group(1)) + 1), obj)
+
+
 def make_pdfs(out):
     rng = random.Random(27)
     text = b"BT /F1 12 Tf 72 712 Td (" + words(rng, 300) + b") Tj ET"
@@ -176,6 +182,28 @@ def make_pdfs(out):
     updated += b"xref\n0 1\n0000000000 65535 f\r\n3 1\n%010d 00000 n\r\n" % page
     updated += b"trailer\n<< /Size 7 /Root 1 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n" % (xref, second)
     write(out, "updated.pdf", bytes(updated))
+
+    # Linearized: a first section near the start lists the first objects, which lie after it; the
+    # main section at the end lists them all.
+    lin = bytearray(b"%PDF-1.4\n%\xe2\xe3\xcf\xd3\n")
+    first_object = len(lin)
+    lin += b"1 0 obj\n<< /Linearized 1 >>\nendobj\n"
+    first_section = len(lin)
+    placeholder = b"xref\n1 2\n%010d 00000 n\r\n%010d 00000 n\r\ntrailer\n<< /Size 8 /Prev %010d >>\n" \
+        b"startxref\n%d\n%%%%EOF\n"
+    lin += placeholder % (0, 0, 0, first_section)
+    offsets = [first_object]
+    for number, obj in enumerate(objects, start=2):
+        offsets.append(len(lin))
+        lin += b"%d 0 obj\n" % number + renumber(obj) + b"\nendobj\n"
+    main = len(lin)
+    lin += b"xref\n0 %d\n0000000000 65535 f\r\n" % (len(offsets) + 1)
+    for offset in offsets:
+        lin += b"%010d 00000 n\r\n" % offset
+    lin += b"trailer\n<< /Size %d /Root 2 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(offsets) + 1, main)
+    lin[first_section:first_section + len(placeholder % (0, 0, 0, first_section))] = \
+        placeholder % (offsets[0], offsets[1], main, first_section)
+    write(out, "linearized.pdf", bytes(lin))
 
     # A cross-reference stream in place of the table.
     body = bytearray(b"%PDF-1.5\n%\xe2\xe3\xcf\xd3\n")
