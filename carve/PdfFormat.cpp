@@ -448,16 +448,19 @@ PdfParser::Eof PdfParser::checkEof(std::uint64_t eof, std::uint64_t previousEof,
         ok = streamSection(*target, startxref, entries);
     }
     if (!ok) {
-        broke.brokeAt = *target + 1;
+        broke.brokeAt = startxref; // the section runs up to its "startxref"
         return Eof::Invalid;
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
     std::uint64_t lastGood = 0;
-    for (const Entry& e : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
         // Not bounded by this section's place: a linearized file's first section lists the first
         // page's objects, which lie after it.
         if (!objectAt(e, m_reader.end())) {
-            broke = Break{lastGood, e.offset + 1};
+            // The object runs to the next one listed; its header may lie across the break.
+            const std::uint64_t next = i + 1 < entries.size() ? entries[i + 1].offset : startxref;
+            broke = Break{lastGood, std::max(next, e.offset + 1)};
             return Eof::Invalid;
         }
         lastGood = e.offset;

@@ -111,7 +111,7 @@ private:
     Tree checkTreePage(const Pending& at, std::vector<Pending>& stack);
     bool cell(std::span<const std::uint8_t> page, std::uint8_t type, std::size_t at, std::size_t& size,
               const Pending& from, std::vector<Pending>& stack);
-    bool overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer);
+    void overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer);
     void freelist(std::uint32_t trunk, std::uint64_t count);
     void pointerMaps();
     void walk(std::uint32_t root, std::uint32_t referrer, bool table, bool schema);
@@ -183,25 +183,30 @@ void SqliteParser::fail(std::uint32_t low, std::uint32_t high)
     }
 }
 
-bool SqliteParser::overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer)
+// Follows a cell's overflow chain. A fault is the chain's own (the page whose link is wrong), not
+// the fault of the b-tree page that holds the cell.
+void SqliteParser::overflow(std::uint32_t first, std::uint64_t bytes, std::uint32_t referrer)
 {
     const std::uint64_t perPage = m_usable - 4;
     std::uint32_t page = first;
     for (std::uint64_t left = bytes; left > 0;) {
         if (missing(page))
-            return true; // the chain goes on past the bytes there are: not this cell's fault
+            return; // the chain goes on past the bytes there are
+        if (page == 0 || page > m_declared) {
+            fail(referrer);
+            return;
+        }
         if (!claim(page, Checked, referrer) || !readPage(page))
-            return false;
+            return;
         referrer = page;
         const auto next = static_cast<std::uint32_t>(beAt(m_page, 0, 4));
         left -= std::min(left, perPage);
         if ((left == 0) != (next == 0)) {
             fail(page);
-            return false;
+            return;
         }
         page = next;
     }
-    return true;
 }
 
 // One cell at offset `at` of the page in m_page; its size lands in `size`.
@@ -283,8 +288,7 @@ bool SqliteParser::cell(std::span<const std::uint8_t> page, std::uint8_t type, s
             return false;
         const auto first = static_cast<std::uint32_t>(beAt(page, p, 4));
         p += 4;
-        if (!overflow(first, payload - local, from.page))
-            return false;
+        overflow(first, payload - local, from.page);
     }
     size = std::max<std::size_t>(p - at, 4);
     return true;

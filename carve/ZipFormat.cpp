@@ -542,8 +542,9 @@ Parse ZipParser::run()
         at = next;
     }
     // Every member must be in the directory: one it leaves out is not part of this archive.
+    // What stands where the next entry (or the end record) should be is the break.
     if (std::any_of(m_members.begin(), m_members.end(), [](const Member& m) { return !m.listed; }))
-        return cut(directoryStart, at);
+        return cut(directoryStart, at + 4);
     std::uint64_t fileEnd = 0;
     if (!endRecords(directoryStart, at, fileEnd))
         return cut(at, 0);
