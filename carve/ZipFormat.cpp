@@ -281,7 +281,7 @@ ZipParser::Step ZipParser::member(std::uint64_t at, std::uint64_t& next)
     const bool encrypted = (flags & 0x1) != 0;
     const bool descriptor = (flags & 0x8) != 0;
     // A size that runs past the bytes there may be cannot be walked (nor may it wrap around).
-    if (dataStart > m_reader.end() || (!descriptor && compressed > m_reader.end() - dataStart))
+    if (dataStart > m_reader.end() || compressed > m_reader.end() - dataStart)
         return Step::Stop;
 
     std::string* keep = nullptr;
@@ -335,9 +335,11 @@ ZipParser::Step ZipParser::member(std::uint64_t at, std::uint64_t& next)
             return Step::Stop;
         checked = true;
         actualSize = compressed;
-    } else if (descriptor) {
+    } else if (descriptor && compressed == 0) {
         return Step::Stop; // sizes only after data this parser cannot decode: its end is unknown
     } else {
+        // Encrypted, or a method this parser does not decode: walked by its size (which a writer
+        // may give ahead of a descriptor too, as encrypting ones do; the descriptor must agree).
         m_contentChecked = false;
         if (compressed != 0 && m_reader.get(dataStart + compressed - 1, 1).empty())
             return Step::Stop;

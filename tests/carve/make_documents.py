@@ -13,6 +13,7 @@ import os
 import random
 import re
 import sqlite3
+import struct
 import sys
 import tempfile
 import zipfile
@@ -31,6 +32,27 @@ def add(z, name, data, method):
     info = zipfile.ZipInfo(name, STAMP)
     info.compress_type = method
     z.writestr(info, data)
+
+
+def encrypted_zip(members):
+    """An archive of members flagged encrypted (bit 0) with data descriptors (bit 3); their bytes
+    stand in for the cipher text, which nothing here decrypts."""
+    out = bytearray()
+    central = bytearray()
+    for name, data in members:
+        offset = len(out)
+        crc = zlib.crc32(data)
+        size = len(data) + 12  # the encryption header's twelve bytes
+        cipher = bytes((b * 7 + 3) & 0xFF for b in data[:12]) + data
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0x9, 0, 0x5000, 0x58B1, crc, size, len(data),
+                           len(name), 0) + name.encode() + cipher
+        out += struct.pack("<IIII", 0x08074B50, crc, size, len(data))
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0x9, 0, 0x5000, 0x58B1, crc, size,
+                               len(data), len(name), 0, 0, 0, 0, 0, offset) + name.encode()
+    start = len(out)
+    out += central
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(members), len(members), len(central), start, 0)
+    return bytes(out)
 
 
 def make_zips(out):
@@ -95,6 +117,11 @@ def make_zips(out):
         add(z, "content.xml", words(rng, 2500), zipfile.ZIP_DEFLATED)
         add(z, "Thumbnails/thumbnail.bin", bytes(rng.getrandbits(8) for _ in range(6000)), zipfile.ZIP_STORED)
     write(out, "sheet.ods", buf.getvalue())
+
+    # Encrypted members, as encrypting writers lay them out: the sizes ahead of the data and again
+    # in a data descriptor after it. The data cannot be checked, only walked.
+    write(out, "encrypted.zip", encrypted_zip([("secret.txt", bytes(rng.getrandbits(8) for _ in range(6000))),
+                                               ("more.txt", bytes(rng.getrandbits(8) for _ in range(3000)))]))
 
     # A bomb: 64 MiB of zeros in 64 KiB. The parse must not inflate all of it.
     buf = io.BytesIO()
