@@ -231,7 +231,7 @@ bool PdfParser::objectAt(const Entry& e, std::uint64_t eof)
     const std::span<const std::uint8_t> s = m_reader.upTo(e.offset, 48);
     Cursor c{text(s)};
     const std::optional<std::uint64_t> number = c.number(10);
-    if (!number || *number != e.number || !c.take(" "))
+    if (!number || *number != e.number || c.at == c.s.size() || !isSpace(static_cast<std::uint8_t>(c.s[c.at])))
         return false;
     c.skipSpace();
     const std::optional<std::uint64_t> generation = c.number(5);
