@@ -26,7 +26,7 @@ constexpr std::string_view kEof = "%%EOF";
 // How far before "%%EOF" its "startxref" may lie.
 constexpr std::size_t kStartxrefWindow = 1024;
 // Entries kept from all cross-reference sections; a larger document is cut.
-constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
+constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
 // A stream's output may exceed its input this many times (plus an allowance) before inflating
 // stops and its content counts as unchecked, so a bomb in free space does not stall the scan.
 constexpr std::uint64_t kRatioCap = 100;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -205,6 +207,25 @@ TEST(ZipFormat, memberWithAWrongCrcIsTheBreak)
     EXPECT_EQ(p.goodUpTo, memberStart);
     EXPECT_EQ(p.size, memberStart);
     EXPECT_EQ(p.brokeAt, memberStart + 30 + name.size() + 9000);
+}
+
+// The central directory must describe the members exactly as found: an entry whose CRC differs
+// from its member's is the break, and the members before the directory still checked out.
+TEST(ZipFormat, directoryEntryThatDisagreesIsTheBreak)
+{
+    std::vector<std::uint8_t> bytes = document("plain.zip");
+    const std::array<std::uint8_t, 4> central{'P', 'K', 1, 2};
+    const auto first = std::search(bytes.begin(), bytes.end(), central.begin(), central.end());
+    ASSERT_NE(first, bytes.end());
+    const auto second = std::search(first + 1, bytes.end(), central.begin(), central.end());
+    ASSERT_NE(second, bytes.end());
+    const auto entry = static_cast<std::uint64_t>(second - bytes.begin());
+    bytes[entry + 16] ^= 0x01; // its CRC-32
+    const Parse p = parse("ZIP", bytes);
+    EXPECT_EQ(p.verdict, Verdict::Cut);
+    EXPECT_EQ(p.goodUpTo, entry);
+    EXPECT_GT(p.brokeAt, entry + 46);
+    EXPECT_FALSE(p.contentChecked);
 }
 
 // 64 MiB of zeros in 64 KiB: the inflating stops at its cap, quickly.
