@@ -27,6 +27,8 @@ packages=(
     lame
     # the CLI tests and the comparisons with the peers
     python3
+    # files found by their content: ZIP members and PDF streams are inflated to check them
+    zlib1g-dev
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
     # the tools that make such containers and partition tables for the fixtures
     libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk
