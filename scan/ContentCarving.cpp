@@ -19,6 +19,11 @@ constexpr std::uint64_t kLargestGap = 2048;
 constexpr std::uint64_t kMostSplits = 16;
 constexpr std::uint64_t kSearchBytesPerFile = std::uint64_t{256} << 20;
 constexpr std::uint64_t kSearchBytesPerScan = std::uint64_t{2} << 30;
+// What the parsers may read beyond the files they find, over a whole scan: a file that never
+// reaches its end (a PDF without a sound %%EOF reads on through free space) costs this much at
+// most, and once it is spent every parse may read this much beyond what it needs.
+constexpr std::uint64_t kWasteBudget = std::uint64_t{4} << 30;
+constexpr std::uint64_t kSmallestLimit = std::uint64_t{64} << 20;
 // At most this many clusters are noted as beginnings: a volume of nothing but text stays bounded.
 constexpr std::size_t kMostCandidates = std::size_t{1} << 22;
 // A run of text shorter than this is not worth listing: it is more likely a stray piece.
@@ -249,6 +254,7 @@ private:
     SectorDevice& m_device;
     std::map<std::uint64_t, std::uint64_t> m_taken; // first cluster -> end, of files found
     std::uint64_t m_searchBytes = 0;
+    std::uint64_t m_wasted = 0; // bytes the parsers read beyond the files they found
 };
 
 std::uint64_t CarvedFile::mapUpTo(std::uint64_t count)
@@ -302,9 +308,14 @@ std::size_t CarvedFile::read(std::uint64_t offset, std::span<std::uint8_t> into)
 
 carve::Parse Carver::parse(std::uint8_t format, CarvedFile& file, std::uint64_t stopAfter)
 {
-    if (format == ContentCarving::kText)
-        return parseText(file);
-    return carve::formats()[format].parse(file, kLargestFile, stopAfter);
+    const std::uint64_t before = file.bytesRead();
+    const carve::Parse p = format == ContentCarving::kText
+        ? parseText(file)
+        : carve::formats()[format].parse(
+              file, std::max(kSmallestLimit, kWasteBudget - std::min(kWasteBudget, m_wasted)), stopAfter);
+    const std::uint64_t read = file.bytesRead() - before;
+    m_wasted += read > p.size ? read - p.size : 0;
+    return p;
 }
 
 carve::Parse Carver::parseText(CarvedFile& file)
