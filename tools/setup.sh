@@ -11,6 +11,8 @@ packages=(
     # core and front-end libraries
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
+    # the CRC-32 that checks each chunk of a PNG found by its content
+    zlib1g-dev
     qt6-base-dev qt6-svg-dev
     # Qt's own dialogs (the folder picker) in the program's seven languages
     qt6-translations-l10n
