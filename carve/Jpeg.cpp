@@ -40,6 +40,20 @@ bool isRestart(int m)
     return m >= 0xD0 && m <= 0xD7;
 }
 
+// Whether an application segment's data begins with its name: a few printable characters and a
+// NUL ("Exif", "JFIF", "ICC_PROFILE", "http://ns.adobe.com/xap/1.0/").
+bool namesItself(ReadAhead& in, std::uint64_t from, std::uint64_t end)
+{
+    for (std::uint64_t at = from; at < end && at < from + 32; ++at) {
+        const int c = in.at(at);
+        if (c == 0)
+            return at - from >= 4;
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return false;
+}
+
 struct Walk
 {
     Verdict verdict = Verdict::None;
@@ -65,14 +79,18 @@ Walk walkMarkers(ReadAhead& in, std::uint64_t stopAfter)
     bool sawFrame = false;
     bool afterScan = false;
     std::uint64_t restartInterval = 0;
+    // A break in the first segment leaves nothing checked: the file is only taken (cut at its
+    // SOI) when that segment names itself, as Exif and JFIF segments do, because a camera's Exif
+    // segment spans clusters and may hold the break of a file stored in two fragments.
+    bool namedFirst = false;
     const auto broke = [&](std::uint64_t at) {
-        w.verdict = unit > 2 ? Verdict::Cut : Verdict::None;
+        w.verdict = unit > 2 || namedFirst ? Verdict::Cut : Verdict::None;
         w.goodUpTo = unit;
         w.brokeAt = std::max(at, unit);
         return w;
     };
     const auto ranOut = [&] {
-        w.verdict = unit > 2 ? Verdict::Cut : Verdict::None;
+        w.verdict = unit > 2 || namedFirst ? Verdict::Cut : Verdict::None;
         w.goodUpTo = unit;
         return w;
     };
@@ -109,12 +127,15 @@ Walk walkMarkers(ReadAhead& in, std::uint64_t stopAfter)
             !(marker == kDht || marker == kDqt || marker == kDri || marker == kSos || marker == kDnl ||
               marker == kCom || marker == 0xCC))
             return broke(pos + 2);
+        unit = pos; // the segment's own length is confirmed only by the marker after it
         const auto length = in.be(pos + 2, 2);
         if (!length)
             return ranOut();
         const std::uint64_t segmentEnd = pos + 2 + *length;
         if (*length < 2)
             return broke(pos + 4);
+        if (pos == 2 && marker >= 0xE0 && marker <= 0xEF)
+            namedFirst = namesItself(in, pos + 4, segmentEnd);
         if (!in.has(segmentEnd))
             return ranOut();
         if (isFrame(marker)) {
@@ -135,7 +156,6 @@ Walk walkMarkers(ReadAhead& in, std::uint64_t stopAfter)
             return broke(segmentEnd);
         if (marker != kSos) {
             pos = segmentEnd;
-            unit = pos;
             continue;
         }
         const int count = in.at(pos + 4);

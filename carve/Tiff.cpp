@@ -16,7 +16,8 @@ namespace {
 constexpr std::size_t kMostIfds = 1024;
 constexpr std::uint64_t kMostEntries = 4096;
 constexpr std::size_t kMostPointers = 64; // IFD offsets one tag may list
-// Strips or tiles one IFD may list; a picture of millions of strips is not what this scan finds.
+// Strips or tiles all the IFDs together may list: IFDs that repeat one long list must not make
+// the parse read it again and again.
 constexpr std::uint64_t kMostParts = 1u << 22;
 
 namespace tag {
@@ -124,8 +125,9 @@ private:
         const auto width = [](const Entry& e) -> std::size_t { return e.type == 3 ? 2 : e.type == 4 ? 4 : 0; };
         const std::size_t ow = width(offsets);
         const std::size_t cw = width(counts);
-        if (ow == 0 || cw == 0 || offsets.count != counts.count || offsets.count > kMostParts)
+        if (ow == 0 || cw == 0 || offsets.count != counts.count || offsets.count > m_partsLeft)
             return false;
+        m_partsLeft -= offsets.count;
         // A batch of each list at a time, so the two lists are not read alternately.
         constexpr std::uint64_t kBatch = 4096;
         std::vector<std::uint8_t> os;
@@ -153,6 +155,7 @@ private:
     ReadAhead& m_in;
     bool m_big;
     std::uint64_t m_end = 8;
+    std::uint64_t m_partsLeft = kMostParts;
 };
 
 } // namespace

@@ -64,13 +64,21 @@ struct Case
 // `other` supplies the foreign cluster: a file of the same format where there is one, because
 // that is the hardest to tell apart.
 const Case kCases[] = {
-    {"photo.jpg", "JPEG", "jpg", true, true, 3},           {"progressive.jpg", "JPEG", "jpg", true, true, 3},
-    {"restart.jpg", "JPEG", "jpg", true, true, 3},         {"picture.png", "PNG", "png", true, true, 8},
-    {"animation.gif", "GIF", "gif", true, true, 6},        {"picture.bmp", "BMP", "bmp", false, false, 2},
-    {"picture.tif", "TIFF", "tif", false, false, 4, true}, {"motorola.tif", "TIFF", "tif", false, false, 4, true},
-    {"sound.mp3", "MP3", "mp3", false, true, 3},           {"bare.mp3", "MP3", "mp3", false, true, 2},
-    {"sound.wav", "RIFF", "wav", false, false, 4},         {"movie.avi", "RIFF", "avi", false, true, 4},
-    {"movie.mp4", "MP4", "mp4", false, false, 8},          {"movie.mov", "MP4", "mov", false, false, 8},
+    {"photo.jpg", "JPEG", "jpg", true, true, 3},
+    {"camera.jpg", "JPEG", "jpg", true, true, 3}, // its Exif segment spans the foreign cluster
+    {"progressive.jpg", "JPEG", "jpg", true, true, 3},
+    {"restart.jpg", "JPEG", "jpg", true, true, 3},
+    {"picture.png", "PNG", "png", true, true, 8},
+    {"animation.gif", "GIF", "gif", true, true, 6},
+    {"picture.bmp", "BMP", "bmp", false, false, 2},
+    {"picture.tif", "TIFF", "tif", false, false, 4, true},
+    {"motorola.tif", "TIFF", "tif", false, false, 4, true},
+    {"sound.mp3", "MP3", "mp3", false, true, 3},
+    {"bare.mp3", "MP3", "mp3", false, true, 2},
+    {"sound.wav", "RIFF", "wav", false, false, 4},
+    {"movie.avi", "RIFF", "avi", false, true, 4},
+    {"movie.mp4", "MP4", "mp4", false, false, 8},
+    {"movie.mov", "MP4", "mov", false, false, 8},
 };
 
 // Another file of the same format, for a foreign cluster.

@@ -45,9 +45,11 @@ def cjpeg(picture, *options):
         return subprocess.run(["cjpeg", *options, f.name], check=True, stdout=subprocess.PIPE).stdout
 
 
-def with_exif_thumbnail(jpeg, thumbnail):
-    """Inserts an Exif APP1 after SOI whose IFD1 carries a thumbnail: a whole JPEG, EOI included."""
-    ifd0 = struct.pack("<H", 1) + struct.pack("<HHII", 0x0112, 3, 1, 1) + struct.pack("<I", 26)
+def with_exif_thumbnail(jpeg, thumbnail, maker_note=b""):
+    """Inserts an Exif APP1 after SOI whose IFD1 carries a thumbnail: a whole JPEG, EOI included.
+    A camera's maker note, when given, makes the segment span several clusters."""
+    ifd0 = struct.pack("<H", 1) + struct.pack("<HHII", 0x0112, 3, 1, 1) + struct.pack("<I", 26 + len(maker_note))
+    ifd0 += maker_note
     ifd1_at = 8 + len(ifd0)
     thumb_at = ifd1_at + 2 + 2 * 12 + 4
     ifd1 = struct.pack("<H", 2) + struct.pack("<HHII", 0x0201, 4, 1, thumb_at) + \
@@ -60,6 +62,7 @@ def with_exif_thumbnail(jpeg, thumbnail):
 picture = ppm(160, 120)
 thumbnail = cjpeg(ppm(16, 12), "-quality", "60")
 write("photo.jpg", with_exif_thumbnail(cjpeg(picture, "-quality", "92"), thumbnail))
+write("camera.jpg", with_exif_thumbnail(cjpeg(picture, "-quality", "85"), thumbnail, noise(6000)))
 write("progressive.jpg", cjpeg(picture, "-quality", "90", "-progressive"))
 write("restart.jpg", cjpeg(ppm(160, 120), "-quality", "92", "-restart", "1"))
 
