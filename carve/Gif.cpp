@@ -26,6 +26,8 @@ public:
     void feed(std::span<const std::uint8_t> data)
     {
         for (const std::uint8_t byte : data) {
+            if (m_done || m_bad)
+                return; // what follows the end code (or a bad code) is not read
             m_bits |= std::uint32_t{byte} << m_bitCount;
             m_bitCount += 8;
             while (m_bitCount >= m_codeSize && !m_done && !m_bad) {

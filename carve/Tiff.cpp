@@ -173,7 +173,7 @@ bool beginsTiff(std::span<const std::uint8_t> head)
     if (first < 8)
         return false;
     // When the first IFD lies in the head, its entry count must be one a picture has.
-    if (first + 2 <= head.size()) {
+    if (std::uint64_t{first} + 2 <= head.size()) {
         const unsigned count = little ? head[first] | (head[first + 1] << 8) : (head[first] << 8) | head[first + 1];
         return count > 0 && count <= kMostEntries;
     }
