@@ -100,8 +100,9 @@ private:
 };
 
 // Walks a chain of sub-blocks from `pos` to its terminator; the position after it, or nullopt
-// when the bytes run out. Feeds the data to `lzw` when given.
-std::optional<std::uint64_t> subBlocks(ReadAhead& in, std::uint64_t pos, LzwCheck* lzw)
+// when the bytes run out. Feeds the data to `lzw` when given, and sets `badAt` to the end of the
+// sub-block where its data first went wrong.
+std::optional<std::uint64_t> subBlocks(ReadAhead& in, std::uint64_t pos, LzwCheck* lzw, std::uint64_t* badAt)
 {
     for (;;) {
         const int length = in.at(pos);
@@ -112,8 +113,11 @@ std::optional<std::uint64_t> subBlocks(ReadAhead& in, std::uint64_t pos, LzwChec
         std::uint8_t data[255];
         if (!in.get(pos + 1, std::span(data, static_cast<std::size_t>(length))))
             return std::nullopt;
-        if (lzw != nullptr)
+        if (lzw != nullptr) {
             lzw->feed(std::span(data, static_cast<std::size_t>(length)));
+            if (lzw->bad() && *badAt == 0)
+                *badAt = pos + 1 + static_cast<std::uint64_t>(length);
+        }
         pos += 1 + static_cast<std::uint64_t>(length);
     }
 }
@@ -147,6 +151,7 @@ Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
     bool decoded = true;
     std::uint64_t damagedFrom = 0;
     std::uint64_t damagedTo = 0;
+    bool begun = false;
     for (;;) {
         if (stopAfter != 0 && pos > stopAfter)
             break;
@@ -154,6 +159,7 @@ Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         if (introducer < 0)
             break;
         std::optional<std::uint64_t> next;
+        begun = begun || introducer == kExtension || introducer == kImage;
         if (introducer == kTrailer) {
             if (pos == first)
                 break; // a file without blocks is no picture
@@ -167,7 +173,7 @@ Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         if (introducer == kExtension) {
             if (in.at(pos + 1) < 0)
                 break;
-            next = subBlocks(in, pos + 2, nullptr);
+            next = subBlocks(in, pos + 2, nullptr, nullptr);
         } else if (introducer == kImage) {
             std::uint8_t descriptor[10];
             if (!in.get(pos + 1, descriptor))
@@ -183,12 +189,18 @@ Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
                 break;
             }
             LzwCheck lzw(minCodeSize, width * height);
-            next = subBlocks(in, dataAt + 1, &lzw);
+            std::uint64_t badAt = 0;
+            next = subBlocks(in, dataAt + 1, &lzw, &badAt);
+            if (!next && badAt != 0) {
+                // Out of bytes, but the picture had already gone wrong: that is the break.
+                p.brokeAt = badAt;
+                break;
+            }
             if (next && !lzw.good()) {
                 // The layout holds but the picture does not decode: the damage lies in this image.
                 if (decoded) {
                     damagedFrom = pos;
-                    damagedTo = *next;
+                    damagedTo = badAt != 0 ? badAt : *next;
                 }
                 decoded = false;
             }
@@ -200,7 +212,9 @@ Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
             break; // ran out inside the block
         pos = *next;
     }
-    if (pos == first)
+    // A file is taken once a block began after the header: a one-picture file stored in two
+    // fragments breaks inside its only block, and is then cut at its colour table.
+    if (!begun)
         return Parse{.extension = "gif"};
     p.verdict = Verdict::Cut;
     p.goodUpTo = damagedTo != 0 ? damagedFrom : pos;
