@@ -1,10 +1,12 @@
 // JPEG: the markers from SOI through the scans to EOI give the file's end; the decoder then reads
 // the entropy-coded data and tells whether the picture is the one that was written.
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -62,7 +64,48 @@ struct Walk
     std::uint64_t brokeAt = 0;
     std::vector<std::uint64_t> scanStarts; // where each scan's entropy-coded data begins
     bool stoppedEarly = false;
+    // The further pictures a multi-picture index lists (a phone's depth map or gain map), as
+    // (offset in the file, length): they follow the first picture's EOI and belong to the file.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pictures;
 };
+
+// More pictures than a multi-picture file of a camera holds.
+constexpr std::uint64_t kMostPictures = 64;
+
+// Reads the picture list of a multi-picture (MPF) APP2 segment: a TIFF-like header at `base`,
+// whose index IFD holds the MP Entry tag, 16 bytes a picture: attributes, length, and offset from
+// `base` (0 for the first picture, the one this segment lies in).
+void readPictureIndex(ReadAhead& in, std::uint64_t base, std::uint64_t segmentEnd, Walk& w)
+{
+    constexpr std::uint16_t kMpEntry = 0xB002;
+    const int order = in.at(base);
+    if ((order != 'I' && order != 'M') || in.at(base + 1) != order)
+        return;
+    const bool big = order == 'M';
+    const auto u = [&](std::uint64_t at, std::size_t width) { return big ? in.be(at, width) : in.le(at, width); };
+    const auto ifd = u(base + 4, 4);
+    if (u(base + 2, 2) != 42 || !ifd)
+        return;
+    const auto count = u(base + *ifd, 2);
+    if (!count || *count > 64)
+        return;
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        const std::uint64_t entry = base + *ifd + 2 + 12 * i;
+        if (u(entry, 2) != kMpEntry)
+            continue;
+        const auto bytes = u(entry + 4, 4);
+        const auto at = u(entry + 8, 4);
+        if (!bytes || !at || *bytes % 16 != 0 || *bytes / 16 > kMostPictures || base + *at + *bytes > segmentEnd)
+            return;
+        for (std::uint64_t k = 0; k < *bytes / 16; ++k) {
+            const auto length = u(base + *at + 16 * k + 4, 4);
+            const auto offset = u(base + *at + 16 * k + 8, 4);
+            if (length && offset && *offset != 0 && *length != 0)
+                w.pictures.emplace_back(base + *offset, *length);
+        }
+        return;
+    }
+}
 
 // Follows the markers. Each segment's length leads to the next marker; in entropy-coded data an
 // FF may only be a stuffed FF00, a restart marker (in turn, when the file set an interval) or the
@@ -138,6 +181,8 @@ Walk walkMarkers(ReadAhead& in, std::uint64_t stopAfter)
             namedFirst = namesItself(in, pos + 4, segmentEnd);
         if (!in.has(segmentEnd))
             return ranOut();
+        if (marker == 0xE2 && *length >= 2 + 4 + 8 && in.be(pos + 4, 4) == 0x4D504600 && w.pictures.empty())
+            readPictureIndex(in, pos + 8, segmentEnd, w); // "MPF\0"
         if (isFrame(marker)) {
             const int precision = in.at(pos + 4);
             const auto width = in.be(pos + 7, 2);
@@ -406,10 +451,13 @@ bool beginsJpeg(std::span<const std::uint8_t> head)
     return known && ((head[4] << 8) | head[5]) >= 2;
 }
 
-Parse parseJpeg(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
+namespace {
+
+// One picture from its SOI: the markers, then the decoder.
+Parse parsePicture(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter, Walk& walk)
 {
     ReadAhead in(bytes, limit);
-    const Walk walk = walkMarkers(in, stopAfter);
+    walk = walkMarkers(in, stopAfter);
     Parse p;
     p.extension = "jpg";
     if (walk.verdict == Verdict::None)
@@ -440,6 +488,65 @@ Parse parseJpeg(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         p.size = p.goodUpTo;
     // A whole file the decoder found damaged keeps its length (the damage may be the writer's),
     // but it is not vouched for.
+    return p;
+}
+
+// A picture further into the file: its offsets seen from its own first byte.
+class Shifted final : public Bytes
+{
+public:
+    Shifted(Bytes& bytes, std::uint64_t base) : m_bytes(bytes), m_base(base) {}
+    std::size_t read(std::uint64_t offset, std::span<std::uint8_t> into) override
+    {
+        return m_bytes.read(m_base + offset, into);
+    }
+
+private:
+    Bytes& m_bytes;
+    std::uint64_t m_base;
+};
+
+} // namespace
+
+Parse parseJpeg(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
+{
+    Walk walk;
+    Parse p = parsePicture(bytes, limit, stopAfter, walk);
+    if (p.verdict != Verdict::Whole || walk.pictures.empty())
+        return p;
+    // The further pictures of a multi-picture file follow the first one in their index's order;
+    // an index that says otherwise is not followed.
+    std::sort(walk.pictures.begin(), walk.pictures.end());
+    std::uint64_t end = p.size;
+    for (const auto& [start, length] : walk.pictures)
+        if (start < end)
+            return p;
+        else
+            end = start + length;
+    // Damage the decoder found in the first picture stays where it was found.
+    const bool damaged = p.goodUpTo < p.size;
+    for (const auto& [start, length] : walk.pictures) {
+        Shifted shifted(bytes, start);
+        Walk inner;
+        const Parse q = start < limit ? parsePicture(shifted, std::min(length, limit - start), 0, inner) : Parse{};
+        // (A writer may pad a picture after its EOI up to the length the index gives.)
+        if (q.verdict != Verdict::Whole || q.size > length) {
+            // The file goes on past the first picture but the next one does not check out: keep
+            // what did.
+            p.verdict = Verdict::Cut;
+            if (!damaged) {
+                p.goodUpTo = p.size;
+                p.brokeAt = std::max(p.size, q.brokeAt != 0 ? start + q.brokeAt : start + length);
+            }
+            p.size = std::min(p.size, p.goodUpTo);
+            p.contentChecked = false;
+            return p;
+        }
+        p.contentChecked = p.contentChecked && q.contentChecked;
+        p.size = start + length;
+        if (!damaged)
+            p.goodUpTo = p.size;
+    }
     return p;
 }
 

@@ -66,6 +66,7 @@ struct Case
 const Case kCases[] = {
     {"photo.jpg", "JPEG", "jpg", true, true, 3},
     {"camera.jpg", "JPEG", "jpg", true, true, 3}, // its Exif segment spans the foreign cluster
+    {"phone.jpg", "JPEG", "jpg", true, true, 3}, // a second picture after the first one's EOI
     {"progressive.jpg", "JPEG", "jpg", true, true, 3},
     {"restart.jpg", "JPEG", "jpg", true, true, 3},
     {"picture.png", "PNG", "png", true, true, 8},

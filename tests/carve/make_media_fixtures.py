@@ -63,6 +63,25 @@ picture = ppm(160, 120)
 thumbnail = cjpeg(ppm(16, 12), "-quality", "60")
 write("photo.jpg", with_exif_thumbnail(cjpeg(picture, "-quality", "92"), thumbnail))
 write("camera.jpg", with_exif_thumbnail(cjpeg(picture, "-quality", "85"), thumbnail, noise(6000)))
+
+
+def with_second_picture(jpeg, second):
+    """A phone's multi-picture file: an MPF APP2 after SOI whose index lists a second JPEG (a depth
+    or gain map) stored right after the first picture's EOI."""
+    app2_length = 2 + 4 + 8 + 2 + 3 * 12 + 4 + 32
+    base = 2 + 4 + 4  # the index's offsets count from its byte-order mark
+    first_length = len(jpeg) + 2 + app2_length
+    ifd = struct.pack(">H", 3) + struct.pack(">HHI4s", 0xB000, 7, 4, b"0100") + \
+        struct.pack(">HHII", 0xB001, 4, 1, 2) + struct.pack(">HHII", 0xB002, 7, 32, 8 + 2 + 3 * 12 + 4) + \
+        struct.pack(">I", 0)
+    entries = struct.pack(">IIIHH", 0x20030000, first_length, 0, 0, 0) + \
+        struct.pack(">IIIHH", 0x00000000, len(second), first_length - base, 0, 0)
+    body = b"MPF\0" + b"MM\0*" + struct.pack(">I", 8) + ifd + entries
+    assert len(body) + 2 == app2_length
+    return jpeg[:2] + b"\xff\xe2" + struct.pack(">H", app2_length) + body + jpeg[2:] + second
+
+
+write("phone.jpg", with_second_picture(cjpeg(picture, "-quality", "88"), cjpeg(ppm(40, 30), "-quality", "70")))
 write("progressive.jpg", cjpeg(picture, "-quality", "90", "-progressive"))
 write("restart.jpg", cjpeg(ppm(160, 120), "-quality", "92", "-restart", "1"))
 
