@@ -137,6 +137,30 @@ std::optional<Kind> kindOf(std::span<const std::uint8_t> head)
     return std::nullopt;
 }
 
+// An AVI past 1 GiB goes on in further RIFF chunks of form AVIX, each holding more of the movie
+// list, right after the first: the file ends after the last of them.
+void extendAvi(ReadAhead& in, Parse& p)
+{
+    constexpr int kMostParts = 4096;
+    for (int part = 0; part < kMostParts; ++part) {
+        std::uint8_t head[12];
+        if (!in.get(p.size, head) || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVIX", 4) != 0)
+            return;
+        const std::uint64_t end = p.size + 8 + *in.le(p.size + 4, 4);
+        Walk walk{in, Kind::Avi};
+        walk.sawHeaders = true; // the header list is the first part's
+        if (!walk.chunks(p.size + 12, end, 0, true) || !walk.sawMovie || !in.has(end)) {
+            // The movie goes on, but this part does not check out: the file is cut before it.
+            p.verdict = Verdict::Cut;
+            if (!walk.ranOut)
+                p.brokeAt = std::max(walk.brokeAt, p.size);
+            return;
+        }
+        p.size = (end & 1) != 0 && in.has(end + 1) ? end + 1 : end;
+        p.goodUpTo = p.size;
+    }
+}
+
 } // namespace
 
 bool beginsRiff(std::span<const std::uint8_t> head)
@@ -167,6 +191,8 @@ Parse parseRiff(Bytes& bytes, std::uint64_t limit, std::uint64_t /*stopAfter*/)
         p.verdict = Verdict::Whole;
         p.size = (end & 1) != 0 && in.has(end + 1) ? end + 1 : end;
         p.goodUpTo = p.size;
+        if (kind == Kind::Avi)
+            extendAvi(in, p);
         return p;
     }
     if (walk.unit == 12 && !filled)

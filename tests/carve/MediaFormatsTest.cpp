@@ -78,6 +78,7 @@ const Case kCases[] = {
     {"bare.mp3", "MP3", "mp3", false, true, 2},
     {"sound.wav", "RIFF", "wav", false, false, 4},
     {"movie.avi", "RIFF", "avi", false, true, 4},
+    {"long.avi", "RIFF", "avi", false, true, 4}, // a second RIFF part after the first
     {"movie.mp4", "MP4", "mp4", false, false, 8},
     {"movie.mov", "MP4", "mov", false, false, 8},
 };

@@ -281,6 +281,10 @@ for data in frames_avi:
     movi_chunks += riff_chunk(b"00dc", data)
 body = b"AVI " + hdrl + riff_list(b"movi", movi_chunks) + riff_chunk(b"idx1", index)
 write("movie.avi", b"RIFF" + struct.pack("<I", len(body)) + body)
+# Past 1 GiB an AVI goes on in RIFF AVIX parts, each with a movie list of its own.
+more = b"".join(riff_chunk(b"00dc", noise(rng.randrange(500, 1500))) for _ in range(6))
+avix = b"AVIX" + riff_list(b"movi", more)
+write("long.avi", b"RIFF" + struct.pack("<I", len(body)) + body + b"RIFF" + struct.pack("<I", len(avix)) + avix)
 
 
 # --- MP4 / QuickTime: boxes nested as muxers write them ----------------------------------------
