@@ -542,6 +542,14 @@ Parse parseJpeg(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
             p.contentChecked = false;
             return p;
         }
+        if (q.size < length && !ReadAhead(bytes, limit).has(start + length)) {
+            // The picture is whole but the padding the index counts after it is not there.
+            p.verdict = Verdict::Cut;
+            p.size = start + q.size;
+            p.goodUpTo = damaged ? p.goodUpTo : p.size;
+            p.contentChecked = false;
+            return p;
+        }
         p.contentChecked = p.contentChecked && q.contentChecked;
         p.size = start + length;
         if (!damaged)
