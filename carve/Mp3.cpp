@@ -12,6 +12,8 @@ namespace {
 
 // Frames in a row before a chain counts as audio: random bytes rarely chain this far.
 constexpr int kLeastFrames = 4;
+// Zeros after an ID3v2 tag that its size does not count, as some taggers leave them.
+constexpr std::uint64_t kMostTagPadding = 64 * 1024;
 // How far past a chain's end a continuation of the same stream is looked for.
 constexpr std::uint64_t kResyncReach = 64 * 1024;
 
@@ -164,7 +166,11 @@ Parse parseMp3(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
     const auto tag = id3v2Length(head);
     if (!tag)
         return p;
-    const std::uint64_t start = *tag;
+    // Taggers may leave zeros after the tag that its size does not count.
+    std::uint64_t start = *tag;
+    if (start != 0)
+        while (start < *tag + kMostTagPadding && in.at(start) == 0)
+            ++start;
     const auto first = frameAt(in, start);
     if (!first)
         return p;
@@ -196,6 +202,18 @@ Parse parseMp3(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
     // The bytes ending right after a frame end the file, unless the limit is what ended them.
     if (!ranOut && in.at(pos) < 0 && pos >= limit)
         ranOut = true;
+    // An APE tag may follow the frames: a 32-byte header, then its items and a 32-byte footer,
+    // which its size counts.
+    std::uint8_t ape[24];
+    if (!ranOut && in.get(pos, ape) && std::memcmp(ape, "APETAGEX", 8) == 0) {
+        const std::uint64_t size = ape[12] | (ape[13] << 8) | (ape[14] << 16) | (std::uint64_t{ape[15]} << 24);
+        if ((ape[23] & 0x80) != 0 && size >= 32) {
+            if (in.has(pos + 32 + size))
+                pos += 32 + size;
+            else
+                ranOut = true; // the tag is cut short
+        }
+    }
     // An ID3v1 tag may close the file.
     std::uint8_t v1[3];
     const bool tagged = !ranOut && in.get(pos, v1) && std::memcmp(v1, "TAG", 3) == 0;
@@ -204,8 +222,9 @@ Parse parseMp3(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
         ranOut = true; // the tag is cut short
     if (closed)
         pos += 128;
+    const bool apeOnly = !closed && pos != chainEnd;
     const bool short_ = declared && chainEnd < start + *declared;
-    if (ranOut || (!closed && (short_ || resumesAfter(in, chainEnd, *first)))) {
+    if (ranOut || (!closed && !apeOnly && (short_ || resumesAfter(in, chainEnd, *first)))) {
         // The bytes ran out, or the stream stops short of its declared length or goes on after a
         // stretch of other bytes: the last frame may hold the damage.
         p.verdict = Verdict::Cut;

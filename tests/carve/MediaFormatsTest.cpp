@@ -76,6 +76,7 @@ const Case kCases[] = {
     {"motorola.tif", "TIFF", "tif", false, false, 4, true},
     {"sound.mp3", "MP3", "mp3", false, true, 3},
     {"bare.mp3", "MP3", "mp3", false, true, 2},
+    {"tagged.mp3", "MP3", "mp3", false, true, 3}, // zeros after its ID3v2 tag, an APE tag at its end
     {"sound.wav", "RIFF", "wav", false, false, 4},
     {"movie.avi", "RIFF", "avi", false, true, 4},
     {"long.avi", "RIFF", "avi", false, true, 4}, // a second RIFF part after the first

@@ -240,6 +240,11 @@ title = b"TIT2" + struct.pack(">I", 24) + b"\0\0" + b"\0made for the carving tes
 v1 = b"TAG" + b"made for the carving tests".ljust(30, b"\0") + b"\0" * 94 + b"\xff"
 write("sound.mp3", id3v2(title + b"\0" * 200) + b"".join(stream) + v1)
 write("bare.mp3", b"".join(frames(36)))
+# Zeros after the ID3v2 tag that its size does not count, and an APE tag after the frames.
+ape_items = struct.pack("<II", 26, 0) + b"Comment\0" + b"made for the carving tests"
+ape_footer = lambda flags: b"APETAGEX" + struct.pack("<IIII", 2000, len(ape_items) + 32, 1, flags) + bytes(8)
+write("tagged.mp3", id3v2(title) + bytes(300) + b"".join(frames(30)) +
+      ape_footer(0xA0000000) + ape_items + ape_footer(0x80000000))
 
 
 # --- WAV: python's wave writer, then an INFO list after the data, as editors add one --------------
