@@ -61,8 +61,6 @@ struct Case
     bool structureAtEnd = false; // cut short, nothing that checks is left: not listed at all
 };
 
-// `other` supplies the foreign cluster: a file of the same format where there is one, because
-// that is the hardest to tell apart.
 const Case kCases[] = {
     {"photo.jpg", "JPEG", "jpg", true, true, 3},
     {"camera.jpg", "JPEG", "jpg", true, true, 3}, // its Exif segment spans the foreign cluster
@@ -84,7 +82,8 @@ const Case kCases[] = {
     {"movie.mov", "MP4", "mov", false, false, 8},
 };
 
-// Another file of the same format, for a foreign cluster.
+// Where a foreign cluster comes from: a file of the same format where there is one, because that
+// is the hardest to tell apart.
 std::string otherOf(const Case& c)
 {
     for (const Case& o : kCases)
@@ -200,6 +199,22 @@ TEST(CarveMedia, RandomClustersRarelyBegin)
     }
     for (std::size_t f = 0; f < formats().size(); ++f)
         EXPECT_LE(taken[f], 2) << formats()[f].name;
+}
+
+// A movie's boxes nest inside its movie box: damage there cuts the file before that box, even
+// though the media data itself cannot be checked.
+TEST(CarveMedia, DamagedMovieBoxIsCutBeforeIt)
+{
+    Data file = load("movie.mov");
+    const auto moov =
+        std::search(file.begin(), file.end(), std::begin("moov"), std::end("moov") - 1) - file.begin() - 4;
+    ASSERT_GT(moov, 0);
+    const Data junk = noise(64, 3);
+    std::copy(junk.begin(), junk.end(), file.begin() + moov + 200);
+    const Parse p = parse("MP4", file);
+    EXPECT_EQ(p.verdict, Verdict::Cut);
+    EXPECT_EQ(p.goodUpTo, static_cast<std::uint64_t>(moov));
+    EXPECT_GT(p.brokeAt, static_cast<std::uint64_t>(moov + 200));
 }
 
 // An EXIF thumbnail is a whole JPEG inside the first segment: its EOI is not the file's end.
