@@ -382,40 +382,66 @@ std::optional<FoundByContent> Carver::searchFragment(const ContentCarving::Candi
 {
     // The file broke somewhere in [goodUpTo, brokeAt): its first fragment ends at a cluster
     // boundary there, and its second begins a few free clusters further on. Each guess leaves out
-    // `gap` clusters of the mapping after the first `split`; the nearest gaps are tried first, and
-    // a guess counts when the unit that failed now checks out and the whole file then does.
+    // `gap` clusters of the mapping after the first `split`; the nearest gaps are tried first. A
+    // guess whose checks cover its bytes to the end wins at once; one that is only whole in its
+    // layout is kept in case no checked one follows within twice its gap.
     const std::uint64_t size = bytesPerCluster();
     CarvedFile base(*this, m_device, {}, candidate.cluster);
     const std::uint64_t lowest = std::max<std::uint64_t>(1, cut.goodUpTo / size);
     const std::uint64_t highest = std::min((cut.brokeAt + size - 1) / size, lowest + kMostSplits);
     std::uint64_t spent = 0;
+    struct Guess
+    {
+        carve::Parse parse;
+        std::vector<ClusterRun> runs;
+        std::uint64_t gap;
+    };
+    std::optional<Guess> layoutOnly;
+    const auto settle = [&]() -> std::optional<FoundByContent> {
+        // Layout alone is enough only where the file as it lay did not reach its end at all.
+        if (!layoutOnly || cut.verdict != carve::Verdict::Cut)
+            return std::nullopt;
+        ++m_carving.m_report.fragmentGuesses;
+        return found(candidate, layoutOnly->parse, layoutOnly->runs, true);
+    };
     for (std::uint64_t gap = 1; gap <= kLargestGap; ++gap) {
+        if (layoutOnly && gap > 2 * layoutOnly->gap + 16)
+            return settle();
         for (std::uint64_t split = lowest; split < highest; ++split) {
             if (base.mapUpTo(split + gap + 1) < split + gap + 1)
-                return std::nullopt; // the free clusters end before the guess
+                return settle(); // the free clusters end before the guess
             if (spent > kSearchBytesPerFile || m_searchBytes > kSearchBytesPerScan) {
                 if (m_searchBytes > kSearchBytesPerScan)
                     m_carving.m_report.budgetSpent = true;
-                return std::nullopt;
+                return settle();
             }
             const std::uint64_t next = clusterAt(base.runs(), split + gap);
             CarvedFile guess(*this, m_device, firstClusters(base.runs(), split), next);
             const carve::Parse past = parse(candidate.format, guess, cut.brokeAt);
             spent += guess.bytesRead();
             m_searchBytes += guess.bytesRead();
-            if (past.verdict == carve::Verdict::None || past.goodUpTo < cut.brokeAt)
+            // The guess must get further than the file got as it lay. A unit whose length field lies
+            // before the break ends where it said either way; one found by searching the bytes (a
+            // PDF's last section) ends sooner once the gap is left out, so reaching brokeAt is not
+            // asked.
+            if (past.verdict == carve::Verdict::None ||
+                (past.verdict != carve::Verdict::Whole && past.goodUpTo <= cut.goodUpTo))
                 continue;
             CarvedFile whole(*this, m_device, firstClusters(base.runs(), split), next);
             const carve::Parse p = parse(candidate.format, whole, 0);
             spent += whole.bytesRead();
             m_searchBytes += whole.bytesRead();
-            if (p.verdict == carve::Verdict::Whole) {
+            if (p.verdict != carve::Verdict::Whole)
+                continue;
+            if (p.contentChecked) {
                 ++m_carving.m_report.fragmentGuesses;
                 return found(candidate, p, whole.runs(), true);
             }
+            if (!layoutOnly)
+                layoutOnly = Guess{p, whole.runs(), gap};
         }
     }
-    return std::nullopt;
+    return settle();
 }
 
 std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
@@ -466,7 +492,9 @@ std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
         const carve::Parse p = parse(c.format, file, 0);
         if (p.verdict == carve::Verdict::None)
             continue;
-        if (p.verdict == carve::Verdict::Cut && p.brokeAt > p.goodUpTo)
+        // A file that broke, or whose decoder stumbled though its layout held to the end (a JPEG
+        // whose second fragment lies past another picture's data), may continue elsewhere.
+        if ((p.verdict == carve::Verdict::Cut || !p.contentChecked) && p.brokeAt > p.goodUpTo)
             if (auto joined = searchFragment(c, p)) {
                 files.push_back(std::move(*joined));
                 continue;

@@ -132,6 +132,72 @@ TEST(ContentCarving, TextClustersAreToldFromBinaryAndSlack)
     EXPECT_FALSE(text("", 64).first);
 }
 
+std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A file stored in two fragments with deleted bytes of no listed file between them: a cluster of
+// another file of its own format (a picture's middle between a picture's parts), or noise. The
+// parse breaks there, the search leaves the gap out, and the file comes back byte for byte, graded
+// as a guess. What lay between is not taken for part of it.
+TEST(ContentCarving, AFileInTwoFragmentsIsPutTogetherAgain)
+{
+    struct Case
+    {
+        const char* file;
+        const char* between; // a file whose second cluster fills the gap; null: noise
+    };
+    const std::filesystem::path media = std::filesystem::path(ORV_CARVE_MEDIA);
+    const std::filesystem::path documents = std::filesystem::path(ORV_CARVE_DOCUMENTS);
+    const Case cases[] = {
+        {"photo.jpg", "camera.jpg"}, {"photo.jpg", nullptr}, {"picture.png", "picture.png"},
+        {"document.docx", nullptr},  {"plain.pdf", nullptr}, {"progressive.jpg", "camera.jpg"},
+    };
+    constexpr std::uint64_t kBig = 4096;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto folder =
+            std::string(c.file).ends_with(".docx") || std::string(c.file).ends_with(".pdf") ? documents : media;
+        const std::vector<std::uint8_t> file = fileBytes(folder / c.file);
+        ASSERT_GT(file.size(), 2 * kBig);
+        std::vector<std::uint8_t> gap(2 * kBig);
+        if (c.between) {
+            const auto other = fileBytes(media / c.between);
+            ASSERT_GE(other.size(), 3 * kBig);
+            std::copy(other.begin() + kBig, other.begin() + 3 * kBig, gap.begin());
+        } else {
+            for (std::size_t i = 0; i < gap.size(); ++i)
+                gap[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+        }
+        // Clusters 0-1 live (zeros), then the first fragment, the gap, the rest, free space after.
+        std::vector<std::uint8_t> volume(2 * kBig, 0);
+        volume.insert(volume.end(), file.begin(), file.begin() + kBig);
+        volume.insert(volume.end(), gap.begin(), gap.end());
+        volume.insert(volume.end(), file.begin() + kBig, file.end());
+        volume.resize((volume.size() / kBig + 4) * kBig, 0);
+        const std::uint64_t clusters = volume.size() / kBig;
+
+        ContentCarving carving;
+        carving.setVolume({kBig, 0, clusters - 1, 0}, [](std::uint64_t cluster) { return cluster < 2; });
+        carving.look(0, volume);
+        test::MemoryDevice device(volume);
+        const auto found = carving.carve(device, [] { return true; });
+        const auto at =
+            std::find_if(found.begin(), found.end(), [](const FoundByContent& f) { return f.firstCluster == 2; });
+        ASSERT_NE(at, found.end());
+        EXPECT_TRUE(at->whole);
+        EXPECT_TRUE(at->guessed);
+        std::vector<std::uint8_t> back;
+        for (const ClusterRun& run : at->runs)
+            back.insert(back.end(), volume.begin() + static_cast<std::ptrdiff_t>(run.first * kBig),
+                        volume.begin() + static_cast<std::ptrdiff_t>((run.first + run.count) * kBig));
+        back.resize(std::min<std::size_t>(back.size(), at->size));
+        EXPECT_EQ(back, file);
+    }
+}
+
 // Through the seam, as the desktop program works: the whole-disc scan of an exFAT image lists the
 // found files beside the named ones, a found file's bytes come from its clusters, and the window
 // refuses to wipe it before asking anything. The other scans find nothing by content.
