@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "results/FileSystem.h"
+#include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
 #include "shell/LanguageTexts.h"
 
@@ -64,7 +65,7 @@ public:
         const std::shared_ptr<ContentCarving> carving = std::move(session.carving);
         // A stopped scan keeps what it listed; reading the found files would only make it wait.
         if (report.end == ScanEnd::Finished && carving && carving->ready() && session.volume.Device)
-            listFound(session, pump, *carving, report);
+            listFound(session, pump, progress, *carving, report);
         return report;
     }
 
@@ -187,7 +188,8 @@ private:
         session.openedFound = -1;
     }
 
-    static void listFound(ScanSession& session, Pump& pump, ContentCarving& carving, ExtendedScanReport& report)
+    static void listFound(ScanSession& session, Pump& pump, ScanProgress& progress, ContentCarving& carving,
+                          ExtendedScanReport& report)
     {
         session.ScanRunning = true;
         session.SkipRequested = false;
@@ -195,7 +197,15 @@ private:
             pump.step();
             return session.ScanRunning && !session.SkipRequested;
         };
-        session.foundByContent = carving.carve(*session.volume.Device, keepGoing);
+        // The files are read in a step of their own, with the bar showing how far.
+        progress.stepStarted(ScanStep::FindFiles);
+        PercentShown shown(progress);
+        shown.reset();
+        session.foundByContent =
+            carving.carve(*session.volume.Device, keepGoing, [&](std::uint64_t done, std::uint64_t total) {
+                shown.showShare(static_cast<std::int64_t>(done), static_cast<std::int64_t>(total));
+            });
+        progress.progressBar(200);
         session.carvingReport = carving.report();
         session.foundGeometry = carving.geometry();
         if (!session.ScanRunning)

@@ -222,7 +222,8 @@ class Carver
 public:
     Carver(ContentCarving& carving, SectorDevice& device) : m_carving(carving), m_device(device) {}
 
-    std::vector<FoundByContent> run(const std::function<bool()>& keepGoing);
+    std::vector<FoundByContent> run(const std::function<bool()>& keepGoing,
+                                    const std::function<void(std::uint64_t, std::uint64_t)>& progress);
 
     bool eligible(std::uint64_t cluster) const
     {
@@ -444,7 +445,8 @@ std::optional<FoundByContent> Carver::searchFragment(const ContentCarving::Candi
     return settle();
 }
 
-std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
+std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing,
+                                        const std::function<void(std::uint64_t, std::uint64_t)>& progress)
 {
     auto& candidates = m_carving.m_candidates;
     auto& explained = m_carving.m_explained;
@@ -467,7 +469,10 @@ std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
     // First the files whose content checked out whole: they are certain, and what they take is
     // passed over when the others are read.
     std::vector<bool> done(candidates.size(), false);
+    const std::uint64_t steps = 2 * candidates.size();
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (progress)
+            progress(i, steps);
         if (!keepGoing())
             return files;
         const auto& c = candidates[i];
@@ -483,6 +488,8 @@ std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
     // Then the rest, around what the first pass took: whole files whose checks cover less, files
     // in two fragments, and the good beginnings of files that broke.
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (progress)
+            progress(candidates.size() + i, steps);
         if (!keepGoing())
             break;
         const auto& c = candidates[i];
@@ -507,11 +514,12 @@ std::vector<FoundByContent> Carver::run(const std::function<bool()>& keepGoing)
     return files;
 }
 
-std::vector<FoundByContent> ContentCarving::carve(SectorDevice& device, const std::function<bool()>& keepGoing)
+std::vector<FoundByContent> ContentCarving::carve(SectorDevice& device, const std::function<bool()>& keepGoing,
+                                                  const std::function<void(std::uint64_t, std::uint64_t)>& progress)
 {
     if (!ready())
         return {};
-    return Carver(*this, device).run(keepGoing);
+    return Carver(*this, device).run(keepGoing, progress);
 }
 
 } // namespace orv

@@ -61,8 +61,10 @@ public:
     void explainClusters(std::uint64_t first, std::uint64_t count);
     void explainBytes(std::uint64_t position, std::uint64_t length);
 
-    // Reads every noted file; `keepGoing` is asked between files and ends the work early.
-    std::vector<FoundByContent> carve(SectorDevice& device, const std::function<bool()>& keepGoing);
+    // Reads every noted file; `keepGoing` is asked between files and ends the work early, and
+    // `progress` hears how many of the noted beginnings were read, of how many.
+    std::vector<FoundByContent> carve(SectorDevice& device, const std::function<bool()>& keepGoing,
+                                      const std::function<void(std::uint64_t, std::uint64_t)>& progress = {});
 
     const CarvingReport& report() const { return m_report; }
     std::uint64_t bytePosition(std::uint64_t cluster) const
