@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <new>
 #include <unordered_map>
 
@@ -11,6 +12,7 @@
 #include "ntfs/DataRuns.h"
 #include "ntfs/MftExtents.h"
 #include "scan/GradeBasis.h"
+#include "scan/PieceWalkers.h"
 #include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
@@ -22,6 +24,7 @@ namespace {
 
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
+constexpr std::int64_t kPieceBytes = 1024 * 1024; // of MftBuffer, examined by one walker at a time
 constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20; // read at once by the whole-volume sweep
 constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
 // What one listed file costs to keep: the memory budget limits how many are listed.
@@ -132,6 +135,10 @@ private:
     bool insideCurrentMft(std::int64_t position) const;
     void findFolders();
     void findFiles();
+    struct FoundFile;
+    class FileExaminer;
+    // Lists a file the walkers found under each of its names; false when the scan ends there.
+    bool listFile(FoundFile& file, const WildcardMask* mask);
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
     std::optional<FoundRegion> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
     bool holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
@@ -821,94 +828,207 @@ std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, con
     return fromAscii(m_volume.Drive) + u"\\" + path;
 }
 
+// A record the walkers found to list, with what the listing shows of it.
+struct ExtendedScan::FoundFile
+{
+    std::int64_t at = 0; // in MftBuffer
+    FileFacts facts;
+    std::u16string value; // as the store keeps it
+    MftView::Digest digest{};
+    ListedRecord listed; // when the session keeps them
+    std::int64_t records = 0; // of its piece examined up to it, and damaged: counted as it is listed
+    std::int64_t damaged = 0;
+};
+
+// Examines pieces of MftBuffer for the files to list, on a walking thread with buffers of its own.
+// It reads the volume through the view's thread-safe reads and the scan's tables built before this
+// step; the store, the session and the Recycle Bin's index are left to the listing.
+class ExtendedScan::FileExaminer
+{
+public:
+    struct Findings
+    {
+        std::vector<FoundFile> files;
+        std::int64_t records = 0;
+        std::int64_t damaged = 0;
+    };
+
+    FileExaminer(ExtendedScan& scan, const WildcardMask* mask, std::int64_t pieceBytes)
+        : m_scan(scan), m_volume(scan.m_volume), m_mask(mask), m_pieceBytes(pieceBytes),
+          m_keepListed(scan.m_session.keepListedRecords)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        out.files.clear();
+        out.records = 0;
+        out.damaged = 0;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t first = index * m_pieceBytes;
+        const std::int64_t length =
+            std::min(m_pieceBytes, m_scan.m_session.MftLoadedBytes - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_piece.resize(static_cast<std::size_t>(length));
+        m_volume.MftBuffer.readThrough(first, m_piece);
+        ScanReport report;
+        for (std::int64_t within = 0; within < length; within += recordSize) {
+            const std::int64_t at = first + within;
+            const std::span<std::uint8_t> record =
+                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record, 3))
+                continue;
+            ++out.records;
+            // A record of an earlier file system still carries its in-use flag: only the records the
+            // $MFT in use now gives out, and those inside a live file (a disk image kept on the
+            // volume: clusters the $Bitmap marks in use), are told apart by it.
+            if ((record[mft::kFlags] & mft::kFlagInUse) &&
+                m_scan.givenOutByCurrentMft(at).value_or(m_scan.insideLiveFile(at)))
+                continue;
+            const auto survey = fixUpAndSurvey(record, report);
+            if (!survey)
+                continue;
+            const FileTest test = takeFileFacts(&m_volume, record, at, m_mask, m_dates, m_facts);
+            if (test == FileTest::Damaged)
+                ++report.damagedRecords;
+            if (test != FileTest::Listed)
+                continue;
+            found(at, record, out);
+            out.files.back().records = out.records;
+            out.files.back().damaged = report.damagedRecords;
+        }
+        out.damaged = report.damagedRecords;
+    }
+
+private:
+    void found(std::int64_t at, std::span<std::uint8_t> record, Findings& out)
+    {
+        FoundFile& file = out.files.emplace_back();
+        file.at = at;
+        file.facts = m_facts;
+        file.value = formatStoredValue(at, m_facts.date, m_facts.time, m_facts.size);
+        file.digest = m_volume.MftBuffer.digest(record);
+        // A listing that shows more than the store (the JSON: creation time, residency, grade) takes
+        // it from the record in hand here, as the Normal scan does, instead of reading every listed
+        // record again afterwards.
+        if (m_keepListed) {
+            GradeBasis grade;
+            if (decodeRecordOfView(m_volume, record, at, m_decoded) != RecordStatus::NotARecord)
+                grade = gradeBasis(m_volume, m_decoded);
+            file.listed = ListedRecord(at, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade);
+        }
+    }
+
+    const ExtendedScan& m_scan;
+    VolumeContext& m_volume;
+    const WildcardMask* m_mask;
+    const std::int64_t m_pieceBytes;
+    const bool m_keepListed;
+    std::vector<std::uint8_t> m_piece;
+    DateTexts m_dates;
+    FileFacts m_facts;
+    TMFTFile m_decoded;
+};
+
+bool ExtendedScan::listFile(FoundFile& file, const WildcardMask* mask)
+{
+    FileFacts& facts = file.facts;
+    const std::int64_t at = file.at;
+    bool kept = !m_session.keepListedRecords;
+    const auto keep = [&] {
+        if (kept)
+            return;
+        kept = true;
+        m_session.listedRecords.add(file.listed);
+    };
+
+    // A file of the Recycle Bin with a readable $I is listed where that says it came from.
+    std::optional<std::u16string> binPath;
+    if (facts.recycled) {
+        if (const RecycleInfo* info = m_bin.find(facts.parent, *recycleId(facts.name))) {
+            const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
+            if (!place.name.empty()) {
+                binPath = place.folder + place.name;
+                facts.name = place.name;
+                m_session.recycledFiles[at] = {info->deletedTime, info->originalPath};
+            }
+        }
+        if (mask && !mask->matches(facts.name))
+            return true;
+    }
+
+    // A file with several hard links is listed under each of its names.
+    const auto list = [&](std::int64_t parent, const std::u16string& name) {
+        RecycledFile recycled;
+        const auto path = binPath ? binPath : folderPath(static_cast<std::uint64_t>(parent), name, &recycled);
+        if (!path)
+            return false;
+        if (!recycled.originalPath.empty())
+            m_session.recycledFiles[at] = recycled;
+        const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
+        if (++m_session.FilesFound % 10 == 0)
+            m_progress.filesFound(m_session.FilesFound);
+        if (static_cast<std::int64_t>(m_session.store.entryCount()) >=
+            memoryBudget(m_availableMemory) / kBytesPerListedFile) {
+            m_report.outOfMemory = true;
+            return false;
+        }
+        m_session.store.write(section, name, file.value);
+        m_volume.MftBuffer.rememberListed(at, file.digest);
+        keep();
+        return true;
+    };
+    if (!list(facts.parent, facts.name))
+        return false;
+    for (const FileLink& link : facts.moreLinks)
+        if (!list(link.parent, link.name))
+            return false;
+    return true;
+}
+
 void ExtendedScan::findFiles()
 {
     startStep(ScanStep::FindFiles);
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_session.MftLoadedBytes;
+    if (total < recordSize)
+        return;
     const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
-    FileFacts facts;
-    DateTexts dates;
-    TMFTFile decoded;
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
-    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
-        if (!stepGoesOn())
-            return;
-        m_shown.showShare(at, total);
-        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy, 3))
-            continue;
-        const std::span<std::uint8_t> record(copy);
-        if (++m_session.RecordsExamined % 10 == 0)
-            m_progress.recordsExamined(m_session.RecordsExamined);
-        // A record of an earlier file system still carries its in-use flag: only the records the
-        // $MFT in use now gives out, and those inside a live file (a disk image kept on the
-        // volume: clusters the $Bitmap marks in use), are told apart by it.
-        if ((record[mft::kFlags] & mft::kFlagInUse) && givenOutByCurrentMft(at).value_or(insideLiveFile(at)))
-            continue;
-        const auto survey = fixUpAndSurvey(record, m_report);
-        if (!survey)
-            continue;
-        const FileTest test = takeFileFacts(&m_volume, record, at, mask ? &*mask : nullptr, dates, facts);
-        if (test == FileTest::Damaged)
-            ++m_report.damagedRecords;
-        if (test != FileTest::Listed)
-            continue;
-        // A listing that shows more than the store (the JSON: creation time, residency, grade) takes
-        // it from the record in hand here, as the Normal scan does, instead of reading every listed
-        // record again afterwards.
-        bool kept = !m_session.keepListedRecords;
-        const auto keep = [&] {
-            if (kept)
+    const WildcardMask* const maskOrNone = mask ? &*mask : nullptr;
+    // The regions are examined in pieces on every core the device can be read from at once; the
+    // files are listed from the pieces in buffer order here, so the store is written in the same
+    // order whatever the threads did.
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    PieceWalkers<FileExaminer> walkers([&] { return std::make_unique<FileExaminer>(*this, maskOrNone, pieceBytes); },
+                                       pieces, m_volume.MftBuffer.concurrentReads());
+    const auto examined = [&](std::int64_t records) {
+        const std::int64_t before = m_session.RecordsExamined;
+        m_session.RecordsExamined = records;
+        if (records / 10 != before / 10)
+            m_progress.recordsExamined(records / 10 * 10);
+    };
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        FileExaminer::Findings* findings = nullptr;
+        do {
+            if (!stepGoesOn())
                 return;
-            kept = true;
-            GradeBasis grade;
-            if (decodeRecordOfView(m_volume, record, at, decoded) != RecordStatus::NotARecord)
-                grade = gradeBasis(m_volume, decoded);
-            m_session.listedRecords.add(
-                ListedRecord(at, {facts.creationTime, true, facts.resident, facts.size}, grade));
-        };
-
-        // A file of the Recycle Bin with a readable $I is listed where that says it came from.
-        std::optional<std::u16string> binPath;
-        if (facts.recycled) {
-            if (const RecycleInfo* info = m_bin.find(facts.parent, *recycleId(facts.name))) {
-                const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
-                if (!place.name.empty()) {
-                    binPath = place.folder + place.name;
-                    facts.name = place.name;
-                    m_session.recycledFiles[at] = {info->deletedTime, info->originalPath};
-                }
-            }
-            if (mask && !mask->matches(facts.name))
-                continue;
+        } while (!(findings = walkers.next(index)));
+        m_shown.showShare(index * pieceBytes, total);
+        const std::int64_t records = m_session.RecordsExamined;
+        const std::int64_t damaged = m_report.damagedRecords;
+        for (FoundFile& file : findings->files) {
+            if (!stepGoesOn())
+                return;
+            // Counted up to the record listed, as though the records were examined here one by one.
+            examined(records + file.records);
+            m_report.damagedRecords = damaged + file.damaged;
+            if (!listFile(file, maskOrNone))
+                return;
         }
-
-        // A file with several hard links is listed under each of its names.
-        const auto list = [&](std::int64_t parent, const std::u16string& name) {
-            RecycledFile recycled;
-            const auto path = binPath ? binPath : folderPath(static_cast<std::uint64_t>(parent), name, &recycled);
-            if (!path)
-                return false;
-            if (!recycled.originalPath.empty())
-                m_session.recycledFiles[at] = recycled;
-            const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
-            if (++m_session.FilesFound % 10 == 0)
-                m_progress.filesFound(m_session.FilesFound);
-            if (static_cast<std::int64_t>(m_session.store.entryCount()) >=
-                memoryBudget(m_availableMemory) / kBytesPerListedFile) {
-                m_report.outOfMemory = true;
-                return false;
-            }
-            m_session.store.write(section, name, formatStoredValue(at, facts.date, facts.time, facts.size));
-            m_volume.MftBuffer.rememberListed(at, record);
-            keep();
-            return true;
-        };
-        if (!list(facts.parent, facts.name))
-            return;
-        for (const FileLink& link : facts.moreLinks)
-            if (!list(link.parent, link.name))
-                return;
+        examined(records + findings->records);
+        m_report.damagedRecords = damaged + findings->damaged;
+        walkers.done(index);
     }
 }
 
