@@ -134,6 +134,7 @@ private:
     std::optional<std::int64_t> volumePosition(std::int64_t bufferOffset) const;
     bool insideCurrentMft(std::int64_t position) const;
     void findFolders();
+    class FolderExaminer;
     void findFiles();
     struct FoundFile;
     class FileExaminer;
@@ -753,43 +754,109 @@ void ExtendedScan::findEarlierClusterSizes()
     }
 }
 
+// Examines pieces of MftBuffer for folders and the Recycle Bin's $I files, on a walking thread
+// with buffers of its own; the folder list and the bin's index are filled from its findings in
+// buffer order.
+class ExtendedScan::FolderExaminer
+{
+public:
+    struct Found
+    {
+        std::int64_t at = 0; // in MftBuffer
+        std::int64_t parent = 0;
+        std::u16string name;
+        bool folder = false; // else an $I file, whose content is read when it is taken
+    };
+    struct Findings
+    {
+        std::vector<Found> found;
+        std::int64_t damaged = 0;
+    };
+
+    FolderExaminer(ExtendedScan& scan, std::int64_t pieceBytes)
+        : m_volume(scan.m_volume), m_loaded(scan.m_session.MftLoadedBytes), m_pieceBytes(pieceBytes)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        out.found.clear();
+        out.damaged = 0;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t first = index * m_pieceBytes;
+        const std::int64_t length = std::min(m_pieceBytes, m_loaded - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_piece.resize(static_cast<std::size_t>(length));
+        m_volume.MftBuffer.readThrough(first, m_piece);
+        ScanReport report;
+        for (std::int64_t within = 0; within < length; within += recordSize) {
+            const std::int64_t at = first + within;
+            const std::span<std::uint8_t> record =
+                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record))
+                continue;
+            const auto survey = fixUpAndSurvey(record, report);
+            if (!survey)
+                continue;
+            // Folders in use and deleted folders alike; a folder's name may live in an extension
+            // record, and of its names the long one counts.
+            const auto parts = readRecordParts(&m_volume, record, at);
+            if (!parts)
+                continue;
+            auto names = longNames(parts->names);
+            if (names.empty())
+                continue;
+            std::u16string& name = names.front().name;
+            const std::int64_t parent = names.front().parent;
+            if (!parts->directory) {
+                // A Recycle Bin's $I file says where the $R file beside it came from.
+                if (recycleId(name, u'I') && parts->hasData)
+                    out.found.push_back({at, parent, std::move(name), false});
+                continue;
+            }
+            // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
+            if (name.empty() || (name.front() == u'$' && !recycleId(name) && !isRecycleBinFolder(name)))
+                continue;
+            out.found.push_back({at, parent, std::move(name), true});
+        }
+        out.damaged = report.damagedRecords;
+    }
+
+private:
+    VolumeContext& m_volume;
+    const std::int64_t m_loaded;
+    const std::int64_t m_pieceBytes;
+    std::vector<std::uint8_t> m_piece;
+};
+
 void ExtendedScan::findFolders()
 {
     startStep(ScanStep::FindFolders);
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_session.MftLoadedBytes;
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
-    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
-        if (!stepGoesOn())
-            break;
-        m_shown.showShare(at, total);
-        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy))
-            continue;
-        const std::span<std::uint8_t> record(copy);
-        const auto survey = fixUpAndSurvey(record, m_report);
-        if (!survey)
-            continue;
-        // Folders in use and deleted folders alike; a folder's name may live in an extension
-        // record, and of its names the long one counts.
-        const auto parts = readRecordParts(&m_volume, record, at);
-        if (!parts)
-            continue;
-        const auto names = longNames(parts->names);
-        if (names.empty())
-            continue;
-        const std::u16string* name = &names.front().name;
-        const std::optional<std::int64_t> parent = names.front().parent;
-        if (!parts->directory) {
-            // A Recycle Bin's $I file says where the $R file beside it came from.
-            if (const auto id = recycleId(*name, u'I'); id && parts->hasData)
-                if (auto info = readRecycleInfo(m_volume, at))
-                    m_bin.add(*parent, *id, std::move(*info));
-            continue;
+    if (total < recordSize)
+        return;
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    PieceWalkers<FolderExaminer> walkers([&] { return std::make_unique<FolderExaminer>(*this, pieceBytes); }, pieces,
+                                         m_volume.MftBuffer.concurrentReads());
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        FolderExaminer::Findings* findings = nullptr;
+        do {
+            if (!stepGoesOn())
+                return;
+        } while (!(findings = walkers.next(index)));
+        m_shown.showShare(index * pieceBytes, total);
+        m_report.damagedRecords += findings->damaged;
+        for (FolderExaminer::Found& found : findings->found) {
+            if (!found.folder) {
+                if (auto info = readRecycleInfo(m_volume, found.at))
+                    m_bin.add(found.parent, *recycleId(found.name, u'I'), std::move(*info));
+                continue;
+            }
+            m_folders.add(found.at, static_cast<std::uint64_t>(found.parent), std::move(found.name));
         }
-        // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
-        if (name->empty() || (name->front() == u'$' && !recycleId(*name) && !isRecycleBinFolder(*name)))
-            continue;
-        m_folders.add(at, static_cast<std::uint64_t>(*parent), *name);
+        walkers.done(index);
     }
 }
 
@@ -1045,7 +1112,9 @@ void ExtendedScan::indexRecords()
         if (mft::startsLikeRecord(record))
             m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
     }
-    std::sort(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end());
+    // Records of one $MFT come in number order: most volumes' index is sorted already.
+    if (!std::is_sorted(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end()))
+        std::sort(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end());
 }
 
 ExtendedScanReport ExtendedScan::run()
