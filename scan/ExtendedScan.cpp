@@ -25,7 +25,8 @@ namespace {
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
 constexpr std::int64_t kPieceBytes = 1024 * 1024; // of MftBuffer, examined by one walker at a time
-constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20; // read at once by the whole-volume sweep
+constexpr std::int64_t kSweepBytes = std::int64_t{4} << 20; // read at once by the whole-volume sweep
+constexpr unsigned kSweepThreads = 2; // each with a few pieces in hand: memory stays a few dozen MiB
 constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
 // What one listed file costs to keep: the memory budget limits how many are listed.
 constexpr std::int64_t kBytesPerListedFile = 400;
@@ -127,7 +128,8 @@ private:
     void findRegions();
     void probe(std::vector<FoundRegion>& found, std::vector<std::uint8_t>& cluster);
     void sweep(std::vector<FoundRegion>& found);
-    bool readPiece(std::int64_t position, std::span<std::uint8_t> into);
+    class SweepExaminer;
+    bool readPiece(std::int64_t position, std::span<std::uint8_t> into) const;
     bool readRegions();
     void indexRecords();
     void findEarlierClusterSizes();
@@ -353,7 +355,7 @@ void ExtendedScan::probe(std::vector<FoundRegion>& found, std::vector<std::uint8
     }
 }
 
-bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into)
+bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into) const
 {
     // Straight from the device: the buffer is read over whole, so it is not zeroed first, which
     // costs as much as the copy itself once the volume is in the page cache.
@@ -370,6 +372,57 @@ bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into
     return whole;
 }
 
+// Reads pieces of the volume for the sweep and finds where sound records begin in them, on a
+// walking thread: the sweep goes at the device's speed only when the copying out of the system's
+// cache, which is most of its work, runs on every core.
+class ExtendedScan::SweepExaminer
+{
+public:
+    struct Findings
+    {
+        std::vector<std::uint8_t> bytes; // the piece, and one record further
+        std::int64_t length = 0; // of those read
+        std::vector<std::int64_t> records; // where a sound record begins, from the piece's start
+    };
+
+    SweepExaminer(ExtendedScan& scan, std::int64_t pieceClusters)
+        : m_scan(scan), m_volume(scan.m_volume), m_pieceClusters(pieceClusters)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        constexpr std::int64_t kStride = 512;
+        const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t total = m_scan.m_clusters;
+        const std::int64_t first = index * m_pieceClusters;
+        const std::int64_t clusters = std::min(m_pieceClusters, total - first);
+        const std::int64_t bytes = clusters * bytesPerCluster;
+        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
+        // A record that begins near a piece's end is read whole: each piece reads one record further.
+        out.bytes.resize(static_cast<std::size_t>(m_pieceClusters * bytesPerCluster + recordSize));
+        out.length = readBytes;
+        out.records.clear();
+        const auto into = std::span(out.bytes).first(static_cast<std::size_t>(readBytes));
+        m_scan.readPiece(first * bytesPerCluster, into);
+        // The pieces after it come from the device while this one is looked through.
+        if (const std::int64_t next = first + clusters; m_volume.Device && next < total) {
+            const std::int64_t nextBytes = std::min(2 * m_pieceClusters, total - next) * bytesPerCluster;
+            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
+                                      static_cast<std::uint64_t>(nextBytes));
+        }
+        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride)
+            if (into[static_cast<std::size_t>(at)] == 'F' &&
+                isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
+                out.records.push_back(at);
+    }
+
+private:
+    const ExtendedScan& m_scan;
+    VolumeContext& m_volume;
+    const std::int64_t m_pieceClusters;
+};
+
 void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
 {
     // Reads the volume in large pieces from its first cluster to its last and takes every sector
@@ -382,34 +435,26 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
     if (total <= 0 || recordSize <= 0)
         return;
     const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
-    constexpr std::int64_t kStride = 512;
-    // A record that begins near a piece's end is read whole: each piece reads one record further.
-    std::vector<std::uint8_t> piece(static_cast<std::size_t>(pieceClusters * bytesPerCluster + recordSize));
+    const std::int64_t pieces = (total + pieceClusters - 1) / pieceClusters;
+    // Pieces are read on several threads where the device is a file or block device read by
+    // position, and looked through here in volume order.
+    const auto file = m_volume.Device ? m_volume.Device->mappable() : std::nullopt;
+    PieceWalkers<SweepExaminer> walkers([&] { return std::make_unique<SweepExaminer>(*this, pieceClusters); }, pieces,
+                                        file && file->fd >= 0, kSweepThreads);
     // Runs of records back to back, in bytes of the volume.
     struct Run
     {
         std::int64_t first, end;
     };
     std::vector<Run> runs;
-    for (std::int64_t first = 0; first < total; first += pieceClusters) {
-        if (!stepGoesOn())
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        const std::int64_t first = index * pieceClusters;
+        SweepExaminer::Findings* piece = nullptr;
+        while (stepGoesOn() && !(piece = walkers.next(index))) {}
+        if (!piece)
             break;
         m_shown.showShare(first, total);
-        const std::int64_t clusters = std::min(pieceClusters, total - first);
-        const std::int64_t bytes = clusters * bytesPerCluster;
-        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
-        const auto into = std::span(piece).first(static_cast<std::size_t>(readBytes));
-        readPiece(first * bytesPerCluster, into);
-        // The next piece comes from the device while this one is looked through.
-        if (const std::int64_t next = first + pieceClusters; m_volume.Device && next < total) {
-            const std::int64_t nextBytes = std::min(pieceClusters, total - next) * bytesPerCluster;
-            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
-                                      static_cast<std::uint64_t>(nextBytes));
-        }
-        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride) {
-            if (into[static_cast<std::size_t>(at)] != 'F' ||
-                !isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
-                continue;
+        for (const std::int64_t at : piece->records) {
             const std::int64_t position = first * bytesPerCluster + at;
             // A record that follows the last one (or a few unused ones after it) in its stride
             // continues its run, as long as no cluster between them lies outside it.
@@ -419,6 +464,7 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
             else if (runs.empty() || position >= runs.back().end)
                 runs.push_back({position, position + recordSize});
         }
+        walkers.done(index);
     }
     for (const Run& run : runs) {
         const std::int64_t from = run.first / bytesPerCluster;
