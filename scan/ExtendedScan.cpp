@@ -405,12 +405,6 @@ public:
         out.records.clear();
         const auto into = std::span(out.bytes).first(static_cast<std::size_t>(readBytes));
         m_scan.readPiece(first * bytesPerCluster, into);
-        // The pieces after it come from the device while this one is looked through.
-        if (const std::int64_t next = first + clusters; m_volume.Device && next < total) {
-            const std::int64_t nextBytes = std::min(2 * m_pieceClusters, total - next) * bytesPerCluster;
-            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
-                                      static_cast<std::uint64_t>(nextBytes));
-        }
         for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride)
             if (into[static_cast<std::size_t>(at)] == 'F' &&
                 isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
