@@ -7,6 +7,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "base/PageBytes.h"
 #include "ntfs/AttributeCursor.h"
 #include "ntfs/BootSector.h"
 #include "ntfs/DataRuns.h"
@@ -380,7 +381,7 @@ class ExtendedScan::SweepExaminer
 public:
     struct Findings
     {
-        std::vector<std::uint8_t> bytes; // the piece, and one record further
+        PageBytes bytes; // the piece, and one record further
         std::int64_t length = 0; // of those read
         std::vector<std::int64_t> records; // where a sound record begins, from the piece's start
     };
@@ -866,7 +867,7 @@ private:
     VolumeContext& m_volume;
     const std::int64_t m_loaded;
     const std::int64_t m_pieceBytes;
-    std::vector<std::uint8_t> m_piece;
+    PageBytes m_piece;
 };
 
 void ExtendedScan::findFolders()
@@ -1031,7 +1032,7 @@ private:
     const WildcardMask* m_mask;
     const std::int64_t m_pieceBytes;
     const bool m_keepListed;
-    std::vector<std::uint8_t> m_piece;
+    PageBytes m_piece;
     DateTexts m_dates;
     FileFacts m_facts;
     TMFTFile m_decoded;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "base/PageBytes.h"
 #include "ntfs/BootSector.h"
 #include "scan/GradeBasis.h"
 #include "scan/PieceWalkers.h"
@@ -380,7 +381,7 @@ private:
     const std::int64_t m_loaded;
     const std::int64_t m_pieceBytes;
     const WildcardMask* m_mask;
-    std::vector<std::uint8_t> m_piece;
+    PageBytes m_piece;
     std::vector<std::uint8_t> m_candidate;
     DateTexts m_dates;
     FileFacts m_facts;
