@@ -1023,7 +1023,8 @@ private:
             GradeBasis grade;
             if (decodeRecordOfView(m_volume, record, at, m_decoded) != RecordStatus::NotARecord)
                 grade = gradeBasis(m_volume, m_decoded);
-            file.listed = ListedRecord(at, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade);
+            file.listed = ListedRecord(at, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade,
+                                       mayHoldNamedStreams(record));
         }
     }
 

@@ -361,7 +361,8 @@ private:
             GradeBasis grade;
             if (decodeRecordOfView(m_volume, record, r, m_decoded) != RecordStatus::NotARecord)
                 grade = gradeBasis(m_volume, m_decoded);
-            found.listed = ListedRecord(r, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade);
+            found.listed = ListedRecord(r, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade,
+                                        mayHoldNamedStreams(record));
         }
         // A file with several hard links is listed under each of its names.
         const auto name = [&](std::int64_t parent, const std::u16string& text) {
