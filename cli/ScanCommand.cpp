@@ -237,10 +237,17 @@ public:
             return status;
         }
         std::int64_t listed = 0;
+        // The files of a folder follow one another: its name is made printable once for them all.
+        std::u16string_view folder;
+        std::string folderText;
         forEachListedFile(session.store,
                           [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                              out << printable(section) << printable(key) << "\t" << stored.size << "\t"
-                                  << toUtf8(stored.date) << " " << toUtf8(stored.time) << "\n";
+                              if (section.data() != folder.data() || section.size() != folder.size()) {
+                                  folder = section;
+                                  folderText = printable(section);
+                              }
+                              out << folderText << printable(key) << "\t" << stored.size << "\t" << toUtf8(stored.date)
+                                  << " " << toUtf8(stored.time) << "\n";
                               ++listed;
                           });
         out << listed << " deleted file(s) found.\n";

@@ -157,6 +157,15 @@ private:
     // listed under that folder's original path, and `recycled` then says where it came from.
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name,
                                              RecycledFile* recycled = nullptr);
+    // The folders above a parent, innermost first, as far as a path names them: up to the root, to a
+    // folder put in the Recycle Bin whole (whose $I file says where it came from), to a record that
+    // is no folder of the regions, or kFolderLevels of them.
+    struct FolderStep
+    {
+        const FolderList::Folder* folder;
+        const RecycleInfo* bin; // the $I file of a folder put in the Recycle Bin whole
+    };
+    const std::vector<FolderStep>& folderSteps(std::uint64_t parent);
 
     ScanSession& m_session;
     VolumeContext& m_volume;
@@ -174,6 +183,8 @@ private:
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
     RecycleBinIndex m_bin; // the Recycle Bin's $I files, in use or deleted
+    std::uint64_t m_stepsParent = ~std::uint64_t{0};
+    std::vector<FolderStep> m_steps; // of m_stepsParent
     bool m_ended = false; // a stop or skip in the last step
 };
 
@@ -901,36 +912,71 @@ void ExtendedScan::findFolders()
     }
 }
 
+const std::vector<ExtendedScan::FolderStep>& ExtendedScan::folderSteps(std::uint64_t parent)
+{
+    // Files of one folder follow one another: the folders above it are looked up once for them.
+    if (m_stepsParent == parent)
+        return m_steps;
+    m_stepsParent = parent;
+    m_steps.clear();
+    std::uint64_t current = parent;
+    for (int pass = 0; pass < kFolderLevels; ++pass) {
+        const FolderList::Folder* folder = m_folders.find(current);
+        if (!folder)
+            break;
+        current = folder->parent;
+        if (folder->name.empty())
+            break;
+        const RecycleInfo* info = nullptr;
+        if (const auto id = recycleId(folder->name))
+            info = m_bin.find(static_cast<std::int64_t>(folder->parent), *id);
+        m_steps.push_back({folder, info});
+        if (info || current == kRootRecord)
+            break;
+    }
+    return m_steps;
+}
+
 std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, const std::u16string& name,
                                                        RecycledFile* recycled)
 {
-    std::u16string path = name;
+    m_pump.step();
+    if (!m_session.ScanRunning || m_session.SkipRequested)
+        return std::nullopt;
+    std::u16string path;
     if (parent == kRootRecord) {
         // Files of the root folder are filed under the drive itself, as the Normal scan does.
+        path = name;
     } else if (!m_folders.find(parent)) {
-        path = u"Folder " + fromAscii(std::to_string(parent)) + u"\\" + path;
+        path = u"Folder " + fromAscii(std::to_string(parent)) + u"\\" + name;
     } else {
-        std::uint64_t current = parent;
-        for (int pass = 0; pass < kFolderLevels; ++pass) {
-            m_pump.step();
-            if (!m_session.ScanRunning || m_session.SkipRequested)
-                return std::nullopt;
-            const FolderList::Folder* folder = m_folders.find(current);
-            if (!folder)
+        // The path is the folders' names from the outermost down, each ending in "\", then the
+        // name; it ends at a folder put in the Recycle Bin whole, or once it grows too long.
+        const std::vector<FolderStep>& steps = folderSteps(parent);
+        std::size_t levels = 0; // folders the path names
+        std::size_t length = name.size();
+        const RecycleInfo* bin = nullptr;
+        for (const FolderStep& step : steps) {
+            if (step.bin) {
+                bin = step.bin;
                 break;
-            current = folder->parent;
-            if (folder->name.empty())
+            }
+            ++levels;
+            length += step.folder->name.size() + 1;
+            if (length > kLongestPath)
                 break;
-            if (const auto id = recycleId(folder->name))
-                if (const RecycleInfo* info = m_bin.find(static_cast<std::int64_t>(folder->parent), *id)) {
-                    const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
-                    if (recycled)
-                        *recycled = {info->deletedTime, info->originalPath + u"\\" + path};
-                    return place.folder + place.name + u"\\" + path;
-                }
-            path = folder->name + u"\\" + path;
-            if (current == kRootRecord || path.size() > kLongestPath)
-                break;
+        }
+        path.reserve(length);
+        for (std::size_t level = levels; level-- > 0;) {
+            path += steps[level].folder->name;
+            path += u'\\';
+        }
+        path += name;
+        if (bin) {
+            const ListedPlace place = originalPlace(m_volume.Drive, bin->originalPath);
+            if (recycled)
+                *recycled = {bin->deletedTime, bin->originalPath + u"\\" + path};
+            return place.folder + place.name + u"\\" + path;
         }
     }
     return fromAscii(m_volume.Drive) + u"\\" + path;
@@ -1154,9 +1200,30 @@ void ExtendedScan::indexRecords()
         if (mft::startsLikeRecord(record))
             m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
     }
-    // Records of one $MFT come in number order: most volumes' index is sorted already.
-    if (!std::is_sorted(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end()))
-        std::sort(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end());
+    // The records of one region come in number order, so the index is a few sorted runs (one per
+    // extent of a fragmented $MFT, the regions lying in volume order): they are merged, pairwise.
+    auto& index = m_volume.RecordIndex;
+    std::vector<std::size_t> runs{0};
+    for (std::size_t i = 1; i < index.size(); ++i)
+        if (index[i] < index[i - 1])
+            runs.push_back(i);
+    if (runs.size() > index.size() / 64) {
+        std::sort(index.begin(), index.end()); // records in no order: merging would cost more
+        return;
+    }
+    runs.push_back(index.size());
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < runs.size(); r += 2) {
+            const auto end = r + 2 < runs.size() ? runs[r + 2] : runs[r + 1];
+            if (r + 2 < runs.size())
+                std::inplace_merge(index.begin() + static_cast<std::ptrdiff_t>(runs[r]),
+                                   index.begin() + static_cast<std::ptrdiff_t>(runs[r + 1]),
+                                   index.begin() + static_cast<std::ptrdiff_t>(end));
+            merged.push_back(end);
+        }
+        runs = std::move(merged);
+    }
 }
 
 ExtendedScanReport ExtendedScan::run()
