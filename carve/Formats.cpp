@@ -10,7 +10,13 @@ namespace {
 
 // Formats with the most particular signatures first: a cluster that could begin two kinds of file
 // is taken by the one that checks more.
-constexpr std::array<Format, 0> kFormats{};
+constexpr std::array kFormats{
+    // SQLite's sixteen-byte signature and fixed payload fractions, PDF's header, then ZIP's four
+    // bytes with a few header fields.
+    Format{"SQLite", beginsSqlite, parseSqlite},
+    Format{"PDF", beginsPdf, parsePdf},
+    Format{"ZIP", beginsZip, parseZip},
+};
 
 } // namespace
 

@@ -182,6 +182,10 @@ private:
         }
         if (stored.locator && stored.locator->kind == FileLocator::Kind::ShadowCopyRecord)
             json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*stored.locator)});
+        // A file whose record is gone, found by its content in the whole-disc scan: its size is
+        // where its format's parser found its end.
+        if (stored.locator && stored.locator->kind == FileLocator::Kind::FoundByContent)
+            json.key("found_by_content").boolean(true);
         if (m_shared.extended)
             json.key("earlier_cluster_size").numberOrNull(shown.clusterSize);
         json.endObject();

@@ -67,7 +67,8 @@ public:
     // The directory tree from the root. False when stopped.
     bool walk();
     // Folders by their shape in the clusters the walk did not read. False when stopped.
-    bool findFolders(bool wholeVolume, const std::function<void(std::uint64_t, std::uint64_t)>& progress);
+    bool findFolders(bool wholeVolume, const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                     const ClusterLook& look);
     // Content maps and certainty for everything collected, then the visits in order.
     // `ask`: consult keepGoing (false once the user said stop: what was found is still listed).
     bool finish(const FoundEntryVisit& visit, bool ask);
@@ -333,7 +334,8 @@ bool Scanner::looksLikeDirectory(std::span<const std::uint8_t> cluster) const
     return sets > 0;
 }
 
-bool Scanner::findFolders(bool wholeVolume, const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+bool Scanner::findFolders(bool wholeVolume, const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                          const ClusterLook& look)
 {
     const std::uint64_t last = m_volume.lastCluster();
     auto candidate = [&](std::uint64_t c) { return !m_walked.has(c) && (wholeVolume || !m_volume.clusterInUse(c)); };
@@ -358,6 +360,8 @@ bool Scanner::findFolders(bool wholeVolume, const std::function<void(std::uint64
             return false;
         batch.assign(n * m_g.bytesPerCluster, 0);
         readBytes(m_device, m_g.clusterPosition(c), batch, m_g.bytesPerSector);
+        if (look)
+            look(c, batch);
         for (std::uint64_t k = 0; k < n; ++k)
             if (looksLikeDirectory(
                     std::span<const std::uint8_t>(batch).subspan(k * m_g.bytesPerCluster, m_g.bytesPerCluster)))
@@ -648,10 +652,10 @@ bool normalScan(SectorDevice& device, const Volume& volume, const FoundEntryVisi
 
 bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                   const std::function<bool()>& keepGoing,
-                  const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look)
 {
     Scanner scanner(device, volume, keepGoing);
-    if (!scanner.walk() || !scanner.findFolders(wholeVolume, progress)) {
+    if (!scanner.walk() || !scanner.findFolders(wholeVolume, progress, look)) {
         scanner.finish(visit, false);
         return false;
     }

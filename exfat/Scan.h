@@ -31,7 +31,7 @@ bool normalScan(SectorDevice& device, const Volume& volume, const FoundEntryVisi
 // folders inside live files, such as a volume image stored on this one).
 bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                   const std::function<bool()>& keepGoing,
-                  const std::function<void(std::uint64_t, std::uint64_t)>& progress);
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look = {});
 
 enum class WipeResult { Wiped, Changed, Live, IoError };
 

@@ -92,7 +92,7 @@ bool normalScan(SectorDevice& device, const Volume& volume, const FoundEntryVisi
 // disk image). progress(done, total) counts clusters of the data area.
 bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                   const std::function<bool()>& keepGoing,
-                  const std::function<void(std::uint64_t, std::uint64_t)>& progress);
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look = {});
 
 // Overwrites the directory entries of a listed deleted file or folder: every 32-byte entry of its
 // pieces becomes 0xE5 followed by zeros (a deleted entry with no name, cluster, size or time; never

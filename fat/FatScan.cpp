@@ -381,7 +381,7 @@ bool normalScan(SectorDevice& device, const Volume& volume, const FoundEntryVisi
 
 bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                   const std::function<bool()>& keepGoing,
-                  const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+                  const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look)
 {
     const Geometry& g = volume.geometry();
     const bool fat32 = g.fatBits() == 32;
@@ -406,6 +406,8 @@ bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, 
             ++count;
         buffer.resize(count * g.bytesPerCluster);
         if (device.read(g.clusterPosition(cluster), buffer)) {
+            if (look)
+                look(cluster, buffer);
             for (std::uint64_t i = 0; i < count; ++i) {
                 std::uint64_t parent = 0;
                 const auto bytes = std::span(buffer).subspan(i * g.bytesPerCluster, g.bytesPerCluster);

@@ -193,12 +193,15 @@ FileSystem& entryFileSystem()
     return entries;
 }
 
+FileSystem& foundByContentBeside(FileSystem& listed);
+
 FileSystem& fileSystemOf(const ScanSession& session)
 {
     if (session.entryVolume)
-        return entryFileSystem();
+        return foundByContentBeside(entryFileSystem());
     // A bare $MFT file has no volume, so no shadow copies either.
-    return session.volume.FileSystemCode == FileSystemKind::MftFile ? bareMftFileSystem() : ntfsWithShadowCopies();
+    return foundByContentBeside(session.volume.FileSystemCode == FileSystemKind::MftFile ? bareMftFileSystem()
+                                                                                         : ntfsWithShadowCopies());
 }
 
 } // namespace orv

@@ -299,17 +299,23 @@ OperationResult RunWipe(ScanSession& session, const std::vector<FileRow>& rows, 
     }
     if (!rowsChosen(rows, ui, result))
         return result;
-    // A shadow copy is only ever read: when every chosen file is a copy's, nothing is asked.
-    if (std::all_of(rows.begin(), rows.end(), [&](const FileRow& row) {
+    // A shadow copy is only ever read, and a file found by its content has no record to wipe: when
+    // every chosen file is of one such kind, nothing is asked.
+    const auto allOfKind = [&](FileLocator::Kind kind) {
+        return std::all_of(rows.begin(), rows.end(), [&](const FileRow& row) {
             if (!row.selected)
                 return true;
             const auto locator = locatorOf(session, currentFolderPath, row.name, row.locator);
-            return locator && locator->kind == FileLocator::Kind::ShadowCopyRecord;
-        })) {
-        ui.ShowInformation(lang::kFileWipeShadowCopy);
-        result.end = OperationResult::End::Refused;
-        return result;
-    }
+            return locator && locator->kind == kind;
+        });
+    };
+    for (const auto& [kind, text] : {std::pair{FileLocator::Kind::ShadowCopyRecord, &lang::kFileWipeShadowCopy},
+                                     std::pair{FileLocator::Kind::FoundByContent, &lang::kFileWipeFoundByContent}})
+        if (allOfKind(kind)) {
+            ui.ShowInformation(*text);
+            result.end = OperationResult::End::Refused;
+            return result;
+        }
     if (mountedWritable(session.volume)) {
         ui.ShowInformation(lang::kFileWipeMounted);
         result.end = OperationResult::End::Refused;

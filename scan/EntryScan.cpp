@@ -78,9 +78,18 @@ ScanReport listEntryVolume(ScanSession& session, Pump& pump, ScanProgress& progr
             stopped = true;
         return !stopped;
     };
+    // The whole-disc scan also finds files by their content in the free clusters it reads; what a
+    // directory entry still names (listed or masked out) is never one of them.
+    ContentCarving* carving = extended && wholeVolume ? session.carving.get() : nullptr;
+    if (carving)
+        carving->setVolume({volume->bytesPerCluster(), 2, volume->lastCluster(), volume->clusterPosition(2)},
+                           [volume](std::uint64_t cluster) { return volume->clusterInUse(cluster); });
     const FoundEntryVisit visit = [&](const FoundEntry& entry) {
         if (++session.RecordsExamined % 10 == 0)
             progress.recordsExamined(session.RecordsExamined);
+        if (carving)
+            for (const ClusterRun& run : entry.content)
+                carving->explainClusters(run.first, run.count);
         if (entry.directory || entry.name.empty())
             return true;
         if (mask && !mask->matches(entry.name))
@@ -105,7 +114,11 @@ ScanReport listEntryVolume(ScanSession& session, Pump& pump, ScanProgress& progr
             };
             volume->extendedScan(
                 *session.volume.Device, wholeVolume, visit, keepGoing,
-                [&](std::uint64_t done, std::uint64_t total) { shown.showShare(clamp(done), clamp(total)); });
+                [&](std::uint64_t done, std::uint64_t total) { shown.showShare(clamp(done), clamp(total)); },
+                carving ? ClusterLook([carving](std::uint64_t first, std::span<const std::uint8_t> bytes) {
+                    carving->look(first, bytes);
+                })
+                        : ClusterLook{});
         } else {
             volume->normalScan(*session.volume.Device, visit, keepGoing);
         }

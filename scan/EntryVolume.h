@@ -26,6 +26,8 @@ public:
     // The byte position of a cluster on the device; clusters are numbered from 2.
     virtual std::uint64_t clusterPosition(std::uint64_t cluster) const = 0;
     virtual std::uint64_t lastCluster() const = 0;
+    // Whether the allocation (FAT or bitmap) gives the cluster to a file now.
+    virtual bool clusterInUse(std::uint64_t cluster) const = 0;
     // The geometry lines `info` shows beyond the common ones: (name, value).
     virtual std::vector<std::pair<std::string, std::uint64_t>> layout() const = 0;
 
@@ -33,7 +35,8 @@ public:
                             const std::function<bool()>& keepGoing) = 0;
     virtual bool extendedScan(SectorDevice& device, bool wholeVolume, const FoundEntryVisit& visit,
                               const std::function<bool()>& keepGoing,
-                              const std::function<void(std::uint64_t, std::uint64_t)>& progress) = 0;
+                              const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                              const ClusterLook& look = {}) = 0;
 
     enum class WipeResult { Wiped, Changed, Live, IoError };
     virtual WipeResult wipe(SectorDevice& device, const FoundEntry& entry) = 0;

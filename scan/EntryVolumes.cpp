@@ -51,6 +51,7 @@ public:
         return m_volume.geometry().clusterPosition(cluster);
     }
     std::uint64_t lastCluster() const override { return m_volume.geometry().clusterCount + 1; }
+    bool clusterInUse(std::uint64_t cluster) const override { return m_volume.clusterInUse(cluster); }
     std::vector<std::pair<std::string, std::uint64_t>> layout() const override
     {
         const auto& g = m_volume.geometry();
@@ -72,9 +73,10 @@ public:
     }
     bool extendedScan(SectorDevice& device, bool wholeVolume, const FoundEntryVisit& visit,
                       const std::function<bool()>& keepGoing,
-                      const std::function<void(std::uint64_t, std::uint64_t)>& progress) override
+                      const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                      const ClusterLook& look) override
     {
-        return Traits::extendedScan(device, m_volume, wholeVolume, visit, keepGoing, progress);
+        return Traits::extendedScan(device, m_volume, wholeVolume, visit, keepGoing, progress, look);
     }
     WipeResult wipe(SectorDevice& device, const FoundEntry& entry) override
     {
@@ -102,9 +104,9 @@ struct fatTraits
     }
     static bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                              const std::function<bool()>& keepGoing,
-                             const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+                             const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look)
     {
-        return fat::extendedScan(device, volume, wholeVolume, visit, keepGoing, progress);
+        return fat::extendedScan(device, volume, wholeVolume, visit, keepGoing, progress, look);
     }
     static WipeResult wipeEntries(SectorDevice& device, const Volume& volume, const FoundEntry& entry)
     {
@@ -123,9 +125,9 @@ struct exfatTraits
     }
     static bool extendedScan(SectorDevice& device, const Volume& volume, bool wholeVolume, const FoundEntryVisit& visit,
                              const std::function<bool()>& keepGoing,
-                             const std::function<void(std::uint64_t, std::uint64_t)>& progress)
+                             const std::function<void(std::uint64_t, std::uint64_t)>& progress, const ClusterLook& look)
     {
-        return exfat::extendedScan(device, volume, wholeVolume, visit, keepGoing, progress);
+        return exfat::extendedScan(device, volume, wholeVolume, visit, keepGoing, progress, look);
     }
     static WipeResult wipeEntries(SectorDevice& device, const Volume& volume, const FoundEntry& entry)
     {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
 #include "base/PageBytes.h"
 #include "ntfs/AttributeCursor.h"
@@ -460,6 +461,12 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
         if (!piece)
             break;
         m_shown.showShare(first, total);
+        // Files found by their content ride on the same reads: free clusters that begin a format.
+        if (m_session.carving) {
+            const std::int64_t bytes = std::min(pieceClusters, total - first) * bytesPerCluster;
+            m_session.carving->look(static_cast<std::uint64_t>(first),
+                                    std::span(piece->bytes).first(static_cast<std::size_t>(bytes)));
+        }
         for (const std::int64_t at : piece->records) {
             const std::int64_t position = first * bytesPerCluster + at;
             // A record that follows the last one (or a few unused ones after it) in its stride
@@ -1005,11 +1012,13 @@ public:
         std::vector<FoundFile> files;
         std::int64_t records = 0;
         std::int64_t damaged = 0;
+        // Bytes of the volume the piece's records still name, in record order (see explainContent).
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> explained;
     };
 
     FileExaminer(ExtendedScan& scan, const WildcardMask* mask, std::int64_t pieceBytes)
         : m_scan(scan), m_volume(scan.m_volume), m_mask(mask), m_pieceBytes(pieceBytes),
-          m_keepListed(scan.m_session.keepListedRecords)
+          m_keepListed(scan.m_session.keepListedRecords), m_explain(scan.m_session.carving != nullptr)
     {}
 
     void examine(std::int64_t index, Findings& out)
@@ -1017,6 +1026,7 @@ public:
         out.files.clear();
         out.records = 0;
         out.damaged = 0;
+        out.explained.clear();
         const std::int64_t recordSize = m_volume.MftRecordSize;
         const std::int64_t first = index * m_pieceBytes;
         const std::int64_t length =
@@ -1042,6 +1052,8 @@ public:
             const auto survey = fixUpAndSurvey(record, report);
             if (!survey)
                 continue;
+            if (m_explain)
+                explainContent(record, at, out.explained);
             const FileTest test = takeFileFacts(&m_volume, record, at, m_mask, m_dates, m_facts);
             if (test == FileTest::Damaged)
                 ++report.damagedRecords;
@@ -1055,6 +1067,39 @@ public:
     }
 
 private:
+    void explainContent(std::span<std::uint8_t> record, std::int64_t at,
+                        std::vector<std::pair<std::uint64_t, std::uint64_t>>& explained)
+    {
+        // Whatever a record still names is the file it names, listed or not (a mask may leave it
+        // out): the clusters of every stream it keeps outside itself (named streams and folder
+        // indexes too) are never a file found by content. An earlier file system's record counts in
+        // its own clusters, from where that file system began.
+        if (decodeRecordOfView(m_volume, record, at, m_decoded) == RecordStatus::NotARecord)
+            return;
+        const std::int64_t clusterBytes =
+            m_decoded.BytesPerCluster > 0 ? m_decoded.BytesPerCluster : m_volume.BytesPerCluster;
+        constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+        const LeReader reader(record);
+        AttributeCursor cursor(record);
+        while (const auto header = cursor.next()) {
+            if (header->type == attr::kEndMarker || reader.u8(header->position + attr::kNonResident).value_or(0) == 0)
+                continue;
+            const auto runs = reader.u16(header->position + attr::kRunListOffset);
+            if (!runs || *runs >= header->length)
+                continue;
+            const auto attribute = cursor.bytes(*header);
+            if (!attribute)
+                continue;
+            decodeDataRuns(LeReader(*attribute), *runs, [&](const DataRun& run) {
+                if (!run.hole && run.start >= 0 && run.length > 0 && run.start < kLargest / clusterBytes &&
+                    run.length < kLargest / clusterBytes && m_decoded.ClusterOrigin >= 0)
+                    explained.emplace_back(
+                        static_cast<std::uint64_t>(m_decoded.ClusterOrigin + run.start * clusterBytes),
+                        static_cast<std::uint64_t>(run.length * clusterBytes));
+            });
+        }
+    }
+
     void found(std::int64_t at, std::span<std::uint8_t> record, Findings& out)
     {
         FoundFile& file = out.files.emplace_back();
@@ -1079,6 +1124,7 @@ private:
     const WildcardMask* m_mask;
     const std::int64_t m_pieceBytes;
     const bool m_keepListed;
+    const bool m_explain; // a whole-disc scan that also finds files by their content
     PageBytes m_piece;
     DateTexts m_dates;
     FileFacts m_facts;
@@ -1170,6 +1216,8 @@ void ExtendedScan::findFiles()
                 return;
         } while (!(findings = walkers.next(index)));
         m_shown.showShare(index * pieceBytes, total);
+        for (const auto& [position, length] : findings->explained)
+            m_session.carving->explainBytes(position, length);
         const std::int64_t records = m_session.RecordsExamined;
         const std::int64_t damaged = m_report.damagedRecords;
         for (FoundFile& file : findings->files) {
@@ -1257,6 +1305,14 @@ ExtendedScanReport ExtendedScan::run()
 
     loadBitmap();
     loadMftBitmap();
+    // The whole-disc scan also finds files by their content, in the clusters $Bitmap gives as free;
+    // without a readable $Bitmap every cluster could be a live file's, so none is looked at.
+    if (m_session.carving && !m_volume.VolumeBitmap.empty() && m_clusters > 0)
+        m_session.carving->setVolume(
+            {static_cast<std::uint64_t>(m_volume.BytesPerCluster), 0, static_cast<std::uint64_t>(m_clusters - 1), 0},
+            [&bitmap = m_volume.VolumeBitmap](std::uint64_t cluster) {
+                return clusterInUse(bitmap, static_cast<std::int64_t>(cluster));
+            });
     m_pump.step();
     if (m_session.ScanRunning) {
         findRegions();

@@ -10,12 +10,13 @@ namespace orv {
 // Where a listed file lies, as the first field of its stored value says: on NTFS the offset of its
 // record in MftBuffer (RecordOffset, written as a decimal number), on FAT and exFAT its place in
 // the session's listed directory entries (written "e" and the number), which keep what the
-// entries said and where they lie; for a file a Volume Shadow Copy holds, the copy and the offset of
+// entries said and where they lie; for a file found by its content in the whole-disc scan, its
+// place in the session's found files (written "c" and the number); for a file a Volume Shadow Copy holds, the copy and the offset of
 // the record in that copy's own $MFT (written "s" and the number). Everything that works on a
 // listed file (restore, preview, wipe, grade) takes it to the file system that listed it.
 struct FileLocator
 {
-    enum class Kind : std::uint8_t { MftRecord, DirectoryEntry, ShadowCopyRecord };
+    enum class Kind : std::uint8_t { MftRecord, DirectoryEntry, ShadowCopyRecord, FoundByContent };
     Kind kind = Kind::MftRecord;
     std::int64_t value = 0;
     bool operator==(const FileLocator&) const = default;

@@ -392,6 +392,9 @@ std::optional<FileLocator> parseLocator(std::u16string_view field)
     } else if (!field.empty() && field.front() == u's') {
         locator.kind = FileLocator::Kind::ShadowCopyRecord;
         field.remove_prefix(1);
+    } else if (!field.empty() && field.front() == u'c') {
+        locator.kind = FileLocator::Kind::FoundByContent;
+        field.remove_prefix(1);
     }
     if (field.empty() || field.size() > 18)
         return std::nullopt;
@@ -410,6 +413,7 @@ std::u16string locatorText(const FileLocator& locator)
     const std::string digits = std::to_string(locator.value);
     std::u16string text(locator.kind == FileLocator::Kind::DirectoryEntry         ? u"e"
                             : locator.kind == FileLocator::Kind::ShadowCopyRecord ? u"s"
+                            : locator.kind == FileLocator::Kind::FoundByContent   ? u"c"
                                                                                   : u"");
     text.append(digits.begin(), digits.end());
     return text;

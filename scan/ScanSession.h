@@ -9,6 +9,7 @@
 
 #include "ntfs/MftRecord.h"
 #include "ntfs/VolumeContext.h"
+#include "scan/ContentCarving.h"
 #include "scan/ListedFileFacts.h"
 #include "scan/RecycleBin.h"
 #include "scan/ResultsStore.h"
@@ -155,6 +156,16 @@ struct ScanSession
     int shadowCopiesElsewhere = 0;
     int shadowCopiesDamaged = 0; // in the volume, but their copy of the volume cannot be read as NTFS
     int openedShadowCopy = 0; // the copy whose file is made ready to be read; 0 for the volume itself
+
+    // Files found by their content in the whole-disc scan: `carving` notes where formats begin while
+    // the scan reads the volume (null in every other scan), and a found file's locator is its place
+    // in `foundByContent`. They are listed under FoundByContentFolder, the catalogue's words.
+    std::shared_ptr<ContentCarving> carving;
+    std::vector<FoundByContent> foundByContent;
+    CarvingReport carvingReport;
+    ContentCarving::Geometry foundGeometry; // where the found files' clusters lie
+    std::int64_t openedFound = -1; // the found file made ready to be read; -1 for any other
+    std::u16string FoundByContentFolder = u"Found by content";
 
     // "find.ini" beside the program: the Extended scan starts its store from it when it exists.
     std::filesystem::path findIniFile;

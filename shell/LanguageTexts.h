@@ -136,6 +136,10 @@ inline constexpr LanguageText kFileShadowCopiesElsewhere{
     "left out."};
 inline constexpr LanguageText kFileWipeShadowCopy{
     "File", "WipeShadowCopy", "Files of a shadow copy cannot be wiped: a shadow copy is only ever read."};
+inline constexpr LanguageText kFileFoundByContent{"File", "FoundByContent", "Found by content"};
+inline constexpr LanguageText kFileWipeFoundByContent{
+    "File", "WipeFoundByContent",
+    "Files found by their content cannot be wiped: no record names them, so there is nothing to wipe."};
 
 // [MenuItems]
 inline constexpr LanguageText kMenuItemsCheckAll{"MenuItems", "CheckAll", "Select all"};
@@ -304,6 +308,8 @@ inline constexpr std::array kAllTexts{
     kFileShadowCopy,
     kFileShadowCopiesElsewhere,
     kFileWipeShadowCopy,
+    kFileFoundByContent,
+    kFileWipeFoundByContent,
     kMenuItemsCheckAll,
     kMenuItemsUnCheckAll,
     kProcessScanned,

@@ -23,8 +23,12 @@ packages=(
     ntfs-3g sleuthkit attr xz-utils libjpeg-turbo-progs fuse3
     # FAT12/16/32 and exFAT images without a kernel driver, and TestDisk as a peer on them
     dosfstools mtools exfatprogs exfat-fuse testdisk
+    # real MP3 files for the images of files found by their content
+    lame
     # the CLI tests and the comparisons with the peers
     python3
+    # files found by their content: ZIP members and PDF streams are inflated to check them
+    zlib1g-dev
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
     # the tools that make such containers and partition tables for the fixtures
     libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk

@@ -72,5 +72,8 @@ struct FoundEntry
 
 // Called for every entry a walk lists; returning false stops the walk.
 using FoundEntryVisit = std::function<bool(const FoundEntry&)>;
+// What a whole-volume read shows of the clusters it read, from `firstCluster` on, so files found by
+// their content ride on the same reads.
+using ClusterLook = std::function<void(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes)>;
 
 } // namespace orv

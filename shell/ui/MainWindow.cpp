@@ -444,6 +444,7 @@ bool TForm1::runScan(ScanMode mode)
     // in the user's language.
     m_session.ListShadowCopies = true;
     m_session.ShadowCopyFolder = text(m_texts, lang::kFileShadowCopy).toStdU16String();
+    m_session.FoundByContentFolder = text(m_texts, lang::kFileFoundByContent).toStdU16String();
     m_label1b->setText(QStringLiteral("0"));
     m_label2b->setText(QStringLiteral("0"));
     setScanningLook(mode == ScanMode::Extended);

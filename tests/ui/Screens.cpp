@@ -81,9 +81,15 @@ int main(int argc, char** argv)
         PrepareScan(session, u"");
         // As the main window's Find names the folders of shadow copies: in the chosen language.
         session.ShadowCopyFolder = text(form.texts(), lang::kFileShadowCopy).toStdU16String();
+        session.FoundByContentFolder = text(form.texts(), lang::kFileFoundByContent).toStdU16String();
         GuiPump pump(std::chrono::milliseconds(0));
         ScanProgress progress;
-        fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
+        // "whole" after the image: the whole-disc scan, which also lists the files found by content.
+        if (argc > 4 && QString::fromLocal8Bit(argv[4]) == QStringLiteral("whole"))
+            fileSystemOf(session).extendedScan(session, pump, progress, std::uint64_t{1} << 30,
+                                               ExtendedReach::WholeVolume);
+        else
+            fileSystemOf(session).normalScan(session, pump, progress, std::uint64_t{1} << 30);
         TForm2 results(ResultsServices{.session = session,
                                        .texts = form.texts(),
                                        // Only the restore below is drawn with its message.
