@@ -51,7 +51,7 @@ TEST(PieceWalkers, GiveEveryPieceInOrder)
 // (a stopped scan) leaves the walkers without waiting for the pieces nobody takes.
 TEST(PieceWalkers, RethrowAtThePieceAndStopEarly)
 {
-    PieceWalkers<Squares> walkers([] { return std::make_unique<Squares>(Squares{{}, 5}); }, 1000, true);
+    PieceWalkers<Squares> walkers([] { return std::make_unique<Squares>(Squares{5}); }, 1000, true);
     for (std::int64_t i = 0; i < 5; ++i) {
         Squares::Findings* found = nullptr;
         while (!(found = walkers.next(i))) {}
