@@ -566,12 +566,15 @@ bool ExtendedScan::readRegions()
     std::vector<MftView::Piece> pieces;
     std::int64_t write = 0;
     const auto count = static_cast<std::int64_t>(m_volume.MftExtentList.size());
+    // Once stopped or skipped, the regions after are not read and the step is not asked again: a
+    // Stop ends the scan at once, however many regions are left.
+    bool goesOn = true;
     for (std::int64_t i = 0; i < count; ++i) {
         const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
         const std::int64_t shift = mftExtentShift(m_volume, static_cast<std::size_t>(i));
         const std::int64_t total = mftExtentBytes(m_volume, static_cast<std::size_t>(i));
         m_regions.push_back({write, extent.start, extent.length, shift, total});
-        bool skipped = !stepGoesOn();
+        bool skipped = !goesOn || !stepGoesOn();
         if (count > 1 && !skipped)
             m_shown.show(i * 100 / (count - 1));
         for (std::int64_t done = 0; done < total;) {
@@ -588,6 +591,7 @@ bool ExtendedScan::readRegions()
                 pieces.push_back({position, bytes});
             write += bytes;
         }
+        goesOn = !skipped;
     }
     m_session.MftLoadedBytes = write;
     m_volume.MftBuffer.open(m_volume.Device, std::move(pieces));
