@@ -11,6 +11,9 @@ packages=(
     # core and front-end libraries
     libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
     libjpeg-dev libcurl4-openssl-dev libudev-dev
+    # files found by their content: PNG chunks and ZIP members checked by their CRC-32, ZIP
+    # members and PDF streams inflated to check them
+    zlib1g-dev
     qt6-base-dev qt6-svg-dev
     # Qt's own dialogs (the folder picker) in the program's seven languages
     qt6-translations-l10n
@@ -27,8 +30,6 @@ packages=(
     lame
     # the CLI tests and the comparisons with the peers
     python3
-    # files found by their content: ZIP members and PDF streams are inflated to check them
-    zlib1g-dev
     # disks and images as users hold them: forensic and virtual-disk containers (read-only), and
     # the tools that make such containers and partition tables for the fixtures
     libewf-dev libvhdi-dev libvmdk-dev libqcow-dev ewf-tools qemu-utils gdisk fdisk

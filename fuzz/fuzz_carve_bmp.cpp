@@ -1,0 +1,12 @@
+// A BMP found by its content: any bytes as the candidate file from its first byte.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/CarveChecks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    orv::fuzz::checkCarveParse("BMP", data, size);
+    return 0;
+}
