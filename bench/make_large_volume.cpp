@@ -3,8 +3,12 @@
 // folders of 1,000 files, of which 40% are deleted. Only the boot sector and the $MFT hold data;
 // the rest of the volume stays a hole.
 //
-// usage: make_large_volume IMAGE [RECORDS]      (default 5,000,000 records)
+// usage: make_large_volume IMAGE [RECORDS] [--worn]      (default 5,000,000 records)
 // Prints the number of deleted files it wrote, which a Normal scan must list.
+//
+// --worn makes the volume look used for years: the $MFT in two extents with other clusters
+// between them (it grew after the space behind it was taken), and every twentieth folder removed
+// and its record taken by a new file, so its deleted files climb to a record that is no folder.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/RecordBuilder.h"
@@ -43,28 +48,58 @@ bool writeAll(int fd, const Bytes& bytes, std::uint64_t position)
     return true;
 }
 
-// A run list of one run: `length` clusters at cluster `start`.
-Bytes oneRun(std::uint64_t start, std::uint64_t length)
+constexpr std::uint64_t kGapClusters = 4096; // between the two extents of a worn volume's $MFT
+constexpr std::uint64_t kReusedFolderEvery = 20;
+
+// A run list of `length` clusters at cluster `start` for each extent, in order.
+Bytes runList(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& extents)
 {
-    Bytes runs{0x00};
-    std::uint8_t lengthBytes = 0, startBytes = 0;
-    for (std::uint64_t v = length; v; v >>= 8, ++lengthBytes)
-        runs.push_back(static_cast<std::uint8_t>(v));
-    // The start is signed: a high bit set would make it negative, so one more byte.
-    for (std::uint64_t v = start; v || (runs.back() & 0x80); v >>= 8, ++startBytes)
-        runs.push_back(static_cast<std::uint8_t>(v));
-    runs[0] = static_cast<std::uint8_t>(startBytes << 4 | lengthBytes);
+    Bytes runs;
+    std::uint64_t previous = 0;
+    for (const auto& [start, length] : extents) {
+        const std::size_t header = runs.size();
+        runs.push_back(0x00);
+        std::uint8_t lengthBytes = 0, startBytes = 0;
+        for (std::uint64_t v = length; v; v >>= 8, ++lengthBytes)
+            runs.push_back(static_cast<std::uint8_t>(v));
+        // Each start is told from the one before, signed: a high bit set would make a step forwards
+        // negative, so one more byte.
+        for (std::uint64_t v = start - previous; v || (runs.back() & 0x80); v >>= 8, ++startBytes)
+            runs.push_back(static_cast<std::uint8_t>(v));
+        runs[header] = static_cast<std::uint8_t>(startBytes << 4 | lengthBytes);
+        previous = start;
+    }
     runs.push_back(0x00);
     return runs;
 }
 
-Bytes recordFor(std::uint64_t number, std::uint64_t records, std::uint64_t& deleted)
+struct Layout
+{
+    std::uint64_t records = 0;
+    bool worn = false;
+    // The $MFT's extents: (first cluster, clusters); a worn volume's second one lies past a gap.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> extents;
+
+    std::uint64_t position(std::uint64_t record) const
+    {
+        std::uint64_t first = 0;
+        for (const auto& [start, length] : extents) {
+            const std::uint64_t held = length * kClusterSize / kRecordSize;
+            if (record < first + held)
+                return start * kClusterSize + (record - first) * kRecordSize;
+            first += held;
+        }
+        return 0;
+    }
+};
+
+Bytes recordFor(std::uint64_t number, const Layout& layout, std::uint64_t& deleted)
 {
     RecordBuilder r(kRecordSize);
     r.number(static_cast<std::uint32_t>(number)).standardInformation(kCreated + number * 10'000'000);
     if (number == 0)
         return r.fileName(u"$MFT", kRoot)
-            .nonResidentData(oneRun(kMftCluster, records * kRecordSize / kClusterSize), records * kRecordSize)
+            .nonResidentData(runList(layout.extents), layout.records * kRecordSize)
             .build();
     if (number == kRoot)
         return r.directory(true).fileName(u".", kRoot).indexRoot().build();
@@ -72,6 +107,10 @@ Bytes recordFor(std::uint64_t number, std::uint64_t records, std::uint64_t& dele
         return r.fileName(u"$Reserved", kRoot).residentData({}).build();
     const std::uint64_t index = number - kFirstUserRecord;
     const std::uint64_t folder = kFirstUserRecord + index / kFilesPerFolder * kFilesPerFolder;
+    if (number == folder && layout.worn && index / kFilesPerFolder % kReusedFolderEvery == kReusedFolderEvery - 1) {
+        const std::string name = "reused-" + std::to_string(number) + ".txt";
+        return r.fileName(std::u16string(name.begin(), name.end()), kRoot).residentData({}).build();
+    }
     if (number == folder) {
         const std::string name = "folder-" + std::to_string(index / kFilesPerFolder);
         return r.directory(true).fileName(std::u16string(name.begin(), name.end()), kRoot).indexRoot().build();
@@ -90,16 +129,27 @@ Bytes recordFor(std::uint64_t number, std::uint64_t records, std::uint64_t& dele
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s IMAGE [RECORDS]\n", argv[0]);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Layout layout;
+    layout.worn = std::erase(args, "--worn") > 0;
+    if (args.empty() || args.size() > 2) {
+        std::fprintf(stderr, "usage: %s IMAGE [RECORDS] [--worn]\n", argv[0]);
         return 2;
     }
-    const std::uint64_t records = argc > 2 ? std::strtoull(argv[2], nullptr, 10) / 4 * 4 : 5'000'000;
+    const std::uint64_t records = args.size() > 1 ? std::strtoull(args[1].c_str(), nullptr, 10) / 4 * 4 : 5'000'000;
+    layout.records = records;
     const std::uint64_t mftClusters = records * kRecordSize / kClusterSize;
-    const std::uint64_t totalClusters = kMftCluster + mftClusters + 1024;
-    const int fd = ::open(argv[1], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (layout.worn) {
+        const std::uint64_t firstClusters = mftClusters / 2;
+        layout.extents = {{kMftCluster, firstClusters},
+                          {kMftCluster + firstClusters + kGapClusters, mftClusters - firstClusters}};
+    } else {
+        layout.extents = {{kMftCluster, mftClusters}};
+    }
+    const std::uint64_t totalClusters = layout.extents.back().first + layout.extents.back().second + 1024;
+    const int fd = ::open(args[0].c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(totalClusters * kClusterSize)) != 0) {
-        std::perror(argv[1]);
+        std::perror(args[0].c_str());
         return 1;
     }
 
@@ -116,7 +166,7 @@ int main(int argc, char** argv)
     boot[510] = 0x55;
     boot[511] = 0xAA;
     if (!writeAll(fd, boot, 0)) {
-        std::perror(argv[1]);
+        std::perror(args[0].c_str());
         return 1;
     }
 
@@ -125,12 +175,21 @@ int main(int argc, char** argv)
     constexpr std::uint64_t kRecordsPerWrite = 4096;
     for (std::uint64_t first = 0; first < records; first += kRecordsPerWrite) {
         chunk.clear();
-        for (std::uint64_t n = first; n < std::min(records, first + kRecordsPerWrite); ++n) {
-            const Bytes record = recordFor(n, records, deleted);
+        // Records on both sides of the gap between extents are written apart.
+        const std::uint64_t end = std::min(records, first + kRecordsPerWrite);
+        for (std::uint64_t n = first; n < end; ++n) {
+            const Bytes record = recordFor(n, layout, deleted);
             chunk.insert(chunk.end(), record.begin(), record.end());
+            if (n + 1 < end && layout.position(n + 1) != layout.position(n) + kRecordSize) {
+                if (!writeAll(fd, chunk, layout.position(n) + kRecordSize - chunk.size())) {
+                    std::perror(args[0].c_str());
+                    return 1;
+                }
+                chunk.clear();
+            }
         }
-        if (!writeAll(fd, chunk, kMftCluster * kClusterSize + first * kRecordSize)) {
-            std::perror(argv[1]);
+        if (!writeAll(fd, chunk, layout.position(end - 1) + kRecordSize - chunk.size())) {
+            std::perror(args[0].c_str());
             return 1;
         }
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Times `orvandel-cli scan --json` beside `ntfsundelete --scan` and `fls -rd` on one large NTFS
-# image: about 200,000 small files in a few thousand folders, about half of them deleted.
+# image: about 200,000 small files in a few thousand folders, about half of them deleted, a
+# fragmented $MFT and folders whose records new files took (bench/make_peer_volume.sh).
 # usage: bench/scan-vs-peers.sh [RUNS]      (as root; the image is made once and reused)
 # Prints the median wall time and peak memory of each tool over RUNS runs (default 5), the tools
 # taking turns, then the Normal scan with a cold cache beside dd reading the $MFT's extents.
@@ -20,29 +21,7 @@ mkdir -p "$work"
 
 if [ ! -f "$image" ]; then
     echo "== making $image: $folders folders x $per_folder files, every other file deleted"
-    truncate -s 2G "$image.part"
-    mkntfs -F -Q -q -c 4096 "$image.part"
-    mnt=$(mktemp -d)
-    ntfs-3g "$image.part" "$mnt"
-    trap 'umount "$mnt" 2>/dev/null || true; rmdir "$mnt" 2>/dev/null || true' EXIT
-    # All files first, then the deletions: a record freed early would be reused by the next file.
-    for ((d = 0; d < folders; d++)); do
-        dir="$mnt/Projects/group-$((d / 100))/folder-$d"
-        mkdir -p "$dir"
-        for ((f = 0; f < per_folder; f++)); do
-            printf 'file %d of folder %d\n' "$f" "$d" >"$dir/doc-$f.txt"
-        done
-    done
-    for ((d = 0; d < folders; d++)); do
-        dir="$mnt/Projects/group-$((d / 100))/folder-$d"
-        for ((f = 0; f < per_folder; f += 2)); do
-            rm "$dir/doc-$f.txt"
-        done
-    done
-    umount "$mnt"
-    rmdir "$mnt"
-    trap - EXIT
-    mv "$image.part" "$image"
+    bash bench/make_peer_volume.sh "$image" "${ORV_BENCH_SIZE:-8G}" "$folders" "$per_folder"
 fi
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }

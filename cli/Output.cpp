@@ -31,7 +31,7 @@ int fail(const std::string& message)
 Output& Output::operator<<(std::string_view text)
 {
     m_buffer += text;
-    if (m_buffer.size() >= (1u << 20))
+    if (m_buffer.size() >= (1u << 20) && !m_kept)
         flush();
     return *this;
 }
@@ -110,6 +110,8 @@ void Output::appendString(std::string& out, std::u16string_view utf16)
 
 void Output::flush()
 {
+    if (m_kept)
+        return;
     std::fwrite(m_buffer.data(), 1, m_buffer.size(), stdout);
     std::fflush(stdout);
     m_buffer.clear();

@@ -41,6 +41,10 @@ class Output
 {
 public:
     Output() = default;
+    // An output that keeps what it is given in text() instead of writing it: a part of a listing
+    // made on another thread, written in its place later.
+    enum class Kept { InText };
+    explicit Output(Kept) : m_kept(true) {}
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
     ~Output() { flush(); }
@@ -61,8 +65,11 @@ public:
     static void appendString(std::string& out, std::u16string_view utf16);
 
     void flush();
+    // What a kept output holds.
+    std::string& text() { return m_buffer; }
 
 private:
+    bool m_kept = false;
     std::string m_buffer;
     std::string m_utf8; // a name on its way from UTF-16 into the buffer
 };
@@ -87,6 +94,15 @@ public:
     enum class Layout { Lines, Inline };
 
     explicit JsonWriter(Output& out) : m_out(out) {}
+    // A writer that goes on where `at` stands, into another output, as though `members` members of
+    // its innermost open level were written already: the parts of one document made apart.
+    JsonWriter(Output& out, const JsonWriter& at, int members)
+        : m_out(out), m_levels(at.m_levels), m_afterKey(at.m_afterKey)
+    {
+        m_levels.back().members = members;
+    }
+    // `count` members of the innermost open level were written apart (see above).
+    void writtenApart(int count) { m_levels.back().members += count; }
 
     void beginObject(Layout layout = Layout::Lines) { begin('{', layout); }
     void endObject() { end('}'); }

@@ -1,6 +1,8 @@
 // scan: the deleted files of a volume, as the results window lists them.
 
 #include <iostream>
+#include <memory>
+#include <mutex>
 
 #include "base/Utf16.h"
 #include "cli/Command.h"
@@ -8,6 +10,7 @@
 #include "cli/Scanning.h"
 #include "results/FileSystem.h"
 #include "scan/ListedFileFacts.h"
+#include "scan/PieceWalkers.h"
 #include "volume/FileTime.h"
 
 namespace orv::cli {
@@ -33,6 +36,166 @@ public:
 private:
     std::uint64_t m_second = ~std::uint64_t{0};
     std::string m_text;
+};
+
+// The "files" of the JSON listing, made in parts of whole folders on every core: once the scan keeps
+// what the listing shows, turning it into text is most of the listing's time. What the file system
+// tells of a file is asked under one lock (its readers are not made for several threads); the text
+// is made apart, and the parts are written in the listing's order, so the output is the same as one
+// thread's.
+constexpr std::size_t kFilesPerPart = 4096;
+
+class JsonParts
+{
+public:
+    struct Shared
+    {
+        ScanSession& session;
+        FileSystem& fileSystem;
+        bool extended;
+        const JsonWriter& files; // standing inside the "files" array
+        std::vector<std::size_t> starts; // the first section of each part, then the end
+        std::mutex lock;
+    };
+    struct Findings
+    {
+        std::string text;
+        std::int64_t files = 0;
+    };
+
+    explicit JsonParts(Shared& shared) : m_shared(shared) {}
+
+    void examine(std::int64_t part, Findings& made)
+    {
+        Output kept(Output::Kept::InText);
+        kept.text().swap(made.text);
+        kept.text().clear();
+        made.files = 0;
+        // The folder's name is made JSON once for all its files, and a part begins with a folder.
+        m_folder = {};
+        JsonWriter json(kept, m_shared.files, 1);
+        const auto index = static_cast<std::size_t>(part);
+        forEachListedFileIn(m_shared.session.store, m_shared.starts[index], m_shared.starts[index + 1],
+                            [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
+                                write(json, section, key, stored);
+                                ++made.files;
+                            });
+        made.text.swap(kept.text());
+    }
+
+private:
+    // What the listing shows of a file beyond the store's texts.
+    struct Shown
+    {
+        std::optional<ListedFileFacts> facts;
+        Grade grade = Grade::None;
+        std::optional<std::int64_t> entryOffset;
+        bool directoryEntry = false;
+        std::vector<NamedStream> streams;
+        std::optional<RecycledFile> recycled;
+        std::optional<std::int64_t> clusterSize;
+    };
+
+    void ask(std::u16string_view key, const StoredFile& stored, Shown& shown)
+    {
+        ScanSession& session = m_shared.session;
+        shown.facts.reset();
+        shown.grade = Grade::None;
+        shown.entryOffset.reset();
+        shown.directoryEntry = false;
+        shown.streams.clear();
+        shown.recycled.reset();
+        shown.clusterSize.reset();
+        const std::lock_guard lock(m_shared.lock);
+        // What the scan kept of the file, or else what its file system reads again.
+        if (stored.locator) {
+            shown.facts = m_shared.fileSystem.facts(session, *stored.locator);
+            shown.grade = m_shared.fileSystem.grade(session, *stored.locator, key);
+            shown.streams = m_shared.fileSystem.streams(session, *stored.locator);
+        }
+        if (stored.locator && stored.locator->kind == FileLocator::Kind::DirectoryEntry &&
+            static_cast<std::uint64_t>(stored.locator->value) < session.listedEntries.size()) {
+            shown.directoryEntry = true;
+            const FoundEntry& entry = session.listedEntries[static_cast<std::size_t>(stored.locator->value)];
+            if (!entry.pieces.empty())
+                shown.entryOffset = static_cast<std::int64_t>(entry.pieces.front().position);
+        }
+        if (stored.recordOffset)
+            if (const auto it = session.recycledFiles.find(*stored.recordOffset); it != session.recycledFiles.end())
+                shown.recycled = it->second;
+        if (m_shared.extended) {
+            // The cluster size the file's runs are read with: the volume's for a record of the
+            // $MFT in use now, an earlier file system's as its records tell it, or null where
+            // they do not (its runs are then read with the volume's).
+            shown.clusterSize = session.volume.BytesPerCluster;
+            if (stored.recordOffset)
+                if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
+                    shown.clusterSize = *earlier > 0 ? earlier : std::nullopt;
+        }
+    }
+
+    void write(JsonWriter& json, std::u16string_view section, std::u16string_view key, const StoredFile& stored)
+    {
+        ask(key, stored, m_shown);
+        const Shown& shown = m_shown;
+        std::string created;
+        if (shown.facts && shown.facts->creationTime)
+            created = m_isoTimes.text(*shown.facts->creationTime);
+
+        json.beginObject(JsonWriter::Layout::Inline);
+        if (section.data() != m_folder.data() || section.size() != m_folder.size()) {
+            m_folder = section;
+            m_folderJson.clear();
+            Output::appendString(m_folderJson, section);
+        }
+        json.key("folder").json(m_folderJson);
+        json.key("name").string(key);
+        json.key("record_offset").numberOrNull(stored.recordOffset);
+        // Where the file's directory entries begin on the volume.
+        if (shown.directoryEntry)
+            json.key("entry_offset").numberOrNull(shown.entryOffset);
+        json.key("date").string(std::u16string_view(stored.date));
+        json.key("time").string(std::u16string_view(stored.time));
+        json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
+        json.key("size").number(stored.size);
+        json.key("resident").boolean(shown.facts && shown.facts->hasData && shown.facts->resident);
+        json.key("recoverability").string(gradeKey(shown.grade));
+        // The named streams beside its content (NTFS), when it has any.
+        if (!shown.streams.empty()) {
+            json.key("streams").beginArray(JsonWriter::Layout::Inline);
+            for (const NamedStream& stream : shown.streams) {
+                json.beginObject(JsonWriter::Layout::Inline);
+                json.key("name").string(std::u16string_view(stream.name));
+                json.key("size").number(stream.size);
+                json.endObject();
+            }
+            json.endArray();
+        }
+        // A file that came out of the emptied Recycle Bin: when it was put there and the full path
+        // it had before, as its $I file says.
+        if (shown.recycled) {
+            const auto local = fileTimeToLocal(shown.recycled->deletedTime);
+            json.key("recycle_bin").beginObject(JsonWriter::Layout::Inline);
+            json.key("deleted").stringOrNull(local ? std::optional(isoText(*local)) : std::nullopt);
+            json.key("original").string(std::u16string_view(shown.recycled->originalPath));
+            json.endObject();
+        }
+        if (stored.locator && stored.locator->kind == FileLocator::Kind::ShadowCopyRecord)
+            json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*stored.locator)});
+        // A file whose record is gone, found by its content in the whole-disc scan: its size is
+        // where its format's parser found its end.
+        if (stored.locator && stored.locator->kind == FileLocator::Kind::FoundByContent)
+            json.key("found_by_content").boolean(true);
+        if (m_shared.extended)
+            json.key("earlier_cluster_size").numberOrNull(shown.clusterSize);
+        json.endObject();
+    }
+
+    Shared& m_shared;
+    Shown m_shown;
+    IsoTimes m_isoTimes;
+    std::u16string_view m_folder;
+    std::string m_folderJson;
 };
 
 class ScanCommand final : public Command
@@ -78,10 +241,17 @@ public:
             return status;
         }
         std::int64_t listed = 0;
+        // The files of a folder follow one another: its name is made printable once for them all.
+        std::u16string_view folder;
+        std::string folderText;
         forEachListedFile(session.store,
                           [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                              out << printable(section) << printable(key) << "\t" << stored.size << "\t"
-                                  << toUtf8(stored.date) << " " << toUtf8(stored.time) << "\n";
+                              if (section.data() != folder.data() || section.size() != folder.size()) {
+                                  folder = section;
+                                  folderText = printable(section);
+                              }
+                              out << folderText << printable(key) << "\t" << stored.size << "\t" << toUtf8(stored.date)
+                                  << " " << toUtf8(stored.time) << "\n";
                               ++listed;
                           });
         out << listed << " deleted file(s) found.\n";
@@ -105,89 +275,34 @@ private:
         if (stopped)
             json.key("stopped").boolean(true);
         json.key("files").beginArray();
-        IsoTimes isoTimes;
-        FileSystem& fileSystem = fileSystemOf(session);
-        // The files of a folder follow one another: its name is made JSON once for them all.
-        std::u16string_view folder;
-        std::string folderJson;
-        forEachListedFile(
-            session.store, [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                // What the scan kept of the file, or else what its file system reads again.
-                std::optional<ListedFileFacts> facts;
-                Grade grade = Grade::None;
-                if (stored.locator) {
-                    facts = fileSystem.facts(session, *stored.locator);
-                    grade = fileSystem.grade(session, *stored.locator, key);
+        {
+            JsonParts::Shared shared{session, fileSystemOf(session), m_options.extended, json, {}, {}};
+            // Parts of whole folders, each of some thousands of files at least.
+            const ResultsStore& store = session.store;
+            shared.starts.push_back(0);
+            for (std::size_t i = 0, files = 0; i < store.sectionCount(); ++i) {
+                files += store.sectionSize(i);
+                if (files >= kFilesPerPart || i + 1 == store.sectionCount()) {
+                    shared.starts.push_back(i + 1);
+                    files = 0;
                 }
-                std::string created;
-                if (facts && facts->creationTime)
-                    created = isoTimes.text(*facts->creationTime);
-
-                json.beginObject(JsonWriter::Layout::Inline);
-                if (section.data() != folder.data() || section.size() != folder.size()) {
-                    folder = section;
-                    folderJson.clear();
-                    Output::appendString(folderJson, section);
-                }
-                json.key("folder").json(folderJson);
-                json.key("name").string(key);
-                json.key("record_offset").numberOrNull(stored.recordOffset);
-                if (stored.locator && stored.locator->kind == FileLocator::Kind::DirectoryEntry &&
-                    static_cast<std::uint64_t>(stored.locator->value) < session.listedEntries.size()) {
-                    // Where the file's directory entries begin on the volume.
-                    const FoundEntry& entry = session.listedEntries[static_cast<std::size_t>(stored.locator->value)];
-                    json.key("entry_offset")
-                        .numberOrNull(entry.pieces.empty()
-                                          ? std::nullopt
-                                          : std::optional(static_cast<std::int64_t>(entry.pieces.front().position)));
-                }
-                json.key("date").string(std::u16string_view(stored.date));
-                json.key("time").string(std::u16string_view(stored.time));
-                json.key("created").stringOrNull(created.empty() ? std::nullopt : std::optional(created));
-                json.key("size").number(stored.size);
-                json.key("resident").boolean(facts && facts->hasData && facts->resident);
-                json.key("recoverability").string(gradeKey(grade));
-                // The named streams beside its content (NTFS), when it has any.
-                if (stored.locator)
-                    if (const auto streams = fileSystem.streams(session, *stored.locator); !streams.empty()) {
-                        json.key("streams").beginArray(JsonWriter::Layout::Inline);
-                        for (const NamedStream& stream : streams) {
-                            json.beginObject(JsonWriter::Layout::Inline);
-                            json.key("name").string(std::u16string_view(stream.name));
-                            json.key("size").number(stream.size);
-                            json.endObject();
-                        }
-                        json.endArray();
-                    }
-                // A file that came out of the emptied Recycle Bin: when it was put there and the
-                // full path it had before, as its $I file says.
-                if (stored.recordOffset)
-                    if (const auto it = session.recycledFiles.find(*stored.recordOffset);
-                        it != session.recycledFiles.end()) {
-                        const auto local = fileTimeToLocal(it->second.deletedTime);
-                        json.key("recycle_bin").beginObject(JsonWriter::Layout::Inline);
-                        json.key("deleted").stringOrNull(local ? std::optional(isoText(*local)) : std::nullopt);
-                        json.key("original").string(std::u16string_view(it->second.originalPath));
-                        json.endObject();
-                    }
-                if (stored.locator && stored.locator->kind == FileLocator::Kind::ShadowCopyRecord)
-                    json.key("shadow_copy").number(std::int64_t{shadowCopyOf(*stored.locator)});
-                // A file whose record is gone, found by its content in the whole-disc scan: its size
-                // is where its format's parser found its end.
-                if (stored.locator && stored.locator->kind == FileLocator::Kind::FoundByContent)
-                    json.key("found_by_content").boolean(true);
-                if (m_options.extended) {
-                    // The cluster size the file's runs are read with: the volume's for a record of the
-                    // $MFT in use now, an earlier file system's as its records tell it, or null where
-                    // they do not (its runs are then read with the volume's).
-                    std::optional<std::int64_t> clusterSize = session.volume.BytesPerCluster;
-                    if (stored.recordOffset)
-                        if (const auto earlier = earlierClusterSize(session.volume, *stored.recordOffset))
-                            clusterSize = *earlier > 0 ? earlier : std::nullopt;
-                    json.key("earlier_cluster_size").numberOrNull(clusterSize);
-                }
-                json.endObject();
-            });
+            }
+            const auto parts = static_cast<std::int64_t>(shared.starts.size() - 1);
+            PieceWalkers<JsonParts> walkers([&] { return std::make_unique<JsonParts>(shared); }, parts, true);
+            std::int64_t written = 0;
+            for (std::int64_t part = 0; part < parts; ++part) {
+                JsonParts::Findings* made = nullptr;
+                while (!(made = walkers.next(part))) {}
+                std::string_view text = made->text;
+                // Each part was made as though files came before it.
+                if (written == 0 && !text.empty() && text.front() == ',')
+                    text.remove_prefix(1);
+                out << text;
+                written += made->files;
+                walkers.done(part);
+            }
+            json.writtenApart(written > 0 ? 1 : 0);
+        }
         json.endArray();
         json.endObject();
         out << "\n";

@@ -595,6 +595,19 @@ std::vector<NamedStream> namedStreams(VolumeContext* ctx, std::span<std::uint8_t
     return streams;
 }
 
+bool mayHoldNamedStreams(std::span<const std::uint8_t> record)
+{
+    AttributeCursor cursor(record);
+    const LeReader r(record);
+    while (const auto header = cursor.next()) {
+        if (header->typeByte() == attr::kAttributeList)
+            return true;
+        if (header->typeByte() == attr::kData && r.u8(header->position + attr::kNameLength).value_or(1) != 0)
+            return true;
+    }
+    return cursor.state() != AttributeCursor::State::EndMarker;
+}
+
 RecordStatus decodeRecordOfView(VolumeContext& ctx, std::span<std::uint8_t> record, std::int64_t recordOffset,
                                 TMFTFile& file, const std::u16string* stream)
 {

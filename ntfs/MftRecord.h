@@ -155,6 +155,10 @@ struct NamedStream
 // The named streams of the file of a fixed-up record, its extension records included, each once,
 // in the order they are stored.
 std::vector<NamedStream> namedStreams(VolumeContext* ctx, std::span<std::uint8_t> record, std::int64_t recordOffset);
+// False when a (fixed up) record surely has no named stream: its attributes walk cleanly to the end
+// marker without a named $DATA and without an attribute list that could lead to one elsewhere. A
+// scan tells this of every file it lists, so the listing reads only the few records with streams.
+bool mayHoldNamedStreams(std::span<const std::uint8_t> record);
 
 // decodeRecord on the record at `recordOffset` of the context's MftBuffer. NotARecord when a
 // whole record does not fit in the buffer at that offset.

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/PageBytes.h"
 #include "platform/SectorDevice.h"
 
 namespace orv {
@@ -98,7 +99,7 @@ private:
         std::int64_t index = -1;
         const std::uint8_t* data = nullptr;
         std::size_t length = 0;
-        std::vector<std::uint8_t> bytes;
+        PageBytes bytes; // read into from the device
         std::uint64_t lastUse = 0;
     };
 
@@ -107,7 +108,7 @@ private:
     struct ReadAhead
     {
         std::int64_t index = -1;
-        std::vector<std::uint8_t> bytes;
+        PageBytes bytes;
         std::future<bool> whole; // false when some read failed: the block is then read again here
     };
 

@@ -86,6 +86,9 @@ public:
             static_cast<std::uint64_t>(file.value) + static_cast<std::uint64_t>(volume.MftRecordSize) >
                 volume.MftBuffer.size())
             return {};
+        // A record the scan listed and saw no stream in is not read again.
+        if (const ListedRecord* listed = session.listedRecords.find(file.value); listed && !listed->mayHoldStreams())
+            return {};
         // A copy of its own, fixed up: the view every reader shares stays as read.
         std::vector<std::uint8_t> record(static_cast<std::size_t>(volume.MftRecordSize));
         volume.MftBuffer.read(file.value, record);

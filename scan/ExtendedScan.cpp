@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
+#include "base/PageBytes.h"
 #include "ntfs/AttributeCursor.h"
 #include "ntfs/BootSector.h"
 #include "ntfs/DataRuns.h"
 #include "ntfs/MftExtents.h"
 #include "scan/GradeBasis.h"
+#include "scan/PieceWalkers.h"
 #include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
@@ -22,7 +26,9 @@ namespace {
 
 constexpr std::int64_t kProbePoints = 2000;
 constexpr std::int64_t kChunkClusters = 128;
-constexpr std::int64_t kSweepBytes = std::int64_t{8} << 20; // read at once by the whole-volume sweep
+constexpr std::int64_t kPieceBytes = 1024 * 1024; // of MftBuffer, examined by one walker at a time
+constexpr std::int64_t kSweepBytes = std::int64_t{4} << 20; // read at once by the whole-volume sweep
+constexpr unsigned kSweepThreads = 2; // each with a few pieces in hand: memory stays a few dozen MiB
 constexpr std::int64_t kSweepRetryBytes = std::int64_t{64} << 10; // and again in parts when that fails
 // What one listed file costs to keep: the memory budget limits how many are listed.
 constexpr std::int64_t kBytesPerListedFile = 400;
@@ -124,14 +130,20 @@ private:
     void findRegions();
     void probe(std::vector<FoundRegion>& found, std::vector<std::uint8_t>& cluster);
     void sweep(std::vector<FoundRegion>& found);
-    bool readPiece(std::int64_t position, std::span<std::uint8_t> into);
+    class SweepExaminer;
+    bool readPiece(std::int64_t position, std::span<std::uint8_t> into) const;
     bool readRegions();
     void indexRecords();
     void findEarlierClusterSizes();
     std::optional<std::int64_t> volumePosition(std::int64_t bufferOffset) const;
     bool insideCurrentMft(std::int64_t position) const;
     void findFolders();
+    class FolderExaminer;
     void findFiles();
+    struct FoundFile;
+    class FileExaminer;
+    // Lists a file the walkers found under each of its names; false when the scan ends there.
+    bool listFile(FoundFile& file, const WildcardMask* mask);
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
     std::optional<FoundRegion> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
     bool holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
@@ -142,11 +154,19 @@ private:
     // Inside the $MFT in use now: whether it gives the record out; nothing outside that $MFT.
     std::optional<bool> givenOutByCurrentMft(std::int64_t bufferOffset) const;
     bool insideLiveFile(std::int64_t bufferOffset) const;
-    void explainContent(std::span<std::uint8_t> record, std::int64_t at, TMFTFile& decoded);
     // The path a file is listed under; a file inside a folder put in the Recycle Bin whole is
     // listed under that folder's original path, and `recycled` then says where it came from.
     std::optional<std::u16string> folderPath(std::uint64_t parent, const std::u16string& name,
                                              RecycledFile* recycled = nullptr);
+    // The folders above a parent, innermost first, as far as a path names them: up to the root, to a
+    // folder put in the Recycle Bin whole (whose $I file says where it came from), to a record that
+    // is no folder of the regions, or kFolderLevels of them.
+    struct FolderStep
+    {
+        const FolderList::Folder* folder;
+        const RecycleInfo* bin; // the $I file of a folder put in the Recycle Bin whole
+    };
+    const std::vector<FolderStep>& folderSteps(std::uint64_t parent);
 
     ScanSession& m_session;
     VolumeContext& m_volume;
@@ -164,6 +184,8 @@ private:
     std::vector<Region> m_regions;
     FolderList m_folders{m_volume.RecordIndex};
     RecycleBinIndex m_bin; // the Recycle Bin's $I files, in use or deleted
+    std::uint64_t m_stepsParent = ~std::uint64_t{0};
+    std::vector<FolderStep> m_steps; // of m_stepsParent
     bool m_ended = false; // a stop or skip in the last step
 };
 
@@ -346,7 +368,7 @@ void ExtendedScan::probe(std::vector<FoundRegion>& found, std::vector<std::uint8
     }
 }
 
-bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into)
+bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into) const
 {
     // Straight from the device: the buffer is read over whole, so it is not zeroed first, which
     // costs as much as the copy itself once the volume is in the page cache.
@@ -363,6 +385,51 @@ bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into
     return whole;
 }
 
+// Reads pieces of the volume for the sweep and finds where sound records begin in them, on a
+// walking thread: the sweep goes at the device's speed only when the copying out of the system's
+// cache, which is most of its work, runs on every core.
+class ExtendedScan::SweepExaminer
+{
+public:
+    struct Findings
+    {
+        PageBytes bytes; // the piece, and one record further
+        std::int64_t length = 0; // of those read
+        std::vector<std::int64_t> records; // where a sound record begins, from the piece's start
+    };
+
+    SweepExaminer(ExtendedScan& scan, std::int64_t pieceClusters)
+        : m_scan(scan), m_volume(scan.m_volume), m_pieceClusters(pieceClusters)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        constexpr std::int64_t kStride = 512;
+        const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t total = m_scan.m_clusters;
+        const std::int64_t first = index * m_pieceClusters;
+        const std::int64_t clusters = std::min(m_pieceClusters, total - first);
+        const std::int64_t bytes = clusters * bytesPerCluster;
+        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
+        // A record that begins near a piece's end is read whole: each piece reads one record further.
+        out.bytes.resize(static_cast<std::size_t>(m_pieceClusters * bytesPerCluster + recordSize));
+        out.length = readBytes;
+        out.records.clear();
+        const auto into = std::span(out.bytes).first(static_cast<std::size_t>(readBytes));
+        m_scan.readPiece(first * bytesPerCluster, into);
+        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride)
+            if (into[static_cast<std::size_t>(at)] == 'F' &&
+                isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
+                out.records.push_back(at);
+    }
+
+private:
+    const ExtendedScan& m_scan;
+    VolumeContext& m_volume;
+    const std::int64_t m_pieceClusters;
+};
+
 void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
 {
     // Reads the volume in large pieces from its first cluster to its last and takes every sector
@@ -375,37 +442,32 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
     if (total <= 0 || recordSize <= 0)
         return;
     const std::int64_t pieceClusters = std::max<std::int64_t>(1, kSweepBytes / bytesPerCluster);
-    constexpr std::int64_t kStride = 512;
-    // A record that begins near a piece's end is read whole: each piece reads one record further.
-    std::vector<std::uint8_t> piece(static_cast<std::size_t>(pieceClusters * bytesPerCluster + recordSize));
+    const std::int64_t pieces = (total + pieceClusters - 1) / pieceClusters;
+    // Pieces are read on several threads where the device is a file or block device read by
+    // position, and looked through here in volume order.
+    const auto file = m_volume.Device ? m_volume.Device->mappable() : std::nullopt;
+    PieceWalkers<SweepExaminer> walkers([&] { return std::make_unique<SweepExaminer>(*this, pieceClusters); }, pieces,
+                                        file && file->fd >= 0, kSweepThreads);
     // Runs of records back to back, in bytes of the volume.
     struct Run
     {
         std::int64_t first, end;
     };
     std::vector<Run> runs;
-    for (std::int64_t first = 0; first < total; first += pieceClusters) {
-        if (!stepGoesOn())
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        const std::int64_t first = index * pieceClusters;
+        SweepExaminer::Findings* piece = nullptr;
+        while (stepGoesOn() && !(piece = walkers.next(index))) {}
+        if (!piece)
             break;
         m_shown.showShare(first, total);
-        const std::int64_t clusters = std::min(pieceClusters, total - first);
-        const std::int64_t bytes = clusters * bytesPerCluster;
-        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
-        const auto into = std::span(piece).first(static_cast<std::size_t>(readBytes));
-        readPiece(first * bytesPerCluster, into);
         // Files found by their content ride on the same reads: free clusters that begin a format.
-        if (m_session.carving)
-            m_session.carving->look(static_cast<std::uint64_t>(first), into.first(static_cast<std::size_t>(bytes)));
-        // The next piece comes from the device while this one is looked through.
-        if (const std::int64_t next = first + pieceClusters; m_volume.Device && next < total) {
-            const std::int64_t nextBytes = std::min(pieceClusters, total - next) * bytesPerCluster;
-            m_volume.Device->willRead(static_cast<std::uint64_t>(next * bytesPerCluster),
-                                      static_cast<std::uint64_t>(nextBytes));
+        if (m_session.carving) {
+            const std::int64_t bytes = std::min(pieceClusters, total - first) * bytesPerCluster;
+            m_session.carving->look(static_cast<std::uint64_t>(first),
+                                    std::span(piece->bytes).first(static_cast<std::size_t>(bytes)));
         }
-        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride) {
-            if (into[static_cast<std::size_t>(at)] != 'F' ||
-                !isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
-                continue;
+        for (const std::int64_t at : piece->records) {
             const std::int64_t position = first * bytesPerCluster + at;
             // A record that follows the last one (or a few unused ones after it) in its stride
             // continues its run, as long as no cluster between them lies outside it.
@@ -415,6 +477,7 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
             else if (runs.empty() || position >= runs.back().end)
                 runs.push_back({position, position + recordSize});
         }
+        walkers.done(index);
     }
     for (const Run& run : runs) {
         const std::int64_t from = run.first / bytesPerCluster;
@@ -503,12 +566,15 @@ bool ExtendedScan::readRegions()
     std::vector<MftView::Piece> pieces;
     std::int64_t write = 0;
     const auto count = static_cast<std::int64_t>(m_volume.MftExtentList.size());
+    // Once stopped or skipped, the regions after are not read and the step is not asked again: a
+    // Stop ends the scan at once, however many regions are left.
+    bool goesOn = true;
     for (std::int64_t i = 0; i < count; ++i) {
         const DataRun& extent = m_volume.MftExtentList[static_cast<std::size_t>(i)];
         const std::int64_t shift = mftExtentShift(m_volume, static_cast<std::size_t>(i));
         const std::int64_t total = mftExtentBytes(m_volume, static_cast<std::size_t>(i));
         m_regions.push_back({write, extent.start, extent.length, shift, total});
-        bool skipped = !stepGoesOn();
+        bool skipped = !goesOn || !stepGoesOn();
         if (count > 1 && !skipped)
             m_shown.show(i * 100 / (count - 1));
         for (std::int64_t done = 0; done < total;) {
@@ -525,6 +591,7 @@ bool ExtendedScan::readRegions()
                 pieces.push_back({position, bytes});
             write += bytes;
         }
+        goesOn = !skipped;
     }
     m_session.MftLoadedBytes = write;
     m_volume.MftBuffer.open(m_volume.Device, std::move(pieces));
@@ -750,79 +817,378 @@ void ExtendedScan::findEarlierClusterSizes()
     }
 }
 
+// Examines pieces of MftBuffer for folders and the Recycle Bin's $I files, on a walking thread
+// with buffers of its own; the folder list and the bin's index are filled from its findings in
+// buffer order.
+class ExtendedScan::FolderExaminer
+{
+public:
+    struct Found
+    {
+        std::int64_t at = 0; // in MftBuffer
+        std::int64_t parent = 0;
+        std::u16string name;
+        bool folder = false; // else an $I file, whose content is read when it is taken
+    };
+    struct Findings
+    {
+        std::vector<Found> found;
+        std::int64_t damaged = 0;
+    };
+
+    FolderExaminer(ExtendedScan& scan, std::int64_t pieceBytes)
+        : m_volume(scan.m_volume), m_loaded(scan.m_session.MftLoadedBytes), m_pieceBytes(pieceBytes)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        out.found.clear();
+        out.damaged = 0;
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t first = index * m_pieceBytes;
+        const std::int64_t length = std::min(m_pieceBytes, m_loaded - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_piece.resize(static_cast<std::size_t>(length));
+        m_volume.MftBuffer.readThrough(first, m_piece);
+        ScanReport report;
+        for (std::int64_t within = 0; within < length; within += recordSize) {
+            const std::int64_t at = first + within;
+            const std::span<std::uint8_t> record =
+                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record))
+                continue;
+            const auto survey = fixUpAndSurvey(record, report);
+            if (!survey)
+                continue;
+            // Folders in use and deleted folders alike; a folder's name may live in an extension
+            // record, and of its names the long one counts.
+            const auto parts = readRecordParts(&m_volume, record, at);
+            if (!parts)
+                continue;
+            auto names = longNames(parts->names);
+            if (names.empty())
+                continue;
+            std::u16string& name = names.front().name;
+            const std::int64_t parent = names.front().parent;
+            if (!parts->directory) {
+                // A Recycle Bin's $I file says where the $R file beside it came from.
+                if (recycleId(name, u'I') && parts->hasData)
+                    out.found.push_back({at, parent, std::move(name), false});
+                continue;
+            }
+            // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
+            if (name.empty() || (name.front() == u'$' && !recycleId(name) && !isRecycleBinFolder(name)))
+                continue;
+            out.found.push_back({at, parent, std::move(name), true});
+        }
+        out.damaged = report.damagedRecords;
+    }
+
+private:
+    VolumeContext& m_volume;
+    const std::int64_t m_loaded;
+    const std::int64_t m_pieceBytes;
+    PageBytes m_piece;
+};
+
 void ExtendedScan::findFolders()
 {
     startStep(ScanStep::FindFolders);
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_session.MftLoadedBytes;
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
-    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
-        if (!stepGoesOn())
-            break;
-        m_shown.showShare(at, total);
-        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy))
-            continue;
-        const std::span<std::uint8_t> record(copy);
-        const auto survey = fixUpAndSurvey(record, m_report);
-        if (!survey)
-            continue;
-        // Folders in use and deleted folders alike; a folder's name may live in an extension
-        // record, and of its names the long one counts.
-        const auto parts = readRecordParts(&m_volume, record, at);
-        if (!parts)
-            continue;
-        const auto names = longNames(parts->names);
-        if (names.empty())
-            continue;
-        const std::u16string* name = &names.front().name;
-        const std::optional<std::int64_t> parent = names.front().parent;
-        if (!parts->directory) {
-            // A Recycle Bin's $I file says where the $R file beside it came from.
-            if (const auto id = recycleId(*name, u'I'); id && parts->hasData)
-                if (auto info = readRecycleInfo(m_volume, at))
-                    m_bin.add(*parent, *id, std::move(*info));
-            continue;
+    if (total < recordSize)
+        return;
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    PieceWalkers<FolderExaminer> walkers([&] { return std::make_unique<FolderExaminer>(*this, pieceBytes); }, pieces,
+                                         m_volume.MftBuffer.concurrentReads());
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        FolderExaminer::Findings* findings = nullptr;
+        do {
+            if (!stepGoesOn())
+                return;
+        } while (!(findings = walkers.next(index)));
+        m_shown.showShare(index * pieceBytes, total);
+        m_report.damagedRecords += findings->damaged;
+        for (FolderExaminer::Found& found : findings->found) {
+            if (!found.folder) {
+                if (auto info = readRecycleInfo(m_volume, found.at))
+                    m_bin.add(found.parent, *recycleId(found.name, u'I'), std::move(*info));
+                continue;
+            }
+            m_folders.add(found.at, static_cast<std::uint64_t>(found.parent), std::move(found.name));
         }
-        // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
-        if (name->empty() || (name->front() == u'$' && !recycleId(*name) && !isRecycleBinFolder(*name)))
-            continue;
-        m_folders.add(at, static_cast<std::uint64_t>(*parent), *name);
+        walkers.done(index);
     }
+}
+
+const std::vector<ExtendedScan::FolderStep>& ExtendedScan::folderSteps(std::uint64_t parent)
+{
+    // Files of one folder follow one another: the folders above it are looked up once for them.
+    if (m_stepsParent == parent)
+        return m_steps;
+    m_stepsParent = parent;
+    m_steps.clear();
+    std::uint64_t current = parent;
+    for (int pass = 0; pass < kFolderLevels; ++pass) {
+        const FolderList::Folder* folder = m_folders.find(current);
+        if (!folder)
+            break;
+        current = folder->parent;
+        if (folder->name.empty())
+            break;
+        const RecycleInfo* info = nullptr;
+        if (const auto id = recycleId(folder->name))
+            info = m_bin.find(static_cast<std::int64_t>(folder->parent), *id);
+        m_steps.push_back({folder, info});
+        if (info || current == kRootRecord)
+            break;
+    }
+    return m_steps;
 }
 
 std::optional<std::u16string> ExtendedScan::folderPath(std::uint64_t parent, const std::u16string& name,
                                                        RecycledFile* recycled)
 {
-    std::u16string path = name;
+    m_pump.step();
+    if (!m_session.ScanRunning || m_session.SkipRequested)
+        return std::nullopt;
+    std::u16string path;
     if (parent == kRootRecord) {
         // Files of the root folder are filed under the drive itself, as the Normal scan does.
+        path = name;
     } else if (!m_folders.find(parent)) {
-        path = u"Folder " + fromAscii(std::to_string(parent)) + u"\\" + path;
+        path = u"Folder " + fromAscii(std::to_string(parent)) + u"\\" + name;
     } else {
-        std::uint64_t current = parent;
-        for (int pass = 0; pass < kFolderLevels; ++pass) {
-            m_pump.step();
-            if (!m_session.ScanRunning || m_session.SkipRequested)
-                return std::nullopt;
-            const FolderList::Folder* folder = m_folders.find(current);
-            if (!folder)
+        // The path is the folders' names from the outermost down, each ending in "\", then the
+        // name; it ends at a folder put in the Recycle Bin whole, or once it grows too long.
+        const std::vector<FolderStep>& steps = folderSteps(parent);
+        std::size_t levels = 0; // folders the path names
+        std::size_t length = name.size();
+        const RecycleInfo* bin = nullptr;
+        for (const FolderStep& step : steps) {
+            if (step.bin) {
+                bin = step.bin;
                 break;
-            current = folder->parent;
-            if (folder->name.empty())
+            }
+            ++levels;
+            length += step.folder->name.size() + 1;
+            if (length > kLongestPath)
                 break;
-            if (const auto id = recycleId(folder->name))
-                if (const RecycleInfo* info = m_bin.find(static_cast<std::int64_t>(folder->parent), *id)) {
-                    const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
-                    if (recycled)
-                        *recycled = {info->deletedTime, info->originalPath + u"\\" + path};
-                    return place.folder + place.name + u"\\" + path;
-                }
-            path = folder->name + u"\\" + path;
-            if (current == kRootRecord || path.size() > kLongestPath)
-                break;
+        }
+        path.reserve(length);
+        for (std::size_t level = levels; level-- > 0;) {
+            path += steps[level].folder->name;
+            path += u'\\';
+        }
+        path += name;
+        if (bin) {
+            const ListedPlace place = originalPlace(m_volume.Drive, bin->originalPath);
+            if (recycled)
+                *recycled = {bin->deletedTime, bin->originalPath + u"\\" + path};
+            return place.folder + place.name + u"\\" + path;
         }
     }
     return fromAscii(m_volume.Drive) + u"\\" + path;
+}
+
+// A record the walkers found to list, with what the listing shows of it.
+struct ExtendedScan::FoundFile
+{
+    std::int64_t at = 0; // in MftBuffer
+    FileFacts facts;
+    std::u16string value; // as the store keeps it
+    MftView::Digest digest{};
+    ListedRecord listed; // when the session keeps them
+    std::int64_t records = 0; // of its piece examined up to it, and damaged: counted as it is listed
+    std::int64_t damaged = 0;
+};
+
+// Examines pieces of MftBuffer for the files to list, on a walking thread with buffers of its own.
+// It reads the volume through the view's thread-safe reads and the scan's tables built before this
+// step; the store, the session and the Recycle Bin's index are left to the listing.
+class ExtendedScan::FileExaminer
+{
+public:
+    struct Findings
+    {
+        std::vector<FoundFile> files;
+        std::int64_t records = 0;
+        std::int64_t damaged = 0;
+        // Bytes of the volume the piece's records still name, in record order (see explainContent).
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> explained;
+    };
+
+    FileExaminer(ExtendedScan& scan, const WildcardMask* mask, std::int64_t pieceBytes)
+        : m_scan(scan), m_volume(scan.m_volume), m_mask(mask), m_pieceBytes(pieceBytes),
+          m_keepListed(scan.m_session.keepListedRecords), m_explain(scan.m_session.carving != nullptr)
+    {}
+
+    void examine(std::int64_t index, Findings& out)
+    {
+        out.files.clear();
+        out.records = 0;
+        out.damaged = 0;
+        out.explained.clear();
+        const std::int64_t recordSize = m_volume.MftRecordSize;
+        const std::int64_t first = index * m_pieceBytes;
+        const std::int64_t length =
+            std::min(m_pieceBytes, m_scan.m_session.MftLoadedBytes - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_piece.resize(static_cast<std::size_t>(length));
+        m_volume.MftBuffer.readThrough(first, m_piece);
+        ScanReport report;
+        for (std::int64_t within = 0; within < length; within += recordSize) {
+            const std::int64_t at = first + within;
+            const std::span<std::uint8_t> record =
+                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+            if (!mft::startsLikeRecord(record, 3))
+                continue;
+            ++out.records;
+            // A record of an earlier file system still carries its in-use flag: only the records the
+            // $MFT in use now gives out, and those inside a live file (a disk image kept on the
+            // volume: clusters the $Bitmap marks in use), are told apart by it.
+            if ((record[mft::kFlags] & mft::kFlagInUse) &&
+                m_scan.givenOutByCurrentMft(at).value_or(m_scan.insideLiveFile(at)))
+                continue;
+            const auto survey = fixUpAndSurvey(record, report);
+            if (!survey)
+                continue;
+            if (m_explain)
+                explainContent(record, at, out.explained);
+            const FileTest test = takeFileFacts(&m_volume, record, at, m_mask, m_dates, m_facts);
+            if (test == FileTest::Damaged)
+                ++report.damagedRecords;
+            if (test != FileTest::Listed)
+                continue;
+            found(at, record, out);
+            out.files.back().records = out.records;
+            out.files.back().damaged = report.damagedRecords;
+        }
+        out.damaged = report.damagedRecords;
+    }
+
+private:
+    void explainContent(std::span<std::uint8_t> record, std::int64_t at,
+                        std::vector<std::pair<std::uint64_t, std::uint64_t>>& explained)
+    {
+        // Whatever a record still names is the file it names, listed or not (a mask may leave it
+        // out): the clusters of every stream it keeps outside itself (named streams and folder
+        // indexes too) are never a file found by content. An earlier file system's record counts in
+        // its own clusters, from where that file system began.
+        if (decodeRecordOfView(m_volume, record, at, m_decoded) == RecordStatus::NotARecord)
+            return;
+        const std::int64_t clusterBytes =
+            m_decoded.BytesPerCluster > 0 ? m_decoded.BytesPerCluster : m_volume.BytesPerCluster;
+        constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
+        const LeReader reader(record);
+        AttributeCursor cursor(record);
+        while (const auto header = cursor.next()) {
+            if (header->type == attr::kEndMarker || reader.u8(header->position + attr::kNonResident).value_or(0) == 0)
+                continue;
+            const auto runs = reader.u16(header->position + attr::kRunListOffset);
+            if (!runs || *runs >= header->length)
+                continue;
+            const auto attribute = cursor.bytes(*header);
+            if (!attribute)
+                continue;
+            decodeDataRuns(LeReader(*attribute), *runs, [&](const DataRun& run) {
+                if (!run.hole && run.start >= 0 && run.length > 0 && run.start < kLargest / clusterBytes &&
+                    run.length < kLargest / clusterBytes && m_decoded.ClusterOrigin >= 0)
+                    explained.emplace_back(
+                        static_cast<std::uint64_t>(m_decoded.ClusterOrigin + run.start * clusterBytes),
+                        static_cast<std::uint64_t>(run.length * clusterBytes));
+            });
+        }
+    }
+
+    void found(std::int64_t at, std::span<std::uint8_t> record, Findings& out)
+    {
+        FoundFile& file = out.files.emplace_back();
+        file.at = at;
+        file.facts = m_facts;
+        file.value = formatStoredValue(at, m_facts.date, m_facts.time, m_facts.size);
+        file.digest = m_volume.MftBuffer.digest(record);
+        // A listing that shows more than the store (the JSON: creation time, residency, grade) takes
+        // it from the record in hand here, as the Normal scan does, instead of reading every listed
+        // record again afterwards.
+        if (m_keepListed) {
+            GradeBasis grade;
+            if (decodeRecordOfView(m_volume, record, at, m_decoded) != RecordStatus::NotARecord)
+                grade = gradeBasis(m_volume, m_decoded);
+            file.listed = ListedRecord(at, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade,
+                                       mayHoldNamedStreams(record));
+        }
+    }
+
+    const ExtendedScan& m_scan;
+    VolumeContext& m_volume;
+    const WildcardMask* m_mask;
+    const std::int64_t m_pieceBytes;
+    const bool m_keepListed;
+    const bool m_explain; // a whole-disc scan that also finds files by their content
+    PageBytes m_piece;
+    DateTexts m_dates;
+    FileFacts m_facts;
+    TMFTFile m_decoded;
+};
+
+bool ExtendedScan::listFile(FoundFile& file, const WildcardMask* mask)
+{
+    FileFacts& facts = file.facts;
+    const std::int64_t at = file.at;
+    bool kept = !m_session.keepListedRecords;
+    const auto keep = [&] {
+        if (kept)
+            return;
+        kept = true;
+        m_session.listedRecords.add(file.listed);
+    };
+
+    // A file of the Recycle Bin with a readable $I is listed where that says it came from.
+    std::optional<std::u16string> binPath;
+    if (facts.recycled) {
+        if (const RecycleInfo* info = m_bin.find(facts.parent, *recycleId(facts.name))) {
+            const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
+            if (!place.name.empty()) {
+                binPath = place.folder + place.name;
+                facts.name = place.name;
+                m_session.recycledFiles[at] = {info->deletedTime, info->originalPath};
+            }
+        }
+        if (mask && !mask->matches(facts.name))
+            return true;
+    }
+
+    // A file with several hard links is listed under each of its names.
+    const auto list = [&](std::int64_t parent, const std::u16string& name) {
+        RecycledFile recycled;
+        const auto path = binPath ? binPath : folderPath(static_cast<std::uint64_t>(parent), name, &recycled);
+        if (!path)
+            return false;
+        if (!recycled.originalPath.empty())
+            m_session.recycledFiles[at] = recycled;
+        const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
+        if (++m_session.FilesFound % 10 == 0)
+            m_progress.filesFound(m_session.FilesFound);
+        if (static_cast<std::int64_t>(m_session.store.entryCount()) >=
+            memoryBudget(m_availableMemory) / kBytesPerListedFile) {
+            m_report.outOfMemory = true;
+            return false;
+        }
+        m_session.store.write(section, name, file.value);
+        m_volume.MftBuffer.rememberListed(at, file.digest);
+        keep();
+        return true;
+    };
+    if (!list(facts.parent, facts.name))
+        return false;
+    for (const FileLink& link : facts.moreLinks)
+        if (!list(link.parent, link.name))
+            return false;
+    return true;
 }
 
 void ExtendedScan::findFiles()
@@ -830,122 +1196,46 @@ void ExtendedScan::findFiles()
     startStep(ScanStep::FindFiles);
     const std::int64_t recordSize = m_volume.MftRecordSize;
     const std::int64_t total = m_session.MftLoadedBytes;
-    const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
-    FileFacts facts;
-    DateTexts dates;
-    TMFTFile decoded;
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(recordSize));
-    for (std::int64_t at = 0; at + recordSize <= total; at += recordSize) {
-        if (!stepGoesOn())
-            return;
-        m_shown.showShare(at, total);
-        if (!m_volume.MftBuffer.read(at, copy) || !mft::startsLikeRecord(copy, 3))
-            continue;
-        const std::span<std::uint8_t> record(copy);
-        if (++m_session.RecordsExamined % 10 == 0)
-            m_progress.recordsExamined(m_session.RecordsExamined);
-        // A record of an earlier file system still carries its in-use flag: only the records the
-        // $MFT in use now gives out, and those inside a live file (a disk image kept on the
-        // volume: clusters the $Bitmap marks in use), are told apart by it.
-        if ((record[mft::kFlags] & mft::kFlagInUse) && givenOutByCurrentMft(at).value_or(insideLiveFile(at)))
-            continue;
-        const auto survey = fixUpAndSurvey(record, m_report);
-        if (!survey)
-            continue;
-        if (m_session.carving)
-            explainContent(record, at, decoded);
-        const FileTest test = takeFileFacts(&m_volume, record, at, mask ? &*mask : nullptr, dates, facts);
-        if (test == FileTest::Damaged)
-            ++m_report.damagedRecords;
-        if (test != FileTest::Listed)
-            continue;
-        // A listing that shows more than the store (the JSON: creation time, residency, grade) takes
-        // it from the record in hand here, as the Normal scan does, instead of reading every listed
-        // record again afterwards.
-        bool kept = !m_session.keepListedRecords;
-        const auto keep = [&] {
-            if (kept)
-                return;
-            kept = true;
-            GradeBasis grade;
-            if (decodeRecordOfView(m_volume, record, at, decoded) != RecordStatus::NotARecord)
-                grade = gradeBasis(m_volume, decoded);
-            m_session.listedRecords.add(
-                ListedRecord(at, {facts.creationTime, true, facts.resident, facts.size}, grade));
-        };
-
-        // A file of the Recycle Bin with a readable $I is listed where that says it came from.
-        std::optional<std::u16string> binPath;
-        if (facts.recycled) {
-            if (const RecycleInfo* info = m_bin.find(facts.parent, *recycleId(facts.name))) {
-                const ListedPlace place = originalPlace(m_volume.Drive, info->originalPath);
-                if (!place.name.empty()) {
-                    binPath = place.folder + place.name;
-                    facts.name = place.name;
-                    m_session.recycledFiles[at] = {info->deletedTime, info->originalPath};
-                }
-            }
-            if (mask && !mask->matches(facts.name))
-                continue;
-        }
-
-        // A file with several hard links is listed under each of its names.
-        const auto list = [&](std::int64_t parent, const std::u16string& name) {
-            RecycledFile recycled;
-            const auto path = binPath ? binPath : folderPath(static_cast<std::uint64_t>(parent), name, &recycled);
-            if (!path)
-                return false;
-            if (!recycled.originalPath.empty())
-                m_session.recycledFiles[at] = recycled;
-            const std::u16string section = path->substr(0, path->rfind(u'\\') + 1);
-            if (++m_session.FilesFound % 10 == 0)
-                m_progress.filesFound(m_session.FilesFound);
-            if (static_cast<std::int64_t>(m_session.store.entryCount()) >=
-                memoryBudget(m_availableMemory) / kBytesPerListedFile) {
-                m_report.outOfMemory = true;
-                return false;
-            }
-            m_session.store.write(section, name, formatStoredValue(at, facts.date, facts.time, facts.size));
-            m_volume.MftBuffer.rememberListed(at, record);
-            keep();
-            return true;
-        };
-        if (!list(facts.parent, facts.name))
-            return;
-        for (const FileLink& link : facts.moreLinks)
-            if (!list(link.parent, link.name))
-                return;
-    }
-}
-
-void ExtendedScan::explainContent(std::span<std::uint8_t> record, std::int64_t at, TMFTFile& decoded)
-{
-    // Whatever a record still names is the file it names, listed or not (a mask may leave it out):
-    // the clusters of every stream it keeps outside itself (named streams and folder indexes too)
-    // are never a file found by content. An earlier file system's record counts in its own
-    // clusters, from where that file system began.
-    if (decodeRecordOfView(m_volume, record, at, decoded) == RecordStatus::NotARecord)
+    if (total < recordSize)
         return;
-    const std::int64_t clusterBytes = decoded.BytesPerCluster > 0 ? decoded.BytesPerCluster : m_volume.BytesPerCluster;
-    constexpr std::int64_t kLargest = std::numeric_limits<std::int64_t>::max();
-    const LeReader reader(record);
-    AttributeCursor cursor(record);
-    while (const auto header = cursor.next()) {
-        if (header->type == attr::kEndMarker || reader.u8(header->position + attr::kNonResident).value_or(0) == 0)
-            continue;
-        const auto runs = reader.u16(header->position + attr::kRunListOffset);
-        if (!runs || *runs >= header->length)
-            continue;
-        const auto attribute = cursor.bytes(*header);
-        if (!attribute)
-            continue;
-        decodeDataRuns(LeReader(*attribute), *runs, [&](const DataRun& run) {
-            if (!run.hole && run.start >= 0 && run.length > 0 && run.start < kLargest / clusterBytes &&
-                run.length < kLargest / clusterBytes && decoded.ClusterOrigin >= 0)
-                m_session.carving->explainBytes(
-                    static_cast<std::uint64_t>(decoded.ClusterOrigin + run.start * clusterBytes),
-                    static_cast<std::uint64_t>(run.length * clusterBytes));
-        });
+    const auto mask = m_session.FileMask == kMatchEverything ? std::nullopt : WildcardMask::compile(m_session.FileMask);
+    const WildcardMask* const maskOrNone = mask ? &*mask : nullptr;
+    // The regions are examined in pieces on every core the device can be read from at once; the
+    // files are listed from the pieces in buffer order here, so the store is written in the same
+    // order whatever the threads did.
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    PieceWalkers<FileExaminer> walkers([&] { return std::make_unique<FileExaminer>(*this, maskOrNone, pieceBytes); },
+                                       pieces, m_volume.MftBuffer.concurrentReads());
+    const auto examined = [&](std::int64_t records) {
+        const std::int64_t before = m_session.RecordsExamined;
+        m_session.RecordsExamined = records;
+        if (records / 10 != before / 10)
+            m_progress.recordsExamined(records / 10 * 10);
+    };
+    for (std::int64_t index = 0; index < pieces; ++index) {
+        FileExaminer::Findings* findings = nullptr;
+        do {
+            if (!stepGoesOn())
+                return;
+        } while (!(findings = walkers.next(index)));
+        m_shown.showShare(index * pieceBytes, total);
+        for (const auto& [position, length] : findings->explained)
+            m_session.carving->explainBytes(position, length);
+        const std::int64_t records = m_session.RecordsExamined;
+        const std::int64_t damaged = m_report.damagedRecords;
+        for (FoundFile& file : findings->files) {
+            if (!stepGoesOn())
+                return;
+            // Counted up to the record listed, as though the records were examined here one by one.
+            examined(records + file.records);
+            m_report.damagedRecords = damaged + file.damaged;
+            if (!listFile(file, maskOrNone))
+                return;
+        }
+        examined(records + findings->records);
+        m_report.damagedRecords = damaged + findings->damaged;
+        walkers.done(index);
     }
 }
 
@@ -962,7 +1252,30 @@ void ExtendedScan::indexRecords()
         if (mft::startsLikeRecord(record))
             m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
     }
-    std::sort(m_volume.RecordIndex.begin(), m_volume.RecordIndex.end());
+    // The records of one region come in number order, so the index is a few sorted runs (one per
+    // extent of a fragmented $MFT, the regions lying in volume order): they are merged, pairwise.
+    auto& index = m_volume.RecordIndex;
+    std::vector<std::size_t> runs{0};
+    for (std::size_t i = 1; i < index.size(); ++i)
+        if (index[i] < index[i - 1])
+            runs.push_back(i);
+    if (runs.size() > index.size() / 64) {
+        std::sort(index.begin(), index.end()); // records in no order: merging would cost more
+        return;
+    }
+    runs.push_back(index.size());
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t r = 0; r + 1 < runs.size(); r += 2) {
+            const auto end = r + 2 < runs.size() ? runs[r + 2] : runs[r + 1];
+            if (r + 2 < runs.size())
+                std::inplace_merge(index.begin() + static_cast<std::ptrdiff_t>(runs[r]),
+                                   index.begin() + static_cast<std::ptrdiff_t>(runs[r + 1]),
+                                   index.begin() + static_cast<std::ptrdiff_t>(end));
+            merged.push_back(end);
+        }
+        runs = std::move(merged);
+    }
 }
 
 ExtendedScanReport ExtendedScan::run()

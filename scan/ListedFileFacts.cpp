@@ -23,11 +23,12 @@ std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64
     return ListedFileFacts{parts->creationTime, parts->hasData, parts->dataResident, parts->dataSize};
 }
 
-ListedRecord::ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade)
+ListedRecord::ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade,
+                           bool mayHoldStreams)
     : m_offset(offset), m_creationTime(facts.creationTime.value_or(0)),
       m_firstCluster(grade.firstCluster && *grade.firstCluster >= 0 ? *grade.firstCluster : -1),
       m_flags(static_cast<std::uint8_t>((facts.creationTime ? kHasCreationTime : 0) | (facts.hasData ? kHasData : 0) |
-                                        (facts.resident ? kResident : 0))),
+                                        (facts.resident ? kResident : 0) | (mayHoldStreams ? kMayHoldStreams : 0))),
       m_percent(static_cast<std::int8_t>(std::clamp(grade.percent, 0, 100)))
 {}
 

@@ -37,14 +37,17 @@ class ListedRecord
 {
 public:
     ListedRecord() = default;
-    ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade);
+    // `mayHoldStreams` false: the record surely has no named stream (mayHoldNamedStreams).
+    ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade,
+                 bool mayHoldStreams = true);
 
     std::int64_t offset() const { return m_offset; }
     ListedFileFacts facts() const; // its size is not kept: the store has it
     GradeBasis grade() const;
+    bool mayHoldStreams() const { return (m_flags & kMayHoldStreams) != 0; }
 
 private:
-    enum Flag : std::uint8_t { kHasCreationTime = 1, kHasData = 2, kResident = 4 };
+    enum Flag : std::uint8_t { kHasCreationTime = 1, kHasData = 2, kResident = 4, kMayHoldStreams = 8 };
     std::int64_t m_offset = -1;
     std::uint64_t m_creationTime = 0;
     std::int64_t m_firstCluster = -1; // below 0: none

@@ -1,18 +1,14 @@
 #include "scan/NormalScan.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
+#include "base/PageBytes.h"
 #include "ntfs/BootSector.h"
 #include "scan/GradeBasis.h"
+#include "scan/PieceWalkers.h"
 #include "scan/RecycleBin.h"
 #include "scan/ScanCommon.h"
 #include "scan/WildcardMask.h"
@@ -273,8 +269,6 @@ struct PieceFindings
     std::vector<FoundRecycleInfo> recycleInfos;
     std::int64_t records = 0; // examined
     std::int64_t damaged = 0;
-    std::exception_ptr failure;
-    bool ready = false;
 };
 
 // Examines pieces of the $MFT: one per walking thread, each with buffers of its own. What it reads
@@ -283,6 +277,8 @@ struct PieceFindings
 class PieceExaminer
 {
 public:
+    using Findings = PieceFindings;
+
     PieceExaminer(ScanSession& session, const WildcardMask* mask, std::int64_t pieceBytes)
         : m_volume(session.volume), m_keepListed(session.keepListedRecords), m_loaded(session.MftLoadedBytes),
           m_pieceBytes(pieceBytes), m_mask(mask)
@@ -296,12 +292,7 @@ public:
         out.recycleInfos.clear();
         out.records = 0;
         out.damaged = 0;
-        out.failure = nullptr;
-        try {
-            walk(index, out);
-        } catch (...) {
-            out.failure = std::current_exception();
-        }
+        walk(index, out);
     }
 
 private:
@@ -370,7 +361,8 @@ private:
             GradeBasis grade;
             if (decodeRecordOfView(m_volume, record, r, m_decoded) != RecordStatus::NotARecord)
                 grade = gradeBasis(m_volume, m_decoded);
-            found.listed = ListedRecord(r, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade);
+            found.listed = ListedRecord(r, {m_facts.creationTime, true, m_facts.resident, m_facts.size}, grade,
+                                        mayHoldNamedStreams(record));
         }
         // A file with several hard links is listed under each of its names.
         const auto name = [&](std::int64_t parent, const std::u16string& text) {
@@ -390,119 +382,11 @@ private:
     const std::int64_t m_loaded;
     const std::int64_t m_pieceBytes;
     const WildcardMask* m_mask;
-    std::vector<std::uint8_t> m_piece;
+    PageBytes m_piece;
     std::vector<std::uint8_t> m_candidate;
     DateTexts m_dates;
     FileFacts m_facts;
     TMFTFile m_decoded;
-};
-
-// The threads that examine pieces ahead of the listing, each piece into a slot of its own that the
-// listing frees when it has listed it. With no thread to be had (a device read by one reader at a
-// time, one core, a process limit), the listing examines each piece itself.
-class PieceWalkers
-{
-public:
-    PieceWalkers(ScanSession& session, const WildcardMask* mask, std::int64_t pieceBytes, std::int64_t pieces)
-        : m_session(session), m_mask(mask), m_pieceBytes(pieceBytes), m_pieces(pieces)
-    {
-        unsigned walkers = 0;
-        if (session.volume.MftBuffer.concurrentReads() && pieces > 1)
-            walkers = std::clamp(std::thread::hardware_concurrency(), 1u, kMostWalkers);
-        m_slots.resize(std::max<std::size_t>(2 * walkers + 2, 1));
-        m_own = std::make_unique<PieceExaminer>(session, mask, pieceBytes);
-        for (unsigned i = 0; i < walkers; ++i) {
-            try {
-                m_threads.emplace_back([this] { walk(); });
-            } catch (const std::system_error&) {
-                break; // fewer walkers; the listing examines what nobody took
-            }
-        }
-    }
-
-    PieceWalkers(const PieceWalkers&) = delete;
-    PieceWalkers& operator=(const PieceWalkers&) = delete;
-
-    ~PieceWalkers()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_free.notify_all();
-        for (std::thread& thread : m_threads)
-            thread.join();
-    }
-
-    // The findings of piece `index`, the next in order; nothing while they are not ready, after a
-    // while of waiting, so that the caller can pump.
-    PieceFindings* next(std::int64_t index)
-    {
-        PieceFindings& slot = m_slots[static_cast<std::size_t>(index) % m_slots.size()];
-        std::unique_lock lock(m_mutex);
-        if (!slot.ready && m_claimed == index) {
-            // Nobody has taken it: examined here.
-            ++m_claimed;
-            lock.unlock();
-            m_own->examine(index, slot);
-            lock.lock();
-            slot.ready = true;
-        }
-        if (!slot.ready)
-            m_ready.wait_for(lock, std::chrono::milliseconds(20), [&] { return slot.ready; });
-        if (!slot.ready)
-            return nullptr;
-        if (slot.failure)
-            std::rethrow_exception(slot.failure);
-        return &slot;
-    }
-
-    // Piece `index` is listed: its slot takes a piece further on.
-    void done(std::int64_t index)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_slots[static_cast<std::size_t>(index) % m_slots.size()].ready = false;
-            m_listed = index + 1;
-        }
-        m_free.notify_all();
-    }
-
-private:
-    void walk()
-    {
-        PieceExaminer examiner(m_session, m_mask, m_pieceBytes);
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_free.wait(lock, [&] {
-                return m_stop || m_claimed >= m_pieces ||
-                    m_claimed < m_listed + static_cast<std::int64_t>(m_slots.size());
-            });
-            if (m_stop || m_claimed >= m_pieces)
-                return;
-            const std::int64_t index = m_claimed++;
-            PieceFindings& slot = m_slots[static_cast<std::size_t>(index) % m_slots.size()];
-            lock.unlock();
-            examiner.examine(index, slot);
-            lock.lock();
-            slot.ready = true;
-            m_ready.notify_all();
-        }
-    }
-
-    ScanSession& m_session;
-    const WildcardMask* m_mask;
-    const std::int64_t m_pieceBytes;
-    const std::int64_t m_pieces;
-    std::unique_ptr<PieceExaminer> m_own;
-    std::vector<PieceFindings> m_slots;
-    std::vector<std::thread> m_threads;
-    std::mutex m_mutex;
-    std::condition_variable m_ready; // a piece is examined
-    std::condition_variable m_free; // a slot is free, or the walk stops
-    std::int64_t m_claimed = 0; // pieces taken by a walker or the listing
-    std::int64_t m_listed = 0; // pieces listed
-    bool m_stop = false;
 };
 
 ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& progress, ScanReport& report,
@@ -518,7 +402,10 @@ ScanEnd collectDeletedFiles(ScanSession& session, Pump& pump, ScanProgress& prog
 
     const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
     const std::int64_t pieces = (loaded / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
-    PieceWalkers walkers(session, mask ? &*mask : nullptr, pieceBytes, pieces);
+    const WildcardMask* const maskOrNone = mask ? &*mask : nullptr;
+    PieceWalkers<PieceExaminer> walkers(
+        [&] { return std::make_unique<PieceExaminer>(session, maskOrNone, pieceBytes); }, pieces,
+        volume.MftBuffer.concurrentReads(), kMostWalkers);
 
     std::int64_t cachedParent = 0;
     std::u16string cachedPath;

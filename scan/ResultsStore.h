@@ -60,6 +60,20 @@ public:
                     visit(std::u16string_view(s.name), e.key(), e.value());
     }
 
+    // forEach over the sections [first, last) alone, in the order they were first written: a listing
+    // made in parts (on several threads) takes a run of whole folders each.
+    template <typename Visit>
+    void forEachInSections(std::size_t first, std::size_t last, Visit&& visit) const
+    {
+        for (std::size_t i = first; i < last && i < m_sections.size(); ++i)
+            for (const Entry& e : m_sections[i].entries)
+                if (!e.deleted())
+                    visit(std::u16string_view(m_sections[i].name), e.key(), e.value());
+    }
+    std::size_t sectionCount() const { return m_sections.size(); }
+    // The entries written into section `index`, deleted ones too: what listing it costs.
+    std::size_t sectionSize(std::size_t index) const { return m_sections[index].entries.size(); }
+
     // Calls visit(key, value) for every entry of one section in order, as forEach does: a window
     // that shows a folder of many files lists it without looking each name up again.
     template <typename Visit>

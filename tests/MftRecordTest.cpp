@@ -340,5 +340,34 @@ TEST(LongNames, TheLongNameWinsAndEveryLinkCounts)
     }
 }
 
+// The scans note this of every listed file so that the JSON listing reads only the records that
+// may hold streams: it must never say "none" of a record namedStreams finds a stream in.
+TEST(MayHoldNamedStreams, FalseOnlyWhenNoStreamCanBeThere)
+{
+    const Bytes runs{0x11, 0x01, 0x20, 0x00};
+    const struct
+    {
+        const char* what;
+        RecordBuilder record;
+        bool mayHold;
+    } cases[] = {
+        {"unnamed data only", RecordBuilder().fileName(u"a.txt", 5).residentData({1, 2, 3}), false},
+        {"a resident named stream",
+         RecordBuilder().fileName(u"a.txt", 5).residentData({1}).residentData({2}, u"Zone.Identifier"), true},
+        {"a non-resident named stream",
+         RecordBuilder().fileName(u"a.txt", 5).residentData({1}).nonResidentData(runs, 4096, u"big"), true},
+        {"an attribute list: the stream may lie in another record",
+         RecordBuilder().fileName(u"a.txt", 5).attributeList({{0x80, 0, 40}}).residentData({1}), true},
+        {"no end marker", RecordBuilder().fileName(u"a.txt", 5).residentData({1}).noEndMarker(), true},
+    };
+    for (const auto& c : cases) {
+        Bytes record = c.record.build();
+        ApplyRecordFixups(record);
+        EXPECT_EQ(mayHoldNamedStreams(record), c.mayHold) << c.what;
+        if (!namedStreams(nullptr, record, 0).empty())
+            EXPECT_TRUE(mayHoldNamedStreams(record)) << c.what;
+    }
+}
+
 } // namespace
 } // namespace orv

@@ -205,6 +205,38 @@ class Scan(CliCase):
         listed = json.loads(subprocess.run([CLI, "scan", path, "--json"], capture_output=True, check=True).stdout)
         self.assertEqual([f["name"] for f in listed["files"]], [evil])
 
+    def test_json_of_thousands_of_files_lists_what_the_text_lists(self):
+        # Thousands of deleted files in several folders: the scans examine the $MFT in several
+        # pieces on several threads, and the JSON is made in parts of whole folders. Both must
+        # list every file once, in the order the text listing gives.
+        tools = [shutil.which(t) for t in ("mkntfs", "ntfs-3g", "umount")]
+        if not all(tools) or os.geteuid() != 0:
+            self.skipTest("needs mkntfs, ntfs-3g and root to mount")
+        path, mount = os.path.join(self.tmp, "many.img"), os.path.join(self.tmp, "mnt")
+        with open(path, "wb") as f:
+            f.truncate(64 << 20)
+        subprocess.run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", path], check=True, capture_output=True)
+        sizes = {"a": 2500, "b": 3000, "c": 1, "d": 2600}  # files per folder; parts hold 4,096 and up
+        with Mounted(path, mount, False):
+            for folder, count in sizes.items():
+                os.mkdir(os.path.join(mount, folder))
+                for i in range(count):
+                    with open(os.path.join(mount, folder, f"f{i}.txt"), "w") as f:
+                        f.write(f"{folder} {i}")
+            for folder in sizes:
+                for i in range(sizes[folder]):
+                    os.remove(os.path.join(mount, folder, f"f{i}.txt"))
+        for mode in ([], ["--extended"]):
+            text = self.run_cli("scan", path, *mode, timeout=120)
+            self.assertEqual(text.returncode, 0, text.stderr)
+            lines = text.stdout.splitlines()
+            self.assertEqual(lines[-1], f"{sum(sizes.values())} deleted file(s) found.")
+            out = self.scan(path, *mode)
+            self.assertEqual(out["files_found"], sum(sizes.values()))
+            listed = [f["folder"] + f["name"] for f in out["files"]]
+            self.assertEqual(listed, [line.split("\t")[0] for line in lines[:-1]], mode)
+            self.assertEqual(len(set(listed)), len(listed))
+
     def test_extended_scan_after_a_quick_format_that_wrote_new_files(self):
         # The new $MFT is extended over the earlier one as new files arrive, and the records it has
         # not given out yet still hold earlier files, flagged in use by the earlier file system.
