@@ -364,8 +364,9 @@ TEST(MayHoldNamedStreams, FalseOnlyWhenNoStreamCanBeThere)
         Bytes record = c.record.build();
         ApplyRecordFixups(record);
         EXPECT_EQ(mayHoldNamedStreams(record), c.mayHold) << c.what;
-        if (!namedStreams(nullptr, record, 0).empty())
+        if (!namedStreams(nullptr, record, 0).empty()) {
             EXPECT_TRUE(mayHoldNamedStreams(record)) << c.what;
+        }
     }
 }
 
