@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <memory>
 
 #include "results/FileSystem.h"
 #include "scan/ScanCommon.h"
@@ -13,10 +15,6 @@
 #include "shell/LanguageTexts.h"
 
 namespace orv {
-
-FileSystem& entryFileSystem();
-FileSystem& bareMftFileSystem();
-FileSystem& ntfsWithShadowCopies();
 
 namespace {
 
@@ -237,15 +235,13 @@ private:
 
 FileSystem& foundByContentBeside(FileSystem& listed)
 {
-    // One for each file system that lists by name; they live as long as the program.
-    static FoundByContentFileSystem entries(entryFileSystem());
-    static FoundByContentFileSystem bare(bareMftFileSystem());
-    static FoundByContentFileSystem ntfs(ntfsWithShadowCopies());
-    if (&listed == &entryFileSystem())
-        return entries;
-    if (&listed == &bareMftFileSystem())
-        return bare;
-    return ntfs;
+    // One for each file system that lists by name; they live as long as the program, and only the
+    // thread of the scans and the results window asks for them.
+    static std::map<FileSystem*, std::unique_ptr<FoundByContentFileSystem>> beside;
+    std::unique_ptr<FoundByContentFileSystem>& decorated = beside[&listed];
+    if (!decorated)
+        decorated = std::make_unique<FoundByContentFileSystem>(listed);
+    return *decorated;
 }
 
 } // namespace orv
