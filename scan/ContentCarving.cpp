@@ -149,6 +149,14 @@ void ContentCarving::look(std::uint64_t firstCluster, std::span<const std::uint8
         if (cluster < m_geometry.firstCluster || cluster > m_geometry.lastCluster || m_inUse(cluster))
             continue;
         const auto bytesOfCluster = bytes.subspan(at, std::min<std::uint64_t>(size, bytes.size() - at));
+        // Most free space is zeros (never written, or trimmed): no format and no text begins with
+        // sixteen of them, and a zeroed cluster ends any run of text.
+        if (const auto first = bytesOfCluster.first(std::min<std::size_t>(16, bytesOfCluster.size()));
+            std::all_of(first.begin(), first.end(), [](std::uint8_t b) { return b == 0; })) {
+            m_previousText = TextState::None;
+            m_previousCluster = cluster;
+            continue;
+        }
         const auto head = bytesOfCluster.first(std::min(bytesOfCluster.size(), carve::kHeadBytes));
         bool begins = false;
         for (std::size_t f = 0; f < formats.size() && !begins; ++f)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "carve/Format.h"
 #include "platform/linux/FileDevice.h"
 #include "results/FileSystem.h"
 #include "results/JpegPreview.h"
@@ -130,6 +131,19 @@ TEST(ContentCarving, TextClustersAreToldFromBinaryAndSlack)
     // Text, then NULs, then text again is no file's slack.
     EXPECT_FALSE(text(std::string("abc\0\0def", 8), 0).first);
     EXPECT_FALSE(text("", 64).first);
+}
+
+// The sweep passes over clusters that begin with sixteen zeros without asking the formats: none of
+// them may begin so, whatever follows.
+TEST(ContentCarving, NoFormatBeginsWithSixteenZeros)
+{
+    std::vector<std::uint8_t> head(carve::kHeadBytes, 0);
+    for (std::uint32_t seed = 0; seed < 64; ++seed) {
+        for (std::size_t i = 16; i < head.size(); ++i)
+            head[i] = static_cast<std::uint8_t>((i * 2654435761u + seed * 40503u) >> 11);
+        for (const carve::Format& format : carve::formats())
+            EXPECT_FALSE(format.begins(head)) << format.name;
+    }
 }
 
 std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path)
