@@ -1245,6 +1245,11 @@ void ExtendedScan::indexRecords()
     m_volume.MftBufferByNumber = false;
     m_volume.RecordIndex.clear();
     const std::int64_t recordSize = m_volume.MftRecordSize;
+    // Room for every record slot at once: growing by doubling would hold the old index and one twice
+    // its size together, which on a $MFT of millions of records is most of a scan's memory peak.
+    m_volume.RecordIndex.shrink_to_fit();
+    if (recordSize > 0)
+        m_volume.RecordIndex.reserve(static_cast<std::size_t>(m_session.MftLoadedBytes / recordSize));
     std::vector<std::uint8_t> header(mft::kRecordNumber + 4);
     for (std::int64_t at = 0; at + recordSize <= m_session.MftLoadedBytes; at += recordSize) {
         const auto record = m_volume.MftBuffer.read(at, header) ? std::span<const std::uint8_t>(header)

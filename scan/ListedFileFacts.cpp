@@ -25,12 +25,17 @@ std::optional<ListedFileFacts> listedFileFacts(VolumeContext& volume, std::int64
 
 ListedRecord::ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade,
                            bool mayHoldStreams)
-    : m_offset(offset), m_creationTime(facts.creationTime.value_or(0)),
-      m_firstCluster(grade.firstCluster && *grade.firstCluster >= 0 ? *grade.firstCluster : -1),
-      m_flags(static_cast<std::uint8_t>((facts.creationTime ? kHasCreationTime : 0) | (facts.hasData ? kHasData : 0) |
-                                        (facts.resident ? kResident : 0) | (mayHoldStreams ? kMayHoldStreams : 0))),
-      m_percent(static_cast<std::int8_t>(std::clamp(grade.percent, 0, 100)))
-{}
+    : m_creationTime(facts.creationTime.value_or(0)),
+      m_firstCluster(grade.firstCluster && *grade.firstCluster >= 0 ? *grade.firstCluster : -1)
+{
+    const auto bit = [](bool on, Flag flag) { return on ? std::uint64_t{flag} : std::uint64_t{0}; };
+    const bool keepable = offset >= 0 && static_cast<std::uint64_t>(offset) < kNoOffset;
+    m_offset = (keepable ? static_cast<std::uint64_t>(offset) : kNoOffset) & kNoOffset;
+    m_flags = (bit(facts.creationTime.has_value(), kHasCreationTime) | bit(facts.hasData, kHasData) |
+               bit(facts.resident, kResident) | bit(mayHoldStreams, kMayHoldStreams)) &
+        0xFFu;
+    m_percent = static_cast<std::uint64_t>(std::clamp(grade.percent, 0, 100)) & 0xFFu;
+}
 
 ListedFileFacts ListedRecord::facts() const
 {
@@ -45,7 +50,7 @@ ListedFileFacts ListedRecord::facts() const
 GradeBasis ListedRecord::grade() const
 {
     GradeBasis grade;
-    grade.percent = m_percent;
+    grade.percent = static_cast<int>(m_percent);
     if (m_firstCluster >= 0)
         grade.firstCluster = m_firstCluster;
     return grade;
@@ -53,6 +58,9 @@ GradeBasis ListedRecord::grade() const
 
 void ListedRecords::add(const ListedRecord& record)
 {
+    // One it cannot keep is read again when it is listed, as without this store.
+    if (record.offset() < 0)
+        return;
     if (m_records.empty() || m_records.back().offset() < record.offset()) {
         m_records.push_back(record);
         return;

@@ -41,18 +41,21 @@ public:
     ListedRecord(std::int64_t offset, const ListedFileFacts& facts, const GradeBasis& grade,
                  bool mayHoldStreams = true);
 
-    std::int64_t offset() const { return m_offset; }
+    // -1 for a record whose offset lies beyond what a listed record can keep (2^48): it is not kept.
+    std::int64_t offset() const { return m_offset >= kNoOffset ? -1 : static_cast<std::int64_t>(m_offset); }
     ListedFileFacts facts() const; // its size is not kept: the store has it
     GradeBasis grade() const;
     bool mayHoldStreams() const { return (m_flags & kMayHoldStreams) != 0; }
 
 private:
     enum Flag : std::uint8_t { kHasCreationTime = 1, kHasData = 2, kResident = 4, kMayHoldStreams = 8 };
-    std::int64_t m_offset = -1;
+    static constexpr std::uint64_t kNoOffset = (std::uint64_t{1} << 48) - 1;
+    // 24 bytes a record: the offset, its flags and its grade's percentage share one word.
+    std::uint64_t m_offset : 48 = kNoOffset;
+    std::uint64_t m_flags : 8 = 0;
+    std::uint64_t m_percent : 8 = 0;
     std::uint64_t m_creationTime = 0;
     std::int64_t m_firstCluster = -1; // below 0: none
-    std::uint8_t m_flags = 0;
-    std::int8_t m_percent = 0;
 };
 
 // The listed records of a scan in increasing offset (the order the scans list them in).

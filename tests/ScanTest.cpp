@@ -427,6 +427,36 @@ TEST_F(Scans, ExtendedScanSkipsStepsAndStops)
     }
 }
 
+// A kept record is packed into 24 bytes: every field comes back as given, and a record whose offset
+// lies beyond what the packing holds is not kept at all (the listing reads it again) rather than
+// kept under another offset.
+TEST(ListedRecords, KeepEveryFieldAndRefuseOffsetsTheyCannotHold)
+{
+    static_assert(sizeof(ListedRecord) <= 24);
+    ListedRecords records;
+    const std::int64_t largest = (std::int64_t{1} << 48) - 2;
+    records.add(ListedRecord(1024, {std::uint64_t{133540056300000000}, true, false, 7}, {87, 123456789}, false));
+    records.add(ListedRecord(largest, {std::nullopt, false, true, 0}, {100, std::nullopt}, true));
+    records.add(ListedRecord(largest + 1, {std::nullopt, true, false, 1}, {50, 3}, true));
+    EXPECT_EQ(records.size(), 2u);
+    const ListedRecord* first = records.find(1024);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->facts().creationTime, std::optional<std::uint64_t>(133540056300000000));
+    EXPECT_TRUE(first->facts().hasData);
+    EXPECT_FALSE(first->facts().resident);
+    EXPECT_FALSE(first->mayHoldStreams());
+    EXPECT_EQ(first->grade().percent, 87);
+    EXPECT_EQ(first->grade().firstCluster, std::optional<std::int64_t>(123456789));
+    const ListedRecord* last = records.find(largest);
+    ASSERT_TRUE(last);
+    EXPECT_FALSE(last->facts().creationTime);
+    EXPECT_TRUE(last->facts().resident);
+    EXPECT_TRUE(last->mayHoldStreams());
+    EXPECT_EQ(last->grade().percent, 100);
+    EXPECT_FALSE(last->grade().firstCluster);
+    EXPECT_FALSE(records.find(largest + 1));
+}
+
 // The results list and the CLI take a listed file's creation time, residency and grade from what
 // the scan kept of its record; that must be what reading the record again says, after either scan.
 TEST_F(Scans, ListedFileFactsAgreeWithTheListing)
