@@ -22,6 +22,7 @@
 #include "shell/LanguageTexts.h"
 #include "tests/support/Devices.h"
 #include "tests/support/Fixtures.h"
+#include "tests/support/RefusalUi.h"
 #include "tests/support/TestPumps.h"
 
 namespace orv {
@@ -279,17 +280,7 @@ TEST(ContentCarving, FoundFilesAreListedReadAndRefusedAWipe)
 
     const auto& [name, locator] = texts.front();
     EXPECT_EQ(fileSystem.wipe(session, locator).reason, lang::kFileWipeFoundByContent.english);
-    struct Ui final : OperationUi
-    {
-        bool AskConfirmation(const LanguageText&) override { return asked = true; }
-        void ShowInformation(const LanguageText& text, std::optional<int>) override { shown = text.key; }
-        void ShowProblem(const std::string&) override {}
-        void ShowImportantNotice() override {}
-        void progress(int) override {}
-        void counter(int, int) override {}
-        bool asked = false;
-        std::string_view shown;
-    } ui;
+    test::RefusalUi ui;
     const OperationResult result = RunWipe(session, {{name, true, locator}}, folder, 10, ui, pump);
     EXPECT_EQ(result.end, OperationResult::End::Refused);
     EXPECT_FALSE(ui.asked);

@@ -18,6 +18,7 @@
 #include "scan/FindChecks.h"
 #include "scan/ShadowCopyScan.h"
 #include "shell/LanguageTexts.h"
+#include "tests/support/RefusalUi.h"
 #include "tests/support/TestPumps.h"
 #include "volume/PartitionDevice.h"
 #include "volume/ShadowStores.h"
@@ -154,17 +155,7 @@ TEST_F(ShadowCopies, OlderVersionIsListedGradedReadAndRefusedAWipe)
     EXPECT_FALSE(wiped.wiped);
     EXPECT_EQ(wiped.reason, lang::kFileWipeShadowCopy.english);
     // The window refuses before its question when every chosen file is a copy's.
-    struct Ui final : OperationUi
-    {
-        bool AskConfirmation(const LanguageText&) override { return asked = true; }
-        void ShowInformation(const LanguageText& text, std::optional<int>) override { shown = text.key; }
-        void ShowProblem(const std::string&) override {}
-        void ShowImportantNotice() override {}
-        void progress(int) override {}
-        void counter(int, int) override {}
-        bool asked = false;
-        std::string_view shown;
-    } ui;
+    test::RefusalUi ui;
     const OperationResult result =
         RunWipe(session, {{u"test.txt", true, stored.locator}}, std::u16string(kCopyFolder), 10, ui, pump);
     EXPECT_EQ(result.end, OperationResult::End::Refused);
