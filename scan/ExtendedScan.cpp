@@ -144,6 +144,8 @@ private:
     class FileExaminer;
     // Lists a file the walkers found under each of its names; false when the scan ends there.
     bool listFile(FoundFile& file, const WildcardMask* mask);
+    // How findFolders and findFiles cut the regions: bytes a piece, and pieces (records at least 1).
+    std::pair<std::int64_t, std::int64_t> regionPieces() const;
     std::optional<std::int64_t> edge(std::int64_t from, bool upwards, std::vector<std::uint8_t>& cluster);
     std::optional<FoundRegion> regionAround(std::int64_t hit, std::vector<std::uint8_t>& cluster);
     bool holdsRecord(std::int64_t cluster, std::vector<std::uint8_t>& buffer);
@@ -892,6 +894,14 @@ private:
     PageBytes m_piece;
 };
 
+std::pair<std::int64_t, std::int64_t> ExtendedScan::regionPieces() const
+{
+    // Whole records a piece, and as many pieces as the regions' whole records fill.
+    const std::int64_t recordSize = m_volume.MftRecordSize;
+    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
+    return {pieceBytes, (m_session.MftLoadedBytes / recordSize * recordSize + pieceBytes - 1) / pieceBytes};
+}
+
 void ExtendedScan::findFolders()
 {
     startStep(ScanStep::FindFolders);
@@ -899,8 +909,10 @@ void ExtendedScan::findFolders()
     const std::int64_t total = m_session.MftLoadedBytes;
     if (total < recordSize)
         return;
-    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
-    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    // Plain names, not a structured binding: the walkers' lambdas capture them.
+    const std::pair<std::int64_t, std::int64_t> layout = regionPieces();
+    const std::int64_t pieceBytes = layout.first;
+    const std::int64_t pieces = layout.second;
     PieceWalkers<FolderExaminer> walkers([&] { return std::make_unique<FolderExaminer>(*this, pieceBytes); }, pieces,
                                          m_volume.MftBuffer.concurrentReads());
     for (std::int64_t index = 0; index < pieces; ++index) {
@@ -1203,8 +1215,10 @@ void ExtendedScan::findFiles()
     // The regions are examined in pieces on every core the device can be read from at once; the
     // files are listed from the pieces in buffer order here, so the store is written in the same
     // order whatever the threads did.
-    const std::int64_t pieceBytes = std::max(recordSize, kPieceBytes / recordSize * recordSize);
-    const std::int64_t pieces = (total / recordSize * recordSize + pieceBytes - 1) / pieceBytes;
+    // Plain names, not a structured binding: the walkers' lambdas capture them.
+    const std::pair<std::int64_t, std::int64_t> layout = regionPieces();
+    const std::int64_t pieceBytes = layout.first;
+    const std::int64_t pieces = layout.second;
     PieceWalkers<FileExaminer> walkers([&] { return std::make_unique<FileExaminer>(*this, maskOrNone, pieceBytes); },
                                        pieces, m_volume.MftBuffer.concurrentReads());
     const auto examined = [&](std::int64_t records) {
