@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -31,6 +32,22 @@ struct MappableFile
     int fd = -1;
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
+};
+
+// A device's bytes seen where the system's cache holds them, without a copy: reading a whole
+// volume through copies costs more than the reading itself once the volume is in the cache.
+// A page that cannot be read (a bad sector, an image file cut short meanwhile) reads as zeros and
+// turns `sound()` false, so the reader reads that stretch again through `read`, in small parts.
+// The bytes are the device's as they are now: a program that writes the device meanwhile changes
+// them under the reader, who copies what it parses (a length read twice may differ) and looks at
+// them in place only byte by byte.
+class DeviceView
+{
+public:
+    virtual ~DeviceView() = default;
+    virtual std::span<const std::uint8_t> bytes() const = 0;
+    // False once a page of them could not be read; those pages read as zeros from then on.
+    virtual bool sound() const = 0;
 };
 
 // The bytes of one drive: a block device or an image file. Positions are byte positions from the
@@ -73,6 +90,10 @@ public:
     // The file behind the device when its bytes are a plain image file or block device; nothing
     // for a device that makes its bytes (a container, a device in memory).
     virtual std::optional<MappableFile> mappable() { return std::nullopt; }
+
+    // `count` bytes from `bytePosition` seen in place; nothing where the device cannot show them so
+    // (a container, bytes past its end, too many views at once): the caller reads them instead.
+    virtual std::unique_ptr<DeviceView> view(std::uint64_t /*bytePosition*/, std::size_t /*count*/) { return nullptr; }
 };
 
 } // namespace orv

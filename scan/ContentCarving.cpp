@@ -1,6 +1,7 @@
 #include "scan/ContentCarving.h"
 
 #include <algorithm>
+#include <array>
 
 #include "carve/Format.h"
 
@@ -157,7 +158,12 @@ void ContentCarving::look(std::uint64_t firstCluster, std::span<const std::uint8
             m_previousCluster = cluster;
             continue;
         }
-        const auto head = bytesOfCluster.first(std::min(bytesOfCluster.size(), carve::kHeadBytes));
+        // The formats judge a copy: the sweep may show bytes in place, which another program
+        // writing the device could change between two reads of one length.
+        std::array<std::uint8_t, carve::kHeadBytes> headBytes;
+        const auto seen = bytesOfCluster.first(std::min(bytesOfCluster.size(), carve::kHeadBytes));
+        std::copy(seen.begin(), seen.end(), headBytes.begin());
+        const auto head = std::span<const std::uint8_t>(headBytes).first(seen.size());
         bool begins = false;
         for (std::size_t f = 0; f < formats.size() && !begins; ++f)
             if (formats[f].begins(head)) {

@@ -388,48 +388,81 @@ bool ExtendedScan::readPiece(std::int64_t position, std::span<std::uint8_t> into
 }
 
 // Reads pieces of the volume for the sweep and finds where sound records begin in them, on a
-// walking thread: the sweep goes at the device's speed only when the copying out of the system's
-// cache, which is most of its work, runs on every core.
+// walking thread. A plain image file or block device is looked at where the system's cache holds
+// it: copying a volume out of the cache costs more than the sweep's own work. Other devices, and a
+// piece with a page that could not be read, are read into a buffer of the examiner's own, the
+// copying then on every core.
 class ExtendedScan::SweepExaminer
 {
 public:
     struct Findings
     {
-        PageBytes bytes; // the piece, and one record further
-        std::int64_t length = 0; // of those read
+        std::unique_ptr<DeviceView> view; // the piece in place, or
+        PageBytes bytes; // the piece as read; both with one record further
+        std::span<const std::uint8_t> piece; // whichever holds it
         std::vector<std::int64_t> records; // where a sound record begins, from the piece's start
     };
 
     SweepExaminer(ExtendedScan& scan, std::int64_t pieceClusters)
-        : m_scan(scan), m_volume(scan.m_volume), m_pieceClusters(pieceClusters)
+        : m_scan(scan), m_volume(scan.m_volume), m_pieceClusters(pieceClusters),
+          m_record(static_cast<std::size_t>(std::max<std::int64_t>(scan.m_volume.MftRecordSize, 0)))
     {}
 
     void examine(std::int64_t index, Findings& out)
     {
-        constexpr std::int64_t kStride = 512;
         const std::int64_t bytesPerCluster = m_volume.BytesPerCluster;
         const std::int64_t recordSize = m_volume.MftRecordSize;
         const std::int64_t total = m_scan.m_clusters;
         const std::int64_t first = index * m_pieceClusters;
         const std::int64_t clusters = std::min(m_pieceClusters, total - first);
         const std::int64_t bytes = clusters * bytesPerCluster;
-        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
         // A record that begins near a piece's end is read whole: each piece reads one record further.
+        const std::int64_t readBytes = std::min(bytes + recordSize, (total - first) * bytesPerCluster);
+        const std::int64_t position = first * bytesPerCluster;
+        out.view = m_volume.Device
+            ? m_volume.Device->view(static_cast<std::uint64_t>(position), static_cast<std::size_t>(readBytes))
+            : nullptr;
+        if (out.view) {
+            findRecords(out.view->bytes(), bytes, out.records);
+            // Every page was touched by the search: one that failed read as zeros, so the piece is
+            // read again the slow way, which keeps what can be read of it.
+            if (out.view->sound()) {
+                out.piece = out.view->bytes();
+                return;
+            }
+            out.view.reset();
+        }
         out.bytes.resize(static_cast<std::size_t>(m_pieceClusters * bytesPerCluster + recordSize));
-        out.length = readBytes;
-        out.records.clear();
         const auto into = std::span(out.bytes).first(static_cast<std::size_t>(readBytes));
-        m_scan.readPiece(first * bytesPerCluster, into);
-        for (std::int64_t at = 0; at < bytes && at + recordSize <= readBytes; at += kStride)
-            if (into[static_cast<std::size_t>(at)] == 'F' &&
-                isSoundRecord(into.subspan(static_cast<std::size_t>(at)), static_cast<std::size_t>(recordSize)))
-                out.records.push_back(at);
+        m_scan.readPiece(position, into);
+        out.piece = into;
+        findRecords(into, bytes, out.records);
     }
 
 private:
+    // Where a sound record begins in the first `bytes` of `piece`. Each one is judged on a copy:
+    // bytes seen in place may change while they are read, and a record's checks read some of them
+    // more than once.
+    void findRecords(std::span<const std::uint8_t> piece, std::int64_t bytes, std::vector<std::int64_t>& records)
+    {
+        constexpr std::int64_t kStride = 512;
+        const auto recordSize = static_cast<std::int64_t>(m_record.size());
+        const auto length = static_cast<std::int64_t>(piece.size());
+        records.clear();
+        for (std::int64_t at = 0; at < bytes && at + recordSize <= length; at += kStride) {
+            if (piece[static_cast<std::size_t>(at)] != 'F')
+                continue;
+            const auto record = piece.subspan(static_cast<std::size_t>(at), m_record.size());
+            std::copy(record.begin(), record.end(), m_record.begin());
+            if (isSoundRecord(m_record, m_record.size()))
+                records.push_back(at);
+        }
+    }
+
     const ExtendedScan& m_scan;
     VolumeContext& m_volume;
     const std::int64_t m_pieceClusters;
+    std::vector<std::uint8_t> m_record;
 };
 
 void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
@@ -467,7 +500,7 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
         if (m_session.carving) {
             const std::int64_t bytes = std::min(pieceClusters, total - first) * bytesPerCluster;
             m_session.carving->look(static_cast<std::uint64_t>(first),
-                                    std::span(piece->bytes).first(static_cast<std::size_t>(bytes)));
+                                    piece->piece.first(static_cast<std::size_t>(bytes)));
         }
         for (const std::int64_t at : piece->records) {
             const std::int64_t position = first * bytesPerCluster + at;

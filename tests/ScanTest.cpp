@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -10,7 +13,9 @@
 #include <map>
 
 #include "base/Utf16.h"
+#include "platform/linux/FileDevice.h"
 #include "platform/linux/LinuxDriveSystem.h"
+#include "platform/linux/MappedView.h"
 #include "scan/DateText.h"
 #include "scan/ExtendedScan.h"
 #include "scan/FindChecks.h"
@@ -329,6 +334,32 @@ TEST(ExtendedScanRegions, EveryRegionIsFoundToItsLastClusterWhereverItLies)
     EXPECT_EQ(names, expected) << "every earlier record once, in use or not";
 }
 
+// An image read from one file and seen in place through another, which may have lost its tail:
+// what cannot be seen in place is still read.
+class CutShortFile final : public SectorDevice
+{
+public:
+    CutShortFile(const std::string& whole, const std::string& seen)
+        : m_whole(whole), m_seen(::open(seen.c_str(), O_RDONLY))
+    {}
+
+    bool read(std::uint64_t position, std::span<std::uint8_t> out) override { return m_whole.read(position, out); }
+    bool write(std::uint64_t, std::span<const std::uint8_t>) override { return false; }
+    std::optional<std::uint64_t> size() override { return m_whole.size(); }
+    std::optional<MappableFile> mappable() override { return m_whole.mappable(); }
+    std::unique_ptr<DeviceView> view(std::uint64_t position, std::size_t count) override
+    {
+        ++views;
+        return MappedView::map({m_seen.get(), 0, *m_whole.size()}, position, count);
+    }
+
+    std::atomic<int> views = 0;
+
+private:
+    FileDevice m_whole;
+    UniqueFd m_seen;
+};
+
 TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
 {
     // 40,000 clusters of 512 bytes: probe points 20 clusters apart. An earlier $MFT fragment of
@@ -360,9 +391,10 @@ TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
     torn[1022] ^= 0xFF; // the second stride's end no longer holds the sequence number
     std::copy(torn.begin(), torn.end(), image.begin() + 35'003 * 512);
 
-    const auto scan = [&](ExtendedReach reach, ScanSession& session, RecordingProgress& progress) {
+    const auto scanOf = [&](std::shared_ptr<SectorDevice> device, ExtendedReach reach, ScanSession& session,
+                            RecordingProgress& progress) {
         test::FakeDriveSystem drives;
-        drives.add("E:", std::make_shared<test::MemoryDevice>(image));
+        drives.add("E:", std::move(device));
         ASSERT_EQ(RunFindChecks(session, drives, "E: (NTFS)", u"", 10).check, FindCheck::Ok);
         PrepareScan(session, u"");
         TestPump pump(session);
@@ -376,6 +408,9 @@ TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
         return all;
     };
 
+    const auto scan = [&](ExtendedReach reach, ScanSession& session, RecordingProgress& progress) {
+        scanOf(std::make_shared<test::MemoryDevice>(image), reach, session, progress);
+    };
     ScanSession probed;
     RecordingProgress probedProgress;
     scan(ExtendedReach::Probes, probed, probedProgress);
@@ -392,6 +427,27 @@ TEST(ExtendedScanRegions, TheSweepFindsAFragmentBetweenTwoProbePoints)
     EXPECT_EQ(names(swept), expected);
     EXPECT_EQ(sweptProgress.steps, probedProgress.steps) << "the same four steps";
     EXPECT_EQ(sweptProgress.lastWidth, 200);
+
+    // The same sweep where the image is a file, whose pieces are looked at in place; and where the
+    // file is cut short under the scan from cluster 30,000 on, so that the pieces holding the
+    // fragment cannot be seen in place and are read again (here from a whole copy).
+    const test::TempFolder temp;
+    const auto write = [&](const std::filesystem::path& path, std::size_t bytes) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(bytes));
+    };
+    write(temp.path() / "whole.img", image.size());
+    for (const std::size_t seen : {image.size(), std::size_t{30'000 * 512}}) {
+        write(temp.path() / "seen.img", seen);
+        const auto device =
+            std::make_shared<CutShortFile>((temp.path() / "whole.img").string(), (temp.path() / "seen.img").string());
+        ScanSession session;
+        RecordingProgress progress;
+        scanOf(device, ExtendedReach::WholeVolume, session, progress);
+        EXPECT_EQ(session.volume.MftExtentList, swept.volume.MftExtentList) << seen << " bytes seen in place";
+        EXPECT_EQ(names(session), expected) << seen << " bytes seen in place";
+        EXPECT_EQ(device->views, 5) << "every piece looked at in place first";
+    }
 }
 
 TEST_F(Scans, ExtendedScanSkipsStepsAndStops)

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +14,7 @@
 #include "tests/support/RecordBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "volume/ClusterSearch.h"
+#include "volume/PartitionDevice.h"
 #include "volume/SectorIo.h"
 
 namespace orv {
@@ -196,6 +202,59 @@ TEST(FileDevice, KeepsTheFileItOpenedWhenThePathIsSwapped)
     std::ifstream moved(folder / "moved.img", std::ios::binary);
     const std::string written(std::istreambuf_iterator<char>(moved), {});
     EXPECT_EQ(written.substr(1024, 512), std::string(512, '\0'));
+}
+
+TEST(FileDevice, ShowsBytesInPlaceAndAPageCutOffReadsAsZeros)
+{
+    // A view that begins and ends inside pages, of the file and of a partition of it; then the
+    // file is cut short under it (another program truncating the image while a scan runs): the
+    // pages past the new end cannot be read, and the program goes on, seeing zeros there.
+    const test::TempFolder temp;
+    const auto image = temp.path() / "volume.img";
+    const Bytes bytes = patterned(4 * 4096);
+    std::ofstream(image, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    auto device = std::make_shared<FileDevice>(image.string());
+    const auto view = device->view(100, 3 * 4096);
+    ASSERT_TRUE(view);
+    EXPECT_TRUE(std::equal(view->bytes().begin(), view->bytes().end(), bytes.begin() + 100));
+    PartitionDevice partition(device, 1000, 2 * 4096);
+    const auto inPartition = partition.view(24, 4096);
+    ASSERT_TRUE(inPartition);
+    EXPECT_TRUE(std::equal(inPartition->bytes().begin(), inPartition->bytes().end(), bytes.begin() + 1024));
+    EXPECT_FALSE(partition.view(4096, 4097)) << "past the partition's end";
+    EXPECT_FALSE(device->view(4096, 3 * 4096 + 1)) << "past the file's end";
+
+    ASSERT_EQ(::truncate(image.c_str(), 4096 + 2000), 0);
+    const auto seen = view->bytes();
+    std::vector<std::uint8_t> copy(seen.begin(), seen.end()); // touches every page
+    EXPECT_FALSE(view->sound());
+    EXPECT_TRUE(inPartition->sound()) << "a view of its own";
+    EXPECT_TRUE(std::equal(copy.begin(), copy.begin() + 2000 + 3996, bytes.begin() + 100))
+        << "the pages still in the file";
+    EXPECT_TRUE(std::all_of(copy.begin() + 2 * 4096 - 100, copy.end(), [](std::uint8_t b) { return b == 0; }))
+        << "whole pages past the end";
+}
+
+TEST(FileDeviceDeathTest, ABusErrorOutsideEveryViewStillEndsTheProgram)
+{
+    // The handler that saves views must not swallow a fault of anything else.
+    const test::TempFolder temp;
+    const auto image = temp.path() / "volume.img";
+    std::ofstream(image, std::ios::binary) << std::string(2 * 4096, 'v');
+    FileDevice device(image.string());
+    const auto view = device.view(0, 4096);
+    ASSERT_TRUE(view);
+    EXPECT_DEATH(
+        {
+            const int fd = ::open(image.c_str(), O_RDWR);
+            void* mapping = ::mmap(nullptr, 2 * 4096, PROT_READ, MAP_SHARED, fd, 0);
+            if (mapping == MAP_FAILED || ::ftruncate(fd, 0) != 0)
+                std::_Exit(0);
+            std::printf("%d", static_cast<volatile std::uint8_t*>(mapping)[4096]);
+            std::_Exit(0);
+        },
+        "");
 }
 
 // The search for a folder's later cluster: clusters others hold are never read, the named files'

@@ -40,6 +40,10 @@ public:
         const std::uint64_t count = part.count < m_count - first ? part.count : m_count - first;
         return m_disk->mounts({m_first + first, count});
     }
+    std::unique_ptr<DeviceView> view(std::uint64_t bytePosition, std::size_t count) override
+    {
+        return inside(bytePosition, count) ? m_disk->view(m_first + bytePosition, count) : nullptr;
+    }
     std::optional<MappableFile> mappable() override
     {
         auto file = m_disk->mappable();

@@ -12,6 +12,7 @@
 
 #include "base/FdTransfer.h"
 #include "platform/UniqueFd.h"
+#include "platform/linux/MappedView.h"
 #include "platform/linux/SourceMounts.h"
 
 namespace orv {
@@ -130,6 +131,12 @@ std::optional<MappableFile> FileDevice::mappable()
     if (!bytes)
         return std::nullopt;
     return MappableFile{readable(), 0, *bytes};
+}
+
+std::unique_ptr<DeviceView> FileDevice::view(std::uint64_t bytePosition, std::size_t count)
+{
+    const auto file = mappable();
+    return file ? MappedView::map(*file, bytePosition, count) : nullptr;
 }
 
 } // namespace orv

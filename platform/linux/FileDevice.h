@@ -29,6 +29,7 @@ public:
     std::vector<SourceMount> mounts(ByteRange part) override;
     void willRead(std::uint64_t bytePosition, std::uint64_t count) override;
     std::optional<MappableFile> mappable() override;
+    std::unique_ptr<DeviceView> view(std::uint64_t bytePosition, std::size_t count) override;
     bool canWrite() override { return writable() >= 0; }
 
     const std::string& path() const { return m_path; }
