@@ -92,7 +92,8 @@ public:
     virtual std::optional<MappableFile> mappable() { return std::nullopt; }
 
     // `count` bytes from `bytePosition` seen in place; nothing where the device cannot show them so
-    // (a container, bytes past its end, too many views at once): the caller reads them instead.
+    // (a container, bytes past its end, bytes the system's cache does not hold yet, too many views
+    // at once): the caller reads them instead.
     virtual std::unique_ptr<DeviceView> view(std::uint64_t /*bytePosition*/, std::size_t /*count*/) { return nullptr; }
 };
 

@@ -131,59 +131,70 @@ void ContentCarving::setVolume(const Geometry& geometry, std::function<bool(std:
     m_inUse = std::move(inUse);
 }
 
-ContentCarving::TextState ContentCarving::textState(std::span<const std::uint8_t> cluster) const
+void ContentCarving::glance(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes, Glance& out) const
 {
-    std::size_t text = 0;
-    if (!isTextCluster(cluster, &text))
-        return TextState::None;
-    return text == cluster.size() ? TextState::Full : TextState::Ending;
-}
-
-void ContentCarving::look(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes)
-{
+    out.firstCluster = firstCluster;
+    out.signs.clear();
     if (!ready())
         return;
     const std::uint64_t size = m_geometry.bytesPerCluster;
     const auto formats = carve::formats();
+    out.signs.resize(static_cast<std::size_t>((bytes.size() + size - 1) / size));
     for (std::uint64_t at = 0; at < bytes.size(); at += size) {
         const std::uint64_t cluster = firstCluster + at / size;
-        if (cluster < m_geometry.firstCluster || cluster > m_geometry.lastCluster || m_inUse(cluster))
+        Sign& sign = out.signs[static_cast<std::size_t>(at / size)];
+        if (cluster < m_geometry.firstCluster || cluster > m_geometry.lastCluster || m_inUse(cluster)) {
+            sign.free = false;
             continue;
+        }
         const auto bytesOfCluster = bytes.subspan(at, std::min<std::uint64_t>(size, bytes.size() - at));
         // Most free space is zeros (never written, or trimmed): no format and no text begins with
         // sixteen of them, and a zeroed cluster ends any run of text.
         if (const auto first = bytesOfCluster.first(std::min<std::size_t>(16, bytesOfCluster.size()));
-            std::all_of(first.begin(), first.end(), [](std::uint8_t b) { return b == 0; })) {
-            m_previousText = TextState::None;
-            m_previousCluster = cluster;
+            std::all_of(first.begin(), first.end(), [](std::uint8_t b) { return b == 0; }))
             continue;
-        }
         // The formats judge a copy: the sweep may show bytes in place, which another program
         // writing the device could change between two reads of one length.
         std::array<std::uint8_t, carve::kHeadBytes> headBytes;
         const auto seen = bytesOfCluster.first(std::min(bytesOfCluster.size(), carve::kHeadBytes));
         std::copy(seen.begin(), seen.end(), headBytes.begin());
         const auto head = std::span<const std::uint8_t>(headBytes).first(seen.size());
-        bool begins = false;
-        for (std::size_t f = 0; f < formats.size() && !begins; ++f)
-            if (formats[f].begins(head)) {
-                begins = true;
-                if (m_candidates.size() < kMostCandidates)
-                    m_candidates.push_back({cluster, static_cast<std::uint8_t>(f)});
-            }
+        for (std::size_t f = 0; f < formats.size() && sign.format == kNoFormat; ++f)
+            if (formats[f].begins(head))
+                sign.format = static_cast<std::uint8_t>(f);
+        if (sign.format != kNoFormat)
+            continue;
+        std::size_t textBytes = 0;
+        if (!isTextCluster(bytesOfCluster, &textBytes))
+            continue;
+        sign.text = textBytes == bytesOfCluster.size() ? TextState::Full : TextState::Ending;
+        // A cluster inside a UTF-8 sequence, or with only a few characters before its NULs, begins
+        // no run of text.
+        sign.mayBeginText = (head[0] & 0xC0) != 0x80 && (sign.text == TextState::Full || textBytes >= kShortestText);
+    }
+}
+
+void ContentCarving::note(const Glance& glance)
+{
+    for (std::size_t i = 0; i < glance.signs.size(); ++i) {
+        const Sign& sign = glance.signs[i];
+        if (!sign.free)
+            continue;
+        const std::uint64_t cluster = glance.firstCluster + i;
+        if (sign.format != kNoFormat && m_candidates.size() < kMostCandidates)
+            m_candidates.push_back({cluster, sign.format});
         // A run of text begins at a text cluster whose free predecessor was not text all through:
         // a cluster of text ending in NULs ends the run before it.
-        const TextState text = begins ? TextState::None : textState(bytesOfCluster);
-        if (text != TextState::None && m_previousText != TextState::Full && (bytesOfCluster[0] & 0xC0) != 0x80 &&
-            m_candidates.size() < kMostCandidates) {
-            std::size_t textBytes = 0;
-            isTextCluster(bytesOfCluster, &textBytes);
-            if (text == TextState::Full || textBytes >= kShortestText)
-                m_candidates.push_back({cluster, kText});
-        }
-        m_previousText = text;
-        m_previousCluster = cluster;
+        if (sign.mayBeginText && m_previousText != TextState::Full && m_candidates.size() < kMostCandidates)
+            m_candidates.push_back({cluster, kText});
+        m_previousText = sign.text;
     }
+}
+
+void ContentCarving::look(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes)
+{
+    glance(firstCluster, bytes, m_glance);
+    note(m_glance);
 }
 
 void ContentCarving::explainClusters(std::uint64_t first, std::uint64_t count)

@@ -57,6 +57,26 @@ public:
     // among them are passed over. Clusters are shown in increasing order.
     void look(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes);
 
+    // `look` in two halves: what each cluster shows, worked out on any thread (it changes
+    // nothing), then noted in increasing cluster order. The sweep glances at a piece on the thread
+    // that read it, while its bytes are fresh in that core's cache.
+    enum class TextState : std::uint8_t { None, Full, Ending };
+    static constexpr std::uint8_t kNoFormat = 0xFF;
+    struct Sign
+    {
+        bool free = true; // in use, or outside the volume: passed over
+        std::uint8_t format = kNoFormat; // the index in carve::formats() of the one that begins here
+        TextState text = TextState::None;
+        bool mayBeginText = false;
+    };
+    struct Glance
+    {
+        std::uint64_t firstCluster = 0;
+        std::vector<Sign> signs; // one per cluster shown
+    };
+    void glance(std::uint64_t firstCluster, std::span<const std::uint8_t> bytes, Glance& out) const;
+    void note(const Glance& glance);
+
     // Clusters (or device bytes) a file the scan listed by name takes: never found by content.
     void explainClusters(std::uint64_t first, std::uint64_t count);
     void explainBytes(std::uint64_t position, std::uint64_t length);
@@ -82,15 +102,12 @@ public:
     };
 
 private:
-    enum class TextState : std::uint8_t { None, Full, Ending };
-    TextState textState(std::span<const std::uint8_t> cluster) const;
-
     Geometry m_geometry;
     std::function<bool(std::uint64_t)> m_inUse;
     std::vector<Candidate> m_candidates;
     std::vector<ClusterRun> m_explained; // merged and sorted by carve()
     TextState m_previousText = TextState::None;
-    std::uint64_t m_previousCluster = 0;
+    Glance m_glance; // of `look`, kept for its memory
     CarvingReport m_report;
 
     friend class CarvedFile;

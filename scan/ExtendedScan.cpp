@@ -401,6 +401,7 @@ public:
         PageBytes bytes; // the piece as read; both with one record further
         std::span<const std::uint8_t> piece; // whichever holds it
         std::vector<std::int64_t> records; // where a sound record begins, from the piece's start
+        ContentCarving::Glance glance; // what its free clusters show, for the search by content
     };
 
     SweepExaminer(ExtendedScan& scan, std::int64_t pieceClusters)
@@ -428,6 +429,7 @@ public:
             // read again the slow way, which keeps what can be read of it.
             if (out.view->sound()) {
                 out.piece = out.view->bytes();
+                glance(first, bytes, out);
                 return;
             }
             out.view.reset();
@@ -437,9 +439,19 @@ public:
         m_scan.readPiece(position, into);
         out.piece = into;
         findRecords(into, bytes, out.records);
+        glance(first, bytes, out);
     }
 
 private:
+    // Files found by their content ride on the same reads: free clusters that begin a format.
+    void glance(std::int64_t first, std::int64_t bytes, Findings& out) const
+    {
+        out.glance.signs.clear();
+        if (m_scan.m_session.carving)
+            m_scan.m_session.carving->glance(static_cast<std::uint64_t>(first),
+                                             out.piece.first(static_cast<std::size_t>(bytes)), out.glance);
+    }
+
     // Where a sound record begins in the first `bytes` of `piece`. Each one is judged on a copy:
     // bytes seen in place may change while they are read, and a record's checks read some of them
     // more than once.
@@ -496,12 +508,8 @@ void ExtendedScan::sweep(std::vector<FoundRegion>& regions)
         if (!piece)
             break;
         m_shown.showShare(first, total);
-        // Files found by their content ride on the same reads: free clusters that begin a format.
-        if (m_session.carving) {
-            const std::int64_t bytes = std::min(pieceClusters, total - first) * bytesPerCluster;
-            m_session.carving->look(static_cast<std::uint64_t>(first),
-                                    piece->piece.first(static_cast<std::size_t>(bytes)));
-        }
+        if (m_session.carving)
+            m_session.carving->note(piece->glance);
         for (const std::int64_t at : piece->records) {
             const std::int64_t position = first * bytesPerCluster + at;
             // A record that follows the last one (or a few unused ones after it) in its stride

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/UniqueFd.h"
 #include "platform/linux/FileDevice.h"
 #include "tests/support/Devices.h"
 #include "tests/support/RecordBuilder.h"
@@ -234,6 +235,18 @@ TEST(FileDevice, ShowsBytesInPlaceAndAPageCutOffReadsAsZeros)
         << "the pages still in the file";
     EXPECT_TRUE(std::all_of(copy.begin() + 2 * 4096 - 100, copy.end(), [](std::uint8_t b) { return b == 0; }))
         << "whole pages past the end";
+
+    // Bytes the system's cache does not hold are left to be read by copying.
+    const auto cold = temp.path() / "cold.img";
+    std::ofstream(cold, std::ios::binary) << std::string(4 * 4096, 'c');
+    const UniqueFd fd(::open(cold.c_str(), O_RDONLY));
+    ASSERT_EQ(::fdatasync(fd.get()), 0);
+    ASSERT_EQ(::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED), 0);
+    FileDevice coldDevice(cold.string());
+    EXPECT_FALSE(coldDevice.view(0, 4 * 4096));
+    std::vector<std::uint8_t> read(4 * 4096);
+    ASSERT_TRUE(coldDevice.read(0, read));
+    EXPECT_TRUE(coldDevice.view(0, 4 * 4096)) << "once read";
 }
 
 TEST(FileDeviceDeathTest, ABusErrorOutsideEveryViewStillEndsTheProgram)

@@ -104,28 +104,28 @@ std::unique_ptr<MappedView> MappedView::map(const MappableFile& file, std::uint6
     const auto before = static_cast<std::size_t>(at - start);
     const std::size_t mappedLength = before + count;
 
-    std::size_t slot = g_slots.size();
-    for (std::size_t i = 0; i < g_slots.size() && slot == g_slots.size(); ++i)
-        if (bool expected = false; g_slots[i].taken.compare_exchange_strong(expected, true))
-            slot = i;
-    if (slot == g_slots.size())
-        return nullptr;
     void* mapping = ::mmap(nullptr, mappedLength, PROT_READ, MAP_SHARED, file.fd, static_cast<off_t>(start));
-    if (mapping == MAP_FAILED) {
-        g_slots[slot].taken.store(false);
+    if (mapping == MAP_FAILED)
+        return nullptr;
+    // Only bytes the cache holds are looked at in place. Others are better read by copying: the
+    // system then fetches them in large reads and keeps them in large pages, where faults on a
+    // mapping would bring them one small page at a time, slower for this reader and every later one.
+    auto* first = static_cast<std::uint8_t*>(mapping);
+    const std::size_t lastPage = (mappedLength - 1) / pageSize;
+    std::size_t slot = g_slots.size();
+    if (resident(first, pageSize) && resident(first + lastPage / 2 * pageSize, pageSize) &&
+        resident(first + lastPage * pageSize, pageSize))
+        for (std::size_t i = 0; i < g_slots.size() && slot == g_slots.size(); ++i)
+            if (bool expected = false; g_slots[i].taken.compare_exchange_strong(expected, true))
+                slot = i;
+    if (slot == g_slots.size()) {
+        ::munmap(mapping, mappedLength);
         return nullptr;
     }
     Slot& s = g_slots[slot];
     s.failed.store(false);
     s.begin.store(reinterpret_cast<std::uintptr_t>(mapping), std::memory_order_release);
     s.end.store(reinterpret_cast<std::uintptr_t>(mapping) + mappedLength, std::memory_order_release);
-
-    // Bytes not in the cache yet are fetched all at once, while the reader still looks at others;
-    // read one page fault at a time they would come from the disk in small synchronous reads.
-    // Asking for bytes the cache holds costs time too, so only where one end is missing.
-    auto* first = static_cast<std::uint8_t*>(mapping);
-    if (!resident(first, pageSize) || !resident(first + (mappedLength - 1) / pageSize * pageSize, pageSize))
-        ::madvise(mapping, mappedLength, MADV_WILLNEED);
     return std::unique_ptr<MappedView>(
         new MappedView(mapping, mappedLength, std::span<const std::uint8_t>(first + before, count), slot));
 }

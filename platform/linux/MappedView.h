@@ -16,7 +16,8 @@ class MappedView final : public DeviceView
 {
 public:
     // `count` bytes from `bytePosition` of the file's device bytes; nothing when they do not lie
-    // inside the file, the system does not map them, or too many views are open already.
+    // inside the file, the system's cache does not hold them, the system does not map them, or
+    // too many views are open already.
     static std::unique_ptr<MappedView> map(const MappableFile& file, std::uint64_t bytePosition, std::size_t count);
 
     MappedView(const MappedView&) = delete;
