@@ -38,7 +38,7 @@ private:
     std::string m_text;
 };
 
-// The "files" of the JSON listing, made in parts of whole folders on every core: once the scan keeps
+// The "files" of the JSON listing, made in parts on every core: once the scan keeps
 // what the listing shows, turning it into text is most of the listing's time. What the file system
 // tells of a file is asked under one lock (its readers are not made for several threads); the text
 // is made apart, and the parts are written in the listing's order, so the output is the same as one
@@ -54,7 +54,7 @@ public:
         FileSystem& fileSystem;
         bool extended;
         const JsonWriter& files; // standing inside the "files" array
-        std::vector<std::size_t> starts; // the first section of each part, then the end
+        std::vector<ResultsStore::Place> starts; // where each part begins, then the end
         std::mutex lock;
     };
     struct Findings
@@ -71,15 +71,15 @@ public:
         kept.text().swap(made.text);
         kept.text().clear();
         made.files = 0;
-        // The folder's name is made JSON once for all its files, and a part begins with a folder.
+        // The folder's name is made JSON once for all its files of the part.
         m_folder = {};
         JsonWriter json(kept, m_shared.files, 1);
         const auto index = static_cast<std::size_t>(part);
-        forEachListedFileIn(m_shared.session.store, m_shared.starts[index], m_shared.starts[index + 1],
-                            [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
-                                write(json, section, key, stored);
-                                ++made.files;
-                            });
+        forEachListedFileBetween(m_shared.session.store, m_shared.starts[index], m_shared.starts[index + 1],
+                                 [&](std::u16string_view section, std::u16string_view key, const StoredFile& stored) {
+                                     write(json, section, key, stored);
+                                     ++made.files;
+                                 });
         made.text.swap(kept.text());
     }
 
@@ -277,16 +277,25 @@ private:
         json.key("files").beginArray();
         {
             JsonParts::Shared shared{session, fileSystemOf(session), m_options.extended, json, {}, {}};
-            // Parts of whole folders, each of some thousands of files at least.
+            // Parts of some thousands of files each, a folder of more cut into several: the parts
+            // in hand, made ahead of the writing, stay a few megabytes however large a folder is.
             const ResultsStore& store = session.store;
-            shared.starts.push_back(0);
-            for (std::size_t i = 0, files = 0; i < store.sectionCount(); ++i) {
-                files += store.sectionSize(i);
-                if (files >= kFilesPerPart || i + 1 == store.sectionCount()) {
-                    shared.starts.push_back(i + 1);
-                    files = 0;
+            shared.starts.push_back({});
+            std::size_t files = 0;
+            for (std::size_t i = 0; i < store.sectionCount(); ++i) {
+                const std::size_t entries = store.sectionSize(i);
+                for (std::size_t at = 0; at < entries;) {
+                    const std::size_t taken = std::min(entries - at, kFilesPerPart - files);
+                    at += taken;
+                    files += taken;
+                    if (files == kFilesPerPart) {
+                        shared.starts.push_back({i, at});
+                        files = 0;
+                    }
                 }
             }
+            if (files > 0)
+                shared.starts.push_back({store.sectionCount(), 0});
             const auto parts = static_cast<std::int64_t>(shared.starts.size() - 1);
             PieceWalkers<JsonParts> walkers([&] { return std::make_unique<JsonParts>(shared); }, parts, true);
             std::int64_t written = 0;

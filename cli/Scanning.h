@@ -42,16 +42,17 @@ void forEachListedFile(const ResultsStore& store, Visit&& visit)
     });
 }
 
-// The same for the sections [first, last) of the store.
+// The same for the entries from `from` up to `to` of the store.
 template <typename Visit>
-void forEachListedFileIn(const ResultsStore& store, std::size_t first, std::size_t last, Visit&& visit)
+void forEachListedFileBetween(const ResultsStore& store, ResultsStore::Place from, ResultsStore::Place to,
+                              Visit&& visit)
 {
     StoredFile stored;
-    store.forEachInSections(first, last,
-                            [&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
-                                parseStoredValue(value, stored);
-                                visit(section, key, std::as_const(stored));
-                            });
+    store.forEachBetween(from, to,
+                         [&](std::u16string_view section, std::u16string_view key, std::u16string_view value) {
+                             parseStoredValue(value, stored);
+                             visit(section, key, std::as_const(stored));
+                         });
 }
 
 // A file a restore or wipe works on.

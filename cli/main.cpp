@@ -8,7 +8,9 @@
 #include <sys/resource.h>
 
 #include <clocale>
+#include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -44,8 +46,15 @@ int main(int argc, char** argv)
     }
 
     orv::LinuxDriveSystem drives(orv::LinuxDriveSources{orv::LinuxDriveSources::defaultDriveMapFile()});
-    for (const auto& command : commands)
-        if (command->chosen())
-            return command->run(drives);
+    // The scans say themselves when memory runs out; this is for what comes after them (a listing
+    // made ready to print, a restore): a failure with a message, never an abort.
+    try {
+        for (const auto& command : commands)
+            if (command->chosen())
+                return command->run(drives);
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        return fail("Not enough memory to finish: what was printed is incomplete.");
+    }
     return kExitUsage;
 }

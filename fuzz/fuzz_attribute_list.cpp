@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         decodeAll(volume, static_cast<std::int64_t>(i * kRecord));
     volume.MftBufferByNumber = false;
     for (std::size_t i = 0; i < records; ++i)
-        volume.RecordIndex.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::int64_t>(i * kRecord));
+        volume.RecordIndex.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(i)});
     for (std::size_t i = 0; i < records; ++i)
         decodeAll(volume, static_cast<std::int64_t>(i * kRecord));
     return 0;

@@ -182,17 +182,19 @@ bool extensionRecord(VolumeContext& ctx, std::uint64_t number, std::uint64_t bas
     if (number > std::numeric_limits<std::uint32_t>::max())
         return false;
     const auto key = static_cast<std::uint32_t>(number);
-    auto [from, to] = std::equal_range(ctx.RecordIndex.begin(), ctx.RecordIndex.end(), std::pair{key, std::int64_t{0}},
-                                       [](const auto& x, const auto& y) { return x.first < y.first; });
+    auto [from, to] =
+        std::equal_range(ctx.RecordIndex.begin(), ctx.RecordIndex.end(), VolumeContext::IndexedRecord{key, 0},
+                         [](const auto& x, const auto& y) { return x.number < y.number; });
     std::int64_t best = -1;
     std::uint64_t bestDistance = std::numeric_limits<std::uint64_t>::max();
     for (auto it = from; it != to; ++it) {
-        const std::uint64_t distance = it->second > nearOffset ? static_cast<std::uint64_t>(it->second - nearOffset)
-                                                               : static_cast<std::uint64_t>(nearOffset - it->second);
+        const std::int64_t offset = std::int64_t{it->slot} * size;
+        const std::uint64_t distance = offset > nearOffset ? static_cast<std::uint64_t>(offset - nearOffset)
+                                                           : static_cast<std::uint64_t>(nearOffset - offset);
         if (distance >= bestDistance)
             continue;
-        if (fits(it->second)) {
-            best = it->second;
+        if (fits(offset)) {
+            best = offset;
             bestDistance = distance;
         }
     }

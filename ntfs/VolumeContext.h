@@ -38,11 +38,18 @@ struct VolumeContext : VolumeDevice
     MftView MftBuffer;
 
     // How a record's extension records are found in MftBuffer: record N at N x MftRecordSize when
-    // the buffer is the $MFT itself (the Normal scan), else through RecordIndex, the (number kept
-    // in the record's header, buffer offset) of every record of the regions, sorted (the Extended
-    // scan, whose regions may hold several file systems' records of one number).
+    // the buffer is the $MFT itself (the Normal scan), else through RecordIndex, the number kept in
+    // the record's header and the record's place in the buffer of every record of the regions,
+    // sorted (the Extended scan, whose regions may hold several file systems' records of one
+    // number). Eight bytes each: a $MFT may hold millions of records.
     bool MftBufferByNumber = true;
-    std::vector<std::pair<std::uint32_t, std::int64_t>> RecordIndex;
+    struct IndexedRecord
+    {
+        std::uint32_t number = 0;
+        std::uint32_t slot = 0; // its offset in MftBuffer, in records of MftRecordSize
+        friend auto operator<=>(const IndexedRecord&, const IndexedRecord&) = default;
+    };
+    std::vector<IndexedRecord> RecordIndex;
     // Stretches of MftBuffer that hold an earlier file system's records (outside the $MFT in use
     // now), in buffer order, with the cluster size their run lists count in: a quick format may
     // have changed it. 0 where the records do not tell it; their runs are then read with ours.

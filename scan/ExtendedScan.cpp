@@ -51,9 +51,7 @@ public:
         std::u16string name;
     };
 
-    explicit FolderList(const std::vector<std::pair<std::uint32_t, std::int64_t>>& recordIndex)
-        : m_recordIndex(recordIndex)
-    {}
+    explicit FolderList(const VolumeContext& volume) : m_volume(volume) {}
     // Folders are added in increasing buffer order.
     void add(std::int64_t offset, std::uint64_t parent, std::u16string name)
     {
@@ -64,20 +62,20 @@ public:
         if (record > std::numeric_limits<std::uint32_t>::max())
             return nullptr;
         const auto number = static_cast<std::uint32_t>(record);
-        const std::pair<std::uint32_t, std::int64_t> first{number, 0};
-        auto at = std::lower_bound(m_recordIndex.begin(), m_recordIndex.end(), first);
-        for (; at != m_recordIndex.end() && at->first == number; ++at) {
-            const auto folder =
-                std::lower_bound(m_folders.begin(), m_folders.end(), at->second,
-                                 [](const Folder& f, std::int64_t offset) { return f.offset < offset; });
-            if (folder != m_folders.end() && folder->offset == at->second)
+        const auto& index = m_volume.RecordIndex;
+        auto at = std::lower_bound(index.begin(), index.end(), VolumeContext::IndexedRecord{number, 0});
+        for (; at != index.end() && at->number == number; ++at) {
+            const std::int64_t offset = std::int64_t{at->slot} * m_volume.MftRecordSize;
+            const auto folder = std::lower_bound(m_folders.begin(), m_folders.end(), offset,
+                                                 [](const Folder& f, std::int64_t o) { return f.offset < o; });
+            if (folder != m_folders.end() && folder->offset == offset)
                 return &*folder;
         }
         return nullptr;
     }
 
 private:
-    const std::vector<std::pair<std::uint32_t, std::int64_t>>& m_recordIndex;
+    const VolumeContext& m_volume;
     std::vector<Folder> m_folders;
 };
 
@@ -184,7 +182,7 @@ private:
     std::int64_t m_clustersPerRecord = 1;
     std::int64_t m_clusters = 0; // the clusters the device really holds, whatever the boot sector claims
     std::vector<Region> m_regions;
-    FolderList m_folders{m_volume.RecordIndex};
+    FolderList m_folders{m_volume};
     RecycleBinIndex m_bin; // the Recycle Bin's $I files, in use or deleted
     std::uint64_t m_stepsParent = ~std::uint64_t{0};
     std::vector<FolderStep> m_steps; // of m_stepsParent
@@ -1302,15 +1300,19 @@ void ExtendedScan::indexRecords()
     const std::int64_t recordSize = m_volume.MftRecordSize;
     // Room for every record slot at once: growing by doubling would hold the old index and one twice
     // its size together, which on a $MFT of millions of records is most of a scan's memory peak.
+    // A place is kept in 32 bits: records past four billion (a 4 TiB $MFT) are not indexed.
+    const std::int64_t slots = recordSize > 0
+        ? std::min<std::int64_t>(m_session.MftLoadedBytes / recordSize, std::numeric_limits<std::uint32_t>::max())
+        : 0;
     m_volume.RecordIndex.shrink_to_fit();
-    if (recordSize > 0)
-        m_volume.RecordIndex.reserve(static_cast<std::size_t>(m_session.MftLoadedBytes / recordSize));
+    m_volume.RecordIndex.reserve(static_cast<std::size_t>(slots));
     std::vector<std::uint8_t> header(mft::kRecordNumber + 4);
-    for (std::int64_t at = 0; at + recordSize <= m_session.MftLoadedBytes; at += recordSize) {
-        const auto record = m_volume.MftBuffer.read(at, header) ? std::span<const std::uint8_t>(header)
-                                                                : std::span<const std::uint8_t>{};
+    for (std::int64_t slot = 0; slot < slots; ++slot) {
+        const auto record = m_volume.MftBuffer.read(slot * recordSize, header) ? std::span<const std::uint8_t>(header)
+                                                                               : std::span<const std::uint8_t>{};
         if (mft::startsLikeRecord(record))
-            m_volume.RecordIndex.emplace_back(*LeReader(record).u32(mft::kRecordNumber), at);
+            m_volume.RecordIndex.push_back(
+                {*LeReader(record).u32(mft::kRecordNumber), static_cast<std::uint32_t>(slot)});
     }
     // The records of one region come in number order, so the index is a few sorted runs (one per
     // extent of a fragmented $MFT, the regions lying in volume order): they are merged, pairwise.

@@ -60,15 +60,25 @@ public:
                     visit(std::u16string_view(s.name), e.key(), e.value());
     }
 
-    // forEach over the sections [first, last) alone, in the order they were first written: a listing
-    // made in parts (on several threads) takes a run of whole folders each.
-    template <typename Visit>
-    void forEachInSections(std::size_t first, std::size_t last, Visit&& visit) const
+    // Where an entry stands in the store: its section's index and its index in that section,
+    // deleted entries counted.
+    struct Place
     {
-        for (std::size_t i = first; i < last && i < m_sections.size(); ++i)
-            for (const Entry& e : m_sections[i].entries)
-                if (!e.deleted())
-                    visit(std::u16string_view(m_sections[i].name), e.key(), e.value());
+        std::size_t section = 0;
+        std::size_t entry = 0;
+    };
+    // forEach over the entries from `from` up to `to` alone, in the same order: a listing made in
+    // parts (on several threads) takes a run of entries each, folders cut where they must be.
+    template <typename Visit>
+    void forEachBetween(Place from, Place to, Visit&& visit) const
+    {
+        for (std::size_t i = from.section; i <= to.section && i < m_sections.size(); ++i) {
+            const auto& entries = m_sections[i].entries;
+            const std::size_t last = i == to.section ? std::min(to.entry, entries.size()) : entries.size();
+            for (std::size_t e = i == from.section ? from.entry : 0; e < last; ++e)
+                if (!entries[e].deleted())
+                    visit(std::u16string_view(m_sections[i].name), entries[e].key(), entries[e].value());
+        }
     }
     std::size_t sectionCount() const { return m_sections.size(); }
     // The entries written into section `index`, deleted ones too: what listing it costs.

@@ -618,7 +618,7 @@ TEST(Restore, FollowsTheAttributeListIntoExtensionRecords)
         std::int64_t baseOffset = 1024;
         if (!byNumber) {
             built.session.volume.MftBufferByNumber = false;
-            built.session.volume.RecordIndex = {{1, 3072}, {2, 2048}, {3, 0}};
+            built.session.volume.RecordIndex = {{1, 3}, {2, 2}, {3, 0}}; // places of 1,024 bytes
             baseOffset = 3072;
         }
         Bytes record(1024);

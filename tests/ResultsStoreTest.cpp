@@ -110,6 +110,38 @@ TEST(ResultsStore, KeepsEveryEntryAcrossItsBlocksOfText)
     EXPECT_EQ(seen, 20'000);
 }
 
+TEST(ResultsStore, ListsTheEntriesBetweenTwoPlaces)
+{
+    // A listing made in parts takes the entries between two places, cutting folders where it must;
+    // deleted entries count in the places but are not listed.
+    ResultsStore store;
+    for (const char16_t* name : {u"a1", u"a2", u"a3"})
+        store.write(u"C:\\a\\", name, u"1#d#t#1");
+    store.write(u"C:\\b\\", u"b1", u"1#d#t#1");
+    for (const char16_t* name : {u"c1", u"c2"})
+        store.write(u"C:\\c\\", name, u"1#d#t#1");
+    store.deleteKey(u"C:\\a\\", u"a2");
+    using Place = ResultsStore::Place;
+    const struct
+    {
+        Place from, to;
+        std::u16string listed;
+    } cases[] = {
+        {{0, 0}, {3, 0}, u"a1 a3 b1 c1 c2 "},
+        {{0, 1}, {0, 3}, u"a3 "},
+        {{0, 2}, {2, 1}, u"a3 b1 c1 "},
+        {{2, 1}, {3, 0}, u"c2 "},
+        {{1, 0}, {1, 0}, u""},
+    };
+    for (const auto& c : cases) {
+        std::u16string listed;
+        store.forEachBetween(c.from, c.to, [&](std::u16string_view, std::u16string_view key, std::u16string_view) {
+            listed += std::u16string(key) + u" ";
+        });
+        EXPECT_EQ(toUtf8(listed), toUtf8(c.listed)) << c.from.section << "." << c.from.entry;
+    }
+}
+
 TEST(ResultsStore, StartsFromAnIniFileWhenThereIsOne)
 {
     const test::TempFolder temp;
