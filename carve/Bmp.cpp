@@ -2,8 +2,8 @@
 
 #include <limits>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -123,7 +123,7 @@ bool beginsBmp(std::span<const std::uint8_t> head)
 
 Parse parseBmp(Bytes& bytes, std::uint64_t limit, std::uint64_t /*stopAfter*/)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     p.extension = "bmp";
     std::uint8_t header[54];

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -102,7 +102,7 @@ private:
 // Walks a chain of sub-blocks from `pos` to its terminator; the position after it, or nullopt
 // when the bytes run out. Feeds the data to `lzw` when given, and sets `badAt` to the end of the
 // sub-block where its data first went wrong.
-std::optional<std::uint64_t> subBlocks(ReadAhead& in, std::uint64_t pos, LzwCheck* lzw, std::uint64_t* badAt)
+std::optional<std::uint64_t> subBlocks(BlockReader& in, std::uint64_t pos, LzwCheck* lzw, std::uint64_t* badAt)
 {
     for (;;) {
         const int length = in.at(pos);
@@ -140,7 +140,7 @@ bool beginsGif(std::span<const std::uint8_t> head)
 
 Parse parseGif(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     p.extension = "gif";
     std::uint8_t header[13];

@@ -11,8 +11,8 @@
 
 #include <jpeglib.h>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -44,7 +44,7 @@ bool isRestart(int m)
 
 // Whether an application segment's data begins with its name: a few printable characters and a
 // NUL ("Exif", "JFIF", "ICC_PROFILE", "http://ns.adobe.com/xap/1.0/").
-bool namesItself(ReadAhead& in, std::uint64_t from, std::uint64_t end)
+bool namesItself(BlockReader& in, std::uint64_t from, std::uint64_t end)
 {
     for (std::uint64_t at = from; at < end && at < from + 32; ++at) {
         const int c = in.at(at);
@@ -75,7 +75,7 @@ constexpr std::uint64_t kMostPictures = 64;
 // Reads the picture list of a multi-picture (MPF) APP2 segment: a TIFF-like header at `base`,
 // whose index IFD holds the MP Entry tag, 16 bytes a picture: attributes, length, and offset from
 // `base` (0 for the first picture, the one this segment lies in).
-void readPictureIndex(ReadAhead& in, std::uint64_t base, std::uint64_t segmentEnd, Walk& w)
+void readPictureIndex(BlockReader& in, std::uint64_t base, std::uint64_t segmentEnd, Walk& w)
 {
     constexpr std::uint16_t kMpEntry = 0xB002;
     const int order = in.at(base);
@@ -110,7 +110,7 @@ void readPictureIndex(ReadAhead& in, std::uint64_t base, std::uint64_t segmentEn
 // Follows the markers. Each segment's length leads to the next marker; in entropy-coded data an
 // FF may only be a stuffed FF00, a restart marker (in turn, when the file set an interval) or the
 // marker that ends the scan.
-Walk walkMarkers(ReadAhead& in, std::uint64_t stopAfter)
+Walk walkMarkers(BlockReader& in, std::uint64_t stopAfter)
 {
     Walk w;
     if (in.at(0) != 0xFF || in.at(1) != kSoi)
@@ -255,7 +255,7 @@ struct Decoding
 struct Source
 {
     jpeg_source_mgr base;
-    ReadAhead* in;
+    BlockReader* in;
     std::uint64_t pos;
     std::uint64_t end;
     std::uint64_t stopAt;
@@ -346,7 +346,7 @@ extern "C" void carveJpegMessage(j_common_ptr info, int level)
 extern "C" void carveJpegOutput(j_common_ptr) {}
 
 // Decodes [0, end) at an eighth of its size: the Huffman data is still read whole.
-Decoding decode(ReadAhead& in, std::uint64_t end, std::uint64_t stopAt)
+Decoding decode(BlockReader& in, std::uint64_t end, std::uint64_t stopAt)
 {
     Decoding result;
     jpeg_decompress_struct info{};
@@ -410,7 +410,7 @@ Decoding decode(ReadAhead& in, std::uint64_t end, std::uint64_t stopAt)
 // The last point before `at` that the decoder had checked when it warned there: the restart
 // marker or the scan start before it (the decoder reads a few bytes ahead of the damage, and a
 // damaged interval shows only at its end).
-std::uint64_t lastCheckpointBefore(ReadAhead& in, const Walk& walk, std::uint64_t at)
+std::uint64_t lastCheckpointBefore(BlockReader& in, const Walk& walk, std::uint64_t at)
 {
     constexpr std::uint64_t kReadAhead = 16;
     const std::uint64_t before = at > kReadAhead ? at - kReadAhead : 0;
@@ -424,7 +424,8 @@ std::uint64_t lastCheckpointBefore(ReadAhead& in, const Walk& walk, std::uint64_
     // at or before it.
     std::vector<std::uint8_t> block;
     for (std::uint64_t top = before; top > scan + 1;) {
-        const std::uint64_t lo = std::max<std::uint64_t>(scan, top > ReadAhead::kBlock ? top - ReadAhead::kBlock : 0);
+        const std::uint64_t lo =
+            std::max<std::uint64_t>(scan, top > BlockReader::kBlock ? top - BlockReader::kBlock : 0);
         block.resize(static_cast<std::size_t>(top - lo));
         if (!in.get(lo, block))
             break;
@@ -456,7 +457,7 @@ namespace {
 // One picture from its SOI: the markers, then the decoder.
 Parse parsePicture(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter, Walk& walk)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     walk = walkMarkers(in, stopAfter);
     Parse p;
     p.extension = "jpg";
@@ -542,7 +543,7 @@ Parse parseJpeg(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
             p.contentChecked = false;
             return p;
         }
-        if (q.size < length && !ReadAhead(bytes, limit).has(start + length)) {
+        if (q.size < length && !BlockReader(bytes, limit).has(start + length)) {
             // The picture is whole but the padding the index counts after it is not there.
             p.verdict = Verdict::Cut;
             p.size = start + q.size;

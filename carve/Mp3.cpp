@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -58,7 +58,7 @@ std::optional<Frame> frameAt(const std::uint8_t* h)
     return f;
 }
 
-std::optional<Frame> frameAt(ReadAhead& in, std::uint64_t pos)
+std::optional<Frame> frameAt(BlockReader& in, std::uint64_t pos)
 {
     std::uint8_t h[4];
     if (!in.get(pos, h))
@@ -78,7 +78,7 @@ std::optional<std::uint64_t> id3v2Length(std::span<const std::uint8_t> h)
 }
 
 // The stream's length in bytes from its Xing/Info frame, when the encoder wrote one.
-std::optional<std::uint64_t> declaredLength(ReadAhead& in, std::uint64_t pos, const Frame& f)
+std::optional<std::uint64_t> declaredLength(BlockReader& in, std::uint64_t pos, const Frame& f)
 {
     const std::uint64_t sideInfo = f.version == 3 ? (f.channels == 1 ? 17 : 32) : (f.channels == 1 ? 9 : 17);
     std::uint8_t tag[16];
@@ -97,7 +97,7 @@ std::optional<std::uint64_t> declaredLength(ReadAhead& in, std::uint64_t pos, co
 }
 
 // How many frames of the same stream follow one another from `pos`, up to `enough`.
-int chainAt(ReadAhead& in, std::uint64_t pos, const Frame& stream, int enough)
+int chainAt(BlockReader& in, std::uint64_t pos, const Frame& stream, int enough)
 {
     int n = 0;
     while (n < enough) {
@@ -112,7 +112,7 @@ int chainAt(ReadAhead& in, std::uint64_t pos, const Frame& stream, int enough)
 
 // Whether the stream goes on somewhere in the bytes after `pos`: then the chain's end is damage,
 // not the file's end.
-bool resumesAfter(ReadAhead& in, std::uint64_t pos, const Frame& stream)
+bool resumesAfter(BlockReader& in, std::uint64_t pos, const Frame& stream)
 {
     for (std::uint64_t at = pos + 1; at < pos + kResyncReach;) {
         const std::span<const std::uint8_t> w = in.window(at);
@@ -157,7 +157,7 @@ bool beginsMp3(std::span<const std::uint8_t> head)
 
 Parse parseMp3(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     p.extension = "mp3";
     std::uint8_t head[10];

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -48,7 +48,7 @@ struct Box
 
 enum class Read { Ok, Bad, RanOut };
 
-Read boxAt(ReadAhead& bytes, std::uint64_t pos, Box& box)
+Read boxAt(BlockReader& bytes, std::uint64_t pos, Box& box)
 {
     const auto size = bytes.be(pos, 4);
     if (!size || !bytes.get(pos + 4, box.type))
@@ -74,7 +74,7 @@ Read boxAt(ReadAhead& bytes, std::uint64_t pos, Box& box)
 
 struct Walk
 {
-    ReadAhead& bytes;
+    BlockReader& bytes;
     std::uint64_t brokeAt = 0;
     bool ranOut = false;
 
@@ -114,7 +114,7 @@ bool beginsMp4(std::span<const std::uint8_t> head)
 
 Parse parseMp4(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
 {
-    ReadAhead r(bytes, limit);
+    BlockReader r(bytes, limit);
     Parse p;
     std::uint8_t head[16];
     if (!r.get(0, head) || !beginsMp4(head))

@@ -4,8 +4,8 @@
 
 #include <zlib.h>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -21,7 +21,7 @@ bool isLetter(int c)
 }
 
 // CRC-32 of [from, from + count), read a block at a time; nullopt when the bytes run out.
-std::optional<std::uint32_t> crcOf(ReadAhead& in, std::uint64_t from, std::uint64_t count)
+std::optional<std::uint32_t> crcOf(BlockReader& in, std::uint64_t from, std::uint64_t count)
 {
     uLong crc = crc32(0, nullptr, 0);
     while (count > 0) {
@@ -46,7 +46,7 @@ bool beginsPng(std::span<const std::uint8_t> head)
 
 Parse parsePng(Bytes& bytes, std::uint64_t limit, std::uint64_t stopAfter)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     p.extension = "png";
     std::uint8_t signature[8];

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -34,7 +34,7 @@ enum class Kind { Wave, Avi };
 
 struct Walk
 {
-    ReadAhead& in;
+    BlockReader& in;
     Kind kind;
     std::uint64_t unit = 12; // the start of the last chunk whose size nothing has confirmed yet
     std::uint64_t brokeAt = 0;
@@ -139,7 +139,7 @@ std::optional<Kind> kindOf(std::span<const std::uint8_t> head)
 
 // An AVI past 1 GiB goes on in further RIFF chunks of form AVIX, each holding more of the movie
 // list, right after the first: the file ends after the last of them.
-void extendAvi(ReadAhead& in, Parse& p)
+void extendAvi(BlockReader& in, Parse& p)
 {
     constexpr int kMostParts = 4096;
     for (int part = 0; part < kMostParts; ++part) {
@@ -175,7 +175,7 @@ bool beginsRiff(std::span<const std::uint8_t> head)
 
 Parse parseRiff(Bytes& bytes, std::uint64_t limit, std::uint64_t /*stopAfter*/)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     std::uint8_t head[20];
     if (!in.get(0, head) || !beginsRiff(head))

@@ -5,8 +5,8 @@
 #include <set>
 #include <vector>
 
+#include "carve/BlockReader.h"
 #include "carve/Parsers.h"
-#include "carve/ReadAhead.h"
 
 namespace orv::carve {
 
@@ -47,7 +47,7 @@ struct Entry
 class Walker
 {
 public:
-    Walker(ReadAhead& in, bool big) : m_in(in), m_big(big) {}
+    Walker(BlockReader& in, bool big) : m_in(in), m_big(big) {}
 
     std::optional<std::uint64_t> u(std::uint64_t at, std::size_t width)
     {
@@ -152,7 +152,7 @@ private:
         return v;
     }
 
-    ReadAhead& m_in;
+    BlockReader& m_in;
     bool m_big;
     std::uint64_t m_end = 8;
     std::uint64_t m_partsLeft = kMostParts;
@@ -182,7 +182,7 @@ bool beginsTiff(std::span<const std::uint8_t> head)
 
 Parse parseTiff(Bytes& bytes, std::uint64_t limit, std::uint64_t /*stopAfter*/)
 {
-    ReadAhead in(bytes, limit);
+    BlockReader in(bytes, limit);
     Parse p;
     p.extension = "tif";
     std::uint8_t header[8];
