@@ -885,44 +885,34 @@ public:
     {
         out.found.clear();
         out.damaged = 0;
-        const std::int64_t recordSize = m_volume.MftRecordSize;
-        const std::int64_t first = index * m_pieceBytes;
-        const std::int64_t length = std::min(m_pieceBytes, m_loaded - first) / recordSize * recordSize;
-        if (length <= 0)
-            return;
-        m_piece.resize(static_cast<std::size_t>(length));
-        m_volume.MftBuffer.readThrough(first, m_piece);
         ScanReport report;
-        for (std::int64_t within = 0; within < length; within += recordSize) {
-            const std::int64_t at = first + within;
-            const std::span<std::uint8_t> record =
-                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+        m_piece.walk(m_volume, m_loaded, m_pieceBytes, index, [&](std::int64_t at, std::span<std::uint8_t> record) {
             if (!mft::startsLikeRecord(record))
-                continue;
+                return;
             const auto survey = fixUpAndSurvey(record, report);
             if (!survey)
-                continue;
+                return;
             // Folders in use and deleted folders alike; a folder's name may live in an extension
             // record, and of its names the long one counts.
             const auto parts = readRecordParts(&m_volume, record, at);
             if (!parts)
-                continue;
+                return;
             auto names = longNames(parts->names);
             if (names.empty())
-                continue;
+                return;
             std::u16string& name = names.front().name;
             const std::int64_t parent = names.front().parent;
             if (!parts->directory) {
                 // A Recycle Bin's $I file says where the $R file beside it came from.
                 if (recycleId(name, u'I') && parts->hasData)
                     out.found.push_back({at, parent, std::move(name), false});
-                continue;
+                return;
             }
             // Of the folders named with a "$", the Recycle Bin's own and the folders it holds.
             if (name.empty() || (name.front() == u'$' && !recycleId(name) && !isRecycleBinFolder(name)))
-                continue;
+                return;
             out.found.push_back({at, parent, std::move(name), true});
-        }
+        });
         out.damaged = report.damagedRecords;
     }
 
@@ -930,7 +920,7 @@ private:
     VolumeContext& m_volume;
     const std::int64_t m_loaded;
     const std::int64_t m_pieceBytes;
-    PageBytes m_piece;
+    RecordPiece m_piece;
 };
 
 std::pair<std::int64_t, std::int64_t> ExtendedScan::regionPieces() const
@@ -1082,42 +1072,32 @@ public:
         out.records = 0;
         out.damaged = 0;
         out.explained.clear();
-        const std::int64_t recordSize = m_volume.MftRecordSize;
-        const std::int64_t first = index * m_pieceBytes;
-        const std::int64_t length =
-            std::min(m_pieceBytes, m_scan.m_session.MftLoadedBytes - first) / recordSize * recordSize;
-        if (length <= 0)
-            return;
-        m_piece.resize(static_cast<std::size_t>(length));
-        m_volume.MftBuffer.readThrough(first, m_piece);
         ScanReport report;
-        for (std::int64_t within = 0; within < length; within += recordSize) {
-            const std::int64_t at = first + within;
-            const std::span<std::uint8_t> record =
-                std::span(m_piece).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize));
+        const std::int64_t loaded = m_scan.m_session.MftLoadedBytes;
+        m_piece.walk(m_volume, loaded, m_pieceBytes, index, [&](std::int64_t at, std::span<std::uint8_t> record) {
             if (!mft::startsLikeRecord(record, 3))
-                continue;
+                return;
             ++out.records;
             // A record of an earlier file system still carries its in-use flag: only the records the
             // $MFT in use now gives out, and those inside a live file (a disk image kept on the
             // volume: clusters the $Bitmap marks in use), are told apart by it.
             if ((record[mft::kFlags] & mft::kFlagInUse) &&
                 m_scan.givenOutByCurrentMft(at).value_or(m_scan.insideLiveFile(at)))
-                continue;
+                return;
             const auto survey = fixUpAndSurvey(record, report);
             if (!survey)
-                continue;
+                return;
             if (m_explain)
                 explainContent(record, at, out.explained);
             const FileTest test = takeFileFacts(&m_volume, record, at, m_mask, m_dates, m_facts);
             if (test == FileTest::Damaged)
                 ++report.damagedRecords;
             if (test != FileTest::Listed)
-                continue;
+                return;
             found(at, record, out);
             out.files.back().records = out.records;
             out.files.back().damaged = report.damagedRecords;
-        }
+        });
         out.damaged = report.damagedRecords;
     }
 
@@ -1180,7 +1160,7 @@ private:
     const std::int64_t m_pieceBytes;
     const bool m_keepListed;
     const bool m_explain; // a whole-disc scan that also finds files by their content
-    PageBytes m_piece;
+    RecordPiece m_piece;
     DateTexts m_dates;
     FileFacts m_facts;
     TMFTFile m_decoded;

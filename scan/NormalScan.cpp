@@ -299,52 +299,42 @@ private:
     void walk(std::int64_t index, PieceFindings& out)
     {
         const std::int64_t recordSize = m_volume.MftRecordSize;
-        const std::int64_t first = index * m_pieceBytes;
-        const std::int64_t length = std::min(m_pieceBytes, m_loaded - first) / recordSize * recordSize;
-        if (length <= 0)
-            return;
-        m_piece.resize(static_cast<std::size_t>(length));
-        m_volume.MftBuffer.readThrough(first, m_piece);
         m_candidate.resize(static_cast<std::size_t>(recordSize));
         ScanReport report;
-        for (std::int64_t within = 0; within < length; within += recordSize) {
-            const std::int64_t r = first + within;
-            if (r == 0)
-                continue; // record 0 is the $MFT itself, and never counted
-            ++out.records;
-            if (r / recordSize < kFirstCandidate)
-                continue;
-            // Most records are told apart by their first bytes.
-            const auto header = std::span<const std::uint8_t>(m_piece).subspan(static_cast<std::size_t>(within),
-                                                                               static_cast<std::size_t>(recordSize));
-            if (!mft::startsLikeRecord(header))
-                continue;
-            if (header[mft::kFlags] & mft::kFlagInUse) {
-                // A Recycle Bin's $I file in use still says where a deleted $R file came from.
-                // Only records that hold the UTF-16 text "$I" anywhere are read further.
-                if (mayNameRecycleInfo(header)) {
-                    std::copy(header.begin(), header.end(), m_candidate.begin());
-                    ScanReport ignored;
-                    const std::span<std::uint8_t> record(m_candidate);
-                    if (fixUpAndSurvey(record, ignored) &&
-                        takeFileFacts(&m_volume, record, r, nullptr, m_dates, m_facts) == FileTest::RecycleInfo)
-                        out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
+        m_piece.walk(
+            m_volume, m_loaded, m_pieceBytes, index, [&](std::int64_t r, std::span<const std::uint8_t> header) {
+                if (r == 0)
+                    return; // record 0 is the $MFT itself, and never counted
+                ++out.records;
+                // Most records are told apart by their first bytes.
+                if (r / recordSize < kFirstCandidate || !mft::startsLikeRecord(header))
+                    return;
+                if (header[mft::kFlags] & mft::kFlagInUse) {
+                    // A Recycle Bin's $I file in use still says where a deleted $R file came from.
+                    // Only records that hold the UTF-16 text "$I" anywhere are read further.
+                    if (mayNameRecycleInfo(header)) {
+                        std::copy(header.begin(), header.end(), m_candidate.begin());
+                        ScanReport ignored;
+                        const std::span<std::uint8_t> record(m_candidate);
+                        if (fixUpAndSurvey(record, ignored) &&
+                            takeFileFacts(&m_volume, record, r, nullptr, m_dates, m_facts) == FileTest::RecycleInfo)
+                            out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
+                    }
+                    return;
                 }
-                continue;
-            }
-            std::copy(header.begin(), header.end(), m_candidate.begin());
-            const std::span<std::uint8_t> record(m_candidate);
-            if (!fixUpAndSurvey(record, report))
-                continue;
-            const FileTest test = takeFileFacts(&m_volume, record, r, m_mask, m_dates, m_facts);
-            if (test == FileTest::Damaged)
-                ++report.damagedRecords;
-            if (test == FileTest::RecycleInfo)
-                out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
-            if (test != FileTest::Listed)
-                continue;
-            found(r, record, out);
-        }
+                std::copy(header.begin(), header.end(), m_candidate.begin());
+                const std::span<std::uint8_t> record(m_candidate);
+                if (!fixUpAndSurvey(record, report))
+                    return;
+                const FileTest test = takeFileFacts(&m_volume, record, r, m_mask, m_dates, m_facts);
+                if (test == FileTest::Damaged)
+                    ++report.damagedRecords;
+                if (test == FileTest::RecycleInfo)
+                    out.recycleInfos.push_back({r, m_facts.parent, m_facts.name.substr(2)});
+                if (test != FileTest::Listed)
+                    return;
+                found(r, record, out);
+            });
         out.damaged = report.damagedRecords;
     }
 
@@ -382,7 +372,7 @@ private:
     const std::int64_t m_loaded;
     const std::int64_t m_pieceBytes;
     const WildcardMask* m_mask;
-    PageBytes m_piece;
+    RecordPiece m_piece;
     std::vector<std::uint8_t> m_candidate;
     DateTexts m_dates;
     FileFacts m_facts;

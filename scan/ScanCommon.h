@@ -3,12 +3,14 @@
 // Pieces both scans share: how a listed file's size, name and dates are taken from its record,
 // and how the progress bar follows a walk.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "base/PageBytes.h"
 #include "ntfs/MftRecord.h"
 #include "scan/ScanSession.h"
 
@@ -125,5 +127,30 @@ std::int64_t memoryBudget(std::uint64_t availablePhysicalMemory);
 // caller decoded record 6 there). Runs beyond the volume are not read; the bitmap never claims
 // more than one bit per cluster of the volume, rounded up to whole clusters. False when stopped.
 bool loadVolumeBitmap(ScanSession& session, Pump& pump);
+
+// One piece of MftBuffer read at once into a walking thread's own buffer, record by record.
+class RecordPiece
+{
+public:
+    // Reads piece `index` (whole records of the first `loaded` bytes, `pieceBytes` a piece) and
+    // shows each record with its offset in MftBuffer.
+    template <class Visit>
+    void walk(VolumeContext& volume, std::int64_t loaded, std::int64_t pieceBytes, std::int64_t index, Visit&& visit)
+    {
+        const std::int64_t recordSize = volume.MftRecordSize;
+        const std::int64_t first = index * pieceBytes;
+        const std::int64_t length = std::min(pieceBytes, loaded - first) / recordSize * recordSize;
+        if (length <= 0)
+            return;
+        m_bytes.resize(static_cast<std::size_t>(length));
+        volume.MftBuffer.readThrough(first, m_bytes);
+        for (std::int64_t within = 0; within < length; within += recordSize)
+            visit(first + within,
+                  std::span(m_bytes).subspan(static_cast<std::size_t>(within), static_cast<std::size_t>(recordSize)));
+    }
+
+private:
+    PageBytes m_bytes;
+};
 
 } // namespace orv
