@@ -236,17 +236,21 @@ TEST(FileDevice, ShowsBytesInPlaceAndAPageCutOffReadsAsZeros)
     EXPECT_TRUE(std::all_of(copy.begin() + 2 * 4096 - 100, copy.end(), [](std::uint8_t b) { return b == 0; }))
         << "whole pages past the end";
 
-    // Bytes the system's cache does not hold are left to be read by copying.
+    // Bytes the system's cache does not hold, wholly or in the middle (a stretch it let go), are
+    // left to be read by copying.
+    constexpr std::size_t kCold = 8 << 20;
     const auto cold = temp.path() / "cold.img";
-    std::ofstream(cold, std::ios::binary) << std::string(4 * 4096, 'c');
+    std::ofstream(cold, std::ios::binary) << std::string(kCold, 'c');
     const UniqueFd fd(::open(cold.c_str(), O_RDONLY));
     ASSERT_EQ(::fdatasync(fd.get()), 0);
-    ASSERT_EQ(::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED), 0);
     FileDevice coldDevice(cold.string());
-    EXPECT_FALSE(coldDevice.view(0, 4 * 4096));
-    std::vector<std::uint8_t> read(4 * 4096);
-    ASSERT_TRUE(coldDevice.read(0, read));
-    EXPECT_TRUE(coldDevice.view(0, 4 * 4096)) << "once read";
+    std::vector<std::uint8_t> read(kCold);
+    for (const std::size_t from : {std::size_t{0}, kCold / 4}) {
+        ASSERT_EQ(::posix_fadvise(fd.get(), static_cast<off_t>(from), kCold / 4, POSIX_FADV_DONTNEED), 0);
+        EXPECT_FALSE(coldDevice.view(0, kCold)) << "the cache let go from " << from;
+        ASSERT_TRUE(coldDevice.read(0, read));
+        EXPECT_TRUE(coldDevice.view(0, kCold)) << "once read";
+    }
 }
 
 TEST(FileDeviceDeathTest, ABusErrorOutsideEveryViewStillEndsTheProgram)
